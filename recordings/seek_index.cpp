@@ -1,0 +1,439 @@
+#include "recordings/seek_index.h"
+
+#include "app/zq_log.h"
+
+#include <QDate>
+#include <QFile>
+#include <QTime>
+
+#include <cstring>
+#include <limits>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+// A seek-index line holds at most 511 bytes including its line feed.
+constexpr qsizetype kMaxLineBytes = 511;
+constexpr qint64 kChunkBytes = 256 * 1024;
+// A size needs no more digits than this (a petabyte); longer texts read as 0.
+constexpr int kMaxSizeDigits = 15;
+// Long runs of bad lines are reported a few times per file, then summed up.
+constexpr int kMaxLoggedLines = 5;
+
+inline bool is_space(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
+}
+
+// 17 ASCII digits forming a real date and time, read without any time zone.
+bool parse_stamp(const char* p, qsizetype n, quint64* packed)
+{
+    if (n != 17)
+        return false;
+    quint64 v = 0;
+    for (int i = 0; i < 17; ++i) {
+        const unsigned c = unsigned(p[i]) - '0';
+        if (c > 9)
+            return false;
+        v = v * 10 + c;
+    }
+    auto num = [p](int at, int len) {
+        int r = 0;
+        for (int i = 0; i < len; ++i)
+            r = r * 10 + (p[at + i] - '0');
+        return r;
+    };
+    if (!QDate::isValid(num(0, 4), num(4, 2), num(6, 2)) || !QTime::isValid(num(8, 2), num(10, 2), num(12, 2), num(14, 3)))
+        return false;
+    *packed = v;
+    return true;
+}
+
+// A decimal size; anything that is not a non-negative number reads as 0.
+qint64 parse_size(const char* p, qsizetype n)
+{
+    while (n > 0 && is_space(*p)) { ++p; --n; }
+    while (n > 0 && is_space(p[n - 1])) --n;
+    if (n > 0 && *p == '+') { ++p; --n; }
+    if (n <= 0 || n > kMaxSizeDigits)
+        return 0;
+    qint64 v = 0;
+    for (qsizetype i = 0; i < n; ++i) {
+        const unsigned c = unsigned(p[i]) - '0';
+        if (c > 9)
+            return 0;
+        v = v * 10 + c;
+    }
+    return v;
+}
+
+QString remove_word(QString text, const QString& word)
+{
+    text.remove(word);
+    return text;
+}
+
+struct TextsEntry
+{
+    QByteArray key;
+    QExplicitlySharedDataPointer<ZQFrameTexts> texts;
+};
+
+class Parser
+{
+public:
+    Parser(const SeekIndexOptions& options, SeekIndexResult& result, const SeekCompanions& files)
+        : m_options(options), m_result(result), m_files(files),
+          m_video(files.kind == QLatin1String("video")),
+          m_window(!options.windowBegin.isEmpty() && !options.windowEnd.isEmpty()),
+          m_begin(options.windowBegin.toLatin1()), m_end(options.windowEnd.toLatin1())
+    {
+        m_windowOpen = options.windowOpen ? *options.windowOpen : false;
+    }
+
+    void finish()
+    {
+        if (m_options.windowOpen)
+            *m_options.windowOpen = m_windowOpen;
+        if (m_overlong > kMaxLoggedLines || m_malformed > kMaxLoggedLines)
+            ZQLog::log(QStringLiteral("[WARN] Seek index :: read :: ") + QString::number(m_malformed + m_overlong)
+                       + QStringLiteral(" malformed lines skipped in ") + m_files.seekPath);
+    }
+
+    void overlong_line()
+    {
+        ++m_overlong;
+        ++m_result.skippedLines;
+        if (m_overlong <= kMaxLoggedLines)
+            ZQLog::log(QStringLiteral("[WARN] Seek index :: read :: line longer than 511 bytes skipped in ")
+                       + m_files.seekPath);
+    }
+
+    void line(const char* p, qsizetype n)
+    {
+        while (n > 0 && is_space(*p)) { ++p; --n; }
+        while (n > 0 && is_space(p[n - 1])) --n;
+        if (n == 0)
+            return;
+
+        // Field boundaries: up to seven fields are looked at.
+        const char* f[8];
+        qsizetype len[8];
+        int count = 0;
+        const char* start = p;
+        const char* end = p + n;
+        while (count < 7) {
+            const char* colon = static_cast<const char*>(std::memchr(start, ':', size_t(end - start)));
+            f[count] = start;
+            if (!colon) {
+                len[count++] = end - start;
+                break;
+            }
+            len[count++] = colon - start;
+            start = colon + 1;
+        }
+
+        quint64 packed = 0;
+        if (!parse_stamp(f[0], len[0], &packed)) {
+            ++m_malformed;
+            ++m_result.skippedLines;
+            if (m_malformed <= kMaxLoggedLines)
+                ZQLog::log(QStringLiteral("[WARN] Seek index :: read :: malformed line skipped in ") + m_files.seekPath);
+            return;
+        }
+        ++m_result.lines;
+
+        const int needed = m_video ? 6 : 4;
+        qint64 size = 0;
+        ZQFrame frame;
+        if (count >= needed) {
+            // Fields 1 to 3 (video) or 1 to 2 (audio), contiguous in the line.
+            const int last = m_video ? 4 : 2;
+            const std::string_view key(f[1], size_t(f[last] + len[last] - f[1]));
+            frame = ZQFrame(texts_for(key, f, len));
+            size = parse_size(f[m_video ? 5 : 3], len[m_video ? 5 : 3]);
+        } else {
+            frame = ZQFrame(short_texts());
+        }
+
+        frame.set_packed_timestamp(packed);
+        frame.set_size(size);
+        frame.set_offset(m_offset);
+        m_offset = (m_offset > std::numeric_limits<qint64>::max() - size) ? std::numeric_limits<qint64>::max()
+                                                                            : m_offset + size;
+
+        int inRange = 1;
+        if (m_window) {
+            const std::string_view t(f[0] + 8, 6);
+            const std::string_view b(m_begin.constData(), size_t(m_begin.size()));
+            const std::string_view e(m_end.constData(), size_t(m_end.size()));
+            if (!m_windowOpen) {
+                if (b <= t && t < e)
+                    m_windowOpen = true;
+                else
+                    inRange = 0;
+            } else if (t >= e) {
+                m_windowOpen = false;
+            }
+        }
+        frame.set_in_range(inRange);
+
+        if (m_options.keepAll
+            || (inRange == 1 && (m_options.stream.isEmpty() || frame.get_stream() == m_options.stream)))
+            m_frames.append(std::move(frame));
+    }
+
+    qint64 offset() const { return m_offset; }
+    QList<ZQFrame> take() { return std::move(m_frames); }
+    void reserve(qint64 bytes)
+    {
+        m_frames.reserve(qsizetype(qMin<qint64>(bytes / 44 + 16, 8 * 1024 * 1024)));
+    }
+
+private:
+    QExplicitlySharedDataPointer<ZQFrameTexts> base_texts()
+    {
+        QExplicitlySharedDataPointer<ZQFrameTexts> t(new ZQFrameTexts);
+        t->dataFile = m_files.dataFile;
+        t->kind = m_files.kind;
+        t->cameraName = m_result.cameraName;
+        return t;
+    }
+
+    const QExplicitlySharedDataPointer<ZQFrameTexts>& short_texts()
+    {
+        if (!m_short)
+            m_short = base_texts();
+        return m_short;
+    }
+
+    const QExplicitlySharedDataPointer<ZQFrameTexts>& texts_for(std::string_view key, const char* const* f,
+                                                                 const qsizetype* len)
+    {
+        if (m_last >= 0 && std::string_view(m_entries[size_t(m_last)].key.constData(),
+                                            size_t(m_entries[size_t(m_last)].key.size())) == key)
+            return m_entries[size_t(m_last)].texts;
+        for (size_t i = 0; i < m_entries.size(); ++i) {
+            if (std::string_view(m_entries[i].key.constData(), size_t(m_entries[i].key.size())) == key) {
+                m_last = qsizetype(i);
+                return m_entries[i].texts;
+            }
+        }
+        // A file whose texts never repeat would make this scan slow; such a
+        // file simply stops sharing beyond a bound.
+        if (m_entries.size() >= 256)
+            m_entries.erase(m_entries.begin());
+
+        auto t = base_texts();
+        const QString token = QString::fromUtf8(f[1], len[1]);
+        const QString codec = QString::fromUtf8(f[2], len[2]);
+        if (m_video) {
+            t->stream = remove_word(token, QStringLiteral("video"));
+            t->codec = m_options.deriveCodecName ? seek_index_codec_name(codec) : codec;
+            t->extra = QString::fromUtf8(f[3], len[3]);
+            t->keyframe = QString::fromUtf8(f[4], len[4]);
+        } else {
+            t->stream = remove_word(token, QStringLiteral("audio"));
+            t->codec = codec;
+        }
+        if (!t->stream.isEmpty() && !m_result.streams.contains(t->stream))
+            m_result.streams.append(t->stream);
+        if (!token.isEmpty() && !m_result.streamTokens.contains(token))
+            m_result.streamTokens.append(token);
+
+        m_entries.push_back(TextsEntry{QByteArray(key.data(), qsizetype(key.size())), t});
+        m_last = qsizetype(m_entries.size() - 1);
+        return m_entries.back().texts;
+    }
+
+    const SeekIndexOptions& m_options;
+    SeekIndexResult& m_result;
+    const SeekCompanions& m_files;
+    const bool m_video;
+    const bool m_window;
+    const QByteArray m_begin;
+    const QByteArray m_end;
+    bool m_windowOpen = false;
+    qint64 m_offset = 0;
+    int m_malformed = 0;
+    int m_overlong = 0;
+    std::vector<TextsEntry> m_entries;
+    qsizetype m_last = -1;
+    QExplicitlySharedDataPointer<ZQFrameTexts> m_short;
+    QList<ZQFrame> m_frames;
+};
+
+} // namespace
+
+QString replace_suffix(const QString& path, const QString& newSuffix)
+{
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    const qsizetype dot = path.lastIndexOf(QLatin1Char('.'));
+    if (dot <= slash)
+        return path + QLatin1Char('.') + newSuffix;
+    return path.left(dot + 1) + newSuffix;
+}
+
+SeekCompanions seek_index_companions(const QString& path)
+{
+    SeekCompanions c;
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    const qsizetype dot = path.lastIndexOf(QLatin1Char('.'));
+    if (dot <= slash)
+        return c;
+    const QStringView suffix = QStringView(path).mid(dot + 1);
+    if (suffix == QLatin1String("zqvideo")) {
+        c.dataFile = path;
+        c.seekPath = replace_suffix(path, QStringLiteral("zqseek"));
+        c.kind = QStringLiteral("video");
+    } else if (suffix == QLatin1String("zqseek")) {
+        c.seekPath = path;
+        c.dataFile = replace_suffix(path, QStringLiteral("zqvideo"));
+        c.kind = QStringLiteral("video");
+    } else if (suffix == QLatin1String("zqaudioseek")) {
+        c.seekPath = path;
+        c.dataFile = replace_suffix(path, QStringLiteral("zqaudio"));
+        c.kind = QStringLiteral("audio");
+    } else if (suffix == QLatin1String("zqaudio")) {
+        c.dataFile = path;
+        c.seekPath = replace_suffix(path, QStringLiteral("zqaudioseek"));
+        c.kind = QStringLiteral("audio");
+    }
+    return c;
+}
+
+QString seek_index_camera_id(const QString& path)
+{
+    const QString name = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+    return name.section(QLatin1Char('_'), 0, 0);
+}
+
+QString seek_index_codec_name(QStringView codecText)
+{
+    if (codecText.contains(u"264"))
+        return QStringLiteral("libx264");
+    if (codecText.contains(u"MPEG4", Qt::CaseInsensitive))
+        return QStringLiteral("mpeg4");
+    if (codecText.contains(u"265"))
+        return QStringLiteral("hevc");
+    if (codecText.contains(u"aac"))
+        return QStringLiteral("aac");
+    return QStringLiteral("mjpeg");
+}
+
+bool seek_index_timestamp_valid(QStringView text)
+{
+    if (text.size() != 17)
+        return false;
+    char buf[17];
+    for (int i = 0; i < 17; ++i) {
+        const char16_t c = text.at(i).unicode();
+        if (c > 127)
+            return false;
+        buf[i] = char(c);
+    }
+    quint64 packed;
+    return parse_stamp(buf, 17, &packed);
+}
+
+QList<ZQFrame> parse_seek_index(const QString& path, const SeekIndexOptions& options, SeekIndexResult* resultOut)
+{
+    SeekIndexResult local;
+    SeekIndexResult& result = resultOut ? *resultOut : local;
+    result = SeekIndexResult();
+
+    const SeekCompanions files = seek_index_companions(path);
+    if (!files.valid())
+        return {};
+    result.seekPath = files.seekPath;
+    result.dataFile = files.dataFile;
+    result.kind = files.kind;
+    result.cameraId = seek_index_camera_id(files.seekPath);
+    if (!result.cameraId.isEmpty()) {
+        bool ok = false;
+        const int id = result.cameraId.toInt(&ok);
+        if (ok && options.cameras && options.cameras->contains(id))
+            result.cameraName = options.cameras->value(id);
+        else
+            result.cameraName = QStringLiteral("CAMERA ") + result.cameraId;
+    }
+
+    QFile file(files.seekPath);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    result.opened = true;
+
+    Parser parser(options, result, files);
+    parser.reserve(file.size());
+
+    QByteArray chunk(kChunkBytes, Qt::Uninitialized);
+    QByteArray pending;       // start of a line cut by the end of a chunk
+    bool pendingOverlong = false;
+    bool cancelled = false;
+    auto cancelRequested = [&options]() {
+        return options.cancel && options.cancel->load(std::memory_order_relaxed);
+    };
+
+    for (;;) {
+        const qint64 got = file.read(chunk.data(), kChunkBytes);
+        if (got <= 0)
+            break;
+        const char* p = chunk.constData();
+        const char* end = p + got;
+        while (p < end) {
+            if (cancelRequested()) {
+                cancelled = true;
+                break;
+            }
+            const char* nl = static_cast<const char*>(std::memchr(p, '\n', size_t(end - p)));
+            if (!nl) {
+                // Keep the cut line for the next chunk, within the line limit.
+                if (!pendingOverlong) {
+                    if (pending.size() + (end - p) > kMaxLineBytes) {
+                        pendingOverlong = true;
+                        pending.clear();
+                    } else {
+                        pending.append(p, end - p);
+                    }
+                }
+                p = end;
+                break;
+            }
+            const qsizetype lineLen = nl - p; // without its line feed
+            if (pendingOverlong) {
+                parser.overlong_line();
+                pendingOverlong = false;
+            } else if (!pending.isEmpty()) {
+                if (pending.size() + lineLen + 1 > kMaxLineBytes) {
+                    parser.overlong_line();
+                } else {
+                    pending.append(p, lineLen);
+                    parser.line(pending.constData(), pending.size());
+                }
+                pending.clear();
+            } else if (lineLen + 1 > kMaxLineBytes) {
+                parser.overlong_line();
+            } else {
+                parser.line(p, lineLen);
+            }
+            p = nl + 1;
+        }
+        if (cancelled)
+            break;
+    }
+    if (!cancelled) {
+        // The last line may end without a line feed.
+        if (pendingOverlong)
+            parser.overlong_line();
+        else if (!pending.isEmpty())
+            parser.line(pending.constData(), pending.size());
+    }
+
+    parser.finish();
+    result.cancelled = cancelled;
+    result.dataBytes = parser.offset();
+    if (!result.streams.isEmpty() && !result.streams.contains(options.stream))
+        result.detectedStream = result.streams.first();
+    return parser.take();
+}
