@@ -1,0 +1,88 @@
+#include "app/zq_log.h"
+
+#include "app/http_singleton.h"
+
+#include <QDateTime>
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QMutex>
+#include <QTextStream>
+
+#include <atomic>
+#include <cstdio>
+
+namespace {
+std::atomic<int>& log_level()
+{
+    static std::atomic<int> level{0};
+    return level;
+}
+
+QMutex& file_mutex()
+{
+    static QMutex mutex;
+    return mutex;
+}
+} // namespace
+
+int get_log_level() { return log_level().load(std::memory_order_relaxed); }
+void set_log_level(int level) { log_level().store(level, std::memory_order_relaxed); }
+
+void ZQLog::log(const char* text)
+{
+    log(QString::fromUtf8(text));
+}
+
+void ZQLog::log(const QString& text)
+{
+    if (get_log_level() > 0)
+        QMessageLogger().debug() << text;
+}
+
+void ZQLog::installMessageHandler()
+{
+    qInstallMessageHandler(&ZQLog::messageHandler);
+}
+
+QString ZQLog::logFilePath()
+{
+    Http_singleton* context = Http_singleton::instance();
+    const QString name = context->get_log_file_name();
+    if (context->is_embedded_mode() && !context->get_log_directory().isNull())
+        return QDir(context->get_log_directory()).filePath(name);
+    return QDir(context->user_folder()).filePath(name);
+}
+
+void ZQLog::messageHandler(QtMsgType type, const QMessageLogContext&, const QString& message)
+{
+    QString line = QStringLiteral("[%1] ").arg(
+        QDateTime::currentDateTime().toString(QStringLiteral("dd/MM/yyyy hh:mm:ss.zzz")));
+    switch (type) {
+    case QtDebugMsg: line += QStringLiteral("{Debug} %1").arg(message); break;
+    case QtWarningMsg: line += QStringLiteral("{Warning} %1").arg(message); break;
+    case QtCriticalMsg: line += QStringLiteral("{Critical} %1").arg(message); break;
+    case QtFatalMsg: line += QStringLiteral("{Fatal} %1").arg(message); break;
+    case QtInfoMsg: line += message; break;
+    }
+
+    const QByteArray bytes = line.toUtf8();
+    const QString path = logFilePath();
+
+    // One lock for the write and the size check, so that lines from several
+    // threads stay whole and a cut never lands between two halves of a line.
+    QMutexLocker locker(&file_mutex());
+    std::fprintf(stderr, "%s\n", bytes.constData());
+    std::fflush(stderr);
+
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly | QIODevice::Append)) {
+        if (type != QtWarningMsg) {
+            file.write(bytes);
+            file.write("\n", 1);
+            file.flush();
+        }
+        if (file.size() > kMaxLogFileSize)
+            file.resize(0);
+    }
+}
