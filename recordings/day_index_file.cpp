@@ -1,0 +1,535 @@
+#include "recordings/day_index_file.h"
+
+#include "app/zq_log.h"
+#include "recordings/seek_index.h"
+#include "recordings/storage_layout.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonParseError>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QSaveFile>
+
+#include <algorithm>
+#include <cstring>
+#include <ctime>
+#include <vector>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace DayIndex {
+
+namespace {
+
+constexpr int kMaxDepth = 32;
+
+// Local "yyyyMMddHHmmss" of a modification time. Time-zone offsets are whole quarter hours, so
+// the local time of a quarter hour is computed once and the seconds inside it added.
+class LocalTimeFormatter
+{
+public:
+    void format(time_t t, char* out)
+    {
+        const time_t bucket = t - (((t % 900) + 900) % 900);
+        if (bucket != m_bucket) {
+            m_bucket = bucket;
+            localtime_r(&bucket, &m_tm);
+        }
+        const int extra = static_cast<int>(t - bucket);
+        const int minute = m_tm.tm_min + extra / 60;
+        const int second = m_tm.tm_sec + extra % 60;
+        if (minute >= 60 || second >= 60) {
+            // Leap seconds or odd offsets: take the slow road.
+            struct tm tm;
+            localtime_r(&t, &tm);
+            write(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, out);
+            return;
+        }
+        write(m_tm.tm_year + 1900, m_tm.tm_mon + 1, m_tm.tm_mday, m_tm.tm_hour, minute, second, out);
+    }
+
+private:
+    static void two(int v, char* out)
+    {
+        out[0] = static_cast<char>('0' + (v / 10) % 10);
+        out[1] = static_cast<char>('0' + v % 10);
+    }
+    static void write(int y, int mo, int d, int h, int mi, int s, char* out)
+    {
+        two(y / 100, out);
+        two(y % 100, out + 2);
+        two(mo, out + 4);
+        two(d, out + 6);
+        two(h, out + 8);
+        two(mi, out + 10);
+        two(s, out + 12);
+    }
+
+    time_t m_bucket = -1;
+    struct tm m_tm = {};
+};
+
+struct DirEntry
+{
+    QByteArray name;
+    bool isDir = false;
+    qint64 size = 0;
+    time_t mtime = 0;
+};
+
+bool readable(const struct stat& st)
+{
+    static const uid_t euid = geteuid();
+    static const gid_t egid = getegid();
+    if (euid == 0)
+        return true;
+    if (st.st_uid == euid)
+        return st.st_mode & S_IRUSR;
+    if (st.st_gid == egid)
+        return st.st_mode & S_IRGRP;
+    return st.st_mode & S_IROTH;
+}
+
+bool ends_with_ci(const QByteArray& name, const char* suffix)
+{
+    const qsizetype n = qsizetype(std::strlen(suffix));
+    if (name.size() < n)
+        return false;
+    return qstrnicmp(name.constData() + name.size() - n, suffix, n) == 0;
+}
+
+QByteArray last_suffix_lower(const QByteArray& name)
+{
+    const qsizetype dot = name.lastIndexOf('.');
+    if (dot < 0)
+        return QByteArray();
+    return name.mid(dot + 1).toLower();
+}
+
+class Walker
+{
+public:
+    Walker(bool collect, Files* files) : m_collect(collect), m_files(files) {}
+
+    QStringList entries;
+
+    // Reads one folder (an open descriptor, consumed), adds its files and walks its sub-folders.
+    void walk(int dirFd, const QByteArray& relPrefix, const QString& absFolder, int depth)
+    {
+        DIR* dir = fdopendir(dirFd);
+        if (!dir) {
+            ::close(dirFd);
+            ZQLog::log(QStringLiteral("[WARN] ZQIndex Manager :: scan :: cannot read folder :: ") + absFolder);
+            return;
+        }
+        std::vector<DirEntry> items;
+        while (struct dirent* e = readdir(dir)) {
+            if (e->d_name[0] == '.')
+                continue; // hidden entries, "." and ".."
+            if (e->d_type == DT_LNK)
+                continue; // symbolic links are never followed out of the folder
+            struct stat st;
+            if (fstatat(dirfd(dir), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+                continue; // vanished since it was listed
+            DirEntry item;
+            item.name = QByteArray(e->d_name);
+            if (S_ISDIR(st.st_mode)) {
+                item.isDir = true;
+            } else if (S_ISREG(st.st_mode)) {
+                if (!readable(st)) {
+                    ZQLog::log(QStringLiteral("[WARN] ZQIndex Manager :: scan :: unreadable file skipped :: ")
+                               + absFolder + QLatin1Char('/') + QFile::decodeName(item.name));
+                    continue;
+                }
+                item.size = st.st_size;
+                item.mtime = st.st_mtim.tv_sec;
+            } else {
+                continue;
+            }
+            items.push_back(std::move(item));
+        }
+        std::sort(items.begin(), items.end(), [](const DirEntry& a, const DirEntry& b) { return a.name < b.name; });
+
+        char timeText[15];
+        timeText[14] = 0;
+        for (const DirEntry& item : items) {
+            if (item.isDir)
+                continue;
+            const QByteArray suffix = last_suffix_lower(item.name);
+            if (suffix == "json" || suffix == "zqnfo")
+                continue;
+            m_time.format(item.mtime, timeText);
+            QByteArray entry;
+            entry.reserve(relPrefix.size() + item.name.size() + 40);
+            entry.append(relPrefix).append(item.name).append('|').append(timeText, 14).append('|')
+                .append(QByteArray::number(item.size));
+            entries.append(QString::fromUtf8(entry));
+        }
+
+        if (m_collect && depth <= 1)
+            collect(items, absFolder);
+
+        for (const DirEntry& item : items) {
+            if (!item.isDir)
+                continue;
+            const QString childAbs = absFolder + QLatin1Char('/') + QFile::decodeName(item.name);
+            if (m_collect && depth == 0 && StorageLayout::is_day_folder_name(QFile::decodeName(item.name)))
+                m_files->dateDirectories.append(childAbs);
+            if (depth + 1 > kMaxDepth) {
+                ZQLog::log(QStringLiteral("[WARN] ZQIndex Manager :: scan :: folder too deep, skipped :: ") + childAbs);
+                continue;
+            }
+            const int childFd = openat(dirfd(dir), item.name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (childFd < 0) {
+                ZQLog::log(QStringLiteral("[WARN] ZQIndex Manager :: scan :: cannot open folder :: ") + childAbs);
+                continue;
+            }
+            walk(childFd, relPrefix + item.name + '/', childAbs, depth + 1);
+        }
+        closedir(dir);
+    }
+
+private:
+    void collect(const std::vector<DirEntry>& items, const QString& absFolder)
+    {
+        QHash<QByteArray, qint64> sizes;
+        sizes.reserve(qsizetype(items.size()));
+        for (const DirEntry& item : items) {
+            if (!item.isDir)
+                sizes.insert(item.name, item.size);
+        }
+        auto companionFilled = [&sizes](const QByteArray& name, const char* suffix) {
+            const qsizetype dot = name.lastIndexOf('.');
+            return sizes.value(name.left(dot + 1) + suffix, 0) > 0;
+        };
+        const QString prefix = absFolder + QLatin1Char('/');
+        for (const DirEntry& item : items) {
+            if (item.isDir)
+                continue;
+            const QByteArray& name = item.name;
+            if (ends_with_ci(name, ".zqvideo")) {
+                if (companionFilled(name, "zqseek"))
+                    m_files->video.append(prefix + QFile::decodeName(name));
+            } else if (ends_with_ci(name, ".zqaudio")) {
+                if (companionFilled(name, "zqaudioseek"))
+                    m_files->audio.append(prefix + QFile::decodeName(name));
+            } else if (ends_with_ci(name, ".jpg")) {
+                if (name.contains("_preview.jpg") || name.contains("_videopreview.jpg"))
+                    m_files->preview.append(prefix + QFile::decodeName(name));
+                else
+                    m_files->alarm.append(prefix + QFile::decodeName(name));
+            } else if (ends_with_ci(name, ".zqtag")) {
+                m_files->tag.append(prefix + QFile::decodeName(name));
+            } else if (ends_with_ci(name, ".zqnfo")) {
+                m_files->nfo.append(prefix + QFile::decodeName(name));
+            }
+        }
+    }
+
+    bool m_collect;
+    Files* m_files;
+    LocalTimeFormatter m_time;
+};
+
+// Indexes kept in memory for folders whose index file could not be written.
+struct Remembered
+{
+    QString fingerprint;
+    Files files;
+};
+
+QMutex g_rememberedMutex;
+QHash<QString, Remembered> g_remembered;
+QStringList g_rememberedOrder;
+
+QJsonArray to_array(const QStringList& list)
+{
+    QJsonArray array;
+    for (const QString& s : list)
+        array.append(s);
+    return array;
+}
+
+bool is_fingerprint_text(const QString& text)
+{
+    if (text.size() != 64)
+        return false;
+    for (QChar c : text) {
+        if (!((c >= QLatin1Char('0') && c <= QLatin1Char('9')) || (c >= QLatin1Char('a') && c <= QLatin1Char('f'))))
+            return false;
+    }
+    return true;
+}
+
+// Keeps the entries that are regular files of the day (in the day folder or one of its direct
+// sub-folders) or lying directly in its root folder; rebased from the stored day folder.
+class EntryFilter
+{
+public:
+    EntryFilter(const QString& day, const QString& storedDay) : m_day(day), m_storedDay(storedDay)
+    {
+        m_root = parent_with_slash(day);
+        m_storedRoot = parent_with_slash(storedDay);
+    }
+
+    QString accept(const QString& stored)
+    {
+        if (stored.isEmpty() || !QDir::isAbsolutePath(stored))
+            return QString();
+        const QString clean = QDir::cleanPath(stored);
+        QString path;
+        if (clean.startsWith(m_storedDay))
+            path = m_day + clean.mid(m_storedDay.size());
+        else if (!m_storedRoot.isEmpty() && clean.startsWith(m_storedRoot))
+            path = m_root + clean.mid(m_storedRoot.size());
+        else
+            return QString();
+
+        QString folder;
+        if (StorageLayout::is_inside(path, m_day)) {
+            const QString rest = path.mid(m_day.size());
+            const qsizetype slashes = rest.count(QLatin1Char('/'));
+            if (slashes > 1)
+                return QString();
+            if (slashes == 1)
+                folder = m_day + rest.left(rest.indexOf(QLatin1Char('/')));
+        } else if (!m_root.isEmpty() && StorageLayout::is_inside(path, m_root)) {
+            if (path.mid(m_root.size()).contains(QLatin1Char('/')))
+                return QString();
+        } else {
+            return QString();
+        }
+        if (!folder.isEmpty() && !real_folder(folder))
+            return QString();
+        struct stat st;
+        if (lstat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISREG(st.st_mode))
+            return QString();
+        return path;
+    }
+
+private:
+    static QString parent_with_slash(const QString& folderWithSlash)
+    {
+        const QString noSlash = folderWithSlash.left(folderWithSlash.size() - 1);
+        const qsizetype cut = noSlash.lastIndexOf(QLatin1Char('/'));
+        if (cut < 0)
+            return QString();
+        return noSlash.left(cut + 1);
+    }
+
+    bool real_folder(const QString& folder)
+    {
+        auto it = m_folders.constFind(folder);
+        if (it != m_folders.constEnd())
+            return *it;
+        struct stat st;
+        const bool ok = lstat(QFile::encodeName(folder).constData(), &st) == 0 && S_ISDIR(st.st_mode)
+                        && !QFileInfo(folder).fileName().startsWith(QLatin1Char('.'));
+        m_folders.insert(folder, ok);
+        return ok;
+    }
+
+    QString m_day;
+    QString m_storedDay;
+    QString m_root;
+    QString m_storedRoot;
+    QHash<QString, bool> m_folders;
+};
+
+} // namespace
+
+QString fingerprint_of_entries(QStringList entries)
+{
+    std::sort(entries.begin(), entries.end());
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    bool first = true;
+    for (const QString& entry : entries) {
+        if (!first)
+            hash.addData(QByteArrayView(";", 1));
+        first = false;
+        hash.addData(entry.toUtf8());
+    }
+    return QString::fromLatin1(hash.result().toHex());
+}
+
+Snapshot scan(const QString& dayFolder, bool collect)
+{
+    Snapshot snapshot;
+    const QString folder = StorageLayout::clean_folder_path(dayFolder);
+    const int fd = folder.isEmpty() ? -1
+                                    : open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        ZQLog::log(QStringLiteral("[WARNING] Encrypt :: generate snapshot :: Directory does not exist: ") + dayFolder);
+        return snapshot;
+    }
+    snapshot.exists = true;
+    Walker walker(collect, &snapshot.files);
+    walker.walk(fd, QByteArray(), folder == QLatin1String("/") ? QString() : folder, 0);
+    snapshot.fingerprint = fingerprint_of_entries(std::move(walker.entries));
+    return snapshot;
+}
+
+QString fingerprint(const QString& folder)
+{
+    return scan(folder, false).fingerprint;
+}
+
+bool write(const QString& dayFolder, const Files& files, const QString& fingerprint, QString* error)
+{
+    const QString day = StorageLayout::folder_with_slash(dayFolder);
+    QJsonObject object;
+    object.insert(QStringLiteral("date_directory"), to_array(files.dateDirectories));
+    object.insert(QStringLiteral("last_modified"), fingerprint);
+    object.insert(QStringLiteral("root_directory"), day);
+    object.insert(QStringLiteral("zqalarm_files"), to_array(files.alarm));
+    object.insert(QStringLiteral("zqaudio_files"), to_array(files.audio));
+    object.insert(QStringLiteral("zqpreview_files"), to_array(files.preview));
+    object.insert(QStringLiteral("zqtag_files"), to_array(files.tag));
+    object.insert(QStringLiteral("zqvideo_files"), to_array(files.video));
+    const QByteArray json = QJsonDocument(object).toJson(QJsonDocument::Compact);
+
+    QSaveFile file(day + QLatin1String(kFileName));
+    QString failure;
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        failure = file.errorString();
+    else if (file.write(json) != json.size())
+        failure = file.errorString();
+    else if (!file.commit())
+        failure = file.errorString();
+    if (!failure.isEmpty()) {
+        file.cancelWriting();
+        if (error)
+            *error = failure;
+        return false;
+    }
+    return true;
+}
+
+Stored read(const QString& dayFolder, bool withLists)
+{
+    Stored stored;
+    const QString day = StorageLayout::folder_with_slash(dayFolder);
+    {
+        QMutexLocker lock(&g_rememberedMutex);
+        auto it = g_remembered.constFind(day);
+        if (it != g_remembered.constEnd()) {
+            stored.found = true;
+            stored.fromMemory = true;
+            stored.fingerprint = it->fingerprint;
+            if (withLists)
+                stored.files = it->files;
+        }
+    }
+    if (stored.fromMemory) {
+        if (withLists) {
+            // Files deleted since the build drop out, as with a stored index.
+            auto keep = [&stored](QStringList& list) {
+                const qsizetype before = list.size();
+                list.removeIf([](const QString& path) {
+                    struct stat st;
+                    return lstat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISREG(st.st_mode);
+                });
+                stored.rejected += int(before - list.size());
+            };
+            keep(stored.files.video);
+            keep(stored.files.alarm);
+            keep(stored.files.tag);
+            keep(stored.files.audio);
+            keep(stored.files.preview);
+        }
+        return stored;
+    }
+
+    QFile file(day + QLatin1String(kFileName));
+    if (!file.exists())
+        return stored;
+    if (!file.open(QIODevice::ReadOnly)) {
+        ZQLog::log(QStringLiteral("[WARN] ZQIndexManager :: set value from indexfile :: failed to open index file"));
+        return stored;
+    }
+    if (file.size() > kMaxIndexFileSize) {
+        ZQLog::log(QStringLiteral("[WARN] ZQIndexManager :: index file too large, ignored :: ") + file.fileName());
+        return stored;
+    }
+    QJsonParseError parseError;
+    const QJsonDocument doc = QJsonDocument::fromJson(file.readAll(), &parseError);
+    if (parseError.error != QJsonParseError::NoError || !doc.isObject()) {
+        ZQLog::log(QStringLiteral("[WARN] ZQIndexManager :: malformed index file ignored :: ") + file.fileName());
+        return stored;
+    }
+    const QJsonObject object = doc.object();
+    stored.found = true;
+    const QString lastModified = object.value(QLatin1String("last_modified")).toString();
+    if (is_fingerprint_text(lastModified))
+        stored.fingerprint = lastModified;
+    if (!withLists)
+        return stored;
+
+    QString storedDay = day;
+    const QJsonValue rootValue = object.value(QLatin1String("root_directory"));
+    if (rootValue.isString() && QDir::isAbsolutePath(rootValue.toString())) {
+        storedDay = QDir::cleanPath(QDir::fromNativeSeparators(rootValue.toString()));
+        if (!storedDay.endsWith(QLatin1Char('/')))
+            storedDay.append(QLatin1Char('/'));
+    }
+    EntryFilter filter(day, storedDay);
+    auto take = [&](const char* key, QStringList& list) {
+        const QJsonValue value = object.value(QLatin1String(key));
+        if (!value.isArray()) {
+            if (!value.isUndefined())
+                ++stored.rejected;
+            return;
+        }
+        for (const QJsonValue& entry : value.toArray()) {
+            const QString path = entry.isString() ? filter.accept(entry.toString()) : QString();
+            if (path.isEmpty())
+                ++stored.rejected;
+            else
+                list.append(path);
+        }
+    };
+    take("zqvideo_files", stored.files.video);
+    take("zqalarm_files", stored.files.alarm);
+    take("zqtag_files", stored.files.tag);
+    take("zqaudio_files", stored.files.audio);
+    take("zqpreview_files", stored.files.preview);
+    if (stored.rejected > 0)
+        ZQLog::log(QStringLiteral("[WARN] ZQIndexManager :: set value from indexfile :: entries dropped :: ")
+                   + QString::number(stored.rejected) + QStringLiteral(" :: ") + file.fileName());
+    return stored;
+}
+
+void remember(const QString& dayFolder, const QString& fingerprint, const Files& files)
+{
+    const QString day = StorageLayout::folder_with_slash(dayFolder);
+    QMutexLocker lock(&g_rememberedMutex);
+    g_rememberedOrder.removeAll(day);
+    g_rememberedOrder.append(day);
+    Remembered entry;
+    entry.fingerprint = fingerprint;
+    entry.files = files;
+    entry.files.nfo.clear();
+    g_remembered.insert(day, entry);
+    while (g_rememberedOrder.size() > kRememberedDays)
+        g_remembered.remove(g_rememberedOrder.takeFirst());
+}
+
+void forget(const QString& dayFolder)
+{
+    const QString day = StorageLayout::folder_with_slash(dayFolder);
+    QMutexLocker lock(&g_rememberedMutex);
+    g_rememberedOrder.removeAll(day);
+    g_remembered.remove(day);
+}
+
+} // namespace DayIndex

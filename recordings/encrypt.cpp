@@ -1,0 +1,304 @@
+#include "recordings/encrypt.h"
+
+#include "app/zq_log.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonParseError>
+#include <QSaveFile>
+
+#include <openssl/crypto.h>
+#include <openssl/evp.h>
+
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// The program's own key and vector texts; every metadata file is read and written with these.
+constexpr char kKeyText[] = "6a05ba88d93a71259f110e088ed7bf66b099eb7d6d388ec70ac854095aca1548";
+constexpr char kIvText[] = "97eb55c041bbab78b592f286edfb2de0";
+static_assert(sizeof(kKeyText) == 65, "key text holds 64 hexadecimal characters");
+static_assert(sizeof(kIvText) == 33, "vector text holds 32 hexadecimal characters");
+
+int hex_digit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+bool decode_hex(const char* text, int bytes, unsigned char* out)
+{
+    for (int i = 0; i < bytes; ++i) {
+        const int hi = hex_digit(text[2 * i]);
+        const int lo = hex_digit(text[2 * i + 1]);
+        if (hi < 0 || lo < 0)
+            return false;
+        out[i] = static_cast<unsigned char>(hi * 16 + lo);
+    }
+    return true;
+}
+
+bool plain_is_expected(const unsigned char* data, int length, Encrypt::Expect expect)
+{
+    QJsonParseError error;
+    const QJsonDocument doc = QJsonDocument::fromJson(
+        QByteArray::fromRawData(reinterpret_cast<const char*>(data), length), &error);
+    if (error.error != QJsonParseError::NoError)
+        return false;
+    switch (expect) {
+    case Encrypt::Expect::JsonObject:
+        return doc.isObject();
+    case Encrypt::Expect::JsonArray:
+        return doc.isArray();
+    case Encrypt::Expect::JsonDocument:
+        return doc.isObject() || doc.isArray();
+    }
+    return false;
+}
+
+struct Buffer
+{
+    unsigned char* data = nullptr;
+    size_t size = 0;
+    ~Buffer()
+    {
+        if (data) {
+            OPENSSL_cleanse(data, size);
+            std::free(data);
+        }
+    }
+};
+
+} // namespace
+
+const char* Encrypt::key_text()
+{
+    return kKeyText;
+}
+
+const char* Encrypt::iv_text()
+{
+    return kIvText;
+}
+
+void Encrypt::text_key_bytes(unsigned char* key, unsigned char* iv)
+{
+    std::memcpy(key, kKeyText, kKeySize);
+    std::memcpy(iv, kIvText, kIvSize);
+}
+
+bool Encrypt::hex_to_bytes(unsigned char* key, unsigned char* iv)
+{
+    return decode_hex(kKeyText, kKeySize, key) && decode_hex(kIvText, kIvSize, iv);
+}
+
+int Encrypt::decrypt_with_key(const unsigned char* in, int length, const unsigned char* key,
+                              const unsigned char* iv, unsigned char* out)
+{
+    if (!in || !out || length < 0)
+        return -1;
+    EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
+    if (!ctx)
+        return -1;
+    int updateLength = 0;
+    int finalLength = 0;
+    int result = -1;
+    if (EVP_DecryptInit_ex(ctx, EVP_aes_256_cbc(), nullptr, key, iv) == 1
+        && EVP_DecryptUpdate(ctx, out, &updateLength, in, length) == 1
+        && EVP_DecryptFinal_ex(ctx, out + updateLength, &finalLength) == 1) {
+        result = updateLength + finalLength;
+    }
+    EVP_CIPHER_CTX_free(ctx);
+    return result;
+}
+
+int Encrypt::encrypt_with_key(const unsigned char* in, int length, const unsigned char* key,
+                              const unsigned char* iv, unsigned char* out)
+{
+    if (!in || !out || length < 0)
+        return -1;
+    EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
+    if (!ctx)
+        return -1;
+    int updateLength = 0;
+    int finalLength = 0;
+    int result = -1;
+    if (EVP_EncryptInit_ex(ctx, EVP_aes_256_cbc(), nullptr, key, iv) == 1
+        && EVP_EncryptUpdate(ctx, out, &updateLength, in, length) == 1
+        && EVP_EncryptFinal_ex(ctx, out + updateLength, &finalLength) == 1) {
+        result = updateLength + finalLength;
+    }
+    EVP_CIPHER_CTX_free(ctx);
+    return result;
+}
+
+std::string Encrypt::decrypt_file(const QString& path, Expect expect)
+{
+    return decrypt_file(QFile::encodeName(path).constData(), expect);
+}
+
+std::string Encrypt::decrypt_file(const char* path, Expect expect)
+{
+    char* input = nullptr;
+    const int length = read_file(path, &input);
+    if (length < 0 || !input) {
+        ZQLog::log("[ERROR] Encrypt :: Decrypt file :: read failed");
+        std::free(input);
+        return std::string();
+    }
+    const auto* in = reinterpret_cast<const unsigned char*>(input);
+
+    Buffer output;
+    output.size = static_cast<size_t>(length) + 16;
+    output.data = static_cast<unsigned char*>(std::malloc(output.size));
+    if (!output.data) {
+        ZQLog::log("[ERROR] Encrypt :: Decrypt file :: alloc failed");
+        std::free(input);
+        return std::string();
+    }
+
+    unsigned char key[kKeySize];
+    unsigned char iv[kIvSize];
+    int plainLength = -1;
+
+    // Text form first, then the hexadecimal form. A wrong key still passes the padding check now
+    // and then, so each result must also read as the expected document.
+    text_key_bytes(key, iv);
+    const int textLength = decrypt_with_key(in, length, key, iv, output.data);
+    if (textLength >= 0 && plain_is_expected(output.data, textLength, expect))
+        plainLength = textLength;
+    if (plainLength < 0 && hex_to_bytes(key, iv)) {
+        const int hexLength = decrypt_with_key(in, length, key, iv, output.data);
+        if (hexLength >= 0 && plain_is_expected(output.data, hexLength, expect))
+            plainLength = hexLength;
+    }
+    OPENSSL_cleanse(key, sizeof key);
+    OPENSSL_cleanse(iv, sizeof iv);
+    std::free(input);
+
+    if (plainLength < 0) {
+        ZQLog::log("[ERROR] Encrypt :: Decrypt file :: decrypt failed");
+        return std::string();
+    }
+    return std::string(reinterpret_cast<const char*>(output.data), static_cast<size_t>(plainLength));
+}
+
+int Encrypt::encrypt_to_file(const QByteArray& plain, const QString& path, KeyForm form)
+{
+    return encrypt_to_file(plain.toStdString(), QFile::encodeName(path).constData(), form);
+}
+
+int Encrypt::encrypt_to_file(std::string plain, const char* path, KeyForm form)
+{
+    if (plain.size() > static_cast<size_t>(kMaxFileSize)) {
+        ZQLog::log("[ERROR] Encrypt :: Encrypt to file :: alloc failed");
+        return -1;
+    }
+    Buffer output;
+    output.size = plain.size() + 16;
+    output.data = static_cast<unsigned char*>(std::malloc(output.size));
+    if (!output.data) {
+        ZQLog::log("[ERROR] Encrypt :: Encrypt to file :: alloc failed");
+        return -1;
+    }
+    unsigned char key[kKeySize];
+    unsigned char iv[kIvSize];
+    if (form == KeyForm::Text)
+        text_key_bytes(key, iv);
+    else
+        hex_to_bytes(key, iv);
+    const int length = encrypt_with_key(reinterpret_cast<const unsigned char*>(plain.data()),
+                                        static_cast<int>(plain.size()), key, iv, output.data);
+    OPENSSL_cleanse(key, sizeof key);
+    OPENSSL_cleanse(iv, sizeof iv);
+    if (!plain.empty())
+        OPENSSL_cleanse(plain.data(), plain.size());
+    if (length < 0) {
+        ZQLog::log("[ERROR] Encrypt :: Encrypt to file :: encrypt failed");
+        return -1;
+    }
+    return write_to_file(path, reinterpret_cast<const char*>(output.data), length);
+}
+
+int Encrypt::read_file(const char* path, char** buffer)
+{
+    if (!path || !buffer) {
+        ZQLog::log("[ERROR] Encrypt :: read file :: invalid args");
+        return -1;
+    }
+    *buffer = nullptr;
+    QFile file(QFile::decodeName(path));
+    if (!file.open(QIODevice::ReadOnly)) {
+        ZQLog::log(QStringLiteral("[ERROR] Encrypt :: read file :: open failed: ") + file.errorString());
+        return -1;
+    }
+    const qint64 size = file.size();
+    if (size <= 0)
+        return 0;
+    if (size > kMaxFileSize) {
+        ZQLog::log(QStringLiteral("[ERROR] Encrypt :: read file :: file too large: ") + QString::number(size));
+        return -1;
+    }
+    char* data = static_cast<char*>(std::malloc(static_cast<size_t>(size)));
+    if (!data) {
+        ZQLog::log("[ERROR] Encrypt :: read file :: memory allocation failed");
+        return -1;
+    }
+    qint64 got = 0;
+    while (got < size) {
+        const qint64 n = file.read(data + got, size - got);
+        if (n <= 0)
+            break;
+        got += n;
+    }
+    if (got < size) {
+        ZQLog::log("[ERROR] Encrypt :: read file :: incomplete read");
+        std::free(data);
+        return -1;
+    }
+    *buffer = data;
+    return static_cast<int>(size);
+}
+
+int Encrypt::write_to_file(const char* path, const char* data, int length)
+{
+    if (!path || !data || length < 1) {
+        ZQLog::log("[ERROR] Encrypt :: write to file :: invalid args");
+        return -1;
+    }
+    const QString filePath = QFile::decodeName(path);
+    const QDir folder = QFileInfo(filePath).absoluteDir();
+    if (!folder.exists() && !QDir().mkpath(folder.absolutePath())) {
+        ZQLog::log(QStringLiteral("[ERROR] Encrypt :: write to file :: cannot create directory: ")
+                   + folder.absolutePath());
+        return -1;
+    }
+    QSaveFile file(filePath);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        ZQLog::log(QStringLiteral("[ERROR] Encrypt :: write to file :: open failed: ") + file.errorString());
+        return -1;
+    }
+    qint64 written = 0;
+    while (written < length) {
+        const qint64 n = file.write(data + written, length - written);
+        if (n < 1) {
+            ZQLog::log(QStringLiteral("[ERROR] Encrypt :: write to file :: write failed: ") + file.errorString());
+            file.cancelWriting();
+            return -1;
+        }
+        written += n;
+    }
+    if (!file.commit()) {
+        ZQLog::log(QStringLiteral("[ERROR] Encrypt :: write to file :: write failed: ") + file.errorString());
+        return -1;
+    }
+    return 1;
+}

@@ -1,0 +1,58 @@
+#pragma once
+
+#include "recordings/zq_index_manager.h"
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <atomic>
+#include <memory>
+
+// Rebuilds the index of a whole root folder or of one day folder: one ZQIndexManager per day, each
+// in a thread of its own, at most as many at once as the machine has cores. Every run that starts
+// ends with exactly one allFinished(), failed days included; errorOccurred passes each failing
+// day's message on as it comes.
+class ZQIndexController : public QObject
+{
+    Q_OBJECT
+public:
+    explicit ZQIndexController(QObject* parent = nullptr);
+    // Pending days are dropped and running builds are asked to stop; their threads end and delete
+    // themselves.
+    ~ZQIndexController() override;
+
+    // `path`: a day folder, or a folder holding day folders (normally the root folder).
+    void generate_index(QString path);
+
+    bool is_busy() const { return m_busy; }
+    int started_count() const { return m_started; }
+    int finished_count() const { return m_finished; }
+    int failed_count() const { return m_failed; }
+    // Days of the current or last run, sorted.
+    QStringList days() const { return m_days; }
+
+    // At most this many builds at once (default: the number of cores).
+    void set_max_parallel(int count);
+    int max_parallel() const { return m_maxParallel; }
+
+signals:
+    void allFinished();
+    void errorOccurred(QString message);
+
+private slots:
+    void onManagerFinished(ZQIndexManager::Outcome outcome, const QString& message);
+
+private:
+    void start_next();
+
+    int m_started = 0;
+    int m_finished = 0;
+    int m_failed = 0;
+    int m_running = 0;
+    bool m_busy = false;
+    int m_maxParallel = 1;
+    QStringList m_days;
+    QStringList m_pending;
+    std::shared_ptr<std::atomic<bool>> m_stop;
+};

@@ -1,0 +1,313 @@
+#include "recordings/zq_index_manager.h"
+
+#include "app/zq_log.h"
+#include "recordings/storage_layout.h"
+#include "recordings/zq_file.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QSet>
+#include <QWaitCondition>
+
+namespace {
+
+// Builds under way in the process: one build of a given day at a time.
+QMutex g_buildMutex;
+QWaitCondition g_buildChanged;
+QSet<QString> g_building;
+int g_running = 0;
+std::atomic<int> g_stopEpoch{0};
+
+QFileInfoList to_infos(const QStringList& paths)
+{
+    QFileInfoList infos;
+    infos.reserve(paths.size());
+    for (const QString& p : paths)
+        infos.append(QFileInfo(p));
+    return infos;
+}
+
+QStringList to_paths(const QFileInfoList& infos)
+{
+    QStringList paths;
+    paths.reserve(infos.size());
+    for (const QFileInfo& fi : infos)
+        paths.append(fi.absoluteFilePath());
+    return paths;
+}
+
+void append_infos(QFileInfoList& list, const QStringList& paths)
+{
+    list.reserve(list.size() + paths.size());
+    for (const QString& p : paths)
+        list.append(QFileInfo(p));
+}
+
+QString ms_text(qint64 nsecs)
+{
+    return QString::number(double(nsecs) / 1e6, 'g', 6);
+}
+
+} // namespace
+
+ZQIndexManager::ZQIndexManager(QObject* parent) : QObject(parent) {}
+
+ZQIndexManager::~ZQIndexManager() = default;
+
+bool ZQIndexManager::stopping() const
+{
+    return m_stop && m_stop->load();
+}
+
+int ZQIndexManager::running_builds()
+{
+    QMutexLocker lock(&g_buildMutex);
+    return g_running;
+}
+
+bool ZQIndexManager::stop_all_and_wait(int msecs)
+{
+    g_stopEpoch.fetch_add(1);
+    QDeadlineTimer deadline(msecs);
+    QMutexLocker lock(&g_buildMutex);
+    while (g_running > 0) {
+        if (!g_buildChanged.wait(&g_buildMutex, deadline))
+            break;
+    }
+    return g_running == 0;
+}
+
+void ZQIndexManager::background_generation(QString root_directory)
+{
+    const int epoch = g_stopEpoch.load();
+    auto stopped = [this, epoch] { return stopping() || g_stopEpoch.load() != epoch; };
+    {
+        QMutexLocker lock(&g_buildMutex);
+        ++g_running;
+    }
+    auto end = [this](Outcome outcome, const QString& message) {
+        {
+            QMutexLocker lock(&g_buildMutex);
+            --g_running;
+            g_buildChanged.wakeAll();
+        }
+        if (outcome == Failed)
+            emit errorOccurred(message);
+        emit finished(outcome, message);
+    };
+
+    const QString day = StorageLayout::folder_with_slash(root_directory);
+    if (root_directory.isEmpty() || !StorageLayout::path_contains_root(day)) {
+        ZQLog::log(QStringLiteral("[WARN] ZQIndex Manager :: failed to start background generation in :: ") + day);
+        end(Failed, QStringLiteral("Le dossier ") + day + QStringLiteral(" n'est pas un dossier zqcore."));
+        return;
+    }
+    if (!StorageLayout::path_contains_root_and_day(day)) {
+        end(NotADay, QString());
+        return;
+    }
+
+    bool waited = false;
+    {
+        QMutexLocker lock(&g_buildMutex);
+        while (g_building.contains(day)) {
+            if (stopped()) {
+                lock.unlock();
+                end(Cancelled, QString());
+                return;
+            }
+            waited = true;
+            g_buildChanged.wait(&g_buildMutex, 300);
+        }
+        g_building.insert(day);
+    }
+    auto release = [&day] {
+        QMutexLocker lock(&g_buildMutex);
+        g_building.remove(day);
+        g_buildChanged.wakeAll();
+    };
+
+    if (waited) {
+        // Another build of this day just ended: do not repeat it when it left the index current.
+        const DayIndex::Stored stored = DayIndex::read(day, false);
+        const QString fresh = DayIndex::fingerprint(day);
+        if (!fresh.isNull() && fresh == stored.fingerprint) {
+            release();
+            end(Current, QString());
+            return;
+        }
+    }
+
+    ZQLog::log(QStringLiteral("[INFO] ZQIndex Manager :: start background generation in :: ") + day);
+    QElapsedTimer timer;
+    timer.start();
+
+    const DayIndex::Snapshot snapshot = DayIndex::scan(day, true);
+    if (stopped()) {
+        release();
+        end(Cancelled, QString());
+        return;
+    }
+    QStringList nfo = snapshot.files.nfo;
+    nfo.removeAll(day + QStringLiteral("index.zqnfo"));
+    regenerate_zqnfo_index_with_filelist(day, to_infos(nfo));
+
+    if (snapshot.files.video.isEmpty()) {
+        release();
+        ZQLog::log(QStringLiteral("[WARN] ZQIndex Manager :: background generation :: no video data found in ") + day);
+        end(Failed, QStringLiteral("Aucun enregistrement trouvé dans le dossier ") + day);
+        return;
+    }
+    if (stopped()) {
+        release();
+        end(Cancelled, QString());
+        return;
+    }
+
+    ZQLog::log(QStringLiteral("[INFO] ZQIndexManager :: create zqindexfile :: last modified value ") + snapshot.fingerprint);
+    QString error;
+    Outcome outcome = Built;
+    if (DayIndex::write(day, snapshot.files, snapshot.fingerprint, &error)) {
+        DayIndex::forget(day);
+    } else {
+        // Read-only storage: the lists stay usable from memory and the day is not rebuilt on each load.
+        ZQLog::log(QStringLiteral("[ERROR] ZQIndexManager :: create zqindexfile :: write failed :: ") + day
+                   + QStringLiteral(" :: ") + error);
+        DayIndex::remember(day, snapshot.fingerprint, snapshot.files);
+        outcome = BuiltInMemory;
+    }
+    release();
+    ZQLog::log(QStringLiteral("[INFO] ZQIndex Manager :: background generation :: regenerated index for ") + day
+               + QStringLiteral(" in ") + ms_text(timer.nsecsElapsed()) + QStringLiteral(" ms"));
+    end(outcome, QString());
+}
+
+void ZQIndexManager::videolist_with_multiple_directory(const QString& folder, QFileInfoList& video,
+                                                       QFileInfoList& alarm, QFileInfoList& tag,
+                                                       QFileInfoList& audio, QFileInfoList& preview,
+                                                       QFileInfoList& nfo)
+{
+    if (folder.isEmpty())
+        return;
+    const DayIndex::Snapshot snapshot = DayIndex::scan(folder, true);
+    append_infos(video, snapshot.files.video);
+    append_infos(alarm, snapshot.files.alarm);
+    append_infos(tag, snapshot.files.tag);
+    append_infos(audio, snapshot.files.audio);
+    append_infos(preview, snapshot.files.preview);
+    append_infos(nfo, snapshot.files.nfo);
+}
+
+bool ZQIndexManager::regenerate_zqnfo_index_with_filelist(const QString& folder, const QFileInfoList& nfoFiles)
+{
+    QHash<int, QString> cameras;
+    for (const QFileInfo& file : nfoFiles) {
+        // A recording's own file names its camera, and the first reading of a camera wins: once the
+        // camera is known its other recordings' files cannot add anything, so they are not decrypted.
+        const QString name = file.fileName();
+        if (!name.contains(QLatin1String("index")) && name.contains(QLatin1Char('_'))) {
+            bool ok = false;
+            const int id = name.section(QLatin1Char('_'), 0, 0).toInt(&ok);
+            if (ok && cameras.contains(id))
+                continue;
+        }
+        ZQLog::log(QStringLiteral("[INFO] ZQIndex Manager :: regenerate zqnfo index with filelist :: zqnfo path ")
+                   + file.absoluteFilePath());
+        cameras = ZQFile::check_and_parse_nfo_file(file, cameras);
+    }
+    if (cameras.isEmpty()) {
+        for (const QFileInfo& file : nfoFiles)
+            cameras = ZQFile::read_scrambled_nfo_lines(file, cameras);
+    }
+    if (cameras.isEmpty())
+        return true;
+    const QFileInfo target(StorageLayout::folder_with_slash(folder) + QStringLiteral("index.zqnfo"));
+    if (target.exists() && ZQFile::check_and_parse_nfo_file(target, {}) == cameras)
+        return true; // unchanged: nothing to write (and read-only storage stays quiet)
+    return ZQFile::create_zqnfo_index_file(target, cameras);
+}
+
+bool ZQIndexManager::create_zqindexfile(const QString& folder, const QFileInfoList& video, const QFileInfoList& alarm,
+                                        const QFileInfoList& tag, const QFileInfoList& audio,
+                                        const QFileInfoList& preview, const QString& fingerprint)
+{
+    DayIndex::Files files;
+    files.video = to_paths(video);
+    files.alarm = to_paths(alarm);
+    files.tag = to_paths(tag);
+    files.audio = to_paths(audio);
+    files.preview = to_paths(preview);
+    if (QDir(folder).exists())
+        files.dateDirectories = StorageLayout::day_folders(folder);
+    else
+        ZQLog::log(QStringLiteral("[WARN] ZQIndexManager :: create zqindexfile :: get available days :: ") + folder
+                   + QStringLiteral("is not a directory"));
+    const QString fp = fingerprint.isNull() ? generate_snapshot(folder) : fingerprint;
+    ZQLog::log(QStringLiteral("[INFO] ZQIndexManager :: create zqindexfile :: last modified value ") + fp);
+    QString error;
+    if (!DayIndex::write(folder, files, fp, &error)) {
+        ZQLog::log(QStringLiteral("[ERROR] ZQIndexManager :: create zqindexfile :: write failed :: ") + folder
+                   + QStringLiteral(" :: ") + error);
+        return false;
+    }
+    DayIndex::forget(folder);
+    return true;
+}
+
+QString ZQIndexManager::generate_snapshot(const QString& folder)
+{
+    return DayIndex::fingerprint(folder);
+}
+
+QString ZQIndexManager::get_last_modified(const QFileInfo& folder)
+{
+    return DayIndex::read(folder.filePath(), false).fingerprint;
+}
+
+void ZQIndexManager::set_value_from_indexfile(const QString& folder, QFileInfoList& video, QFileInfoList& alarm,
+                                              QFileInfoList& tag, QFileInfoList& audio, QFileInfoList& preview)
+{
+    const DayIndex::Stored stored = DayIndex::read(folder, true);
+    append_infos(video, stored.files.video);
+    append_infos(alarm, stored.files.alarm);
+    append_infos(tag, stored.files.tag);
+    append_infos(audio, stored.files.audio);
+    append_infos(preview, stored.files.preview);
+}
+
+QFileInfoList ZQIndexManager::zqnfo_with_multiple_directory(const QString& folder)
+{
+    QFileInfoList result;
+    if (folder.isEmpty())
+        return result;
+    const QDir dir(folder);
+    const QFileInfoList subs = dir.entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks, QDir::Name);
+    ZQLog::log(QStringLiteral("[INFO] ZQIndex Manager :: zqnfo with multiple directory :: dir list count :: ")
+               + QString::number(subs.size()));
+    for (const QFileInfo& sub : subs) {
+        if (!sub.isDir()) {
+            ZQLog::log(QStringLiteral("[WARN] ZQIndex Manager :: zqnfo with multiple directory :: invalid dir :: ")
+                       + sub.absoluteFilePath());
+            continue;
+        }
+        result.append(QDir(sub.absoluteFilePath())
+                          .entryInfoList({QStringLiteral("*.zqnfo")}, QDir::Files | QDir::NoSymLinks, QDir::Name));
+    }
+    return result;
+}
+
+ZQIndexManager::DayLoad ZQIndexManager::load_day(const QString& dayFolder)
+{
+    DayLoad load;
+    const DayIndex::Stored stored = DayIndex::read(dayFolder, true);
+    load.stored = stored.fingerprint;
+    load.fingerprint = DayIndex::fingerprint(dayFolder);
+    if (!load.fingerprint.isNull() && load.fingerprint == load.stored) {
+        load.current = true;
+        load.files = stored.files;
+    }
+    return load;
+}
