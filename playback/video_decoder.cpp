@@ -177,7 +177,7 @@ void VideoDecoder::setup_scaler(int width, int height)
     }
 }
 
-bool VideoDecoder::convert(AVFrame* frame)
+bool VideoDecoder::convert(const AVFrame* frame)
 {
     // The scaler follows each picture's own size and pixel format.
     if (!m_scaler || m_scalerWidth != frame->width || m_scalerHeight != frame->height || m_scalerSrcFormat != frame->format) {
@@ -315,4 +315,22 @@ QImage VideoDecoder::decode_image(const uint8_t* data, int size)
     if (!decode_frame(data, size, true))
         return QImage();
     return m_image;
+}
+
+QImage VideoDecoder::convert_frame(const AVFrame* frame)
+{
+    if (!frame || !frame->data[0])
+        return QImage();
+    try {
+        if (!convert(frame))
+            return QImage();
+    } catch (const std::exception&) {
+        sws_freeContext(m_scaler);
+        m_scaler = nullptr;
+        ZQLog::log("[WARN] Video Decoder :: decode frame :: failed to scale frame");
+        return QImage();
+    }
+    QImage image = std::move(m_image);
+    m_image = QImage();
+    return image;
 }

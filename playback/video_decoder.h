@@ -38,6 +38,9 @@ public:
     // The picture of the last successful conversion (shared with the caller;
     // the decoder drops its reference at the next decode).
     QImage get_image() const { return m_image; }
+    // Converts a picture this decoder produced earlier (kept by reference);
+    // a null image when it cannot be converted.
+    QImage convert_frame(const AVFrame* frame);
 
     // Drops every picture the codec still holds, for a jump to another place
     // of the stream; the next picture must start from a keyframe.
@@ -56,7 +59,7 @@ public:
 
 private:
     void close_codec();
-    bool convert(AVFrame* frame);
+    bool convert(const AVFrame* frame);
 
     std::string m_label;
     bool m_hardware = false;
