@@ -38,6 +38,18 @@ bool all_digits(const QString& text)
     return true;
 }
 
+// The day (8 digits) and the time (the 6 digits before the first non-digit of its field: ".jpg",
+// "-thumb.jpg", ...), or an empty text.
+QString day_and_time(const QString& dayText, const QString& timeField)
+{
+    qsizetype end = 0;
+    while (end < timeField.size() && timeField.at(end) >= QLatin1Char('0') && timeField.at(end) <= QLatin1Char('9'))
+        ++end;
+    if (dayText.size() != 8 || !all_digits(dayText) || end != 6)
+        return QString();
+    return dayText + timeField.left(end);
+}
+
 } // namespace
 
 QString Vignette::get_datetime() const
@@ -51,18 +63,12 @@ QString Vignette::get_datetime() const
     if (parts.size() < 3)
         return QString();
     // "<cam>_<alarm>_<day>_<time>" has four parts; "<cam>_<day>_<time>" (and longer names) are read
-    // from the second part on.
-    const int dayIndex = parts.size() == 4 ? 2 : 1;
-    const QString dayText = parts.at(dayIndex);
-    const QString timeField = parts.at(dayIndex + 1);
-
-    // The time ends at its first non-digit, whatever follows: ".jpg", "-thumb.jpg", ...
-    qsizetype end = 0;
-    while (end < timeField.size() && timeField.at(end).isDigit() && timeField.at(end).unicode() < 128)
-        ++end;
-    const QString timeText = timeField.left(end);
-
-    if (dayText.size() != 8 || !all_digits(dayText) || timeText.size() != 6)
-        return QString();
-    return dayText + timeText;
+    // from the second part on. A four-part name that does not read so ("<cam>_<day>_<time>_preview")
+    // is read from the second part too.
+    if (parts.size() == 4) {
+        const QString dt = day_and_time(parts.at(2), parts.at(3));
+        if (!dt.isEmpty())
+            return dt;
+    }
+    return day_and_time(parts.at(1), parts.at(2));
 }
