@@ -8,19 +8,23 @@
 #include "view/canvas.h"
 
 // A picture whose every pixel tells where it comes from: red = x mod 256,
-// green = y mod 256, blue = 16 * (x / 256) + (y / 256).
-inline QRgb position_colour(int x, int y)
+// green = y mod 256, blue = 16 * (x / 256) + (y / 256). The scrambled form
+// multiplies x and y by odd numbers first, so that neighbours differ widely
+// and any blending between them shows.
+inline QRgb position_colour(int x, int y, bool scrambled = false)
 {
+    if (scrambled)
+        return qRgb((x * 37) & 255, (y * 59) & 255, ((x >> 8) * 16 + (y >> 8)) & 255);
     return qRgb(x & 255, y & 255, ((x >> 8) * 16 + (y >> 8)) & 255);
 }
 
-inline QImage position_image(int w, int h)
+inline QImage position_image(int w, int h, bool scrambled = false)
 {
     QImage img(w, h, QImage::Format_RGB32);
     for (int y = 0; y < h; ++y) {
         QRgb* line = reinterpret_cast<QRgb*>(img.scanLine(y));
         for (int x = 0; x < w; ++x)
-            line[x] = position_colour(x, y);
+            line[x] = position_colour(x, y, scrambled);
     }
     return img;
 }
