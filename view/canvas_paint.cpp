@@ -49,9 +49,9 @@ void Canvas::paintEvent(QPaintEvent*)
 
     if (start_pending) {
         initial_repaint(painter);
-        // Once the display started, a frame that already arrived is drawn in
-        // this same paint instead of being thrown away.
-        if (start_pending || get_frame_image().isNull()) {
+        // Once the display started the paint goes on: a frame that already
+        // arrived is drawn now instead of being thrown away.
+        if (start_pending) {
             painter.end();
             painting = false;
             return;
