@@ -13,6 +13,7 @@ class LogCapture
 public:
     LogCapture()
     {
+        m_level = get_log_level();
         set_log_level(1);
         instance() = this;
         m_previous = qInstallMessageHandler(&LogCapture::handler);
@@ -21,6 +22,7 @@ public:
     {
         qInstallMessageHandler(m_previous);
         instance() = nullptr;
+        set_log_level(m_level);
     }
 
     QStringList lines() const
@@ -59,4 +61,5 @@ private:
     mutable QMutex m_mutex;
     QStringList m_lines;
     QtMessageHandler m_previous = nullptr;
+    int m_level = 0;
 };

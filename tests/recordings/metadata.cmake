@@ -1,2 +1,3 @@
 zq_add_test(test_encrypt SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_encrypt.cpp LIBS zq_recordings)
 zq_add_test(test_zq_file SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_zq_file.cpp LIBS zq_recordings)
+zq_add_test(test_day_index SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_day_index.cpp LIBS zq_recordings zq_fixture)
