@@ -278,10 +278,12 @@ Rectangle {
                     readonly property var day: calendar.dateForCell(index)
                     readonly property bool available: calendar.isAvailable(day)
                     readonly property bool selected: calendar.isSelected(day)
+                    objectName: day !== null ? "day" + day.getDate() : ""
                     width: calendar.cellSize
                     height: calendar.cellSize
                     radius: 6
-                    visible: day !== null
+                    // Blank cells stay in the grid (an invisible item would be skipped by it).
+                    opacity: day !== null ? 1 : 0
                     color: selected ? "#2196F3" : (available && cellArea.containsMouse ? "#3A3A3A" : "transparent")
                     border.width: available && !selected ? 1 : 0
                     border.color: "#5A5A5A"
