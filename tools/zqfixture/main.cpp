@@ -1,0 +1,210 @@
+// zqfixture: writes a storage folder of generated recordings and prints the
+// path of its root folder.
+
+#include "tools/zqfixture/lib/fixture_writer.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QRegularExpression>
+#include <QTextStream>
+
+#include <cstdio>
+
+extern "C" {
+#include <libavutil/log.h>
+}
+
+namespace {
+
+int fail(const QString& message)
+{
+    QTextStream(stderr) << "zqfixture: " << message << Qt::endl;
+    return 2;
+}
+
+bool parse_int(const QString& text, int min, int max, int* out)
+{
+    bool ok = false;
+    const int v = text.trimmed().toInt(&ok);
+    if (!ok || v < min || v > max)
+        return false;
+    *out = v;
+    return true;
+}
+
+// Dates and times from their digits: no locale, no time zone.
+bool parse_date(const QString& text, QDate* out)
+{
+    static const QRegularExpression re(QStringLiteral("^(\\d{4})-(\\d{2})-(\\d{2})$"));
+    const auto m = re.match(text.trimmed());
+    if (!m.hasMatch())
+        return false;
+    const QDate d(m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt());
+    if (!d.isValid())
+        return false;
+    *out = d;
+    return true;
+}
+
+bool parse_time(const QString& text, QTime* out)
+{
+    static const QRegularExpression re(QStringLiteral("^(\\d{2})(\\d{2})(\\d{2})$"));
+    const auto m = re.match(text.trimmed());
+    if (!m.hasMatch())
+        return false;
+    const QTime t(m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt());
+    if (!t.isValid())
+        return false;
+    *out = t;
+    return true;
+}
+
+bool parse_size(const QString& text, QSize* out)
+{
+    static const QRegularExpression re(QStringLiteral("^(\\d{1,5})x(\\d{1,5})$"));
+    const auto m = re.match(text.trimmed());
+    if (!m.hasMatch())
+        return false;
+    *out = QSize(m.captured(1).toInt(), m.captured(2).toInt());
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("zqfixture"));
+    av_log_set_level(AV_LOG_ERROR);
+
+    QCommandLineParser p;
+    p.setApplicationDescription(QStringLiteral(
+        "Writes a storage folder of generated recordings: <out>/<root id>/yyyy-MM-dd/HHmmss/"
+        "<camera>_<yyyyMMdd>_<HHmmss>.zqvideo and .zqseek. Prints the root folder."));
+    p.addHelpOption();
+    const QCommandLineOption out({QStringLiteral("out")}, QStringLiteral("Folder that receives the root folder."),
+                                 QStringLiteral("DIR"));
+    const QCommandLineOption root({QStringLiteral("root-id")},
+                                  QStringLiteral("Root folder name, zqcore_xxxx-xxxx-xxxx-xxxx (or just the hex groups)."),
+                                  QStringLiteral("ID"), QStringLiteral("zqcore_0a1b-2c3d-4e5f-6789"));
+    const QCommandLineOption date({QStringLiteral("date")},
+                                  QStringLiteral("Day yyyy-MM-dd; repeat or separate with commas for several."),
+                                  QStringLiteral("DATE"), QStringLiteral("2024-01-01"));
+    const QCommandLineOption cameras({QStringLiteral("cameras")}, QStringLiteral("Camera ids, comma separated."),
+                                     QStringLiteral("IDS"), QStringLiteral("1"));
+    const QCommandLineOption start({QStringLiteral("start")}, QStringLiteral("Start of the first recording, HHmmss."),
+                                   QStringLiteral("HHmmss"), QStringLiteral("080000"));
+    const QCommandLineOption minutes({QStringLiteral("minutes")},
+                                     QStringLiteral("Recordings per camera (one-minute files unless --seconds-per-file)."),
+                                     QStringLiteral("N"), QStringLiteral("1"));
+    const QCommandLineOption seconds({QStringLiteral("seconds-per-file")}, QStringLiteral("Length of each recording."),
+                                     QStringLiteral("S"), QStringLiteral("60"));
+    const QCommandLineOption gap({QStringLiteral("gap-seconds")},
+                                 QStringLiteral("Pause between the end of a recording and the start of the next."),
+                                 QStringLiteral("G"), QStringLiteral("0"));
+    const QCommandLineOption size({QStringLiteral("size")}, QStringLiteral("Picture size WxH (even)."),
+                                  QStringLiteral("WxH"), QStringLiteral("320x240"));
+    const QCommandLineOption fps({QStringLiteral("fps")}, QStringLiteral("Frames per second."), QStringLiteral("F"),
+                                 QStringLiteral("25"));
+    const QCommandLineOption gop({QStringLiteral("gop")},
+                                 QStringLiteral("Frames from one keyframe to the next (default: the frame rate)."),
+                                 QStringLiteral("G"));
+    const QCommandLineOption codec({QStringLiteral("codec")}, QStringLiteral("h264, h265, mjpeg or mpeg4."),
+                                   QStringLiteral("CODEC"), QStringLiteral("h264"));
+    const QCommandLineOption codec_text({QStringLiteral("codec-text")},
+                                        QStringLiteral("Codec field of the seek index (default: frame/h264, frame/h265, "
+                                                       "frame/jpeg or frame/MPEG4)."),
+                                        QStringLiteral("TEXT"));
+    const QCommandLineOption second({QStringLiteral("second-stream")},
+                                    QStringLiteral("Add a smaller \"video2\" stream interleaved with \"video1\"."));
+    const QCommandLineOption second_size({QStringLiteral("second-size")},
+                                         QStringLiteral("Picture size of the second stream (default: half)."),
+                                         QStringLiteral("WxH"));
+    const QCommandLineOption corrupt({QStringLiteral("corrupt-frame")},
+                                     QStringLiteral("Overwrite the bytes of this video1 frame with noise."),
+                                     QStringLiteral("N"));
+    const QCommandLineOption truncate({QStringLiteral("truncate")},
+                                      QStringLiteral("Cut the data file halfway through its last frame."));
+    const QCommandLineOption damaged({QStringLiteral("damaged-recording")},
+                                     QStringLiteral("Which recording (in date, time, camera order) gets the damage."),
+                                     QStringLiteral("I"), QStringLiteral("0"));
+    const QCommandLineOption threads({QStringLiteral("threads")},
+                                     QStringLiteral("Recordings coded at once (default: one per core)."),
+                                     QStringLiteral("N"), QStringLiteral("0"));
+    p.addOptions({out, root, date, cameras, start, minutes, seconds, gap, size, fps, gop, codec, codec_text, second,
+                  second_size, corrupt, truncate, damaged, threads});
+    p.process(app);
+
+    if (!p.positionalArguments().isEmpty())
+        return fail(QStringLiteral("unexpected argument %1").arg(p.positionalArguments().first()));
+
+    ZQFixture::Options o;
+    o.output_parent = p.value(out);
+    if (o.output_parent.isEmpty())
+        return fail(QStringLiteral("--out DIR is required"));
+
+    o.root_id = p.value(root).trimmed();
+    if (!o.root_id.startsWith(QLatin1String("zqcore_"), Qt::CaseInsensitive))
+        o.root_id.prepend(QStringLiteral("zqcore_"));
+
+    o.dates.clear();
+    for (const QString& value : p.values(date)) {
+        for (const QString& part : value.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+            QDate d;
+            if (!parse_date(part, &d))
+                return fail(QStringLiteral("invalid date \"%1\" (yyyy-MM-dd)").arg(part));
+            o.dates << d;
+        }
+    }
+
+    o.cameras.clear();
+    for (const QString& part : p.value(cameras).split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+        int id = 0;
+        if (!parse_int(part, 0, 4095, &id))
+            return fail(QStringLiteral("invalid camera id \"%1\"").arg(part));
+        o.cameras << id;
+    }
+
+    if (!parse_time(p.value(start), &o.start_time))
+        return fail(QStringLiteral("invalid start time \"%1\" (HHmmss)").arg(p.value(start)));
+    if (!parse_int(p.value(minutes), 1, 100000, &o.recordings_per_camera))
+        return fail(QStringLiteral("invalid --minutes"));
+    if (!parse_int(p.value(seconds), 1, 86400, &o.seconds_per_recording))
+        return fail(QStringLiteral("invalid --seconds-per-file"));
+    if (!parse_int(p.value(gap), 0, 86400, &o.gap_seconds))
+        return fail(QStringLiteral("invalid --gap-seconds"));
+    if (!parse_size(p.value(size), &o.size))
+        return fail(QStringLiteral("invalid --size \"%1\" (WxH)").arg(p.value(size)));
+    if (!parse_int(p.value(fps), 1, 1000, &o.fps))
+        return fail(QStringLiteral("invalid --fps"));
+    o.gop = o.fps;
+    if (p.isSet(gop) && !parse_int(p.value(gop), 1, 100000, &o.gop))
+        return fail(QStringLiteral("invalid --gop"));
+    if (!ZQFixture::parse_codec(p.value(codec), &o.codec))
+        return fail(QStringLiteral("unknown codec \"%1\" (h264, h265, mjpeg, mpeg4)").arg(p.value(codec)));
+    o.codec_text = p.value(codec_text);
+    o.second_stream = p.isSet(second);
+    if (p.isSet(second_size) && !parse_size(p.value(second_size), &o.second_size))
+        return fail(QStringLiteral("invalid --second-size"));
+    if (p.isSet(corrupt) && !parse_int(p.value(corrupt), 0, 1 << 20, &o.corrupt_frame))
+        return fail(QStringLiteral("invalid --corrupt-frame"));
+    o.truncate = p.isSet(truncate);
+    if (!parse_int(p.value(damaged), 0, 1 << 30, &o.damaged_recording))
+        return fail(QStringLiteral("invalid --damaged-recording"));
+    if (!parse_int(p.value(threads), 0, 1024, &o.threads))
+        return fail(QStringLiteral("invalid --threads"));
+
+    QElapsedTimer timer;
+    timer.start();
+    const ZQFixture::Result r = ZQFixture::write(o);
+    if (!r.ok)
+        return fail(r.error);
+    qint64 frames = 0;
+    for (const auto& f : r.files)
+        frames += f.frame_count + f.second_stream_frames;
+    QTextStream(stderr) << "zqfixture: " << r.files.size() << " recordings, " << frames << " frames in "
+                        << timer.elapsed() << " ms" << Qt::endl;
+    QTextStream(stdout) << r.root_path << Qt::endl;
+    return 0;
+}
