@@ -1,0 +1,210 @@
+#pragma once
+
+#include <QDate>
+#include <QFileInfo>
+#include <QFileInfoList>
+#include <QHash>
+#include <QImage>
+#include <QJsonObject>
+#include <QList>
+#include <QObject>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+#include <QTime>
+#include <QVariantList>
+#include <QVector>
+
+#include <memory>
+
+class Canvas;
+class ZQStreamReadAndControl;
+class ZQIndexController;
+class ZQPlayerControllerUi;
+
+// The object the QML user interface calls for everything it shows and does:
+// storage folder, days, cameras, the day's file lists, playback and seeks,
+// alarm pictures and snapshots. Everything runs on the GUI thread.
+class ZQPlayerInferfaceController : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit ZQPlayerInferfaceController(QObject* parent = nullptr);
+    ~ZQPlayerInferfaceController() override;
+
+    // One recording of the day, as the time lookup and file changes see it.
+    struct Recording
+    {
+        qint64 start_ms = 0;  // start time of day, ms since midnight
+        QString path;         // absolute path of the data file
+        QString start_text;   // "HHmmss" as written in the file name
+        QString day;          // "yyyyMMdd" as written in the file name
+        bool audio = false;
+    };
+
+signals:
+    void dataChanged();
+    void timeChanged();
+    void startRead();
+    void startIndexGeneration();
+    void indexGenerated();
+    void indexFailed();
+    void updateStreams();
+
+public slots:
+    // Connected to the reader; it switches files by itself and never emits
+    // these, but they stay wired for a reader that does.
+    void set_next_file();
+    void set_previous_file();
+    void setTime(QTime time);
+    void recv_available_videostream(QStringList streams);
+
+public:
+    // ---- QML-facing operations, in meta-object order ----
+    Q_INVOKABLE QStringList get_available_days(QString root_directory);
+    Q_INVOKABLE QString selected_date();
+    Q_INVOKABLE QString selected_camera();
+    Q_INVOKABLE QStringList get_cameras_for_date(QString date);
+    Q_INVOKABLE void set_selected_camera(QString camera);
+    Q_INVOKABLE void set_selected_date(QString date);
+    Q_INVOKABLE QList<qint64> day_timestamp_list();
+    Q_INVOKABLE QVariantList day_alarm_list_string();
+    Q_INVOKABLE QVariantList day_tags_list_string();
+    Q_INVOKABLE QStringList day_audio_list_string();
+    Q_INVOKABLE QVariantList day_preview_list_string();
+    Q_INVOKABLE void set_zqstream_reader_read_timestamp(QString timestamp);
+    Q_INVOKABLE int get_current_read_time_is_ms();
+    Q_INVOKABLE void pause_button();
+    Q_INVOKABLE void start_button();
+    Q_INVOKABLE void snapshot_full_button();
+    Q_INVOKABLE void snapshot_button();
+    Q_INVOKABLE void previous_frame_button();
+    Q_INVOKABLE void next_frame_button();
+    Q_INVOKABLE void set_playback_rate(int playback);
+    Q_INVOKABLE QString get_alarm_thumbnail_path(QString datetime);
+    Q_INVOKABLE QStringList get_videostreams_list();
+    Q_INVOKABLE void set_selected_videostream(int idstream);
+    Q_INVOKABLE void open_alarm_popup(QString image_path);
+    Q_INVOKABLE void regenerate_index();
+    Q_INVOKABLE void regenerate_index_for_current_date();
+    Q_INVOKABLE bool is_zqcore_directory(QString directory);
+
+    // ---- Used by the main window and the widget player ----
+    void init_day_video_list(const QString& day_folder);
+    QFileInfoList camera_day_video_list();
+    void set_canvas(Canvas* canvas);
+    ZQStreamReadAndControl* reader() const { return m_reader; }
+    static bool file_list_contains_name(const QFileInfoList& list, const QString& name);
+
+    bool timeline_get_datetime(const QString& ts, int camera_id);
+    // True when the reader now plays that file.
+    bool change_camera(const QFileInfo& file);
+    void set_file(const QString& direction);
+
+    QFileInfoList day_video_list() const { return m_video_files; }
+    QFileInfoList day_alarm_list() const { return m_alarm_files; }
+    QFileInfoList day_tags_list() const { return m_tag_files; }
+    QFileInfoList day_audio_list() const { return m_audio_files; }
+    void clear_day_video_list();
+    void clear_day_alarm_list();
+    void clear_day_audio_list();
+    QFileInfoList get_days_list(const QString& folder);
+    QFileInfoList zqnfo_with_multiple_directory(const QString& folder);
+
+    // ---- State, for the windows and tests ----
+    int state() const { return m_state; }
+    int camera_id() const { return m_camera_id; }
+    int stream_id() const { return m_stream_id; }
+    QString root_folder() const { return m_root_folder; }
+    QString current_file() const { return m_current_file; }
+    QString read_time() const { return m_read_time; }
+    int playback_rate() const { return m_playback_rate; }
+    QHash<int, QString> camera_table() const { return m_camera_table; }
+    // True while an index rebuild started by this controller is running.
+    bool is_indexing() const { return m_indexing; }
+
+    // Replaces the message boxes and viewer windows (tests); the controller
+    // takes ownership.
+    void set_ui(std::unique_ptr<ZQPlayerControllerUi> ui);
+
+    // Reading state: 0 stopped, 1 reading, 2 paused.
+    enum State { Stopped = 0, Reading = 1, Paused = 2 };
+
+private:
+    void log_info(const QString& text) const;
+    void log_warn(const QString& text) const;
+    void log_error(const QString& text) const;
+
+    void clear_day_state();
+    void stop_playback();
+    void sort_day_lists();
+    void invalidate_day_caches();
+    const QHash<int, QVector<Recording>>& recordings_by_camera();
+    const QVector<QJsonObject>& decrypted_tags();
+
+    // Seeks to a time of the given day; the common end of every seek form.
+    void seek_to(const QString& ts);
+    void seek_to_read_time();
+    QString first_recording_timestamp();
+
+    void start_index_build(const QString& path, bool automatic, const QString& fingerprint);
+    void on_index_finished();
+    void on_index_error(const QString& message);
+    void on_reading_ended();
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+    static QString to_local_path(const QString& path_or_url);
+    static bool parse_day(const QString& text, QDate* date);
+
+    ZQStreamReadAndControl* m_reader = nullptr;
+    Canvas* m_canvas = nullptr;
+    int m_state = Stopped;
+
+    QFileInfoList m_video_files;
+    QFileInfoList m_alarm_files;
+    QFileInfoList m_tag_files;
+    QFileInfoList m_audio_files;
+    QFileInfoList m_preview_files;
+    QStringList m_stream_ids;
+    QHash<int, QString> m_camera_table;
+    int m_seconds_per_file = 60;
+    QString m_selected_date;
+    QString m_selected_camera;
+    int m_camera_id = -1;
+    int m_stream_id = 1;
+    QString m_root_folder;
+    QString m_current_file;
+    QString m_read_time;
+    int m_playback_rate = 1;
+
+    // Day folder whose lists are loaded (empty when none).
+    QString m_loaded_day_folder;
+    // Per-camera recordings of the loaded day, sorted by start time; built on
+    // first use after the lists change.
+    bool m_recordings_valid = false;
+    QHash<int, QVector<Recording>> m_recordings;
+    // Tag files decrypted once per loaded day.
+    bool m_tags_valid = false;
+    QVector<QJsonObject> m_tags;
+
+    // One index controller serves every rebuild request.
+    ZQIndexController* m_index_controller = nullptr;
+    bool m_indexing = false;
+    QString m_index_path;          // path of the run under way
+    QString m_index_fingerprint;   // fingerprint of that day when the run started
+    bool m_index_failed = false;   // the run under way reported a failure
+    QString m_pending_index_path;  // a request that came during a run
+    QString m_pending_fingerprint;
+    // Day folders whose rebuild failed, with the fingerprint they had: not
+    // rebuilt again automatically while the folder stays the same.
+    QHash<QString, QString> m_failed_days;
+    // Day folders rebuilt in this session with the fingerprint they had: when
+    // the index still does not match afterwards (storage that cannot be
+    // written), the lists are collected directly instead of rebuilding again.
+    QHash<QString, QString> m_rebuilt_days;
+    // "index.zqnfo" already written this session, per day folder.
+    QSet<QString> m_written_nfo_index;
+
+    std::unique_ptr<ZQPlayerControllerUi> m_ui;
+};

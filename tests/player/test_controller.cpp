@@ -1,0 +1,607 @@
+// The QML player controller on a generated storage folder: days, cameras, the
+// index decision, the list forms, seeks and the recording lookup, playback
+// states and file changes, with the real playback reader.
+
+#include "player/zq_player_controller_ui.h"
+#include "player/zq_player_inferface_controller.h"
+#include "playback/zq_stream_read_and_control.h"
+#include "recordings/encrypt.h"
+#include "recordings/zq_file.h"
+#include "tools/zqfixture/lib/fixture_pattern.h"
+#include "tools/zqfixture/lib/fixture_writer.h"
+
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QUrl>
+
+namespace {
+
+struct RecordingUi : ZQPlayerControllerUi
+{
+    QStringList warnings;
+    QStringList alarms;     // image path | camera
+    QStringList snapshots;  // names
+    void warning(const QString& title, const QString& text) override { warnings << title + QLatin1Char('|') + text; }
+    void open_alarm_viewer(const QString& path, const QString& camera) override
+    {
+        alarms << path + QLatin1Char('|') + camera;
+    }
+    void open_snapshot_viewer(const QImage&, const QString& name) override { snapshots << name; }
+};
+
+constexpr qint64 ms_of(int h, int m, int s)
+{
+    return (qint64(h) * 3600 + m * 60 + s) * 1000;
+}
+
+void write_tag(const QString& path, const QJsonObject& obj)
+{
+    QVERIFY(Encrypt::encrypt_to_file(QJsonDocument(obj).toJson(QJsonDocument::Compact), path) == 1);
+}
+
+void write_file(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+}
+
+} // namespace
+
+class TestController : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_tmp;
+    QString m_root;
+    QString m_day1;
+    QString m_day2;
+
+    // A controller on the fixture with day 1 loaded (index built) and the
+    // camera chosen. The lists come from a current index.
+    std::unique_ptr<ZQPlayerInferfaceController> make(RecordingUi** ui_out = nullptr,
+                                                      const QString& camera = QStringLiteral("Entrée"))
+    {
+        auto c = std::make_unique<ZQPlayerInferfaceController>();
+        auto ui = std::make_unique<RecordingUi>();
+        if (ui_out)
+            *ui_out = ui.get();
+        c->set_ui(std::move(ui));
+        c->get_available_days(m_root);
+        c->set_selected_date(QStringLiteral("2024-01-01"));
+        load_day(c.get(), QStringLiteral("2024-01-01"));
+        if (!camera.isEmpty())
+            c->set_selected_camera(camera);
+        return c;
+    }
+
+    static QStringList load_day(ZQPlayerInferfaceController* c, const QString& date)
+    {
+        QSignalSpy generated(c, &ZQPlayerInferfaceController::indexGenerated);
+        QSignalSpy failed(c, &ZQPlayerInferfaceController::indexFailed);
+        QStringList cams = c->get_cameras_for_date(date);
+        if (c->is_indexing()) {
+            if (!generated.wait(30000) && failed.isEmpty())
+                qWarning() << "index build did not end";
+            cams = c->get_cameras_for_date(date);
+        }
+        return cams;
+    }
+
+    // The time of day shown by the first picture the reader emitted since
+    // the last reset (-1 none, -2 not one of the fixture's pictures).
+    qint64 m_first_picture_ms = -1;
+    int m_pictures = 0;
+    void watch_pictures(ZQPlayerInferfaceController* c)
+    {
+        m_first_picture_ms = -1;
+        m_pictures = 0;
+        connect(c->reader(), &ZQStreamReadAndControl::set_display_frame, this,
+                [this](QImage image, auto&&...) {
+                    if (m_pictures++ > 0)
+                        return;
+                    const ZQFixture::PatternValue v = ZQFixture::read_pattern(image);
+                    m_first_picture_ms = v.valid ? v.time_ms() : -2;
+                });
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_tmp.isValid());
+        // Two days, two cameras; three one-minute recordings from 10:15:00
+        // with one minute between them (a gap at 10:16 and 10:18).
+        ZQFixture::Options o;
+        o.output_parent = m_tmp.path();
+        o.dates = {QDate(2024, 1, 1), QDate(2024, 1, 2)};
+        o.cameras = {1, 2};
+        o.start_time = QTime(10, 15, 0);
+        o.recordings_per_camera = 3;
+        o.seconds_per_recording = 60;
+        o.gap_seconds = 60;
+        o.size = QSize(64, 48);
+        o.fps = 5;
+        o.gop = 5;
+        ZQFixture::Result r = ZQFixture::write(o);
+        QVERIFY2(r.ok, qPrintable(r.error));
+        m_root = r.root_path;
+        m_day1 = QDir(m_root).filePath(QStringLiteral("2024-01-01"));
+        m_day2 = QDir(m_root).filePath(QStringLiteral("2024-01-02"));
+
+        // The last half minute of day 1 for camera 1.
+        ZQFixture::Options late = o;
+        late.dates = {QDate(2024, 1, 1)};
+        late.cameras = {1};
+        late.start_time = QTime(23, 59, 30);
+        late.recordings_per_camera = 1;
+        late.seconds_per_recording = 30;
+        r = ZQFixture::write(late);
+        QVERIFY2(r.ok, qPrintable(r.error));
+
+        // Camera information: camera 1 is named, camera 2 is not.
+        QVERIFY(ZQFile::create_zqnfo_index_file(QFileInfo(QDir(m_day1).filePath(QStringLiteral("index.zqnfo"))),
+                                                {{1, QStringLiteral("Entrée")}}));
+        QVERIFY(ZQFile::create_zqnfo_index_file(QFileInfo(QDir(m_day2).filePath(QStringLiteral("index.zqnfo"))),
+                                                {{1, QStringLiteral("Entrée")}}));
+
+        // Alarms of day 1: a picture with its thumbnail, a thumbnail alone,
+        // another camera's, and one of another day misplaced in this folder.
+        const QString t1015 = QDir(m_day1).filePath(QStringLiteral("101500"));
+        write_file(QDir(t1015).filePath(QStringLiteral("1_12_20240101_101530.jpg")), "jpg");
+        write_file(QDir(t1015).filePath(QStringLiteral("1_12_20240101_101530-thumb.jpg")), "jpg");
+        write_file(QDir(t1015).filePath(QStringLiteral("1_13_20240101_101545-thumb.jpg")), "jpg");
+        write_file(QDir(t1015).filePath(QStringLiteral("2_14_20240101_101520.jpg")), "jpg");
+        write_file(QDir(t1015).filePath(QStringLiteral("1_15_20240102_101520.jpg")), "jpg");
+        // Previews.
+        write_file(QDir(t1015).filePath(QStringLiteral("1_20240101_101500_preview.jpg")), "jpg");
+        write_file(QDir(t1015).filePath(QStringLiteral("1_20240101_101500_videopreview.jpg")), "jpg");
+        write_file(QDir(t1015).filePath(QStringLiteral("2_20240101_101500_preview.jpg")), "jpg");
+        // Tags: camera 1 of the day, camera 2, camera 1 of another day, a
+        // corrupt file and one whose camera id is text.
+        write_tag(QDir(t1015).filePath(QStringLiteral("a.zqtag")),
+                  {{"tag_cam_id", 1}, {"tag_datetime", "20240101101540"}, {"tag_name", "Porte"}});
+        write_tag(QDir(t1015).filePath(QStringLiteral("b.zqtag")),
+                  {{"tag_cam_id", 2}, {"tag_datetime", "20240101101541"}, {"tag_name", "Autre"}});
+        write_tag(QDir(t1015).filePath(QStringLiteral("c.zqtag")),
+                  {{"tag_cam_id", 1}, {"tag_datetime", "20240102101540"}, {"tag_name", "Demain"}});
+        write_tag(QDir(t1015).filePath(QStringLiteral("d.zqtag")),
+                  {{"tag_cam_id", "1"}, {"tag_datetime", "20240101101542"}, {"tag_name", "Texte"}});
+        write_file(QDir(t1015).filePath(QStringLiteral("e.zqtag")), QByteArray(48, '\x5a'));
+
+        // Not days, inside the root.
+        QVERIFY(QDir(m_root).mkpath(QStringLiteral("2024-02-30")));
+        QVERIFY(QDir(m_root).mkpath(QStringLiteral("notes")));
+    }
+
+    // ---- Folder and days ----
+
+    void days_data()
+    {
+        QTest::addColumn<QString>("input");
+        QTest::addColumn<QStringList>("days");
+        QTest::addColumn<bool>("warned");
+        QTest::newRow("path") << QStringLiteral("ROOT") << QStringList{"2024-01-01", "2024-01-02"} << false;
+        QTest::newRow("url") << QStringLiteral("URL") << QStringList{"2024-01-01", "2024-01-02"} << false;
+        QTest::newRow("trailing slash") << QStringLiteral("ROOT/") << QStringList{"2024-01-01", "2024-01-02"} << false;
+        QTest::newRow("day folder, not a root") << QStringLiteral("DAY") << QStringList{} << true;
+        QTest::newRow("missing") << QStringLiteral("ROOT/nothing") << QStringList{} << true;
+        QTest::newRow("empty") << QString() << QStringList{} << false;
+    }
+    void days()
+    {
+        QFETCH(QString, input);
+        QFETCH(QStringList, days);
+        QFETCH(bool, warned);
+        input.replace(QStringLiteral("ROOT"), m_root);
+        input.replace(QStringLiteral("URL"), QUrl::fromLocalFile(m_root).toString());
+        input.replace(QStringLiteral("DAY"), m_day1);
+        ZQPlayerInferfaceController c;
+        auto ui = std::make_unique<RecordingUi>();
+        RecordingUi* u = ui.get();
+        c.set_ui(std::move(ui));
+        QCOMPARE(c.get_available_days(input), days);
+        QCOMPARE(c.selected_date(), days.isEmpty() ? QString() : days.last());
+        QCOMPARE(!u->warnings.isEmpty(), warned);
+        if (warned)
+            QVERIFY(u->warnings.first().startsWith(QStringLiteral("Attention|Aucun enregistrement trouvé dans le dossier ")));
+    }
+
+    // A wrong folder chosen after a good one leaves nothing of the old one.
+    void wrong_folder_clears_everything()
+    {
+        auto c = make();
+        QVERIFY(!c->camera_day_video_list().isEmpty());
+        c->set_zqstream_reader_read_timestamp(QString::number(ms_of(10, 15, 30)));
+        QCOMPARE(c->state(), 1);
+        c->get_available_days(m_day1);
+        QCOMPARE(c->state(), 0);
+        QVERIFY(c->current_file().isEmpty());
+        QVERIFY(c->selected_date().isEmpty());
+        QVERIFY(c->root_folder().isEmpty());
+        QVERIFY(c->day_video_list().isEmpty());
+        QVERIFY(c->get_cameras_for_date(QStringLiteral("2024-01-01")).isEmpty());
+    }
+
+    void is_zqcore_directory_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<bool>("root");
+        QTest::newRow("lower") << "/x/zqcore_0a1b-2c3d-4e5f-6789" << true;
+        QTest::newRow("upper") << "/x/ZQCORE_0A1B-2C3D-4E5F-6789" << true;
+        QTest::newRow("slash") << "/x/zqcore_0a1b-2c3d-4e5f-6789/" << true;
+        QTest::newRow("url") << "file:///x/zqcore_0a1b-2c3d-4e5f-6789" << true;
+        QTest::newRow("day under root") << "/x/zqcore_0a1b-2c3d-4e5f-6789/2024-01-01" << false;
+        QTest::newRow("short group") << "/x/zqcore_0a1b-2c3d-4e5f-678" << false;
+        QTest::newRow("not hex") << "/x/zqcore_0a1b-2c3d-4e5f-678g" << false;
+        QTest::newRow("suffix") << "/x/zqcore_0a1b-2c3d-4e5f-6789x" << false;
+        QTest::newRow("empty") << "" << false;
+    }
+    void is_zqcore_directory()
+    {
+        QFETCH(QString, path);
+        QFETCH(bool, root);
+        ZQPlayerInferfaceController c;
+        QCOMPARE(c.is_zqcore_directory(path), root);
+    }
+
+    // ---- Cameras ----
+
+    void cameras_data()
+    {
+        QTest::addColumn<QString>("date");
+        QTest::addColumn<QStringList>("cameras");
+        QTest::newRow("named and unnamed, id order") << "2024-01-01" << QStringList{"Entrée", "Camera 2"};
+        QTest::newRow("second day") << "2024-01-02" << QStringList{"Entrée", "Camera 2"};
+        QTest::newRow("no such day") << "2024-01-09" << QStringList{};
+        QTest::newRow("invalid date") << "2024-02-30" << QStringList{};
+        QTest::newRow("path in the date") << "../2024-01-01" << QStringList{};
+        QTest::newRow("not a date") << "notes" << QStringList{};
+    }
+    void cameras()
+    {
+        QFETCH(QString, date);
+        QFETCH(QStringList, cameras);
+        ZQPlayerInferfaceController c;
+        c.set_ui(std::make_unique<RecordingUi>());
+        c.get_available_days(m_root);
+        QCOMPARE(load_day(&c, date), cameras);
+    }
+
+    // ---- Index decision ----
+
+    void index_decision()
+    {
+        // A day of its own so that the other tests' index is not disturbed.
+        QTemporaryDir tmp;
+        ZQFixture::Options o;
+        o.output_parent = tmp.path();
+        o.cameras = {3};
+        o.start_time = QTime(9, 0, 0);
+        o.recordings_per_camera = 2;
+        o.seconds_per_recording = 2;
+        o.size = QSize(64, 48);
+        o.fps = 5;
+        o.gop = 5;
+        const ZQFixture::Result r = ZQFixture::write(o);
+        QVERIFY2(r.ok, qPrintable(r.error));
+        // A day folder with a start-time folder but no recording: failing.
+        QVERIFY(QDir(r.root_path).mkpath(QStringLiteral("2024-01-03/090000")));
+        write_file(QDir(r.root_path).filePath(QStringLiteral("2024-01-03/090000/3_1_20240103_090000.jpg")), "jpg");
+
+        ZQPlayerInferfaceController c;
+        auto ui = std::make_unique<RecordingUi>();
+        RecordingUi* u = ui.get();
+        c.set_ui(std::move(ui));
+        QSignalSpy start(&c, &ZQPlayerInferfaceController::startIndexGeneration);
+        QSignalSpy generated(&c, &ZQPlayerInferfaceController::indexGenerated);
+        QSignalSpy failed(&c, &ZQPlayerInferfaceController::indexFailed);
+        QCOMPARE(c.get_available_days(r.root_path), QStringList({"2024-01-01", "2024-01-03"}));
+
+        // No index yet: a rebuild starts and the lists stay empty until it ends.
+        // (no camera information: the cameras come from the recordings, so
+        // none are known before the index)
+        QCOMPARE(c.get_cameras_for_date(QStringLiteral("2024-01-01")), QStringList{});
+        QCOMPARE(start.size(), 1);
+        QVERIFY(c.is_indexing());
+        QVERIFY(c.day_video_list().isEmpty());
+        QVERIFY(generated.wait(30000));
+        // Current: read from the index, no rebuild.
+        QCOMPARE(c.get_cameras_for_date(QStringLiteral("2024-01-01")), QStringList{"Camera 3"});
+        QCOMPARE(start.size(), 1);
+        QCOMPARE(c.day_video_list().size(), 2);
+
+        // Stale: a new file makes the index old.
+        write_file(QDir(r.root_path).filePath(QStringLiteral("2024-01-01/090000/3_7_20240101_090001.jpg")), "jpg");
+        c.get_cameras_for_date(QStringLiteral("2024-01-01"));
+        QCOMPARE(start.size(), 2);
+        QVERIFY(c.day_video_list().isEmpty());
+        QVERIFY(generated.wait(30000));
+        c.get_cameras_for_date(QStringLiteral("2024-01-01"));
+        QCOMPARE(start.size(), 2);
+        QCOMPARE(c.day_alarm_list().size(), 1);
+
+        // Failing: the operator is told once, and loading the day again does
+        // not start the same failing build.
+        c.get_cameras_for_date(QStringLiteral("2024-01-03"));
+        QCOMPARE(start.size(), 3);
+        QTRY_COMPARE_WITH_TIMEOUT(failed.size(), 1, 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(!c.is_indexing(), 30000);
+        QCOMPARE(u->warnings.size(), 1);
+        QVERIFY(u->warnings.first().contains(QStringLiteral("Aucun enregistrement")));
+        c.get_cameras_for_date(QStringLiteral("2024-01-03"));
+        c.get_cameras_for_date(QStringLiteral("2024-01-03"));
+        QCOMPARE(start.size(), 3);
+        // The operator's own request rebuilds it anyway.
+        c.set_selected_date(QStringLiteral("2024-01-03"));
+        c.regenerate_index_for_current_date();
+        QCOMPARE(start.size(), 4);
+        QTRY_COMPARE_WITH_TIMEOUT(failed.size(), 2, 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(!c.is_indexing(), 30000);
+
+        // A request during a run waits for it instead of being lost.
+        c.regenerate_index();
+        c.regenerate_index_for_current_date();
+        QCOMPARE(start.size(), 5);
+        QTRY_VERIFY_WITH_TIMEOUT(start.size() == 6 && !c.is_indexing(), 30000);
+    }
+
+    // ---- List forms ----
+
+    void timestamp_list()
+    {
+        auto c = make();
+        QCOMPARE(c->day_timestamp_list(),
+                 QList<qint64>({36900000, ms_of(10, 17, 0), ms_of(10, 19, 0), ms_of(23, 59, 30)}));
+        c->set_selected_camera(QStringLiteral("Camera 2"));
+        QCOMPARE(c->day_timestamp_list(), QList<qint64>({36900000, ms_of(10, 17, 0), ms_of(10, 19, 0)}));
+        QCOMPARE(c->camera_day_video_list().size(), 3);
+        // The lists are in start-time order whatever the names' order.
+        const QFileInfoList all = c->day_video_list();
+        for (int i = 1; i < all.size(); ++i)
+            QVERIFY(all[i - 1].absoluteDir().dirName() <= all[i].absoluteDir().dirName());
+    }
+
+    void alarm_list()
+    {
+        auto c = make();
+        const QVariantList alarms = c->day_alarm_list_string();
+        QCOMPARE(alarms.size(), 2);  // camera 2's and the other day's are left out
+        const QVariantMap a = alarms[0].toMap();
+        QCOMPARE(a.value("filename").toString(), QStringLiteral("1_12_20240101_101530.jpg"));
+        QCOMPARE(a.value("cameraId").toString(), QStringLiteral("1"));
+        QCOMPARE(a.value("alarmId").toString(), QStringLiteral("12"));
+        QCOMPARE(a.value("datetime").toString(), QStringLiteral("20240101101530"));
+        QCOMPARE(a.value("type").toString(), QStringLiteral("20240101101530"));
+        QCOMPARE(a.value("severity").toString(), QStringLiteral("medium"));
+        QVERIFY(a.value("image").toString().endsWith(QStringLiteral("/1_12_20240101_101530.jpg")));
+        QVERIFY(a.value("thumbnail").toString().endsWith(QStringLiteral("/1_12_20240101_101530-thumb.jpg")));
+        const QVariantMap b = alarms[1].toMap();
+        QVERIFY(!b.contains("image"));
+        QVERIFY(b.contains("thumbnail"));
+
+        QVERIFY(c->get_alarm_thumbnail_path("20240101101530").endsWith("/1_12_20240101_101530-thumb.jpg"));
+        QCOMPARE(c->get_alarm_thumbnail_path("20240101101520"), QString());  // camera 2's
+    }
+
+    void tag_list()
+    {
+        auto c = make();
+        const QVariantList tags = c->day_tags_list_string();
+        QCOMPARE(tags.size(), 1);
+        QCOMPARE(tags[0].toMap().value("tag_name").toString(), QStringLiteral("Porte"));
+        QCOMPARE(tags[0].toMap().value("tag_datetime").toString(), QStringLiteral("20240101101540"));
+        c->set_selected_camera(QStringLiteral("Camera 2"));
+        QCOMPARE(c->day_tags_list_string().size(), 1);
+        QCOMPARE(c->day_tags_list_string()[0].toMap().value("tag_name").toString(), QStringLiteral("Autre"));
+    }
+
+    void preview_list()
+    {
+        auto c = make();
+        const QVariantList previews = c->day_preview_list_string();
+        QCOMPARE(previews.size(), 2);
+        for (const QVariant& v : previews) {
+            const QVariantMap m = v.toMap();
+            QCOMPARE(m.value("id").toInt(), 1);
+            QCOMPARE(m.value("date").toString(), QStringLiteral("20240101"));
+            QCOMPARE(m.value("ms").toInt(), 36900000);
+            const QString url = m.value("url").toString();
+            QVERIFY(url.startsWith(QStringLiteral("file:///")));
+            QVERIFY(QFileInfo::exists(QUrl(url).toLocalFile()));
+        }
+    }
+
+    // ---- Seeks ----
+
+    // What QML hands the seek entry, and where it lands (empty file: nothing found).
+    void seek_forms_data()
+    {
+        QTest::addColumn<QString>("arg");
+        QTest::addColumn<QString>("file");  // start-time folder of the file played
+        QTest::addColumn<qint64>("picture"); // time of the first picture shown, -1 none
+        QTest::newRow("timeline click 10:15:30") << "36930000" << "101500" << ms_of(10, 15, 30);
+        QTest::newRow("ms with fraction of second") << "36930400" << "101500" << ms_of(10, 15, 30);
+        QTest::newRow("alarm row") << "20240101101530" << "101500" << ms_of(10, 15, 30);
+        QTest::newRow("14 digits, invalid") << "20240101106130" << "" << qint64(-1);
+        QTest::newRow("six digits are ms") << "101530" << "" << qint64(-1);
+        QTest::newRow("start of the next file") << QString::number(ms_of(10, 17, 0)) << "101700" << ms_of(10, 17, 0);
+        QTest::newRow("end of a file is the gap") << QString::number(ms_of(10, 16, 0)) << "" << qint64(-1);
+        QTest::newRow("gap") << QString::number(ms_of(10, 16, 30)) << "" << qint64(-1);
+        QTest::newRow("before first") << QString::number(ms_of(8, 0, 0)) << "" << qint64(-1);
+        QTest::newRow("after last of the morning") << QString::number(ms_of(12, 0, 0)) << "" << qint64(-1);
+        QTest::newRow("last minute of the day") << QString::number(ms_of(23, 59, 45)) << "235930" << ms_of(23, 59, 45);
+        QTest::newRow("86400000 stops at the day's end") << "86400000" << "235930" << ms_of(23, 59, 59);
+        QTest::newRow("huge") << "99999999999999999999999" << "235930" << ms_of(23, 59, 59);
+        QTest::newRow("empty: earliest of the camera") << "" << "101500" << ms_of(10, 15, 0);
+        QTest::newRow("text") << "abc" << "" << qint64(-1);
+        QTest::newRow("negative") << "-5000" << "" << qint64(-1);
+        QTest::newRow("decimal") << "36930000.5" << "" << qint64(-1);
+        QTest::newRow("other day") << "20240102101530" << "" << qint64(-1);
+    }
+    void seek_forms()
+    {
+        QFETCH(QString, arg);
+        QFETCH(QString, file);
+        QFETCH(qint64, picture);
+        auto c = make();
+        watch_pictures(c.get());
+        QSignalSpy started(c.get(), &ZQPlayerInferfaceController::startRead);
+        c->set_zqstream_reader_read_timestamp(arg);
+        if (file.isEmpty()) {
+            QVERIFY(c->current_file().isEmpty());
+            QCOMPARE(c->state(), 0);
+            QCOMPARE(started.size(), 0);
+            return;
+        }
+        QCOMPARE(QFileInfo(c->current_file()).absoluteDir().dirName(), file);
+        QVERIFY(QFileInfo(c->current_file()).fileName().startsWith(QStringLiteral("1_20240101_")));
+        QCOMPARE(c->state(), 1);
+        QVERIFY(!started.isEmpty());
+        QCOMPARE(m_first_picture_ms, picture);
+    }
+
+    // A seek that finds nothing while a file plays leaves playback alone.
+    void seek_miss_keeps_playing()
+    {
+        auto c = make();
+        c->set_zqstream_reader_read_timestamp(QString::number(ms_of(10, 15, 10)));
+        const QString playing = c->current_file();
+        QVERIFY(!playing.isEmpty());
+        c->set_zqstream_reader_read_timestamp(QString::number(ms_of(10, 16, 30)));
+        QCOMPARE(c->current_file(), playing);
+        QCOMPARE(c->state(), 1);
+        // The same file again continues on it; another file switches.
+        c->set_zqstream_reader_read_timestamp(QString::number(ms_of(10, 19, 10)));
+        QCOMPARE(QFileInfo(c->current_file()).absoluteDir().dirName(), QStringLiteral("101900"));
+    }
+
+    // The reader falls back to the stream the file holds; the controller
+    // follows it and later seeks continue instead of starting over.
+    void adopts_reader_stream()
+    {
+        auto c = make();
+        c->set_zqstream_reader_read_timestamp(QString::number(ms_of(10, 15, 10)));
+        QSignalSpy started(c.get(), &ZQPlayerInferfaceController::startRead);
+        c->set_selected_videostream(2);
+        QCOMPARE(c->stream_id(), 1);
+        QCOMPARE(c->reader()->get_id_stream(), QStringLiteral("1"));
+        QCOMPARE(c->state(), 1);
+        for (int i = 0; i < 5; ++i)
+            c->set_zqstream_reader_read_timestamp(QString::number(ms_of(10, 15, 20 + i)));
+        QCOMPARE(c->stream_id(), 1);
+    }
+
+    // ---- Playback states ----
+
+    void states()
+    {
+        auto c = make();
+        QCOMPARE(c->state(), 0);
+        c->start_button();  // no read time yet: the camera's earliest recording
+        QCOMPARE(c->state(), 1);
+        QCOMPARE(QFileInfo(c->current_file()).absoluteDir().dirName(), QStringLiteral("101500"));
+        c->pause_button();
+        QCOMPARE(c->state(), 2);
+        c->pause_button();
+        QCOMPARE(c->state(), 2);
+        c->start_button();
+        QCOMPARE(c->state(), 1);
+        c->next_frame_button();
+        QCOMPARE(c->state(), 2);
+        c->previous_frame_button();
+        QCOMPARE(c->state(), 2);
+        c->set_playback_rate(2);
+        QCOMPARE(c->state(), 1);
+        QCOMPARE(c->playback_rate(), 2);
+        c->set_playback_rate(1);
+
+        // A camera change stops, then plays on at the time read.
+        QTRY_VERIFY(c->get_current_read_time_is_ms() >= ms_of(10, 15, 0));
+        QSignalSpy changed(c.get(), &ZQPlayerInferfaceController::dataChanged);
+        int state_when_changed = -1;
+        connect(c.get(), &ZQPlayerInferfaceController::dataChanged, this,
+                [&] { state_when_changed = c->state(); });
+        c->set_selected_camera(QStringLiteral("Camera 2"));
+        QCOMPARE(changed.size(), 1);
+        QCOMPARE(state_when_changed, 1);
+        QCOMPARE(c->camera_id(), 2);
+        QVERIFY(QFileInfo(c->current_file()).fileName().startsWith(QStringLiteral("2_")));
+
+        // An unknown camera: nothing plays.
+        c->set_selected_camera(QStringLiteral("nobody"));
+        QCOMPARE(c->camera_id(), -1);
+        QCOMPARE(c->state(), 0);
+        QVERIFY(c->current_file().isEmpty());
+    }
+
+    void read_time()
+    {
+        auto c = make();
+        QCOMPARE(c->get_current_read_time_is_ms(), 0);
+        QSignalSpy time(c.get(), &ZQPlayerInferfaceController::timeChanged);
+        c->setTime(QTime(10, 15, 30, 400));
+        QCOMPARE(time.size(), 1);
+        QCOMPARE(c->read_time(), QStringLiteral("101530"));
+        QCOMPARE(c->get_current_read_time_is_ms(), 36930000);
+    }
+
+    // The end of the day's recordings moves the controller to stopped; Play
+    // then starts again from the time read.
+    void end_of_list_stops()
+    {
+        auto c = make(nullptr, QStringLiteral("Camera 2"));
+        watch_pictures(c.get());
+        c->set_zqstream_reader_read_timestamp(QString::number(ms_of(10, 19, 58)));
+        c->set_playback_rate(8);
+        QTRY_COMPARE_WITH_TIMEOUT(c->state(), 0, 10000);
+        c->start_button();
+        QCOMPARE(c->state(), 1);
+    }
+
+    // ---- File changes (reached only by direct calls) ----
+
+    void set_file()
+    {
+        auto c = make();
+        c->set_file(QStringLiteral("next"));  // nothing plays: nothing happens
+        QVERIFY(c->current_file().isEmpty());
+        c->set_zqstream_reader_read_timestamp(QString::number(ms_of(10, 15, 10)));
+        c->set_file(QStringLiteral("next"));
+        QCOMPARE(QFileInfo(c->current_file()).absoluteDir().dirName(), QStringLiteral("101700"));
+        c->set_file(QStringLiteral("previous"));
+        QCOMPARE(QFileInfo(c->current_file()).absoluteDir().dirName(), QStringLiteral("101500"));
+        c->set_file(QStringLiteral("previous"));  // no earlier file: stays
+        QCOMPARE(QFileInfo(c->current_file()).absoluteDir().dirName(), QStringLiteral("101500"));
+        c->set_zqstream_reader_read_timestamp(QString::number(ms_of(23, 59, 40)));
+        c->set_file(QStringLiteral("next"));  // the last: stays
+        QCOMPARE(QFileInfo(c->current_file()).absoluteDir().dirName(), QStringLiteral("235930"));
+        c->pause_button();
+        c->set_file(QStringLiteral("previous"));
+        QCOMPARE(QFileInfo(c->current_file()).absoluteDir().dirName(), QStringLiteral("101900"));
+        QCOMPARE(c->state(), 2);
+    }
+
+    // ---- Alarm pictures ----
+
+    void alarm_popup()
+    {
+        RecordingUi* ui = nullptr;
+        auto c = make(&ui);
+        const QString thumb = QDir(m_day1).filePath(QStringLiteral("101500/1_12_20240101_101530-thumb.jpg"));
+        c->open_alarm_popup(thumb);
+        c->open_alarm_popup(QUrl::fromLocalFile(thumb).toString());
+        QCOMPARE(ui->alarms, QStringList({thumb + "|Entrée", thumb + "|Entrée"}));
+        c->snapshot_full_button();  // no tile: nothing
+        QVERIFY(ui->snapshots.isEmpty());
+    }
+};
+
+QTEST_MAIN(TestController)
+#include "test_controller.moc"
