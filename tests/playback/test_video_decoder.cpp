@@ -143,7 +143,7 @@ private slots:
             QVERIFY(v.valid);
             QCOMPARE(v.camera, 3);
             QCOMPARE(v.frame_index, i);
-            QCOMPARE(v.time_ms, rec.frames.at(i).time_of_day_ms());
+            QCOMPARE(v.time_ms(), rec.frames.at(i).time_of_day_ms());
         }
         // Without conversion the decoder's own picture comes back.
         VideoDecoder raw;

@@ -1,0 +1,219 @@
+#pragma once
+
+#include "recordings/seek_index.h"
+#include "recordings/zq_frame.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <QFileInfo>
+#include <QFuture>
+#include <QHash>
+#include <QImage>
+#include <QList>
+#include <QMap>
+#include <QString>
+#include <QStringList>
+#include <QThread>
+#include <QTime>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+
+class QTimer;
+class VideoDecoder;
+struct AVFrame;
+
+// A seek index loaded off the GUI thread: the frames of the requested stream
+// and what the parse found out about the file.
+struct ZQSeekLoad
+{
+    QList<ZQFrame> frames;
+    SeekIndexResult info;
+};
+
+// Parses one recording's seek index for a stream (playback form). Touches
+// nothing but its arguments, so it runs on any thread; it emits nothing.
+ZQSeekLoad zq_load_seek_index(const QString& path, const QString& stream, const QHash<int, QString>& cameras,
+                              std::shared_ptr<std::atomic<bool>> cancel);
+
+// Delivers one camera stream of one day: loads a recording's seek index, opens
+// its decoder, reads coded frames by offset and size, decodes them and emits
+// the pictures, paced by a timer, forward and backward at any rate, moving by
+// itself to the next or previous recording of its list. Everything runs on
+// the thread that owns the object (the GUI thread); only the loading ahead of
+// the next and previous seek indexes runs on the global thread pool. The
+// QThread base is never started.
+class ZQStreamReadAndControl : public QThread
+{
+    Q_OBJECT
+public:
+    // A coded frame larger than this is refused.
+    static constexpr qint64 kMaxFrameBytes = 64LL * 1024 * 1024;
+    // Decoded pictures kept to play a group of pictures backward.
+    static constexpr qint64 kBackwardCacheBytes = 256LL * 1024 * 1024;
+
+    ZQStreamReadAndControl();
+    ~ZQStreamReadAndControl() override;
+
+    // Loading (the recording's ".zqseek", the stream id, the camera's ".zqvideo"
+    // files of the day in playing order).
+    bool init_displayer_for_stream(const QFileInfo& seekFile, const QString& streamId, const QList<QFileInfo>& dayFiles);
+    bool init_displayer_for_file(const QString& streamId);
+    bool init_decoder_for_codec(const QString& codec);
+    QList<ZQFrame> read_seek_file(const QList<QFileInfo>& files, const QString& streamId);
+    QList<ZQFrame> parse_seek_files(const QFileInfo& file, const QString& streamId, QString& detectedStream);
+    double get_fps();
+    bool read_frame(bool probe, int index, const QString& streamId);
+    QString get_id_stream() const { return m_streamId; }
+    static QTime time_from_timestamp(const QString& timestamp);
+    void stop();
+    bool init_audio_and_start(const QFileInfo& seekFile);
+
+    // Pacing.
+    void read_forward();
+    void read_backward();
+    void set_pause();
+
+    // Positioning.
+    void set_index(int index);
+
+    // Moving across the recordings of the list.
+    bool continue_read(const QString& path, const QString& streamId, bool start, const QString& direction);
+    QFileInfo get_next_file() const;
+    QFileInfo get_previous_file() const;
+    void switch_to_next_file();
+    void switch_to_previous_file();
+    void reset_forward_prefetch();
+    void reset_backward_prefetch();
+    bool check_next_prefetch(const QFileInfo& expected) const;
+    bool check_prev_prefetch(const QFileInfo& expected) const;
+
+    // State, for the controller and for tests.
+    void set_camera_table(const QHash<int, QString>& cameras) { m_cameras = cameras; }
+    // Steady clock in nanoseconds used to measure late backward ticks.
+    void set_clock(std::function<qint64()> nowNs);
+    int get_index() const { return m_index; }
+    int get_last_read_index() const { return m_lastReadIndex; }
+    int get_rate() const { return m_rate; }
+    double get_speed() const { return m_speed; }
+    double get_frames_per_second() const { return m_fps; }
+    bool is_paused() const { return m_paused; }
+    bool is_waiting_for_keyframe() const { return m_waitForKeyframe; }
+    QTimer* get_read_timer() const { return m_timer; }
+    int get_backward_interval() const { return m_backwardInterval; }
+    QFileInfo get_current_file() const { return m_currentFile; }
+    int get_current_position() const { return m_currentPos; }
+    QList<QFileInfo> get_file_list() const { return m_files; }
+    QList<ZQFrame> get_frame_index() const { return m_frames; }
+    bool is_forward_prefetch_finished() const;
+    bool is_backward_prefetch_finished() const;
+    // Waits for the prefetch jobs; for tests and benchmarks only.
+    void wait_for_prefetches();
+    // Interval of the read timer for a rate and a frame rate.
+    static int interval_for(int rate, double fps, int* divisor = nullptr);
+
+signals:
+    void error(int code);
+    void parsing_finished();
+    void slidervalue(int index, QString timestamp);
+    void setTime(QTime time);
+    void set_next_file();
+    void set_previous_file();
+    void set_display_frame(QImage frame, int linesize, int width, int height, QString timestamp, QString drawoverlay,
+                           bool isUnwrapped, int frame_id, double fps, bool is_keyframe);
+    void send_available_videostream(QStringList streams);
+
+public slots:
+    void set_read_timestamp(QString timestamp);
+    void read_and_display_next_frame(bool step);
+    void read_and_display_next_frame();
+    void read_and_display_previous_frame(bool step);
+    void read_and_display_previous_frame();
+    void change_rate(double rate);
+    void setup_fps(double fps);
+    void slider_pressed();
+
+private:
+    struct Prefetch
+    {
+        bool active = false;
+        QFuture<ZQSeekLoad> future;
+        QFileInfo target;
+        int targetPos = -1;
+        QString stream;
+        std::shared_ptr<std::atomic<bool>> cancel;
+    };
+
+    struct CachedPicture
+    {
+        AVFrame* frame = nullptr;
+        bool keyframe = false;
+    };
+
+    void triggerPrefetch(const QString& streamId);
+    void triggerPrefetchPrev(const QString& streamId);
+    void start_prefetch(Prefetch& slot, int pos, const QString& streamId);
+    void reset_prefetch(Prefetch& slot);
+    bool prefetch_ready(const Prefetch& slot) const;
+
+    void recreate_timer(bool forward);
+    void end_reading();
+    void queue_tick(bool forward, bool step);
+    void close_data_file();
+    void jumped();
+    void take_file(int pos, const QFileInfo& file, const QList<ZQFrame>& frames, const QStringList& streams);
+    int locate(const QFileInfo& file) const;
+
+    // Shows entry i: reads it in emit mode, then the slider and the time.
+    void show_entry(int i);
+    void emit_position(int i);
+    // Decodes from keyframe k up to entry e and shows e.
+    void decode_up_to(int k, int e, bool useCache);
+    bool read_coded(int index, QByteArray* out);
+    AVFrame* decode_entry(int index, const QByteArray& bytes);
+    void emit_picture(int index, const QImage& image, bool keyframe);
+    void clear_cache();
+    qint64 now_ns() const;
+
+    void step_forward();
+    void step_backward();
+    void tick_forward();
+    void tick_backward();
+
+    QList<QFileInfo> m_files;
+    int m_currentPos = -1;
+    QFileInfo m_currentFile;
+    QList<ZQFrame> m_frames;
+    QHash<int, QString> m_cameras;
+    QByteArray m_codedBytes;
+    QTimer* m_timer = nullptr;
+    VideoDecoder* m_decoder = nullptr;
+    Prefetch m_forward;
+    QList<ZQFrame> m_prefetchedFrames;
+    Prefetch m_backward;
+    QList<QFuture<ZQSeekLoad>> m_abandoned;
+    bool m_stopRequest = false;
+    bool m_paused = false;
+    bool m_keepCodedBytes = false;
+    bool m_waitForKeyframe = true;
+    bool m_decoderOpen = false;
+    QString m_streamId;
+    double m_speed = -1.0;
+    double m_fps = -1.0;
+    int m_index = 0;
+    int m_lastReadIndex = 0;
+    int m_rate = 1;
+    bool m_busy = false;
+    QFile m_dataFile;
+    QString m_dataFilePath;
+    qint64 m_dataFileSize = 0;
+    qint64 m_lastBackwardTick = 0;
+    double m_backwardCarry = 0.0;
+    int m_backwardInterval = 40;
+    int m_lastDecoded = -1;     // entry of the current frame index last fed to the decoder
+    quint64 m_generation = 0;   // queued self-calls of an older generation are dropped
+    QMap<int, CachedPicture> m_cache;
+    qint64 m_cacheBytes = 0;
+    std::function<qint64()> m_clock;
+};

@@ -1,0 +1,548 @@
+#include "app/zq_log.h"
+#include "playback/zq_stream_read_and_control.h"
+#include "tools/zqfixture/lib/fixture_writer.h"
+
+#include <QFile>
+#include <QSemaphore>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QThreadPool>
+#include <QTimer>
+#include <QtTest>
+
+namespace {
+
+QStringList g_log;
+
+void capture(QtMsgType, const QMessageLogContext&, const QString& message)
+{
+    g_log << message;
+}
+
+bool logged(const QString& text)
+{
+    for (const QString& line : g_log)
+        if (line.contains(text))
+            return true;
+    return false;
+}
+
+// What a picture shows: the time of day painted into it by the fixture.
+struct Shown
+{
+    int frameId;
+    qint64 timeMs;
+    QString timestamp;
+    QSize size;
+};
+
+QList<Shown> shown(const QSignalSpy& spy, int from = 0)
+{
+    QList<Shown> r;
+    for (int i = from; i < spy.size(); ++i) {
+        const QImage image = spy.at(i).at(0).value<QImage>();
+        r << Shown{spy.at(i).at(7).toInt(), ZQFixture::read_pattern(image).time_ms(), spy.at(i).at(4).toString(),
+                   image.size()};
+    }
+    return r;
+}
+
+QList<qint64> times(const QList<Shown>& s)
+{
+    QList<qint64> r;
+    for (const Shown& x : s)
+        r << x.timeMs;
+    return r;
+}
+
+QList<qint64> entry_times(const ZQFixture::WrittenFile& f, int stream = 1)
+{
+    QList<qint64> r;
+    for (const ZQFixture::FrameEntry& e : f.frames)
+        if (e.stream == stream)
+            r << e.time_ms;
+    return r;
+}
+
+QList<QFileInfo> data_files(const QList<ZQFixture::WrittenFile>& files)
+{
+    QList<QFileInfo> r;
+    for (const ZQFixture::WrittenFile& f : files)
+        r << QFileInfo(f.data_path);
+    return r;
+}
+
+// Runs queued self-calls (the first tick of a file just switched to).
+void settle()
+{
+    for (int i = 0; i < 5; ++i)
+        QCoreApplication::processEvents();
+}
+
+} // namespace
+
+// The reader is driven through its slots directly; the fixture's pictures say
+// which frame they are, so every check is on what would be on screen.
+class TestStreamReadAndControl : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    int m_count = 0;
+    ZQFixture::Result m_day; // three recordings of two seconds, camera 1
+
+    ZQFixture::Result make(ZQFixture::Options o)
+    {
+        o.output_parent = m_dir.filePath(QString::number(++m_count));
+        if (o.threads == 0)
+            o.threads = 2;
+        return ZQFixture::write(o);
+    }
+
+    static ZQFixture::Options day_options()
+    {
+        ZQFixture::Options o;
+        o.cameras = {1};
+        o.recordings_per_camera = 3;
+        o.seconds_per_recording = 2;
+        o.size = QSize(192, 144);
+        o.gop = 10;
+        return o;
+    }
+
+    QList<qint64> all_times(const ZQFixture::Result& r) const
+    {
+        QList<qint64> t;
+        for (const ZQFixture::WrittenFile& f : r.files)
+            t << entry_times(f);
+        return t;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        set_log_level(1);
+        qInstallMessageHandler(capture);
+        m_day = make(day_options());
+        QVERIFY2(m_day.ok, qPrintable(m_day.error));
+        QCOMPARE(m_day.files.size(), 3);
+    }
+
+    void init() { g_log.clear(); }
+
+    void interval_table_data()
+    {
+        QTest::addColumn<double>("fps");
+        QTest::addColumn<int>("rate");
+        QTest::addColumn<int>("interval");
+        QTest::newRow("25 fps x1") << 25.0 << 1 << 41;
+        QTest::newRow("25 fps x-1") << 25.0 << -1 << 41;
+        QTest::newRow("30 fps x1") << 30.0 << 1 << 34;
+        QTest::newRow("initial fps") << -1.0 << 1 << 1000;
+        QTest::newRow("2.5 fps") << 2.5 << 1 << 1000;
+        QTest::newRow("below 1 fps") << 0.5 << 1 << 1000;
+        QTest::newRow("infinite fps") << qInf() << 1 << 1000;
+        QTest::newRow("nan fps") << qQNaN() << -1 << 1000;
+        QTest::newRow("x2") << 25.0 << 2 << 250;
+        QTest::newRow("x-4") << 25.0 << -4 << 125;
+        QTest::newRow("x8") << 25.0 << 8 << 62;
+    }
+
+    void interval_table()
+    {
+        QFETCH(double, fps);
+        QFETCH(int, rate);
+        QFETCH(int, interval);
+        QCOMPARE(ZQStreamReadAndControl::interval_for(rate, fps), interval);
+    }
+
+    // Rates as the player's buttons and odd values set them.
+    void change_rate_data()
+    {
+        QTest::addColumn<double>("rate");
+        QTest::addColumn<int>("stored");
+        QTest::addColumn<int>("interval");
+        QTest::addColumn<bool>("backward");
+        QTest::newRow("2") << 2.0 << 2 << 250 << false;
+        QTest::newRow("0.5 plays like 1") << 0.5 << 1 << 41 << false;
+        QTest::newRow("-1") << -1.0 << -1 << 41 << true;
+        QTest::newRow("-1.5") << -1.5 << -1 << 41 << true;
+        QTest::newRow("-8") << -8.0 << -8 << 62 << true;
+    }
+
+    void change_rate()
+    {
+        QFETCH(double, rate);
+        QFETCH(int, stored);
+        QFETCH(int, interval);
+        QFETCH(bool, backward);
+        ZQStreamReadAndControl reader;
+        QVERIFY(reader.init_displayer_for_stream(QFileInfo(m_day.files[0].seek_path), "1", data_files(m_day.files)));
+        reader.read_forward();
+        reader.change_rate(rate);
+        QCOMPARE(reader.get_rate(), stored);
+        QVERIFY(reader.get_read_timer());
+        QCOMPARE(reader.get_read_timer()->interval(), interval);
+        QVERIFY(reader.get_read_timer()->isActive());
+        QCOMPARE(reader.get_speed() < 0, backward);
+        if (rate == -1.0)
+            QCOMPARE(reader.get_speed(), -5.0);
+        reader.set_pause();
+        QVERIFY(reader.is_paused());
+        QVERIFY(!reader.get_read_timer()->isActive());
+        reader.set_pause();
+        QVERIFY(reader.get_read_timer()->isActive());
+        QCOMPARE(reader.get_read_timer()->interval(), interval);
+    }
+
+    // Every frame of the three recordings, in order, then the end of the list.
+    void forward_across_files_data()
+    {
+        QTest::addColumn<bool>("waitPrefetch");
+        QTest::newRow("prefetched") << true;
+        QTest::newRow("loaded when needed") << false;
+    }
+
+    void forward_across_files()
+    {
+        QFETCH(bool, waitPrefetch);
+        ZQStreamReadAndControl reader;
+        QSignalSpy frames(&reader, &ZQStreamReadAndControl::set_display_frame);
+        QSignalSpy slider(&reader, &ZQStreamReadAndControl::slidervalue);
+        // The same start twice must not list the recordings twice.
+        QVERIFY(reader.init_displayer_for_stream(QFileInfo(m_day.files[0].seek_path), "1", data_files(m_day.files)));
+        QVERIFY(reader.init_displayer_for_stream(QFileInfo(m_day.files[0].seek_path), "1", data_files(m_day.files)));
+        QCOMPARE(reader.get_file_list().size(), 3);
+        QVERIFY(frames.isEmpty()); // the probe shows nothing
+
+        for (int guard = 0; guard < 400; ++guard) {
+            if (waitPrefetch)
+                reader.wait_for_prefetches();
+            reader.read_and_display_next_frame(false);
+            settle();
+        }
+        const QList<Shown> s = shown(frames);
+        QCOMPARE(times(s), all_times(m_day));
+        QCOMPARE(s.first().timestamp, QStringLiteral("2024-01-01 08:00:00.000"));
+        QCOMPARE(s.first().frameId, 0);
+        QCOMPARE(s.at(51).frameId, 1); // second frame of the second file
+        QCOMPARE(slider.size(), frames.size());
+        QVERIFY(logged("next :: end of list reached"));
+        QCOMPARE(reader.get_current_position(), 2);
+    }
+
+    // From rate 2 on, only keyframes, across a file boundary too.
+    void keyframes_only()
+    {
+        ZQStreamReadAndControl reader;
+        QSignalSpy frames(&reader, &ZQStreamReadAndControl::set_display_frame);
+        QVERIFY(reader.init_displayer_for_stream(QFileInfo(m_day.files[0].seek_path), "1", data_files(m_day.files)));
+        reader.change_rate(4.0);
+        reader.get_read_timer()->stop();
+        for (int i = 0; i < 40; ++i) {
+            reader.wait_for_prefetches();
+            reader.read_and_display_next_frame(false);
+            settle();
+        }
+        QList<qint64> expected;
+        for (const ZQFixture::WrittenFile& f : m_day.files)
+            for (const ZQFixture::FrameEntry& e : f.frames)
+                if (e.key)
+                    expected << e.time_ms;
+        QCOMPARE(times(shown(frames)), expected);
+    }
+
+    // Backward at rate -1 on time: every entry once, in reverse order, across
+    // a file boundary; late ticks skip, but never more than five entries.
+    void backward_across_boundary()
+    {
+        ZQStreamReadAndControl reader;
+        qint64 clock = 1'000'000'000;
+        reader.set_clock([&clock] { return clock; });
+        QSignalSpy frames(&reader, &ZQStreamReadAndControl::set_display_frame);
+        QVERIFY(reader.init_displayer_for_stream(QFileInfo(m_day.files[1].seek_path), "1", data_files(m_day.files)));
+        reader.set_index(23); // not a keyframe: nothing shown
+        QCOMPARE(frames.size(), 0);
+        reader.change_rate(-1.0);
+        reader.get_read_timer()->stop();
+        const qint64 step = qint64(reader.get_backward_interval()) * 1'000'000;
+        for (int i = 0; i < 50; ++i) {
+            reader.wait_for_prefetches();
+            clock += step;
+            reader.read_and_display_previous_frame(false);
+            settle();
+        }
+        const QList<qint64> first = entry_times(m_day.files[0]);
+        const QList<qint64> second = entry_times(m_day.files[1]);
+        QList<qint64> expected;
+        for (int i = 22; i >= 0; --i)
+            expected << second.at(i);
+        for (int i = first.size() - 1; expected.size() < frames.size(); --i)
+            expected << first.at(i);
+        // 23 entries, a tick that switches, the queued tick after it and 26 more.
+        QCOMPARE(frames.size(), 50);
+        QCOMPARE(times(shown(frames)), expected);
+        QCOMPARE(shown(frames).first().frameId, 22);
+
+        // A tick three intervals late skips three entries; a huge delay five.
+        const int before = reader.get_index();
+        clock += 3 * step;
+        reader.read_and_display_previous_frame(false);
+        QCOMPARE(reader.get_index(), before - 3);
+        clock += 100 * step;
+        reader.read_and_display_previous_frame(false);
+        QCOMPARE(reader.get_index(), before - 8);
+    }
+
+    // Keyframes only backward: the previous keyframe each tick.
+    void backward_keyframes()
+    {
+        ZQStreamReadAndControl reader;
+        QSignalSpy frames(&reader, &ZQStreamReadAndControl::set_display_frame);
+        QVERIFY(reader.init_displayer_for_stream(QFileInfo(m_day.files[1].seek_path), "1", data_files(m_day.files)));
+        reader.set_index(25);
+        reader.change_rate(-2.0);
+        reader.get_read_timer()->stop();
+        for (int i = 0; i < 5; ++i) {
+            reader.wait_for_prefetches();
+            reader.read_and_display_previous_frame(false);
+            settle();
+        }
+        const QList<qint64> first = entry_times(m_day.files[0]);
+        const QList<qint64> second = entry_times(m_day.files[1]);
+        QCOMPARE(times(shown(frames)), (QList<qint64>{second[20], second[10], second[0], first[40], first[30]}));
+    }
+
+    // Frame steps, with the neighbour's seek index loaded and not yet loaded.
+    void single_steps()
+    {
+        ZQStreamReadAndControl reader;
+        QSignalSpy frames(&reader, &ZQStreamReadAndControl::set_display_frame);
+        QVERIFY(reader.init_displayer_for_stream(QFileInfo(m_day.files[0].seek_path), "1", data_files(m_day.files)));
+        const QList<qint64> first = entry_times(m_day.files[0]);
+        const QList<qint64> second = entry_times(m_day.files[1]);
+
+        reader.set_index(40);
+        QCOMPARE(times(shown(frames)), QList<qint64>{first[40]});
+        for (int i = 41; i < first.size(); ++i)
+            reader.read_and_display_next_frame(true);
+        QCOMPARE(times(shown(frames)).last(), first.last());
+        QCOMPARE(frames.size(), 10);
+
+        // Keep the pool busy so the next file's index is not loaded yet.
+        QThreadPool* pool = QThreadPool::globalInstance();
+        const int threads = pool->maxThreadCount();
+        pool->setMaxThreadCount(1);
+        QSemaphore gate;
+        pool->start([&gate] { gate.acquire(); });
+        reader.reset_forward_prefetch();
+        reader.read_and_display_next_frame(true); // starts the load of the next file
+        QVERIFY(logged("next step :: prefetch restarted for expected next"));
+        reader.read_and_display_next_frame(true);
+        QVERIFY(logged("next step :: prefetch consistent but not finished yet"));
+        settle();
+        QCOMPARE(frames.size(), 10);
+        gate.release();
+        reader.wait_for_prefetches();
+        pool->setMaxThreadCount(threads);
+
+        reader.read_and_display_next_frame(true);
+        settle();
+        QCOMPARE(times(shown(frames)).last(), second.first());
+        QCOMPARE(reader.get_current_position(), 1);
+        reader.read_and_display_next_frame(true);
+        QCOMPARE(times(shown(frames)).last(), second.at(1));
+
+        // Back: entry 0, then across the boundary to the previous file's last entry.
+        reader.read_and_display_previous_frame(true);
+        QCOMPARE(times(shown(frames)).last(), second.at(0));
+        reader.read_and_display_previous_frame(true); // loads the previous index
+        reader.wait_for_prefetches();
+        reader.read_and_display_previous_frame(true);
+        settle();
+        QCOMPARE(times(shown(frames)).last(), first.last());
+        reader.read_and_display_previous_frame(true);
+        QCOMPARE(times(shown(frames)).last(), first.at(first.size() - 2));
+        QCOMPARE(reader.get_current_position(), 0);
+    }
+
+    void positioning_data()
+    {
+        QTest::addColumn<QString>("time");
+        QTest::addColumn<int>("index");
+        QTest::newRow("before the first keyframe") << "20240101075959" << 0;
+        QTest::newRow("between keyframes") << "20240101080001" << 30;
+        QTest::newRow("on a second") << "20240101080000" << 0;
+        QTest::newRow("after the last keyframe") << "20240101080005" << 40;
+        QTest::newRow("not a time") << "garbage" << 0;
+    }
+
+    void positioning()
+    {
+        QFETCH(QString, time);
+        QFETCH(int, index);
+        ZQStreamReadAndControl reader;
+        QSignalSpy frames(&reader, &ZQStreamReadAndControl::set_display_frame);
+        QSignalSpy times(&reader, &ZQStreamReadAndControl::setTime);
+        QVERIFY(reader.init_displayer_for_stream(QFileInfo(m_day.files[0].seek_path), "1", data_files(m_day.files)));
+        reader.read_and_display_next_frame(false);
+        reader.read_and_display_next_frame(false);
+        reader.read_and_display_next_frame(false);
+        frames.clear();
+        reader.set_read_timestamp(time);
+        QCOMPARE(reader.get_index(), index);
+        QCOMPARE(frames.size(), 1);
+        const qint64 expected = entry_times(m_day.files[0]).at(index);
+        QCOMPARE(shown(frames).first().timeMs, expected);
+        QCOMPARE(times.last().first().toTime(), QTime::fromMSecsSinceStartOfDay(int(expected)));
+        // The next tick reads on from the keyframe.
+        reader.read_and_display_next_frame(false);
+        reader.read_and_display_next_frame(false);
+        QCOMPARE(shown(frames).last().timeMs, entry_times(m_day.files[0]).at(index + 1));
+    }
+
+    // A stream the recording does not hold: the one it holds is played.
+    void stream_fallback()
+    {
+        ZQFixture::Options o = day_options();
+        o.recordings_per_camera = 1;
+        o.second_stream = true;
+        o.cameras = {5};
+        const ZQFixture::Result r = make(o);
+        QVERIFY2(r.ok, qPrintable(r.error));
+        ZQStreamReadAndControl reader;
+        QSignalSpy streams(&reader, &ZQStreamReadAndControl::send_available_videostream);
+        QSignalSpy frames(&reader, &ZQStreamReadAndControl::set_display_frame);
+        QVERIFY(reader.init_displayer_for_stream(QFileInfo(r.files[0].seek_path), "7", data_files(r.files)));
+        QCOMPARE(reader.get_id_stream(), QStringLiteral("1"));
+        QVERIFY(logged("ID STREAM NOT FOUND, set to 1"));
+        QVERIFY(streams.contains(QVariantList{QStringList{"1", "2"}}));
+        QCOMPARE(streams.last().first().toStringList(), QStringList{"1"});
+
+        // Stream 2 plays its own, smaller pictures.
+        QVERIFY(reader.init_displayer_for_stream(QFileInfo(r.files[0].seek_path), "2", data_files(r.files)));
+        reader.read_and_display_next_frame(false);
+        reader.read_and_display_next_frame(false);
+        QCOMPARE(frames.size(), 2);
+        QCOMPARE(shown(frames).first().size, QSize(96, 72));
+        QCOMPARE(shown(frames).at(1).timeMs, entry_times(r.files[0], 2).at(1));
+    }
+
+    // A recording in the middle without a usable seek index is passed over.
+    void broken_recording_in_list_data()
+    {
+        QTest::addColumn<QByteArray>("seekText"); // empty: the seek index is removed
+        QTest::newRow("missing") << QByteArray();
+        QTest::newRow("empty") << QByteArray("\n");
+        QTest::newRow("garbage") << QByteArray("not:a:seek\nindex\x01\x02\n");
+    }
+
+    void broken_recording_in_list()
+    {
+        QFETCH(QByteArray, seekText);
+        ZQFixture::Options o = day_options();
+        o.cameras = {2};
+        const ZQFixture::Result r = make(o);
+        QVERIFY(r.ok);
+        QFile::remove(r.files[1].seek_path);
+        if (!seekText.isEmpty()) {
+            QFile f(r.files[1].seek_path);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(seekText);
+        }
+        ZQStreamReadAndControl reader;
+        QSignalSpy frames(&reader, &ZQStreamReadAndControl::set_display_frame);
+        QVERIFY(reader.init_displayer_for_stream(QFileInfo(r.files[0].seek_path), "1", data_files(r.files)));
+        for (int i = 0; i < 200; ++i) {
+            reader.wait_for_prefetches();
+            reader.read_and_display_next_frame(false);
+            settle();
+        }
+        QCOMPARE(times(shown(frames)), entry_times(r.files[0]) + entry_times(r.files[2]));
+    }
+
+    // A codec and size change between recordings, a truncated last recording,
+    // and a data file that vanishes while playing.
+    void changing_recordings()
+    {
+        ZQFixture::Options a = day_options();
+        a.recordings_per_camera = 1;
+        a.cameras = {9};
+        ZQFixture::Options b = a;
+        b.codec = ZQFixture::Codec::MJPEG;
+        b.size = QSize(128, 96);
+        b.start_time = QTime(8, 0, 2);
+        b.truncate = true;
+        const ZQFixture::Result ra = make(a);
+        const ZQFixture::Result rb = make(b);
+        QVERIFY(ra.ok && rb.ok);
+        QList<QFileInfo> list{QFileInfo(ra.files[0].data_path), QFileInfo(rb.files[0].data_path)};
+
+        ZQStreamReadAndControl reader;
+        QSignalSpy frames(&reader, &ZQStreamReadAndControl::set_display_frame);
+        QVERIFY(reader.init_displayer_for_stream(QFileInfo(ra.files[0].seek_path), "1", list));
+        for (int i = 0; i < 120; ++i) {
+            reader.wait_for_prefetches();
+            reader.read_and_display_next_frame(false);
+            settle();
+        }
+        QVERIFY(logged("read frame :: decoder change/open to mjpeg"));
+        QVERIFY(logged("read frame :: short read"));
+        const QList<Shown> s = shown(frames);
+        QList<qint64> expected = entry_times(ra.files[0]) + entry_times(rb.files[0]);
+        expected.removeLast(); // cut in half
+        QCOMPARE(times(s), expected);
+        QCOMPARE(s.first().size, QSize(192, 144));
+        QCOMPARE(s.last().size, QSize(128, 96));
+
+        // The data file goes away: reads fail quietly, nothing crashes.
+        ZQStreamReadAndControl other;
+        QVERIFY(other.init_displayer_for_stream(QFileInfo(ra.files[0].seek_path), "1", list));
+        QVERIFY(QFile::remove(ra.files[0].data_path));
+        for (int i = 0; i < 10; ++i)
+            other.read_and_display_next_frame(false);
+        QVERIFY(QFile::remove(rb.files[0].data_path));
+        QVERIFY(!other.continue_read(rb.files[0].data_path, "9", true, "next"));
+        QVERIFY(other.continue_read(rb.files[0].data_path, "1", true, "next"));
+        other.read_and_display_next_frame(false);
+        QVERIFY(logged("read frame :: cannot open data file"));
+    }
+
+    // stop() ends reading for good: no timer comes back and no queued tick runs.
+    void stop_ends_ticks()
+    {
+        ZQStreamReadAndControl reader;
+        QSignalSpy frames(&reader, &ZQStreamReadAndControl::set_display_frame);
+        QVERIFY(reader.init_displayer_for_stream(QFileInfo(m_day.files[0].seek_path), "1", data_files(m_day.files)));
+        reader.read_forward();
+        reader.set_index(49);
+        reader.wait_for_prefetches();
+        reader.read_and_display_next_frame(false);
+        reader.read_and_display_next_frame(false); // switches, queues the next tick
+        const int before = int(frames.size());
+        reader.stop();
+        QVERIFY(!reader.get_read_timer());
+        reader.set_pause();
+        settle();
+        QTest::qWait(100);
+        QCOMPARE(frames.size(), before);
+        QVERIFY(reader.get_file_list().isEmpty());
+        QVERIFY(reader.get_id_stream().isEmpty());
+    }
+
+    // The timer itself drives playback to the end of the list.
+    void timer_plays_to_the_end()
+    {
+        ZQStreamReadAndControl reader;
+        QSignalSpy frames(&reader, &ZQStreamReadAndControl::set_display_frame);
+        QVERIFY(reader.init_displayer_for_stream(QFileInfo(m_day.files[1].seek_path), "1", data_files(m_day.files)));
+        reader.change_rate(8.0);
+        QTRY_VERIFY_WITH_TIMEOUT(!reader.get_read_timer(), 10000);
+        QCOMPARE(frames.size(), 10);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestStreamReadAndControl)
+#include "test_stream_read_and_control.moc"
