@@ -1,0 +1,1 @@
+zq_add_test(test_zqfixture SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_zqfixture.cpp LIBS zq_fixture)
