@@ -1,6 +1,7 @@
 // zqfixture: writes a storage folder of generated recordings and prints the
 // path of its root folder.
 
+#include "tools/zqfixture/lib/fixture_metadata.h"
 #include "tools/zqfixture/lib/fixture_writer.h"
 
 #include <QCommandLineParser>
@@ -132,8 +133,11 @@ int main(int argc, char** argv)
     const QCommandLineOption threads({QStringLiteral("threads")},
                                      QStringLiteral("Recordings coded at once (default: one per core)."),
                                      QStringLiteral("N"), QStringLiteral("0"));
+    const QCommandLineOption metadata({QStringLiteral("metadata")},
+                                      QStringLiteral("Also write camera files, tags, alarm pictures, previews and "
+                                                     "hash.json (encrypted like the server's)."));
     p.addOptions({out, root, date, cameras, start, minutes, seconds, gap, size, fps, gop, codec, codec_text, second,
-                  second_size, corrupt, truncate, damaged, threads});
+                  second_size, corrupt, truncate, damaged, threads, metadata});
     p.process(app);
 
     if (!p.positionalArguments().isEmpty())
@@ -200,6 +204,11 @@ int main(int argc, char** argv)
     const ZQFixture::Result r = ZQFixture::write(o);
     if (!r.ok)
         return fail(r.error);
+    if (p.isSet(metadata)) {
+        const ZQFixture::MetadataResult m = ZQFixture::write_metadata(r.root_path, ZQFixture::MetadataOptions());
+        if (!m.ok)
+            return fail(m.error);
+    }
     qint64 frames = 0;
     for (const auto& f : r.files)
         frames += f.frame_count + f.second_stream_frames;
