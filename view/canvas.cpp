@@ -181,6 +181,17 @@ QString Canvas::format_bitrate(double bytes_per_second)
     return QStringLiteral("%1 %2").arg(number, unit);
 }
 
+QString Canvas::rate_text() const
+{
+    // Received bits per second, in kilobits between 1024 and 1048576.
+    double rate = data_rate_text.toDouble() * 8.0;
+    if (!std::isfinite(rate))
+        rate = 0.0;
+    if (rate >= 1024.0 && rate < 1048576.0)
+        rate /= 1024.0;
+    return QString::number(qint64(qBound(-9.0e15, rate, 9.0e15)));
+}
+
 QImage Canvas::get_frame_image() const
 {
     QMutexLocker lock(&mutex);
@@ -357,7 +368,7 @@ void Canvas::displayError(QString error, QString error_message, bool is_opacity)
         QTime t;
         if (timestamp_by_second && parse_display_timestamp(error, &d, &t)) {
             emit onchange_timestamp(d.toString(QStringLiteral("yyyyMMdd")) + t.toString(QStringLiteral("HHmmsszzz")),
-                                    QString::number(shown_frame_rate, 'g', 6), QStringLiteral("0"));
+                                    QString::number(shown_frame_rate, 'g', 6), rate_text());
         }
         current_timestamp = error;
     }
@@ -550,16 +561,9 @@ void Canvas::displayFrame(QImage frame, int linesize, int fw, int fh, QString ti
                 changed = !old_ok || old_t.hour() != new_t.hour() || old_t.minute() != new_t.minute()
                           || old_t.second() != new_t.second();
         }
-        if (changed) {
-            double rate = data_rate_text.toDouble() * 8.0;
-            if (!std::isfinite(rate))
-                rate = 0.0;
-            if (rate >= 1024.0 && rate < 1048576.0)
-                rate /= 1024.0;
-            const qint64 r = qint64(qBound(-9.0e15, rate, 9.0e15));
+        if (changed)
             emit onchange_timestamp(new_d.toString(QStringLiteral("yyyyMMdd")) + new_t.toString(QStringLiteral("HHmmsszzz")),
-                                    QString::number(shown_frame_rate, 'g', 6), QString::number(r));
-        }
+                                    QString::number(shown_frame_rate, 'g', 6), rate_text());
     }
 
     // Shown as plain text in the band: keep it to a sane length.

@@ -180,6 +180,7 @@ private:
     void log_error(const QString& step) const;
     bool has_display() const;
     bool display_stopping() const;
+    QString rate_text() const;
     void raise_display_count();
     void lower_display_count();
     void initial_repaint(QPainter& painter);

@@ -151,8 +151,10 @@ void Canvas::draw_image(QPainter& painter)
 
     QImage picture;
     if (message_shown && message_not_opaque) {
-        picture = QImage(qMax(1, w), qMax(1, h), QImage::Format_RGB32);
-        picture.fill(Qt::black);
+        // The picture is replaced by black under the message.
+        painter.fillRect(QRect(0, 0, w, h), Qt::black);
+        painter.setOpacity(1.0);
+        return;
     } else {
         QMutexLocker lock(&mutex);
         if (frame_image.isNull()) {
