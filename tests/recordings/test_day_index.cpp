@@ -118,22 +118,16 @@ private:
         o.size = QSize(64, 48);
         o.fps = 5;
         o.gop = 5;
-        const ZQFixture::Result r = ZQFixture::write(o);
-        if (!r.ok)
-            return r;
         ZQFixture::MetadataOptions m;
         m.camera_names = {{1, "Entrée"}, {2, "Quai <b>2</b>"}};
         m.scrambled_cameras = scrambled;
         m.picture_size = QSize(32, 24);
         m.thumb_size = QSize(16, 12);
-        const ZQFixture::MetadataResult mr = ZQFixture::write_metadata(r.root_path, m);
-        if (!mr.ok) {
-            ZQFixture::Result failed = r;
-            failed.ok = false;
-            failed.error = mr.error;
-            return failed;
-        }
-        return r;
+        const ZQFixture::StorageResult r = ZQFixture::write_storage(o, m);
+        ZQFixture::Result storage = r.storage;
+        storage.ok = r.ok;
+        storage.error = r.error;
+        return storage;
     }
 
 private slots:

@@ -278,4 +278,21 @@ MetadataResult write_metadata(const QString& root_path, const MetadataOptions& o
     return result;
 }
 
+StorageResult write_storage(const Options& options, const MetadataOptions& metadata)
+{
+    StorageResult result;
+    result.storage = write(options);
+    if (!result.storage.ok) {
+        result.error = result.storage.error;
+        return result;
+    }
+    result.metadata = write_metadata(result.storage.root_path, metadata);
+    if (!result.metadata.ok) {
+        result.error = result.metadata.error;
+        return result;
+    }
+    result.ok = true;
+    return result;
+}
+
 } // namespace ZQFixture

@@ -16,6 +16,8 @@
 //   m.camera_names = {{1, "Entrée"}};
 //   const ZQFixture::MetadataResult r = ZQFixture::write_metadata(result.root_path, m);
 
+#include "tools/zqfixture/lib/fixture_writer.h"
+
 #include <QDateTime>
 #include <QList>
 #include <QMap>
@@ -53,6 +55,15 @@ struct MetadataResult {
 // Finds the recordings "<day>/<HHmmss>/<cam>_<yyyyMMdd>_<HHmmss>.zqvideo" under the root folder and
 // writes their metadata.
 MetadataResult write_metadata(const QString& root_path, const MetadataOptions& options);
+
+// Recordings and their metadata in one go: write() and then write_metadata().
+struct StorageResult {
+    bool ok = false;
+    QString error;
+    Result storage;
+    MetadataResult metadata;
+};
+StorageResult write_storage(const Options& options, const MetadataOptions& metadata);
 
 // Name of a camera in the fixture's files.
 QString fixture_camera_name(const MetadataOptions& options, int camera);
