@@ -1,6 +1,7 @@
 // The display tile's frame intake, placement and states, rendered offscreen
 // and checked through its pixels.
 
+#include <QLineEdit>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -26,6 +27,7 @@ private slots:
     void held_picture_is_a_copy_the_tile_owns();
     void overlay_text_size_names();
     void fullscreen_frame_escape();
+    void keys_reach_sibling_widgets();
 };
 
 void TestDisplayTile::placement_data()
@@ -285,6 +287,18 @@ void TestDisplayTile::fullscreen_frame_escape()
     QTest::keyClick(f.data(), Qt::Key_Escape);
     QVERIFY(!f->isVisible());
     QTRY_VERIFY(f.isNull()); // deleted on close
+}
+
+void TestDisplayTile::keys_reach_sibling_widgets()
+{
+    // The player's controls beside the tile keep their keyboard input while
+    // the tile has the focus.
+    QWidget window;
+    auto* tile = new Canvas(&window);
+    new Canvas(&window); // a second tile is skipped, not sent the key again
+    auto* edit = new QLineEdit(&window);
+    QTest::keyClick(tile, Qt::Key_K);
+    QCOMPARE(edit->text(), QStringLiteral("k"));
 }
 
 QTEST_MAIN(TestDisplayTile)

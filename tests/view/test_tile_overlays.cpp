@@ -18,6 +18,7 @@ private slots:
     void parse_draw_overlay();
     void draw_overlay_caps_hostile_text();
     void draw_overlay_is_drawn_inside_the_picture();
+    void draw_overlay_follows_the_zoom();
     void format_bitrate_data();
     void format_bitrate();
     void status_band();
@@ -132,6 +133,24 @@ void TestTileOverlays::draw_overlay_is_drawn_inside_the_picture()
             QCOMPARE(fill, qRgb(0, 0, 0));
         }
     }
+}
+
+void TestTileOverlays::draw_overlay_follows_the_zoom()
+{
+    // Zoomed, the overlay is drawn in frame pixels at the zoom's scale from its
+    // origin: no reference size needed.
+    Canvas c;
+    setup_like_player(c, 1280, 720);
+    c.set_draw_overlay_enabled(true);
+    push_frame(c, plain_image(640, 360, Qt::black), 0, QStringLiteral("2026-12-10 10:00:00.000"),
+               QStringLiteral("L_RECT{x1=10;y1=10;x2=60;y2=40;border-color=#00ff00;border-size=2}"));
+    c.grab();
+    click(c, QPointF(640, 360)); // level 2, origin (0, 0)
+    QCOMPARE(c.get_zoom_level(), 2);
+    const QImage shot = c.grab().toImage();
+    const QRgb edge = shot.pixel(70, 20);
+    QVERIFY2(qGreen(edge) > 200 && qRed(edge) < 60, "top edge at twice its frame position");
+    QCOMPARE(shot.pixel(70, 50), qRgb(0, 0, 0));
 }
 
 void TestTileOverlays::format_bitrate_data()
