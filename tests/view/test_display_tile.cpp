@@ -28,6 +28,7 @@ private slots:
     void overlay_text_size_names();
     void fullscreen_frame_escape();
     void keys_reach_sibling_widgets();
+    void stream_error_retries();
 };
 
 void TestDisplayTile::placement_data()
@@ -299,6 +300,28 @@ void TestDisplayTile::keys_reach_sibling_widgets()
     auto* edit = new QLineEdit(&window);
     QTest::keyClick(tile, Qt::Key_K);
     QCOMPARE(edit->text(), QStringLiteral("k"));
+}
+
+void TestDisplayTile::stream_error_retries()
+{
+    // A stream error outside loop mode shows "NO VIDEO" a second later and
+    // re-arms the start; once ended, the check shows nothing.
+    Canvas c;
+    setup_like_player(c, 320, 240);
+    push_frame(c, plain_image(320, 240, Qt::white), 0);
+    c.grab();
+    c.checkend();
+    QVERIFY(!c.is_message_shown());
+    QTRY_VERIFY_WITH_TIMEOUT(c.is_message_shown(), 3000);
+    QCOMPARE(c.get_message_text(), QStringLiteral("NO VIDEO"));
+    QCOMPARE(c.get_current_timestamp(), QStringLiteral("No Frame ... Retrying ..."));
+    QVERIFY(c.is_start_pending());
+
+    Canvas ended;
+    setup_like_player(ended, 320, 240);
+    ended.stop_display(true);
+    ended.checkEnding();
+    QVERIFY(!ended.is_message_shown());
 }
 
 QTEST_MAIN(TestDisplayTile)
