@@ -490,7 +490,12 @@ Stored read(const QString& dayFolder, bool withLists)
                 ++stored.rejected;
             return;
         }
-        for (const QJsonValue& entry : value.toArray()) {
+        const QJsonArray array = value.toArray();
+        if (array.size() > kMaxListEntries)
+            ZQLog::log(QStringLiteral("[WARN] ZQIndexManager :: set value from indexfile :: list cut to ")
+                       + QString::number(kMaxListEntries) + QStringLiteral(" entries :: ") + QLatin1String(key));
+        for (qsizetype i = 0; i < std::min(array.size(), kMaxListEntries); ++i) {
+            const QJsonValue entry = array.at(i);
             const QString path = entry.isString() ? filter.accept(entry.toString()) : QString();
             if (path.isEmpty())
                 ++stored.rejected;

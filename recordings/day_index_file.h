@@ -15,6 +15,8 @@ namespace DayIndex {
 inline constexpr char kFileName[] = "zqvideoindex.json";
 // A stored index larger than this is not read.
 inline constexpr qint64 kMaxIndexFileSize = 64 * 1024 * 1024;
+// Entries read from one list of a stored index at most (a day holds far fewer files).
+inline constexpr qsizetype kMaxListEntries = 1000000;
 
 // Absolute paths, "/" separators, sorted (folders by name, then files by name).
 struct Files

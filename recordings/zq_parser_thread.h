@@ -36,3 +36,5 @@ private:
     QFileInfoList m_files;
     std::atomic<bool> m_stop{false};
 };
+
+Q_DECLARE_METATYPE(ZQParserThread*)
