@@ -1,8 +1,206 @@
 #include "player/zq_player_qmlpresentation.h"
 
+#include "app/zq_log.h"
+#include "playback/zq_stream_read_and_control.h"
+#include "player/app_info.h"
+#include "player/preview_popup.h"
+#include "player/zq_folder_dialog_controller.h"
+#include "player/zq_player_inferface_controller.h"
+#include "view/canvas.h"
+
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QQmlContext>
+#include <QQmlEngine>
+#include <QQmlError>
+#include <QQuickItem>
+#include <QQuickWidget>
+#include <QSplitter>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <QtDebug>
+#include <QtQml/qqmlextensionplugin.h>
+
+// The QML module is linked statically.
+Q_IMPORT_QML_PLUGIN(PlayerZqCorePlugin)
+
+namespace {
+const QUrl kTimelineUrl(QStringLiteral("qrc:/qml/Zqplayer/PlayerZqCore/TimelineView.qml"));
+const QUrl kSidePanelUrl(QStringLiteral("qrc:/qml/Zqplayer/PlayerZqCore/SidePanel.qml"));
+constexpr int kTimelineHeight = 250;
+constexpr int kSideOpenWidth = 350;
+constexpr int kSideFoldedWidth = 100;
+// How long closing waits for an index rebuild to stop.
+constexpr int kIndexStopWaitMs = 10000;
+} // namespace
+
 ZQ_Player_qmlpresentation::ZQ_Player_qmlpresentation(QWidget* parent)
     : QWidget(parent)
 {
+    setStyleSheet(QStringLiteral("background-color:black"));
+
+    m_engine = new QQmlEngine(this);
+    m_engine->addImportPath(QStringLiteral("qrc:/qml/Zqplayer/"));
+    connect(m_engine, &QQmlEngine::warnings, this, &ZQ_Player_qmlpresentation::onQmlWarnings);
+
+    // The display tile shows only the frames the reader pushes to it.
+    m_canvas = new Canvas(this);
+    m_canvas->set_stream_start(false);
+    m_canvas->set_mouse_interaction(true);
+    m_canvas->set_external_source();
+    m_canvas->set_fullscreen_enabled(false);
+    m_canvas->set_center_image(true);
+
+    m_controller = new ZQPlayerInferfaceController(this);
+    m_previewPopup = new PreviewPopup(nullptr);
+    m_appInfo = new AppInfo(this);
+    m_folderDialogController = new ZQFolderDialogController(nullptr);
+
+    m_controller->set_canvas(m_canvas);
+    if (ZQStreamReadAndControl* reader = m_controller->reader())
+        connect(reader, &ZQStreamReadAndControl::set_display_frame, m_canvas, &Canvas::displayFrame,
+                Qt::QueuedConnection);
+
+    QQmlContext* root = m_engine->rootContext();
+    root->setContextProperty(QStringLiteral("videoController"), m_controller);
+    root->setContextProperty(QStringLiteral("videoWidget"), m_controller);
+    root->setContextProperty(QStringLiteral("previewPopup"), m_previewPopup);
+    root->setContextProperty(QStringLiteral("ZQFolderDialogController"), m_folderDialogController);
+    root->setContextProperty(QStringLiteral("AppInfo"), m_appInfo);
+
+    m_timeline = createQuickWidget(kTimelineUrl, {{QStringLiteral("videoController"), m_controller}});
+    m_timeline->setMinimumHeight(kTimelineHeight);
+    m_timeline->setMaximumHeight(kTimelineHeight);
+
+    m_side = createQuickWidget(kSidePanelUrl, {{QStringLiteral("videoController"), m_controller},
+                                               {QStringLiteral("previewPopup"), m_previewPopup}});
+    m_side->rootContext()->setContextProperty(QStringLiteral("mainWindow"), this);
+    if (QQuickItem* sideRoot = m_side->rootObject())
+        connect(sideRoot, SIGNAL(panelStateChanged(bool)), this, SLOT(onPanelStateChanged(bool)));
+
+    auto* videoColumn = new QWidget(this);
+    auto* columnLayout = new QVBoxLayout(videoColumn);
+    columnLayout->setContentsMargins(0, 0, 0, 0);
+    columnLayout->setSpacing(0);
+    columnLayout->addWidget(m_canvas, 1);
+    columnLayout->addWidget(m_timeline, 0);
+
+    m_splitter = new QSplitter(Qt::Horizontal, this);
+    m_splitter->setChildrenCollapsible(false);
+    m_splitter->addWidget(m_side);
+    m_splitter->addWidget(videoColumn);
+    m_splitter->setStretchFactor(0, 0);
+    m_splitter->setStretchFactor(1, 1);
+    m_splitter->setCollapsible(0, false);
+    m_splitter->setCollapsible(1, false);
+    if (QSplitterHandle* handle = m_splitter->handle(1))
+        handle->setEnabled(false);
+    m_splitter->setSizes({kSideOpenWidth, 900});
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(m_splitter);
 }
 
-ZQ_Player_qmlpresentation::~ZQ_Player_qmlpresentation() = default;
+QQuickWidget* ZQ_Player_qmlpresentation::createQuickWidget(const QUrl& url,
+                                                           const QList<QPair<QString, QObject*>>& properties)
+{
+    auto* widget = new QQuickWidget(m_engine, this);
+    widget->setResizeMode(QQuickWidget::SizeRootObjectToView);
+    widget->setClearColor(Qt::transparent);
+    widget->setAttribute(Qt::WA_OpaquePaintEvent, false);
+    widget->setAttribute(Qt::WA_TranslucentBackground, false);
+    for (const auto& property : properties)
+        widget->rootContext()->setContextProperty(property.first, property.second);
+    widget->setSource(url);
+    if (widget->status() == QQuickWidget::Error) {
+        for (const QQmlError& error : widget->errors())
+            qWarning().noquote() << "[QML] Error loading" << url.toString() << ":" << error.toString();
+    }
+    return widget;
+}
+
+void ZQ_Player_qmlpresentation::onQmlWarnings(const QList<QQmlError>& warnings)
+{
+    for (const QQmlError& warning : warnings)
+        qWarning().noquote() << "[QML][warning]" << warning.toString();
+}
+
+void ZQ_Player_qmlpresentation::onPanelStateChanged(bool isOpen)
+{
+    if (!m_side || !m_splitter)
+        return;
+    const int total = width() < 1 ? 1250 : width();
+    const int first = isOpen ? kSideOpenWidth : kSideFoldedWidth;
+    m_splitter->setSizes({first, total - first});
+}
+
+void ZQ_Player_qmlpresentation::stopWork()
+{
+    if (!m_controller)
+        return;
+    // Playback: no timer tick and no prefetch may outlive the window.
+    if (ZQStreamReadAndControl* reader = m_controller->reader()) {
+        reader->stop();
+        reader->wait_for_prefetches();
+    }
+    // An index rebuild reports its end on the event loop; give it a bounded
+    // time to finish before its controller goes away.
+    if (m_controller->is_indexing()) {
+        ZQLog::log("[INFO] Zqplayer Presentation :: destroy :: waiting for the index rebuild");
+        QEventLoop loop;
+        QTimer timeout;
+        timeout.setSingleShot(true);
+        connect(&timeout, &QTimer::timeout, &loop, &QEventLoop::quit);
+        connect(m_controller, &ZQPlayerInferfaceController::indexGenerated, &loop, &QEventLoop::quit);
+        connect(m_controller, &ZQPlayerInferfaceController::indexFailed, &loop, &QEventLoop::quit);
+        timeout.start(kIndexStopWaitMs);
+        if (m_controller->is_indexing())
+            loop.exec(QEventLoop::ExcludeUserInputEvents);
+    }
+}
+
+ZQ_Player_qmlpresentation::~ZQ_Player_qmlpresentation()
+{
+    ZQLog::log("[INFO] Zqplayer Presentation :: destroy");
+
+    if (m_side && m_side->rootObject())
+        disconnect(m_side->rootObject(), nullptr, this, nullptr);
+
+    stopWork();
+
+    if (m_controller && m_controller->reader() && m_canvas)
+        disconnect(m_controller->reader(), &ZQStreamReadAndControl::set_display_frame, m_canvas,
+                   &Canvas::displayFrame);
+
+    // Empty the scenes before the objects their bindings use are deleted.
+    if (m_timeline) {
+        m_timeline->setSource(QUrl());
+        delete m_timeline;
+        m_timeline = nullptr;
+    }
+    if (m_side) {
+        m_side->setSource(QUrl());
+        delete m_side;
+        m_side = nullptr;
+    }
+
+    if (m_controller)
+        m_controller->set_canvas(nullptr);
+    delete m_canvas;
+    m_canvas = nullptr;
+
+    delete m_folderDialogController;
+    m_folderDialogController = nullptr;
+    delete m_previewPopup;
+    m_previewPopup = nullptr;
+    delete m_appInfo;
+    m_appInfo = nullptr;
+
+    delete m_controller;
+    m_controller = nullptr;
+
+    delete m_engine;
+    m_engine = nullptr;
+}

@@ -1,0 +1,232 @@
+// End to end: the real main window opens a generated storage folder by
+// itself (the program lies inside the storage root), plays it, and the
+// timeline, its cursor and the tile show the right things.
+//
+// The test program runs twice: first it writes the storage folder and places
+// a hard link to itself inside the root, then it runs that link, which builds
+// the window. Set ZQ_SCREENSHOT to a file name to keep a picture of the window.
+
+#include "player/zq_player_inferface_controller.h"
+#include "player/zq_player_qmlpresentation.h"
+#include "tools/zqfixture/lib/fixture_metadata.h"
+#include "tools/zqfixture/lib/fixture_pattern.h"
+#include "tools/zqfixture/lib/fixture_writer.h"
+#include "view/canvas.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QQuickItem>
+#include <QQuickWidget>
+#include <QSplitter>
+#include <QTest>
+#include <QTextStream>
+
+#include <unistd.h>
+
+namespace {
+
+const char* kRootId = "zqcore_ab12-cd34-ef56-7890";
+const QTime kFirstStart(9, 15, 0);
+constexpr int kRecordings = 6; // 09:15:00 to 09:21:00
+
+qint64 msOf(const QTime& t)
+{
+    return t.msecsSinceStartOfDay();
+}
+
+QQuickItem* itemProperty(QObject* object, const char* name)
+{
+    return object ? object->property(name).value<QQuickItem*>() : nullptr;
+}
+
+double callDouble(QObject* object, const char* method, double arg)
+{
+    QVariant result;
+    QMetaObject::invokeMethod(object, method, Q_RETURN_ARG(QVariant, result), Q_ARG(QVariant, arg));
+    return result.toDouble();
+}
+
+bool isRecordingRed(QRgb c)
+{
+    return qRed(c) > 140 && qGreen(c) < 70 && qBlue(c) < 70;
+}
+
+bool isCursorCyan(QRgb c)
+{
+    return qRed(c) < 110 && qGreen(c) > 190 && qBlue(c) > 190;
+}
+
+int runParent(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QTextStream err(stderr);
+
+    const QString base = QDir::home().filePath(QStringLiteral("e2e"));
+    QDir(base).removeRecursively();
+    QDir().mkpath(base);
+
+    ZQFixture::Options o;
+    o.output_parent = base;
+    o.root_id = QString::fromLatin1(kRootId);
+    o.dates = {QDate(2025, 6, 18), QDate(2025, 6, 19)};
+    o.cameras = {1, 2};
+    o.start_time = kFirstStart;
+    o.recordings_per_camera = kRecordings;
+    o.size = QSize(320, 240);
+    o.fps = 10;
+    o.gop = 10;
+    const ZQFixture::Result r = ZQFixture::write(o);
+    if (!r.ok) {
+        err << "fixture: " << r.error << Qt::endl;
+        return 1;
+    }
+    ZQFixture::MetadataOptions m;
+    m.camera_names = {{1, QStringLiteral("Entrée Nord")}, {2, QStringLiteral("Parking")}};
+    const ZQFixture::MetadataResult mr = ZQFixture::write_metadata(r.root_path, m);
+    if (!mr.ok) {
+        err << "metadata: " << mr.error << Qt::endl;
+        return 1;
+    }
+
+    // The program inside the storage root, as an operator would run it from there.
+    const QString binDir = QDir(r.root_path).filePath(QStringLiteral("player/bin"));
+    QDir().mkpath(binDir);
+    const QString self = QCoreApplication::applicationFilePath();
+    const QString inside = QDir(binDir).filePath(QFileInfo(self).fileName());
+    QFile::remove(inside);
+    if (::link(QFile::encodeName(self).constData(), QFile::encodeName(inside).constData()) != 0
+        && !QFile::copy(self, inside)) {
+        err << "cannot place the program in " << binDir << Qt::endl;
+        return 1;
+    }
+
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("ZQ_E2E_CHILD"), QStringLiteral("1"));
+    env.insert(QStringLiteral("ZQ_E2E_ROOT"), r.root_path);
+    child.setProcessEnvironment(env);
+    child.setProcessChannelMode(QProcess::ForwardedChannels);
+    QStringList args;
+    for (int i = 1; i < argc; ++i)
+        args << QString::fromLocal8Bit(argv[i]);
+    child.start(inside, args);
+    if (!child.waitForFinished(360000)) {
+        err << "the window test did not end" << Qt::endl;
+        child.kill();
+        child.waitForFinished();
+        return 1;
+    }
+    return child.exitStatus() == QProcess::NormalExit ? child.exitCode() : 1;
+}
+
+} // namespace
+
+class TestWindowE2E : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void opensPlaysAndSeeks();
+};
+
+void TestWindowE2E::opensPlaysAndSeeks()
+{
+    const QString root = qEnvironmentVariable("ZQ_E2E_ROOT");
+    QVERIFY(!root.isEmpty());
+
+    ZQ_Player_qmlpresentation window(nullptr);
+    window.setMinimumSize(1600, 900);
+    window.resize(1600, 900);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+
+    // Layout: the timeline keeps its height, the side panel its width.
+    QCOMPARE(window.timelinePanel()->height(), 250);
+    QCOMPARE(window.splitter()->sizes().first(), 350);
+    QVERIFY(window.timelinePanel()->status() == QQuickWidget::Ready);
+    QVERIFY(window.sidePanel()->status() == QQuickWidget::Ready);
+
+    QQuickItem* side = window.sidePanel()->rootObject();
+    QQuickItem* home = itemProperty(side, "homePanel");
+    QQuickItem* timeline = itemProperty(window.timelinePanel()->rootObject(), "timeline");
+    QVERIFY(home && timeline);
+
+    // The program lies inside the root: the home page opened it and chose its last day.
+    QTRY_COMPARE_WITH_TIMEOUT(home->property("selectedDate").toString(), QStringLiteral("2025-06-19"), 30000);
+    QCOMPARE(home->property("folderText").toString(), QStringLiteral("/") + QString::fromLatin1(kRootId));
+    // Cameras, then the day's lists (after an index build when the folder had none).
+    QTRY_VERIFY_WITH_TIMEOUT(timeline->property("videoSegments").toList().size() == kRecordings, 60000);
+    QCOMPARE(window.controller()->selected_camera(), QStringLiteral("Entrée Nord"));
+    QVERIFY(!timeline->property("alarms").toList().isEmpty());
+    QVERIFY(!timeline->property("markers").toList().isEmpty());
+    QVERIFY(!timeline->property("previews").toList().isEmpty());
+
+    // Playback starts by itself and frames reach the tile.
+    QTRY_VERIFY_WITH_TIMEOUT(!window.canvas()->get_frame_image().isNull(), 30000);
+    ZQFixture::PatternValue first = ZQFixture::read_pattern(window.canvas()->get_frame_image());
+    QVERIFY(first.valid);
+    QCOMPARE(first.camera, 1);
+
+    // Red recording segments where the recordings are, nothing elsewhere.
+    auto sceneX = [&](qint64 ms) {
+        const double x = callDouble(timeline, "msToX", double(ms));
+        return timeline->mapToScene(QPointF(x, 0)).x();
+    };
+    const double barY = timeline->mapToScene(QPointF(0, timeline->property("barY").toDouble() + 5)).y();
+    QImage shot = window.timelinePanel()->grabFramebuffer();
+    const qreal dpr = shot.devicePixelRatio();
+    auto pixel = [&](const QImage& img, double x, double y) {
+        return img.pixel(int(x * dpr), int(y * dpr));
+    };
+    const qint64 inside = msOf(kFirstStart) + 3 * 60000;
+    QVERIFY2(isRecordingRed(pixel(shot, sceneX(inside), barY)), "no recording drawn at 09:18");
+    QVERIFY(!isRecordingRed(pixel(shot, sceneX(msOf(QTime(8, 0))), barY)));
+    QVERIFY(!isRecordingRed(pixel(shot, sceneX(msOf(QTime(12, 0))), barY)));
+
+    // Zoom on the recordings so that a pixel is a few seconds, then click 09:18:30.
+    QMetaObject::invokeMethod(timeline, "fitContentToTimeline", Q_ARG(QVariant, double(msOf(kFirstStart))),
+                              Q_ARG(QVariant, double(msOf(kFirstStart) + kRecordings * 60000)));
+    const qint64 target = msOf(QTime(9, 18, 30));
+    const QPointF clickScene(sceneX(target), barY);
+    QTest::mouseClick(window.timelinePanel(), Qt::LeftButton, {}, clickScene.toPoint());
+
+    // The tile shows the picture of the clicked time (playing on from there).
+    QTRY_VERIFY_WITH_TIMEOUT(
+        [&] {
+            const ZQFixture::PatternValue v = ZQFixture::read_pattern(window.canvas()->get_frame_image());
+            return v.valid && v.camera == 1 && v.time_ms() >= target - 1000 && v.time_ms() <= target + 3000;
+        }(),
+        10000);
+
+    // The cyan cursor stands at the clicked time.
+    QTRY_VERIFY_WITH_TIMEOUT(timeline->property("cursorShown").toBool(), 5000);
+    shot = window.timelinePanel()->grabFramebuffer();
+    const double cursorY = barY - 12; // above the bar, where nothing else is drawn
+    bool cyan = false;
+    const double cursorX = sceneX(timeline->property("currentPosition").toLongLong());
+    QVERIFY(std::abs(cursorX - clickScene.x()) < 40);
+    for (int dx = -3; dx <= 3 && !cyan; ++dx)
+        cyan = isCursorCyan(pixel(shot, cursorX + dx, cursorY));
+    if (!cyan)
+        shot.save(QDir::home().filePath(QStringLiteral("timeline.png")));
+    QVERIFY2(cyan, qPrintable(QStringLiteral("no cyan cursor at x %1 y %2").arg(cursorX).arg(cursorY)));
+
+    const QString screenshot = qEnvironmentVariable("ZQ_SCREENSHOT");
+    if (!screenshot.isEmpty()) {
+        QTest::qWait(1500);
+        window.grab().save(screenshot);
+    }
+}
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("ZQ_E2E_CHILD"))
+        return runParent(argc, argv);
+    QApplication app(argc, argv);
+    TestWindowE2E test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "test_window_e2e.moc"
