@@ -461,6 +461,60 @@ void ZQStreamReadAndControl::clear_cache()
     m_cacheBytes = 0;
 }
 
+void ZQStreamReadAndControl::drop_cached(int index)
+{
+    auto it = m_cache.find(index);
+    if (it == m_cache.end())
+        return;
+    m_cacheBytes -= frame_bytes(it->frame);
+    av_frame_free(&it->frame);
+    m_cache.erase(it);
+}
+
+bool ZQStreamReadAndControl::cache_decoded(int index, AVFrame* picture)
+{
+    if (!picture || m_cache.contains(index))
+        return false;
+    AVFrame* kept = av_frame_clone(picture);
+    if (!kept)
+        return false;
+    m_cache.insert(index, CachedPicture{kept, m_decoder->is_keyframe()});
+    m_cacheBytes += frame_bytes(kept);
+    while (m_cacheBytes > kBackwardCacheBytes && !m_cache.isEmpty())
+        drop_cached(m_cache.firstKey());
+    return true;
+}
+
+void ZQStreamReadAndControl::predecode_previous_group(int keyframe, int budget)
+{
+    int previous = keyframe - 1;
+    while (previous >= 0 && !m_frames.at(previous).keyframe_contains_one())
+        --previous;
+    if (previous < 0 || m_cacheBytes >= kBackwardCacheBytes)
+        return;
+    int first = previous;
+    while (first < keyframe && m_cache.contains(first))
+        ++first;
+    if (first >= keyframe)
+        return;
+    // The codec must hold the picture just before the first missing one;
+    // otherwise the group is decoded again from its keyframe.
+    if (first != previous && m_lastDecoded != first - 1)
+        first = previous;
+    for (int i = first; i < keyframe && budget > 0; ++i) {
+        const ZQFrame& entry = m_frames.at(i);
+        if (entry.get_stream() != m_streamId || !m_decoder || !m_decoderOpen
+            || QString::fromStdString(m_decoder->get_codec_name()) != entry.get_codec())
+            return;
+        QByteArray bytes;
+        if (!read_coded(i, &bytes))
+            return;
+        AVFrame* picture = decode_entry(i, bytes);
+        cache_decoded(i, picture);
+        --budget;
+    }
+}
+
 void ZQStreamReadAndControl::jumped()
 {
     clear_cache();
@@ -519,19 +573,8 @@ void ZQStreamReadAndControl::decode_up_to(int k, int e, bool useCache)
         if (!m_decoderOpen)
             continue;
         AVFrame* picture = decode_entry(i, bytes);
-        if (useCache && picture && !m_cache.contains(i)) {
-            AVFrame* kept = av_frame_clone(picture);
-            if (kept) {
-                m_cache.insert(i, CachedPicture{kept, m_decoder->is_keyframe()});
-                m_cacheBytes += frame_bytes(kept);
-                while (m_cacheBytes > kBackwardCacheBytes && !m_cache.isEmpty()) {
-                    auto first = m_cache.begin();
-                    m_cacheBytes -= frame_bytes(first->frame);
-                    av_frame_free(&first->frame);
-                    m_cache.erase(first);
-                }
-            }
-        }
+        if (useCache)
+            cache_decoded(i, picture);
     }
     show_entry(e);
 }
@@ -795,6 +838,11 @@ void ZQStreamReadAndControl::tick_backward()
         }
         decode_up_to(k, t, true);
         m_index = t;
+        // Pictures after t are behind us now; the group before this one is
+        // decoded a little on every tick, so that reaching it costs no stall.
+        while (!m_cache.isEmpty() && m_cache.lastKey() > t)
+            drop_cached(m_cache.lastKey());
+        predecode_previous_group(k, 2);
         return;
     }
     const int j = qMin(m_index - 1, int(m_frames.size()) - 1);

@@ -174,6 +174,9 @@ private:
     AVFrame* decode_entry(int index, const QByteArray& bytes);
     void emit_picture(int index, const QImage& image, bool keyframe);
     void clear_cache();
+    void drop_cached(int index);
+    bool cache_decoded(int index, AVFrame* picture);
+    void predecode_previous_group(int keyframe, int budget);
     qint64 now_ns() const;
 
     void step_forward();
