@@ -43,28 +43,31 @@ QString AppInfo::parentZQCoreDir() const
 
 QString AppInfo::parentAppDirOf(const QString& appDir)
 {
-    QDir dir(appDir);
-    const bool inBin = dir.dirName() == QLatin1String("bin");
-    dir.cdUp();
-    if (inBin)
-        dir.cdUp();
-    return dir.absolutePath();
+    // Worked on the text of the path: the folders need not exist.
+    const QString clean = QDir::cleanPath(QFileInfo(appDir).absoluteFilePath());
+    QString parent = QFileInfo(clean).absolutePath();
+    if (QFileInfo(clean).fileName() == QLatin1String("bin"))
+        parent = QFileInfo(parent).absolutePath();
+    return parent;
 }
 
 QString AppInfo::findZQCoreRoot(const QString& path)
 {
-    QString start;
+    QString folder;
     if (path.isEmpty()) {
-        start = QCoreApplication::applicationDirPath();
+        folder = QCoreApplication::applicationDirPath();
     } else {
         const QFileInfo info(path);
-        start = info.isDir() ? info.absoluteFilePath() : info.absolutePath();
+        folder = info.isDir() ? info.absoluteFilePath() : info.absolutePath();
     }
-    QDir dir(QDir::cleanPath(start));
+    folder = QDir::cleanPath(folder);
     while (true) {
-        if (rootNameRule().match(dir.dirName()).hasMatch())
-            return dir.absolutePath();
-        if (dir.isRoot() || !dir.cdUp())
+        const QFileInfo info(folder);
+        if (rootNameRule().match(info.fileName()).hasMatch())
+            return folder;
+        const QString parent = info.absolutePath();
+        if (parent == folder || info.fileName().isEmpty())
             return QString();
+        folder = parent;
     }
 }
