@@ -102,6 +102,9 @@ bool VideoDecoder::open_decoder(std::string codecName)
     m_context->thread_type = FF_THREAD_SLICE;
     m_context->thread_count = 0;
     m_context->flags |= AV_CODEC_FLAG_LOW_DELAY;
+    // A coded frame that claims an absurd picture size is refused before
+    // anything that size is allocated.
+    m_context->max_pixels = int64_t(kMaxPictureSide) * kMaxPictureSide;
 
     AVDictionary* options = nullptr;
     av_dict_set(&options, "discardcorrupt", "1", 0);

@@ -1133,6 +1133,9 @@ void ZQStreamReadAndControl::wait_for_prefetches()
         m_forward.future.waitForFinished();
     if (m_backward.active)
         m_backward.future.waitForFinished();
+    for (QFuture<ZQSeekLoad>& f : m_abandoned)
+        f.waitForFinished();
+    m_abandoned.clear();
 }
 
 QFileInfo ZQStreamReadAndControl::get_next_file() const

@@ -108,7 +108,7 @@ public:
     QList<ZQFrame> get_frame_index() const { return m_frames; }
     bool is_forward_prefetch_finished() const;
     bool is_backward_prefetch_finished() const;
-    // Waits for the prefetch jobs; for tests and benchmarks only.
+    // Waits for every prefetch job, running or dropped (at exit, in tests).
     void wait_for_prefetches();
     // Interval of the read timer for a rate and a frame rate.
     static int interval_for(int rate, double fps, int* divisor = nullptr);

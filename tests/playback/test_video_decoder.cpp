@@ -220,6 +220,30 @@ private slots:
         }
     }
 
+    // A JPEG whose header claims 20000 x 20000 pixels is refused; the next
+    // real picture decodes.
+    void absurd_picture_size()
+    {
+        const ZQFixture::Result r = make(small(ZQFixture::Codec::MJPEG));
+        QVERIFY(r.ok);
+        const Recording rec = load(r.files.first());
+        QByteArray huge = rec.bytes(0);
+        const qsizetype sof = huge.indexOf(QByteArray("\xff\xc0", 2));
+        QVERIFY(sof > 0);
+        // SOF0: marker, length (2), precision (1), height (2), width (2).
+        huge[sof + 5] = char(0x4e);
+        huge[sof + 6] = char(0x20);
+        huge[sof + 7] = char(0x4e);
+        huge[sof + 8] = char(0x20);
+        VideoDecoder decoder;
+        QVERIFY(decoder.open_decoder("mjpeg"));
+        QVERIFY(decoder.decode_image(reinterpret_cast<const uint8_t*>(huge.constData()), int(huge.size())).isNull());
+        const QByteArray good = rec.bytes(1);
+        const QImage image = decoder.decode_image(reinterpret_cast<const uint8_t*>(good.constData()), int(good.size()));
+        QCOMPARE(image.size(), QSize(320, 240));
+        QCOMPARE(ZQFixture::read_pattern(image).frame_index, 1);
+    }
+
     // A jump: after flush() the decoder starts clean at another keyframe.
     void flush_and_jump()
     {
