@@ -328,6 +328,19 @@ void TestZqFixture::recordings_decode_as_their_seek_index_says()
     }
     QVERIFY(decoders[0].decode(nullptr).isEmpty());
 
+    // A player that seeks starts a fresh decoder on a later keyframe: the
+    // parameter sets must come with every keyframe, not only the first.
+    {
+        const int line = second_stream ? 2 * gop : gop;
+        QVERIFY(lines[line].key);
+        Decoder fresh(codec_id(codec));
+        QVERIFY(data.seek(lines[line].offset));
+        const QByteArray bytes = data.read(lines[line].bytes);
+        const QList<Decoded> pictures = fresh.decode(&bytes);
+        QCOMPARE(pictures.size(), 1);
+        QCOMPARE(read_pattern(pictures.first().image).frame_index, gop);
+    }
+
     if (!second_stream) {
         // The data file is a plain elementary stream that FFmpeg's raw
         // demuxer splits into the same frames.
