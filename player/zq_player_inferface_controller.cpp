@@ -9,6 +9,7 @@
 #include "view/canvas.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QEvent>
 #include <QJsonDocument>
@@ -138,14 +139,18 @@ struct RecordingKey
 RecordingKey recording_key(const QFileInfo& info)
 {
     RecordingKey k;
-    const NameParts p = split_recording_name(info.fileName());
-    if (p.ok) {
-        k.start = hhmmss_to_ms(p.start);
-        bool ok = false;
-        k.camera = p.camera.toLongLong(&ok);
-        if (!ok)
-            k.camera = -1;
-    }
+    const QString name = info.fileName();
+    const int a = name.indexOf(QLatin1Char('_'));
+    const int b = a > 0 ? name.indexOf(QLatin1Char('_'), a + 1) : -1;
+    if (b < 0)
+        return k;
+    k.start = hhmmss_to_ms(name.mid(b + 1, 6));
+    if (name.size() > b + 7 && name.at(b + 7).isDigit())
+        k.start = -1;  // more than six digits: not a start time
+    bool ok = false;
+    k.camera = QStringView(name).left(a).toLongLong(&ok);
+    if (!ok)
+        k.camera = -1;
     return k;
 }
 
@@ -276,6 +281,8 @@ void ZQPlayerInferfaceController::stop_playback()
 
 void ZQPlayerInferfaceController::invalidate_day_caches()
 {
+    m_camera_videos_valid = false;
+    m_camera_videos.clear();
     m_recordings_valid = false;
     m_recordings.clear();
     m_tags_valid = false;
@@ -442,7 +449,7 @@ QStringList ZQPlayerInferfaceController::get_cameras_for_date(QString date)
         return {};
     }
     const QDir day_dir(day_folder);
-    if (day_dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot).isEmpty()) {
+    if (!QDirIterator(day_folder, QDir::Dirs | QDir::NoDotAndDotDot).hasNext()) {
         log_warn(QStringLiteral("get cameras for date :: date directory ") + day_folder + QStringLiteral(" empty"));
         m_ui->warning(QStringLiteral("Attention"),
                       QStringLiteral("Aucun enregistrement trouvé dans le dossier ") + day_folder);
@@ -491,7 +498,9 @@ QStringList ZQPlayerInferfaceController::get_cameras_for_date(QString date)
 
     // Cameras that recorded but have no camera information.
     for (const QFileInfo& f : std::as_const(m_video_files)) {
-        const QString part = f.fileName().section(QLatin1Char('_'), 0, 0);
+        const QString name = f.fileName();
+        const int us = name.indexOf(QLatin1Char('_'));
+        const QString part = us < 0 ? name : name.left(us);
         if (part.isEmpty())
             continue;
         bool ok = false;
@@ -634,28 +643,43 @@ const QHash<int, QVector<ZQPlayerInferfaceController::Recording>>& ZQPlayerInfer
 
 QFileInfoList ZQPlayerInferfaceController::camera_day_video_list()
 {
-    QFileInfoList result;
-    const QString camera = QString::number(m_camera_id);
-    for (const QFileInfo& f : std::as_const(m_video_files)) {
-        const QStringList parts = f.absoluteFilePath().split(QLatin1Char('/'));
-        const int n = parts.size();
-        if (n < 4)
-            continue;
-        if (!zqcore_root_re().match(parts.at(n - 4)).hasMatch())
-            continue;
-        if (parts.at(n - 3) != m_selected_date || !parse_day(parts.at(n - 3), nullptr))
-            continue;
-        if (hhmmss_to_ms(parts.at(n - 2)) < 0)
-            continue;
-        const QString name = parts.at(n - 1);
-        if (!name.endsWith(QLatin1String(".zqvideo"), Qt::CaseInsensitive))
-            continue;
-        const QStringList name_parts = name.split(QLatin1Char('_'));
-        if (name_parts.size() < 2 || name_parts.at(0) != camera)
-            continue;
-        result.append(f);
+    // A video file belongs to the selected camera's day when its path reads
+    // <root>/<yyyy-MM-dd>/<HHmmss>/<camera>_..., the root folder being a
+    // storage root and the date the selected one. Worked out once per loaded
+    // day and date, per camera.
+    if (!m_camera_videos_valid || m_camera_videos_date != m_selected_date) {
+        m_camera_videos.clear();
+        m_camera_videos_date = m_selected_date;
+        m_camera_videos_valid = true;
+        for (const QFileInfo& f : std::as_const(m_video_files)) {
+            const QString path = f.absoluteFilePath();
+            const int s3 = path.lastIndexOf(QLatin1Char('/'));
+            const int s2 = s3 > 0 ? path.lastIndexOf(QLatin1Char('/'), s3 - 1) : -1;
+            const int s1 = s2 > 0 ? path.lastIndexOf(QLatin1Char('/'), s2 - 1) : -1;
+            if (s1 < 0)
+                continue;
+            const int s0 = path.lastIndexOf(QLatin1Char('/'), s1 - 1);  // -1: the root is the first part
+            const QStringView root = QStringView(path).mid(s0 + 1, s1 - s0 - 1);
+            const QStringView date = QStringView(path).mid(s1 + 1, s2 - s1 - 1);
+            const QStringView time = QStringView(path).mid(s2 + 1, s3 - s2 - 1);
+            const QStringView name = QStringView(path).mid(s3 + 1);
+            if (date != m_selected_date || hhmmss_to_ms(time.toString()) < 0)
+                continue;
+            if (!name.endsWith(QLatin1String(".zqvideo"), Qt::CaseInsensitive))
+                continue;
+            const int us = name.indexOf(QLatin1Char('_'));
+            if (us <= 0)
+                continue;
+            bool ok = false;
+            const int camera = name.left(us).toInt(&ok);
+            if (!ok || QString::number(camera) != name.left(us))
+                continue;
+            if (!zqcore_root_re().match(root).hasMatch())
+                continue;
+            m_camera_videos[camera].append(f);
+        }
     }
-    return result;
+    return m_camera_videos.value(m_camera_id);
 }
 
 QList<qint64> ZQPlayerInferfaceController::day_timestamp_list()

@@ -184,6 +184,10 @@ private:
     // first use after the lists change.
     bool m_recordings_valid = false;
     QHash<int, QVector<Recording>> m_recordings;
+    // The selected date's video files per camera (the reader's playlists).
+    bool m_camera_videos_valid = false;
+    QString m_camera_videos_date;
+    QHash<int, QFileInfoList> m_camera_videos;
     // Tag files decrypted once per loaded day.
     bool m_tags_valid = false;
     QVector<QJsonObject> m_tags;

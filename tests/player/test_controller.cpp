@@ -9,6 +9,7 @@
 #include "recordings/zq_file.h"
 #include "tools/zqfixture/lib/fixture_pattern.h"
 #include "tools/zqfixture/lib/fixture_writer.h"
+#include "view/canvas.h"
 
 #include <QDir>
 #include <QFile>
@@ -586,6 +587,39 @@ private slots:
         c->set_file(QStringLiteral("previous"));
         QCOMPARE(QFileInfo(c->current_file()).absoluteDir().dirName(), QStringLiteral("101900"));
         QCOMPARE(c->state(), 2);
+    }
+
+    // ---- The tile ----
+
+    // The picture of a seek reaches the tile; the snapshots are offered under
+    // the time of the frame on screen.
+    void tile_and_snapshots()
+    {
+        RecordingUi* ui = nullptr;
+        auto c = make(&ui);
+        Canvas canvas(nullptr);
+        canvas.set_stream_start(false);
+        canvas.set_external_source();
+        canvas.resize(160, 120);
+        c->set_canvas(&canvas);
+        connect(c->reader(), &ZQStreamReadAndControl::set_display_frame, &canvas, &Canvas::displayFrame,
+                Qt::QueuedConnection);
+        c->set_zqstream_reader_read_timestamp(QString::number(ms_of(10, 17, 30)));
+        c->pause_button();
+        QTRY_COMPARE(canvas.get_current_timestamp(), QStringLiteral("2024-01-01 10:17:30.000"));
+        const ZQFixture::PatternValue v = ZQFixture::read_pattern(canvas.get_frame_image());
+        QVERIFY(v.valid);
+        QCOMPARE(v.camera, 1);
+        QCOMPARE(v.time_ms(), ms_of(10, 17, 30));
+
+        c->snapshot_full_button();
+        c->snapshot_button();
+        QCOMPARE(ui->snapshots, QStringList({"2024-01-01 10:17:30.000.jpg", "2024-01-01 10:17:30.000.jpg"}));
+
+        // A camera change ends the tile's stream.
+        c->set_selected_camera(QStringLiteral("Camera 2"));
+        QTRY_COMPARE(canvas.get_current_timestamp(), QStringLiteral("2024-01-01 10:17:30.000"));
+        c->set_canvas(nullptr);
     }
 
     // ---- Alarm pictures ----
