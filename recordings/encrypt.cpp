@@ -17,9 +17,10 @@
 
 namespace {
 
-// The program's own key and vector texts; every metadata file is read and written with these.
-constexpr char kKeyText[] = "6a05ba88d93a71259f110e088ed7bf66b099eb7d6d388ec70ac854095aca1548";
-constexpr char kIvText[] = "97eb55c041bbab78b592f286edfb2de0";
+// The recording server's key and vector texts: every metadata file it writes is encrypted with
+// these, so they must not change.
+constexpr char kKeyText[] = "5f0e9d8c7b6a5948372615f4e3d2c1b0a9f8e7d6c5b4a39281706f5e4d3c2b1a";
+constexpr char kIvText[] = "0c1d2e3f4a5b6c7d8e9fa0b1c2d3e4f5";
 static_assert(sizeof(kKeyText) == 65, "key text holds 64 hexadecimal characters");
 static_assert(sizeof(kIvText) == 33, "vector text holds 32 hexadecimal characters");
 

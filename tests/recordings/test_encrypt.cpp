@@ -27,12 +27,16 @@ private:
         QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
         QCOMPARE(f.write(data), data.size());
     }
-    // Key and vector of a key form, as the hexadecimal texts `openssl enc -K/-iv` takes.
+    // Key and vector of a key form, as the hexadecimal texts `openssl enc -K/-iv` takes. Written
+    // out here rather than taken from Encrypt, so that a changed key text fails the test: files
+    // from the recording server use exactly these.
     static QPair<QByteArray, QByteArray> openssl_key(Encrypt::KeyForm form)
     {
+        const QByteArray keyText = "5f0e9d8c7b6a5948372615f4e3d2c1b0a9f8e7d6c5b4a39281706f5e4d3c2b1a";
+        const QByteArray ivText = "0c1d2e3f4a5b6c7d8e9fa0b1c2d3e4f5";
         if (form == Encrypt::KeyForm::Hex)
-            return {QByteArray(Encrypt::key_text()), QByteArray(Encrypt::iv_text())};
-        return {QByteArray(Encrypt::key_text(), 32).toHex(), QByteArray(Encrypt::iv_text(), 16).toHex()};
+            return {keyText, ivText};
+        return {keyText.left(32).toHex(), ivText.left(16).toHex()};
     }
 
 private slots:
