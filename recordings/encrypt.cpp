@@ -101,44 +101,42 @@ bool Encrypt::hex_to_bytes(unsigned char* key, unsigned char* iv)
     return decode_hex(kKeyText, kKeySize, key) && decode_hex(kIvText, kIvSize, iv);
 }
 
-int Encrypt::decrypt_with_key(const unsigned char* in, int length, const unsigned char* key,
-                              const unsigned char* iv, unsigned char* out)
+namespace {
+
+// One AES-256-CBC pass (PKCS#7) on a fresh context: the output length, or -1.
+int run_cipher(bool encrypt, const unsigned char* in, int length, const unsigned char* key, const unsigned char* iv,
+               unsigned char* out)
 {
     if (!in || !out || length < 0)
         return -1;
     EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
     if (!ctx)
         return -1;
+    const int enc = encrypt ? 1 : 0;
     int updateLength = 0;
     int finalLength = 0;
     int result = -1;
-    if (EVP_DecryptInit_ex(ctx, EVP_aes_256_cbc(), nullptr, key, iv) == 1
-        && EVP_DecryptUpdate(ctx, out, &updateLength, in, length) == 1
-        && EVP_DecryptFinal_ex(ctx, out + updateLength, &finalLength) == 1) {
+    if (EVP_CipherInit_ex(ctx, EVP_aes_256_cbc(), nullptr, key, iv, enc) == 1
+        && EVP_CipherUpdate(ctx, out, &updateLength, in, length) == 1
+        && EVP_CipherFinal_ex(ctx, out + updateLength, &finalLength) == 1) {
         result = updateLength + finalLength;
     }
     EVP_CIPHER_CTX_free(ctx);
     return result;
 }
 
+} // namespace
+
+int Encrypt::decrypt_with_key(const unsigned char* in, int length, const unsigned char* key,
+                              const unsigned char* iv, unsigned char* out)
+{
+    return run_cipher(false, in, length, key, iv, out);
+}
+
 int Encrypt::encrypt_with_key(const unsigned char* in, int length, const unsigned char* key,
                               const unsigned char* iv, unsigned char* out)
 {
-    if (!in || !out || length < 0)
-        return -1;
-    EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
-    if (!ctx)
-        return -1;
-    int updateLength = 0;
-    int finalLength = 0;
-    int result = -1;
-    if (EVP_EncryptInit_ex(ctx, EVP_aes_256_cbc(), nullptr, key, iv) == 1
-        && EVP_EncryptUpdate(ctx, out, &updateLength, in, length) == 1
-        && EVP_EncryptFinal_ex(ctx, out + updateLength, &finalLength) == 1) {
-        result = updateLength + finalLength;
-    }
-    EVP_CIPHER_CTX_free(ctx);
-    return result;
+    return run_cipher(true, in, length, key, iv, out);
 }
 
 std::string Encrypt::decrypt_file(const QString& path, Expect expect)

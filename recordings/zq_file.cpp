@@ -22,6 +22,19 @@ const QString kPlainAlphabet = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefg
 // Position i of this table stands for position i of the plain alphabet.
 const QString kPermutedAlphabet = QStringLiteral("zyx0WVU1tsr2QPO3nml4KJI5hgf6EDC7bae8YXw9vuTSqpRNoMkjLHiGdcFBAZ");
 
+// Each character found in `from` replaced by the one at the same place in `to`; any other
+// character (the base64 "+", "/" and "=") passes unchanged.
+QString substitute(const QString& text, const QString& from, const QString& to)
+{
+    QString out = text;
+    for (QChar& c : out) {
+        const qsizetype i = from.indexOf(c);
+        if (i >= 0)
+            c = to.at(i);
+    }
+    return out;
+}
+
 // A whole number within the int range, or nothing.
 std::optional<int> json_int(const QJsonValue& value)
 {
@@ -87,24 +100,12 @@ QJsonObject decrypt_object(const QFileInfo& file)
 
 QString ZQFile::descramble(const QString& payload)
 {
-    QString out = payload;
-    for (QChar& c : out) {
-        const qsizetype i = kPermutedAlphabet.indexOf(c);
-        if (i >= 0)
-            c = kPlainAlphabet.at(i);
-    }
-    return out;
+    return substitute(payload, kPermutedAlphabet, kPlainAlphabet);
 }
 
 QString ZQFile::scramble(const QString& plain)
 {
-    QString out = plain;
-    for (QChar& c : out) {
-        const qsizetype i = kPlainAlphabet.indexOf(c);
-        if (i >= 0)
-            c = kPermutedAlphabet.at(i);
-    }
-    return out;
+    return substitute(plain, kPlainAlphabet, kPermutedAlphabet);
 }
 
 QString ZQFile::make_scrambled_nfo_line(int camId, const QString& name, const QString& prefix, const QString& suffix)

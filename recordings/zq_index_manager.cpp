@@ -46,6 +46,17 @@ void append_infos(QFileInfoList& list, const QStringList& paths)
         list.append(QFileInfo(p));
 }
 
+// The five lists of a day that the index stores, appended to the caller's lists.
+void append_day_lists(const DayIndex::Files& files, QFileInfoList& video, QFileInfoList& alarm, QFileInfoList& tag,
+                      QFileInfoList& audio, QFileInfoList& preview)
+{
+    append_infos(video, files.video);
+    append_infos(alarm, files.alarm);
+    append_infos(tag, files.tag);
+    append_infos(audio, files.audio);
+    append_infos(preview, files.preview);
+}
+
 QString ms_text(qint64 nsecs)
 {
     return QString::number(double(nsecs) / 1e6, 'g', 6);
@@ -193,11 +204,7 @@ void ZQIndexManager::videolist_with_multiple_directory(const QString& folder, QF
     if (folder.isEmpty())
         return;
     const DayIndex::Snapshot snapshot = DayIndex::scan(folder, true);
-    append_infos(video, snapshot.files.video);
-    append_infos(alarm, snapshot.files.alarm);
-    append_infos(tag, snapshot.files.tag);
-    append_infos(audio, snapshot.files.audio);
-    append_infos(preview, snapshot.files.preview);
+    append_day_lists(snapshot.files, video, alarm, tag, audio, preview);
     append_infos(nfo, snapshot.files.nfo);
 }
 
@@ -271,11 +278,7 @@ void ZQIndexManager::set_value_from_indexfile(const QString& folder, QFileInfoLi
                                               QFileInfoList& tag, QFileInfoList& audio, QFileInfoList& preview)
 {
     const DayIndex::Stored stored = DayIndex::read(folder, true);
-    append_infos(video, stored.files.video);
-    append_infos(alarm, stored.files.alarm);
-    append_infos(tag, stored.files.tag);
-    append_infos(audio, stored.files.audio);
-    append_infos(preview, stored.files.preview);
+    append_day_lists(stored.files, video, alarm, tag, audio, preview);
 }
 
 QFileInfoList ZQIndexManager::zqnfo_with_multiple_directory(const QString& folder)
