@@ -87,15 +87,30 @@ struct DirEntry
     time_t mtime = 0;
 };
 
+// The groups whose read permission counts for us: the effective group and the supplementary
+// ones (a viewer is often given the storage through a group such as "video").
+std::vector<gid_t> own_groups()
+{
+    std::vector<gid_t> groups{getegid()};
+    const int n = getgroups(0, nullptr);
+    if (n > 0) {
+        std::vector<gid_t> more(static_cast<size_t>(n));
+        const int got = getgroups(n, more.data());
+        if (got > 0)
+            groups.insert(groups.end(), more.begin(), more.begin() + got);
+    }
+    return groups;
+}
+
 bool readable(const struct stat& st)
 {
     static const uid_t euid = geteuid();
-    static const gid_t egid = getegid();
+    static const std::vector<gid_t> groups = own_groups();
     if (euid == 0)
         return true;
     if (st.st_uid == euid)
         return st.st_mode & S_IRUSR;
-    if (st.st_gid == egid)
+    if (std::find(groups.begin(), groups.end(), st.st_gid) != groups.end())
         return st.st_mode & S_IRGRP;
     return st.st_mode & S_IROTH;
 }
@@ -122,6 +137,7 @@ public:
     Walker(bool collect, Files* files) : m_collect(collect), m_files(files) {}
 
     QStringList entries;
+    int collectedFolders = 0;
 
     // Reads one folder (an open descriptor, consumed), adds its files and walks its sub-folders.
     void walk(int dirFd, const QByteArray& relPrefix, const QString& absFolder, int depth)
@@ -176,8 +192,10 @@ public:
             entries.append(QString::fromUtf8(entry));
         }
 
-        if (m_collect && depth <= 1)
+        if (m_collect && depth <= 1) {
             collect(items, absFolder);
+            ++collectedFolders;
+        }
 
         for (const DirEntry& item : items) {
             if (!item.isDir)
@@ -376,6 +394,7 @@ Snapshot scan(const QString& dayFolder, bool collect)
     Walker walker(collect, &snapshot.files);
     walker.walk(fd, QByteArray(), folder == QLatin1String("/") ? QString() : folder, 0);
     snapshot.fingerprint = fingerprint_of_entries(std::move(walker.entries));
+    snapshot.folders = walker.collectedFolders;
     return snapshot;
 }
 

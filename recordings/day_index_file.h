@@ -35,6 +35,7 @@ struct Snapshot
     bool exists = false;
     QString fingerprint; // null when the folder does not exist
     Files files;         // filled when collecting was asked for
+    int folders = 0;     // folders whose files were collected: the day and its direct sub-folders
 };
 
 // One walk of the folder: its fingerprint and, when `collect`, the files of the day (the folder's

@@ -57,6 +57,16 @@ void append_day_lists(const DayIndex::Files& files, QFileInfoList& video, QFileI
     append_infos(preview, files.preview);
 }
 
+// One walk of the day: its fingerprint and its files.
+DayIndex::Snapshot collect_day(const QString& day)
+{
+    DayIndex::Snapshot snapshot = DayIndex::scan(day, true);
+    if (snapshot.exists)
+        ZQLog::log(QStringLiteral("[INFO] ZQIndex Manager :: videolist with multiple directory :: dir list count       : ")
+                   + QString::number(snapshot.folders));
+    return snapshot;
+}
+
 QString ms_text(qint64 nsecs)
 {
     return QString::number(double(nsecs) / 1e6, 'g', 6);
@@ -156,7 +166,7 @@ void ZQIndexManager::background_generation(QString root_directory)
     QElapsedTimer timer;
     timer.start();
 
-    const DayIndex::Snapshot snapshot = DayIndex::scan(day, true);
+    const DayIndex::Snapshot snapshot = collect_day(day);
     if (stopped()) {
         release();
         end(Cancelled, QString());
@@ -203,7 +213,7 @@ void ZQIndexManager::videolist_with_multiple_directory(const QString& folder, QF
 {
     if (folder.isEmpty())
         return;
-    const DayIndex::Snapshot snapshot = DayIndex::scan(folder, true);
+    const DayIndex::Snapshot snapshot = collect_day(folder);
     append_day_lists(snapshot.files, video, alarm, tag, audio, preview);
     append_infos(nfo, snapshot.files.nfo);
 }

@@ -250,6 +250,8 @@ private slots:
         QCOMPARE(end.outcome, ZQIndexManager::Built);
         QCOMPARE(end.ends, 1);
         QCOMPARE(end.errors, 0);
+        // The day and its three start-time folders; the hidden one is not looked into.
+        QVERIFY(log.has("[INFO] ZQIndex Manager :: videolist with multiple directory :: dir list count       : 4"));
 
         const QJsonObject index = read_index(day);
         QCOMPARE(index.keys(), (QStringList{"date_directory", "last_modified", "root_directory", "zqalarm_files",
