@@ -808,14 +808,16 @@ void ZQStreamReadAndControl::tick_backward()
 {
     if (std::abs(m_rate) <= 1) {
         // Ticks that come late are made up for by skipping entries (at most
-        // five per tick); the measure keeps its fraction so that ticks on
-        // time show every entry once.
+        // five per tick).
         const qint64 now = now_ns();
         const double elapsed = double(now - m_lastBackwardTick) / 1e6;
         m_lastBackwardTick = now;
+        // Rounded, with the remainder carried to the next tick: timer jitter
+        // (one tick a little early, the next a little late) then neither
+        // repeats nor skips an entry.
         const double owed = qMax(0.0, elapsed / double(qMax(1, m_backwardInterval)) + m_backwardCarry);
-        int skip = int(std::floor(owed));
-        m_backwardCarry = owed - skip;
+        int skip = int(std::floor(owed + 0.5));
+        m_backwardCarry = qBound(-0.5, owed - skip, 0.5);
         if (skip > 5) {
             skip = 5;
             m_backwardCarry = 0.0;
