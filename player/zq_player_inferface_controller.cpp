@@ -201,6 +201,7 @@ ZQPlayerInferfaceController::ZQPlayerInferfaceController(QObject* parent)
 ZQPlayerInferfaceController::~ZQPlayerInferfaceController()
 {
     log_info(QStringLiteral("destruct"));
+    m_reader->removeEventFilter(this);
     delete m_reader;
     m_reader = nullptr;
 }
@@ -667,12 +668,13 @@ QFileInfoList ZQPlayerInferfaceController::camera_day_video_list()
                 continue;
             if (!name.endsWith(QLatin1String(".zqvideo"), Qt::CaseInsensitive))
                 continue;
-            const int us = name.indexOf(QLatin1Char('_'));
-            if (us <= 0)
+            // A recording's name: camera, day and start joined by "_".
+            const NameParts parts = split_recording_name(name.toString());
+            if (!parts.ok || yyyymmdd_to_date(parts.day).isNull() || hhmmss_to_ms(parts.start) < 0)
                 continue;
             bool ok = false;
-            const int camera = name.left(us).toInt(&ok);
-            if (!ok || QString::number(camera) != name.left(us))
+            const int camera = parts.camera.toInt(&ok);
+            if (!ok || QString::number(camera) != parts.camera)
                 continue;
             if (!zqcore_root_re().match(root).hasMatch())
                 continue;
@@ -1146,9 +1148,10 @@ bool ZQPlayerInferfaceController::timeline_get_datetime(const QString& ts, int c
             log_info(QStringLiteral("timeline get datetime :: remove ") + r->path);
             continue;
         }
-        if (partner.size() == 0 && QFileInfo(r->path).size() == 0) {
+        // An empty seek index holds no frame: nothing to play there.
+        if (partner.size() == 0) {
             log_info(QStringLiteral("timeline get datetime :: file") + r->path + QStringLiteral(" size ") +
-                     QString::number(0));
+                     QString::number(QFileInfo(r->path).size()));
             continue;
         }
         return change_camera(QFileInfo(r->path));
@@ -1238,17 +1241,20 @@ void ZQPlayerInferfaceController::set_file(const QString& direction)
     // The adjacent recording of the same camera and kind on the same day.
     const QVector<Recording> recs = recordings_by_camera().value(camera);
     const Recording* chosen = nullptr;
-    for (const Recording& r : recs) {
-        if (r.audio != audio || r.day != cur.day || !QFileInfo::exists(seek_partner(r.path)))
+    // Forward: the first later start; backward: the latest earlier start.
+    for (int k = 0; k < recs.size(); ++k) {
+        const Recording& r = recs.at(next ? k : recs.size() - 1 - k);
+        if (r.audio != audio || r.day != cur.day)
             continue;
-        if (next) {
-            if (r.start_ms > start) {
-                chosen = &r;
-                break;
-            }
-        } else if (r.start_ms < start) {
-            chosen = &r;  // the latest start before the current one
+        if (next ? r.start_ms <= start : r.start_ms >= start)
+            continue;
+        const QFileInfo partner(seek_partner(r.path));
+        if (!partner.exists() || partner.size() == 0) {
+            log_info(QStringLiteral("set file :: remove ") + r.path);
+            continue;
         }
+        chosen = &r;
+        break;
     }
     if (!chosen) {
         log_info(QStringLiteral("set file :: no ") + (next ? QStringLiteral("next") : QStringLiteral("previous")) +

@@ -353,6 +353,61 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(start.size() == 6 && !c.is_indexing(), 30000);
     }
 
+    // Hostile or damaged storage: odd names, garbage camera files, seek
+    // indexes that vanish or empty after the day was indexed.
+    void damaged_day()
+    {
+        QTemporaryDir tmp;
+        ZQFixture::Options o;
+        o.output_parent = tmp.path();
+        o.cameras = {4};
+        o.start_time = QTime(9, 0, 0);
+        o.recordings_per_camera = 3;
+        o.seconds_per_recording = 60;
+        o.size = QSize(64, 48);
+        o.fps = 5;
+        o.gop = 5;
+        const ZQFixture::Result r = ZQFixture::write(o);
+        QVERIFY2(r.ok, qPrintable(r.error));
+        const QDir day(QDir(r.root_path).filePath(QStringLiteral("2024-01-01")));
+        // A recording whose name has too few "_" parts, with a seek index.
+        write_file(day.filePath(QStringLiteral("090000/4.zqvideo")), QByteArray(64, '\1'));
+        write_file(day.filePath(QStringLiteral("090000/4.zqseek")), "20240101090000000:video1:frame/h264:64x48:1:64\n");
+        write_file(day.filePath(QStringLiteral("090000/4_20240101.zqvideo")), QByteArray(64, '\1'));
+        write_file(day.filePath(QStringLiteral("090000/4_20240101.zqseek")), "garbage");
+        // Camera files that are not what they claim.
+        write_file(day.filePath(QStringLiteral("index.zqnfo")), QByteArray(1000, '\xff'));
+        write_file(day.filePath(QStringLiteral("090000/4_20240101_090000.zqnfo")), "{\"cam_id\": 4");
+        QVERIFY(Encrypt::encrypt_to_file(QByteArray("[1,2,3]"), day.filePath(QStringLiteral("090100/x.zqnfo"))) == 1);
+
+        ZQPlayerInferfaceController c;
+        c.set_ui(std::make_unique<RecordingUi>());
+        c.get_available_days(r.root_path);
+        QCOMPARE(load_day(&c, QStringLiteral("2024-01-01")), QStringList{"Camera 4"});
+        c.set_selected_camera(QStringLiteral("Camera 4"));
+        QCOMPARE(c.day_timestamp_list(), QList<qint64>({ms_of(9, 0, 0), ms_of(9, 1, 0), ms_of(9, 2, 0)}));
+
+        // The seek index of 09:01 goes away, the one of 09:02 is emptied.
+        QVERIFY(QFile::remove(day.filePath(QStringLiteral("090100/4_20240101_090100.zqseek"))));
+        QFile empty(day.filePath(QStringLiteral("090200/4_20240101_090200.zqseek")));
+        QVERIFY(empty.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        empty.close();
+        c.set_zqstream_reader_read_timestamp(QString::number(ms_of(9, 1, 30)));
+        QVERIFY(c.current_file().isEmpty());
+        QCOMPARE(c.state(), 0);
+        c.set_zqstream_reader_read_timestamp(QString::number(ms_of(9, 2, 30)));
+        QVERIFY(c.current_file().isEmpty());
+        QCOMPARE(c.state(), 0);
+        c.set_zqstream_reader_read_timestamp(QString::number(ms_of(9, 0, 30)));
+        QCOMPARE(QFileInfo(c.current_file()).fileName(), QStringLiteral("4_20240101_090000.zqvideo"));
+        QCOMPARE(c.state(), 1);
+        // Nothing usable after it: the file stays.
+        c.set_file(QStringLiteral("next"));
+        QCOMPARE(QFileInfo(c.current_file()).fileName(), QStringLiteral("4_20240101_090000.zqvideo"));
+        c.set_zqstream_reader_read_timestamp(QString::number(ms_of(9, 2, 30)));
+        QCOMPARE(QFileInfo(c.current_file()).fileName(), QStringLiteral("4_20240101_090000.zqvideo"));
+    }
+
     // ---- List forms ----
 
     void timestamp_list()
@@ -489,14 +544,15 @@ private slots:
     {
         auto c = make();
         c->set_zqstream_reader_read_timestamp(QString::number(ms_of(10, 15, 10)));
-        QSignalSpy started(c.get(), &ZQPlayerInferfaceController::startRead);
         c->set_selected_videostream(2);
         QCOMPARE(c->stream_id(), 1);
         QCOMPARE(c->reader()->get_id_stream(), QStringLiteral("1"));
         QCOMPARE(c->state(), 1);
         for (int i = 0; i < 5; ++i)
-            c->set_zqstream_reader_read_timestamp(QString::number(ms_of(10, 15, 20 + i)));
+            c->set_zqstream_reader_read_timestamp(QString::number(ms_of(10, 15 + 2 * (i % 3), 20 + i)));
         QCOMPARE(c->stream_id(), 1);
+        // The reader's playlist is the camera's day, once.
+        QCOMPARE(c->reader()->get_file_list().size(), 4);
     }
 
     // ---- Playback states ----
