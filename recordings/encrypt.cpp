@@ -235,6 +235,12 @@ int Encrypt::read_file(const char* path, char** buffer)
     }
     *buffer = nullptr;
     QFile file(QFile::decodeName(path));
+    // A pipe or device named like a metadata file would block the open or never end.
+    const QFileInfo info(file.fileName());
+    if (info.exists() && !info.isFile()) {
+        ZQLog::log(QStringLiteral("[ERROR] Encrypt :: read file :: open failed: not a regular file"));
+        return -1;
+    }
     if (!file.open(QIODevice::ReadOnly)) {
         ZQLog::log(QStringLiteral("[ERROR] Encrypt :: read file :: open failed: ") + file.errorString());
         return -1;

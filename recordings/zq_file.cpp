@@ -173,7 +173,8 @@ QHash<int, QString> ZQFile::check_and_parse_nfo_file(const QFileInfo& file, QHas
 QHash<int, QString> ZQFile::read_scrambled_nfo_lines(const QFileInfo& file, QHash<int, QString> cameras)
 {
     QFile in(file.filePath());
-    if (!in.exists() || !in.open(QIODevice::ReadOnly | QIODevice::Text))
+    // Regular files only: a pipe named like a camera file would block the open.
+    if (!QFileInfo(in.fileName()).isFile() || !in.open(QIODevice::ReadOnly | QIODevice::Text))
         return cameras;
     if (in.size() > Encrypt::kMaxFileSize) {
         ZQLog::log(QStringLiteral("[WARN] ZQFile :: read scrambled nfo lines :: file too large :: ") + file.filePath());

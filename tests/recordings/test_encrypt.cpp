@@ -7,6 +7,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
+
 class TestEncrypt : public QObject
 {
     Q_OBJECT
@@ -166,6 +168,10 @@ private slots:
         QTest::newRow("empty") << QByteArray() << true << QStringList{readFailed};
         QTest::newRow("missing") << QByteArray() << false
                                  << QStringList{QStringLiteral("[ERROR] Encrypt :: read file :: open failed: "), readFailed};
+        QTest::newRow("folder") << QByteArray() << false
+                                << QStringList{QStringLiteral("[ERROR] Encrypt :: read file :: open failed: "), readFailed};
+        QTest::newRow("pipe") << QByteArray() << false
+                              << QStringList{QStringLiteral("[ERROR] Encrypt :: read file :: open failed: "), readFailed};
         QTest::newRow("too-large") << QByteArray(int(Encrypt::kMaxFileSize) + 16, 'a') << true
                                    << QStringList{QStringLiteral("[ERROR] Encrypt :: read file :: file too large"), readFailed};
     }
@@ -177,6 +183,11 @@ private slots:
         const QString file = path(QStringLiteral("bad-%1.zqnfo").arg(QTest::currentDataTag()));
         if (create)
             write_all(file, content);
+        // A pipe must be refused before it is opened: opening it would wait for a writer forever.
+        if (QTest::currentDataTag() == QByteArray("pipe"))
+            QCOMPARE(mkfifo(QFile::encodeName(file).constData(), 0600), 0);
+        if (QTest::currentDataTag() == QByteArray("folder"))
+            QVERIFY(QDir().mkpath(file));
         LogCapture log;
         QVERIFY(Encrypt::decrypt_file(file).empty());
         for (const QString& line : lines)

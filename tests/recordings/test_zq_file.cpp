@@ -13,6 +13,8 @@
 
 #include <memory>
 
+#include <sys/stat.h>
+
 using CameraTable = QHash<int, QString>;
 Q_DECLARE_METATYPE(CameraTable)
 
@@ -244,6 +246,12 @@ private slots:
 
     void decryptedTextOfBadFiles()
     {
+        // A pipe named like a camera file is passed over, not opened (which would wait forever).
+        const QString pipe = fresh_folder() + "/1_20240101_080000.zqnfo";
+        QCOMPARE(mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+        QCOMPARE(ZQFile::read_scrambled_nfo_lines(QFileInfo(pipe), {{2, "B"}}), (CameraTable{{2, "B"}}));
+        QCOMPARE(ZQFile::check_and_parse_nfo_file(QFileInfo(pipe), {}), CameraTable{});
+
         const QString path = fresh_folder() + "/bad.zqtag";
         write_plain(path, "{\"tag_name\":\"plain\"}");
         QVERIFY(ZQFile::read_decrypted_text(QFileInfo(path)).isNull());
