@@ -286,8 +286,19 @@ private slots:
         QCOMPARE(times(shown(frames)), expected);
         QCOMPARE(shown(frames).first().frameId, 22);
 
+        // Timer jitter, one tick a little early and the next a little late,
+        // neither repeats nor skips an entry.
+        int before = reader.get_index();
+        clock += step * 95 / 100;
+        reader.read_and_display_previous_frame(false);
+        clock += step * 105 / 100;
+        reader.read_and_display_previous_frame(false);
+        clock += step * 97 / 100;
+        reader.read_and_display_previous_frame(false);
+        QCOMPARE(reader.get_index(), before - 3);
+
         // A tick three intervals late skips three entries; a huge delay five.
-        const int before = reader.get_index();
+        before = reader.get_index();
         clock += 3 * step;
         reader.read_and_display_previous_frame(false);
         QCOMPARE(reader.get_index(), before - 3);
