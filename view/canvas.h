@@ -188,8 +188,8 @@ private:
     // Overlays.
     void draw_overlay(QPainter& painter);
     void draw_frame_overlay(QPainter& painter);
-    void draw_overlay_primitive(QPainter& painter, const DrawOverlayPrimitive& p, bool zoomed, double rx,
-                                double ry);
+    void draw_overlay_primitive(QPainter& painter, const DrawOverlayPrimitive& p, double sx, double sy, int refw,
+                                int refh);
     void draw_shapes(QPainter& painter);
     void draw_click_marker(QPainter& painter);
     void draw_ptz_status(QPainter& painter);

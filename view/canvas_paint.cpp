@@ -332,40 +332,50 @@ void Canvas::draw_frame_overlay(QPainter& painter)
     const QImage picture = get_frame_image();
     const int fw = picture.isNull() ? frame_width : picture.width();
     const int fh = picture.isNull() ? frame_height : picture.height();
-    double rx = 0, ry = 0;
-    if (!digital_zoom) {
-        // Without a reference size the coordinates have no scale: draw nothing.
-        if (overlay_ref_width <= 0 || overlay_ref_height <= 0 || fw <= 0 || fh <= 0)
-            return;
-        rx = double(fw) / overlay_ref_width;
-        ry = double(fh) / overlay_ref_height;
-    }
+    if (fw <= 0 || fh <= 0)
+        return;
+    // The overlay gives its coordinates in the reference size. Unzoomed they
+    // are laid over the picture as drawn (its margins and its scale); zoomed
+    // they are taken to picture pixels and follow the zoom's scale and origin,
+    // picture pixels as they are when no reference size is known.
+    const bool has_reference = overlay_ref_width > 0 && overlay_ref_height > 0;
+    const int refw = has_reference ? overlay_ref_width : fw;
+    const int refh = has_reference ? overlay_ref_height : fh;
+    double sx = 1.0, sy = 1.0;
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing, true);
+    painter.translate(image_left_margin, image_top_margin);
+    if (digital_zoom) {
+        const int z = qMax(1, zoom_level);
+        painter.scale(z, z);
+        painter.translate(-zoom_origin_x, -zoom_origin_y);
+        sx = double(fw) / refw;
+        sy = double(fh) / refh;
+    } else {
+        // Without a reference size the coordinates have no scale: draw nothing.
+        if (!has_reference || drawn_width <= 0 || drawn_height <= 0) {
+            painter.restore();
+            return;
+        }
+        sx = double(drawn_width) / refw;
+        sy = double(drawn_height) / refh;
+    }
     for (const DrawOverlayPrimitive& p : std::as_const(draw_overlay_primitives))
-        draw_overlay_primitive(painter, p, digital_zoom, rx, ry);
+        draw_overlay_primitive(painter, p, sx, sy, refw, refh);
     painter.restore();
 }
 
-void Canvas::draw_overlay_primitive(QPainter& painter, const DrawOverlayPrimitive& p, bool zoomed, double rx,
-                                    double ry)
+void Canvas::draw_overlay_primitive(QPainter& painter, const DrawOverlayPrimitive& p, double sx, double sy, int refw,
+                                    int refh)
 {
     painter.save();
-    if (zoomed) {
-        painter.scale(qMax(1, zoom_level), qMax(1, zoom_level));
-        painter.translate(-zoom_origin_x, -zoom_origin_y);
-        rx = ry = 1.0;
-    } else {
-        painter.translate(image_left_margin, image_top_margin);
-    }
-    auto X = [&](int v) { return int(v / rx); };
-    auto Y = [&](int v) { return int(v / ry); };
+    // Bounded before the conversion: a tiny reference size must not overflow.
+    auto X = [&](int v) { return int(qBound(-1.0e7, v * sx, 1.0e7)); };
+    auto Y = [&](int v) { return int(qBound(-1.0e7, v * sy, 1.0e7)); };
     const QPen border(QBrush(p.border_color), p.border_size, Qt::SolidLine, Qt::RoundCap, Qt::BevelJoin);
     switch (p.kind) {
     case DrawOverlayPrimitive::Line: {
         int x1 = p.x1, y1 = p.y1, x2 = p.x2, y2 = p.y2;
-        const int refw = zoomed ? frame_width : overlay_ref_width;
-        const int refh = zoomed ? frame_height : overlay_ref_height;
         if (x1 >= refw)
             --x1;
         if (x2 >= refw)

@@ -17,7 +17,9 @@ private slots:
     void parse_draw_overlay_data();
     void parse_draw_overlay();
     void draw_overlay_caps_hostile_text();
+    void draw_overlay_is_drawn_inside_the_picture_data();
     void draw_overlay_is_drawn_inside_the_picture();
+    void draw_overlay_follows_the_zoom_data();
     void draw_overlay_follows_the_zoom();
     void format_bitrate_data();
     void format_bitrate();
@@ -107,50 +109,109 @@ void TestTileOverlays::draw_overlay_caps_hostile_text()
     QCOMPARE(t.first().font_size, DrawOverlay::max_font_size);
 }
 
+namespace {
+
+bool all_black(const QImage& img)
+{
+    for (int y = 0; y < img.height(); ++y)
+        for (int x = 0; x < img.width(); ++x)
+            if ((img.pixel(x, y) & 0xffffff) != 0)
+                return false;
+    return true;
+}
+
+bool is_green(QRgb c)
+{
+    return qGreen(c) > 200 && qRed(c) < 60;
+}
+
+} // namespace
+
+void TestTileOverlays::draw_overlay_is_drawn_inside_the_picture_data()
+{
+    QTest::addColumn<QSize>("frame");
+    QTest::addColumn<QSize>("reference");
+    QTest::addColumn<QPoint>("edge");   // on the rectangle's top edge; (-1, -1): nothing drawn at all
+    QTest::addColumn<QPoint>("fill");   // inside the filled rectangle
+    QTest::addColumn<QPoint>("absent"); // where a wrong mapping would put the fill
+
+    // Tile 640 x 480. Overlay: outline (10, 10)-(60, 40), fill (100, 100)-(140, 140).
+    QTest::newRow("natural size, centred: margins 160, 120")
+        << QSize(320, 240) << QSize(320, 240) << QPoint(160 + 35, 120 + 10) << QPoint(160 + 120, 120 + 120)
+        << QPoint(120, 120);
+    QTest::newRow("no reference size: nothing") << QSize(320, 240) << QSize(0, 0) << QPoint(-1, -1) << QPoint(-1, -1)
+                                                << QPoint(-1, -1);
+    // 1280 x 720 drawn at 640 x 360 from (0, 60): everything at half size.
+    QTest::newRow("scaled picture follows its scale")
+        << QSize(1280, 720) << QSize(1280, 720) << QPoint(17, 60 + 5) << QPoint(60, 60 + 60) << QPoint(120, 60 + 120);
+    // Coordinates given in a 640 x 360 space, which the drawn picture has.
+    QTest::newRow("reference size other than the frame's")
+        << QSize(1280, 720) << QSize(640, 360) << QPoint(35, 60 + 10) << QPoint(120, 60 + 120) << QPoint(60, 60 + 60);
+}
+
 void TestTileOverlays::draw_overlay_is_drawn_inside_the_picture()
 {
+    QFETCH(QSize, frame);
+    QFETCH(QSize, reference);
+    QFETCH(QPoint, edge);
+    QFETCH(QPoint, fill);
+    QFETCH(QPoint, absent);
+
     const QString text = QStringLiteral("L_RECT{x1=10;y1=10;x2=60;y2=40;border-color=#00ff00;border-size=4}:"
                                         "F_RECT{x1=100;y1=100;x2=140;y2=140;color=blue;alpha=255}");
-    // Picture 320 x 240 centred in 640 x 480: margins 160 and 120.
-    for (bool with_reference : {true, false}) {
-        Canvas c;
-        setup_like_player(c, 640, 480);
-        c.set_draw_overlay_enabled(true);
-        if (with_reference)
-            c.set_overlay_reference_size(320, 240);
-        push_frame(c, plain_image(320, 240, Qt::black), 0, QStringLiteral("2026-12-10 10:00:00.000"), text);
-        QCOMPARE(c.get_draw_overlay().size(), 2);
-        const QImage shot = c.grab().toImage();
-        const QRgb edge = shot.pixel(160 + 35, 120 + 10);
-        const QRgb fill = shot.pixel(160 + 120, 120 + 120);
-        if (with_reference) {
-            QVERIFY2(qGreen(edge) > 200 && qRed(edge) < 60, "rectangle edge lands in the centred picture");
-            QCOMPARE(fill, qRgb(0, 0, 255));
-            QCOMPARE(shot.pixel(35, 10), qRgb(0, 0, 0)); // not at the widget's corner
-        } else {
-            // Without a reference size there is no scale: nothing drawn.
-            QCOMPARE(edge, qRgb(0, 0, 0));
-            QCOMPARE(fill, qRgb(0, 0, 0));
-        }
+    Canvas c;
+    setup_like_player(c, 640, 480);
+    c.set_draw_overlay_enabled(true);
+    c.set_overlay_reference_size(reference.width(), reference.height());
+    push_frame(c, plain_image(frame.width(), frame.height(), Qt::black), 0, QStringLiteral("2026-12-10 10:00:00.000"),
+               text);
+    QCOMPARE(c.get_draw_overlay().size(), 2);
+    const QImage shot = c.grab().toImage();
+    if (edge.x() < 0) {
+        QVERIFY(all_black(shot));
+        return;
     }
+    QVERIFY2(is_green(shot.pixel(edge)), "rectangle edge lands on the picture as drawn");
+    QCOMPARE(shot.pixel(fill), qRgb(0, 0, 255));
+    QCOMPARE(shot.pixel(absent), qRgb(0, 0, 0));
+}
+
+void TestTileOverlays::draw_overlay_follows_the_zoom_data()
+{
+    QTest::addColumn<QSize>("frame");
+    QTest::addColumn<int>("level");
+    QTest::addColumn<QPoint>("edge");   // on the rectangle's top edge
+    QTest::addColumn<QPoint>("absent"); // where it would be without the picture's margins
+
+    // Tile 1280 x 720, a click at its centre. Outline (10, 10)-(60, 40).
+    QTest::newRow("level 2 filling the tile: twice its frame position")
+        << QSize(640, 360) << 2 << QPoint(70, 20) << QPoint(70, 50);
+    // 200 x 100 at level 2 is 400 x 200, centred from (440, 260).
+    QTest::newRow("level 2 of a small picture keeps its margins")
+        << QSize(200, 100) << 2 << QPoint(440 + 70, 260 + 20) << QPoint(70, 20);
 }
 
 void TestTileOverlays::draw_overlay_follows_the_zoom()
 {
+    QFETCH(QSize, frame);
+    QFETCH(int, level);
+    QFETCH(QPoint, edge);
+    QFETCH(QPoint, absent);
+
     // Zoomed, the overlay is drawn in frame pixels at the zoom's scale from its
     // origin: no reference size needed.
     Canvas c;
     setup_like_player(c, 1280, 720);
     c.set_draw_overlay_enabled(true);
-    push_frame(c, plain_image(640, 360, Qt::black), 0, QStringLiteral("2026-12-10 10:00:00.000"),
+    push_frame(c, plain_image(frame.width(), frame.height(), Qt::black), 0, QStringLiteral("2026-12-10 10:00:00.000"),
                QStringLiteral("L_RECT{x1=10;y1=10;x2=60;y2=40;border-color=#00ff00;border-size=2}"));
     c.grab();
-    click(c, QPointF(640, 360)); // level 2, origin (0, 0)
-    QCOMPARE(c.get_zoom_level(), 2);
+    click(c, QPointF(640, 360));
+    QCOMPARE(c.get_zoom_level(), level);
+    QCOMPARE(c.get_zoom_origin(), QPointF(0, 0));
     const QImage shot = c.grab().toImage();
-    const QRgb edge = shot.pixel(70, 20);
-    QVERIFY2(qGreen(edge) > 200 && qRed(edge) < 60, "top edge at twice its frame position");
-    QCOMPARE(shot.pixel(70, 50), qRgb(0, 0, 0));
+    QVERIFY2(is_green(shot.pixel(edge)), "top edge on the zoomed picture");
+    QCOMPARE(shot.pixel(absent), qRgb(0, 0, 0));
 }
 
 void TestTileOverlays::format_bitrate_data()
