@@ -470,9 +470,11 @@ Stored read(const QString& dayFolder, bool withLists)
     }
 
     QFile file(day + QLatin1String(kFileName));
-    if (!file.exists())
+    const QFileInfo info(file.fileName());
+    if (!info.exists())
         return stored;
-    if (!file.open(QIODevice::ReadOnly)) {
+    // A pipe in its place would block the open; a folder cannot be read either.
+    if (!info.isFile() || !file.open(QIODevice::ReadOnly)) {
         ZQLog::log(QStringLiteral("[WARN] ZQIndexManager :: set value from indexfile :: failed to open index file"));
         return stored;
     }

@@ -17,6 +17,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -416,6 +417,7 @@ private slots:
         QTest::newRow("not-an-object") << QByteArray("[\"@DAY@/085900/1_20240305_085900.zqvideo\"]") << 0 << false;
         QTest::newRow("garbage") << QByteArray("\x01\x02{{{") << 0 << false;
         QTest::newRow("huge") << QByteArray() << 0 << false;
+        QTest::newRow("pipe") << QByteArray() << 0 << false;
     }
     void tamperedIndex()
     {
@@ -432,7 +434,11 @@ private slots:
         write_file(other + "/1_20240305_085900.zqvideo", "x");
         const QString fp = DayIndex::fingerprint(day);
         json.replace("@DAY@", day.toUtf8()).replace("@FP@", fp.toUtf8()).replace("@OTHER@", other.toUtf8());
-        if (json.isEmpty()) {
+        QFile::remove(day + "/zqvideoindex.json");
+        if (QTest::currentDataTag() == QByteArray("pipe")) {
+            // Opening a pipe for reading would wait for a writer forever.
+            QCOMPARE(mkfifo(QFile::encodeName(day + "/zqvideoindex.json").constData(), 0600), 0);
+        } else if (json.isEmpty()) {
             QFile f(day + "/zqvideoindex.json");
             QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
             QVERIFY(f.resize(DayIndex::kMaxIndexFileSize + 1));
@@ -463,6 +469,11 @@ private slots:
         controller.set_max_parallel(2);
         QSignalSpy all(&controller, &ZQIndexController::allFinished);
         QSignalSpy errors(&controller, &ZQIndexController::errorOccurred);
+        // Sampled while the run goes on: more builds at once than allowed would show here.
+        int mostAtOnce = 0;
+        QTimer sampler;
+        connect(&sampler, &QTimer::timeout, [&mostAtOnce] { mostAtOnce = std::max(mostAtOnce, ZQIndexManager::running_builds()); });
+        sampler.start(0);
         controller.generate_index(storage.root_path + "/");
         QVERIFY(controller.is_busy());
         QCOMPARE(controller.days().size(), 4);
@@ -473,6 +484,8 @@ private slots:
 
         QVERIFY(all.wait(60000));
         QTest::qWait(50);
+        sampler.stop();
+        QVERIFY2(mostAtOnce <= 2, qPrintable(QString::number(mostAtOnce)));
         QCOMPARE(all.size(), 1);
         QCOMPARE(controller.started_count(), 4);
         QCOMPARE(controller.finished_count(), 3);
