@@ -8,6 +8,7 @@
 #include <QJsonObject>
 #include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QSet>
 #include <QString>
 #include <QStringList>
@@ -158,7 +159,8 @@ private:
     static bool parse_day(const QString& text, QDate* date);
 
     ZQStreamReadAndControl* m_reader = nullptr;
-    Canvas* m_canvas = nullptr;
+    // The tile belongs to the main window; it may go first.
+    QPointer<Canvas> m_canvas;
     int m_state = Stopped;
 
     QFileInfoList m_video_files;

@@ -678,6 +678,28 @@ private slots:
         c->set_canvas(nullptr);
     }
 
+    // ---- What the widget player uses ----
+
+    void widget_player_lists()
+    {
+        auto c = make();
+        const QFileInfoList days = c->get_days_list(m_root);
+        QCOMPARE(days.size(), 2);
+        QCOMPARE(days[0].fileName(), QStringLiteral("2024-01-01"));
+        QCOMPARE(days[1].fileName(), QStringLiteral("2024-01-02"));
+        QVERIFY(c->zqnfo_with_multiple_directory(m_day1).isEmpty());
+        QVERIFY(ZQPlayerInferfaceController::file_list_contains_name(c->day_video_list(),
+                                                                     QStringLiteral("2_20240101_101700.zqvideo")));
+        QVERIFY(!ZQPlayerInferfaceController::file_list_contains_name(c->day_video_list(),
+                                                                      QStringLiteral("2_20240101_101700.ZQVIDEO")));
+        QCOMPARE(c->day_audio_list_string(), QStringList{});
+        c->clear_day_video_list();
+        QVERIFY(c->day_video_list().isEmpty());
+        QVERIFY(c->day_timestamp_list().isEmpty());
+        c->clear_day_alarm_list();
+        QVERIFY(c->day_alarm_list_string().isEmpty());
+    }
+
     // ---- Alarm pictures ----
 
     void alarm_popup()
