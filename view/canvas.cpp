@@ -16,13 +16,6 @@
 
 namespace {
 
-qint64 now_ticks()
-{
-    using namespace std::chrono;
-    return duration_cast<duration<qint64, std::ratio<1, 10000000>>>(system_clock::now().time_since_epoch())
-        .count();
-}
-
 int digits(const QString& s, int from, int count, bool* ok)
 {
     int v = 0;
@@ -80,6 +73,14 @@ Canvas::~Canvas()
         emit ending_done();
     }
     log_info(QStringLiteral("Destroy finished"));
+}
+
+qint64 Canvas::now_ticks()
+{
+    // Wall-clock time in 100-nanosecond ticks.
+    using namespace std::chrono;
+    return duration_cast<duration<qint64, std::ratio<1, 10000000>>>(system_clock::now().time_since_epoch())
+        .count();
 }
 
 void Canvas::log_info(const QString& step) const

@@ -175,6 +175,7 @@ protected:
     void leaveEvent(QEvent* e) override;
 
 private:
+    static qint64 now_ticks();
     void log_info(const QString& step) const;
     void log_warn(const QString& step) const;
     void log_error(const QString& step) const;
@@ -204,6 +205,8 @@ private:
     bool inside_image(const QPointF& p) const;
     void clamp_zoom_origin();
     void reset_zoom();
+    QPointF level_one_origin(const QPointF& p) const;
+    void start_zoom(int level, const QPointF& origin);
     void first_zoom_step_click(const QPointF& p);
     bool shape_hit(const QPointF& p, int* hit_id);
     void fisheye_open(const QPointF& p);

@@ -6,20 +6,12 @@
 #include <QTimer>
 #include <QWheelEvent>
 
-#include <chrono>
 #include <cmath>
 
 #include "app/zq_log.h"
 #include "view/canvas.h"
 
 namespace {
-
-qint64 input_now_ticks()
-{
-    using namespace std::chrono;
-    return duration_cast<duration<qint64, std::ratio<1, 10000000>>>(system_clock::now().time_since_epoch())
-        .count();
-}
 
 int button_code(Qt::MouseButton b)
 {
@@ -76,27 +68,33 @@ void Canvas::reset_zoom()
     frame_height = codec_height;
 }
 
+QPointF Canvas::level_one_origin(const QPointF& p) const
+{
+    const int w = qMax(1, width()), h = qMax(1, height());
+    return QPointF(p.x() * (codec_width / w) - (w / 4), p.y() * (codec_height / h) - (h / 4));
+}
+
+void Canvas::start_zoom(int level, const QPointF& origin)
+{
+    zoom_level = level;
+    zoom_origin_x = origin.x();
+    zoom_origin_y = origin.y();
+    clamp_zoom_origin();
+    digital_zoom = true;
+    frame_width = codec_width;
+    frame_height = codec_height;
+}
+
 void Canvas::first_zoom_step_click(const QPointF& p)
 {
     const int w = qMax(1, width()), h = qMax(1, height());
     const int cw = codec_width, ch = codec_height;
-    if (cw > w && ch > h) {
-        zoom_level = 1;
-        zoom_origin_x = p.x() * (cw / w) - (w / 4);
-        zoom_origin_y = p.y() * (ch / h) - (h / 4);
-    } else if ((2 * cw > w && 2 * ch > h) || (drawn_width < w && drawn_height < h)) {
-        zoom_level = 2;
-        zoom_origin_x = p.x() * ((2 * cw) / w) / 2;
-        zoom_origin_y = p.y() * ((2 * ch) / h) / 2;
-    } else {
-        zoom_level = 4;
-        zoom_origin_x = p.x() / 4;
-        zoom_origin_y = p.y() / 4;
-    }
-    clamp_zoom_origin();
-    digital_zoom = true;
-    frame_width = cw;
-    frame_height = ch;
+    if (cw > w && ch > h)
+        start_zoom(1, level_one_origin(p));
+    else if ((2 * cw > w && 2 * ch > h) || (drawn_width < w && drawn_height < h))
+        start_zoom(2, QPointF(p.x() * ((2 * cw) / w) / 2, p.y() * ((2 * ch) / h) / 2));
+    else
+        start_zoom(4, p / 4);
     emit send_clic_event(QStringLiteral("zoom_in"), int(zoom_origin_x), int(zoom_origin_y), zoom_level);
 }
 
@@ -230,24 +228,13 @@ void Canvas::wheelEvent(QWheelEvent* e)
             reset_zoom();
         }
     } else if (!ptz_mode && !digital_zoom && delta > 0) {
-        const int ww = qMax(1, w), hh = qMax(1, h);
-        if (codec_width > w || codec_height > h) {
-            zoom_level = 1;
-            zoom_origin_x = p.x() * (codec_width / ww) - (w / 4);
-            zoom_origin_y = p.y() * (codec_height / hh) - (h / 4);
-        } else if (2 * codec_width > w || 2 * codec_height > h || (drawn_width < w && drawn_height < h)) {
-            zoom_level = 2;
-            zoom_origin_x = p.x() / 2;
-            zoom_origin_y = p.y() / 2;
-        } else {
-            zoom_level = 4;
-            zoom_origin_x = p.x() / 4;
-            zoom_origin_y = p.y() / 4;
-        }
-        clamp_zoom_origin();
-        digital_zoom = true;
-        frame_width = codec_width;
-        frame_height = codec_height;
+        // The wheel's first step differs from the click's: one larger side is enough.
+        if (codec_width > w || codec_height > h)
+            start_zoom(1, level_one_origin(p));
+        else if (2 * codec_width > w || 2 * codec_height > h || (drawn_width < w && drawn_height < h))
+            start_zoom(2, p / 2);
+        else
+            start_zoom(4, p / 4);
     }
     if (zoom_level == 0)
         emit send_clic_event(QStringLiteral("zoom_out"), 0, 0, 1);
@@ -279,7 +266,7 @@ void Canvas::mouseMoveEvent(QMouseEvent* e)
         set_dewarp_zoom(dewarp_zoom + dz);
         drag_x = qx;
         drag_y = qy;
-        rate_window_start = input_now_ticks();
+        rate_window_start = now_ticks();
     }
     if (local_view_mode)
         return;

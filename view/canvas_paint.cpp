@@ -5,7 +5,6 @@
 #include <QPainterPath>
 #include <QTimer>
 
-#include <chrono>
 #include <cmath>
 
 #include "app/http_singleton.h"
@@ -13,13 +12,6 @@
 #include "view/canvas.h"
 
 namespace {
-
-qint64 paint_now_ticks()
-{
-    using namespace std::chrono;
-    return duration_cast<duration<qint64, std::ratio<1, 10000000>>>(system_clock::now().time_since_epoch())
-        .count();
-}
 
 constexpr qint64 rate_window_ticks = 11010000;
 
@@ -40,7 +32,7 @@ void Canvas::paintEvent(QPaintEvent*)
     // does not on a plain widget): start from black.
     painter.fillRect(rect(), Qt::black);
 
-    const qint64 now = paint_now_ticks();
+    const qint64 now = now_ticks();
     if (now - rate_window_start >= rate_window_ticks && !paused) {
         shown_frame_rate = stream_frame_rate;
         rate_window_start = now;
@@ -104,7 +96,7 @@ void Canvas::paintEvent(QPaintEvent*)
         draw_ptz_selection(painter);
 
     if (buffer_size_in_ms >= 1) {
-        display_delay = (paint_now_ticks() - last_frame_time) / 10;
+        display_delay = (now_ticks() - last_frame_time) / 10;
         emit send_duration(display_delay);
     }
     painter.end();
