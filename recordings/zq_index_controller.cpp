@@ -19,6 +19,15 @@ ZQIndexController::~ZQIndexController()
     m_pending.clear();
     if (m_stop)
         m_stop->store(true);
+    for (const QPointer<QThread>& thread : std::as_const(m_threads)) {
+        if (!thread)
+            continue;
+        // The thread quits by itself once its manager has ended, and its manager is deleted as it
+        // finishes; what is left is the thread object, whose deleteLater would never be served
+        // after the event loop ended.
+        thread->wait();
+        delete thread.data();
+    }
 }
 
 void ZQIndexController::set_max_parallel(int count)
@@ -80,10 +89,14 @@ void ZQIndexController::start_next()
         connect(thread, &QThread::started, manager, [manager, day] { manager->background_generation(day); },
                 Qt::DirectConnection);
         connect(manager, &ZQIndexManager::finished, this, &ZQIndexController::onManagerFinished);
-        connect(manager, &ZQIndexManager::finished, thread, &QThread::quit);
+        // Quit from the build's own thread: the thread ends even when the event loop of this one
+        // no longer runs (at exit), so it can be waited for.
+        connect(manager, &ZQIndexManager::finished, thread, &QThread::quit, Qt::DirectConnection);
         connect(manager, &ZQIndexManager::finished, manager, &QObject::deleteLater);
         connect(manager, &ZQIndexManager::errorOccurred, this, &ZQIndexController::errorOccurred);
         connect(thread, &QThread::finished, thread, &QObject::deleteLater);
+        m_threads.removeAll(QPointer<QThread>());
+        m_threads.append(thread);
         thread->start(QThread::InheritPriority);
     }
 }

@@ -2,7 +2,10 @@
 
 #include "recordings/zq_index_manager.h"
 
+#include <QList>
 #include <QObject>
+#include <QPointer>
+#include <QThread>
 #include <QString>
 #include <QStringList>
 
@@ -18,8 +21,8 @@ class ZQIndexController : public QObject
     Q_OBJECT
 public:
     explicit ZQIndexController(QObject* parent = nullptr);
-    // Pending days are dropped and running builds are asked to stop; their threads end and delete
-    // themselves.
+    // Pending days are dropped, running builds are asked to stop and their threads are waited for
+    // (a build stops at its next step), so that nothing started here outlives the controller.
     ~ZQIndexController() override;
 
     // `path`: a day folder, or a folder holding day folders (normally the root folder).
@@ -54,5 +57,6 @@ private:
     int m_maxParallel = 1;
     QStringList m_days;
     QStringList m_pending;
+    QList<QPointer<QThread>> m_threads;
     std::shared_ptr<std::atomic<bool>> m_stop;
 };
