@@ -400,7 +400,9 @@ void Canvas::fisheye_open(const QPointF& p)
     const int cx = dw / 2, cy = dh / 2;
     if (cx <= 0 || cy <= 0)
         return;
-    const int X = int(p.x() - cx), Y = int(p.y() - cy);
+    // Positions on the picture, which a centred tile draws inside margins.
+    const QPointF q = p - QPointF(image_left_margin, image_top_margin);
+    const int X = int(q.x() - cx), Y = int(q.y() - cy);
     const double r = std::sqrt(double(X) * X + double(Y) * Y);
     const double R = std::sqrt(double(cx) * cx + double(cy) * cy);
     if (r > 0.0) {
@@ -418,7 +420,8 @@ void Canvas::fisheye_recentre(const QPointF& p)
     const int cx = dw / 2, cy = dh / 2;
     if (cx <= 0 || cy <= 0)
         return;
-    const int X = int(p.x() - cx), Y = int(p.y() - cy);
+    const QPointF q = p - QPointF(image_left_margin, image_top_margin);
+    const int X = int(q.x() - cx), Y = int(q.y() - cy);
     const double pX = X * 100.0 / cx, pY = Y * 100.0 / cy;
     const double da0 = pX / 100 * 45, dz0 = pY / 100 * 50;
     double da = da0, dz = dz0;
@@ -433,8 +436,8 @@ void Canvas::fisheye_recentre(const QPointF& p)
     const QString pre = QStringLiteral("[INFO] Plugin::mouseReleaseEvent ");
     ZQLog::log(pre + QStringLiteral("center_x ") + num6(cx));
     ZQLog::log(pre + QStringLiteral("center_y ") + num6(cy));
-    ZQLog::log(pre + QStringLiteral("event_position.x() ") + num6(p.x()));
-    ZQLog::log(pre + QStringLiteral(" event_position.y() ") + num6(p.y()));
+    ZQLog::log(pre + QStringLiteral("event_position.x() ") + num6(q.x()));
+    ZQLog::log(pre + QStringLiteral(" event_position.y() ") + num6(q.y()));
     ZQLog::log(pre + QStringLiteral("X ") + num6(X));
     ZQLog::log(pre + QStringLiteral(" Y ") + num6(Y));
     ZQLog::log(pre + QStringLiteral("perc_X ") + num6(pX));

@@ -278,6 +278,19 @@ void TestTileInput::fisheye_view_from_clicks()
     send_mouse(c, QEvent::MouseButtonPress, QPointF(100, 100), Qt::RightButton, Qt::RightButton);
     send_mouse(c, QEvent::MouseButtonRelease, QPointF(100, 100), Qt::RightButton, Qt::NoButton);
     QVERIFY(!c.is_fisheye_view());
+
+    // A picture centred inside margins: the view opens toward the click as seen
+    // on the picture. 200 x 200 drawn at (100, 100); a click right of its centre
+    // looks along angle 0 (90 - acos(0) x 57 = 0.46), not 27 degrees down.
+    Canvas small;
+    setup_like_player(small, 400, 400);
+    small.set_local_view_mode(true);
+    push_frame(small, position_image(200, 200), 0);
+    small.grab();
+    QCOMPARE(small.get_image_left_margin(), 100);
+    click(small, QPointF(300, 200));
+    QVERIFY(small.is_fisheye_view());
+    QVERIFY2(small.get_dewarp_angle() < 1.f, qPrintable(QString::number(small.get_dewarp_angle())));
 }
 
 QTEST_MAIN(TestTileInput)
