@@ -474,6 +474,37 @@ private slots:
         QCOMPARE(times(shown(frames)), entry_times(r.files[0]) + entry_times(r.files[2]));
     }
 
+    // The next recording holds only another stream: the reader retries with
+    // it and plays on with that stream.
+    void next_file_of_another_stream()
+    {
+        ZQFixture::Options o = day_options();
+        o.cameras = {6};
+        o.recordings_per_camera = 2;
+        const ZQFixture::Result r = make(o);
+        QVERIFY(r.ok);
+        QFile seek(r.files[1].seek_path);
+        QVERIFY(seek.open(QIODevice::ReadOnly));
+        QByteArray text = seek.readAll();
+        seek.close();
+        text.replace(":video1:", ":video2:");
+        QVERIFY(seek.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        seek.write(text);
+        seek.close();
+
+        ZQStreamReadAndControl reader;
+        QSignalSpy frames(&reader, &ZQStreamReadAndControl::set_display_frame);
+        QVERIFY(reader.init_displayer_for_stream(QFileInfo(r.files[0].seek_path), "1", data_files(r.files)));
+        for (int i = 0; i < 120; ++i) {
+            reader.wait_for_prefetches();
+            reader.read_and_display_next_frame(false);
+            settle();
+        }
+        QVERIFY(logged("next :: requested stream '1' not found, retry with detected '2'"));
+        QCOMPARE(reader.get_id_stream(), QStringLiteral("2"));
+        QCOMPARE(times(shown(frames)), entry_times(r.files[0]) + entry_times(r.files[1]));
+    }
+
     // A codec and size change between recordings, a truncated last recording,
     // and a data file that vanishes while playing.
     void changing_recordings()
