@@ -13,8 +13,20 @@
 #include "view/canvas.h"
 
 namespace {
+
 constexpr int upload_timeout_ms = 30000;
+
+// Texts that end up inside header lines: a line break or a control character
+// would end the line and start one of the sender's choosing.
+bool has_control_char(const QString& s)
+{
+    for (const QChar c : s)
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+            return true;
+    return false;
 }
+
+} // namespace
 
 QString Canvas::snapshot_caption(const char* which) const
 {
@@ -154,6 +166,12 @@ void Canvas::uploadImage_multipart(QImage image, QHash<QString, QString> fields,
         return;
     }
 
+    if (has_control_char(sid)) {
+        ZQLog::log(QStringLiteral("[ERROR] Plugin :: uploadImage_multipart :: invalid session id"));
+        emit snapshot_upload_finished(false, QStringLiteral("invalid session id"));
+        return;
+    }
+
     QByteArray jpeg;
     {
         QBuffer buffer(&jpeg);
@@ -176,6 +194,11 @@ void Canvas::uploadImage_multipart(QImage image, QHash<QString, QString> fields,
     fields.insert(QStringLiteral("PHPSESSID"), sid);
     for (auto it = fields.constBegin(); it != fields.constEnd(); ++it) {
         ZQLog::log(QStringLiteral("[INFO] Plugin :: headers value ") + it.key() + QStringLiteral(" - ") + it.value());
+        // The name is written between quotes in the part's header.
+        if (it.key().contains(QLatin1Char('"')) || has_control_char(it.key())) {
+            ZQLog::log(QStringLiteral("[WARN] Plugin :: uploadImage_multipart :: field name skipped"));
+            continue;
+        }
         QHttpPart part;
         part.setHeader(QNetworkRequest::ContentDispositionHeader,
                        QStringLiteral("form-data; name=\"") + it.key() + QLatin1Char('"'));

@@ -98,6 +98,8 @@ private slots:
     void upload_multipart_data();
     void upload_multipart();
     void upload_failures();
+    void upload_texts_cannot_forge_headers();
+    void tile_destroyed_during_upload();
 };
 
 void TestTileSnapshot::snapshot_sizes_and_caption()
@@ -215,6 +217,56 @@ void TestTileSnapshot::upload_failures()
     c.get_snapshot(QStringLiteral("s"), QStringLiteral("http://127.0.0.1:%1/up.php").arg(port));
     QTRY_COMPARE_WITH_TIMEOUT(done.count(), 3, 10000);
     QCOMPARE(done.at(2).at(0).toBool(), false);
+}
+
+void TestTileSnapshot::upload_texts_cannot_forge_headers()
+{
+    // The session id goes into a request header and the query's names into
+    // the parts' headers: line breaks or quotes in them must not add headers
+    // or fields of their own.
+    Canvas c;
+    setup_like_player(c, 320, 240);
+    push_frame(c, plain_image(320, 240, Qt::white), 0);
+    c.grab();
+    QSignalSpy done(&c, &Canvas::snapshot_upload_finished);
+
+    LocalServer refused(200);
+    c.get_snapshot(QStringLiteral("s\r\nX-Forged: 1"), refused.url(QStringLiteral("/up.php")));
+    QCOMPARE(done.count(), 1);
+    QCOMPARE(done.at(0).at(0).toBool(), false);
+    QTest::qWait(50);
+    QVERIFY(!refused.complete());
+
+    LocalServer server(200);
+    c.get_snapshot(QStringLiteral("s"),
+                   server.url(QStringLiteral("/up.php?ok=1&a\r\nX-Forged: 1=2&b\"; name=\"PHPSESSID=3")));
+    QTRY_COMPARE_WITH_TIMEOUT(done.count(), 2, 10000);
+    QCOMPARE(done.at(1).at(0).toBool(), true);
+    const QHash<QByteArray, QByteArray> fields = server.fields();
+    QCOMPARE(fields.value("ok"), QByteArray("1"));
+    QCOMPARE(fields.value("PHPSESSID"), QByteArray("s"));
+    QVERIFY2(!server.body().contains("X-Forged"), server.body().constData());
+    QCOMPARE(fields.size(), 4); // image, its headers, ok, PHPSESSID
+}
+
+void TestTileSnapshot::tile_destroyed_during_upload()
+{
+    // The server takes the request and never answers; the tile goes away
+    // (camera change, window closed) while the upload is in flight.
+    QTcpServer silent;
+    QVERIFY(silent.listen(QHostAddress::LocalHost, 0));
+    QList<QTcpSocket*> held;
+    connect(&silent, &QTcpServer::newConnection, this, [&] { held << silent.nextPendingConnection(); });
+    {
+        Canvas c;
+        setup_like_player(c, 320, 240);
+        push_frame(c, plain_image(320, 240, Qt::white), 0);
+        c.grab();
+        c.get_snapshot(QStringLiteral("s"), QStringLiteral("http://127.0.0.1:%1/up.php").arg(silent.serverPort()));
+        QTRY_VERIFY_WITH_TIMEOUT(!held.isEmpty(), 5000);
+        QTest::qWait(50);
+    }
+    QTest::qWait(100); // nothing may reach the destroyed tile
 }
 
 QTEST_MAIN(TestTileSnapshot)
