@@ -55,23 +55,48 @@ double median(std::vector<double> v)
 const QDate kDay(2024, 1, 1);
 const QString kRootId = QStringLiteral("zqcore_b0b0-0000-0000-0016");
 
+// Alarm pictures, one tag per camera-hour and the day's camera list.
+bool write_metadata(const QString& day)
+{
+    for (int c = 1; c <= 16; ++c) {
+        for (int h = 0; h < 24; ++h) {
+            const QString hh = QStringLiteral("%1").arg(h, 2, 10, QLatin1Char('0'));
+            const QString folder = QDir(day).filePath(hh + "0000");
+            const QString stamp = kDay.toString(QStringLiteral("yyyyMMdd")) + "_" + hh + "1530";
+            QFile f(QDir(folder).filePath(QStringLiteral("%1_%2_%3.jpg").arg(c).arg(h).arg(stamp)));
+            if (!f.open(QIODevice::WriteOnly))
+                return false;
+            f.write("jpg");
+            QJsonObject tag{{"tag_cam_id", c},
+                            {"tag_datetime", QString(stamp).remove('_')},
+                            {"tag_name", QStringLiteral("tag %1").arg(h)}};
+            if (Encrypt::encrypt_to_file(QJsonDocument(tag).toJson(QJsonDocument::Compact),
+                                         QDir(folder).filePath(QStringLiteral("%1_%2.zqtag").arg(c).arg(h))) != 1)
+                return false;
+        }
+    }
+    QHash<int, QString> cameras;
+    for (int c = 1; c <= 16; ++c)
+        cameras.insert(c, QStringLiteral("Caméra %1").arg(c));
+    return ZQFile::create_zqnfo_index_file(QFileInfo(QDir(day).filePath(QStringLiteral("index.zqnfo"))), cameras);
+}
+
+// Metadata written under another key (an older build) does not read back.
+bool metadata_current(const QString& day)
+{
+    const QFileInfo tag(QDir(day).filePath(QStringLiteral("000000/1_0.zqtag")));
+    const QFileInfo index(QDir(day).filePath(QStringLiteral("index.zqnfo")));
+    return !ZQFile::read_decrypted_text(tag).isEmpty() &&
+           ZQFile::check_and_parse_nfo_file(index, {}).size() == 16;
+}
+
 bool make_tree(const QString& work, QString* root)
 {
     *root = QDir(work).filePath(kRootId);
     const QString day = QDir(*root).filePath(kDay.toString(QStringLiteral("yyyy-MM-dd")));
     const QString done = QDir(work).filePath(QStringLiteral("tree.done"));
-    // The day's camera list, as the recording server writes it.
-    auto write_camera_list = [&] {
-        const QString index = QDir(day).filePath(QStringLiteral("index.zqnfo"));
-        if (QFile::exists(index))
-            return true;
-        QHash<int, QString> cameras;
-        for (int c = 1; c <= 16; ++c)
-            cameras.insert(c, QStringLiteral("Caméra %1").arg(c));
-        return ZQFile::create_zqnfo_index_file(QFileInfo(index), cameras);
-    };
     if (QFile::exists(done))
-        return write_camera_list();
+        return metadata_current(day) || write_metadata(day);
     std::printf("generating 16 cameras x 24 hours in %s ...\n", qPrintable(work));
     std::fflush(stdout);
     QElapsedTimer t;
@@ -93,25 +118,7 @@ bool make_tree(const QString& work, QString* root)
         std::fprintf(stderr, "fixture: %s\n", qPrintable(r.error));
         return false;
     }
-    // An alarm picture and a tag per camera-hour.
-    for (int c = 1; c <= 16; ++c) {
-        for (int h = 0; h < 24; ++h) {
-            const QString folder = QDir(day).filePath(QStringLiteral("%1").arg(h, 2, 10, QLatin1Char('0')) + "0000");
-            const QString stamp = kDay.toString(QStringLiteral("yyyyMMdd")) + "_" +
-                                  QStringLiteral("%1").arg(h, 2, 10, QLatin1Char('0')) + "1530";
-            QFile f(QDir(folder).filePath(QStringLiteral("%1_%2_%3.jpg").arg(c).arg(h).arg(stamp)));
-            if (!f.open(QIODevice::WriteOnly))
-                return false;
-            f.write("jpg");
-            QJsonObject tag{{"tag_cam_id", c},
-                            {"tag_datetime", QString(stamp).remove('_')},
-                            {"tag_name", QStringLiteral("tag %1").arg(h)}};
-            if (Encrypt::encrypt_to_file(QJsonDocument(tag).toJson(QJsonDocument::Compact),
-                                         QDir(folder).filePath(QStringLiteral("%1_%2.zqtag").arg(c).arg(h))) != 1)
-                return false;
-        }
-    }
-    if (!write_camera_list())
+    if (!write_metadata(day))
         return false;
     QFile(done).open(QIODevice::WriteOnly);
     std::printf("generated in %.1f s\n", t.elapsed() / 1000.0);
@@ -214,7 +221,7 @@ int main(int argc, char** argv)
     // ---- Timeline seek ----
     QRandomGenerator rng(7);
     std::vector<qint64> times;
-    for (int i = 0; i < 25; ++i)
+    for (int i = 0; i < 61; ++i)
         times.push_back(qint64(rng.bounded(24 * 3600 - 60)) * 1000 + 20000);
 
     int pictures = 0;
