@@ -46,6 +46,9 @@ Item {
     readonly property var visibleTicks: computeVisibleTicks()
     readonly property real slotDt: width * zoomFactor > 0 ? imageWidth / (width * zoomFactor) * dayMs : 60000
     readonly property var visibleSlots: updateVisibleSlots()
+    // Most ticks and slots that can be in view at once.
+    readonly property int tickPoolSize: Math.ceil(Math.max(0, width) / minSpacingPx) + 4
+    readonly property int slotPoolSize: Math.ceil((Math.max(0, width) + 2 * preloadMargin) / imageWidth) + 2
 
     // Vertical layout, from the bottom: ruler, bar, preview strip, flags.
     readonly property int rulerHeight: 20
@@ -55,6 +58,7 @@ Item {
     readonly property real flagsY: (stripShown ? stripY : barY) - 25
     readonly property real cursorTop: stripShown ? stripY : barY
     readonly property real cursorX: msToX(currentPosition)
+    readonly property real pxPerMs: width * zoomFactor / dayMs
 
     implicitHeight: 40
 
@@ -386,16 +390,20 @@ Item {
         width: timeline.width
         height: timeline.rulerHeight
         clip: true
+        // A fixed pool of ticks rebound on every change, so zooming creates no items.
         Repeater {
-            model: timeline.visibleTicks
+            model: timeline.tickPoolSize
             Item {
-                required property var modelData
-                x: timeline.msToX(modelData)
+                required property int index
+                readonly property bool used: index < timeline.visibleTicks.length
+                readonly property real tickMs: used ? timeline.visibleTicks[index] : 0
+                visible: used
+                x: timeline.msToX(tickMs)
                 Rectangle { x: 0; y: 0; width: 1; height: 10; color: "#AAAAAA" }
                 Text {
                     x: 2
                     y: 8
-                    text: TimeUtils.msToHm(modelData)
+                    text: parent.used ? TimeUtils.msToHm(parent.tickMs) : ""
                     font.pixelSize: 10
                     color: "#CCCCCC"
                 }
@@ -464,11 +472,14 @@ Item {
         height: timeline.imageWidth
         visible: timeline.stripShown
         clip: true
+        // A fixed pool of slots: a slot whose picture stays the same is not reloaded.
         Repeater {
-            model: timeline.visibleSlots
+            model: timeline.slotPoolSize
             Image {
-                required property var modelData
-                x: timeline.msToX(modelData.t)
+                required property int index
+                readonly property var slot: index < timeline.visibleSlots.length ? timeline.visibleSlots[index] : null
+                visible: slot !== null
+                x: slot !== null ? timeline.msToX(slot.t) : 0
                 y: 0
                 width: timeline.imageWidth
                 height: timeline.imageWidth
@@ -476,111 +487,121 @@ Item {
                 asynchronous: true
                 sourceSize.width: timeline.imageWidth
                 sourceSize.height: timeline.imageWidth
-                source: modelData.url
+                source: slot !== null ? slot.url : ""
                 opacity: status === Image.Ready ? 1 : 0
                 Behavior on opacity { NumberAnimation { duration: 250 } }
             }
         }
     }
 
-    // Alarm flags.
-    Repeater {
-        model: timeline.alarmFlags
-        Rectangle {
-            id: alarmFlag
-            required property var modelData
-            objectName: "alarmFlag"
-            x: timeline.msToX(modelData.ms) - 3
-            y: timeline.flagsY
-            width: 6
-            height: 25
-            color: "#f9EE00"
-            MouseArea {
-                anchors.fill: parent
-                anchors.margins: -2
-                hoverEnabled: true
-                cursorShape: Qt.PointingHandCursor
-                onEntered: {
-                    if (!timeline.popup || !timeline.controller)
-                        return
-                    var path = timeline.controller.get_alarm_thumbnail_path(alarmFlag.modelData.datetime)
-                    var g = mapToGlobal(mouseX, mouseY)
-                    timeline.popup.showAtGlobal(Math.round(g.x), Math.round(g.y), path, alarmFlag.modelData.datetime)
+    // Flags live in a layer that carries the pan offset, so a pan moves one
+    // item and a zoom re-places each flag once.
+    Item {
+        id: flagLayer
+        x: timeline.timelineOffsetX
+        y: 0
+        width: timeline.width * timeline.zoomFactor
+        height: timeline.height
+
+        // Alarm flags.
+        Repeater {
+            model: timeline.alarmFlags
+            Rectangle {
+                id: alarmFlag
+                required property var modelData
+                objectName: "alarmFlag"
+                x: modelData.ms * timeline.pxPerMs - 3
+                y: timeline.flagsY
+                width: 6
+                height: 25
+                color: "#f9EE00"
+                MouseArea {
+                    anchors.fill: parent
+                    anchors.margins: -2
+                    hoverEnabled: true
+                    cursorShape: Qt.PointingHandCursor
+                    onEntered: {
+                        if (!timeline.popup || !timeline.controller)
+                            return
+                        var path = timeline.controller.get_alarm_thumbnail_path(alarmFlag.modelData.datetime)
+                        var g = mapToGlobal(mouseX, mouseY)
+                        timeline.popup.showAtGlobal(Math.round(g.x), Math.round(g.y), path, alarmFlag.modelData.datetime)
+                    }
+                    onExited: if (timeline.popup) timeline.popup.hidePopup()
+                    onClicked: timeline.seekTo(alarmFlag.modelData.datetime)
                 }
-                onExited: if (timeline.popup) timeline.popup.hidePopup()
-                onClicked: timeline.seekTo(alarmFlag.modelData.datetime)
             }
         }
-    }
 
-    // Tag flags, above the alarm flags.
-    Repeater {
-        model: timeline.markerFlags
-        Rectangle {
-            id: tagFlag
-            required property var modelData
-            objectName: "tagFlag"
-            x: timeline.msToX(modelData.ms) - 3
-            y: timeline.flagsY
-            width: 6
-            height: 25
-            color: "#00FF00"
-            MouseArea {
-                id: tagArea
-                anchors.fill: parent
-                anchors.margins: -2
-                hoverEnabled: true
-                cursorShape: Qt.PointingHandCursor
-                onEntered: bubbleTimer.restart()
-                onExited: {
-                    bubbleTimer.stop()
-                    bubble.visible = false
-                }
-                onClicked: timeline.seekTo(tagFlag.modelData.datetime)
-            }
-            Timer {
-                id: bubbleTimer
-                interval: 400
-                onTriggered: bubble.visible = true
-            }
-            Item {
-                id: bubble
-                visible: false
-                z: 10
-                x: 3 - width / 2
-                y: parent.height + 2
-                width: bubbleText.implicitWidth + 16
-                height: bubbleText.implicitHeight + 12 + 6
-                Canvas {
-                    x: parent.width / 2 - 6
-                    y: 0
-                    width: 12
-                    height: 6
-                    onPaint: {
-                        var ctx = getContext("2d")
-                        ctx.fillStyle = "rgba(72, 72, 72, 0.7)"
-                        ctx.beginPath()
-                        ctx.moveTo(0, 6)
-                        ctx.lineTo(6, 0)
-                        ctx.lineTo(12, 6)
-                        ctx.closePath()
-                        ctx.fill()
+        // Tag flags, above the alarm flags.
+        Repeater {
+            model: timeline.markerFlags
+            Rectangle {
+                id: tagFlag
+                required property var modelData
+                objectName: "tagFlag"
+                x: modelData.ms * timeline.pxPerMs - 3
+                y: timeline.flagsY
+                width: 6
+                height: 25
+                color: "#00FF00"
+                MouseArea {
+                    id: tagArea
+                    anchors.fill: parent
+                    anchors.margins: -2
+                    hoverEnabled: true
+                    cursorShape: Qt.PointingHandCursor
+                    onEntered: bubbleTimer.restart()
+                    onExited: {
+                        bubbleTimer.stop()
+                        bubble.visible = false
                     }
+                    onClicked: timeline.seekTo(tagFlag.modelData.datetime)
                 }
-                Rectangle {
-                    y: 6
-                    width: parent.width
-                    height: parent.height - 6
-                    radius: 6
-                    color: Qt.rgba(0.28, 0.28, 0.28, 0.7)
-                    Text {
-                        id: bubbleText
-                        anchors.centerIn: parent
-                        text: tagFlag.modelData.name + " - "
-                              + (tagFlag.modelData.description !== "" ? tagFlag.modelData.description : "Marqueur standard")
-                        textFormat: Text.PlainText
-                        font.pixelSize: 13
-                        color: "white"
+                Timer {
+                    id: bubbleTimer
+                    interval: 400
+                    onTriggered: bubble.visible = true
+                }
+                Item {
+                    id: bubble
+                    visible: false
+                    z: 10
+                    x: 3 - width / 2
+                    y: parent.height + 2
+                    width: bubbleText.implicitWidth + 16
+                    height: bubbleText.implicitHeight + 12 + 6
+                    Canvas {
+                        x: parent.width / 2 - 6
+                        y: 0
+                        width: 12
+                        height: 6
+                        onPaint: {
+                            var ctx = getContext("2d")
+                            ctx.fillStyle = "rgba(72, 72, 72, 0.7)"
+                            ctx.beginPath()
+                            ctx.moveTo(0, 6)
+                            ctx.lineTo(6, 0)
+                            ctx.lineTo(12, 6)
+                            ctx.closePath()
+                            ctx.fill()
+                        }
+                    }
+                    Rectangle {
+                        y: 6
+                        width: parent.width
+                        height: parent.height - 6
+                        radius: 6
+                        color: Qt.rgba(0.28, 0.28, 0.28, 0.7)
+                        Text {
+                            id: bubbleText
+                            anchors.centerIn: parent
+                            text: tagFlag.modelData.name + " - "
+                                  + (tagFlag.modelData.description !== "" ? tagFlag.modelData.description : "Marqueur standard")
+                            textFormat: Text.PlainText
+                            font.pixelSize: 13
+                            color: "white"
+                        }
                     }
                 }
             }
