@@ -224,7 +224,9 @@ private:
 
     int ptz_status_code = 0;
     PtzCtrlWeb* ptz_web = nullptr;
-    QWidget* parent_widget = nullptr;
+    // Key events go to its other children; it may be deleted before the tile
+    // once the tile has been moved elsewhere.
+    QPointer<QWidget> parent_widget;
     bool painting = false;
     bool external_source = false;
     // Stands for a running display when frames are pushed from outside.
