@@ -2,6 +2,7 @@
 // reader to the tile, scaled and centred with the timestamp band, zoomed with
 // the mouse and the wheel.
 
+#include <QFontMetrics>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -89,6 +90,27 @@ void TestTileWindow::reader_frames_in_a_window()
 
     const QImage snap = tile.get_snapshot();
     QCOMPARE(snap.size(), QSize(320, 240));
+
+    // A tile smaller than the picture: scaled down with its aspect ratio and
+    // centred, the band on the picture's top edge.
+    tile.resize(240, 240);
+    QTRY_COMPARE(tile.size(), QSize(240, 240));
+    const QImage scaled = tile.grab().toImage();
+    QCOMPARE(tile.get_image_left_margin(), 0);
+    QCOMPARE(tile.get_image_top_margin(), 30);
+    QCOMPARE(tile.get_drawn_width(), 240);
+    QCOMPARE(tile.get_drawn_height(), 180);
+    QCOMPARE(scaled.pixel(120, 15), qRgb(0, 0, 0));  // above the picture
+    QCOMPARE(scaled.pixel(120, 225), qRgb(0, 0, 0)); // below it
+    QFont f = tile.font();
+    f.setPointSize(tile.get_overlay_text_size());
+    const int band = int(QFontMetrics(f).height() * 1.5);
+    // The band darkens the picture: compare a band pixel with the one just below it
+    // in the pattern's uniform top stripe.
+    const QRgb in_band = scaled.pixel(200, 30 + band - 2);
+    const QRgb below = scaled.pixel(200, 30 + band + 2);
+    QVERIFY2(qGray(below) > 0 && qGray(in_band) < qGray(below),
+             qPrintable(QStringLiteral("%1 %2").arg(qGray(in_band)).arg(qGray(below))));
     reader.stop();
 }
 
