@@ -314,8 +314,11 @@ void bench_reader(const ZQFixture::Result& day, bool quick)
                                  const qint64 d = (ms - w.lastMs) * w.direction;
                                  if (d <= 0)
                                      ++w.outOfOrder;
-                                 else if (d > 40)
+                                 else if (d > 40) {
                                      w.skipped += int(d / 40) - 1;
+                                     if (qEnvironmentVariableIsSet("ZQ_BENCH_VERBOSE"))
+                                         std::printf("     skip at picture %d (%s)\n", w.pictures, qPrintable(ts));
+                                 }
                              }
                              w.lastMs = ms;
                              w.keyframes += key;
