@@ -574,6 +574,36 @@ private slots:
         QVERIFY(reader.get_id_stream().isEmpty());
     }
 
+    // A reader that goes away while the next seek index is still being
+    // parsed on the pool: the job is cancelled and waited for, nothing is
+    // touched after the reader is gone.
+    void destroyed_while_prefetching()
+    {
+        ZQFixture::Options o = day_options();
+        o.cameras = {8};
+        o.recordings_per_camera = 2;
+        const ZQFixture::Result r = make(o);
+        QVERIFY(r.ok);
+        QFile seek(r.files[1].seek_path);
+        QVERIFY(seek.open(QIODevice::Append));
+        QByteArray more;
+        for (int i = 0; i < 20000; ++i)
+            more += "20240101080003000:video1:frame/h264:192x144:0:100\n";
+        for (int i = 0; i < 20; ++i)
+            seek.write(more);
+        seek.close();
+        for (int round = 0; round < 3; ++round) {
+            auto* reader = new ZQStreamReadAndControl;
+            QVERIFY(reader->init_displayer_for_stream(QFileInfo(r.files[0].seek_path), "1", data_files(r.files)));
+            reader->read_forward();
+            delete reader;
+        }
+        ZQStreamReadAndControl reader;
+        QVERIFY(reader.init_displayer_for_stream(QFileInfo(r.files[0].seek_path), "1", data_files(r.files)));
+        reader.stop();
+        reader.wait_for_prefetches();
+    }
+
     // The timer itself drives playback to the end of the list.
     void timer_plays_to_the_end()
     {
