@@ -6,6 +6,7 @@
 // a hard link to itself inside the root, then it runs that link, which builds
 // the window. Set ZQ_SCREENSHOT to a file name to keep a picture of the window.
 
+#include "player/preview_popup.h"
 #include "player/zq_player_inferface_controller.h"
 #include "player/zq_player_qmlpresentation.h"
 #include "tools/zqfixture/lib/fixture_metadata.h"
@@ -212,6 +213,26 @@ void TestWindowE2E::opensPlaysAndSeeks()
     if (!cyan)
         shot.save(QDir::home().filePath(QStringLiteral("timeline.png")));
     QVERIFY2(cyan, qPrintable(QStringLiteral("no cyan cursor at x %1 y %2").arg(cursorX).arg(cursorY)));
+
+    // Resting on an alarm flag shows its thumbnail next to the pointer, on screen
+    // (the tag flags, drawn above, are taken away: the fixture puts a tag on each alarm).
+    timeline->setProperty("markers", QVariantList());
+    const QVariantList alarmFlags = timeline->property("alarmFlags").toList();
+    QVERIFY(!alarmFlags.isEmpty());
+    const qint64 alarmMs = alarmFlags.first().toMap().value(QStringLiteral("ms")).toLongLong();
+    const double flagsY = timeline->mapToScene(QPointF(0, timeline->property("flagsY").toDouble() + 12)).y();
+    const QPoint flagPoint(qRound(sceneX(alarmMs)), qRound(flagsY));
+    QTest::mouseMove(window.timelinePanel(), flagPoint);
+    QTRY_VERIFY_WITH_TIMEOUT(window.previewPopup()->isVisible(), 5000);
+    QVERIFY(window.previewPopup()->hasPicture());
+    const QPoint global = window.timelinePanel()->mapToGlobal(flagPoint);
+    const QRect popupRect = window.previewPopup()->geometry();
+    QVERIFY2(std::abs(popupRect.center().x() - global.x()) <= 2 && std::abs(popupRect.bottom() + 21 - global.y()) <= 2,
+             qPrintable(QStringLiteral("pop-up at %1,%2 %3x%4 for the pointer at %5,%6")
+                            .arg(popupRect.x()).arg(popupRect.y()).arg(popupRect.width()).arg(popupRect.height())
+                            .arg(global.x()).arg(global.y())));
+    QTest::mouseMove(window.timelinePanel(), flagPoint + QPoint(0, 60));
+    QTRY_VERIFY(!window.previewPopup()->isVisible());
 
     const QString screenshot = qEnvironmentVariable("ZQ_SCREENSHOT");
     if (!screenshot.isEmpty()) {
