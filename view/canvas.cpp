@@ -5,6 +5,7 @@
 #include <QGraphicsItem>
 #include <QKeyEvent>
 #include <QNetworkAccessManager>
+#include <QThread>
 #include <QTime>
 #include <QTimer>
 
@@ -489,8 +490,18 @@ void Canvas::snapshot_slot_uploadProgress(qlonglong, qlonglong)
 void Canvas::displayFrame(QImage frame, int linesize, int fw, int fh, QString timestamp, QString drawoverlay,
                           bool isUnwrapped, int frame_id, double fps, bool is_keyframe)
 {
-    Q_UNUSED(linesize);
     Q_UNUSED(isUnwrapped);
+    // The tile's state and its repaint belong to the GUI thread: a producer
+    // that calls in directly from its own thread is queued over to it.
+    if (QThread::currentThread() != thread()) {
+        QMetaObject::invokeMethod(
+            this,
+            [=, this] {
+                displayFrame(frame, linesize, fw, fh, timestamp, drawoverlay, isUnwrapped, frame_id, fps, is_keyframe);
+            },
+            Qt::QueuedConnection);
+        return;
+    }
     if (paused || ending) {
         log_warn(QStringLiteral("get display frame :: is pause or ending "));
         return;

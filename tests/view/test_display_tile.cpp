@@ -29,6 +29,7 @@ private slots:
     void fullscreen_frame_escape();
     void keys_reach_sibling_widgets();
     void stream_error_retries();
+    void frame_from_another_thread_lands_on_the_gui_thread();
 };
 
 void TestDisplayTile::placement_data()
@@ -322,6 +323,26 @@ void TestDisplayTile::stream_error_retries()
     ended.stop_display(true);
     ended.checkEnding();
     QVERIFY(!ended.is_message_shown());
+}
+
+void TestDisplayTile::frame_from_another_thread_lands_on_the_gui_thread()
+{
+    // A producer thread that calls the tile directly: the frame is taken and
+    // the tile's signals go out on the GUI thread, not on the producer's.
+    Canvas c;
+    setup_like_player(c, 64, 48);
+    c.set_timestamp_signal(true);
+    c.set_timestamp_exact(true);
+    QThread* seen = nullptr;
+    connect(&c, &Canvas::onchange_timestamp, this, [&] { seen = QThread::currentThread(); }, Qt::DirectConnection);
+    const QImage img = plain_image(64, 48, Qt::white);
+    QThread* producer = QThread::create([&] { push_frame(c, img, 7); });
+    producer->start();
+    QVERIFY(producer->wait(5000));
+    delete producer;
+    QTRY_COMPARE(c.get_last_frame_id(), 7);
+    QVERIFY2(seen == QThread::currentThread(), "signal sent on the producer's thread");
+    QCOMPARE(c.grab().toImage().pixel(32, 24), qRgb(255, 255, 255));
 }
 
 QTEST_MAIN(TestDisplayTile)
