@@ -61,7 +61,9 @@ ZQFolderDialog::ZQFolderDialog(QWidget* parent)
     QListView* sidebar = nullptr;
     const QList<QUrl> urls = sidebarUrls();
     for (QListView* view : findChildren<QListView*>()) {
-        if (view->objectName() != QLatin1String("listView") || !view->model())
+        // Qt's own dialog names its side bar "sidebar"; other builds name it "listView".
+        const QString name = view->objectName();
+        if ((name != QLatin1String("listView") && name != QLatin1String("sidebar")) || !view->model())
             continue;
         QAbstractItemModel* model = view->model();
         if (model->rowCount() != urls.size())

@@ -82,6 +82,7 @@ private slots:
     void folderNameRule_data();
     void folderNameRule();
     void folderDialogValidates();
+    void folderDialogDoubleClick();
 };
 
 void TestWindowParts::appInfoParentDir_data()
@@ -396,6 +397,8 @@ void TestWindowParts::folderDialogValidates()
         ZQFolderDialog dialog;
         const QUrl home = QUrl::fromLocalFile(QDir::cleanPath(QDir::home().absolutePath()));
         QVERIFY(dialog.sidebarUrls().contains(home));
+        auto* sidebar = dialog.findChild<QListView*>(QStringLiteral("sidebar"));
+        QVERIFY(sidebar && qobject_cast<HomeSidebarDelegate*>(sidebar->itemDelegate()));
         dialog.setDirectory(tmp.path());
         dialog.selectFile(dir.filePath(QStringLiteral("Videos")));
         dialog.show();
@@ -410,6 +413,52 @@ void TestWindowParts::folderDialogValidates()
         QCOMPARE(dialog.selectedFiles().value(0), root);
     }
     ZQFolderDialog::warningBox() = previous;
+}
+
+void TestWindowParts::folderDialogDoubleClick()
+{
+    QTemporaryDir tmp;
+    const QDir dir(tmp.path());
+    QVERIFY(dir.mkpath(QStringLiteral("zqcore_ab12-cd34-ef56-7890")));
+    QVERIFY(dir.mkpath(QStringLiteral("Videos")));
+
+    ZQFolderDialog dialog;
+    dialog.setViewMode(QFileDialog::List);
+    dialog.setDirectory(tmp.path());
+    dialog.show();
+    auto* view = dialog.findChild<QListView*>(QStringLiteral("listView"), Qt::FindChildrenRecursively);
+    // The side bar is also a "listView"; the file list is the one showing the folder.
+    for (QListView* candidate : dialog.findChildren<QListView*>()) {
+        if (candidate->objectName() == QLatin1String("listView") && candidate->rootIndex().isValid())
+            view = candidate;
+    }
+    QVERIFY(view);
+    auto indexOf = [&](const QString& name) {
+        QAbstractItemModel* model = view->model();
+        for (int row = 0; row < model->rowCount(view->rootIndex()); ++row) {
+            const QModelIndex i = model->index(row, 0, view->rootIndex());
+            if (i.data().toString() == name)
+                return i;
+        }
+        return QModelIndex();
+    };
+    QTRY_VERIFY(indexOf(QStringLiteral("Videos")).isValid() && indexOf(QStringLiteral("zqcore_ab12-cd34-ef56-7890")).isValid());
+
+    // Any other folder opens, as usual.
+    QModelIndex videos = indexOf(QStringLiteral("Videos"));
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(videos).center());
+    QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(videos).center());
+    QTRY_COMPARE(QDir(dialog.directory()).dirName(), QStringLiteral("Videos"));
+    QVERIFY(dialog.isVisible());
+
+    // A storage root is accepted at once.
+    dialog.setDirectory(tmp.path());
+    QTRY_VERIFY(indexOf(QStringLiteral("zqcore_ab12-cd34-ef56-7890")).isValid());
+    const QModelIndex root = indexOf(QStringLiteral("zqcore_ab12-cd34-ef56-7890"));
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(root).center());
+    QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(root).center());
+    QTRY_COMPARE(dialog.result(), int(QDialog::Accepted));
+    QCOMPARE(dialog.selectedFiles().value(0), dir.filePath(QStringLiteral("zqcore_ab12-cd34-ef56-7890")));
 }
 
 QTEST_MAIN(TestWindowParts)
