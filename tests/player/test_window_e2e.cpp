@@ -234,6 +234,17 @@ void TestWindowE2E::opensPlaysAndSeeks()
     QTest::mouseMove(window.timelinePanel(), flagPoint + QPoint(0, 60));
     QTRY_VERIFY(!window.previewPopup()->isVisible());
 
+    // The side panel's fold button narrows the splitter to the tabs; a tab opens it again.
+    QMetaObject::invokeMethod(side, "fold");
+    const int handle = window.splitter()->handleWidth();
+    QCOMPARE(window.splitter()->sizes(), (QList<int>{100, window.width() - 100 - handle}));
+    QMetaObject::invokeMethod(side, "selectPage", Q_ARG(QVariant, 1));
+    QCOMPARE(window.splitter()->sizes(), (QList<int>{350, window.width() - 350 - handle}));
+    QCOMPARE(side->property("currentPage").toInt(), 1);
+    // The handle between them does not move under the mouse.
+    QVERIFY(!window.splitter()->handle(1)->isEnabled());
+    QMetaObject::invokeMethod(side, "selectPage", Q_ARG(QVariant, 0));
+
     const QString screenshot = qEnvironmentVariable("ZQ_SCREENSHOT");
     if (!screenshot.isEmpty()) {
         QTest::qWait(1500);

@@ -347,6 +347,23 @@ TestCase {
         compare(c.selectedIndex, 4)
     }
 
+    function test_streamPopup() {
+        var c = createTemporaryObject(controlsComponent, tc, { "y": 200 })
+        videoWidget.streams = ["1", "2"]
+        videoWidget.startRead()
+        c.openStreamPopup()
+        tryVerify(function () { return c.streamPopup.opened })
+        // Opened with its bottom-left corner at the settings button's bottom-right corner.
+        var settings = findChild(c, "settings")
+        var corner = settings.mapToItem(c, settings.width, settings.height)
+        compare(c.streamPopup.x, corner.x)
+        fuzzyCompare(c.streamPopup.y + c.streamPopup.height, corner.y, 1)
+        videoWidget.clearCalls()
+        c.chooseStream("2")
+        verify(!c.streamPopup.visible)
+        compare(videoWidget.callNames(), ["set_playback_rate", "set_selected_videostream"])
+    }
+
     Component {
         id: timeCodeComponent
         TimeCode { }

@@ -179,8 +179,8 @@ Item {
             if (h > 0 && h === streamPopup.lastHeight) {
                 stop()
                 var corner = settingsButton.mapToItem(controls, settingsButton.width, settingsButton.height)
-                streamPopup.x = corner.x
-                streamPopup.y = corner.y - h
+                streamPopup.anchorX = corner.x
+                streamPopup.anchorY = corner.y
                 streamPopup.open()
             }
             streamPopup.lastHeight = h
@@ -191,6 +191,11 @@ Item {
         id: streamPopup
         objectName: "streamPopup"
         property real lastHeight: -1
+        // Bottom-left corner of the pop-up, whatever height it takes once open.
+        property real anchorX: 0
+        property real anchorY: 0
+        x: anchorX
+        y: anchorY - height
         padding: 10
         modal: false
         closePolicy: Popup.CloseOnEscape | Popup.CloseOnPressOutside
