@@ -5,9 +5,25 @@
 #include <QTcpSocket>
 #include <QTest>
 
+#include "app/zq_log.h"
 #include "view_test_util.h"
 
 namespace {
+
+// The tile's log lines, which go through Qt's message handler.
+QStringList g_log;
+void capture(QtMsgType, const QMessageLogContext&, const QString& msg)
+{
+    g_log << msg;
+}
+
+bool logged(const QString& text)
+{
+    for (const QString& line : std::as_const(g_log))
+        if (line.contains(text))
+            return true;
+    return false;
+}
 
 // A one-request HTTP server on 127.0.0.1 that keeps what it received.
 class LocalServer : public QObject
@@ -119,9 +135,17 @@ void TestTileSnapshot::snapshot_sizes_and_caption()
     // The caption is drawn, not stored: the tile keeps the frame's timestamp.
     QCOMPARE(c.get_current_timestamp(), ts);
 
-    // Full resolution, whatever the tile's size.
+    // Full resolution, whatever the tile's size. The caption names the camera
+    // before the timestamp.
     push_frame(c, plain_image(1920, 1080, Qt::white), 1, ts);
+    g_log.clear();
+    const int level = get_log_level();
+    set_log_level(1);
+    QtMessageHandler previous = qInstallMessageHandler(capture);
     const QImage full = c.get_snapshot_full();
+    qInstallMessageHandler(previous);
+    set_log_level(level);
+    QVERIFY(logged(QStringLiteral("get snapshot full :: define overlay :: Entrance | ") + ts));
     QCOMPARE(full.size(), QSize(1920, 1080));
     QVERIFY(qRed(full.pixel(1, 1)) < 160);
     QCOMPARE(full.pixel(1, 1000), qRgb(255, 255, 255));
