@@ -407,6 +407,10 @@ void Canvas::setup_codecSize(int w, int h)
     codec_height = h;
     frame_width = w;
     frame_height = h;
+    // A zoom kept across a change of picture size (another camera) must still
+    // show the picture, not an empty region beyond its edge.
+    if (digital_zoom)
+        clamp_zoom_origin();
 }
 
 void Canvas::codec_resize(int w, int h)

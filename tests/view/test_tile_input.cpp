@@ -19,6 +19,7 @@ private slots:
     void zoom_level_one_is_pixel_for_pixel();
     void zoom_level_two_is_pixel_for_pixel();
     void wheel_levels_and_clamped_origin();
+    void zoom_follows_a_smaller_picture();
     void right_click_resets();
     void drag_pans_and_click_recentres();
     void release_outside_ends_drag();
@@ -136,6 +137,23 @@ void TestTileInput::wheel_levels_and_clamped_origin()
     }
     QVERIFY(!c.is_zoomed());
     QCOMPARE(spy.last().at(0).toString(), QStringLiteral("zoom_out"));
+}
+
+void TestTileInput::zoom_follows_a_smaller_picture()
+{
+    // Zoomed into the far corner of a large picture, then the pictures shrink
+    // (another camera): the zoom still shows the picture.
+    Canvas c;
+    setup_like_player(c, 1280, 720);
+    push_frame(c, position_image(1920, 1080, true), 0);
+    c.grab();
+    click(c, QPointF(1270, 710));
+    QCOMPARE(c.get_zoom_origin(), QPointF(640, 360));
+    push_frame(c, position_image(1000, 600, true), 1);
+    QCOMPARE(c.get_zoom_origin(), QPointF(0, 0));
+    const QImage shot = c.grab().toImage();
+    // Level 1 centres the smaller picture: margins 140 and 60.
+    QCOMPARE(shot.pixel(140 + 500, 60 + 300), position_colour(500, 300, true));
 }
 
 void TestTileInput::right_click_resets()
