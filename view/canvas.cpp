@@ -528,7 +528,9 @@ void Canvas::displayFrame(QImage frame, int linesize, int fw, int fh, QString ti
     }
     if (fw < 1 || fh < 1)
         return;
-    if (fw != codec_width || fh != codec_height)
+    // A call without a picture has no size to announce: the size it claims
+    // would outlive it in the zoom and overlay arithmetic.
+    if (!frame.isNull() && (fw != codec_width || fh != codec_height))
         setup_codecSize(fw, fh);
     last_frame_time = now_ticks();
     is_buffering = false;

@@ -247,6 +247,15 @@ void TestDisplayTile::bad_frames_are_harmless()
     c.set_overlay_enabled(true);
     QCOMPARE(c.grab().toImage().pixel(160, 140), qRgb(255, 255, 255));
     QVERIFY(c.get_current_timestamp().size() <= 256);
+
+    // A call without a picture that claims an absurd size leaves the size of
+    // the picture on screen: the zoom works on that.
+    c.displayFrame(QImage(), 0, 1 << 30, 1, QString(), QString(), false, 1, 0, false);
+    QCOMPARE(c.get_codec_width(), 64);
+    QCOMPARE(c.get_codec_height(), 48);
+    click(c, QPointF(160, 120));
+    QVERIFY(c.is_zoomed());
+    QCOMPARE(c.get_zoom_level(), 2); // a picture drawn smaller than the tile
 }
 
 void TestDisplayTile::held_picture_is_a_copy_the_tile_owns()
