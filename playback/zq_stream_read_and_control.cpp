@@ -318,7 +318,6 @@ bool ZQStreamReadAndControl::read_coded(int index, QByteArray* out)
         m_dataFilePath = dataPath;
         m_dataFileSize = m_dataFile.size();
     }
-    m_lastReadIndex = index;
 
     const qint64 offset = entry.get_offset();
     const qint64 size = entry.get_size();
@@ -380,6 +379,9 @@ bool ZQStreamReadAndControl::read_frame(bool probe, int index, const QString& st
              + entry.get_stream());
         return false;
     }
+    // Only the entry asked for counts as read: the entries decoded on the way
+    // to it (and ahead of it when playing backward) do not move the steps.
+    m_lastReadIndex = index;
     QByteArray bytes;
     if (!read_coded(index, &bytes))
         return false;

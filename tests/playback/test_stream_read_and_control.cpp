@@ -379,6 +379,34 @@ private slots:
         QCOMPARE(reader.get_current_position(), 0);
     }
 
+    // Backward playback decodes the group before the current one ahead of
+    // time; the single steps after a pause still start from the picture on
+    // screen.
+    void steps_after_backward_play()
+    {
+        ZQStreamReadAndControl reader;
+        qint64 clock = 1'000'000'000;
+        reader.set_clock([&clock] { return clock; });
+        QSignalSpy frames(&reader, &ZQStreamReadAndControl::set_display_frame);
+        QVERIFY(reader.init_displayer_for_stream(QFileInfo(m_day.files[0].seek_path), "1", data_files(m_day.files)));
+        const QList<qint64> first = entry_times(m_day.files[0]);
+        reader.set_index(30);
+        reader.change_rate(-1.0);
+        reader.get_read_timer()->stop();
+        const qint64 step = qint64(reader.get_backward_interval()) * 1'000'000;
+        for (int i = 0; i < 5; ++i) {
+            clock += step;
+            reader.read_and_display_previous_frame(false); // entries 29 to 25
+        }
+        QCOMPARE(times(shown(frames)).last(), first[25]);
+        reader.read_and_display_next_frame(true);
+        QCOMPARE(times(shown(frames)).last(), first[26]);
+        reader.read_and_display_previous_frame(true);
+        QCOMPARE(times(shown(frames)).last(), first[25]);
+        reader.read_and_display_previous_frame(true);
+        QCOMPARE(times(shown(frames)).last(), first[24]);
+    }
+
     void positioning_data()
     {
         QTest::addColumn<QString>("time");
