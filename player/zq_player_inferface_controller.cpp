@@ -3,6 +3,7 @@
 #include "app/zq_log.h"
 #include "player/zq_player_controller_ui.h"
 #include "playback/zq_stream_read_and_control.h"
+#include "recordings/storage_layout.h"
 #include "recordings/zq_file.h"
 #include "recordings/zq_index_controller.h"
 #include "recordings/zq_index_manager.h"
@@ -27,13 +28,6 @@ constexpr qint64 kMsPerDay = 86400000;
 constexpr qint64 kLastMsOfDay = kMsPerDay - 1;
 // A tag file is a small JSON object; anything bigger is not one.
 constexpr qint64 kMaxMetadataFileSize = 16 * 1024 * 1024;
-
-const QRegularExpression& zqcore_root_re()
-{
-    static const QRegularExpression re(QStringLiteral("^zqcore_[a-f0-9]{4}-[a-f0-9]{4}-[a-f0-9]{4}-[a-f0-9]{4}$"),
-                                       QRegularExpression::CaseInsensitiveOption);
-    return re;
-}
 
 const QRegularExpression& alarm_name_re()
 {
@@ -244,13 +238,8 @@ QString ZQPlayerInferfaceController::to_local_path(const QString& path_or_url)
 
 bool ZQPlayerInferfaceController::parse_day(const QString& text, QDate* date)
 {
-    // "yyyy-MM-dd", read from its digits.
-    if (text.size() != 10 || text.at(4) != QLatin1Char('-') || text.at(7) != QLatin1Char('-'))
-        return false;
-    const QString y = text.mid(0, 4), m = text.mid(5, 2), d = text.mid(8, 2);
-    if (!all_digits(y) || !all_digits(m) || !all_digits(d))
-        return false;
-    const QDate parsed(y.toInt(), m.toInt(), d.toInt());
+    // "yyyy-MM-dd", read from its digits, as day folders are named.
+    const QDate parsed = StorageLayout::day_folder_date(text);
     if (!parsed.isValid())
         return false;
     if (date)
@@ -266,7 +255,7 @@ bool ZQPlayerInferfaceController::is_zqcore_directory(QString directory)
     const QString path = to_local_path(directory);
     if (path.isEmpty())
         return false;
-    return zqcore_root_re().match(QFileInfo(path).fileName()).hasMatch();
+    return StorageLayout::is_root_folder_name(QFileInfo(path).fileName());
 }
 
 void ZQPlayerInferfaceController::stop_playback()
@@ -325,14 +314,9 @@ QStringList ZQPlayerInferfaceController::get_available_days(QString root_directo
     } else if (!is_zqcore_directory(path)) {
         log_warn(QStringLiteral("get available days :: not a storage root folder :: ") + path);
     } else {
-        const QDir dir(path);
-        const QFileInfoList entries =
-            dir.entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name | QDir::IgnoreCase);
-        for (const QFileInfo& e : entries) {
-            QDate d;
-            if (!parse_day(e.fileName(), &d))
-                continue;
-            const QString day = d.toString(QStringLiteral("yyyy-MM-dd"));
+        // The same day folders the index build walks: named as dates, sorted, no links.
+        for (const QString& folder : StorageLayout::day_folders(path)) {
+            const QString day = QFileInfo(folder).fileName();
             log_info(QStringLiteral("available day append ") + day);
             days.append(day);
         }
@@ -368,13 +352,9 @@ void ZQPlayerInferfaceController::set_selected_date(QString date)
 QFileInfoList ZQPlayerInferfaceController::get_days_list(const QString& folder)
 {
     QFileInfoList result;
-    const QDir dir(to_local_path(folder));
-    const QFileInfoList entries = dir.entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
-    for (const QFileInfo& e : entries) {
-        if (!parse_day(e.fileName(), nullptr))
-            continue;
-        log_info(QStringLiteral("get days list :: available dir days append ") + e.absoluteFilePath());
-        result.append(e);
+    for (const QString& day : StorageLayout::day_folders(to_local_path(folder))) {
+        log_info(QStringLiteral("get days list :: available dir days append ") + day);
+        result.append(QFileInfo(day));
     }
     return result;
 }
@@ -676,7 +656,7 @@ QFileInfoList ZQPlayerInferfaceController::camera_day_video_list()
             const int camera = parts.camera.toInt(&ok);
             if (!ok || QString::number(camera) != parts.camera)
                 continue;
-            if (!zqcore_root_re().match(root).hasMatch())
+            if (!StorageLayout::is_root_folder_name(root.toString()))
                 continue;
             m_camera_videos[camera].append(f);
         }
@@ -1391,23 +1371,24 @@ void ZQPlayerInferfaceController::open_alarm_popup(QString image_path)
 
 void ZQPlayerInferfaceController::snapshot_button()
 {
-    if (!m_canvas)
-        return;
-    const QImage image = m_canvas->get_snapshot(QString(), QString());
-    if (image.isNull()) {
-        log_warn(QStringLiteral("snapshot :: no picture on screen"));
-        return;
-    }
-    m_ui->open_snapshot_viewer(image, m_canvas->get_current_timestamp() + QStringLiteral(".jpg"));
+    show_snapshot(false);
 }
 
 void ZQPlayerInferfaceController::snapshot_full_button()
 {
+    show_snapshot(true);
+}
+
+void ZQPlayerInferfaceController::show_snapshot(bool full)
+{
     if (!m_canvas)
         return;
-    const QImage image = m_canvas->get_snapshot_full(QString(), QString());
+    // Nothing is uploaded: no session, no address.
+    const QImage image = full ? m_canvas->get_snapshot_full(QString(), QString())
+                              : m_canvas->get_snapshot(QString(), QString());
     if (image.isNull()) {
-        log_warn(QStringLiteral("snapshot full :: no picture on screen"));
+        log_warn(full ? QStringLiteral("snapshot full :: no picture on screen")
+                      : QStringLiteral("snapshot :: no picture on screen"));
         return;
     }
     m_ui->open_snapshot_viewer(image, m_canvas->get_current_timestamp() + QStringLiteral(".jpg"));

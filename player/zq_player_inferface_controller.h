@@ -147,6 +147,8 @@ private:
     // Seeks to a time of the given day; the common end of every seek form.
     void seek_to(const QString& ts);
     void seek_to_read_time();
+    // The tile's picture (as displayed, or at full size) in a viewer window.
+    void show_snapshot(bool full);
     QString first_recording_timestamp();
 
     void start_index_build(const QString& path, bool automatic, const QString& fingerprint);
