@@ -389,14 +389,19 @@ bool ZQStreamReadAndControl::read_frame(bool probe, int index, const QString& st
         m_codedBytes = bytes;
         return true;
     }
-    const QString codec = entry.get_codec();
-    if (!m_decoder || QString::fromStdString(m_decoder->get_codec_name()) != codec) {
-        zlog(QStringLiteral("[INFO] read frame :: decoder change/open to ") + codec);
-        m_decoderOpen = init_decoder_for_codec(codec);
-    }
-    if (!m_decoderOpen) {
+    if (!ensure_decoder(entry.get_codec())) {
         zlog(QStringLiteral("[WARN] read frame :: decoder not open"));
         return false;
+    }
+    // An entry that does not follow the one the codec decoded last (a step
+    // back and play again, a read that failed) cannot be decoded alone unless
+    // it is a keyframe: the codec is brought there from its keyframe first.
+    if (index != m_lastDecoded + 1 && !entry.keyframe_contains_one()) {
+        int k = index;
+        while (k >= 0 && !m_frames.at(k).keyframe_contains_one())
+            --k;
+        if (k >= 0)
+            decode_before(k, index, false);
     }
     AVFrame* picture = decode_entry(index, bytes);
     if (!picture)
@@ -555,6 +560,12 @@ void ZQStreamReadAndControl::decode_up_to(int k, int e, bool useCache)
             return;
         }
     }
+    decode_before(k, e, useCache);
+    show_entry(e);
+}
+
+void ZQStreamReadAndControl::decode_before(int k, int e, bool useCache)
+{
     // Going on from the picture the codec already holds saves decoding the
     // start of the group again.
     int start = k;
@@ -565,20 +576,26 @@ void ZQStreamReadAndControl::decode_up_to(int k, int e, bool useCache)
         if (entry.get_stream() != m_streamId)
             continue;
         QByteArray bytes;
+        // A frame that cannot be read breaks the chain: what follows cannot
+        // be decoded right anyway, and trying every entry again on each tick
+        // would repeat the failure for the whole group.
         if (!read_coded(i, &bytes))
-            continue;
-        const QString codec = entry.get_codec();
-        if (!m_decoder || QString::fromStdString(m_decoder->get_codec_name()) != codec) {
-            zlog(QStringLiteral("[INFO] read frame :: decoder change/open to ") + codec);
-            m_decoderOpen = init_decoder_for_codec(codec);
-        }
-        if (!m_decoderOpen)
-            continue;
+            return;
+        if (!ensure_decoder(entry.get_codec()))
+            return;
         AVFrame* picture = decode_entry(i, bytes);
         if (useCache)
             cache_decoded(i, picture);
     }
-    show_entry(e);
+}
+
+bool ZQStreamReadAndControl::ensure_decoder(const QString& codec)
+{
+    if (!m_decoder || QString::fromStdString(m_decoder->get_codec_name()) != codec) {
+        zlog(QStringLiteral("[INFO] read frame :: decoder change/open to ") + codec);
+        m_decoderOpen = init_decoder_for_codec(codec);
+    }
+    return m_decoderOpen;
 }
 
 // ---------------------------------------------------------------- pacing

@@ -170,6 +170,11 @@ private:
     void emit_position(int i);
     // Decodes from keyframe k up to entry e and shows e.
     void decode_up_to(int k, int e, bool useCache);
+    // Feeds the codec the entries before e from keyframe k (or from the one it
+    // decoded last, when that lies in between), keeping their pictures.
+    void decode_before(int k, int e, bool useCache);
+    // Opens the decoder for the codec when it is not the open one.
+    bool ensure_decoder(const QString& codec);
     bool read_coded(int index, QByteArray* out);
     AVFrame* decode_entry(int index, const QByteArray& bytes);
     void emit_picture(int index, const QImage& image, bool keyframe);

@@ -379,6 +379,28 @@ private slots:
         QCOMPARE(reader.get_current_position(), 0);
     }
 
+    // Paused in the middle of a group, a step back, then play again: the tick
+    // reads the entry the step showed once more and goes on. The codec then
+    // holds another picture than the one before that entry, so it has to be
+    // brought there from the keyframe; fed a lone non-keyframe it shows no
+    // picture, or a damaged one, until the next keyframe.
+    void play_after_step_back()
+    {
+        ZQStreamReadAndControl reader;
+        QSignalSpy frames(&reader, &ZQStreamReadAndControl::set_display_frame);
+        QVERIFY(reader.init_displayer_for_stream(QFileInfo(m_day.files[0].seek_path), "1", data_files(m_day.files)));
+        const QList<qint64> first = entry_times(m_day.files[0]);
+        for (int i = 0; i < 6; ++i)
+            reader.read_and_display_next_frame(false); // entries 0 to 5
+        reader.read_and_display_previous_frame(true);  // entry 4
+        reader.read_and_display_next_frame(false);     // entry 4 again
+        reader.read_and_display_next_frame(false);     // entry 5
+        reader.read_and_display_next_frame(false);     // entry 6
+        QCOMPARE(times(shown(frames)),
+                 (QList<qint64>{first[0], first[1], first[2], first[3], first[4], first[5], first[4], first[4], first[5],
+                                first[6]}));
+    }
+
     // Backward playback decodes the group before the current one ahead of
     // time; the single steps after a pause still start from the picture on
     // screen.
