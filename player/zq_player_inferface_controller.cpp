@@ -525,12 +525,7 @@ void ZQPlayerInferfaceController::init_day_video_list(const QString& day_folder)
              snapshot);
     log_info(QStringLiteral("last modified from index :: ") + last_modified);
 
-    m_video_files.clear();
-    m_alarm_files.clear();
-    m_tag_files.clear();
-    m_audio_files.clear();
-    m_preview_files.clear();
-    invalidate_day_caches();
+    clear_day_state();
     m_loaded_day_folder = key;
 
     const bool current = load.current && !snapshot.isEmpty() && last_modified == snapshot;
@@ -573,6 +568,9 @@ void ZQPlayerInferfaceController::init_day_video_list(const QString& day_folder)
         // Rebuilt in this session, yet the stored index still does not match:
         // the folder cannot be written. Collect the lists directly.
         log_warn(QStringLiteral("init day video list :: index not current after rebuild :: collecting ") + folder);
+        // The collection appends: drop what a current index without video gave.
+        clear_day_state();
+        m_loaded_day_folder = key;
         QFileInfoList nfo;
         ZQIndexManager manager;
         manager.videolist_with_multiple_directory(folder, m_video_files, m_alarm_files, m_tag_files, m_audio_files,
