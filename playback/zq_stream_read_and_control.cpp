@@ -633,11 +633,12 @@ void ZQStreamReadAndControl::recreate_timer(bool forward)
 void ZQStreamReadAndControl::end_reading()
 {
     ++m_generation;
-    if (m_timer) {
-        m_timer->stop();
-        m_timer->deleteLater();
-        m_timer = nullptr;
-    }
+    if (!m_timer)
+        return; // already ended, or a step with no reading going on
+    m_timer->stop();
+    m_timer->deleteLater();
+    m_timer = nullptr;
+    emit reading_ended();
 }
 
 void ZQStreamReadAndControl::queue_tick(bool forward, bool step)

@@ -123,6 +123,9 @@ signals:
     void set_display_frame(QImage frame, int linesize, int width, int height, QString timestamp, QString drawoverlay,
                            bool isUnwrapped, int frame_id, double fps, bool is_keyframe);
     void send_available_videostream(QStringList streams);
+    // Reading stopped by itself (no next or previous recording to go on
+    // with); the read timer is gone. Not emitted by stop().
+    void reading_ended();
 
 public slots:
     void set_read_timestamp(QString timestamp);

@@ -211,11 +211,14 @@ private slots:
         ZQStreamReadAndControl reader;
         QSignalSpy frames(&reader, &ZQStreamReadAndControl::set_display_frame);
         QSignalSpy slider(&reader, &ZQStreamReadAndControl::slidervalue);
+        QSignalSpy ended(&reader, &ZQStreamReadAndControl::reading_ended);
         // The same start twice must not list the recordings twice.
         QVERIFY(reader.init_displayer_for_stream(QFileInfo(m_day.files[0].seek_path), "1", data_files(m_day.files)));
         QVERIFY(reader.init_displayer_for_stream(QFileInfo(m_day.files[0].seek_path), "1", data_files(m_day.files)));
         QCOMPARE(reader.get_file_list().size(), 3);
         QVERIFY(frames.isEmpty()); // the probe shows nothing
+        reader.read_forward();
+        reader.get_read_timer()->stop(); // the ticks below stand in for it
 
         for (int guard = 0; guard < 400; ++guard) {
             if (waitPrefetch)
@@ -230,6 +233,7 @@ private slots:
         QCOMPARE(s.at(51).frameId, 1); // second frame of the second file
         QCOMPARE(slider.size(), frames.size());
         QVERIFY(logged("next :: end of list reached"));
+        QCOMPARE(ended.size(), 1);
         QCOMPARE(reader.get_current_position(), 2);
     }
 
@@ -607,6 +611,7 @@ private slots:
     {
         ZQStreamReadAndControl reader;
         QSignalSpy frames(&reader, &ZQStreamReadAndControl::set_display_frame);
+        QSignalSpy ended(&reader, &ZQStreamReadAndControl::reading_ended);
         QVERIFY(reader.init_displayer_for_stream(QFileInfo(m_day.files[0].seek_path), "1", data_files(m_day.files)));
         reader.read_forward();
         reader.set_index(49);
@@ -622,6 +627,7 @@ private slots:
         QCOMPARE(frames.size(), before);
         QVERIFY(reader.get_file_list().isEmpty());
         QVERIFY(reader.get_id_stream().isEmpty());
+        QCOMPARE(ended.size(), 0); // the caller stopped it: nothing to tell
     }
 
     // A reader that goes away while the next seek index is still being
@@ -659,10 +665,18 @@ private slots:
     {
         ZQStreamReadAndControl reader;
         QSignalSpy frames(&reader, &ZQStreamReadAndControl::set_display_frame);
+        QSignalSpy ended(&reader, &ZQStreamReadAndControl::reading_ended);
         QVERIFY(reader.init_displayer_for_stream(QFileInfo(m_day.files[1].seek_path), "1", data_files(m_day.files)));
         reader.change_rate(8.0);
         QTRY_VERIFY_WITH_TIMEOUT(!reader.get_read_timer(), 10000);
         QCOMPARE(frames.size(), 10);
+        QCOMPARE(ended.size(), 1);
+
+        // Backward, the start of the list ends it the same way.
+        reader.change_rate(-8.0);
+        QTRY_VERIFY_WITH_TIMEOUT(!reader.get_read_timer(), 10000);
+        QVERIFY(logged("prev :: no previous file available (start of list reached)"));
+        QCOMPARE(ended.size(), 2);
     }
 };
 
