@@ -6,6 +6,7 @@
 // a hard link to itself inside the root, then it runs that link, which builds
 // the window. Set ZQ_SCREENSHOT to a file name to keep a picture of the window.
 
+#include "player/alarm_viewer.h"
 #include "player/preview_popup.h"
 #include "player/zq_player_inferface_controller.h"
 #include "player/zq_player_qmlpresentation.h"
@@ -233,6 +234,33 @@ void TestWindowE2E::opensPlaysAndSeeks()
                             .arg(global.x()).arg(global.y())));
     QTest::mouseMove(window.timelinePanel(), flagPoint + QPoint(0, 60));
     QTRY_VERIFY(!window.previewPopup()->isVisible());
+
+    // An alarm of the list opens its full picture in a viewer; a snapshot opens the tile's picture.
+    auto viewers = [] {
+        QList<AlarmViewer*> list;
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (auto* v = qobject_cast<AlarmViewer*>(w); v && v->isVisible())
+                list << v;
+        }
+        return list;
+    };
+    const QVariantList alarmMaps = window.controller()->day_alarm_list_string();
+    QVERIFY(!alarmMaps.isEmpty());
+    const QString thumbnail = alarmMaps.first().toMap().value(QStringLiteral("thumbnail")).toString();
+    QVERIFY(!thumbnail.isEmpty());
+    window.controller()->open_alarm_popup(thumbnail);
+    QTRY_COMPARE(viewers().size(), 1);
+    AlarmViewer* alarmViewer = viewers().first();
+    QVERIFY(alarmViewer->hasPicture());
+    QCOMPARE(alarmViewer->currentPath(), QString(thumbnail).remove(QStringLiteral("-thumb")));
+    QVERIFY(alarmViewer->suggestedName().startsWith(QStringLiteral("EntréeNord_")));
+    alarmViewer->close();
+    QTRY_COMPARE(viewers().size(), 0);
+    window.controller()->snapshot_full_button();
+    QTRY_COMPARE(viewers().size(), 1);
+    QVERIFY(viewers().first()->hasPicture());
+    QVERIFY(viewers().first()->suggestedName().startsWith(QStringLiteral("2025-06-19 09_")));
+    viewers().first()->close();
 
     // The side panel's fold button narrows the splitter to the tabs; a tab opens it again.
     QMetaObject::invokeMethod(side, "fold");
