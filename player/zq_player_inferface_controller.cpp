@@ -1155,7 +1155,13 @@ bool ZQPlayerInferfaceController::change_camera(const QFileInfo& file)
         const QFileInfo partner(seek_partner(path));
         const bool ok = m_reader->init_displayer_for_stream(partner, stream, camera_day_video_list());
         if (!ok) {
+            // The reader was stopped above and holds nothing now: neither may
+            // the controller, or later seeks and file changes would act on a
+            // file that no longer plays.
+            log_warn(QStringLiteral("change camera :: cannot load ") + partner.absoluteFilePath());
             m_state = Stopped;
+            m_current_file.clear();
+            m_stream_ids.clear();
             return false;
         }
         // The reader falls back to the stream the file holds; follow it, or

@@ -83,6 +83,22 @@ private:
         return c;
     }
 
+    // A storage folder of its own under parent: one camera on 2024-01-01,
+    // `recordings` recordings of `seconds` back to back from 09:00:00.
+    static ZQFixture::Result write_small(const QString& parent, int camera, int recordings, int seconds)
+    {
+        ZQFixture::Options o;
+        o.output_parent = parent;
+        o.cameras = {camera};
+        o.start_time = QTime(9, 0, 0);
+        o.recordings_per_camera = recordings;
+        o.seconds_per_recording = seconds;
+        o.size = QSize(64, 48);
+        o.fps = 5;
+        o.gop = 5;
+        return ZQFixture::write(o);
+    }
+
     static QStringList load_day(ZQPlayerInferfaceController* c, const QString& date)
     {
         QSignalSpy generated(c, &ZQPlayerInferfaceController::indexGenerated);
@@ -281,16 +297,7 @@ private slots:
     {
         // A day of its own so that the other tests' index is not disturbed.
         QTemporaryDir tmp;
-        ZQFixture::Options o;
-        o.output_parent = tmp.path();
-        o.cameras = {3};
-        o.start_time = QTime(9, 0, 0);
-        o.recordings_per_camera = 2;
-        o.seconds_per_recording = 2;
-        o.size = QSize(64, 48);
-        o.fps = 5;
-        o.gop = 5;
-        const ZQFixture::Result r = ZQFixture::write(o);
+        const ZQFixture::Result r = write_small(tmp.path(), 3, 2, 2);
         QVERIFY2(r.ok, qPrintable(r.error));
         // A day folder with a start-time folder but no recording: failing.
         QVERIFY(QDir(r.root_path).mkpath(QStringLiteral("2024-01-03/090000")));
@@ -358,16 +365,7 @@ private slots:
     void damaged_day()
     {
         QTemporaryDir tmp;
-        ZQFixture::Options o;
-        o.output_parent = tmp.path();
-        o.cameras = {4};
-        o.start_time = QTime(9, 0, 0);
-        o.recordings_per_camera = 3;
-        o.seconds_per_recording = 60;
-        o.size = QSize(64, 48);
-        o.fps = 5;
-        o.gop = 5;
-        const ZQFixture::Result r = ZQFixture::write(o);
+        const ZQFixture::Result r = write_small(tmp.path(), 4, 3, 60);
         QVERIFY2(r.ok, qPrintable(r.error));
         const QDir day(QDir(r.root_path).filePath(QStringLiteral("2024-01-01")));
         // A recording whose name has too few "_" parts, with a seek index.
@@ -406,6 +404,32 @@ private slots:
         QCOMPARE(QFileInfo(c.current_file()).fileName(), QStringLiteral("4_20240101_090000.zqvideo"));
         c.set_zqstream_reader_read_timestamp(QString::number(ms_of(9, 2, 30)));
         QCOMPARE(QFileInfo(c.current_file()).fileName(), QStringLiteral("4_20240101_090000.zqvideo"));
+    }
+
+    // The seek index of the playing file goes bad, then the stream is
+    // restarted on it: the reader cannot load it, and the controller stops
+    // cleanly instead of keeping a file the reader no longer holds.
+    void seek_index_damaged_while_playing()
+    {
+        QTemporaryDir tmp;
+        const ZQFixture::Result r = write_small(tmp.path(), 5, 2, 60);
+        QVERIFY2(r.ok, qPrintable(r.error));
+        const QDir day(QDir(r.root_path).filePath(QStringLiteral("2024-01-01")));
+        ZQPlayerInferfaceController c;
+        c.set_ui(std::make_unique<RecordingUi>());
+        c.get_available_days(r.root_path);
+        QCOMPARE(load_day(&c, QStringLiteral("2024-01-01")), QStringList{"Camera 5"});
+        c.set_selected_camera(QStringLiteral("Camera 5"));
+        c.set_zqstream_reader_read_timestamp(QString::number(ms_of(9, 0, 30)));
+        QCOMPARE(QFileInfo(c.current_file()).absoluteDir().dirName(), QStringLiteral("090000"));
+        c.pause_button();
+        QVERIFY(!c.read_time().isEmpty());
+
+        write_file(day.filePath(QStringLiteral("090000/5_20240101_090000.zqseek")), "not a seek index\n");
+        c.set_selected_videostream(2);
+        QVERIFY(c.current_file().isEmpty());
+        QCOMPARE(c.state(), 0);
+        QVERIFY(c.get_videostreams_list().isEmpty());
     }
 
     // ---- List forms ----
