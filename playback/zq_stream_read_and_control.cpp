@@ -796,6 +796,8 @@ void ZQStreamReadAndControl::read_and_display_previous_frame(bool step)
 
 void ZQStreamReadAndControl::tick_forward()
 {
+    if (m_index < 0) // set_index() takes any value
+        m_index = 0;
     if (m_index >= m_frames.size()) {
         switch_to_next_file();
         return;

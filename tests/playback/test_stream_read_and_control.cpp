@@ -468,6 +468,24 @@ private slots:
         QCOMPARE(shown(frames).last().timeMs, entry_times(m_day.files[0]).at(index + 1));
     }
 
+    // set_index() outside the frame index: the next tick starts at the first
+    // entry, or goes on with the next recording.
+    void index_out_of_range()
+    {
+        ZQStreamReadAndControl reader;
+        QSignalSpy frames(&reader, &ZQStreamReadAndControl::set_display_frame);
+        QVERIFY(reader.init_displayer_for_stream(QFileInfo(m_day.files[0].seek_path), "1", data_files(m_day.files)));
+        reader.set_index(-3);
+        QCOMPARE(frames.size(), 0);
+        reader.read_and_display_next_frame(false);
+        QCOMPARE(times(shown(frames)), QList<qint64>{entry_times(m_day.files[0]).first()});
+        reader.set_index(1000);
+        reader.wait_for_prefetches();
+        reader.read_and_display_next_frame(false);
+        settle();
+        QCOMPARE(times(shown(frames)).last(), entry_times(m_day.files[1]).first());
+    }
+
     // A stream the recording does not hold: the one it holds is played.
     void stream_fallback()
     {
