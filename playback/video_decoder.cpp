@@ -154,6 +154,11 @@ void VideoDecoder::setup_scaler(int width, int height)
 {
     if (width <= 0 || height <= 0)
         return;
+    build_scaler(width, height, m_context ? int(m_context->pix_fmt) : int(AV_PIX_FMT_NONE));
+}
+
+bool VideoDecoder::build_scaler(int width, int height, int format)
+{
     ZQLog::log(QStringLiteral("[INFO]  Video Decoder :: setup_scaler :: ") + QString::number(width) + QStringLiteral("x")
                + QString::number(height));
     sws_freeContext(m_scaler);
@@ -161,23 +166,22 @@ void VideoDecoder::setup_scaler(int width, int height)
     m_scalerWidth = -1;
     m_scalerHeight = -1;
     m_scalerSrcFormat = -1;
-    if (!m_context || !size_acceptable(width, height))
-        return;
+    if (format < 0 || !size_acceptable(width, height))
+        return false;
     bool fullRange = false;
-    const AVPixelFormat src = plain_format(m_context->pix_fmt, &fullRange);
-    if (src == AV_PIX_FMT_NONE)
-        return;
+    const AVPixelFormat src = plain_format(AVPixelFormat(format), &fullRange);
     m_scaler = sws_getContext(width, height, src, width, height, AV_PIX_FMT_BGRA, m_scalerFlags, nullptr, nullptr, nullptr);
-    if (m_scaler && fullRange) {
+    if (!m_scaler)
+        return false;
+    if (fullRange) {
         int* inv = nullptr; int* tab = nullptr; int srcRange = 0, dstRange = 0, b = 0, c = 0, s = 0;
         if (sws_getColorspaceDetails(m_scaler, &inv, &srcRange, &tab, &dstRange, &b, &c, &s) >= 0)
             sws_setColorspaceDetails(m_scaler, inv, 1, tab, dstRange, b, c, s);
     }
-    if (m_scaler) {
-        m_scalerWidth = width;
-        m_scalerHeight = height;
-        m_scalerSrcFormat = m_context->pix_fmt;
-    }
+    m_scalerWidth = width;
+    m_scalerHeight = height;
+    m_scalerSrcFormat = format;
+    return true;
 }
 
 bool VideoDecoder::convert(const AVFrame* frame)
@@ -189,26 +193,10 @@ bool VideoDecoder::convert(const AVFrame* frame)
                        + QString::number(frame->width) + QStringLiteral("x") + QString::number(frame->height));
             return false;
         }
-        sws_freeContext(m_scaler);
-        m_scaler = nullptr;
-        ZQLog::log(QStringLiteral("[INFO]  Video Decoder :: setup_scaler :: ") + QString::number(frame->width)
-                   + QStringLiteral("x") + QString::number(frame->height));
-        bool fullRange = false;
-        const AVPixelFormat src = plain_format(AVPixelFormat(frame->format), &fullRange);
-        m_scaler = sws_getCachedContext(nullptr, frame->width, frame->height, src, frame->width, frame->height,
-                                        AV_PIX_FMT_BGRA, m_scalerFlags, nullptr, nullptr, nullptr);
-        if (m_scaler && fullRange) {
-            int* inv = nullptr; int* tab = nullptr; int srcRange = 0, dstRange = 0, b = 0, c = 0, s = 0;
-            if (sws_getColorspaceDetails(m_scaler, &inv, &srcRange, &tab, &dstRange, &b, &c, &s) >= 0)
-                sws_setColorspaceDetails(m_scaler, inv, 1, tab, dstRange, b, c, s);
-        }
-        if (!m_scaler) {
+        if (!build_scaler(frame->width, frame->height, frame->format)) {
             ZQLog::log("[WARN] Video Decoder :: decode frame :: scaler not set");
             return false;
         }
-        m_scalerWidth = frame->width;
-        m_scalerHeight = frame->height;
-        m_scalerSrcFormat = frame->format;
     }
 
     // The scaler writes straight into a fresh image that the caller keeps.
@@ -282,19 +270,12 @@ AVFrame* VideoDecoder::decode_frame(const uint8_t* data, int size, bool convertP
 
         m_keyframe = m_decoded->key_frame != 0;
 
-        if (!convertPicture) {
-            if (!m_firstFrameDone)
-                ZQLog::log("[INFO] Video Decoder :: decode frame :: decode success :: return first frame");
-            m_width = m_decoded->width;
-            m_height = m_decoded->height;
-            m_firstFrameDone = 1;
-            return m_decoded;
-        }
-
-        if (!convert(m_decoded))
+        if (convertPicture && !convert(m_decoded))
             return nullptr;
         if (!m_firstFrameDone)
-            ZQLog::log("[INFO] Video Decoder :: decode frame :: decode success :: return first frame after scale");
+            ZQLog::log(convertPicture
+                           ? "[INFO] Video Decoder :: decode frame :: decode success :: return first frame after scale"
+                           : "[INFO] Video Decoder :: decode frame :: decode success :: return first frame");
         m_width = m_decoded->width;
         m_height = m_decoded->height;
         m_firstFrameDone = 1;

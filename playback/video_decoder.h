@@ -60,6 +60,8 @@ public:
 private:
     void close_codec();
     bool convert(const AVFrame* frame);
+    // (Re)creates the scaler from that size and pixel format to BGRA.
+    bool build_scaler(int width, int height, int format);
 
     std::string m_label;
     bool m_hardware = false;
