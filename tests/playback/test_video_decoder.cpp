@@ -1,5 +1,6 @@
 #include "playback/video_decoder.h"
 #include "recordings/seek_index.h"
+#include "tests/recordings/log_capture.h"
 #include "tools/zqfixture/lib/fixture_writer.h"
 
 #include <QFile>
@@ -98,6 +99,43 @@ private slots:
         QVERIFY(!decoder.is_open());
         decoder.set_scaler_flags(-1);
         QCOMPARE(decoder.get_scaler_flags(), 1024);
+    }
+
+    // The exact lines the log readers look for: the first picture after each
+    // open says so once, with or without conversion; unknown names and null
+    // data say why nothing came out.
+    void log_lines()
+    {
+        const ZQFixture::Result r = make(small());
+        QVERIFY(r.ok);
+        const Recording rec = load(r.files.first());
+        LogCapture log;
+        VideoDecoder decoder;
+        QVERIFY(!decoder.open_decoder("H264"));
+        QVERIFY(log.lines().contains(QStringLiteral("\"[ERROR] Video Decoder :: Codec decode NULL\"")));
+        QVERIFY(log.lines().contains(QStringLiteral("\"[INFO] Video Decoder :: hardware decoder enable : 0\"")));
+        QVERIFY(!decoder.decode_frame(nullptr, 10, true));
+        QVERIFY(log.lines().contains(QStringLiteral("\"[ERROR] Video Decoder :: decode frame :: buffer image is NULL\"")));
+
+        auto count = [&log](const char* text) {
+            return int(log.lines().count(QStringLiteral("\"") + QLatin1String(text) + QStringLiteral("\"")));
+        };
+        const char* scaled = "[INFO] Video Decoder :: decode frame :: decode success :: return first frame after scale";
+        const char* plain = "[INFO] Video Decoder :: decode frame :: decode success :: return first frame";
+        QVERIFY(decoder.open_decoder("h264"));
+        for (int i = 0; i < 3; ++i) {
+            const QByteArray bytes = rec.bytes(i);
+            QVERIFY(!decoder.decode_image(reinterpret_cast<const uint8_t*>(bytes.constData()), int(bytes.size())).isNull());
+        }
+        QCOMPARE(count(scaled), 1);
+        QCOMPARE(count(plain), 0);
+        QVERIFY(decoder.open_decoder("libx264"));
+        for (int i = 0; i < 3; ++i) {
+            const QByteArray bytes = rec.bytes(i);
+            QVERIFY(decoder.decode_frame(reinterpret_cast<const uint8_t*>(bytes.constData()), int(bytes.size()), false));
+        }
+        QCOMPARE(count(scaled), 1);
+        QCOMPARE(count(plain), 1);
     }
 
     void each_codec_data()
