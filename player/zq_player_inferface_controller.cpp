@@ -622,6 +622,11 @@ const QHash<int, QVector<ZQPlayerInferfaceController::Recording>>& ZQPlayerInfer
 
 QFileInfoList ZQPlayerInferfaceController::camera_day_video_list()
 {
+    return camera_videos(m_camera_id);
+}
+
+QFileInfoList ZQPlayerInferfaceController::camera_videos(int camera_id)
+{
     // A video file belongs to the selected camera's day when its path reads
     // <root>/<yyyy-MM-dd>/<HHmmss>/<camera>_..., the root folder being a
     // storage root and the date the selected one. Worked out once per loaded
@@ -659,7 +664,7 @@ QFileInfoList ZQPlayerInferfaceController::camera_day_video_list()
             m_camera_videos[camera].append(f);
         }
     }
-    return m_camera_videos.value(m_camera_id);
+    return m_camera_videos.value(camera_id);
 }
 
 QList<qint64> ZQPlayerInferfaceController::day_timestamp_list()
@@ -1153,7 +1158,12 @@ bool ZQPlayerInferfaceController::change_camera(const QFileInfo& file)
         // A fresh start: nothing of the previous stream may stay in the reader.
         m_reader->stop();
         const QFileInfo partner(seek_partner(path));
-        const bool ok = m_reader->init_displayer_for_stream(partner, stream, camera_day_video_list());
+        // The playlist is that of the file's own camera: before a camera is
+        // chosen the lookup plays the camera of the day's first recording.
+        bool cam_ok = false;
+        const int file_camera = split_recording_name(file.fileName()).camera.toInt(&cam_ok);
+        const QFileInfoList playlist = cam_ok ? camera_videos(file_camera) : camera_day_video_list();
+        const bool ok = m_reader->init_displayer_for_stream(partner, stream, playlist);
         if (!ok) {
             // The reader was stopped above and holds nothing now: neither may
             // the controller, or later seeks and file changes would act on a

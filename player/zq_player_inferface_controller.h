@@ -143,6 +143,8 @@ private:
     void invalidate_day_caches();
     const QHash<int, QVector<Recording>>& recordings_by_camera();
     const QVector<QJsonObject>& decrypted_tags();
+    // The selected date's video files of one camera, in start-time order.
+    QFileInfoList camera_videos(int camera_id);
 
     // Seeks to a time of the given day; the common end of every seek form.
     void seek_to(const QString& ts);

@@ -579,6 +579,19 @@ private slots:
         QCOMPARE(c->reader()->get_file_list().size(), 4);
     }
 
+    // Before any camera is chosen a seek plays the camera of the day's first
+    // recording; the reader gets that camera's recordings to move on through.
+    void no_camera_chosen()
+    {
+        auto c = make(nullptr, QString());
+        QCOMPARE(c->camera_id(), -1);
+        c->start_button();
+        QCOMPARE(QFileInfo(c->current_file()).fileName(), QStringLiteral("1_20240101_101500.zqvideo"));
+        QCOMPARE(c->reader()->get_file_list().size(), 4);
+        c->set_file(QStringLiteral("next"));
+        QCOMPARE(QFileInfo(c->current_file()).fileName(), QStringLiteral("1_20240101_101700.zqvideo"));
+    }
+
     // ---- Playback states ----
 
     void states()
