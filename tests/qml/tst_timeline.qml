@@ -307,6 +307,27 @@ TestCase {
         compare(videoWidget.lastArgs("set_zqstream_reader_read_timestamp")[0], "20250619120000")
     }
 
+    function test_tagFlagBubbleAndClick() {
+        videoWidget.tags = [ { "tag_datetime": "20250619120000", "tag_name": "<b>Quai</b>", "tag_description": "" } ]
+        var t = makeTimeline()
+        var flag = findChild(t, "tagFlag")
+        verify(flag)
+        var bubble = findChild(flag, "tagBubble")
+        mouseMove(flag, 3, 10)
+        verify(!bubble.visible)
+        tryVerify(function () { return bubble.visible }, 1000)
+        var text = findChild(flag, "tagBubbleText")
+        compare(text.text, "<b>Quai</b> - Marqueur standard")
+        compare(text.textFormat, Text.PlainText)
+        mouseMove(t, 10, 10)
+        verify(!bubble.visible)
+        videoWidget.clearCalls()
+        mouseClick(flag, 3, 10)
+        wait(300)
+        compare(videoWidget.callCount("set_zqstream_reader_read_timestamp"), 1)
+        compare(videoWidget.lastArgs("set_zqstream_reader_read_timestamp")[0], "20250619120000")
+    }
+
     function test_controlsSeeks_data() {
         return [
             { tag: "back 30 at 00:00:10", now: 10000, seconds: -30, expected: "0" },

@@ -565,6 +565,7 @@ Item {
                 }
                 Item {
                     id: bubble
+                    objectName: "tagBubble"
                     visible: false
                     z: 10
                     x: 3 - width / 2
@@ -595,6 +596,7 @@ Item {
                         color: Qt.rgba(0.28, 0.28, 0.28, 0.7)
                         Text {
                             id: bubbleText
+                            objectName: "tagBubbleText"
                             anchors.centerIn: parent
                             text: tagFlag.modelData.name + " - "
                                   + (tagFlag.modelData.description !== "" ? tagFlag.modelData.description : "Marqueur standard")
