@@ -4,6 +4,7 @@
 
 #include <QDate>
 #include <QFile>
+#include <QFileInfo>
 #include <QTime>
 
 #include <cstring>
@@ -359,8 +360,10 @@ QList<ZQFrame> parse_seek_index(const QString& path, const SeekIndexOptions& opt
             result.cameraName = QStringLiteral("CAMERA ") + result.cameraId;
     }
 
+    // Only a regular file: opening a pipe named like a seek index would wait
+    // for a writer forever.
     QFile file(files.seekPath);
-    if (!file.open(QIODevice::ReadOnly))
+    if (!QFileInfo(files.seekPath).isFile() || !file.open(QIODevice::ReadOnly))
         return {};
     result.opened = true;
 

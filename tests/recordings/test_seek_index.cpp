@@ -5,6 +5,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 // Seek indexes are written here as small text files; every case says what a
 // wrong parser would get wrong.
 class TestSeekIndex : public QObject
@@ -281,6 +283,11 @@ private slots:
         QVERIFY(parse_seek_index(write(""), options, &result).isEmpty());
         QVERIFY(result.opened);
         QVERIFY(result.detectedStream.isEmpty());
+        // A pipe named like a seek index is not opened (that would wait for a writer).
+        const QString pipe = QDir(m_dir.path()).filePath("9_pipe.zqseek");
+        QCOMPARE(mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+        QVERIFY(parse_seek_index(pipe, options, &result).isEmpty());
+        QVERIFY(!result.opened);
     }
 
     void camera_names()
