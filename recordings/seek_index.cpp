@@ -189,7 +189,9 @@ public:
     QList<ZQFrame> take() { return std::move(m_frames); }
     void reserve(qint64 bytes)
     {
-        m_frames.reserve(qsizetype(qMin<qint64>(bytes / 44 + 16, 8 * 1024 * 1024)));
+        // A guess from the file size, bounded: a huge file of garbage must not
+        // reserve room for millions of records it does not hold.
+        m_frames.reserve(qsizetype(qMin<qint64>(bytes / 44 + 16, 1024 * 1024)));
     }
 
 private:
