@@ -310,7 +310,8 @@ bool ZQStreamReadAndControl::read_coded(int index, QByteArray* out)
     if (!m_dataFile.isOpen() || m_dataFilePath != dataPath) {
         m_dataFile.close();
         m_dataFile.setFileName(dataPath);
-        if (!m_dataFile.open(QIODevice::ReadOnly)) {
+        // A pipe named like a data file would block the GUI thread in open().
+        if (!QFileInfo(dataPath).isFile() || !m_dataFile.open(QIODevice::ReadOnly)) {
             zlog(QStringLiteral("[WARN] read frame :: cannot open data file ") + dataPath);
             m_dataFilePath.clear();
             return false;

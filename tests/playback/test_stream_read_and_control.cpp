@@ -10,6 +10,8 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 namespace {
 
 QStringList g_log;
@@ -622,6 +624,11 @@ private slots:
         QVERIFY(other.continue_read(rb.files[0].data_path, "1", true, "next"));
         other.read_and_display_next_frame(false);
         QVERIFY(logged("read frame :: cannot open data file"));
+
+        // A pipe in place of the data file is refused, not waited on.
+        QCOMPARE(mkfifo(QFile::encodeName(ra.files[0].data_path).constData(), 0600), 0);
+        ZQStreamReadAndControl piped;
+        QVERIFY(!piped.init_displayer_for_stream(QFileInfo(ra.files[0].seek_path), "1", list));
     }
 
     // stop() ends reading for good: no timer comes back and no queued tick runs.
