@@ -922,16 +922,31 @@ void ZQPlayerInferfaceController::on_index_error(const QString& message)
     }
     if (!day_key.isEmpty() && !fingerprint.isEmpty())
         m_failed_days.insert(day_key, fingerprint);
-    m_index_failed = true;
     log_warn(QStringLiteral("index generation :: failed :: ") + message);
+    // A whole-folder run may fail on many days: one box per run.
+    if (m_index_failed)
+        return;
+    m_index_failed = true;
+    // The box runs its own event loop, in which the end of the run may
+    // arrive: it is held back so that QML hears of the failure first.
+    m_error_box_open = true;
     m_ui->warning(QStringLiteral("Attention"), message);
+    m_error_box_open = false;
     emit indexFailed();
+    if (m_finish_held) {
+        m_finish_held = false;
+        on_index_finished();
+    }
 }
 
 void ZQPlayerInferfaceController::on_index_finished()
 {
     if (!m_indexing)
         return;
+    if (m_error_box_open) {
+        m_finish_held = true;
+        return;
+    }
     m_indexing = false;
     if (!m_index_failed && !m_index_fingerprint.isEmpty())
         m_rebuilt_days.insert(m_index_path, m_index_fingerprint);

@@ -204,6 +204,8 @@ private:
     QString m_index_path;          // path of the run under way
     QString m_index_fingerprint;   // fingerprint of that day when the run started
     bool m_index_failed = false;   // the run under way reported a failure
+    bool m_error_box_open = false; // its warning box is up
+    bool m_finish_held = false;    // the run ended while the box was up
     QString m_pending_index_path;  // a request that came during a run
     QString m_pending_fingerprint;
     // Day folders whose rebuild failed, with the fingerprint they had: not

@@ -7,6 +7,7 @@
 #include "playback/zq_stream_read_and_control.h"
 #include "recordings/encrypt.h"
 #include "recordings/zq_file.h"
+#include "recordings/zq_index_manager.h"
 #include "tools/zqfixture/lib/fixture_pattern.h"
 #include "tools/zqfixture/lib/fixture_writer.h"
 #include "view/canvas.h"
@@ -21,6 +22,8 @@
 #include <QTest>
 #include <QUrl>
 
+#include <functional>
+
 namespace {
 
 struct RecordingUi : ZQPlayerControllerUi
@@ -28,7 +31,14 @@ struct RecordingUi : ZQPlayerControllerUi
     QStringList warnings;
     QStringList alarms;     // image path | camera
     QStringList snapshots;  // names
-    void warning(const QString& title, const QString& text) override { warnings << title + QLatin1Char('|') + text; }
+    // Run while a warning box is up (a modal box runs its own event loop).
+    std::function<void()> while_warning;
+    void warning(const QString& title, const QString& text) override
+    {
+        warnings << title + QLatin1Char('|') + text;
+        if (while_warning)
+            while_warning();
+    }
     void open_alarm_viewer(const QString& path, const QString& camera) override
     {
         alarms << path + QLatin1Char('|') + camera;
@@ -358,6 +368,45 @@ private slots:
         c.regenerate_index_for_current_date();
         QCOMPARE(start.size(), 5);
         QTRY_VERIFY_WITH_TIMEOUT(start.size() == 6 && !c.is_indexing(), 30000);
+    }
+
+    // A whole-folder rebuild in which two days fail: the operator is told
+    // once, the end of the run reaches QML after the failure even when it
+    // arrives while the warning box is up, and neither failing day is
+    // rebuilt again when it is loaded.
+    void index_failures_of_one_run()
+    {
+        QTemporaryDir tmp;
+        const ZQFixture::Result r = write_small(tmp.path(), 3, 1, 2);
+        QVERIFY2(r.ok, qPrintable(r.error));
+        for (const char* day : {"2024-01-03", "2024-01-04"}) {
+            QVERIFY(QDir(r.root_path).mkpath(QStringLiteral("%1/090000").arg(QLatin1String(day))));
+            write_file(QDir(r.root_path).filePath(QStringLiteral("%1/090000/3_1_20240103_090000.jpg").arg(QLatin1String(day))),
+                       "jpg");
+        }
+        ZQPlayerInferfaceController c;
+        auto ui = std::make_unique<RecordingUi>();
+        RecordingUi* u = ui.get();
+        c.set_ui(std::move(ui));
+        u->while_warning = [] {
+            QTRY_VERIFY_WITH_TIMEOUT(ZQIndexManager::running_builds() == 0, 30000);
+            QTest::qWait(200);
+        };
+        QStringList order;
+        connect(&c, &ZQPlayerInferfaceController::indexFailed, this, [&] { order << "failed"; });
+        connect(&c, &ZQPlayerInferfaceController::indexGenerated, this, [&] { order << "generated"; });
+        QSignalSpy start(&c, &ZQPlayerInferfaceController::startIndexGeneration);
+        QCOMPARE(c.get_available_days(r.root_path), QStringList({"2024-01-01", "2024-01-03", "2024-01-04"}));
+        c.regenerate_index();
+        QTRY_VERIFY_WITH_TIMEOUT(!c.is_indexing(), 30000);
+        QCOMPARE(u->warnings.size(), 1);
+        QCOMPARE(order, QStringList({"failed", "generated"}));
+        QCOMPARE(start.size(), 1);
+        c.get_cameras_for_date(QStringLiteral("2024-01-03"));
+        c.get_cameras_for_date(QStringLiteral("2024-01-04"));
+        QCOMPARE(start.size(), 1);
+        QCOMPARE(c.get_cameras_for_date(QStringLiteral("2024-01-01")), QStringList{"Camera 3"});
+        QCOMPARE(start.size(), 1);
     }
 
     // Hostile or damaged storage: odd names, garbage camera files, seek
