@@ -17,6 +17,7 @@
 #include <QJsonParseError>
 #include <QMap>
 #include <QRegularExpression>
+#include <QTimer>
 #include <QUrl>
 #include <QVariantMap>
 
@@ -1278,9 +1279,19 @@ void ZQPlayerInferfaceController::set_file(const QString& direction)
         if (m_reader->continue_read(new_file, stream, true, dir))
             m_current_file = new_file;
     } else if (m_state == Paused) {
-        if (m_reader->continue_read(new_file, stream, true, direction))
+        if (m_reader->continue_read(new_file, stream, true, direction)) {
             m_current_file = new_file;
+            // The reader starts reading the new file: paused stays paused.
+            if (reader_ticking())
+                m_reader->set_pause();
+        }
     }
+}
+
+bool ZQPlayerInferfaceController::reader_ticking() const
+{
+    const QTimer* timer = m_reader->get_read_timer();
+    return timer && timer->isActive();
 }
 
 bool ZQPlayerInferfaceController::eventFilter(QObject* watched, QEvent* event)
@@ -1302,8 +1313,11 @@ void ZQPlayerInferfaceController::on_reading_ended()
 void ZQPlayerInferfaceController::start_button()
 {
     log_info(QStringLiteral("start button"));
-    if (m_state == Paused) {
-        m_reader->set_pause();
+    // The reader's pause is a toggle: it is used only where it goes the
+    // right way, so that controller and reader never disagree.
+    if (m_state == Paused && m_reader->get_read_timer()) {
+        if (!reader_ticking())
+            m_reader->set_pause();
         m_state = Reading;
         return;
     }
@@ -1313,7 +1327,8 @@ void ZQPlayerInferfaceController::start_button()
 void ZQPlayerInferfaceController::pause_button()
 {
     if (m_state == Reading) {
-        m_reader->set_pause();
+        if (reader_ticking())
+            m_reader->set_pause();
         m_state = Paused;
     }
 }
@@ -1321,20 +1336,14 @@ void ZQPlayerInferfaceController::pause_button()
 void ZQPlayerInferfaceController::next_frame_button()
 {
     log_info(QStringLiteral("next frame button"));
-    if (m_state == Reading) {
-        m_reader->set_pause();
-        m_state = Paused;
-    }
+    pause_button();
     m_reader->read_and_display_next_frame(true);
 }
 
 void ZQPlayerInferfaceController::previous_frame_button()
 {
     log_info(QStringLiteral("previous frame button"));
-    if (m_state == Reading) {
-        m_reader->set_pause();
-        m_state = Paused;
-    }
+    pause_button();
     m_reader->read_and_display_previous_frame(true);
 }
 

@@ -20,6 +20,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QUrl>
 
 #include <functional>
@@ -729,6 +730,11 @@ private slots:
         c->set_file(QStringLiteral("previous"));
         QCOMPARE(QFileInfo(c->current_file()).absoluteDir().dirName(), QStringLiteral("101900"));
         QCOMPARE(c->state(), 2);
+        // Paused means the reader does not read either, and Play resumes it.
+        QVERIFY(!c->reader()->get_read_timer() || !c->reader()->get_read_timer()->isActive());
+        c->start_button();
+        QCOMPARE(c->state(), 1);
+        QVERIFY(c->reader()->get_read_timer() && c->reader()->get_read_timer()->isActive());
     }
 
     // ---- The tile ----
