@@ -302,6 +302,27 @@ private slots:
         QCOMPARE(load_day(&c, date), cameras);
     }
 
+    // Another day stops what plays; the same day loaded again (as QML does
+    // after an index build) leaves it playing.
+    void day_change()
+    {
+        auto c = make();
+        c->set_zqstream_reader_read_timestamp(QString::number(ms_of(10, 15, 30)));
+        const QString playing = c->current_file();
+        QCOMPARE(c->state(), 1);
+        QCOMPARE(load_day(c.get(), QStringLiteral("2024-01-01")), QStringList({"Entrée", "Camera 2"}));
+        QCOMPARE(c->current_file(), playing);
+        QCOMPARE(c->state(), 1);
+        QCOMPARE(c->camera_day_video_list().size(), 4);
+
+        load_day(c.get(), QStringLiteral("2024-01-02"));
+        QCOMPARE(c->state(), 0);
+        QVERIFY(c->current_file().isEmpty());
+        QCOMPARE(c->selected_date(), QStringLiteral("2024-01-02"));
+        c->set_zqstream_reader_read_timestamp(QString::number(ms_of(10, 15, 30)));
+        QCOMPARE(QFileInfo(c->current_file()).fileName(), QStringLiteral("1_20240102_101500.zqvideo"));
+    }
+
     // ---- Index decision ----
 
     void index_decision()
