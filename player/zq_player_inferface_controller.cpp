@@ -991,20 +991,24 @@ QString ZQPlayerInferfaceController::first_recording_timestamp()
     QDate day;
     if (!parse_day(m_selected_date, &day))
         return {};
+    const QString day_text = day.toString(QStringLiteral("yyyyMMdd"));
     const auto& by_camera = recordings_by_camera();
     qint64 best = -1;
     QString name;
     for (auto it = by_camera.cbegin(); it != by_camera.cend(); ++it) {
         if (m_camera_id != -1 && it.key() != m_camera_id)
             continue;
+        // Sorted by start: the first playable one of the day is the earliest.
         for (const Recording& r : it.value()) {
-            if (r.audio || r.day != day.toString(QStringLiteral("yyyyMMdd")))
+            if (r.audio || r.day != day_text)
                 continue;
-            if (best < 0 || r.start_ms < best) {
-                best = r.start_ms;
-                name = QFileInfo(r.path).fileName();
-            }
-            break;  // sorted by start: the first of the day is the earliest
+            if (best >= 0 && r.start_ms >= best)
+                break;
+            if (!has_seek_index(r.path, QStringLiteral("first file")))
+                continue;
+            best = r.start_ms;
+            name = QFileInfo(r.path).fileName();
+            break;
         }
     }
     if (best < 0)
@@ -1142,21 +1146,28 @@ bool ZQPlayerInferfaceController::timeline_get_datetime(const QString& ts, int c
     for (const Recording* r : candidates) {
         // The end is not wrapped past midnight: a recording that starts at
         // 23:59:30 holds the last 30 seconds of its day.
-        const QFileInfo partner(seek_partner(r->path));
-        if (!partner.exists()) {
-            log_info(QStringLiteral("timeline get datetime :: remove ") + r->path);
+        if (!has_seek_index(r->path, QStringLiteral("timeline get datetime")))
             continue;
-        }
-        // An empty seek index holds no frame: nothing to play there.
-        if (partner.size() == 0) {
-            log_info(QStringLiteral("timeline get datetime :: file") + r->path + QStringLiteral(" size ") +
-                     QString::number(QFileInfo(r->path).size()));
-            continue;
-        }
         return change_camera(QFileInfo(r->path));
     }
     log_warn(QStringLiteral("timeline get datetime :: file not found"));
     return false;
+}
+
+bool ZQPlayerInferfaceController::has_seek_index(const QString& path, const QString& step) const
+{
+    const QFileInfo partner(seek_partner(path));
+    if (!partner.exists()) {
+        log_info(step + QStringLiteral(" :: remove ") + path);
+        return false;
+    }
+    // An empty seek index holds no frame: nothing to play there.
+    if (partner.size() == 0) {
+        log_info(step + QStringLiteral(" :: file") + path + QStringLiteral(" size ") +
+                 QString::number(QFileInfo(path).size()));
+        return false;
+    }
+    return true;
 }
 
 bool ZQPlayerInferfaceController::change_camera(const QFileInfo& file)
@@ -1258,11 +1269,8 @@ void ZQPlayerInferfaceController::set_file(const QString& direction)
             continue;
         if (next ? r.start_ms <= start : r.start_ms >= start)
             continue;
-        const QFileInfo partner(seek_partner(r.path));
-        if (!partner.exists() || partner.size() == 0) {
-            log_info(QStringLiteral("set file :: remove ") + r.path);
+        if (!has_seek_index(r.path, QStringLiteral("set file")))
             continue;
-        }
         chosen = &r;
         break;
     }

@@ -152,6 +152,8 @@ private:
     // The tile's picture (as displayed, or at full size) in a viewer window.
     void show_snapshot(bool full);
     QString first_recording_timestamp();
+    // The recording's seek index exists and is not empty; logs under step why not.
+    bool has_seek_index(const QString& path, const QString& step) const;
 
     void start_index_build(const QString& path, bool automatic, const QString& fingerprint);
     void on_index_finished();

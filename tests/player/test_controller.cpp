@@ -477,6 +477,25 @@ private slots:
         QCOMPARE(QFileInfo(c.current_file()).fileName(), QStringLiteral("4_20240101_090000.zqvideo"));
     }
 
+    // The automatic start passes over an earliest recording that cannot be
+    // played and starts on the camera's first one that can.
+    void first_recording_unplayable()
+    {
+        QTemporaryDir tmp;
+        const ZQFixture::Result r = write_small(tmp.path(), 6, 2, 60);
+        QVERIFY2(r.ok, qPrintable(r.error));
+        ZQPlayerInferfaceController c;
+        c.set_ui(std::make_unique<RecordingUi>());
+        c.get_available_days(r.root_path);
+        QCOMPARE(load_day(&c, QStringLiteral("2024-01-01")), QStringList{"Camera 6"});
+        c.set_selected_camera(QStringLiteral("Camera 6"));
+        const QDir day(QDir(r.root_path).filePath(QStringLiteral("2024-01-01")));
+        QVERIFY(QFile::remove(day.filePath(QStringLiteral("090000/6_20240101_090000.zqseek"))));
+        c.start_button();
+        QCOMPARE(QFileInfo(c.current_file()).fileName(), QStringLiteral("6_20240101_090100.zqvideo"));
+        QCOMPARE(c.state(), 1);
+    }
+
     // The seek index of the playing file goes bad, then the stream is
     // restarted on it: the reader cannot load it, and the controller stops
     // cleanly instead of keeping a file the reader no longer holds.
