@@ -853,7 +853,9 @@ bool ZQPlayerInferfaceController::file_list_contains_name(const QFileInfoList& l
 void ZQPlayerInferfaceController::regenerate_index()
 {
     if (m_root_folder.isEmpty()) {
+        // QML shows its waiting indicator before asking: end it.
         log_warn(QStringLiteral("start regenerate full index :: no storage folder"));
+        emit indexFailed();
         return;
     }
     m_failed_days.clear();
@@ -866,6 +868,7 @@ void ZQPlayerInferfaceController::regenerate_index_for_current_date()
 {
     if (m_root_folder.isEmpty() || !parse_day(m_selected_date, nullptr)) {
         log_warn(QStringLiteral("start regenerate index for current date :: no day selected"));
+        emit indexFailed();
         return;
     }
     const QString day = QDir(m_root_folder).filePath(m_selected_date);

@@ -431,6 +431,22 @@ private slots:
         QCOMPARE(start.size(), 1);
     }
 
+    // A rebuild asked for with nothing to rebuild still ends, so that the
+    // waiting indicator QML shows before asking stops.
+    void rebuild_without_folder()
+    {
+        ZQPlayerInferfaceController c;
+        c.set_ui(std::make_unique<RecordingUi>());
+        QSignalSpy failed(&c, &ZQPlayerInferfaceController::indexFailed);
+        c.regenerate_index();
+        QCOMPARE(failed.size(), 1);
+        c.get_available_days(m_root);
+        c.set_selected_date(QString());
+        c.regenerate_index_for_current_date();
+        QCOMPARE(failed.size(), 2);
+        QVERIFY(!c.is_indexing());
+    }
+
     // Hostile or damaged storage: odd names, garbage camera files, seek
     // indexes that vanish or empty after the day was indexed.
     void damaged_day()
