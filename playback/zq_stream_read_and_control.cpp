@@ -808,7 +808,10 @@ void ZQStreamReadAndControl::tick_forward()
         if (m_waitForKeyframe) {
             if (m_frames.at(i).keyframe_contains_one()) {
                 read_frame(false, i, m_streamId);
-                m_waitForKeyframe = !(m_rate == 1 || m_rate == 2);
+                // Every frame from here on, also when the stored rate is -1
+                // (read_forward() called after a backward rate): waiting on
+                // would show one picture per group at normal pace.
+                m_waitForKeyframe = false;
             }
         } else {
             read_frame(false, i, m_streamId);

@@ -470,6 +470,21 @@ private slots:
         QCOMPARE(shown(frames).last().timeMs, entry_times(m_day.files[0]).at(index + 1));
     }
 
+    // Forward reading started while the stored rate is -1 (a new camera
+    // chosen during backward playback): every frame, not only keyframes.
+    void forward_with_negative_rate()
+    {
+        ZQStreamReadAndControl reader;
+        QSignalSpy frames(&reader, &ZQStreamReadAndControl::set_display_frame);
+        QVERIFY(reader.init_displayer_for_stream(QFileInfo(m_day.files[0].seek_path), "1", data_files(m_day.files)));
+        reader.change_rate(-1.0);
+        reader.read_forward();
+        reader.get_read_timer()->stop();
+        for (int i = 0; i < 15; ++i)
+            reader.read_and_display_next_frame(false);
+        QCOMPARE(times(shown(frames)), entry_times(m_day.files[0]).mid(0, 15));
+    }
+
     // set_index() outside the frame index: the next tick starts at the first
     // entry, or goes on with the next recording.
     void index_out_of_range()
