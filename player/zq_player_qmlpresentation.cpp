@@ -6,17 +6,15 @@
 #include "player/preview_popup.h"
 #include "player/zq_folder_dialog_controller.h"
 #include "player/zq_player_inferface_controller.h"
+#include "recordings/zq_index_manager.h"
 #include "view/canvas.h"
 
-#include <QElapsedTimer>
-#include <QEventLoop>
 #include <QQmlContext>
 #include <QQmlEngine>
 #include <QQmlError>
 #include <QQuickItem>
 #include <QQuickWidget>
 #include <QSplitter>
-#include <QTimer>
 #include <QVBoxLayout>
 #include <QtDebug>
 #include <QtQml/qqmlextensionplugin.h>
@@ -30,8 +28,8 @@ const QUrl kSidePanelUrl(QStringLiteral("qrc:/qml/Zqplayer/PlayerZqCore/SidePane
 constexpr int kTimelineHeight = 250;
 constexpr int kSideOpenWidth = 350;
 constexpr int kSideFoldedWidth = 100;
-// How long closing waits for an index rebuild to stop.
-constexpr int kIndexStopWaitMs = 10000;
+// Longest wait at close for index builds to reach their next step.
+constexpr int kIndexStopWaitMs = 5000;
 } // namespace
 
 ZQ_Player_qmlpresentation::ZQ_Player_qmlpresentation(QWidget* parent)
@@ -145,19 +143,15 @@ void ZQ_Player_qmlpresentation::stopWork()
         reader->stop();
         reader->wait_for_prefetches();
     }
-    // An index rebuild reports its end on the event loop; give it a bounded
-    // time to finish before its controller goes away.
-    if (m_controller->is_indexing()) {
-        ZQLog::log("[INFO] Zqplayer Presentation :: destroy :: waiting for the index rebuild");
-        QEventLoop loop;
-        QTimer timeout;
-        timeout.setSingleShot(true);
-        connect(&timeout, &QTimer::timeout, &loop, &QEventLoop::quit);
-        connect(m_controller, &ZQPlayerInferfaceController::indexGenerated, &loop, &QEventLoop::quit);
-        connect(m_controller, &ZQPlayerInferfaceController::indexFailed, &loop, &QEventLoop::quit);
-        timeout.start(kIndexStopWaitMs);
-        if (m_controller->is_indexing())
-            loop.exec(QEventLoop::ExcludeUserInputEvents);
+    // Index rebuilds: ask every build to stop and wait only until they reach
+    // their next step; nothing runs the event loop here, so no end signal or
+    // message box of a run is served while the window is going away. The
+    // index controller's own destructor (with the player controller, below)
+    // then waits for its threads, so no build outlives the engine.
+    if (ZQIndexManager::running_builds() > 0) {
+        ZQLog::log("[INFO] Zqplayer Presentation :: destroy :: stopping the index rebuild");
+        if (!ZQIndexManager::stop_all_and_wait(kIndexStopWaitMs))
+            ZQLog::log("[WARN] Zqplayer Presentation :: destroy :: the index rebuild did not stop in time");
     }
 }
 

@@ -10,6 +10,7 @@
 #include "player/preview_popup.h"
 #include "player/zq_player_inferface_controller.h"
 #include "player/zq_player_qmlpresentation.h"
+#include "recordings/zq_index_manager.h"
 #include "tools/zqfixture/lib/fixture_metadata.h"
 #include "tools/zqfixture/lib/fixture_pattern.h"
 #include "tools/zqfixture/lib/fixture_writer.h"
@@ -131,6 +132,7 @@ class TestWindowE2E : public QObject
 
 private slots:
     void opensPlaysAndSeeks();
+    void closeDuringIndexRebuild();
 };
 
 void TestWindowE2E::opensPlaysAndSeeks()
@@ -278,6 +280,32 @@ void TestWindowE2E::opensPlaysAndSeeks()
         QTest::qWait(1500);
         window.grab().save(screenshot);
     }
+}
+
+// Closing the window while an index rebuild runs stops the rebuild without
+// serving the event loop: the run's end never reaches the QML side (which would
+// load the cameras and restart playback in a window being torn down), and no
+// build is left running once the window is gone.
+void TestWindowE2E::closeDuringIndexRebuild()
+{
+    auto* window = new ZQ_Player_qmlpresentation(nullptr);
+    window->resize(1600, 900);
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+    QQuickItem* home = itemProperty(window->sidePanel()->rootObject(), "homePanel");
+    QVERIFY(home);
+    QTRY_COMPARE_WITH_TIMEOUT(home->property("selectedDate").toString(), QStringLiteral("2025-06-19"), 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(!window->controller()->is_indexing(), 60000);
+
+    int ends = 0;
+    connect(window->controller(), &ZQPlayerInferfaceController::indexGenerated, this, [&ends] { ++ends; });
+    connect(window->controller(), &ZQPlayerInferfaceController::indexFailed, this, [&ends] { ++ends; });
+    window->controller()->regenerate_index();
+    QVERIFY(window->controller()->is_indexing());
+    delete window;
+
+    QCOMPARE(ends, 0);
+    QCOMPARE(ZQIndexManager::running_builds(), 0);
 }
 
 int main(int argc, char** argv)
