@@ -237,13 +237,10 @@ QList<ZQFrame> ZQStreamReadAndControl::read_seek_file(const QList<QFileInfo>& fi
     if (m_forward.active && !m_forward.future.isFinished() && m_currentPos >= 0 && m_forward.targetPos == m_currentPos
         && m_forward.stream == stream) {
         m_forward.future.waitForFinished();
-        if (!m_forward.future.isCanceled() && m_forward.future.resultCount() > 0) {
-            const ZQSeekLoad load = m_forward.future.result();
-            m_prefetchedFrames = load.frames;
-            for (const ZQFrame& f : m_prefetchedFrames)
-                if (f.get_in_range() == 1 && f.get_stream() == stream)
-                    m_frames.append(f);
-        }
+        m_prefetchedFrames = result_of(m_forward).frames;
+        for (const ZQFrame& f : m_prefetchedFrames)
+            if (f.get_in_range() == 1 && f.get_stream() == stream)
+                m_frames.append(f);
         if (!m_frames.isEmpty()) {
             m_forward.active = false;
             m_forward.future = QFuture<ZQSeekLoad>();
@@ -935,9 +932,7 @@ void ZQStreamReadAndControl::step_forward()
         zlog(QStringLiteral("[DBG] next step :: prefetch consistent but not finished yet"));
         return;
     }
-    ZQSeekLoad load;
-    if (!m_forward.future.isCanceled() && m_forward.future.resultCount() > 0)
-        load = m_forward.future.result();
+    const ZQSeekLoad load = result_of(m_forward);
     if (load.frames.isEmpty()) {
         // Nothing to play in that file: look further, as the timer would.
         switch_to_next_file();
@@ -992,9 +987,7 @@ void ZQStreamReadAndControl::step_backward()
                         : QStringLiteral("[DBG] prev step :: prefetch consistent but not finished yet"));
         return;
     }
-    ZQSeekLoad load;
-    if (!m_backward.future.isCanceled() && m_backward.future.resultCount() > 0)
-        load = m_backward.future.result();
+    const ZQSeekLoad load = result_of(m_backward);
     if (load.frames.isEmpty()) {
         switch_to_previous_file();
         return;
@@ -1192,14 +1185,38 @@ void ZQStreamReadAndControl::take_file(int pos, const QFileInfo& file, const QLi
         emit send_available_videostream(streams);
 }
 
+ZQSeekLoad ZQStreamReadAndControl::result_of(const Prefetch& slot)
+{
+    if (slot.future.isCanceled() || slot.future.resultCount() == 0)
+        return ZQSeekLoad();
+    return slot.future.result();
+}
+
+ZQSeekLoad ZQStreamReadAndControl::load_for_switch(const QFileInfo& file, const QString& direction)
+{
+    zlog(kName + direction + QStringLiteral(" :: synchronously loading: ") + file.fileName());
+    ZQSeekLoad load = zq_load_seek_index(file.absoluteFilePath(), m_streamId, m_cameras, nullptr);
+    const QString detected = load.info.detectedStream;
+    if (load.frames.isEmpty() && !detected.isEmpty() && detected != m_streamId) {
+        zlog(kName + direction + QStringLiteral(" :: requested stream '") + m_streamId
+             + QStringLiteral("' not found, retry with detected '") + detected + QStringLiteral("'"));
+        load = zq_load_seek_index(file.absoluteFilePath(), detected, m_cameras, nullptr);
+        if (!load.frames.isEmpty()) {
+            // The other stream is played from here on; a load ahead for the
+            // old one is of no use.
+            m_streamId = detected;
+            reset_prefetch(m_forward);
+        }
+    }
+    return load;
+}
+
 void ZQStreamReadAndControl::switch_to_next_file()
 {
     zlog(kName + QStringLiteral("next :: end reached, checking next prefetch..."));
     if (m_forward.active && m_forward.future.isFinished() && m_forward.targetPos == m_currentPos + 1
         && m_currentPos >= 0 && m_forward.stream == m_streamId) {
-        ZQSeekLoad load;
-        if (!m_forward.future.isCanceled() && m_forward.future.resultCount() > 0)
-            load = m_forward.future.result();
+        const ZQSeekLoad load = result_of(m_forward);
         if (!load.frames.isEmpty()) {
             const QFileInfo target = m_forward.target;
             take_file(m_forward.targetPos, target, load.frames, load.info.streams);
@@ -1223,16 +1240,7 @@ void ZQStreamReadAndControl::switch_to_next_file()
     }
     for (int p = m_currentPos + 1; p < m_files.size(); ++p) {
         const QFileInfo f = m_files.at(p);
-        zlog(kName + QStringLiteral("next :: synchronously loading: ") + f.fileName());
-        ZQSeekLoad load = zq_load_seek_index(f.absoluteFilePath(), m_streamId, m_cameras, nullptr);
-        const QString detected = load.info.detectedStream;
-        if (load.frames.isEmpty() && !detected.isEmpty() && detected != m_streamId) {
-            zlog(kName + QStringLiteral("next :: requested stream '") + m_streamId
-                 + QStringLiteral("' not found, retry with detected '") + detected + QStringLiteral("'"));
-            load = zq_load_seek_index(f.absoluteFilePath(), detected, m_cameras, nullptr);
-            if (!load.frames.isEmpty())
-                m_streamId = detected;
-        }
+        const ZQSeekLoad load = load_for_switch(f, QStringLiteral("next"));
         if (load.frames.isEmpty())
             continue;
         take_file(p, f, load.frames, load.info.streams);
@@ -1253,9 +1261,7 @@ void ZQStreamReadAndControl::switch_to_previous_file()
     zlog(kName + QStringLiteral("prev :: begin reached, checking prev prefetch..."));
     if (m_backward.active && m_backward.future.isFinished() && m_backward.targetPos == m_currentPos - 1
         && m_currentPos > 0 && m_backward.stream == m_streamId) {
-        ZQSeekLoad load;
-        if (!m_backward.future.isCanceled() && m_backward.future.resultCount() > 0)
-            load = m_backward.future.result();
+        const ZQSeekLoad load = result_of(m_backward);
         if (!load.frames.isEmpty()) {
             const QFileInfo target = m_backward.target;
             take_file(m_backward.targetPos, target, load.frames, load.info.streams);
@@ -1274,18 +1280,7 @@ void ZQStreamReadAndControl::switch_to_previous_file()
     }
     for (int p = m_currentPos - 1; p >= 0; --p) {
         const QFileInfo f = m_files.at(p);
-        zlog(kName + QStringLiteral("prev :: synchronously loading: ") + f.fileName());
-        ZQSeekLoad load = zq_load_seek_index(f.absoluteFilePath(), m_streamId, m_cameras, nullptr);
-        const QString detected = load.info.detectedStream;
-        if (load.frames.isEmpty() && !detected.isEmpty() && detected != m_streamId) {
-            zlog(kName + QStringLiteral("prev :: requested stream '") + m_streamId
-                 + QStringLiteral("' not found, retry with detected '") + detected + QStringLiteral("'"));
-            load = zq_load_seek_index(f.absoluteFilePath(), detected, m_cameras, nullptr);
-            if (!load.frames.isEmpty()) {
-                m_streamId = detected;
-                reset_prefetch(m_forward);
-            }
-        }
+        const ZQSeekLoad load = load_for_switch(f, QStringLiteral("prev"));
         if (load.frames.isEmpty())
             continue;
         take_file(p, f, load.frames, load.info.streams);

@@ -158,7 +158,11 @@ private:
     void triggerPrefetchPrev(const QString& streamId);
     void start_prefetch(Prefetch& slot, int pos, const QString& streamId);
     void reset_prefetch(Prefetch& slot);
-    bool prefetch_ready(const Prefetch& slot) const;
+    // The parsed index of a finished job; empty when it was cancelled.
+    static ZQSeekLoad result_of(const Prefetch& slot);
+    // Loads a recording at a switch ("next" or "prev" in the log lines), with
+    // one retry for the stream it holds when the played one is absent.
+    ZQSeekLoad load_for_switch(const QFileInfo& file, const QString& direction);
 
     void recreate_timer(bool forward);
     void end_reading();
