@@ -379,6 +379,11 @@ TestCase {
         var corner = settings.mapToItem(c, settings.width, settings.height)
         compare(c.streamPopup.x, corner.x)
         fuzzyCompare(c.streamPopup.y + c.streamPopup.height, corner.y, 1)
+        // Stream ids are read from the recordings: shown as plain text.
+        var label = findChild(c.streamPopup.contentItem, "streamChoiceText")
+        verify(label)
+        compare(label.text, "Vidéo 1")
+        compare(label.textFormat, Text.PlainText)
         videoWidget.clearCalls()
         c.chooseStream("2")
         verify(!c.streamPopup.visible)

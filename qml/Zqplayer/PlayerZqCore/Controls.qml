@@ -218,11 +218,23 @@ Item {
             Repeater {
                 model: controls.options
                 RadioButton {
+                    id: streamChoice
                     required property var modelData
+                    objectName: "streamChoice"
                     text: "Vidéo " + modelData
                     checked: String(modelData) === controls.selectedOption
                     font.pixelSize: 12
                     onClicked: controls.chooseStream(modelData)
+                    // Stream ids come from the recording's seek index: plain text.
+                    contentItem: Text {
+                        objectName: "streamChoiceText"
+                        leftPadding: streamChoice.indicator.width + streamChoice.spacing
+                        verticalAlignment: Text.AlignVCenter
+                        text: streamChoice.text
+                        textFormat: Text.PlainText
+                        font: streamChoice.font
+                        color: "black"
+                    }
                 }
             }
         }
