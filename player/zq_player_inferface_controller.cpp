@@ -182,9 +182,8 @@ ZQPlayerInferfaceController::ZQPlayerInferfaceController(QObject* parent)
     connect(m_reader, SIGNAL(setTime(QTime)), this, SLOT(setTime(QTime)));
     connect(m_reader, SIGNAL(send_available_videostream(QStringList)), this,
             SLOT(recv_available_videostream(QStringList)));
-    // The reader ends reading at the end (or start) of its recordings by
-    // dropping its read timer, without a signal: watch for that.
-    m_reader->installEventFilter(this);
+    connect(m_reader, &ZQStreamReadAndControl::reading_ended, this,
+            &ZQPlayerInferfaceController::on_reading_ended);
 
     m_index_controller = new ZQIndexController(this);
     connect(m_index_controller, &ZQIndexController::allFinished, this,
@@ -1220,7 +1219,11 @@ bool ZQPlayerInferfaceController::change_camera(const QFileInfo& file)
             m_canvas->set_overlay_text_size(QStringLiteral("normal"));
             m_canvas->set_camera_name(m_selected_camera);
         }
-        m_reader->read_forward();
+        // A file started while playing backward goes on backward.
+        if (m_playback_rate < 0)
+            m_reader->read_backward();
+        else
+            m_reader->read_forward();
         emit startRead();
         return true;
     }
@@ -1303,14 +1306,6 @@ bool ZQPlayerInferfaceController::reader_ticking() const
 {
     const QTimer* timer = m_reader->get_read_timer();
     return timer && timer->isActive();
-}
-
-bool ZQPlayerInferfaceController::eventFilter(QObject* watched, QEvent* event)
-{
-    if (watched == m_reader && event->type() == QEvent::ChildRemoved && m_state != Stopped &&
-        !m_reader->get_read_timer())
-        on_reading_ended();
-    return QObject::eventFilter(watched, event);
 }
 
 void ZQPlayerInferfaceController::on_reading_ended()

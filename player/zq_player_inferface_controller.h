@@ -161,7 +161,6 @@ private:
     void on_reading_ended();
     // The reader's read timer runs (it is reading, not paused or ended).
     bool reader_ticking() const;
-    bool eventFilter(QObject* watched, QEvent* event) override;
 
     static QString to_local_path(const QString& path_or_url);
     static bool parse_day(const QString& text, QDate* date);

@@ -741,6 +741,20 @@ private slots:
         QVERIFY(c->current_file().isEmpty());
     }
 
+    // A camera chosen while playing backward goes on backward.
+    void camera_change_keeps_backward_play()
+    {
+        auto c = make();
+        c->set_zqstream_reader_read_timestamp(QString::number(ms_of(10, 15, 40)));
+        c->set_playback_rate(-1);
+        QCOMPARE(c->playback_rate(), -1);
+        c->set_selected_camera(QStringLiteral("Camera 2"));
+        QCOMPARE(c->state(), 1);
+        QTRY_VERIFY(c->get_current_read_time_is_ms() > 0);
+        const int first = c->get_current_read_time_is_ms();
+        QTRY_VERIFY_WITH_TIMEOUT(c->get_current_read_time_is_ms() < first - 200, 5000);
+    }
+
     void read_time()
     {
         auto c = make();
