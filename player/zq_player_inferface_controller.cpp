@@ -732,7 +732,9 @@ const QVector<QJsonObject>& ZQPlayerInferfaceController::decrypted_tags()
             continue;
         }
         const QString text = ZQFile::read_decrypted_text(f);
-        log_info(QStringLiteral("day_tags_list_string :: json value ") + text);
+        // A tag is a few hundred bytes; a hostile file may hold megabytes, which
+        // would flood the log (emptied past 15 MB) and push out everything else.
+        log_info(QStringLiteral("day_tags_list_string :: json value ") + text.left(4096));
         QJsonParseError error;
         const QJsonDocument doc = QJsonDocument::fromJson(text.toUtf8(), &error);
         if (error.error != QJsonParseError::NoError || !doc.isObject()) {
