@@ -132,6 +132,9 @@ AlarmViewer::~AlarmViewer() = default;
 void AlarmViewer::buildWindow()
 {
     setAttribute(Qt::WA_DeleteOnClose);
+    // A viewer left open must not keep the program running (with the player
+    // window hidden but still playing) once the operator closed the player.
+    setAttribute(Qt::WA_QuitOnClose, false);
 
     m_imageLabel = new QLabel;
     m_imageLabel->setBackgroundRole(QPalette::Base);

@@ -16,6 +16,7 @@
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 namespace {
 
@@ -78,6 +79,7 @@ private slots:
     void viewerCancelKeepsWindow();
     void viewerWriteFailureIsReported();
     void viewerHalvesLargePictures();
+    void viewerLeftOpenDoesNotKeepProgramRunning();
 
     void folderNameRule_data();
     void folderNameRule();
@@ -329,6 +331,28 @@ void TestWindowParts::viewerHalvesLargePictures()
     auto* small = new AlarmViewer(testPicture(300, 200), QStringLiteral("small.jpg"));
     QCOMPARE(small->size(), QSize(300, 200));
     delete small;
+}
+
+// Closing the player window ends the program even while an alarm picture is
+// still open in a viewer.
+void TestWindowParts::viewerLeftOpenDoesNotKeepProgramRunning()
+{
+    QWidget player;
+    player.show();
+    QPointer<AlarmViewer> viewer = new AlarmViewer(testPicture(64, 48), QStringLiteral("capture"));
+    viewer->show();
+    QVERIFY(QTest::qWaitForWindowExposed(viewer));
+
+    QTimer::singleShot(0, &player, [&player] { player.close(); });
+    // Fires only when the program did not end with the player window.
+    QTimer stillRunning;
+    stillRunning.setSingleShot(true);
+    connect(&stillRunning, &QTimer::timeout, qApp, [] { QCoreApplication::exit(1); });
+    stillRunning.start(2000);
+    const bool quitByItself = QCoreApplication::exec() == 0;
+    stillRunning.stop();
+    QVERIFY(quitByItself);
+    delete viewer.data();
 }
 
 void TestWindowParts::folderNameRule_data()
