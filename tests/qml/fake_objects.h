@@ -130,6 +130,15 @@ public:
         return m_zqcoreDirs.contains(directory);
     }
 
+    // A camera switch as the controller makes it: when a recording is found at
+    // the read time, reading starts (startRead) before the change is reported.
+    Q_INVOKABLE void switchCamera(bool recordingAtReadTime)
+    {
+        if (recordingAtReadTime)
+            emit startRead();
+        emit dataChanged();
+    }
+
 signals:
     void dataChanged();
     void timeChanged();

@@ -363,9 +363,33 @@ TestCase {
         compare(c.selectedIndex, 4)
         compare(videoWidget.lastArgs("set_playback_rate")[0], 1)
         compare(videoWidget.lastArgs("set_selected_videostream")[0], 2)
+        wait(0)
         videoWidget.dataChanged()
         verify(!c.isPlaying)
         compare(c.selectedIndex, 4)
+    }
+
+    // After a camera switch the icon follows what the reader does: playing on
+    // when a recording was found at the read time, stopped otherwise.
+    function test_controlsAfterCameraSwitch_data() {
+        return [
+            { tag: "recording at the read time", found: true, playing: true },
+            { tag: "nothing at the read time", found: false, playing: false }
+        ]
+    }
+    function test_controlsAfterCameraSwitch(data) {
+        var c = createTemporaryObject(controlsComponent, tc)
+        videoWidget.startRead()
+        c.togglePlay()
+        verify(!c.isPlaying)
+        wait(0)
+        videoWidget.switchCamera(data.found)
+        compare(c.isPlaying, data.playing)
+        compare(videoWidget.lastArgs("set_playback_rate")[0], 1)
+        // A later change without a new start does not inherit the earlier one.
+        wait(0)
+        videoWidget.switchCamera(false)
+        verify(!c.isPlaying)
     }
 
     function test_streamPopup() {

@@ -14,6 +14,8 @@ Item {
     property string selectedOption: "1"
     readonly property var speeds: [-8.0, -4.0, -2.0, -1.0, 1.0, 2.0, 4.0, 8.0]
     property int selectedIndex: 4
+    // True from a startRead until the controller call that emitted it has returned.
+    property bool readStartedInThisCall: false
     property alias streamPopup: streamPopup
     readonly property int dayMs: 86400000
 
@@ -33,6 +35,8 @@ Item {
         controller.set_zqstream_reader_read_timestamp(String(target))
         isPlaying = true
     }
+
+    function endOfCall() { readStartedInThisCall = false }
 
     function togglePlay() {
         if (!controller)
@@ -94,13 +98,18 @@ Item {
             controls.isPlaying = true
             controls.hasVideo = true
             controls.options = controls.listStreams()
+            // A camera switch that finds a recording at the read time starts
+            // reading and only then reports the change (same call): the
+            // reader plays on, so the change must not show the play icon.
+            controls.readStartedInThisCall = true
+            Qt.callLater(controls.endOfCall)
         }
         function onUpdateStreams() { controls.options = controls.listStreams() }
         function onDataChanged() {
             controls.hasVideo = true
             controls.selectedIndex = 4
             if (controls.controller) controls.controller.set_playback_rate(1)
-            controls.isPlaying = false
+            controls.isPlaying = controls.readStartedInThisCall
         }
     }
 
