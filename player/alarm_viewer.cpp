@@ -33,11 +33,16 @@ AlarmViewer::Dialogs defaultDialogs()
     d.saveFileName = [](QWidget* parent, const QString& caption, const QString& start, const QString& filter) {
         return QFileDialog::getSaveFileName(parent, caption, start, filter);
     };
+    // The texts may hold a path from the storage folder: never read as markup.
     d.information = [](QWidget* parent, const QString& title, const QString& text) {
-        QMessageBox::information(parent, title, text);
+        QMessageBox box(QMessageBox::Information, title, text, QMessageBox::Ok, parent);
+        box.setTextFormat(Qt::PlainText);
+        box.exec();
     };
     d.warning = [](QWidget* parent, const QString& title, const QString& text) {
-        QMessageBox::warning(parent, title, text);
+        QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::Ok, parent);
+        box.setTextFormat(Qt::PlainText);
+        box.exec();
     };
     return d;
 }

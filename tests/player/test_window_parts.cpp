@@ -12,6 +12,7 @@
 #include <QImageReader>
 #include <QLabel>
 #include <QListView>
+#include <QMessageBox>
 #include <QPointer>
 #include <QScreen>
 #include <QTemporaryDir>
@@ -80,6 +81,7 @@ private slots:
     void viewerWriteFailureIsReported();
     void viewerHalvesLargePictures();
     void viewerLeftOpenDoesNotKeepProgramRunning();
+    void viewerBoxShowsPathAsPlainText();
 
     void folderNameRule_data();
     void folderNameRule();
@@ -352,6 +354,32 @@ void TestWindowParts::viewerLeftOpenDoesNotKeepProgramRunning()
     const bool quitByItself = QCoreApplication::exec() == 0;
     stillRunning.stop();
     QVERIFY(quitByItself);
+    delete viewer.data();
+}
+
+// The real message box of a picture that cannot be read shows its path (a name
+// from the storage folder) as plain text, not as markup.
+void TestWindowParts::viewerBoxShowsPathAsPlainText()
+{
+    QTemporaryDir tmp;
+    const QString missing = QDir(tmp.path()).filePath(QStringLiteral("1_2_<b>20250619</b>_091625.jpg"));
+    Vignette alarm;
+    alarm.file = QFileInfo(missing);
+    alarm.file_name = alarm.file.fileName();
+    alarm.file_path = missing;
+
+    QString shownText;
+    Qt::TextFormat shownFormat = Qt::AutoText;
+    QTimer::singleShot(0, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            shownText = box->text();
+            shownFormat = box->textFormat();
+            box->accept();
+        }
+    });
+    QPointer<AlarmViewer> viewer = new AlarmViewer(alarm);
+    QVERIFY(shownText.contains(QStringLiteral("<b>20250619</b>")));
+    QCOMPARE(shownFormat, Qt::PlainText);
     delete viewer.data();
 }
 
