@@ -50,3 +50,24 @@ function(zq_add_test name)
   endif()
   set_tests_properties(${name} PROPERTIES ENVIRONMENT "${_env}" TIMEOUT ${ARG_TIMEOUT})
 endfunction()
+
+# Adds every direct sub-folder that holds a CMakeLists.txt, in name order.
+function(zq_add_subdirectories)
+  file(GLOB _dirs LIST_DIRECTORIES true ${CMAKE_CURRENT_SOURCE_DIR}/*)
+  list(SORT _dirs)
+  foreach(d ${_dirs})
+    if(IS_DIRECTORY ${d} AND EXISTS ${d}/CMakeLists.txt)
+      add_subdirectory(${d})
+    endif()
+  endforeach()
+endfunction()
+
+# Includes every *.cmake file of the current folder, in name order: each test
+# group of a folder lives in a file of its own.
+macro(zq_include_parts)
+  file(GLOB _zq_parts ${CMAKE_CURRENT_SOURCE_DIR}/*.cmake)
+  list(SORT _zq_parts)
+  foreach(_zq_part ${_zq_parts})
+    include(${_zq_part})
+  endforeach()
+endmacro()
