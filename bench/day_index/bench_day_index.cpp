@@ -14,6 +14,8 @@
 #include "tools/zqfixture/lib/fixture_metadata.h"
 #include "tools/zqfixture/lib/fixture_writer.h"
 
+#include "bench/bench_report.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
@@ -46,12 +48,7 @@ double best_ms(int runs, const std::function<bool()>& job)
 
 void line(const QString& what, double ours, double reference)
 {
-    out << QStringLiteral("%1  ours %2 ms   reference %3 ms   ratio %4")
-               .arg(what, -28)
-               .arg(ours, 9, 'f', 1)
-               .arg(reference, 9, 'f', 1)
-               .arg(ours / reference, 5, 'f', 2)
-        << Qt::endl;
+    zq::bench::print_ratio(out, what, ours, reference, QStringLiteral("ms"), QStringLiteral("reference"), 28);
 }
 
 } // namespace
