@@ -1,9 +1,10 @@
 #include "player/preview_popup.h"
 
+#include "recordings/time_text.h"
+
 #include <algorithm>
 
 #include <QDate>
-#include <QRegularExpression>
 #include <QFrame>
 #include <QGraphicsOpacityEffect>
 #include <QGuiApplication>
@@ -71,14 +72,11 @@ PreviewPopup::~PreviewPopup() = default;
 
 QString PreviewPopup::captionFor(const QString& text)
 {
-    static const QRegularExpression digits(QStringLiteral("^[0-9]{14}$"));
-    if (digits.match(text).hasMatch()) {
-        const QDate date(text.mid(0, 4).toInt(), text.mid(4, 2).toInt(), text.mid(6, 2).toInt());
-        const QTime time(text.mid(8, 2).toInt(), text.mid(10, 2).toInt(), text.mid(12, 2).toInt());
-        if (date.isValid() && time.isValid())
-            return date.toString(QStringLiteral("yyyy-MM-dd")) + QLatin1Char(' ')
-                 + time.toString(QStringLiteral("HH:mm:ss"));
-    }
+    QDate date;
+    qint64 ms = 0;
+    if (TimeText::parse_yyyymmddhhmmss(text, &date, &ms))
+        return date.toString(QStringLiteral("yyyy-MM-dd")) + QLatin1Char(' ')
+             + QTime::fromMSecsSinceStartOfDay(int(ms)).toString(QStringLiteral("HH:mm:ss"));
     return text;
 }
 

@@ -4,6 +4,7 @@
 #include "player/zq_player_controller_ui.h"
 #include "playback/zq_stream_read_and_control.h"
 #include "recordings/storage_layout.h"
+#include "recordings/time_text.h"
 #include "recordings/zq_file.h"
 #include "recordings/zq_index_controller.h"
 #include "recordings/zq_index_manager.h"
@@ -51,43 +52,6 @@ bool all_digits(const QString& text)
             return false;
     }
     return true;
-}
-
-// "HHmmss" read from its digits; -1 when it is not a valid time of day.
-qint64 hhmmss_to_ms(const QString& text)
-{
-    if (text.size() != 6 || !all_digits(text))
-        return -1;
-    const QTime t(text.mid(0, 2).toInt(), text.mid(2, 2).toInt(), text.mid(4, 2).toInt());
-    return t.isValid() ? t.msecsSinceStartOfDay() : -1;
-}
-
-// "yyyyMMdd" read from its digits.
-QDate yyyymmdd_to_date(const QString& text)
-{
-    if (text.size() != 8 || !all_digits(text))
-        return {};
-    return QDate(text.mid(0, 4).toInt(), text.mid(4, 2).toInt(), text.mid(6, 2).toInt());
-}
-
-// "yyyyMMddHHmmss" read from its digits; false when either half is invalid.
-bool parse_ts(const QString& ts, QDate* date, qint64* ms)
-{
-    if (ts.size() != 14 || !all_digits(ts))
-        return false;
-    const QDate d = yyyymmdd_to_date(ts.left(8));
-    const qint64 t = hhmmss_to_ms(ts.mid(8, 6));
-    if (!d.isValid() || t < 0)
-        return false;
-    *date = d;
-    *ms = t;
-    return true;
-}
-
-QString make_ts(const QDate& date, qint64 ms)
-{
-    const QTime t = QTime::fromMSecsSinceStartOfDay(int(ms));
-    return date.toString(QStringLiteral("yyyyMMdd")) + t.toString(QStringLiteral("HHmmss"));
 }
 
 // Seek partner of a data file: the suffix only is replaced.
@@ -139,7 +103,7 @@ RecordingKey recording_key(const QFileInfo& info)
     const int b = a > 0 ? name.indexOf(QLatin1Char('_'), a + 1) : -1;
     if (b < 0)
         return k;
-    k.start = hhmmss_to_ms(name.mid(b + 1, 6));
+    k.start = TimeText::hhmmss_to_ms(name.mid(b + 1, 6));
     if (name.size() > b + 7 && name.at(b + 7).isDigit())
         k.start = -1;  // more than six digits: not a start time
     bool ok = false;
@@ -595,7 +559,7 @@ const QHash<int, QVector<ZQPlayerInferfaceController::Recording>>& ZQPlayerInfer
             const int cam = p.camera.toInt(&ok);
             if (!ok)
                 continue;
-            const qint64 start = hhmmss_to_ms(p.start);
+            const qint64 start = TimeText::hhmmss_to_ms(p.start);
             if (start < 0)
                 continue;
             Recording r;
@@ -647,13 +611,13 @@ QFileInfoList ZQPlayerInferfaceController::camera_videos(int camera_id)
             const QStringView date = QStringView(path).mid(s1 + 1, s2 - s1 - 1);
             const QStringView time = QStringView(path).mid(s2 + 1, s3 - s2 - 1);
             const QStringView name = QStringView(path).mid(s3 + 1);
-            if (date != m_selected_date || hhmmss_to_ms(time.toString()) < 0)
+            if (date != m_selected_date || TimeText::hhmmss_to_ms(time.toString()) < 0)
                 continue;
             if (!name.endsWith(QLatin1String(".zqvideo"), Qt::CaseInsensitive))
                 continue;
             // A recording's name: camera, day and start joined by "_".
             const NameParts parts = split_recording_name(name.toString());
-            if (!parts.ok || yyyymmdd_to_date(parts.day).isNull() || hhmmss_to_ms(parts.start) < 0)
+            if (!parts.ok || TimeText::yyyymmdd_to_date(parts.day).isNull() || TimeText::hhmmss_to_ms(parts.start) < 0)
                 continue;
             bool ok = false;
             const int camera = parts.camera.toInt(&ok);
@@ -671,7 +635,7 @@ QList<qint64> ZQPlayerInferfaceController::day_timestamp_list()
 {
     QList<qint64> result;
     for (const QFileInfo& f : camera_day_video_list()) {
-        const qint64 ms = hhmmss_to_ms(f.absoluteDir().dirName());
+        const qint64 ms = TimeText::hhmmss_to_ms(f.absoluteDir().dirName());
         if (ms >= 0)
             result.append(ms);
     }
@@ -788,7 +752,7 @@ QVariantList ZQPlayerInferfaceController::day_preview_list_string()
         const QRegularExpressionMatch m = preview_name_re().match(f.fileName());
         if (!m.hasMatch())
             continue;
-        const qint64 ms = hhmmss_to_ms(m.captured(3));
+        const qint64 ms = TimeText::hhmmss_to_ms(m.captured(3));
         if (ms < 0)
             continue;
         bool ok = false;
@@ -986,7 +950,7 @@ void ZQPlayerInferfaceController::recv_available_videostream(QStringList streams
 
 int ZQPlayerInferfaceController::get_current_read_time_is_ms()
 {
-    const qint64 ms = hhmmss_to_ms(m_read_time);
+    const qint64 ms = TimeText::hhmmss_to_ms(m_read_time);
     return ms < 0 ? 0 : int(ms);
 }
 
@@ -1019,7 +983,7 @@ QString ZQPlayerInferfaceController::first_recording_timestamp()
         return {};
     log_info(QStringLiteral("set zqstream reader create from first file ") + name + QStringLiteral(" for camera ") +
              QString::number(m_camera_id));
-    return make_ts(day, best);
+    return TimeText::make_yyyymmddhhmmss(day, best);
 }
 
 void ZQPlayerInferfaceController::set_zqstream_reader_read_timestamp(QString timestamp)
@@ -1038,7 +1002,7 @@ void ZQPlayerInferfaceController::set_zqstream_reader_read_timestamp(QString tim
     } else if (text.size() == 14) {
         QDate d;
         qint64 ms = 0;
-        if (!parse_ts(text, &d, &ms)) {
+        if (!TimeText::parse_yyyymmddhhmmss(text, &d, &ms)) {
             log_warn(QStringLiteral("set zqstream reader read timestamp :: invalid date-time :: ") + text);
             return;
         }
@@ -1056,7 +1020,7 @@ void ZQPlayerInferfaceController::set_zqstream_reader_read_timestamp(QString tim
         if (!ok || ms > kLastMsOfDay)  // overflowing digits are past the day too
             ms = kLastMsOfDay;
         ms = std::clamp<qint64>(ms, 0, kLastMsOfDay);
-        ts = make_ts(day, ms);
+        ts = TimeText::make_yyyymmddhhmmss(day, ms);
         log_info(QStringLiteral("set zqstream reader create timestamp from ms ") + ts + QStringLiteral(" for camera ") +
                  QString::number(m_camera_id));
     }
@@ -1066,9 +1030,9 @@ void ZQPlayerInferfaceController::set_zqstream_reader_read_timestamp(QString tim
 void ZQPlayerInferfaceController::seek_to_read_time()
 {
     QDate day;
-    const qint64 ms = hhmmss_to_ms(m_read_time);
+    const qint64 ms = TimeText::hhmmss_to_ms(m_read_time);
     if (ms >= 0 && parse_day(m_selected_date, &day)) {
-        const QString ts = make_ts(day, ms);
+        const QString ts = TimeText::make_yyyymmddhhmmss(day, ms);
         log_info(QStringLiteral("set zqstream reader create timestamp from time ") + ts +
                  QStringLiteral(" for camera ") + QString::number(m_camera_id));
         seek_to(ts);
@@ -1111,7 +1075,7 @@ bool ZQPlayerInferfaceController::timeline_get_datetime(const QString& ts, int c
     }
     QDate date;
     qint64 time_ms = 0;
-    if (!parse_ts(ts, &date, &time_ms)) {
+    if (!TimeText::parse_yyyymmddhhmmss(ts, &date, &time_ms)) {
         log_warn(QStringLiteral("timeline get datetime :: file not found"));
         return false;
     }
@@ -1259,7 +1223,7 @@ void ZQPlayerInferfaceController::set_file(const QString& direction)
     const NameParts cur = split_recording_name(QFileInfo(m_current_file).fileName());
     if (!cur.ok)
         return;
-    const qint64 start = hhmmss_to_ms(cur.start);
+    const qint64 start = TimeText::hhmmss_to_ms(cur.start);
     bool ok = false;
     const int camera = cur.camera.toInt(&ok);
     if (start < 0 || !ok)
