@@ -1,20 +1,10 @@
 #include "player/app_info.h"
 
+#include "recordings/storage_layout.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QRegularExpression>
-
-namespace {
-
-const QRegularExpression& rootNameRule()
-{
-    static const QRegularExpression rule(QStringLiteral("^(?:zqcore)_[0-9a-f]{4}(?:-[0-9a-f]{4}){3}$"),
-                                         QRegularExpression::CaseInsensitiveOption);
-    return rule;
-}
-
-} // namespace
 
 AppInfo::AppInfo(QObject* parent)
     : QObject(parent)
@@ -63,7 +53,7 @@ QString AppInfo::findZQCoreRoot(const QString& path)
     folder = QDir::cleanPath(folder);
     while (true) {
         const QFileInfo info(folder);
-        if (rootNameRule().match(info.fileName()).hasMatch())
+        if (StorageLayout::is_root_folder_name(info.fileName()))
             return folder;
         const QString parent = info.absolutePath();
         if (parent == folder || info.fileName().isEmpty())

@@ -1,6 +1,7 @@
 #include "player/zq_folder_dialog.h"
 
 #include "platform/drives.h"
+#include "recordings/storage_layout.h"
 
 #include <QAbstractItemView>
 #include <QAbstractProxyModel>
@@ -20,13 +21,6 @@
 
 namespace {
 
-const QRegularExpression& rootRule()
-{
-    static const QRegularExpression rule(QStringLiteral("^zqcore_[a-f0-9]{4}-[a-f0-9]{4}-[a-f0-9]{4}-[a-f0-9]{4}$"),
-                                         QRegularExpression::CaseInsensitiveOption);
-    return rule;
-}
-
 QString cleanAbsolute(const QString& path)
 {
     return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
@@ -44,7 +38,6 @@ QString urlsText(const QList<QUrl>& urls)
 
 ZQFolderDialog::ZQFolderDialog(QWidget* parent)
     : QFileDialog(parent, QString(), QString(), QString())
-    , m_rule(rootRule())
 {
     setFileMode(QFileDialog::Directory);
     setOptions(QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
@@ -120,7 +113,7 @@ void ZQFolderDialog::setupSidebar()
 
 bool ZQFolderDialog::isStorageRootName(const QString& name)
 {
-    return rootRule().match(name).hasMatch();
+    return StorageLayout::is_root_folder_name(name);
 }
 
 std::function<void(QWidget*, const QString&, const QString&)>& ZQFolderDialog::warningBox()
@@ -138,7 +131,7 @@ bool ZQFolderDialog::selectionIsValid() const
     if (files.isEmpty())
         return false;
     const QFileInfo info(files.first());
-    return info.isDir() && m_rule.match(info.fileName()).hasMatch();
+    return info.isDir() && StorageLayout::is_root_folder_name(info.fileName());
 }
 
 void ZQFolderDialog::refuse()
@@ -189,7 +182,7 @@ bool ZQFolderDialog::eventFilter(QObject* watched, QEvent* event)
                 }
                 if (auto* fsModel = qobject_cast<const QFileSystemModel*>(model)) {
                     const QFileInfo info = fsModel->fileInfo(index);
-                    if (info.exists() && info.isDir() && m_rule.match(info.fileName()).hasMatch()) {
+                    if (info.exists() && info.isDir() && StorageLayout::is_root_folder_name(info.fileName())) {
                         selectFile(info.absoluteFilePath());
                         QTimer::singleShot(0, this, &ZQFolderDialog::validateAndAccept);
                         return true;

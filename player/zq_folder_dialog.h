@@ -39,7 +39,6 @@ private:
     void refuse();
     void setupSidebar();
 
-    QRegularExpression m_rule;
     bool m_refusing = false;
 };
 

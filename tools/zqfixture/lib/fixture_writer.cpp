@@ -1,9 +1,9 @@
 #include "tools/zqfixture/lib/fixture_writer.h"
 
+#include "recordings/storage_layout.h"
 #include "tools/zqfixture/lib/fixture_picture.h"
 
 #include <QDir>
-#include <QRegularExpression>
 #include <QSaveFile>
 
 #include <algorithm>
@@ -344,9 +344,8 @@ QString timestamp_text(const QDate& d, qint64 ms)
 
 bool is_root_name(const QString& name)
 {
-    static const QRegularExpression re(QStringLiteral("^zqcore_[a-f0-9]{4}-[a-f0-9]{4}-[a-f0-9]{4}-[a-f0-9]{4}$"),
-                                       QRegularExpression::CaseInsensitiveOption);
-    return re.match(name).hasMatch();
+    // The player finds its roots by this one rule; a fixture it would not find is of no use.
+    return StorageLayout::is_root_folder_name(name);
 }
 
 QString default_codec_text(Codec codec)
