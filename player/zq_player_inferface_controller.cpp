@@ -3,6 +3,8 @@
 #include "app/zq_log.h"
 #include "player/zq_player_controller_ui.h"
 #include "playback/zq_stream_read_and_control.h"
+#include "recordings/encrypt.h"
+#include "recordings/seek_index.h"
 #include "recordings/storage_layout.h"
 #include "recordings/time_text.h"
 #include "recordings/zq_file.h"
@@ -28,8 +30,9 @@ namespace {
 
 constexpr qint64 kMsPerDay = 86400000;
 constexpr qint64 kLastMsOfDay = kMsPerDay - 1;
-// A tag file is a small JSON object; anything bigger is not one.
-constexpr qint64 kMaxMetadataFileSize = 16 * 1024 * 1024;
+// A tag file is a small JSON object; anything bigger than the decrypter
+// accepts is not one.
+constexpr qint64 kMaxMetadataFileSize = Encrypt::kMaxFileSize;
 
 const QRegularExpression& alarm_name_re()
 {
@@ -54,14 +57,11 @@ bool all_digits(const QString& text)
     return true;
 }
 
-// Seek partner of a data file: the suffix only is replaced.
+// Seek partner of a data file (the suffix only is replaced); empty for any other path.
 QString seek_partner(const QString& path)
 {
-    if (path.endsWith(QLatin1String(".zqvideo")))
-        return path.left(path.size() - 8) + QStringLiteral(".zqseek");
-    if (path.endsWith(QLatin1String(".zqaudio")))
-        return path.left(path.size() - 8) + QStringLiteral(".zqaudioseek");
-    return {};
+    const SeekCompanions c = seek_index_companions(path);
+    return c.dataFile == path ? c.seekPath : QString();
 }
 
 // Camera id, day and start of a recording file name "<cam>_<yyyyMMdd>_<HHmmss>.<ext>".
