@@ -325,21 +325,8 @@ QFileInfoList ZQPlayerInferfaceController::get_days_list(const QString& folder)
 
 QFileInfoList ZQPlayerInferfaceController::zqnfo_with_multiple_directory(const QString& folder)
 {
-    QFileInfoList result;
-    if (folder.isEmpty())
-        return result;
-    const QDir dir(folder);
-    const QFileInfoList subs = dir.entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
-    log_info(QStringLiteral("zqnfo with multiple directory :: dir list count :: ") + QString::number(subs.size()));
-    for (const QFileInfo& sub : subs) {
-        if (!sub.isDir()) {
-            log_warn(QStringLiteral("zqnfo with multiple directory :: invalid dir :: ") + sub.absoluteFilePath());
-            continue;
-        }
-        result += QDir(sub.absoluteFilePath())
-                      .entryInfoList(QStringList{QStringLiteral("*.zqnfo")}, QDir::Files, QDir::Name);
-    }
-    return result;
+    // The index builder's walk: sorted, and no symbolic link followed out of the day.
+    return ZQIndexManager::zqnfo_with_multiple_directory(folder);
 }
 
 void ZQPlayerInferfaceController::clear_day_video_list()

@@ -54,8 +54,8 @@ public:
     // Appends the stored lists' entries that are existing files of the day.
     void set_value_from_indexfile(const QString& folder, QFileInfoList& video, QFileInfoList& alarm,
                                   QFileInfoList& tag, QFileInfoList& audio, QFileInfoList& preview);
-    // The ".zqnfo" files of the folder's direct sub-folders, sorted.
-    QFileInfoList zqnfo_with_multiple_directory(const QString& folder);
+    // The ".zqnfo" files of the folder's direct sub-folders, sorted; symbolic links are not followed.
+    static QFileInfoList zqnfo_with_multiple_directory(const QString& folder);
 
     // One load of a day's index, for the player (run it off the GUI thread: it walks the day).
     struct DayLoad
