@@ -1,6 +1,8 @@
 // zqfixture: writes a storage folder of generated recordings and prints the
 // path of its root folder.
 
+#include "recordings/storage_layout.h"
+#include "recordings/time_text.h"
 #include "tools/zqfixture/lib/fixture_metadata.h"
 #include "tools/zqfixture/lib/fixture_writer.h"
 
@@ -34,14 +36,11 @@ bool parse_int(const QString& text, int min, int max, int* out)
     return true;
 }
 
-// Dates and times from their digits: no locale, no time zone.
+// Dates and times from their ASCII digits, by the storage library's own readers: no locale, no
+// time zone, and a start the player would read differently is refused here.
 bool parse_date(const QString& text, QDate* out)
 {
-    static const QRegularExpression re(QStringLiteral("^(\\d{4})-(\\d{2})-(\\d{2})$"));
-    const auto m = re.match(text.trimmed());
-    if (!m.hasMatch())
-        return false;
-    const QDate d(m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt());
+    const QDate d = StorageLayout::day_folder_date(text.trimmed());
     if (!d.isValid())
         return false;
     *out = d;
@@ -50,14 +49,10 @@ bool parse_date(const QString& text, QDate* out)
 
 bool parse_time(const QString& text, QTime* out)
 {
-    static const QRegularExpression re(QStringLiteral("^(\\d{2})(\\d{2})(\\d{2})$"));
-    const auto m = re.match(text.trimmed());
-    if (!m.hasMatch())
+    const qint64 ms = TimeText::hhmmss_to_ms(text.trimmed());
+    if (ms < 0)
         return false;
-    const QTime t(m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt());
-    if (!t.isValid())
-        return false;
-    *out = t;
+    *out = QTime::fromMSecsSinceStartOfDay(int(ms));
     return true;
 }
 
