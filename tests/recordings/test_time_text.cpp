@@ -11,6 +11,8 @@ private slots:
     void parse_data();
     void parse();
     void make_round_trip();
+    void with_milliseconds_data();
+    void with_milliseconds();
 };
 
 void TestTimeText::parse_data()
@@ -76,6 +78,50 @@ void TestTimeText::make_round_trip()
     QVERIFY(TimeText::parse_yyyymmddhhmmss(text, &d, &back));
     QCOMPARE(d, day);
     QCOMPARE(back, ms - 999);
+}
+
+// The 17-digit form of seek indexes and stream headers, and the form frames carry their time in.
+void TestTimeText::with_milliseconds_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("display"); // which reader the text is for
+    QTest::addColumn<bool>("valid");
+    QTest::addColumn<qint64>("ms");
+
+    const qint64 t = (8 * 3600 + 30 * 60 + 5) * 1000 + 42;
+    QTest::newRow("17 digits") << QStringLiteral("20240115083005042") << false << true << t;
+    QTest::newRow("17 digits, bad ms") << QStringLiteral("2024011508300504x") << false << false << qint64(-1);
+    QTest::newRow("16 digits") << QStringLiteral("2024011508300504") << false << false << qint64(-1);
+    QTest::newRow("17 digits, hour 25") << QStringLiteral("20240115253005042") << false << false << qint64(-1);
+    QTest::newRow("display dot") << QStringLiteral("2024-01-15 08:30:05.042") << true << true << t;
+    QTest::newRow("display colon") << QStringLiteral("2024-01-15 08:30:05:042") << true << true << t;
+    QTest::newRow("display no ms") << QStringLiteral("2024-01-15 08:30:05") << true << false << qint64(-1);
+    QTest::newRow("display T") << QStringLiteral("2024-01-15T08:30:05.042") << true << false << qint64(-1);
+    QTest::newRow("display Feb 30") << QStringLiteral("2024-02-30 08:30:05.042") << true << false << qint64(-1);
+    QTest::newRow("display other digits")
+        << (QStringLiteral("2024-01-15 08:30:05.04") + QChar(0x0662)) << true << false << qint64(-1);
+}
+
+void TestTimeText::with_milliseconds()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, display);
+    QFETCH(bool, valid);
+    QFETCH(qint64, ms);
+
+    QDate d(1999, 9, 9);
+    qint64 got = 7;
+    const bool ok = display ? TimeText::parse_display_time(text, &d, &got)
+                            : TimeText::parse_yyyymmddhhmmsszzz(text, &d, &got);
+    QCOMPARE(ok, valid);
+    if (!valid) {
+        QCOMPARE(got, qint64(7));
+        return;
+    }
+    QCOMPARE(d, QDate(2024, 1, 15));
+    QCOMPARE(got, ms);
+    QCOMPARE(TimeText::make_yyyymmddhhmmsszzz(d, got), QStringLiteral("20240115083005042"));
+    QCOMPARE(TimeText::make_display_time(d, got), QStringLiteral("2024-01-15 08:30:05.042"));
 }
 
 QTEST_GUILESS_MAIN(TestTimeText)
