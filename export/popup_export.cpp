@@ -142,7 +142,11 @@ void PopupExport::build_layout()
     info(QStringLiteral("Set Layout"));
     info(QStringLiteral("Selected camera ") + QString::number(m_cameraId));
     const bool light = zq::platform::uses_light_theme();
-    setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    if (QStyle* fusion = QStyleFactory::create(QStringLiteral("Fusion"))) {
+        // A widget does not own the style it is given.
+        fusion->setParent(this);
+        setStyle(fusion);
+    }
     if (!light) {
         QPalette p;
         p.setColor(QPalette::Window, QColor("#2b2b2b"));
@@ -525,6 +529,10 @@ bool PopupExport::start_export()
         connect(raw, &RawExport::endingsignal, this, &PopupExport::getendingsignal);
         connect(raw, &RawExport::error, this, &PopupExport::error);
         connect(raw, &QThread::finished, raw, &QObject::deleteLater);
+        m_started = true;
+        // Its failures go to the caller now, not into a box of a hidden dialog.
+        if (m_errorReporter)
+            disconnect(this, &PopupExport::error, m_errorReporter.data(), &export_error::error_parse);
         raw->start(QThread::InheritPriority);
         close();
         return true;
@@ -556,6 +564,7 @@ bool PopupExport::start_export()
         return false;
     }
     host->host_reencode(worker, m_exportPath);
+    m_started = true;
     close();
     // The job row follows the export from here on; the dialog has nothing left to relay.
     deleteLater();

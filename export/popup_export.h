@@ -18,8 +18,8 @@ class QPushButton;
 class QTimeEdit;
 class QToolButton;
 class ExportJobHost;
-class RawExport;
-class export_error;
+#include "export/raw_export.h"
+#include "export/export_format.h"
 class ff_export;
 
 // The dialog in which the operator exports a time range of one camera of one
@@ -41,6 +41,8 @@ public:
     bool start_export();
     void closeall();
     QString get_export_path() const { return m_exportPath; }
+    // "Exporter" started a copy or handed a re-encode over.
+    bool export_started() const { return m_started; }
 
     // The chosen camera's files, sorted by start time.
     void select_camera_files(int cameraId);
@@ -99,4 +101,5 @@ private:
     QPointer<RawExport> m_raw;
     QPointer<export_error> m_errorReporter;
     ExportJobHost* m_host = nullptr;
+    bool m_started = false;
 };
