@@ -12,6 +12,8 @@
 #include "recordings/zq_file.h"
 
 #include <QCheckBox>
+#include <QCoreApplication>
+#include <QStyle>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
@@ -142,11 +144,16 @@ void PopupExport::build_layout()
     info(QStringLiteral("Set Layout"));
     info(QStringLiteral("Selected camera ") + QString::number(m_cameraId));
     const bool light = zq::platform::uses_light_theme();
-    if (QStyle* fusion = QStyleFactory::create(QStringLiteral("Fusion"))) {
-        // A widget does not own the style it is given.
-        fusion->setParent(this);
-        setStyle(fusion);
+    // A widget does not own the style it is given, and its children use it
+    // while they are destroyed: one style for every dialog, owned by the application.
+    static QPointer<QStyle> fusion;
+    if (!fusion) {
+        fusion = QStyleFactory::create(QStringLiteral("Fusion"));
+        if (fusion)
+            fusion->setParent(QCoreApplication::instance());
     }
+    if (fusion)
+        setStyle(fusion);
     if (!light) {
         QPalette p;
         p.setColor(QPalette::Window, QColor("#2b2b2b"));
