@@ -87,6 +87,8 @@ private slots:
     void range_across_files_data();
     void range_across_files();
     void codec_and_size_change();
+    void damaged_recording_data();
+    void damaged_recording();
     void empty_range_is_minus_10();
     void missing_seek_index_is_minus_14();
     void stop_midway_keeps_a_valid_file();
@@ -193,6 +195,47 @@ void TestExportWorker::codec_and_size_change()
     const MediaProbe p = probe_media(path);
     QCOMPARE(p.width, 320);
     QCOMPARE(p.frames, first.files.first().frame_count + second.files.first().frame_count);
+}
+
+void TestExportWorker::damaged_recording_data()
+{
+    QTest::addColumn<int>("corrupt");
+    QTest::addColumn<bool>("truncate");
+    QTest::newRow("noise in a frame") << 13 << false;
+    QTest::newRow("noise in the first keyframe") << 0 << false;
+    QTest::newRow("data file cut in its last frame") << -1 << true;
+}
+
+// Damaged frames are skipped or decoded as they come: the export still ends
+// cleanly with a readable file.
+void TestExportWorker::damaged_recording()
+{
+    QFETCH(int, corrupt);
+    QFETCH(bool, truncate);
+    QTemporaryDir dir;
+    ZQFixture::Options o;
+    o.output_parent = dir.path();
+    o.fps = 10;
+    o.gop = 10;
+    o.seconds_per_recording = 3;
+    o.corrupt_frame = corrupt;
+    o.truncate = truncate;
+    const ZQFixture::Result r = ZQFixture::write(o);
+    QVERIFY(r.ok);
+    const QString path = dir.filePath("damaged.avi");
+    ff_export job;
+    job.init(path, "mjpeg", 0, -1, -1, true, "normal");
+    job.set_files(data_files(r.files));
+    job.set_begin("080000");
+    job.set_end("080003");
+    job.set_stream_id("1");
+    const Run run = run_export(job);
+    QCOMPARE(run.errors, QList<int>());
+    QCOMPARE(run.ending, 1);
+    const MediaProbe p = probe_media(path);
+    QVERIFY(p.ok);
+    QVERIFY(p.frames >= 20);
+    QVERIFY(p.frames <= 30);
 }
 
 void TestExportWorker::empty_range_is_minus_10()
