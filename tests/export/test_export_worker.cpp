@@ -90,7 +90,8 @@ private slots:
     void damaged_recording_data();
     void damaged_recording();
     void empty_range_is_minus_10();
-    void missing_seek_index_is_minus_14();
+    void missing_recording_is_minus_14_data();
+    void missing_recording_is_minus_14();
     void stop_midway_keeps_a_valid_file();
     void destruction_while_running();
     void reader_waits_at_the_limit();
@@ -255,8 +256,18 @@ void TestExportWorker::empty_range_is_minus_10()
     QCOMPARE(QDir(out.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
 }
 
-void TestExportWorker::missing_seek_index_is_minus_14()
+void TestExportWorker::missing_recording_is_minus_14_data()
 {
+    QTest::addColumn<bool>("seek");
+    QTest::newRow("seek index missing mid-range") << true;
+    QTest::newRow("data file missing mid-range") << false;
+}
+
+// A hole in the middle of the range is not exported as if the range were
+// shorter: the job fails and leaves no file.
+void TestExportWorker::missing_recording_is_minus_14()
+{
+    QFETCH(bool, seek);
     QTemporaryDir dir;
     ZQFixture::Options o;
     o.output_parent = dir.path();
@@ -266,7 +277,7 @@ void TestExportWorker::missing_seek_index_is_minus_14()
     o.seconds_per_recording = 2;
     const ZQFixture::Result r = ZQFixture::write(o);
     QVERIFY(r.ok);
-    QVERIFY(QFile::remove(r.files.at(1).seek_path));
+    QVERIFY(QFile::remove(seek ? r.files.at(1).seek_path : r.files.at(1).data_path));
     const QString path = dir.filePath("broken.avi");
     ff_export job;
     job.init(path, "mjpeg", 0, -1, -1, false, "normal");
