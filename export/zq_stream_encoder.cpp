@@ -338,8 +338,17 @@ bool ZQStreamEncoder::encode_frame(const AVFrame* picture, int width, int height
         ZQLog::log("[WARN] ZQStream Encoder :: encode frame :: picture refused");
         return false;
     }
-    if (av_frame_make_writable(m_encoderFrame) < 0)
-        return false;
+    // An encoder that still holds the previous picture keeps its buffer; the
+    // new picture gets a fresh one (nothing of the old one is needed: the
+    // scaler writes every pixel).
+    if (!av_frame_is_writable(m_encoderFrame)) {
+        av_frame_unref(m_encoderFrame);
+        m_encoderFrame->format = m_encoderPixelFormat;
+        m_encoderFrame->width = m_width;
+        m_encoderFrame->height = m_height;
+        if (av_frame_get_buffer(m_encoderFrame, 0) < 0)
+            return false;
+    }
     // Each picture is scaled from its own size and format, so a change of
     // either in the middle of an export is converted, never overrun.
     m_mainScaler = sws_getCachedContext(m_mainScaler, picture->width, picture->height, AVPixelFormat(picture->format),
