@@ -22,6 +22,7 @@ class Canvas;
 class ZQStreamReadAndControl;
 class ZQIndexController;
 class ZQPlayerControllerUi;
+class PopupExport;
 
 // The object the QML user interface calls for everything it shows and does:
 // storage folder, days, cameras, the day's file lists, playback and seeks,
@@ -60,6 +61,9 @@ public slots:
     void set_previous_file();
     void setTime(QTime time);
     void recv_available_videostream(QStringList streams);
+    // From an export dialog's endingsignal() (a raw copy ended): disposes of
+    // that dialog and tells the operator.
+    void video_export_end();
 
 public:
     // ---- QML-facing operations, in meta-object order ----
@@ -83,6 +87,9 @@ public:
     Q_INVOKABLE void previous_frame_button();
     Q_INVOKABLE void next_frame_button();
     Q_INVOKABLE void set_playback_rate(int playback);
+    // Opens the export dialog on the selected day and camera at the time on
+    // screen; nothing before a frame is shown.
+    Q_INVOKABLE void video_export();
     Q_INVOKABLE QString get_alarm_thumbnail_path(QString datetime);
     Q_INVOKABLE QStringList get_videostreams_list();
     Q_INVOKABLE void set_selected_videostream(int idstream);
@@ -222,4 +229,6 @@ private:
     QSet<QString> m_written_nfo_index;
 
     std::unique_ptr<ZQPlayerControllerUi> m_ui;
+    // The newest export dialog (others may still relay their raw copy).
+    QPointer<PopupExport> m_export_dialog;
 };
