@@ -403,6 +403,7 @@ void ZQDownload_thread::run()
     unsigned int md_len = 0;
     EVP_DigestFinal_ex(transfer.sha, md, &md_len);
     const QByteArray computed(reinterpret_cast<const char*>(md), int(md_len));
+    m_computed_sha256 = QString::fromLatin1(computed.toHex());
     QString digest_hex;
     if (transfer.has_digest) {
         const std::optional<QByteArray> expected = parse_content_digest(transfer.digest);

@@ -39,6 +39,9 @@ public:
     bool stop_requested() const { return m_stop.load(); }
 
     QByteArray header_text() const { return m_header_text; } // after the end: every header line
+    // After download_finished: lowercase hex SHA-256 of the file written, computed while writing
+    // (so nobody reads a large file again on the GUI thread).
+    QString computed_sha256() const { return m_computed_sha256; }
 
     // The digest of a "Content-Digest" value ("sha-256=<64 hex digits, any case>" or
     // "sha-256=:<base64>:", surrounded by blanks and a line end): the 32 bytes, or nothing when the
@@ -89,4 +92,5 @@ private:
     struct Transfer;
     Transfer* m_t = nullptr;
     QByteArray m_header_text;
+    QString m_computed_sha256;
 };
