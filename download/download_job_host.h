@@ -4,7 +4,7 @@
 
 #include <QPointer>
 
-class Download_presentation;
+#include "download/download_presentation.h"
 
 // Shows each re-encoded export in a jobs window of its own ("Téléchargement")
 // holding one export row, which starts the worker.
