@@ -186,6 +186,11 @@ private:
     void lower_display_count();
     void initial_repaint(QPainter& painter);
 
+    // Server stream mode (canvas_stream.cpp).
+    void start_stream_display();
+    void end_stream_display();
+    static void retire_display_thread(new_display_thread* t);
+
     // Overlays.
     void draw_overlay(QPainter& painter);
     void draw_frame_overlay(QPainter& painter);
