@@ -50,6 +50,8 @@ public:
     void set_queue_mode(bool v) { m_queue_mode = v; }
     void set_raw_packets(bool v) { m_raw_packets = v; }
     void set_restart_pending(bool v);
+    // Wait before the restart asked after an error page (3000 ms).
+    void set_text_restart_delay_ms(int ms) { m_text_restart_delay_ms = ms; }
     void set_proxy(QString host, QString port, bool use);
     // Certificates (PEM) trusted besides the system's store.
     void set_trusted_certificates(const QList<QByteArray>& pem) { m_trusted_pem = pem; }
@@ -152,6 +154,7 @@ private:
     std::atomic<bool> m_text_response{false};
     std::atomic<bool> m_last_part_message{false};
     bool m_terminal = false;
+    std::atomic<int> m_text_restart_delay_ms{3000};
 
     // libcurl, touched by the client thread only; the multi handle pointer is
     // guarded so that other threads may wake its poll.
