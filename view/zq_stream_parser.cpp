@@ -743,7 +743,7 @@ ZQStreamParser::End ZQStreamParser::stream_parsing_finished()
         } else if (m_text_response) {
             // The delay runs on the owner's side, in this object's thread.
             QMetaObject::invokeMethod(
-                this, [this] { QTimer::singleShot(m_text_restart_delay_ms, this, [this] { emit set_restart(); }); },
+                this, [this] { QTimer::singleShot(m_text_restart_delay_ms.load(), this, [this] { emit set_restart(); }); },
                 Qt::QueuedConnection);
         } else {
             emit set_restart();
