@@ -62,6 +62,9 @@ public:
     float get_dewarp_zoom() const { return dewarp_zoom; }
     float get_dewarp_fov() const { return dewarp_fov; }
     QImage get_frame_image() const;
+    bool is_buffering_shown() const { return is_buffering; }
+    int get_buffering_percent() const { return buffering_percent; }
+    bool has_display_thread() const { return !display_thread.isNull(); }
 
     // Fisheye geometry (public for the view's tests).
     struct DewarpGeometry

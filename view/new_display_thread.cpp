@@ -39,6 +39,7 @@ bool is_playback_path(const QString& path)
 
 new_display_thread::new_display_thread(Canvas* t) : tile(t)
 {
+    ++s_live;
     if (t) {
         // Calls to the tile are queued to its thread: its state and its
         // repaint belong to the GUI thread.
@@ -77,6 +78,7 @@ new_display_thread::~new_display_thread()
         delete client.data();
     }
     log_info(QStringLiteral("Destroy done"));
+    --s_live;
 }
 
 void new_display_thread::log_info(const QString& step) const
@@ -256,6 +258,9 @@ void new_display_thread::start_stream_parser()
         if (!restart_queued.exchange(true))
             connect(client, &QThread::finished, this, [this] {
                 restart_queued = false;
+                // finished comes just before the thread stops running.
+                if (client)
+                    client->wait(1000);
                 start_stream_parser();
             }, Qt::SingleShotConnection);
         log_warn(QStringLiteral("start stream parser :: stream parser already running"));
@@ -471,14 +476,15 @@ int new_display_thread::display_next_frame()
             read_index = search_next(ids, read_index, &last_shown_id);
             record = frame_queue[size_t(read_index)];
             frame_found = true;
-            if ((last_message && record->get_text_overlay().isEmpty()) || (client && client->is_text_part()))
+            if ((last_message && record->get_text_overlay().isEmpty()) || (client && client->is_text_part())) {
+                // Frames queued before the server's message are passed over,
+                // so that the search reaches the message instead of stopping.
                 frame_found = false;
-            // Taken out of the queue for the hand-over: the client may append
-            // meanwhile, and the trim never sees it.
-            if (frame_found) {
-                frame_queue.erase(frame_queue.begin() + read_index);
-                queued = qsizetype(frame_queue.size());
+                last_shown_id = record->get_frame_id();
             }
+            // The record stays in the queue: only this thread removes records
+            // (the trim), and the client only appends.
+            queued = qsizetype(frame_queue.size());
         }
         // Speed adaptation, for ordinary frames.
         if (frame_found && !last_message && record->get_text_overlay().isEmpty()) {
@@ -528,11 +534,13 @@ int new_display_thread::display_next_frame()
                     skip_counter = 0;
                 }
             }
-            delete record;
             return 0;
         }
-        if (frame_found) {
+        // A record without a picture is told once, however often the
+        // search comes back to it.
+        if (frame_found && record->get_frame_id() != last_pictureless_id) {
             last_shown_id = record->get_frame_id();
+            last_pictureless_id = last_shown_id;
             if (record->get_text_overlay() == QLatin1String("PAUSE")) {
                 server_pause = true;
                 previous_frame_displayed = false;
@@ -542,7 +550,6 @@ int new_display_thread::display_next_frame()
             } else if (!record->get_text_overlay().isEmpty()) {
                 send_frame(record);
             }
-            delete record;
         }
         frame_found = false;
         wait_ms(100);
@@ -757,18 +764,22 @@ void new_display_thread::set_stop()
 
 void new_display_thread::maybe_emit_can_delete()
 {
-    // The tile deletes this object once both threads have ended.
-    if (!stop)
+    // The tile deletes this object once both threads have ended. finished
+    // comes just before a thread stops running: the one that sent it is
+    // waited for (a moment).
+    if (!stop || can_delete_sent)
         return;
-    if (client && client->isRunning()) {
-        connect(client, &QThread::finished, this, &new_display_thread::maybe_emit_can_delete,
-                Qt::UniqueConnection);
-        return;
+    if (auto* ended = qobject_cast<QThread*>(sender()))
+        ended->wait(1000);
+    if (client) {
+        connect(client, &QThread::finished, this, &new_display_thread::maybe_emit_can_delete, Qt::UniqueConnection);
+        if (client->isRunning())
+            return;
     }
-    if (isRunning()) {
-        connect(this, &QThread::finished, this, &new_display_thread::maybe_emit_can_delete, Qt::UniqueConnection);
+    connect(this, &QThread::finished, this, &new_display_thread::maybe_emit_can_delete, Qt::UniqueConnection);
+    if (isRunning())
         return;
-    }
+    can_delete_sent = true;
     emit can_delete();
 }
 

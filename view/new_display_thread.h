@@ -60,6 +60,9 @@ public:
     // Adaptive growth with one more rate sample; returns the new size.
     int set_max_list_size(double rate);
 
+    // Objects alive, for leak checks of their owners.
+    static int live_count() { return s_live; }
+
     // Written by the tile.
     QString name;
     std::atomic<int> buffer_duration_ms{0};
@@ -143,6 +146,8 @@ private:
     int scaler_flags = 1024;
     int same_time_count = 0;
     int dropped_direct = 0;
+    int last_pictureless_id = -1;
+    bool can_delete_sent = false;
 
     bool started = false;
     std::atomic<bool> buffering{false};
@@ -168,4 +173,5 @@ private:
 
     QMutex wait_mutex;
     QWaitCondition wait_condition;
+    static inline std::atomic<int> s_live{0};
 };

@@ -32,6 +32,17 @@ public:
             out.clear();
             return 100;
         }
+        // The parts put before frame part seq_ go out even when the stream
+        // stalls, drops or ends there.
+        if (before_sent_ != seq_ && s_.before.contains(seq_)) {
+            before_sent_ = seq_;
+            out.clear();
+            for (StreamParts::Part extra : s_.before.value(seq_)) {
+                extra.crlf = s_.crlf;
+                out += StreamParts::encode(extra);
+            }
+            return 0;
+        }
         const int all = total_ * qMax(1, s_.loops);
         if (seq_ >= all || !s_.recording)
             return HttpResponse::End;
@@ -52,10 +63,6 @@ public:
             }
         }
         QByteArray bytes;
-        for (StreamParts::Part extra : s_.before.value(seq_)) {
-            extra.crlf = s_.crlf;
-            bytes += StreamParts::encode(extra);
-        }
         const int index = s_.first + seq_ % qMax(1, total_);
         StreamParts::Part p = StreamParts::frame_part(*s_.recording, index);
         p.crlf = s_.crlf;
@@ -92,6 +99,7 @@ private:
     int total_ = 0;
     int seq_ = 0;
     int current_ = 0;
+    int before_sent_ = -1;
     bool stalled_ = false;
     QByteArray pending_;
 };
