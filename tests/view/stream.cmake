@@ -7,3 +7,5 @@ zq_add_test(test_display_thread SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_display_t
             LIBS zq_view zq_test_support zq_fixture CURL::libcurl)
 zq_add_test(test_tile_stream SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_tile_stream.cpp
             LIBS zq_view zq_test_support zq_fixture CURL::libcurl)
+zq_add_test(test_tile_stream_window GL SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_tile_stream_window.cpp
+            LIBS zq_view zq_test_support zq_fixture CURL::libcurl)
