@@ -1,10 +1,9 @@
 #pragma once
 
+#include "download/download_presentation.h"
 #include "export/export_job_host.h"
 
 #include <QPointer>
-
-#include "download/download_presentation.h"
 
 // Shows each re-encoded export in a jobs window of its own ("Téléchargement")
 // holding one export row, which starts the worker.

@@ -27,9 +27,15 @@ void info(const QString& text)
     ZQLog::log(QStringLiteral("[INFO] Download Presentation :: ") + text);
 }
 
-const char* const kPanelStyle =
-    "color: #fff; font: 14px \"Public Sans\"; background: rgba(0,0,0,0.5); border: 2px solid rgba(255,255,255,0.2);"
-    " border-radius: 5px;";
+// The panels' own look; their children keep theirs.
+// (A property, not the object name: a row's form has a child named "widget" too.)
+QString panel_style(QWidget* panel)
+{
+    panel->setProperty("zqPanel", true);
+    return QStringLiteral("QWidget[zqPanel=\"true\"] { color: #fff; font: 14px \"Public Sans\"; background: rgba(0,0,0,0.5);"
+                          " border: 2px solid rgba(255,255,255,0.2); border-radius: 5px; }"
+                          " QToolTip { background: white; }");
+}
 
 const char* const kProgressStyle =
     "QProgressBar {    border: 1px solid grey; border-radius: 5px; text-align: center;color:white; font: 14px;"
@@ -162,13 +168,14 @@ Download_presentation::Download_presentation()
     auto* left = new QWidget(this);
     left->setObjectName(QStringLiteral("widget_16"));
     left->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
-    left->setStyleSheet(QString::fromLatin1(kPanelStyle));
+    left->setStyleSheet(panel_style(left));
     auto* leftLayout = new QVBoxLayout(left);
     leftLayout->setContentsMargins(0, 0, 0, 2);
     auto* header = new QWidget(left);
     header->setObjectName(QStringLiteral("widget_17"));
-    header->setStyleSheet(QStringLiteral("font: 500 16px; background: rgba(255,255,255,0.2); color: white;"
-                                         " border-bottom: 2px solid rgba(255,255,255,0.1); border-radius: 5px;"));
+    header->setStyleSheet(QStringLiteral("QWidget#widget_17 { font: 500 16px; background: rgba(255,255,255,0.2);"
+                                         " color: white; border-bottom: 2px solid rgba(255,255,255,0.1);"
+                                         " border-radius: 5px; }"));
     auto* headerLayout = new QHBoxLayout(header);
     auto* icon = new QLabel(header);
     icon->setObjectName(QStringLiteral("label_14"));
@@ -176,11 +183,14 @@ Download_presentation::Download_presentation()
     icon->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     icon->setPixmap(QPixmap(QStringLiteral(":/imgs/download.png")).scaled(20, 20, Qt::KeepAspectRatio,
                                                                            Qt::SmoothTransformation));
+    icon->setFixedSize(30, 30);
+    icon->setAlignment(Qt::AlignCenter);
     icon->setStyleSheet(QStringLiteral("padding: 5px; background: white; border-radius: 15px; margin-right: 5px;"));
     headerLayout->addWidget(icon);
     label_current_download = new QLabel(QStringLiteral("En cours"), header);
     label_current_download->setObjectName(QStringLiteral("label_current_download"));
-    label_current_download->setStyleSheet(QStringLiteral("background: transparent; padding: 5px; margin-right: 5px;"));
+    label_current_download->setStyleSheet(
+        QStringLiteral("background: transparent; color: white; font: 500 16px; padding: 5px; margin-right: 5px;"));
     headerLayout->addWidget(label_current_download);
     leftLayout->addWidget(header);
     downloadsView = new EditTableView(left);
@@ -190,6 +200,7 @@ Download_presentation::Download_presentation()
 
     auto* right = new QWidget(this);
     right->setObjectName(QStringLiteral("widget"));
+    right->setStyleSheet(panel_style(right));
     auto* rightLayout = new QVBoxLayout(right);
     rightLayout->setContentsMargins(2, 2, 2, 2);
     tabWidget = new QTabWidget(right);
@@ -368,8 +379,11 @@ void Download_presentation::refresh_texts()
                                     + QStringLiteral(")"));
     tabWidget->setTabText(0, QStringLiteral("Réussis (") + QString::number(success_list.size()) + QStringLiteral(")"));
     tabWidget->setTabText(1, QStringLiteral("Echoués (") + QString::number(failure_list.size()) + QStringLiteral(")"));
-    if (!failure_list.isEmpty())
+    if (!failure_list.isEmpty() && tabWidget->tabBar()->tabTextColor(1) != QColor(Qt::red)) {
         tabWidget->tabBar()->setTabTextColor(1, Qt::red);
+        // The tabs' style sheet sets their text colour, which would hide the one above.
+        tabWidget->setStyleSheet(tabWidget->styleSheet() + QStringLiteral(" QTabBar::tab:last { color: red; }"));
+    }
 }
 
 void Download_presentation::closeEvent(QCloseEvent* event)

@@ -51,14 +51,19 @@ void ZQAudioVideoFileReader::stop()
 
 void ZQAudioVideoFileReader::run()
 {
+    read_all_frames();
+}
+
+int ZQAudioVideoFileReader::read_all_frames()
+{
     ZQLog::log(QStringLiteral("[INFO] ") + kName + QStringLiteral("read all frames"));
     if (!m_queue) {
         ZQLog::log(QStringLiteral("[ERROR] ") + kName + QStringLiteral("read all frames :: buffer is null"));
-        return;
+        return 0;
     }
     if (m_limit <= 0) {
         ZQLog::log(QStringLiteral("[ERROR] ") + kName + QStringLiteral("read all frames :: no queue limit"));
-        return;
+        return 0;
     }
     bool windowOpen = false;
     bool first = true;
@@ -71,10 +76,9 @@ void ZQAudioVideoFileReader::run()
     }
     m_data.close();
     m_decoder.reset();
-    if (m_queue) {
-        QMutexLocker lock(&m_queue->mutex);
-        m_queue->notEmpty.wakeAll();
-    }
+    QMutexLocker lock(&m_queue->mutex);
+    m_queue->notEmpty.wakeAll();
+    return 1;
 }
 
 bool ZQAudioVideoFileReader::wait_for_room()

@@ -49,6 +49,9 @@ public:
     int failure() const { return m_failure.load(); }
     // Pictures appended to the queue so far.
     int frames_queued() const { return m_queued.load(); }
+    // What run() does, on the calling thread: 1 when reading ended (at the
+    // end, on a stop or on a fault, see failure()), 0 without a queue or limit.
+    int read_all_frames();
 
 signals:
     void error(int code);

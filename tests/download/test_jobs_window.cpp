@@ -122,6 +122,7 @@ private slots:
     void squeeze_label_keeps_its_text();
     void export_row_end_to_end();
     void export_row_error_lands_in_failures();
+    void export_row_stopped_is_a_success();
 };
 
 void TestJobsWindow::two_run_third_waits()
@@ -319,6 +320,41 @@ void TestJobsWindow::export_row_error_lands_in_failures()
     QCOMPARE(w->running_list.size(), 0);
     QTRY_VERIFY(guard.isNull());
     QVERIFY(!QFileInfo::exists(out));
+    delete w;
+}
+
+// Stop ends the export with what it encoded: the row lands in "Réussis"
+// with its file.
+void TestJobsWindow::export_row_stopped_is_a_success()
+{
+    QTemporaryDir dir;
+    ZQFixture::Options o;
+    o.output_parent = dir.path();
+    o.fps = 10;
+    o.gop = 10;
+    o.seconds_per_recording = 30;
+    const ZQFixture::Result r = ZQFixture::write(o);
+    QVERIFY(r.ok);
+    auto* worker = new ff_export;
+    const QString out = dir.filePath("stopped_H264.mp4");
+    worker->init(out, "libx264", 2048, -1, -1, true, "normal");
+    worker->set_files({QFileInfo(r.files.first().data_path)});
+    worker->set_begin("080000");
+    worker->set_end("080030");
+    worker->set_stream_id("1");
+    QPointer<ff_export> guard = worker;
+    DownloadJobHost host;
+    host.host_reencode(worker, out);
+    QPointer<Download_presentation> w = host.last_window();
+    auto* row = qobject_cast<EncodeItem_Presentation*>(w->running_list.first());
+    QVERIFY(row);
+    QTRY_VERIFY_WITH_TIMEOUT(guard && guard->frames_encoded() >= 3, 60000);
+    QVERIFY(row->stopEnabled());
+    row->stopButton->click();
+    QTRY_COMPARE_WITH_TIMEOUT(w->success_list.size(), 1, 60000);
+    QVERIFY(w->failure_list.isEmpty());
+    QVERIFY(QFileInfo(out).size() > 0);
+    QTRY_VERIFY(guard.isNull());
     delete w;
 }
 
