@@ -107,9 +107,10 @@ bool ArchiveExtractor::safe_link_target(const QString& name, const QString& targ
         || target.contains(QLatin1Char('\\')))
         return false;
     // Resolved from the link's own folder, the target must stay below the destination.
-    const QString from = QFileInfo(QStringLiteral("/d/") + name).path();
+    // The link's folder is taken from its cleaned name, as the entry is written ("a/" is "a").
+    const QString from = QFileInfo(QDir::cleanPath(QStringLiteral("/d/") + name)).path();
     const QString resolved = QDir::cleanPath(from + QLatin1Char('/') + target);
-    return resolved.startsWith(QLatin1String("/d/"));
+    return resolved == QLatin1String("/d") || resolved.startsWith(QLatin1String("/d/"));
 }
 
 void ArchiveExtractor::startExtraction()
