@@ -6,7 +6,10 @@
 // of this process during our transfers (the server runs in this process too,
 // streaming the file in bounded chunks).
 //
-//   bench_download_throughput [--size-mib N] [--runs N] [--work DIR]
+//   bench_download_throughput [--size-mib N] [--runs N] [--work DIR] [--splits]
+//
+// --splits adds bare libcurl transfers (16 KiB or 100 KiB receive buffer, with or
+// without the SHA-256) on the same URL, to tell where a gap to curl comes from.
 //
 // The file (random bytes) and its digest are kept in the work folder
 // (default $ZQ_BENCH_DIR/zq_bench_download or /tmp/zq_bench_download).
@@ -31,6 +34,8 @@
 #include <openssl/evp.h>
 
 #include <algorithm>
+#include <fcntl.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -131,6 +136,63 @@ OurRun ours(const QString& url, const QString& output, const QString& ca_file, c
     return run;
 }
 
+// Timing split: a bare libcurl transfer (easy interface, no temporary file, no progress) writing
+// with write(2), with a chosen receive buffer and with or without the SHA-256 in the write
+// callback; tells what of our gap to curl is the buffer size and what is the hash.
+struct BareSink
+{
+    int fd = -1;
+    EVP_MD_CTX* sha = nullptr;
+    qint64 written = 0;
+};
+
+size_t bare_write(char* data, size_t size, size_t count, void* p)
+{
+    auto* sink = static_cast<BareSink*>(p);
+    const size_t n = size * count;
+    if (::write(sink->fd, data, n) != ssize_t(n))
+        return 0;
+    if (sink->sha)
+        EVP_DigestUpdate(sink->sha, data, n);
+    sink->written += qint64(n);
+    return n;
+}
+
+double bare_curl(const QString& url, const QString& ca_file, const QString& output, long buffer, bool hash, qint64 size)
+{
+    BareSink sink;
+    sink.fd = ::open(QFile::encodeName(output).constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (sink.fd < 0)
+        return -1;
+    if (hash) {
+        sink.sha = EVP_MD_CTX_new();
+        EVP_DigestInit_ex(sink.sha, EVP_sha256(), nullptr);
+    }
+    CURL* easy = curl_easy_init();
+    const QByteArray u = url.toUtf8(), ca = QFile::encodeName(ca_file);
+    curl_easy_setopt(easy, CURLOPT_URL, u.constData());
+    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    if (!ca_file.isEmpty())
+        curl_easy_setopt(easy, CURLOPT_CAINFO, ca.constData());
+    curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, buffer);
+    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &bare_write);
+    curl_easy_setopt(easy, CURLOPT_WRITEDATA, &sink);
+    QElapsedTimer t;
+    t.start();
+    const CURLcode rc = curl_easy_perform(easy);
+    if (sink.sha) {
+        unsigned char md[EVP_MAX_MD_SIZE];
+        unsigned int len = 0;
+        EVP_DigestFinal_ex(sink.sha, md, &len);
+        EVP_MD_CTX_free(sink.sha);
+    }
+    ::close(sink.fd);
+    const double ms = t.nsecsElapsed() / 1e6;
+    curl_easy_cleanup(easy);
+    QFile::remove(output);
+    return rc == CURLE_OK && sink.written == size ? ms : -1;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -140,6 +202,7 @@ int main(int argc, char** argv)
     const QStringList args = app.arguments();
     const qint64 size_mib = zq::bench::option(args, "--size-mib", "2048").toLongLong();
     const int runs = std::max(1, zq::bench::option(args, "--runs", "3").toInt());
+    const bool splits = args.contains(QStringLiteral("--splits"));
     const QString work = zq::bench::work_folder(args, "zq_bench_download");
     if (size_mib <= 0) {
         out << "--size-mib must be above 0" << Qt::endl;
@@ -213,6 +276,22 @@ int main(int argc, char** argv)
             QFile::remove(curl_out);
             out << "  " << name << " run " << i + 1 << ": ours " << QString::number(r.ms, 'f', 0) << " ms, curl "
                 << QString::number(c, 'f', 0) << " ms" << Qt::endl;
+        }
+        if (splits) {
+            struct Variant { long buffer; bool hash; const char* text; };
+            for (const Variant v : {Variant{16 * 1024, false, "16 KiB buffer, no hash"},
+                                    Variant{16 * 1024, true, "16 KiB buffer, SHA-256"},
+                                    Variant{100 * 1024, false, "100 KiB buffer, no hash"},
+                                    Variant{100 * 1024, true, "100 KiB buffer, SHA-256"}}) {
+                std::vector<double> ms;
+                for (int i = 0; i < runs; ++i) {
+                    const double m = bare_curl(url, ca, ours_out, v.buffer, v.hash, size);
+                    if (m > 0)
+                        ms.push_back(m);
+                }
+                out << "  split, bare libcurl " << v.text << ": "
+                    << QString::number(size / 1e3 / zq::bench::best(ms), 'f', 1) << " MB/s" << Qt::endl;
+            }
         }
         if (ours_ms.empty() || curl_ms.empty()) {
             all_ok = false;
