@@ -6,7 +6,11 @@
 // of this process during our transfers (the server runs in this process too,
 // streaming the file in bounded chunks).
 //
-//   bench_download_throughput [--size-mib N] [--runs N] [--work DIR] [--splits]
+//   bench_download_throughput [--size-mib N] [--runs N] [--work DIR] [--dest DIR] [--splits]
+//
+// Downloads land in --dest (default /dev/shm/zq_bench_download, a memory file
+// system): written to a disk, gigabytes of dirty pages get both tools throttled
+// by the writeback of earlier runs, at random, and the figures tell the disk.
 //
 // --splits adds bare libcurl transfers (16 KiB or 100 KiB receive buffer, without
 // the SHA-256, with it in the write callback, or with it on a second thread fed
@@ -274,8 +278,13 @@ int main(int argc, char** argv)
         return 1;
     }
     const qint64 size = QFileInfo(body).size();
-    const QString ours_out = QDir(work).filePath("ours.bin");
-    const QString curl_out = QDir(work).filePath("curl.bin");
+    const QString dest = zq::bench::option(args, "--dest",
+                                           QFileInfo(QStringLiteral("/dev/shm")).isWritable()
+                                               ? QStringLiteral("/dev/shm/zq_bench_download")
+                                               : work);
+    QDir().mkpath(dest);
+    const QString ours_out = QDir(dest).filePath("ours.bin");
+    const QString curl_out = QDir(dest).filePath("curl.bin");
     out << "File: " << size_mib << " MiB with Content-Digest, best of " << runs << " runs each" << Qt::endl;
 
     // Timing split: what the SHA-256 our thread computes while writing costs alone, on
@@ -363,5 +372,7 @@ int main(int argc, char** argv)
             << QString::number(peak / 1048576.0, 'f', 1) << " MiB (target < 64 MiB)" << Qt::endl;
     }
     curl_global_cleanup();
+    if (dest != work)
+        QDir(dest).removeRecursively();
     return all_ok ? 0 : 1;
 }
