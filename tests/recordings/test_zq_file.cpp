@@ -195,6 +195,26 @@ private slots:
         QVERIFY(log.has("[ERROR] ZQFile :: hash cameras list :: root directory is empty"));
     }
 
+    // Old-form camera files: the substitution covers the whole alphabet both ways, and an
+    // over-long line (megabytes of junk) is skipped without being decoded, the lines after it
+    // still read.
+    void scrambledLines()
+    {
+        const QString plain = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/=-é";
+        QCOMPARE(ZQFile::descramble(ZQFile::scramble(plain)), plain);
+        QCOMPARE(ZQFile::scramble("+/="), QStringLiteral("+/="));
+        QCOMPARE(ZQFile::scramble("Az9"), QStringLiteral("zjZ"));
+
+        const QString path = fresh_folder() + "/old.zqnfo";
+        QByteArray text = ZQFile::make_scrambled_nfo_line(3, "Trois").toUtf8() + "\n";
+        text += "nfo_" + QByteArray(2 * 1024 * 1024, 'Q') + "_end\n";
+        text += ZQFile::make_scrambled_nfo_line(4, "Quatre").toUtf8() + "\n";
+        write_plain(path, text);
+        LogCapture log;
+        QCOMPARE(ZQFile::read_scrambled_nfo_lines(QFileInfo(path), {}), (CameraTable{{3, "Trois"}, {4, "Quatre"}}));
+        QVERIFY(log.has("[WARN] ZQFile :: read scrambled nfo lines :: line too long skipped :: "));
+    }
+
     // Tag files: every key by its type, a missing or out-of-range camera as "-1", "tags" arrays
     // and undecryptable files as nothing.
     void tagFiles_data()
