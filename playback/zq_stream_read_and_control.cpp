@@ -440,6 +440,10 @@ void ZQStreamReadAndControl::stop()
     reset_prefetch(m_backward);
     clear_cache();
     m_files.clear();
+    // A stopped reader holds no records: a later rate change only stores the rate, and nothing
+    // ticks on the old file until a file is loaded again.
+    m_frames.clear();
+    m_index = 0;
     m_currentPos = -1;
     m_streamId.clear();
     m_paused = false;
@@ -603,8 +607,10 @@ int ZQStreamReadAndControl::interval_for(int rate, double fps, int* divisor)
     const int r = std::abs(rate);
     int d = 1;
     if (r <= 1) {
+        // Clamped before the conversion: a seek index can give any rate, and a double beyond
+        // the int range does not convert. A tick below a millisecond is not possible anyway.
         if (std::isfinite(fps) && fps >= 1.0)
-            d = qMax(1, int(std::trunc(fps - 1.0)));
+            d = qMax(1, int(std::trunc(std::min(fps, 1001.0) - 1.0)));
     } else {
         d = 2 * r;
     }

@@ -147,6 +147,9 @@ private slots:
         QTest::newRow("below 1 fps") << 0.5 << 1 << 1000;
         QTest::newRow("infinite fps") << qInf() << 1 << 1000;
         QTest::newRow("nan fps") << qQNaN() << -1 << 1000;
+        // A seek index whose frames share one millisecond but one: a rate far beyond any int.
+        QTest::newRow("fps above int range") << 1e12 << 1 << 1;
+        QTest::newRow("fps above int range, backward") << 3e9 << -1 << 1;
         QTest::newRow("x2") << 25.0 << 2 << 250;
         QTest::newRow("x-4") << 25.0 << -4 << 125;
         QTest::newRow("x8") << 25.0 << 8 << 62;
@@ -668,6 +671,37 @@ private slots:
         QVERIFY(reader.get_file_list().isEmpty());
         QVERIFY(reader.get_id_stream().isEmpty());
         QCOMPARE(ended.size(), 0); // the caller stopped it: nothing to tell
+    }
+
+    // A rate change after a stop (a camera or day change that found nothing to play) stores the
+    // rate only: the stopped reader must not tick on the old file's records again.
+    void rate_change_after_stop_data()
+    {
+        QTest::addColumn<double>("rate");
+        QTest::newRow("1") << 1.0;
+        QTest::newRow("-1") << -1.0;
+        QTest::newRow("4") << 4.0;
+    }
+    void rate_change_after_stop()
+    {
+        QFETCH(double, rate);
+        ZQStreamReadAndControl reader;
+        QSignalSpy frames(&reader, &ZQStreamReadAndControl::set_display_frame);
+        QSignalSpy times(&reader, &ZQStreamReadAndControl::setTime);
+        QVERIFY(reader.init_displayer_for_stream(QFileInfo(m_day.files[0].seek_path), "1", data_files(m_day.files)));
+        reader.read_forward();
+        reader.set_index(20);
+        reader.stop();
+        const int shownBefore = int(frames.size());
+        const int timesBefore = int(times.size());
+        reader.change_rate(rate);
+        QCOMPARE(reader.get_rate(), int(rate));
+        QVERIFY(!reader.get_read_timer() || !reader.get_read_timer()->isActive());
+        QTest::qWait(150);
+        settle();
+        QCOMPARE(frames.size(), shownBefore);
+        QCOMPARE(times.size(), timesBefore);
+        QVERIFY(!logged("frame stream mismatch"));
     }
 
     // A reader that goes away while the next seek index is still being
