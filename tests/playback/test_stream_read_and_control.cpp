@@ -217,6 +217,8 @@ private slots:
         QSignalSpy frames(&reader, &ZQStreamReadAndControl::set_display_frame);
         QSignalSpy slider(&reader, &ZQStreamReadAndControl::slidervalue);
         QSignalSpy ended(&reader, &ZQStreamReadAndControl::reading_ended);
+        QSignalSpy next(&reader, &ZQStreamReadAndControl::set_next_file);
+        QSignalSpy previous(&reader, &ZQStreamReadAndControl::set_previous_file);
         // The same start twice must not list the recordings twice.
         QVERIFY(reader.init_displayer_for_stream(QFileInfo(m_day.files[0].seek_path), "1", data_files(m_day.files)));
         QVERIFY(reader.init_displayer_for_stream(QFileInfo(m_day.files[0].seek_path), "1", data_files(m_day.files)));
@@ -237,8 +239,15 @@ private slots:
         QCOMPARE(s.first().frameId, 0);
         QCOMPARE(s.at(51).frameId, 1); // second frame of the second file
         QCOMPARE(slider.size(), frames.size());
+        // The slider carries the entry index within the file's frame list (the second file
+        // starts at 0 again), not a minute of the day.
+        QCOMPARE(slider.at(0).at(0).toInt(), 0);
+        QCOMPARE(slider.at(49).at(0).toInt(), 49);
+        QCOMPARE(slider.at(51).at(0).toInt(), 1);
+        QCOMPARE(slider.at(51).at(1).toString().size(), 17);
         QVERIFY(logged("next :: end of list reached"));
         QCOMPARE(ended.size(), 1);
+        QCOMPARE(next.size() + previous.size(), 0);
         QCOMPARE(reader.get_current_position(), 2);
     }
 

@@ -651,20 +651,24 @@ private slots:
         QVERIFY(controller.is_busy());
         QCOMPARE(controller.days().size(), 4);
 
+        // A call while busy is refused, and still ends: an error, then its own allFinished().
         LogCapture log;
         controller.generate_index(storage.root_path);
         QVERIFY(log.has("[WARNING] ZQIndexController :: Une indexation est déjà en cours. Ignoré."));
+        QCOMPARE(all.size(), 1);
+        QCOMPARE(errors.size(), 1);
+        QVERIFY(controller.is_busy());
 
         QVERIFY(all.wait(60000));
         QTest::qWait(50);
         sampler.stop();
         QVERIFY2(mostAtOnce <= 2, qPrintable(QString::number(mostAtOnce)));
-        QCOMPARE(all.size(), 1);
+        QCOMPARE(all.size(), 2);
         QCOMPARE(controller.started_count(), 4);
         QCOMPARE(controller.finished_count(), 3);
         QCOMPARE(controller.failed_count(), 1);
-        QCOMPARE(errors.size(), 1);
-        QCOMPARE(errors.first().first().toString(),
+        QCOMPARE(errors.size(), 2);
+        QCOMPARE(errors.last().first().toString(),
                  "Aucun enregistrement trouvé dans le dossier " + storage.root_path + "/2024-03-08/");
         QVERIFY(!controller.is_busy());
         for (const QString& day : storage.day_folders)
@@ -675,9 +679,11 @@ private slots:
         QCOMPARE(controller.days(), QStringList{storage.day_folders.at(1)});
         QVERIFY(all.wait(60000));
         controller.generate_index(storage.root_path + "/2024-03-09");
-        QCOMPARE(all.size(), 3);
+        QCOMPARE(all.size(), 4);
+        // A missing path: an error, then exactly one allFinished().
         controller.generate_index(storage.root_path + "/missing");
-        QCOMPARE(all.size(), 3);
+        QCOMPARE(all.size(), 5);
+        QCOMPARE(errors.size(), 3);
         QVERIFY(!controller.is_busy());
         QVERIFY(log.has("[ERROR] ZQIndexController :: Le chemin n'existe pas : " + storage.root_path + "/missing"));
     }
