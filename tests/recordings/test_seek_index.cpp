@@ -398,6 +398,25 @@ private slots:
         QVERIFY(parse_seek_index(path, SeekIndexOptions(), &result).isEmpty());
         QVERIFY(result.refused);
         QVERIFY(result.opened);
+
+        // Within the size, more records than any recording holds: refused too. (The requested
+        // stream matches none of them, so the test does not hold millions of records.)
+        const QByteArray line = "20240101083000000\n";
+        QByteArray many;
+        many.reserve(line.size() * (kMaxSeekIndexRecords + 1));
+        for (qint64 i = 0; i <= kMaxSeekIndexRecords; ++i)
+            many += line;
+        SeekIndexOptions options;
+        options.stream = QStringLiteral("9");
+        SeekIndexResult counted;
+        QVERIFY(parse_seek_index(write(many), options, &counted).isEmpty());
+        QVERIFY(counted.refused);
+        // One record fewer is a (strange) index like any other.
+        many.chop(line.size());
+        SeekIndexResult fine;
+        parse_seek_index(write(many), options, &fine);
+        QVERIFY(!fine.refused);
+        QCOMPARE(fine.lines, kMaxSeekIndexRecords);
     }
 
     void frame_record()
