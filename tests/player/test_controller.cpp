@@ -756,6 +756,27 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(c->get_current_read_time_is_ms() < first - 200, 5000);
     }
 
+    // A camera change that finds nothing at the read time stops the reader; the rate the window
+    // sets right after (Controls reacts to dataChanged) must not start it again on the old
+    // camera's records.
+    void rate_after_camera_without_recording()
+    {
+        auto c = make();
+        c->set_zqstream_reader_read_timestamp(QString::number(ms_of(23, 59, 40)));
+        QCOMPARE(c->state(), 1);
+        c->set_selected_camera(QStringLiteral("Camera 2"));
+        QCOMPARE(c->state(), 0);
+        watch_pictures(c.get());
+        const int shown_at = c->get_current_read_time_is_ms();
+        c->set_playback_rate(1);
+        c->set_playback_rate(-1);
+        c->set_playback_rate(1);
+        QTest::qWait(300);
+        QCOMPARE(m_pictures, 0);
+        QVERIFY(!c->reader()->get_read_timer() || !c->reader()->get_read_timer()->isActive());
+        QCOMPARE(c->get_current_read_time_is_ms(), shown_at);
+    }
+
     void read_time()
     {
         auto c = make();
