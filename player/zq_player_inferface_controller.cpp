@@ -408,10 +408,8 @@ QStringList ZQPlayerInferfaceController::get_cameras_for_date(QString date)
             log_info(QStringLiteral("ZQNfo count ") + QString::number(deeper.size()));
             for (const QFileInfo& f : deeper)
                 m_camera_table = ZQFile::check_and_parse_nfo_file(f, m_camera_table);
-            if (m_camera_table.isEmpty()) {
-                for (const QFileInfo& f : deeper)
-                    m_camera_table = ZQFile::read_scrambled_nfo_lines(f, m_camera_table);
-            }
+            if (m_camera_table.isEmpty())
+                m_camera_table = ZQFile::read_scrambled_nfo_files(deeper, m_camera_table);
         }
         // Written once per session and day: a storage folder that cannot be
         // written must not be rewritten on every load.

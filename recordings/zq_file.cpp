@@ -254,6 +254,28 @@ QHash<int, QString> ZQFile::read_scrambled_nfo_lines(const QFileInfo& file, QHas
     return cameras;
 }
 
+QHash<int, QString> ZQFile::read_scrambled_nfo_files(const QFileInfoList& files, QHash<int, QString> cameras)
+{
+    qint64 read = 0;
+    for (const QFileInfo& file : files) {
+        const QString name = file.fileName();
+        if (!name.contains(QLatin1String("index"))) {
+            const int id = StorageLayout::recording_camera_id(name);
+            if (id >= 0 && cameras.contains(id))
+                continue;
+        }
+        const qint64 size = QFileInfo(file.filePath()).size();
+        if (read + size > kMaxScrambledBytesPerCall) {
+            ZQLog::log(QStringLiteral("[WARN] ZQFile :: read scrambled nfo files :: too much to read, stopped at :: ")
+                       + file.filePath());
+            break;
+        }
+        read += size;
+        cameras = read_scrambled_nfo_lines(file, cameras);
+    }
+    return cameras;
+}
+
 bool ZQFile::create_zqnfo_index_file(const QFileInfo& file, const QHash<int, QString>& cameras)
 {
     QJsonArray array;

@@ -237,10 +237,8 @@ bool ZQIndexManager::regenerate_zqnfo_index_with_filelist(const QString& folder,
                    + file.absoluteFilePath());
         cameras = ZQFile::check_and_parse_nfo_file(file, cameras);
     }
-    if (cameras.isEmpty()) {
-        for (const QFileInfo& file : nfoFiles)
-            cameras = ZQFile::read_scrambled_nfo_lines(file, cameras);
-    }
+    if (cameras.isEmpty())
+        cameras = ZQFile::read_scrambled_nfo_files(nfoFiles, cameras);
     if (cameras.isEmpty())
         return true;
     const QFileInfo target(StorageLayout::folder_with_slash(folder) + QStringLiteral("index.zqnfo"));
