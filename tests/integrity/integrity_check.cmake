@@ -1,0 +1,3 @@
+# The integrity worker on generated days, signal by signal.
+zq_add_test(test_integrity_check SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_integrity_check.cpp
+            LIBS zq_integrity zq_fixture)
