@@ -32,11 +32,16 @@ const QString kDarkStyle = QStringLiteral(
 const QString kStopText = QStringLiteral("Arrêter");
 const QString kCloseText = QStringLiteral("Fermer");
 
-// The bar's format replaces %p, %v and %m: a name must show its "%" as it is.
-QString bar_literal(const QString& text)
+// Every format the bar shows is composed in full here, and some carry file names: a name with
+// "%p", "%v" or "%m" in it must not turn into numbers. QProgressBar substitutes them in text() and
+// has no escape for "%" (a doubled "%%p" still becomes "%" and the percentage), so this bar shows
+// its format as it is.
+class LiteralProgressBar : public QProgressBar
 {
-    return QString(text).replace(QLatin1Char('%'), QStringLiteral("%%"));
-}
+public:
+    using QProgressBar::QProgressBar;
+    QString text() const override { return format(); }
+};
 
 // Names come from the storage folder: cut before they reach a label.
 QString capped(const QString& text)
@@ -82,7 +87,7 @@ IntegrityDialog::IntegrityDialog(QString folder, QString day, QWidget* parent)
     auto* barHolder = new QWidget(this);
     barHolder->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Maximum);
     auto* barLayout = new QHBoxLayout(barHolder);
-    m_bar = new QProgressBar(barHolder);
+    m_bar = new LiteralProgressBar(barHolder);
     m_bar->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Maximum);
     m_bar->setMinimumHeight(30);
     m_bar->setValue(0);
@@ -163,7 +168,7 @@ void IntegrityDialog::begin_check_file(QString file)
     ++m_files_begun;
     m_bar->setValue(m_files_begun);
     const int percent = m_file_count > 0 ? int(qint64(m_files_begun) * 100 / m_file_count) : 0;
-    m_bar->setFormat(QString::number(percent) + QStringLiteral(" %  [ ") + bar_literal(capped(file))
+    m_bar->setFormat(QString::number(percent) + QStringLiteral(" %  [ ") + capped(file)
                      + QStringLiteral(" ]"));
 }
 
