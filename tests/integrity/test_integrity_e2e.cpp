@@ -2,6 +2,7 @@
 // written with its metadata (hash lists included) and on copies of it opened as an operator opens
 // a folder: intact, with one byte of one recording changed, and with one recording deleted.
 
+#include "integrity/integrity_check.h"
 #include "integrity/integrity_dialog.h"
 #include "integrity/integrity_run.h"
 #include "player/zq_player_inferface_controller.h"
@@ -126,6 +127,10 @@ private slots:
         window.resize(1600, 900);
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
+        // No folder open yet: the button does nothing.
+        window.controller()->check_integrity();
+        QVERIFY(!window.controller()->integrity_run());
+        QVERIFY(!open_dialog());
 
         QPointer<IntegrityDialog> dialog;
         check_folder(window, m_root, &dialog);
@@ -182,6 +187,27 @@ private slots:
         QVERIFY(lines.contains(QStringLiteral("Erreur lors de la vérification du fichier : ") + m_deleted_path));
         QVERIFY(lines.contains(QStringLiteral("Vérification d'intégrité terminée et non conforme")));
         close_dialog(window, dialog);
+    }
+
+    // The window closing while a check runs stops the check and waits for it: nothing of the pair
+    // outlives the window.
+    void closeWhileChecking()
+    {
+        auto* window = new ZQ_Player_qmlpresentation(nullptr);
+        window->resize(1600, 900);
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        QQuickItem* home = window->sidePanel()->rootObject()->property("homePanel").value<QQuickItem*>();
+        QVERIFY(home);
+        QMetaObject::invokeMethod(home, "selectFolder", Q_ARG(QVariant, m_root));
+        QTRY_VERIFY_WITH_TIMEOUT(!window->controller()->selected_date().isEmpty(), 30000);
+        window->controller()->check_integrity();
+        QPointer<IntegrityRun> run = window->controller()->integrity_run();
+        QVERIFY(run);
+        QPointer<IntegrityCheck> check = run->check();
+        delete window;
+        QVERIFY(run.isNull() && check.isNull());
+        QVERIFY(!open_dialog());
     }
 };
 
