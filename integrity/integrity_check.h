@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -95,4 +96,7 @@ private:
     QString m_day_folder;
     std::atomic_bool m_stop{false};
     std::vector<char> m_buffer; // the worker thread's read buffer
+    int m_day_fd = -1;          // the day folder, open during the per-file phase
+    // Sub-folders of the day (relative) whose real location lies inside the day folder.
+    QHash<QString, bool> m_parent_inside;
 };
