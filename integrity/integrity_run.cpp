@@ -40,7 +40,9 @@ IntegrityRun::IntegrityRun(QWidget* parent, const QString& dayFolder, const QStr
     connect(c, SIGNAL(begin_check_file(QString)), d, SLOT(begin_check_file(QString)));
     connect(c, SIGNAL(end_check_file(QString,bool)), d, SLOT(end_check_file(QString,bool)));
     connect(d, SIGNAL(user_stopped()), c, SLOT(user_stop()));
-    connect(d, &QDialog::finished, this, &IntegrityRun::on_dialog_finished);
+    connect(d, &QDialog::finished, this, [this] { dispose(true); });
+    // A dialog deleted with its parent window never says finished.
+    connect(d, &QObject::destroyed, this, [this] { dispose(false); });
 }
 
 IntegrityDialog* IntegrityRun::dialog() const
@@ -58,13 +60,13 @@ IntegrityRun::~IntegrityRun()
     delete m_check;
 }
 
-void IntegrityRun::on_dialog_finished()
+void IntegrityRun::dispose(bool dialogAlive)
 {
     if (m_done)
         return;
     m_done = true;
     // Delete-on-close takes care of a closed dialog; one ended otherwise goes here.
-    if (m_dialog) {
+    if (dialogAlive && m_dialog) {
         disconnect(m_dialog, nullptr, this, nullptr);
         m_dialog->deleteLater();
     }

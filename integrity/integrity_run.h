@@ -37,12 +37,14 @@ public:
     ~IntegrityRun() override;
 
 signals:
-    // The dialog has closed; the object deletes itself once the check's thread has ended.
+    // The dialog has closed (or was deleted with its parent); the object deletes itself once the
+    // check's thread has ended. Deleting the object instead stops the check and waits for it.
     void finished();
 
 private:
     IntegrityRun(QWidget* parent, const QString& dayFolder, const QString& folderText, const QString& day);
-    void on_dialog_finished();
+    // The dialog has ended (still alive) or is gone: tells the owner, then lets the check go.
+    void dispose(bool dialogAlive);
 
     IntegrityCheck* m_check = nullptr;
     QPointer<IntegrityDialog> m_dialog;

@@ -247,6 +247,29 @@ private slots:
         QVERIFY(endedBeforeDelete);
     }
 
+    // The dialog deleted with its parent window while the check runs: the owner still hears the
+    // end, and the check goes once its thread has ended.
+    void run_parent_deleted_while_checking()
+    {
+        QTemporaryDir tmp;
+        const QString day = tmp.filePath(QStringLiteral("2024-01-01"));
+        QVERIFY(write_large_day(day, 2, 1024 * 1024));
+        auto* parent = new QWidget;
+        QPointer<IntegrityRun> run = IntegrityRun::start(parent, tmp.path(), QStringLiteral("2024-01-01"));
+        QVERIFY(run);
+        QPointer<IntegrityCheck> check = run->check();
+        QSemaphore gate;
+        connect(check.data(), &IntegrityCheck::begin_check_file, check.data(), [&gate] { gate.acquire(); },
+                Qt::DirectConnection);
+        QSignalSpy finished(run.data(), &IntegrityRun::finished);
+        QTRY_VERIFY(run->dialog()->is_running());
+        delete parent;
+        QCOMPARE(finished.size(), 1);
+        QVERIFY(check);
+        gate.release();
+        QTRY_VERIFY_WITH_TIMEOUT(run.isNull() && check.isNull(), 30000);
+    }
+
     // Started on a day folder, the pair names that folder and its day; nothing without a day.
     void run_on_a_day_folder()
     {
