@@ -11,6 +11,7 @@
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSet>
 #include <QTemporaryDir>
 
@@ -24,29 +25,39 @@ namespace {
 const QString kDigestA = QStringLiteral("2d711642b726b04401627ca9fbac32f5c8530fb1903cc4db02258717921a4881");
 const QString kDigestB = QStringLiteral("ef90d9c1ec76b1edc9edfaf2c0c05359c10ccc49ae8ecf7b7fd25ce9c02e86a4");
 
+// In memory where the system offers it: every input rewrites the list, and a saved file is synced.
+QString temp_template()
+{
+    if (QFileInfo(QStringLiteral("/dev/shm")).isWritable())
+        return QStringLiteral("/dev/shm/zq_fuzz_hash_list-XXXXXX");
+    return QDir::temp().filePath(QStringLiteral("zq_fuzz_hash_list-XXXXXX"));
+}
+
 struct Day
 {
-    QTemporaryDir tmp;
+    QTemporaryDir tmp{temp_template()};
     QString path;
     bool ok = false;
 };
 
 Day& day()
 {
-    static Day* d = [] {
-        auto* d = new Day;
-        d->path = d->tmp.filePath(QStringLiteral("2024-01-01"));
-        QDir().mkpath(d->path + QStringLiteral("/a"));
-        QFile a(d->path + QStringLiteral("/a/x.bin"));
-        QFile b(d->path + QStringLiteral("/b.bin"));
-        const QString fifo = d->tmp.filePath(QStringLiteral("outside.fifo"));
-        d->ok = a.open(QIODevice::WriteOnly) && a.write("x") == 1 && b.open(QIODevice::WriteOnly)
+    // Destroyed at exit, which removes the folder.
+    static Day d;
+    static const bool made = [] {
+        d.path = d.tmp.filePath(QStringLiteral("2024-01-01"));
+        QDir().mkpath(d.path + QStringLiteral("/a"));
+        QFile a(d.path + QStringLiteral("/a/x.bin"));
+        QFile b(d.path + QStringLiteral("/b.bin"));
+        const QString fifo = d.tmp.filePath(QStringLiteral("outside.fifo"));
+        d.ok = a.open(QIODevice::WriteOnly) && a.write("x") == 1 && b.open(QIODevice::WriteOnly)
             && b.write("yy") == 2 && ::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0
-            && QFile::link(fifo, d->path + QStringLiteral("/a/link.bin"))
-            && ::mkfifo(QFile::encodeName(d->path + QStringLiteral("/inside.fifo")).constData(), 0600) == 0;
-        return d;
+            && QFile::link(fifo, d.path + QStringLiteral("/a/link.bin"))
+            && ::mkfifo(QFile::encodeName(d.path + QStringLiteral("/inside.fifo")).constData(), 0600) == 0;
+        return true;
     }();
-    return *d;
+    (void)made;
+    return d;
 }
 
 // run() is the thread's body; here it runs in the fuzzer's thread, signals delivered directly.
