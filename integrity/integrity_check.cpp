@@ -149,13 +149,12 @@ IntegrityCheck::List IntegrityCheck::parse_list(const QByteArray& plain)
         const QString path = object.value(QLatin1String("path")).toString();
         const QString absolute = object.value(QLatin1String("absolutepath")).toString();
         const QString digest = object.value(QLatin1String("sha256")).toString();
-        entry.label = capped(!file.isEmpty() ? file : !path.isEmpty() ? path : index);
-
         // "path" names the file: "absolutepath" is where it was when the list was written, which
         // on a copy of the folder is the original, not the file under check. "absolutepath" only
         // serves when "path" is missing, and then only inside the day folder (checked later).
         const QString given = !path.isEmpty() ? path : absolute;
         entry.listed = given;
+        entry.label = capped(!file.isEmpty() ? file : !given.isEmpty() ? given : index);
         if (path.isEmpty() && absolute.isEmpty()) {
             entry.problem = QStringLiteral("no path");
         } else if (!path.isEmpty() && (QDir::isAbsolutePath(path) || path.startsWith(QLatin1Char('/')))) {
@@ -168,8 +167,8 @@ IntegrityCheck::List IntegrityCheck::parse_list(const QByteArray& plain)
             else
                 entry.relative = clean;
         } else {
-            // Only an absolute path: made relative against the day folder by the caller.
-            entry.relative = QString();
+            // Only an absolute path: made relative against the day folder once that is known.
+            entry.absolute_only = true;
             entry.problem = QStringLiteral("only an absolute path");
         }
         // Digests compare case-insensitively: some writers use upper-case hexadecimal.
@@ -202,7 +201,7 @@ QList<IntegrityCheck::Entry> IntegrityCheck::read_list(const QString& listPath)
     // Elements that give only "absolutepath" are usable when it lies inside the day folder.
     const QString dayWithSlash = StorageLayout::folder_with_slash(m_day_folder);
     for (Entry& entry : list.entries) {
-        if (entry.problem != QLatin1String("only an absolute path"))
+        if (!entry.absolute_only)
             continue;
         const QString clean = QDir::cleanPath(entry.listed);
         if (QDir::isAbsolutePath(entry.listed) && StorageLayout::is_inside(clean, dayWithSlash)) {

@@ -32,6 +32,7 @@ public:
         QString listed;   // the path as the list gives it (for the missing/added comparison)
         QString sha256;   // lowercase hexadecimal, 64 digits; empty when malformed
         QString problem;  // why the element cannot be checked; empty when it can
+        bool absolute_only = false; // no "path", only "absolutepath" (usable inside the day folder)
     };
 
     // The parsed list. `array` is false when the text is no JSON array.
