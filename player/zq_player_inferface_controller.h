@@ -1,5 +1,7 @@
 #pragma once
 
+#include "integrity/integrity_run.h"
+
 #include <QDate>
 #include <QFileInfo>
 #include <QFileInfoList>
@@ -17,8 +19,6 @@
 #include <QVector>
 
 #include <memory>
-
-#include "integrity/integrity_run.h"
 
 class Canvas;
 class ZQStreamReadAndControl;
