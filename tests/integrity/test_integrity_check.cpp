@@ -200,6 +200,8 @@ private slots:
         QTest::newRow("no list") << "no list" << "array empty";
         QTest::newRow("garbage list") << "garbage list" << "faild to openfile READ";
         QTest::newRow("not an array") << "not an array" << "faild to openfile READ";
+        QTest::newRow("truncated list") << "truncated" << "faild to openfile READ";
+        QTest::newRow("list above its cap") << "oversized" << "file too large";
         QTest::newRow("empty array") << "empty array" << "array empty";
         QTest::newRow("list is a link") << "list link" << "faild to openfile READ";
         QTest::newRow("list is a FIFO") << "list fifo" << "faild to openfile READ";
@@ -246,6 +248,15 @@ private slots:
             expected = noList;
         } else if (damage == "not an array") {
             QVERIFY(write_list(day, QByteArray("{\"file\":\"a\"}")));
+            expected = noList;
+        } else if (damage == "truncated") {
+            QFile f(listPath);
+            QVERIFY(f.open(QIODevice::ReadWrite) && f.resize(f.size() / 2 + 5));
+            expected = noList;
+        } else if (damage == "oversized") {
+            // Sparse: refused by its size before anything is read.
+            QFile f(listPath);
+            QVERIFY(f.open(QIODevice::ReadWrite) && f.resize(Encrypt::kMaxHashListSize + 16));
             expected = noList;
         } else if (damage == "empty array") {
             QVERIFY(write_list(day, QByteArray("[]")));
