@@ -39,6 +39,17 @@ QString replyError(QNetworkReply* reply)
     return ours.isEmpty() ? reply->errorString() : ours;
 }
 
+// The body of a finished listing, index or changelog reply; empty with the
+// reason when it is larger than any of them may be.
+QByteArray readCapped(QNetworkReply* reply, QString* error)
+{
+    if (reply->bytesAvailable() > kMaxMetadataBytes) {
+        *error = QStringLiteral("Réponse trop volumineuse.");
+        return {};
+    }
+    return reply->readAll();
+}
+
 void failReply(QNetworkReply* reply, const QString& text)
 {
     if (!reply)
@@ -229,8 +240,13 @@ void DownloadBinary::onTrackListFinished(QNetworkReply* reply)
         emit updateCheckFailed(error);
         return;
     }
-    const QByteArray body = reply->read(kMaxMetadataBytes);
+    QString tooLarge;
+    const QByteArray body = readCapped(reply, &tooLarge);
     releaseReply(reply);
+    if (!tooLarge.isEmpty()) {
+        emit updateCheckFailed(tooLarge);
+        return;
+    }
     m_version_folder = chooseVersionFolder(parseVersionFolders(body), m_current.version);
     m_testing_allowed = m_current.dev_stamp > 0
                         || Http_singleton::instance()->get_version().contains(QLatin1String(".DEV"))
@@ -258,8 +274,14 @@ void DownloadBinary::onMetaJsonFinished(QNetworkReply* reply)
             emit updateCheckFailed(error);
         return;
     }
-    const QByteArray body = reply->read(kMaxMetadataBytes);
+    QString tooLarge;
+    const QByteArray body = readCapped(reply, &tooLarge);
     releaseReply(reply);
+    if (!tooLarge.isEmpty()) {
+        if (!testingFallBack())
+            emit updateCheckFailed(tooLarge);
+        return;
+    }
     m_changelog_url = findChangelogUrl(body);
     const QList<ReleaseAsset> assets = parseAssets(body);
     SelectionRules rules;
@@ -336,10 +358,13 @@ QByteArray DownloadBinary::makeRequest(QNetworkAccessManager* manager, const QUr
     if (!reply->isFinished())
         loop.exec();
     QByteArray body;
+    QString failure;
     if (reply->error() == QNetworkReply::NoError)
-        body = reply->read(kMaxMetadataBytes);
-    else if (error)
-        *error = replyError(reply);
+        body = readCapped(reply, &failure);
+    else
+        failure = replyError(reply);
+    if (error)
+        *error = failure;
     reply->deleteLater();
     return body;
 }
@@ -592,18 +617,20 @@ void DownloadBinary::startDownload(const QUrl& url, const QString& suggestedName
     // Bounded memory: the socket is read no faster than we write.
     reply->setReadBufferSize(kDownloadReadBuffer);
 
-    if (interactive) {
-        showProgressDialog(QStringLiteral("Téléchargement de la mise à jour"),
-                           suggestedName.isEmpty() ? urlName : suggestedName);
-        connect(reply, &QNetworkReply::downloadProgress, this, &DownloadBinary::updateProgressLabel);
-        connect(reply, &QNetworkReply::finished, this, &DownloadBinary::closeProgressDialog);
-        connect(reply, &QNetworkReply::errorOccurred, this, &DownloadBinary::closeProgressDialog);
-    }
-    emit downloadStarted(url, target);
+    // Connected before the dialog shows: a cancel from it ends in onDownloadFinished.
     connect(reply, &QNetworkReply::readyRead, this, &DownloadBinary::onDownloadReadyRead);
     connect(reply, &QNetworkReply::downloadProgress, this,
             [this](qint64 received, qint64 total) { emit downloadProgress(received, total); });
     connect(reply, &QNetworkReply::finished, this, &DownloadBinary::onDownloadFinished);
+    if (interactive) {
+        connect(reply, &QNetworkReply::downloadProgress, this, &DownloadBinary::updateProgressLabel);
+        connect(reply, &QNetworkReply::errorOccurred, this, &DownloadBinary::closeProgressDialog);
+        showProgressDialog(QStringLiteral("Téléchargement de la mise à jour"),
+                           suggestedName.isEmpty() ? urlName : suggestedName);
+        if (m_reply != reply)
+            return; // already ended (cancelled at once)
+    }
+    emit downloadStarted(url, target);
 }
 
 void DownloadBinary::onDownloadReadyRead()
