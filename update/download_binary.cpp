@@ -27,7 +27,7 @@ const char kHandledProperty[] = "handled";
 constexpr int kMetadataTimeoutMs = 15000;
 constexpr int kDownloadTimeoutMs = 600000;
 constexpr int kMaxRedirects = 5;
-constexpr qint64 kDownloadReadBuffer = 4 * 1024 * 1024;
+constexpr qint64 kDownloadReadBuffer = 1024 * 1024;
 
 const QString kCancelled = QStringLiteral("Téléchargement annulé.");
 const QString kUserCancelled = QStringLiteral("Opération annulée par l’utilisateur.");
