@@ -15,6 +15,7 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QSaveFile>
+#include <QSslCertificate>
 #include <QStandardPaths>
 #include <QTimer>
 
@@ -27,7 +28,6 @@ const char kHandledProperty[] = "handled";
 constexpr int kMetadataTimeoutMs = 15000;
 constexpr int kDownloadTimeoutMs = 600000;
 constexpr int kMaxRedirects = 5;
-constexpr qint64 kDownloadReadBuffer = 1024 * 1024;
 
 const QString kCancelled = QStringLiteral("Téléchargement annulé.");
 const QString kUserCancelled = QStringLiteral("Opération annulée par l’utilisateur.");
@@ -57,6 +57,19 @@ void failReply(QNetworkReply* reply, const QString& text)
     if (reply->property(kErrorProperty).toString().isEmpty())
         reply->setProperty(kErrorProperty, text);
     reply->abort();
+}
+
+// Empty when a redirect hop may be followed: https, or http on a loopback
+// host, and never from https down to http.
+QString refusedRedirect(const QUrl& from, const QUrl& to)
+{
+    const QString why = refusedUrlReason(to);
+    if (!why.isEmpty())
+        return why;
+    if (from.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0
+        && to.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) != 0)
+        return QStringLiteral("Redirection de https vers http refusée : %1").arg(to.toString());
+    return {};
 }
 
 QString productFolderName()
@@ -109,6 +122,11 @@ int DownloadBinary::metadataTimeout() const
 
 void DownloadBinary::abortCurrent()
 {
+    if (m_transfer) {
+        m_transfer->stopAndWait();
+        m_transfer.reset();
+        closeProgressDialog();
+    }
     if (m_reply) {
         QNetworkReply* reply = m_reply;
         m_reply = nullptr;
@@ -143,11 +161,7 @@ QNetworkReply* DownloadBinary::get(const QUrl& url, int timeoutMs, bool metadata
     QNetworkReply* reply = m_network->get(request);
     reply->setProperty("zq_hop", url);
     connect(reply, &QNetworkReply::redirected, reply, [reply](const QUrl& target) {
-        const QUrl previous = reply->property("zq_hop").toUrl();
-        QString why = refusedUrlReason(target);
-        if (why.isEmpty() && previous.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0
-            && target.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) != 0)
-            why = QStringLiteral("Redirection de https vers http refusée : %1").arg(target.toString());
+        const QString why = refusedRedirect(reply->property("zq_hop").toUrl(), target);
         if (!why.isEmpty()) {
             failReply(reply, why);
             return;
@@ -563,7 +577,6 @@ void DownloadBinary::startDownload(const QUrl& url, const QString& suggestedName
     m_expected_sha256 = sha256.trimmed();
     m_quit_after_launch = quitAfterLaunch;
     m_announced_size = announcedSize > 0 ? announcedSize : 0;
-    m_received = 0;
     m_installer_launched = false;
     if (!m_ui) {
         if (!m_desktop_ui)
@@ -612,67 +625,38 @@ void DownloadBinary::startDownload(const QUrl& url, const QString& suggestedName
     m_save_file = std::move(file);
     m_hash = std::make_unique<zq::Sha256>();
 
-    QString why;
-    QNetworkReply* reply = get(url, kDownloadTimeoutMs, false, &why);
-    // Bounded memory: the socket is read no faster than we write.
-    reply->setReadBufferSize(kDownloadReadBuffer);
-
-    // Connected before the dialog shows: a cancel from it ends in onDownloadFinished.
-    connect(reply, &QNetworkReply::readyRead, this, &DownloadBinary::onDownloadReadyRead);
-    connect(reply, &QNetworkReply::downloadProgress, this,
-            [this](qint64 received, qint64 total) { emit downloadProgress(received, total); });
-    connect(reply, &QNetworkReply::finished, this, &DownloadBinary::onDownloadFinished);
-    if (interactive) {
-        connect(reply, &QNetworkReply::downloadProgress, this, &DownloadBinary::updateProgressLabel);
-        connect(reply, &QNetworkReply::errorOccurred, this, &DownloadBinary::closeProgressDialog);
+    PackageTransfer::Options options;
+    options.url = url;
+    options.userAgent = QStringLiteral("AutoUpdate/%1").arg(m_current_version).toUtf8();
+    if (m_ssl) {
+        for (const QSslCertificate& ca : m_ssl->caCertificates())
+            options.caPem += ca.toPem();
+    }
+    options.limit = m_announced_size > 0 ? std::min(m_announced_size, kMaxDownloadBytes) : kMaxDownloadBytes;
+    options.stallSeconds = kDownloadTimeoutMs / 1000;
+    options.maxRedirects = kMaxRedirects;
+    options.redirectRule = [](const QUrl& from, const QUrl& to) { return refusedRedirect(from, to); };
+    m_transfer = std::make_unique<PackageTransfer>(options, m_save_file.get(), m_hash.get());
+    connect(m_transfer.get(), &PackageTransfer::progress, this, [this, interactive](qint64 received, qint64 total) {
+        emit downloadProgress(received, total);
+        if (interactive)
+            updateProgressLabel(received, total);
+    });
+    connect(m_transfer.get(), &PackageTransfer::finished, this, &DownloadBinary::onDownloadFinished);
+    if (interactive)
         showProgressDialog(QStringLiteral("Téléchargement de la mise à jour"),
                            suggestedName.isEmpty() ? urlName : suggestedName);
-        if (m_reply != reply)
-            return; // already ended (cancelled at once)
-    }
     emit downloadStarted(url, target);
+    m_transfer->start();
 }
 
-void DownloadBinary::onDownloadReadyRead()
+void DownloadBinary::onDownloadFinished(PackageTransfer::Outcome outcome, const QString& error)
 {
-    QNetworkReply* reply = m_reply;
-    if (!reply || !m_save_file)
+    if (!m_transfer)
         return;
-    qint64 limit = kMaxDownloadBytes;
-    if (m_announced_size > 0)
-        limit = std::min(limit, m_announced_size);
-    bool ok = false;
-    const qint64 contentLength = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&ok);
-    if (ok && contentLength >= 0)
-        limit = std::min(limit, contentLength);
-    QByteArray chunk;
-    while (reply->bytesAvailable() > 0) {
-        chunk = reply->read(std::min<qint64>(reply->bytesAvailable(), kDownloadReadBuffer));
-        if (chunk.isEmpty())
-            break;
-        m_received += chunk.size();
-        if (m_received > limit) {
-            failReply(reply, tr("Le fichier reçu dépasse la taille annoncée."));
-            return;
-        }
-        if (m_hash)
-            m_hash->add(chunk);
-        if (m_save_file->write(chunk) != chunk.size()) {
-            failReply(reply, tr("Échec de l’enregistrement du fichier."));
-            return;
-        }
-    }
-}
-
-void DownloadBinary::onDownloadFinished()
-{
-    QNetworkReply* reply = m_reply;
-    if (!reply)
-        return;
-    if (reply->error() == QNetworkReply::NoError)
-        onDownloadReadyRead(); // anything left in the buffer
-    m_reply = nullptr;
-    reply->deleteLater();
+    // The worker has reported its last word: join it before touching the file.
+    m_transfer->stopAndWait();
+    m_transfer.reset();
     closeProgressDialog();
 
     auto failDownload = [this](const QString& text) {
@@ -683,12 +667,12 @@ void DownloadBinary::onDownloadFinished()
         m_hash.reset();
         emit downloadFailed(text);
     };
-    if (reply->error() != QNetworkReply::NoError || !reply->property(kErrorProperty).toString().isEmpty()) {
-        QString text = reply->property(kErrorProperty).toString();
-        if (text.isEmpty())
-            text = reply->error() == QNetworkReply::OperationCanceledError ? tr("Téléchargement annulé.")
-                                                                            : reply->errorString();
-        failDownload(text);
+    if (outcome == PackageTransfer::Outcome::Cancelled) {
+        failDownload(tr("Téléchargement annulé."));
+        return;
+    }
+    if (outcome == PackageTransfer::Outcome::Failed) {
+        failDownload(error);
         return;
     }
     if (!m_save_file) {
@@ -703,7 +687,6 @@ void DownloadBinary::onDownloadFinished()
         emit verificationFailed(m_expected_sha256, actual);
         return;
     }
-    m_save_file->flush();
     const bool committed = m_save_file->commit();
     m_save_file.reset();
     if (!committed) {
@@ -729,10 +712,10 @@ void DownloadBinary::showProgressDialog(const QString& title, const QString& fil
     m_progress_shown = true;
     const QString label = QStringLiteral("Téléchargement du paquet\nFichier : %1")
                               .arg(fileName.isEmpty() ? QStringLiteral("(inconnu)") : fileName);
-    QPointer<QNetworkReply> reply = m_reply;
-    m_ui->showProgress(title.isEmpty() ? QStringLiteral("Téléchargement en cours…") : title, label, [reply] {
-        if (reply)
-            reply->abort();
+    QPointer<PackageTransfer> transfer = m_transfer.get();
+    m_ui->showProgress(title.isEmpty() ? QStringLiteral("Téléchargement en cours…") : title, label, [transfer] {
+        if (transfer)
+            transfer->cancel();
     });
     m_ui->setProgress(100, 0);
     m_last_received = 0;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "update/package_transfer.h"
 #include "update/release_selection.h"
 
 #include <QDeadlineTimer>
@@ -138,8 +139,7 @@ signals:
 private slots:
     void onTrackListFinished(QNetworkReply* reply);
     void onMetaJsonFinished(QNetworkReply* reply);
-    void onDownloadReadyRead();
-    void onDownloadFinished();
+    void onDownloadFinished(PackageTransfer::Outcome outcome, const QString& error);
     void handleSslErrors(const QList<QSslError>& errors);
 
 private:
@@ -181,7 +181,7 @@ private:
     bool m_installer_launched = false;
 
     // Download bookkeeping.
-    qint64 m_received = 0;
+    std::unique_ptr<PackageTransfer> m_transfer;
     qint64 m_announced_size = 0;
     bool m_progress_shown = false;
 
