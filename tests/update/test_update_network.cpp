@@ -269,6 +269,46 @@ private slots:
         }
     }
 
+    void downloadRequestRules_data()
+    {
+        QTest::addColumn<int>("rule"); // 0 untrusted, 1 redirect to http, 2 redirect loop, 3 redirect to https
+        QTest::addColumn<QString>("error");
+        QTest::newRow("untrusted certificate") << 0 << "Erreur SSL: ";
+        QTest::newRow("https to http redirect") << 1 << "Redirection de https vers http refusée";
+        QTest::newRow("redirect loop") << 2 << "Trop de redirections.";
+        QTest::newRow("https redirect followed") << 3 << "";
+    }
+    void downloadRequestRules()
+    {
+        QFETCH(int, rule);
+        QFETCH(QString, error);
+        add_installer_route(*m_https, "/files/real.zip", m_installer->path, InstallerMode::Normal);
+        add_installer_route(*m_http, "/files/real.zip", m_installer->path, InstallerMode::Normal);
+        QByteArray location = m_https->url_string("/files/real.zip").toUtf8();
+        if (rule == 1)
+            location = m_http->url_string("/files/real.zip").toUtf8();
+        if (rule == 2)
+            location = m_https->url_string("/files/hop.zip").toUtf8();
+        add_redirect_route(*m_https, "/files/hop.zip", location);
+        FakeUpdateUi ui;
+        auto updater = makeUpdater(ui, "3.4.1", rule != 0);
+        QSignalSpy failed(updater.get(), &DownloadBinary::downloadFailed);
+        QSignalSpy finished(updater.get(), &DownloadBinary::downloadFinished);
+        const QUrl url = rule == 0 ? m_https->url("/files/real.zip") : m_https->url("/files/hop.zip");
+        updater->startDownload(url, QString(), m_installer->sha, false, false);
+        QTRY_VERIFY_WITH_TIMEOUT(failed.size() + finished.size() > 0, 20000);
+        QTest::qWait(100);
+        QCOMPARE(failed.size() + finished.size(), 1); // one terminal signal
+        if (error.isEmpty()) {
+            QCOMPARE(finished.size(), 1);
+            QCOMPARE(downloadsContent(), QStringList{"hop.zip"}); // named after the address asked for
+        } else {
+            QVERIFY2(failed[0][0].toString().startsWith(error), qPrintable(failed[0][0].toString()));
+            QCOMPARE(downloadsContent(), QStringList());
+        }
+        QCOMPARE(m_http->request_count(), 0);
+    }
+
     void unwritableTargetIsAFolder()
     {
         const qint64 size = QFileInfo(m_installer->path).size();
