@@ -15,6 +15,7 @@
 #include <QPushButton>
 #include <QSpacerItem>
 #include <QTextBrowser>
+#include <QTextDocument>
 #include <QTextEdit>
 #include <QVBoxLayout>
 
@@ -143,8 +144,8 @@ void ReporterWidget::build()
     f.commentTextEdit->setObjectName(QStringLiteral("commentTextEdit"));
     f.commentTextEdit->setOverwriteMode(true);
     f.commentTextEdit->setAcceptRichText(true);
-    f.commentTextEdit->setHtml(QStringLiteral(
-        "<p style=\"font-family:'Public Sans'; font-size:13pt;\"><br /></p>"));
+    // An empty paragraph in Public Sans 13 pt: empty, so the placeholder shows.
+    f.commentTextEdit->document()->setDefaultFont(QFont(QStringLiteral("Public Sans"), 13));
     f.verticalLayout->addWidget(f.commentTextEdit);
 
     f.horizontalLayout = new QHBoxLayout();

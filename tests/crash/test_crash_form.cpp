@@ -66,6 +66,32 @@ private slots:
 
     void noDumpNoForm() { QVERIFY(!CrashFileChecker::check()); }
 
+    void descriptionStartsEmptyAndUntouched()
+    {
+        // Sending needs a change of the description: building the form is none.
+        qputenv("ZQPLAYER_CRASH_REPORT_URL", "https://127.0.0.1:1/traitement");
+        ReporterWidget form("x.dmp", "/nonexistent/x.dmp");
+        FakeUi ui;
+        form.setUi(&ui);
+        auto* comment = form.findChild<QTextEdit*>("commentTextEdit");
+        QVERIFY(comment->toPlainText().isEmpty());
+        QVERIFY(comment->placeholderText().endsWith("cliquer sur \"Quitter\"."));
+        form.findChild<QLineEdit*>("emailLineEdit")->setText("a@b.c");
+        QTest::mouseClick(form.findChild<QPushButton*>("restartButton"), Qt::LeftButton);
+        QCOMPARE(ui.titles, QStringList{"Détails non fournis"});
+        // One letter typed and erased counts as a description.
+        comment->setPlainText("x");
+        comment->clear();
+        bool created = false;
+        connect(&form, &ReporterWidget::senderCreated, this, [&](DumpSender* sender) {
+            created = true;
+            QVERIFY(sender->endpoint().isValid());
+        });
+        QTest::mouseClick(form.findChild<QPushButton*>("restartButton"), Qt::LeftButton);
+        QVERIFY(created);
+        qunsetenv("ZQPLAYER_CRASH_REPORT_URL");
+    }
+
     void withoutEndpointSendIsDisabled()
     {
         ReporterWidget form("x.dmp", "/nonexistent/x.dmp");
