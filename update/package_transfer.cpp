@@ -253,7 +253,7 @@ void PackageTransfer::run()
             curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, long(std::min(m_options.stallSeconds, 60)));
             curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
             curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
-            curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, 100L * 1024L);
+            curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, 1024L * 1024L);
             if (!m_options.caPem.isEmpty()) {
                 curl_blob blob{const_cast<char*>(m_options.caPem.constData()), size_t(m_options.caPem.size()),
                                CURL_BLOB_COPY};

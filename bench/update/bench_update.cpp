@@ -22,6 +22,8 @@
 #include <QTemporaryDir>
 #include <QTextStream>
 
+#include <unistd.h>
+
 namespace {
 
 qint64 peakRssKib()
@@ -66,8 +68,16 @@ QString writeRandomFile(const QString& path, qint64 size)
     return hash.hexDigest();
 }
 
+// Each timed run starts without dirty pages of the one before, so that no run
+// pays for another's write-back.
+void settleDisk()
+{
+    ::sync();
+}
+
 double runCurl(const QStringList& args)
 {
+    settleDisk();
     QProcess curl;
     QElapsedTimer timer;
     timer.start();
@@ -145,6 +155,7 @@ int main(int argc, char** argv)
         const double referenceFirst = runCurl(curlArgs);
         QFile::remove(curlFile);
 
+        settleDisk();
         resetPeakRss();
         const qint64 rssBefore = peakRssKib();
         QElapsedTimer timer;
@@ -197,6 +208,7 @@ int main(int argc, char** argv)
         done = true;
         error = e;
     });
+    settleDisk();
     resetPeakRss();
     const qint64 rssBefore = peakRssKib();
     QElapsedTimer timer;
