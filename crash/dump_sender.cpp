@@ -193,9 +193,6 @@ void DumpSender::send(const QString& dumpPath)
 
     QNetworkRequest request(m_endpoint);
     request.setRawHeader("Referer", m_endpoint.toString().toUtf8());
-    request.setHeader(QNetworkRequest::UserAgentHeader,
-                      productName + QStringLiteral("/") + version + QStringLiteral(" (")
-                          + Http_singleton::os_description() + QStringLiteral(")"));
     request.setTransferTimeout(m_timeout_ms);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
     if (m_ssl)
