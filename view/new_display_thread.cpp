@@ -97,6 +97,14 @@ void new_display_thread::set_scale_algorithm(int flags)
         scaler_flags = flags;
 }
 
+int new_display_thread::queue_bound(int size)
+{
+    // Above the buffer size, so that a display that falls behind drops its
+    // oldest records (the trim) instead of holding the stream back; the bound
+    // only bites while the display loop waits on the tile.
+    return size + size / 2 + 2;
+}
+
 int new_display_thread::compute_buffer_size(int fps, int duration_ms)
 {
     const qint64 size = (qint64(fps) * duration_ms / 1000) * 2;
@@ -109,7 +117,7 @@ void new_display_thread::set_size_from_rate(int fps, bool filling)
     max_list_size = size;
     read_index = filling ? size / 4 : size / 2;
     if (client)
-        client->set_max_queue_size(size + 2);
+        client->set_max_queue_size(queue_bound(size));
 }
 
 int new_display_thread::set_max_list_size(double rate)
@@ -126,7 +134,7 @@ int new_display_thread::set_max_list_size(double rate)
             current_rate = rate_mean;
             max_list_size = size;
             if (client)
-                client->set_max_queue_size(size + 2);
+                client->set_max_queue_size(queue_bound(size));
             log_info(QStringLiteral("set Max List size to ") + QString::number(size) + QStringLiteral(" with FPS ")
                      + QString::number(rate_mean, 'g', 6));
         }
@@ -230,7 +238,7 @@ void new_display_thread::init_stream_parser(QString scheme, QString host, QStrin
             max_list_size = compute_buffer_size(stream_frame_rate, buffer_duration_ms);
             log_info(QStringLiteral("init stream parser :: max_list_size   ") + QString::number(max_list_size));
         }
-        client->set_max_queue_size(max_list_size > 0 ? max_list_size + 2 : 202);
+        client->set_max_queue_size(queue_bound(max_list_size > 0 ? max_list_size.load() : 200));
         client->set_frame_queue(&frame_queue);
         client->frame_queue_mutex = &mutex;
     }
