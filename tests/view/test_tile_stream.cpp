@@ -107,7 +107,10 @@ void TestTileStream::direct_stream_https()
         Canvas c;
         point_at(c, server, 0);
         c.set_draw_overlay_enabled(true);
+        c.set_timestamp_signal(true);
+        c.set_timestamp_by_second(true);
         QSignalSpy status(&c, &Canvas::send_status_message);
+        QSignalSpy stamps(&c, &Canvas::onchange_timestamp);
         c.grab(); // the first paint starts the stream
         QVERIFY(c.has_display_thread());
         QTRY_VERIFY_WITH_TIMEOUT(c.get_last_frame_id() >= 10, 15000);
@@ -130,6 +133,15 @@ void TestTileStream::direct_stream_https()
         QCOMPARE(c.get_image_left_margin(), 160);
         QVERIFY(ZQFixture::read_pattern(shot.copy(160, 120, 320, 240)).valid);
         QVERIFY(is_magenta(shot.pixel(160 + 35, 120 + 200)));
+        // The client's received-bytes rate reaches the band: the stamps carry
+        // a bit rate once a second has been measured.
+        auto rate_seen = [&] {
+            for (const QList<QVariant>& st : stamps)
+                if (st.at(2).toString().toLongLong() > 0)
+                    return true;
+            return false;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(rate_seen(), 10000);
         QVERIFY(!is_magenta(shot.pixel(160 + 35, 120 + 215)));
         c.setEnding();
     }
