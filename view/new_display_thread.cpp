@@ -277,16 +277,25 @@ void new_display_thread::start_stream_parser()
     paused = false;
     previous_frame_displayed = true;
     finished_loop = false;
-    last_shown_id = 0;
+    // The display loop may be running (a restart): it takes the reset itself.
+    if (isRunning())
+        reset_pending = true;
+    else
+        last_shown_id = 0;
     stream_frame_rate = -1;
     error_count = 0;
 
     const QString path = client->get_path();
     if (is_playback_path(path)) {
-        QString time = last_keyframe_time;
-        if (time.isEmpty() && !last_shown_time.isEmpty()) {
+        QString time, shown;
+        {
+            QMutexLocker lock(&time_mutex);
+            time = last_keyframe_time;
+            shown = last_shown_time;
+        }
+        if (time.isEmpty() && !shown.isEmpty()) {
             log_warn(QStringLiteral("start stream parser :: in playback with timestamp, but not a keyframe"));
-            time = last_shown_time;
+            time = shown;
         } else if (!time.isEmpty()) {
             log_info(QStringLiteral("start stream parser :: in playback with keyframe timestamp :: ") + time);
         }
@@ -430,6 +439,8 @@ void new_display_thread::buffering_calculation()
 int new_display_thread::display_next_frame()
 {
     started = true;
+    if (reset_pending.exchange(false))
+        last_shown_id = 0;
     frame_found = false;
     const int size = max_list_size;
     ZQMediaFrame* record = nullptr;
@@ -668,9 +679,12 @@ bool new_display_thread::send_frame(ZQMediaFrame* record)
                                 wait_ms(100);
                         } else {
                             previous_frame_displayed = false;
-                            last_shown_time = time;
-                            if (record->is_keyframe())
-                                last_keyframe_time = time;
+                            {
+                                QMutexLocker lock(&time_mutex);
+                                last_shown_time = time;
+                                if (record->is_keyframe())
+                                    last_keyframe_time = time;
+                            }
                             same_time_count = 0;
                             emit set_display_frame(img, int(img.bytesPerLine()), img.width(), img.height(), time,
                                                    draw, false, record->get_frame_id(), current_rate,
@@ -850,9 +864,12 @@ void new_display_thread::get_streamparser_frame_decoded_old(QImage frame, int li
         return;
     }
     dropped_direct = 0;
-    last_shown_time = timestamp;
-    if (is_keyframe)
-        last_keyframe_time = timestamp;
+    {
+        QMutexLocker lock(&time_mutex);
+        last_shown_time = timestamp;
+        if (is_keyframe)
+            last_keyframe_time = timestamp;
+    }
     previous_frame_displayed = false;
     if (!hidden)
         emit set_display_frame(frame, linesize, width, height, timestamp, drawoverlay, isUnwrapped, frame_id, fps,

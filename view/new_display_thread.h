@@ -167,8 +167,10 @@ private:
     std::atomic<bool> finished_loop{false};
     std::atomic<bool> restart_queued{false};
     bool client_deleted = false;
+    QMutex time_mutex; // the two times, read by a restart on the GUI thread
     QString last_shown_time;
     QString last_keyframe_time;
+    std::atomic<bool> reset_pending{false};
     QList<QByteArray> trusted_pem;
 
     SwsContext* scaler = nullptr;

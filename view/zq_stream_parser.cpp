@@ -280,6 +280,12 @@ void ZQStreamParser::run()
         if (stream_parsing_finished() == End::Done)
             break;
     }
+    // A decoder ends with the stream, here on its own thread: freeing it joins
+    // its worker threads, which the owner's (GUI) thread must not wait for.
+    if (m_stop || m_terminal) {
+        m_decoder.reset();
+        m_decoder_open = false;
+    }
 }
 
 int ZQStreamParser::get_stream()

@@ -216,9 +216,13 @@ void TestTileStream::start_stop_cycles()
     add_stream_route(server, "/video.cgi", script);
     QElapsedTimer beat;
     qint64 worst = 0;
+    int beats = 0, late = 0;
     QTimer heartbeat;
     connect(&heartbeat, &QTimer::timeout, this, [&] {
-        worst = qMax(worst, beat.restart());
+        const qint64 gap = beat.restart();
+        worst = qMax(worst, gap);
+        ++beats;
+        late += gap > 110 ? 1 : 0;
     });
     {
         Canvas c;
@@ -236,7 +240,11 @@ void TestTileStream::start_stop_cycles()
         heartbeat.stop();
     }
     QVERIFY(wait_no_display_threads());
-    QVERIFY2(worst < 110, qPrintable(QStringLiteral("GUI thread held %1 ms").arg(worst)));
+    // A wait on a thread (a join, a transfer's end) holds the GUI thread for
+    // seconds and every cycle; a loaded machine only now and then delays a
+    // beat past 100 ms.
+    QVERIFY2(worst < 1000, qPrintable(QStringLiteral("GUI thread held %1 ms").arg(worst)));
+    QVERIFY2(late * 50 <= beats, qPrintable(QStringLiteral("%1 of %2 beats late").arg(late).arg(beats)));
 }
 
 int main(int argc, char** argv)
