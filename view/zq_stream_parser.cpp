@@ -271,6 +271,8 @@ void ZQStreamParser::run()
     for (;;) {
         if (get_stream() < 0) {
             log_error(QStringLiteral("start :: failed to get stream"));
+            if (m_terminal)
+                emit_error_once();
             if (!m_can_delete_emitted) {
                 log_info(QStringLiteral("start :: emit can delete"));
                 emit_can_delete();

@@ -88,6 +88,8 @@ private slots:
     void decoder_cannot_open();
     void bad_input_data();
     void bad_input();
+    void header_injection_refused_data();
+    void header_injection_refused();
 
 private:
     QTemporaryDir m_dir;
@@ -519,6 +521,38 @@ void TestStreamClient::bad_input()
     QCOMPARE(without_time, timeless);
     if (fault != QLatin1String("codec"))
         QCOMPARE(restart.size(), 1); // the stream ended on the server's side: asked again
+}
+
+void TestStreamClient::header_injection_refused_data()
+{
+    QTest::addColumn<QString>("token");
+    QTest::addColumn<QString>("proxy_host");
+    QTest::newRow("CR LF in the token") << "abc\r\nX-Evil: 1" << "";
+    QTest::newRow("LF in the proxy host") << "" << "127.0.0.1\nX-Evil: 1";
+}
+
+// A token or proxy text with control characters sends no request at all.
+void TestStreamClient::header_injection_refused()
+{
+    QFETCH(QString, token);
+    QFETCH(QString, proxy_host);
+    LoopbackServer server;
+    StreamScript script;
+    script.recording = m_h264;
+    add_stream_route(server, "/video.cgi", script);
+    ZQStreamParser p(QStringLiteral("http"), QStringLiteral("127.0.0.1"), QString::number(server.port()), {},
+                     QStringLiteral("/video.cgi"), false, QStringLiteral("h264"), false, nullptr);
+    p.set_token(token);
+    if (!proxy_host.isEmpty())
+        p.set_proxy(proxy_host, QString::number(server.port()), true);
+    QSignalSpy gone(&p, &ZQStreamParser::can_delete);
+    QSignalSpy error(&p, qOverload<>(&ZQStreamParser::error));
+    p.start();
+    QVERIFY(p.wait(5000));
+    QCoreApplication::processEvents();
+    QCOMPARE(server.request_count(), 0);
+    QCOMPARE(gone.size(), 1);
+    QCOMPARE(error.size(), 1);
 }
 
 int main(int argc, char** argv)
