@@ -52,7 +52,7 @@ constexpr qint64 speed_window_ms = 5500;
 
 ZQStreamParser::ZQStreamParser(QString scheme, QString host, QString port, QString extra, QString path,
                                bool objects_only, QString codec, bool loop, QObject* owner)
-    : m_owner(owner), m_scheme(scheme), m_host(host), m_port(port), m_extra(extra), m_path(path)
+    : m_owner(owner), m_scheme(scheme.trimmed().toLower()), m_host(host), m_port(port), m_extra(extra), m_path(path)
 {
     qRegisterMetaType<AVPixelFormat>("AVPixelFormat");
     if (codec.startsWith(QLatin1String(".264")) || codec.startsWith(QLatin1String(".265")))
