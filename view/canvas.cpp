@@ -14,6 +14,7 @@
 
 #include "app/http_singleton.h"
 #include "app/zq_log.h"
+#include "view/new_display_thread.h"
 
 namespace {
 
@@ -57,6 +58,7 @@ Canvas::~Canvas()
     emit send_status_message(QStringLiteral("disconnecting"));
     update();
     setEnding();
+    end_stream_display();
     for (QTimer** t : {&ending_timer, &resize_timer, &hold_timer, &wheel_timer, &single_click_timer,
                        &security_stop_timer}) {
         if (*t) {
@@ -108,7 +110,7 @@ bool Canvas::display_stopping() const
 {
     // The display-and-buffer thread reports its stop flag; a display fed from
     // outside stops only with the tile.
-    return false;
+    return display_thread ? display_thread->is_stopping() : false;
 }
 
 void Canvas::raise_display_count()
@@ -326,6 +328,7 @@ void Canvas::Go()
     display_started = true;
     if (external_source)
         return;
+    start_stream_display();
 }
 
 void Canvas::checkend()
@@ -445,6 +448,13 @@ void Canvas::display_update()
 void Canvas::delete_display_thread()
 {
     log_info(QStringLiteral("delete display thread"));
+    // The thread that asks may be an earlier one, already replaced.
+    if (auto* ended = qobject_cast<new_display_thread*>(sender())) {
+        retire_display_thread(ended);
+        if (ended != display_thread)
+            return;
+        display_thread = nullptr;
+    }
     if (!display_thread && !display_started) {
         log_warn(QStringLiteral("delete display thread :: display thread already deleted"));
         return;

@@ -62,6 +62,9 @@ public:
     float get_dewarp_zoom() const { return dewarp_zoom; }
     float get_dewarp_fov() const { return dewarp_fov; }
     QImage get_frame_image() const;
+    bool is_buffering_shown() const { return is_buffering; }
+    int get_buffering_percent() const { return buffering_percent; }
+    bool has_display_thread() const { return !display_thread.isNull(); }
 
     // Fisheye geometry (public for the view's tests).
     struct DewarpGeometry
@@ -185,6 +188,11 @@ private:
     void raise_display_count();
     void lower_display_count();
     void initial_repaint(QPainter& painter);
+
+    // Server stream mode (canvas_stream.cpp).
+    void start_stream_display();
+    void end_stream_display();
+    static void retire_display_thread(new_display_thread* t);
 
     // Overlays.
     void draw_overlay(QPainter& painter);
