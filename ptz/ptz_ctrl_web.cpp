@@ -64,7 +64,11 @@ QUrl PtzCtrlWeb::build_url(const QString& base, const QList<QPair<QString, QStri
     auto add = [&query](const QString& key, const QString& value) {
         // Encoded whole: "&", "=", "#", "+", CR or LF in a value never start
         // another parameter or end the query.
-        query.addQueryItem(key, QString::fromLatin1(QUrl::toPercentEncoding(value, ",")));
+        // An empty value is still written "key=", as the page expects.
+        QString encoded = QString::fromLatin1(QUrl::toPercentEncoding(value, ","));
+        if (encoded.isNull())
+            encoded = QLatin1String("");
+        query.addQueryItem(key, encoded);
     };
     for (const auto& p : params)
         add(p.first, p.second);

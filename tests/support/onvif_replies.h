@@ -12,6 +12,10 @@
 
 namespace OnvifReplies {
 
+inline constexpr char device_ns[] = "http://www.onvif.org/ver10/device/wsdl";
+inline constexpr char media_ns[] = "http://www.onvif.org/ver10/media/wsdl";
+inline constexpr char ptz_ns[] = "http://www.onvif.org/ver20/ptz/wsdl";
+
 struct Prefixes
 {
     QString env = QStringLiteral("s");
