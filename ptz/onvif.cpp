@@ -1,11 +1,7 @@
 #include "ptz/onvif.h"
 
 #include <QDateTime>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
 #include <QRegularExpression>
-#include <QSslConfiguration>
 #include <QTimer>
 #include <QUrl>
 
@@ -15,6 +11,7 @@
 #include "ptz/dom_parser.h"
 #include "ptz/onvif_ptz.h"
 #include "ptz/onvif_soap.h"
+#include "ptz/soap_http_client.h"
 
 namespace {
 
@@ -46,10 +43,14 @@ Onvif::Onvif(const QString& scheme_, const QString& host_, const QString& port_,
              const QString& password_, const QString& driver_name, const QList<QSslCertificate>& ca,
              QObject* parent)
     : NativePTZInterface(parent), scheme(scheme_.toLower()), host(host_), port(port_), user(user_),
-      password(password_), ca_certificates(ca), manager(new QNetworkAccessManager(this)),
-      timeout_timer(new QTimer(this)), parser(new DomParser(this))
+      password(password_), ca_certificates(ca), timeout_timer(new QTimer(this)), parser(new DomParser(this))
 {
     name = driver_name;
+    bool ok = false;
+    int p = port.toInt(&ok);
+    if (!ok || p <= 0 || p > 65535)
+        p = scheme == QLatin1String("https") ? 443 : 80;
+    http = new SoapHttpClient(scheme, host, quint16(p), ca_certificates, max_reply_bytes, this);
     timeout_timer->setSingleShot(true);
     connect(timeout_timer, &QTimer::timeout, this, &Onvif::request_timed_out);
     connect(this, &Onvif::timestamp, this, &Onvif::onvif_action_with_timestamp);
@@ -112,8 +113,8 @@ QByteArray Onvif::build_security_header(const QString& u, const QString& p, cons
     return OnvifSoap::security_header(u, p, c, OnvifSoap::make_nonce());
 }
 
-QNetworkReply* Onvif::post(const QString& path, const QString& command, const QString& action_uri,
-                           const QByteArray& body)
+SoapExchange* Onvif::post(const QString& path, const QString& command, const QString& action_uri,
+                          const QByteArray& body)
 {
     if (reply) {
         // Given up: its reply must never be taken for the next command's.
@@ -122,38 +123,14 @@ QNetworkReply* Onvif::post(const QString& path, const QString& command, const QS
         reply->deleteLater();
         reply = nullptr;
     }
-    QUrl url;
-    url.setScheme(scheme);
-    url.setHost(host);
-    bool ok = false;
-    const int p = port.toInt(&ok);
-    if (ok && p > 0 && p < 65536)
-        url.setPort(p);
-    url.setPath(path);
-    QNetworkRequest request(url);
-    request.setHeader(QNetworkRequest::ContentTypeHeader,
-                      QByteArray("application/soap+xml; charset=utf-8; action=") + action_uri.toUtf8());
-    request.setHeader(QNetworkRequest::ContentLengthHeader, body.size());
-    if (!ca_certificates.isEmpty()) {
-        QSslConfiguration conf = QSslConfiguration::defaultConfiguration();
-        conf.addCaCertificates(ca_certificates);
-        request.setSslConfiguration(conf);
-    }
     current_command = command;
-    reply = manager->post(request, body);
+    reply = http->post(path, QByteArray("application/soap+xml; charset=utf-8; action=") + action_uri.toUtf8(), body);
     reply->setProperty("cmd", command);
-    QNetworkReply* r = reply;
-    connect(r, &QNetworkReply::downloadProgress, r, [r](qint64 received, qint64 total) {
-        if (received > max_reply_bytes || total > max_reply_bytes) {
-            r->setProperty("zq_too_large", true);
-            r->abort();
-        }
-    });
     timeout_timer->start(timeout_ms);
-    return r;
+    return reply;
 }
 
-Onvif::Outcome Onvif::take(QNetworkReply* r)
+Onvif::Outcome Onvif::take(SoapExchange* r)
 {
     timeout_timer->stop();
     if (r == reply)
@@ -162,18 +139,12 @@ Onvif::Outcome Onvif::take(QNetworkReply* r)
     Outcome o;
     o.command = r->property("cmd").toString();
     o.timed_out = r->property("zq_timed_out").toBool();
-    o.too_large = r->property("zq_too_large").toBool();
-    o.http = r->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    o.transport_error = o.http <= 0 || o.timed_out || o.too_large;
-    o.error = r->errorString();
-    if (!o.transport_error) {
-        const QByteArray bytes = r->read(max_reply_bytes + 1);
-        if (bytes.size() > max_reply_bytes) {
-            o.too_large = o.transport_error = true;
-        } else {
-            o.text = QString::fromUtf8(bytes);
-        }
-    }
+    o.too_large = r->too_large();
+    o.http = r->status();
+    o.error = r->error_string();
+    o.transport_error = o.http <= 0 || o.timed_out || o.too_large || !o.error.isEmpty();
+    if (!o.transport_error)
+        o.text = QString::fromUtf8(r->body());
     return o;
 }
 
@@ -228,10 +199,9 @@ void Onvif::start()
         return;
     }
     set_ready(false);
-    QNetworkReply* r = post(QStringLiteral("/onvif/device_service"), command,
-                            OnvifSoap::action(ns::device, command),
-                            OnvifSoap::envelope(QByteArray(), OnvifSoap::empty_element(ns::device, command)));
-    connect(r, &QNetworkReply::finished, this, [this, r] { request_timestamp_finished(r); });
+    SoapExchange* r = post(QStringLiteral("/onvif/device_service"), command, OnvifSoap::action(ns::device, command),
+                           OnvifSoap::envelope(QByteArray(), OnvifSoap::empty_element(ns::device, command)));
+    connect(r, &SoapExchange::finished, this, [this, r] { request_timestamp_finished(r); });
 }
 
 void Onvif::request_timestamp_abort()
@@ -241,7 +211,7 @@ void Onvif::request_timestamp_abort()
         reply->abort();
 }
 
-void Onvif::request_timestamp_finished(QNetworkReply* r)
+void Onvif::request_timestamp_finished(SoapExchange* r)
 {
     if (r != reply) {
         r->deleteLater();
@@ -308,8 +278,8 @@ void Onvif::send_request(const QString& service, const QString& command)
     }
     const QString action_uri = service_ns ? OnvifSoap::action(service_ns, command) : QString();
     const QByteArray header = build_security_header(user, password, created_time());
-    QNetworkReply* r = post(service_path(service), command, action_uri, OnvifSoap::envelope(header, body));
-    connect(r, &QNetworkReply::finished, this, &Onvif::request_finished);
+    SoapExchange* r = post(service_path(service), command, action_uri, OnvifSoap::envelope(header, body));
+    connect(r, &SoapExchange::finished, this, &Onvif::request_finished);
 }
 
 void Onvif::send_ptz_request(const QString& command, const QString& token)
@@ -335,13 +305,13 @@ void Onvif::send_ptz_request(const QString& command, const QString& token)
                                                 : OnvifSoap::element_with_child(ns::ptz, operation, child, token);
     const QString action_uri = operation.isEmpty() ? QString() : OnvifSoap::action(ns::ptz, operation);
     const QByteArray header = build_security_header(user, password, created_time());
-    QNetworkReply* r = post(service_path(address), command, action_uri, OnvifSoap::envelope(header, body));
-    connect(r, &QNetworkReply::finished, this, &Onvif::request_finished);
+    SoapExchange* r = post(service_path(address), command, action_uri, OnvifSoap::envelope(header, body));
+    connect(r, &SoapExchange::finished, this, &Onvif::request_finished);
 }
 
 void Onvif::request_finished()
 {
-    auto* r = qobject_cast<QNetworkReply*>(sender());
+    auto* r = qobject_cast<SoapExchange*>(sender());
     if (!r)
         return;
     if (r != reply) {
@@ -499,15 +469,15 @@ void Onvif::send_movement(const QString& operation, const QByteArray& body)
     const QString address = service_table.value(QLatin1String(ns::ptz));
     const QByteArray header = build_security_header(user, password, created_time());
     const QString command = current_command;
-    QNetworkReply* r = post(service_path(address), command, OnvifSoap::action(ns::ptz, operation),
+    SoapExchange* r = post(service_path(address), command, OnvifSoap::action(ns::ptz, operation),
                             OnvifSoap::envelope(header, body));
     command_pending = true;
-    connect(r, &QNetworkReply::finished, this, &Onvif::request_PTZ_finished);
+    connect(r, &SoapExchange::finished, this, &Onvif::request_PTZ_finished);
 }
 
 void Onvif::request_PTZ_finished()
 {
-    auto* r = qobject_cast<QNetworkReply*>(sender());
+    auto* r = qobject_cast<SoapExchange*>(sender());
     if (!r)
         return;
     if (r != reply) {

@@ -11,9 +11,9 @@
 
 class DomParser;
 class Onvif_ptz;
-class QNetworkAccessManager;
-class QNetworkReply;
 class QTimer;
+class SoapExchange;
+class SoapHttpClient;
 
 // Native PTZ driver for ONVIF cameras: SOAP 1.2 over HTTP(S) with a
 // WS-Security password digest. start() asks the camera's clock; its reply
@@ -60,7 +60,7 @@ public:
 
 public slots:
     void request_finished();
-    void request_timestamp_finished(QNetworkReply* reply);
+    void request_timestamp_finished(SoapExchange* reply);
     void request_timestamp_abort();
     void request_PTZ_finished();
     void onvif_action_with_timestamp(QString);
@@ -81,9 +81,9 @@ private:
         QString error;
     };
 
-    QNetworkReply* post(const QString& path, const QString& command, const QString& action_uri,
-                        const QByteArray& body);
-    Outcome take(QNetworkReply* r);
+    SoapExchange* post(const QString& path, const QString& command, const QString& action_uri,
+                       const QByteArray& body);
+    Outcome take(SoapExchange* r);
     void request_timed_out();
     // The failure of an outcome, empty when it succeeded; *auth tells a
     // refusal of the credentials.
@@ -94,8 +94,8 @@ private:
 
     QString scheme, host, port, user, password;
     QList<QSslCertificate> ca_certificates;
-    QNetworkAccessManager* manager = nullptr;
-    QNetworkReply* reply = nullptr;
+    SoapHttpClient* http = nullptr;
+    SoapExchange* reply = nullptr;
     QTimer* timeout_timer = nullptr;
     DomParser* parser = nullptr;
     QString current_command;

@@ -78,6 +78,7 @@ private slots:
     void chain();
     void chain_failures_data();
     void chain_failures();
+    void untrusted_certificate_refused();
     void xaddr_forms_data();
     void xaddr_forms();
     void user_name_arrives_intact();
@@ -194,6 +195,20 @@ void TestOnvifClient::chain_failures()
     QCOMPARE(cam.last_fault(), fault);
     QVERIFY(!onvif->is_ready());
     QVERIFY(!onvif->is_busy());
+}
+
+void TestOnvifClient::untrusted_certificate_refused()
+{
+    LoopbackOnvif server(true);
+    // Trusts the system's CAs only: the test CA's certificate is refused.
+    Onvif onvif(server.scheme(), QStringLiteral("127.0.0.1"), server.port(), QStringLiteral("admin"),
+                QStringLiteral("secret"), QStringLiteral("ONVIF"));
+    QSignalSpy status(&onvif, &NativePTZInterface::status_message);
+    onvif.start();
+    QVERIFY(status.wait(10000));
+    QCOMPARE(status.first().at(0).toInt(), -99);
+    QCOMPARE(status.first().at(1).toString(), QStringLiteral("GetSystemDateAndTime"));
+    QVERIFY(server.device().operations().isEmpty());
 }
 
 void TestOnvifClient::xaddr_forms_data()
