@@ -3,12 +3,6 @@
 #include <QSslConfiguration>
 #include <QSslSocket>
 
-namespace {
-
-constexpr qsizetype max_head_bytes = 64 * 1024;
-
-} // namespace
-
 void SoapExchange::abort()
 {
     if (done)
@@ -103,14 +97,23 @@ void SoapHttpClient::send_request()
 
 void SoapHttpClient::reset_parse()
 {
-    buffer.clear();
-    head_done = false;
-    status = 0;
-    content_length = -1;
-    chunked = false;
-    close_after = false;
-    body.clear();
+    answer.emplace(max_body);
     got_bytes = false;
+}
+
+void SoapHttpClient::complete()
+{
+    QPointer<SoapExchange> ex = current;
+    current = nullptr;
+    ex->http_status = answer->status();
+    ex->answer = answer->body();
+    if (answer->close_after() && socket) {
+        socket->disconnect(this);
+        socket->disconnectFromHost();
+        socket->deleteLater();
+        socket = nullptr;
+    }
+    ex->finish();
 }
 
 void SoapHttpClient::fail(const QString& message)
@@ -163,18 +166,14 @@ void SoapHttpClient::on_disconnected()
         connect_socket();
         return;
     }
-    if (head_done && !chunked && content_length < 0) {
+    if (answer->end_of_stream() == HttpAnswerParser::Done) {
         // An answer without length ends with the connection.
-        QPointer<SoapExchange> ex = current;
-        current = nullptr;
-        ex->http_status = status;
-        ex->answer = body;
         if (socket) {
             socket->disconnect(this);
             socket->deleteLater();
             socket = nullptr;
         }
-        ex->finish();
+        complete();
         return;
     }
     fail(QStringLiteral("Connection closed"));
@@ -188,121 +187,15 @@ void SoapHttpClient::on_ready_read()
     if (!current)
         return;
     got_bytes = got_bytes || !data.isEmpty();
-    buffer += data;
-    if (parse()) {
-        QPointer<SoapExchange> ex = current;
-        current = nullptr;
-        ex->http_status = status;
-        ex->answer = body;
-        if (close_after && socket) {
-            socket->disconnect(this);
-            socket->disconnectFromHost();
-            socket->deleteLater();
-            socket = nullptr;
-        }
-        ex->finish();
+    switch (answer->feed(data)) {
+    case HttpAnswerParser::NeedMore:
+        break;
+    case HttpAnswerParser::Done:
+        complete();
+        break;
+    case HttpAnswerParser::Failed:
+        current->oversized = answer->too_large();
+        fail(answer->error());
+        break;
     }
-}
-
-// True once the whole answer is in; fails the exchange on bad input.
-bool SoapHttpClient::parse()
-{
-    while (!head_done) {
-        const qsizetype end = buffer.indexOf("\r\n\r\n");
-        if (end < 0) {
-            if (buffer.size() > max_head_bytes)
-                fail(QStringLiteral("answer head too large"));
-            return false;
-        }
-        const QList<QByteArray> lines = buffer.left(end).split('\n');
-        buffer.remove(0, end + 4);
-        const QList<QByteArray> first = lines.value(0).trimmed().split(' ');
-        if (first.size() < 2 || !first.at(0).startsWith("HTTP/1.")) {
-            fail(QStringLiteral("not an HTTP answer"));
-            return false;
-        }
-        bool ok = false;
-        status = first.at(1).toInt(&ok);
-        if (!ok || status < 100 || status > 999) {
-            fail(QStringLiteral("bad HTTP status"));
-            return false;
-        }
-        if (status < 200)
-            continue; // 100 Continue and the like: the real head follows
-        for (int i = 1; i < lines.size(); ++i) {
-            const QByteArray line = lines.at(i).trimmed();
-            const qsizetype colon = line.indexOf(':');
-            if (colon <= 0)
-                continue;
-            const QByteArray name = line.left(colon).trimmed().toLower();
-            const QByteArray value = line.mid(colon + 1).trimmed();
-            if (name == "content-length") {
-                content_length = value.toLongLong(&ok);
-                if (!ok || content_length < 0) {
-                    fail(QStringLiteral("bad Content-Length"));
-                    return false;
-                }
-            } else if (name == "transfer-encoding" && value.toLower().contains("chunked")) {
-                chunked = true;
-            } else if (name == "connection" && value.toLower().contains("close")) {
-                close_after = true;
-            }
-        }
-        if (chunked)
-            content_length = -1;
-        if (content_length > max_body) {
-            current->oversized = true;
-            fail(QStringLiteral("answer too large"));
-            return false;
-        }
-        head_done = true;
-        if (status == 204 || status == 304)
-            return true;
-    }
-    if (chunked) {
-        for (;;) {
-            const qsizetype eol = buffer.indexOf("\r\n");
-            if (eol < 0) {
-                if (buffer.size() > 1024)
-                    fail(QStringLiteral("bad chunk"));
-                return false;
-            }
-            bool ok = false;
-            const qint64 size = buffer.left(eol).split(';').value(0).trimmed().toLongLong(&ok, 16);
-            if (!ok || size < 0) {
-                fail(QStringLiteral("bad chunk"));
-                return false;
-            }
-            if (size == 0) {
-                // Trailer lines, then an empty one.
-                const qsizetype end = buffer.indexOf("\r\n\r\n", eol);
-                if (buffer.mid(eol, 4) == "\r\n\r\n" || end >= 0)
-                    return true;
-                return false;
-            }
-            if (body.size() + size > max_body) {
-                current->oversized = true;
-                fail(QStringLiteral("answer too large"));
-                return false;
-            }
-            if (buffer.size() < eol + 2 + size + 2)
-                return false;
-            body += buffer.mid(eol + 2, size);
-            buffer.remove(0, eol + 2 + size + 2);
-        }
-    }
-    if (content_length >= 0) {
-        const qint64 need = content_length - body.size();
-        body += buffer.left(need);
-        buffer.remove(0, qMin<qsizetype>(need, buffer.size()));
-        return body.size() >= content_length;
-    }
-    // Until the connection closes.
-    body += buffer;
-    buffer.clear();
-    if (body.size() > max_body) {
-        current->oversized = true;
-        fail(QStringLiteral("answer too large"));
-    }
-    return false;
 }

@@ -7,6 +7,10 @@
 #include <QSslCertificate>
 #include <QString>
 
+#include <optional>
+
+#include "ptz/http_answer_parser.h"
+
 class QSslSocket;
 
 // One SOAP request and its answer over the client's connection. Ends with
@@ -65,8 +69,8 @@ private:
     void on_error();
     void fail(const QString& message);
     void abort_current();
-    bool parse();
     void reset_parse();
+    void complete();
 
     QString scheme, host;
     quint16 port;
@@ -78,13 +82,5 @@ private:
     bool reused = false;
     bool retried = false;
     bool got_bytes = false;
-
-    // Parse state of the answer.
-    QByteArray buffer;
-    bool head_done = false;
-    int status = 0;
-    qint64 content_length = -1;
-    bool chunked = false;
-    bool close_after = false;
-    QByteArray body;
+    std::optional<HttpAnswerParser> answer;
 };

@@ -10,6 +10,7 @@
 
 #include "ptz/base64.h"
 #include "ptz/dom_parser.h"
+#include "ptz/http_answer_parser.h"
 #include "ptz/onvif.h"
 #include "ptz/onvif_ptz.h"
 #include "ptz/onvif_soap.h"
@@ -46,6 +47,8 @@ private slots:
     void service_path();
     void web_url_data();
     void web_url();
+    void http_answer_data();
+    void http_answer();
 };
 
 void TestOnvifMessages::base64_data()
@@ -399,6 +402,65 @@ void TestOnvifMessages::web_url()
     // The session id comes back whole as one parameter.
     QCOMPARE(QUrlQuery(url).queryItemValue(QStringLiteral("PHPSESSID"), QUrl::FullyDecoded), session);
     QCOMPARE(QUrlQuery(url).allQueryItemValues(QStringLiteral("y")).size(), 0);
+}
+
+void TestOnvifMessages::http_answer_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<bool>("closed"); // the connection ends after the bytes
+    QTest::addColumn<int>("state");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("body");
+    const int done = HttpAnswerParser::Done, more = HttpAnswerParser::NeedMore, failed = HttpAnswerParser::Failed;
+    QTest::newRow("length") << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello") << false << done << 200
+                            << QByteArray("hello");
+    QTest::newRow("short") << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 9\r\n\r\nhello") << false << more << 200
+                           << QByteArray();
+    QTest::newRow("cut short") << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 9\r\n\r\nhello") << true << failed
+                               << 200 << QByteArray();
+    QTest::newRow("chunked") << QByteArray("HTTP/1.1 400 Bad\r\ntransfer-encoding: chunked\r\n\r\n"
+                                           "3\r\nabc\r\n2;x=y\r\nde\r\n0\r\n\r\n")
+                             << false << done << 400 << QByteArray("abcde");
+    QTest::newRow("continue first") << QByteArray("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 500 E\r\nContent-Length: 1\r\n\r\nx")
+                                    << false << done << 500 << QByteArray("x");
+    QTest::newRow("until close") << QByteArray("HTTP/1.0 200 OK\r\n\r\nall of it") << true << done << 200
+                                 << QByteArray("all of it");
+    QTest::newRow("too large") << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 2000000\r\n\r\n") << false << failed
+                               << 200 << QByteArray();
+    QTest::newRow("two lengths") << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 1\r\nContent-Length: 2\r\n\r\nab")
+                                 << false << failed << 200 << QByteArray();
+    QTest::newRow("not http") << QByteArray("SSH-2.0-OpenSSH\r\n\r\n") << false << failed << 0 << QByteArray();
+    QTest::newRow("bad chunk end") << QByteArray("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabcXY0\r\n\r\n")
+                                   << false << failed << 200 << QByteArray();
+    QTest::newRow("huge chunk") << QByteArray("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nfffffffffffffff\r\n")
+                                << false << failed << 200 << QByteArray();
+}
+
+void TestOnvifMessages::http_answer()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(bool, closed);
+    QFETCH(int, state);
+    QFETCH(int, status);
+    QFETCH(QByteArray, body);
+    // Whole, and one byte at a time: the same outcome.
+    for (bool bytewise : {false, true}) {
+        HttpAnswerParser p(1024 * 1024);
+        HttpAnswerParser::State s = HttpAnswerParser::NeedMore;
+        if (bytewise) {
+            for (char c : bytes)
+                s = p.feed(QByteArray(1, c));
+        } else {
+            s = p.feed(bytes);
+        }
+        if (closed)
+            s = p.end_of_stream();
+        QCOMPARE(int(s), state);
+        if (state != HttpAnswerParser::Failed || status != 0)
+            QCOMPARE(p.status(), status);
+        if (state == HttpAnswerParser::Done)
+            QCOMPARE(p.body(), body);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestOnvifMessages)
