@@ -116,9 +116,13 @@ void TestPtzTile::texts_vanish_after_last_message()
     t.d->say(0, QStringLiteral("first"), QStringLiteral("a"));
     QTest::qWait(2000);
     t.d->say(0, QStringLiteral("second"), QStringLiteral("b"));
+    QElapsedTimer since_second;
+    since_second.start();
     QTest::qWait(1600);
-    // 3.6 s after the first message, 1.6 s after the second: still shown.
-    QCOMPARE(t.c.get_ptz_status_command(), QStringLiteral("second"));
+    // 3.6 s after the first message, 1.6 s after the second: still shown
+    // (unless this machine stalled us past the second's 3 s).
+    if (since_second.elapsed() < 2900)
+        QCOMPARE(t.c.get_ptz_status_command(), QStringLiteral("second"));
     QTRY_VERIFY_WITH_TIMEOUT(t.c.get_ptz_status_command().isEmpty(), 5000);
     QVERIFY(t.c.get_ptz_status_fault().isEmpty());
 }
@@ -176,8 +180,11 @@ void TestPtzTile::relative_plugin_stops_later()
     QTest::qWait(300);
     // A second relative command restarts the wait.
     t.c.pluginptz(QStringLiteral("5,0,0"), QStringLiteral("relative"), QString());
+    QElapsedTimer since_second;
+    since_second.start();
     QTest::qWait(500);
-    QCOMPARE(t.d->commands(), QStringList({"ContinuousMove", "ContinuousMove"}));
+    if (since_second.elapsed() < 700)
+        QCOMPARE(t.d->commands(), QStringList({"ContinuousMove", "ContinuousMove"}));
     QTRY_COMPARE(t.d->commands().size(), 3);
     QCOMPARE(t.d->calls.last().command, QStringLiteral("STOP_PanTilt_ContinuousMove"));
     QTest::qWait(900);
@@ -262,10 +269,11 @@ void TestPtzTile::vendor_security_stops()
 void TestPtzTile::click_after_release()
 {
     Tile t;
+    QElapsedTimer since_release;
     click(t.c, QPointF(100, 200));
-    QTest::qWait(50);
-    QVERIFY(t.d->calls.isEmpty());
+    since_release.start();
     QTRY_COMPARE(t.d->calls.size(), 1);
+    QVERIFY(since_release.elapsed() >= 140);
     const RecordingDriver::Call& call = t.d->calls.first();
     QCOMPARE(call.command, QStringLiteral("clic"));
     QCOMPARE(call.pan, 150.f);
