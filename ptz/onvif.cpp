@@ -1,7 +1,6 @@
 #include "ptz/onvif.h"
 
 #include <QDateTime>
-#include <QRegularExpression>
 #include <QTimer>
 #include <QUrl>
 
@@ -75,9 +74,12 @@ QString Onvif::service_path(const QString& address)
 {
     // A list of addresses: the first one.
     QString a = address.trimmed();
-    const qsizetype space = a.indexOf(QRegularExpression(QStringLiteral("\\s")));
-    if (space > 0)
-        a = a.left(space);
+    for (qsizetype i = 0; i < a.size(); ++i) {
+        if (a.at(i).isSpace()) {
+            a.truncate(i);
+            break;
+        }
+    }
     QString path;
     if (a.contains(QLatin1String("http"))) {
         const QUrl u(a, QUrl::TolerantMode);
