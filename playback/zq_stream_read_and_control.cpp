@@ -294,58 +294,13 @@ double ZQStreamReadAndControl::get_fps()
 
 void ZQStreamReadAndControl::close_data_file()
 {
-    if (m_dataFile.isOpen())
-        m_dataFile.close();
-    m_dataFilePath.clear();
-    m_dataFileSize = 0;
+    m_data.close();
+    m_data.size = 0;
 }
 
 bool ZQStreamReadAndControl::read_coded(int index, QByteArray* out)
 {
-    const ZQFrame& entry = m_frames.at(index);
-    const QString dataPath = entry.get_data_file();
-    if (!m_dataFile.isOpen() || m_dataFilePath != dataPath) {
-        m_dataFile.close();
-        m_dataFile.setFileName(dataPath);
-        // A pipe named like a data file would block the GUI thread in open().
-        if (!QFileInfo(dataPath).isFile() || !m_dataFile.open(QIODevice::ReadOnly)) {
-            zlog(QStringLiteral("[WARN] read frame :: cannot open data file ") + dataPath);
-            m_dataFilePath.clear();
-            return false;
-        }
-        m_dataFilePath = dataPath;
-        m_dataFileSize = m_dataFile.size();
-    }
-
-    const qint64 offset = entry.get_offset();
-    const qint64 size = entry.get_size();
-    if (size <= 0 || size > kMaxFrameBytes || offset < 0) {
-        zlog(QStringLiteral("[WARN] read frame :: bad frame size ") + QString::number(size) + QStringLiteral(" at ")
-             + QString::number(offset));
-        return false;
-    }
-    if (offset > m_dataFileSize - size) {
-        // The file may have grown since it was opened; ask again before giving up.
-        m_dataFileSize = m_dataFile.size();
-        if (offset > m_dataFileSize - size) {
-            zlog(QStringLiteral("[WARN] read frame :: short read ")
-                 + QString::number(qMax<qint64>(0, m_dataFileSize - offset)) + QStringLiteral(" / ")
-                 + QString::number(size));
-            return false;
-        }
-    }
-    if (!m_dataFile.seek(offset)) {
-        zlog(QStringLiteral("[WARN] read frame :: seek failed"));
-        return false;
-    }
-    out->resize(size);
-    const qint64 got = m_dataFile.read(out->data(), size);
-    if (got != size) {
-        zlog(QStringLiteral("[WARN] read frame :: short read ") + QString::number(qMax<qint64>(0, got))
-             + QStringLiteral(" / ") + QString::number(size));
-        return false;
-    }
-    return true;
+    return read_coded_frame(&m_data, m_frames.at(index), out);
 }
 
 AVFrame* ZQStreamReadAndControl::decode_entry(int index, const QByteArray& bytes)

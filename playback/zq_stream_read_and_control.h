@@ -1,5 +1,6 @@
 #pragma once
 
+#include "playback/coded_frame_read.h"
 #include "recordings/seek_index.h"
 #include "recordings/zq_frame.h"
 
@@ -52,7 +53,7 @@ class ZQStreamReadAndControl : public QThread
     Q_OBJECT
 public:
     // A coded frame larger than this is refused.
-    static constexpr qint64 kMaxFrameBytes = 64LL * 1024 * 1024;
+    static constexpr qint64 kMaxFrameBytes = CodedFrameFile::kMaxFrameBytes;
     // Decoded pictures kept to play a group of pictures backward.
     static constexpr qint64 kBackwardCacheBytes = 256LL * 1024 * 1024;
 
@@ -234,9 +235,7 @@ private:
     int m_lastReadIndex = 0;
     int m_rate = 1;
     bool m_busy = false;
-    QFile m_dataFile;
-    QString m_dataFilePath;
-    qint64 m_dataFileSize = 0;
+    CodedFrameFile m_data;
     qint64 m_lastBackwardTick = 0;
     double m_backwardCarry = 0.0;
     int m_backwardInterval = 40;
