@@ -213,8 +213,7 @@ void ff_audio_decoder_sdl_player::change_zqaudio_file(const QString& path)
 
 void ff_audio_decoder_sdl_player::get_video_frame_timestamp(QString timestamp)
 {
-    if (!m_following)
-        return;
+    // Kept while not following too: following again starts from the picture's time.
     const qint64 ms = timestamp_ms(timestamp);
     if (ms >= 0)
         m_video_ms = ms;
@@ -312,8 +311,18 @@ void ff_audio_decoder_sdl_player::read_stream(char* buffer_curl, int array_size)
 // ---------------------------------------------------------------------------
 // Player thread
 
+void ff_audio_decoder_sdl_player::update_heard()
+{
+    const qint64 queued = queued_ms();
+    if (!m_device || m_device_paused || queued <= 0 || m_queued_end_ms < 0)
+        m_heard_ms = -1; // nothing is playing
+    else
+        m_heard_ms = m_queued_end_ms - queued;
+}
+
 void ff_audio_decoder_sdl_player::wait_ms(int ms)
 {
+    update_heard();
     QMutexLocker lock(&m_mutex);
     if (!m_stop && !m_file_request && !m_reposition)
         m_wake.wait(&m_mutex, ms);
@@ -790,8 +799,7 @@ bool ff_audio_decoder_sdl_player::decode_and_play_data(bool)
             return false;
         const qint64 queued = queued_ms();
         m_max_queued_ms = std::max(m_max_queued_ms.load(), queued);
-        if (m_queued_end_ms >= 0)
-            m_heard_ms = m_queued_end_ms - queued;
+        update_heard();
         if (queued >= queue_target_ms) {
             wait_ms(20);
             continue;

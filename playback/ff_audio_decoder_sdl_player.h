@@ -82,6 +82,7 @@ public:
 
     // Figures for tests and benchmarks.
     qint64 max_queued_ms() const { return m_max_queued_ms.load(); }
+    // Time (as timestamp_ms) of the sound being heard now; -1 while silent.
     qint64 heard_ms() const { return m_heard_ms.load(); }
     bool is_playing() const { return m_playing.load(); }
     static constexpr qint64 queue_target_ms = 1000; // decode while the device holds less
@@ -123,6 +124,7 @@ private:
     void file_loop();
     void live_loop();
     void wait_ms(int ms);
+    void update_heard();
     bool take_requests();
     bool load_index(const QString& path);
     bool open_device(int rate);
