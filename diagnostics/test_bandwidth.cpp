@@ -98,6 +98,7 @@ void TestBandwidth::transfer(const QString& url)
         curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, long(m_connectMs));
         curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, long(m_totalMs));
         curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &TestBandwidth::discardData);
+        curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, 102400L); // the curl tool's own size
         curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
         curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &abort_check);
         curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &m_abort);

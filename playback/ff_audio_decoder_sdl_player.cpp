@@ -71,6 +71,52 @@ struct SdlAudioUse {
 // ---------------------------------------------------------------------------
 // Pure helpers
 
+bool Http_header_parser::parse(const QByteArray& header)
+{
+    m_content_type.clear();
+    m_multipart = false;
+    if (header.size() > max_header_bytes)
+        return false;
+    QString type;
+    bool multipart = false;
+    const QList<QByteArray> lines = header.split('\n');
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        QByteArray line = lines[i];
+        if (line.endsWith('\r'))
+            line.chop(1);
+        if (line.isEmpty()) {
+            if (i == 0)
+                continue; // the line end that closed the previous part
+            break;        // end of the header
+        }
+        for (char c : line)
+            if ((uchar(c) < 0x20 && c != '\t') || c == 0x7f)
+                return false;
+        if (line.startsWith("--") && !line.contains(':')) {
+            multipart = true; // the boundary line
+            continue;
+        }
+        const qsizetype colon = line.indexOf(':');
+        if (colon <= 0)
+            return false;
+        const QByteArray name = line.left(colon).trimmed().toLower();
+        const QByteArray value = line.mid(colon + 1).trimmed();
+        if (name == "content-type") {
+            const QByteArray bare = value.split(';').first().trimmed().toLower();
+            // A media type is one token of visible ASCII: blanks, tabs or other bytes make it malformed.
+            for (char c : bare)
+                if (uchar(c) <= 0x20 || uchar(c) >= 0x7f)
+                    return false;
+            type = QString::fromLatin1(bare);
+            if (bare.startsWith("multipart/"))
+                multipart = true;
+        }
+    }
+    m_content_type = type;
+    m_multipart = multipart;
+    return true;
+}
+
 qint64 ff_audio_decoder_sdl_player::timestamp_ms(const QString& text)
 {
     QDate date;

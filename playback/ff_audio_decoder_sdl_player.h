@@ -39,6 +39,13 @@ class Http_header_parser : public QObject
     Q_OBJECT
 public:
     explicit Http_header_parser(QObject* parent = nullptr) : QObject(parent) {}
+    // Reads the "Name: value" lines of one part's header (up to the blank
+    // line or the end): Content-Type (lower case, parameters dropped) and
+    // whether it is a part of a multipart body ("--boundary" first line or a
+    // multipart Content-Type). A header over max_header_bytes, a line without
+    // ":" or a control character in a line is refused (false, nothing kept).
+    bool parse(const QByteArray& header);
+    static constexpr int max_header_bytes = 16 * 1024;
     QString get_content_type() const { return m_content_type; }
     bool is_multipart() const { return m_multipart; }
     void set_content_type(const QString& type) { m_content_type = type; }

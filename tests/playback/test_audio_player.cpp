@@ -126,6 +126,9 @@ private slots:
     void bad_entries_are_skipped();
     void device_loss_reported_once();
     void destroyed_mid_play();
+    void live_adts_parts();
+    void live_refused_type();
+    void live_stall_stops_at_once();
 };
 
 void TestAudioPlayer::sync_decision_data()
@@ -243,7 +246,9 @@ void TestAudioPlayer::plays_the_picture_second()
     QCOMPARE(tone_second(first.frequency), 12);
     QVERIFY2(first.peak > 0.33 && first.peak < 0.47, qPrintable(QString::number(first.peak)));
     // Both channels carry it.
-    QVERIFY(std::abs(h.at(h.first + 3000)[0] - h.at(h.first + 3000)[1]) < 200);
+    const QByteArray pair = h.pcm.mid((h.first + 3000) * 4, 4);
+    QCOMPARE(pair.size(), 4);
+    QVERIFY(std::abs(qint16(quint8(pair[0]) | quint8(pair[1]) << 8) - qint16(quint8(pair[2]) | quint8(pair[3]) << 8)) < 200);
     // About 1.3 s of picture: about as much sound, ending in second 13.
     const qsizetype played = h.last - h.first;
     QVERIFY2(played > 48000 * 8 / 10 && played < 48000 * 18 / 10, qPrintable(QString::number(played)));
@@ -404,6 +409,71 @@ void TestAudioPlayer::destroyed_mid_play()
     }
     // A player never started is destroyed as well.
     delete new Player(f.audio_data_path);
+}
+
+void TestAudioPlayer::live_adts_parts()
+{
+    QTemporaryDir dir;
+    const WrittenFile f = write_recording(dir.path(), AudioCodec::AAC, 16000, 1, 3, 0);
+    QFile data(f.audio_data_path);
+    QVERIFY(data.open(QIODevice::ReadOnly));
+    const QByteArray all = data.readAll();
+    const QString heardPath = next_disk_file();
+    std::unique_ptr<Player> player(Player::for_stream(QStringLiteral("https://127.0.0.1/live")));
+    QSignalSpy messages(player.get(), &Player::send_message);
+    QVERIFY(player->part_header()->parse("--myboundary\r\nContent-Type: audio/aac\r\nContent-Length: 9\r\n\r\n"));
+    player->begin_stream();
+    // One part per coded frame, as the server sends them.
+    for (const AudioEntry& e : f.audio_entries) {
+        QByteArray part = all.mid(e.offset, e.size);
+        player->read_stream(part.data(), int(part.size()));
+    }
+    QTest::qWait(1500);
+    player.reset();
+    QVERIFY(messages.isEmpty());
+    // Played at the codec's own rate (16000 Hz), the tone of the first second.
+    QFile heard(heardPath);
+    QVERIFY(heard.open(QIODevice::ReadOnly));
+    const QByteArray pcm = heard.readAll();
+    const auto* s = reinterpret_cast<const qint16*>(pcm.constData());
+    qsizetype first = -1;
+    for (qsizetype i = 0; i < pcm.size() / 4 && first < 0; ++i)
+        if (std::abs(s[2 * i]) > 300)
+            first = i;
+    QVERIFY(first >= 0 && (pcm.size() / 4 - first) > 16000);
+    const ToneMeasure m = measure_tone(s + 2 * (first + 1600), 6400, 2, 16000);
+    QCOMPARE(tone_second(m.frequency), 10);
+    QVERIFY2(m.peak > 0.33 && m.peak < 0.47, qPrintable(QString::number(m.peak)));
+}
+
+void TestAudioPlayer::live_refused_type()
+{
+    next_disk_file();
+    std::unique_ptr<Player> player(Player::for_stream(QStringLiteral("https://127.0.0.1/live")));
+    QSignalSpy messages(player.get(), &Player::send_message);
+    QVERIFY(player->part_header()->parse("--myboundary\r\nContent-Type: audio/x-wav\r\n\r\n"));
+    player->begin_stream();
+    QByteArray part(400, 'x');
+    player->read_stream(part.data(), int(part.size()));
+    player->read_stream(part.data(), int(part.size()));
+    QTRY_VERIFY_WITH_TIMEOUT(player->isFinished(), 3000);
+    QCOMPARE(messages.count(), 1);
+    QCOMPARE(messages.first().at(1).toString(), QStringLiteral("Audio stream error : Format too old."));
+}
+
+void TestAudioPlayer::live_stall_stops_at_once()
+{
+    next_disk_file();
+    std::unique_ptr<Player> player(Player::for_stream(QStringLiteral("https://127.0.0.1/live")));
+    QVERIFY(player->part_header()->parse("Content-Type: audio/mpeg\r\n\r\n"));
+    player->begin_stream();
+    QByteArray part(100, '\xff');
+    player->read_stream(part.data(), int(part.size())); // not enough to know the stream: the demuxer waits
+    QTest::qWait(300);
+    QElapsedTimer t;
+    t.start();
+    player.reset();
+    QVERIFY2(t.elapsed() < 2000, qPrintable(QString::number(t.elapsed())));
 }
 
 QTEST_GUILESS_MAIN(TestAudioPlayer)
