@@ -184,25 +184,31 @@ int main(int argc, char** argv)
         LoopbackServer server;
         add_probe_body_route(server, kBody);
         const QString base = server.url_string(QStringLiteral("/")).chopped(1);
-        AnalyseTools tools;
-        tools.set_output_file(dir.filePath(QStringLiteral("bw.txt")));
-        tools.set_server(base);
-        QEventLoop loop;
-        QObject::connect(tools.test_bandwidth(), &TestBandwidth::run_finished, &loop, &QEventLoop::quit);
-        QTimer::singleShot(120000, &loop, &QEventLoop::quit);
-        tools.bandwidth_timer_finished();
-        loop.exec();
-        QFile f(tools.output_file());
-        f.open(QIODevice::ReadOnly);
-        const QString line = QString::fromUtf8(f.readAll());
-        const auto m = QRegularExpression(QStringLiteral(R"(TIME (\d+\.\d+) sec)")).match(line);
-        const double oursBps = m.hasMatch() ? kBody / m.captured(1).toDouble() : 0;
-        QProcess curl;
-        curl.start(QStringLiteral("curl"), {QStringLiteral("-s"), QStringLiteral("-o"), QStringLiteral("/dev/null"),
-                                            QStringLiteral("-w"), QStringLiteral("%{speed_download}"),
-                                            base + QStringLiteral("/lib/256k.bytes")});
-        curl.waitForFinished(120000);
-        const double refBps = curl.readAllStandardOutput().trimmed().toDouble();
+        // Best of three each, alternating, so that neither side gets the warmer server.
+        double oursBps = 0, refBps = 0;
+        for (int round = 0; round < 3; ++round) {
+            QProcess curl;
+            curl.start(QStringLiteral("curl"), {QStringLiteral("-s"), QStringLiteral("-o"), QStringLiteral("/dev/null"),
+                                                QStringLiteral("-w"), QStringLiteral("%{speed_download}"),
+                                                base + QStringLiteral("/lib/256k.bytes")});
+            curl.waitForFinished(120000);
+            refBps = std::max(refBps, curl.readAllStandardOutput().trimmed().toDouble());
+
+            AnalyseTools tools;
+            tools.set_output_file(dir.filePath(QStringLiteral("bw%1.txt").arg(round)));
+            tools.set_server(base);
+            QEventLoop loop;
+            QObject::connect(tools.test_bandwidth(), &TestBandwidth::run_finished, &loop, &QEventLoop::quit);
+            QTimer::singleShot(120000, &loop, &QEventLoop::quit);
+            tools.bandwidth_timer_finished();
+            loop.exec();
+            QFile f(tools.output_file());
+            f.open(QIODevice::ReadOnly);
+            const QString line = QString::fromUtf8(f.readAll());
+            const auto m = QRegularExpression(QStringLiteral(R"(TIME (\d+\.\d+) sec)")).match(line);
+            if (m.hasMatch())
+                oursBps = std::max(oursBps, kBody / m.captured(1).toDouble());
+        }
         out << "Bandwidth probe: 64 MiB from the loopback server (HTTP)" << Qt::endl;
         zq::bench::print_ratio(out, QStringLiteral("  download speed"), oursBps / 1048576, refBps / 1048576,
                                QStringLiteral("MiB/s"), QStringLiteral("curl"), 20);
