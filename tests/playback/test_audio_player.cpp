@@ -15,6 +15,8 @@
 #include <memory>
 
 extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/channel_layout.h>
 #include <libavutil/log.h>
 }
 
@@ -126,6 +128,9 @@ private slots:
     void bad_entries_are_skipped();
     void device_loss_reported_once();
     void destroyed_mid_play();
+    void deleted_while_playing();
+    void refused_parameters_data();
+    void refused_parameters();
     void live_adts_parts();
     void live_refused_type();
     void live_stall_stops_at_once();
@@ -409,6 +414,50 @@ void TestAudioPlayer::destroyed_mid_play()
     }
     // A player never started is destroyed as well.
     delete new Player(f.audio_data_path);
+}
+
+void TestAudioPlayer::deleted_while_playing()
+{
+    QTemporaryDir dir;
+    const WrittenFile f = write_recording(dir.path(), AudioCodec::AAC, 8000, 1, 4);
+    next_disk_file();
+    auto player = std::make_unique<Player>(f.audio_data_path);
+    player->begin_stream();
+    drive(player.get(), kStart, 300);
+    QVERIFY(QFile::remove(f.audio_data_path));
+    QVERIFY(QFile::remove(f.audio_seek_path));
+    drive(player.get(), kStart + 300, 500);
+    player->set_new_timestamp(ts(kStart + 2000), ts(kStart + 2000)); // a jump reads it again
+    drive(player.get(), kStart + 2000, 300);
+    player.reset(); // no crash, no hang
+}
+
+void TestAudioPlayer::refused_parameters_data()
+{
+    QTest::addColumn<int>("channels");
+    QTest::addColumn<int>("rate");
+    QTest::addColumn<bool>("opens");
+    QTest::newRow("8 channels at 48000 Hz") << 8 << 48000 << true;
+    QTest::newRow("9 channels") << 9 << 48000 << false;
+    QTest::newRow("192000 Hz") << 2 << 192000 << true;
+    QTest::newRow("192001 Hz") << 2 << 192001 << false;
+}
+
+void TestAudioPlayer::refused_parameters()
+{
+    QFETCH(int, channels);
+    QFETCH(int, rate);
+    QFETCH(bool, opens);
+    AVCodecParameters* par = avcodec_parameters_alloc();
+    par->codec_type = AVMEDIA_TYPE_AUDIO;
+    par->codec_id = AV_CODEC_ID_PCM_S16LE;
+    par->format = AV_SAMPLE_FMT_S16;
+    par->sample_rate = rate;
+    av_channel_layout_default(&par->ch_layout, channels);
+    AudioDecodeResample d;
+    QString error;
+    QCOMPARE(d.open(par, &error), opens);
+    avcodec_parameters_free(&par);
 }
 
 void TestAudioPlayer::live_adts_parts()
