@@ -128,6 +128,7 @@ private slots:
     void bad_entries_are_skipped();
     void device_loss_reported_once();
     void destroyed_mid_play();
+    void queue_bound_on_a_slow_device();
     void deleted_while_playing();
     void refused_parameters_data();
     void refused_parameters();
@@ -414,6 +415,23 @@ void TestAudioPlayer::destroyed_mid_play()
     }
     // A player never started is destroyed as well.
     delete new Player(f.audio_data_path);
+}
+
+void TestAudioPlayer::queue_bound_on_a_slow_device()
+{
+    // A device that takes 1024 samples every 2 s hardly drains: decoding stops
+    // at about a second queued instead of filling memory.
+    QTemporaryDir dir;
+    const WrittenFile f = write_recording(dir.path(), AudioCodec::AAC, 48000, 2, 6, 0);
+    next_disk_file();
+    qputenv("SDL_DISKAUDIODELAY", "2000");
+    auto player = std::make_unique<Player>(f.audio_data_path);
+    player->begin_stream();
+    drive(player.get(), kStart, 1200);
+    const qint64 queued = player->max_queued_ms();
+    player.reset();
+    qunsetenv("SDL_DISKAUDIODELAY");
+    QVERIFY2(queued >= Player::queue_target_ms - 100 && queued <= 2000, qPrintable(QString::number(queued)));
 }
 
 void TestAudioPlayer::deleted_while_playing()
