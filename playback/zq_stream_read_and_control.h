@@ -23,6 +23,7 @@
 
 class QTimer;
 class VideoDecoder;
+class ff_audio_decoder_sdl_player;
 struct AVFrame;
 
 // A seek index loaded off the GUI thread: the frames of the requested stream
@@ -102,6 +103,13 @@ public:
 
     // State, for the controller and for tests.
     void set_camera_table(const QHash<int, QString>& cameras) { m_cameras = cameras; }
+    // Sound beside the picture (off by default; no window turns it on): the
+    // hook starts an audio player for a recording with a ".zqaudio" companion
+    // and hands it each later recording and every shown picture's time.
+    void set_audio_enabled(bool enabled);
+    bool is_audio_enabled() const { return m_audioEnabled; }
+    ff_audio_decoder_sdl_player* get_audio_player() const { return m_audioPlayer; }
+
     // Steady clock in nanoseconds used to measure late backward ticks.
     void set_clock(std::function<qint64()> nowNs);
     int get_index() const { return m_index; }
@@ -244,4 +252,10 @@ private:
     QMap<int, CachedPicture> m_cache;
     qint64 m_cacheBytes = 0;
     std::function<qint64()> m_clock;
+
+    // Audio hook.
+    void end_audio_player();
+    bool m_audioEnabled = false;
+    ff_audio_decoder_sdl_player* m_audioPlayer = nullptr;
+    QString m_audioFile; // the ".zqaudio" the player was last handed
 };
