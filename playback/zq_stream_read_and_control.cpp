@@ -1,6 +1,7 @@
 #include "playback/zq_stream_read_and_control.h"
 
 #include "app/zq_log.h"
+#include "playback/ff_audio_decoder_sdl_player.h"
 #include "playback/video_decoder.h"
 
 #include <QMetaObject>
@@ -114,6 +115,13 @@ ZQStreamReadAndControl::~ZQStreamReadAndControl()
     clear_cache();
     delete m_decoder;
     m_decoder = nullptr;
+    if (m_audioPlayer) {
+        // The player's destructor stops its thread and waits for it (at most one 100 ms wait).
+        zlog(kName + QStringLiteral("destruct ;; stop audio stream"));
+        m_audioPlayer->stop_stream();
+        delete m_audioPlayer;
+        m_audioPlayer = nullptr;
+    }
 }
 
 void ZQStreamReadAndControl::set_clock(std::function<qint64()> nowNs)
@@ -372,6 +380,9 @@ void ZQStreamReadAndControl::emit_picture(int index, const QImage& image, bool k
 {
     emit set_display_frame(image, int(image.bytesPerLine()), image.width(), image.height(),
                            display_timestamp(m_frames.at(index)), QString(), false, index, m_speed, keyframe);
+    // Audio hook: the sound follows the picture shown.
+    if (m_audioPlayer)
+        m_audioPlayer->get_video_frame_timestamp(m_frames.at(index).get_timestamp());
 }
 
 QTime ZQStreamReadAndControl::time_from_timestamp(const QString& timestamp)
@@ -395,9 +406,14 @@ void ZQStreamReadAndControl::stop()
     reset_prefetch(m_backward);
     clear_cache();
     m_files.clear();
+    // A stopped reader holds no records: a later rate change only stores the rate, and nothing
+    // ticks on the old file until a file is loaded again.
+    m_frames.clear();
+    m_index = 0;
     m_currentPos = -1;
     m_streamId.clear();
     m_paused = false;
+    end_audio_player();
 }
 
 bool ZQStreamReadAndControl::init_audio_and_start(const QFileInfo& seekFile)
@@ -408,7 +424,48 @@ bool ZQStreamReadAndControl::init_audio_and_start(const QFileInfo& seekFile)
     if (!path.endsWith(QLatin1String(".zqseek")) && !path.endsWith(QLatin1String(".zqaudioseek")))
         return false;
     const QString audio = replace_suffix(c.seekPath, QStringLiteral("zqaudio"));
-    return QFileInfo::exists(audio);
+    const bool exists = QFileInfo::exists(audio);
+    // Audio hook: start the player, hand it the recording, or stop following.
+    if (exists && m_audioEnabled) {
+        if (!m_audioPlayer) {
+            m_audioPlayer = new ff_audio_decoder_sdl_player(QString());
+            m_audioPlayer->begin_stream();
+        }
+        if (audio != m_audioFile) { // the same recording again keeps its sound going
+            zlog(kName + QStringLiteral("init audio & start :: set new audio file :: ") + audio);
+            m_audioFile = audio;
+            m_audioPlayer->change_zqaudio_file(audio);
+        }
+        if (m_paused || m_rate != 1)
+            m_audioPlayer->set_stop_framereader_timer();
+    } else if (!exists && m_audioPlayer) {
+        zlog(kName + QStringLiteral("init audio & start :: stop"));
+        m_audioFile.clear();
+        m_audioPlayer->set_stop_framereader_timer();
+    }
+    return exists;
+}
+
+void ZQStreamReadAndControl::set_audio_enabled(bool enabled)
+{
+    m_audioEnabled = enabled;
+    if (!enabled)
+        end_audio_player();
+}
+
+void ZQStreamReadAndControl::end_audio_player()
+{
+    if (!m_audioPlayer)
+        return;
+    zlog(kName + QStringLiteral("stop : stop audio stream"));
+    ff_audio_decoder_sdl_player* player = m_audioPlayer;
+    m_audioPlayer = nullptr;
+    m_audioFile.clear();
+    player->stop_stream();
+    // Deleting a running QThread aborts: a running player goes once its thread has ended.
+    connect(player, &QThread::finished, player, &QObject::deleteLater);
+    if (!player->isRunning())
+        delete player;
 }
 
 // ---------------------------------------------------------------- picture cache
@@ -558,8 +615,10 @@ int ZQStreamReadAndControl::interval_for(int rate, double fps, int* divisor)
     const int r = std::abs(rate);
     int d = 1;
     if (r <= 1) {
+        // Clamped before the conversion: a seek index can give any rate, and a double beyond
+        // the int range does not convert. A tick below a millisecond is not possible anyway.
         if (std::isfinite(fps) && fps >= 1.0)
-            d = qMax(1, int(std::trunc(fps - 1.0)));
+            d = qMax(1, int(std::trunc(std::min(fps, 1001.0) - 1.0)));
     } else {
         d = 2 * r;
     }
@@ -640,6 +699,13 @@ void ZQStreamReadAndControl::read_backward()
 void ZQStreamReadAndControl::change_rate(double rate)
 {
     zlog(kName + QStringLiteral(" change rate :: ") + QString::number(rate, 'g', 6));
+    // Audio hook: sound at the normal rate only.
+    if (m_audioPlayer) {
+        if (rate == 1.0)
+            m_audioPlayer->set_start_framereader_timer();
+        else
+            m_audioPlayer->set_stop_framereader_timer();
+    }
     if ((m_rate > 0 && rate < 0) || (m_rate < 0 && rate > 0)) {
         reset_forward_prefetch();
         reset_backward_prefetch();
@@ -681,6 +747,8 @@ void ZQStreamReadAndControl::set_pause()
         zlog(kName + QStringLiteral("set pause"));
         m_paused = true;
         m_timer->stop();
+        if (m_audioPlayer) // audio hook: a paused picture is silent
+            m_audioPlayer->set_stop_framereader_timer();
     } else {
         zlog(kName + QStringLiteral("unset pause"));
         m_paused = false;
@@ -688,6 +756,8 @@ void ZQStreamReadAndControl::set_pause()
         m_lastBackwardTick = now_ns();
         m_backwardCarry = 0.0;
         m_timer->start();
+        if (m_audioPlayer && m_rate == 1 && m_speed > 0) // audio hook
+            m_audioPlayer->set_start_framereader_timer();
     }
 }
 
@@ -785,21 +855,20 @@ void ZQStreamReadAndControl::tick_forward()
 void ZQStreamReadAndControl::tick_backward()
 {
     if (std::abs(m_rate) <= 1) {
-        // Ticks that come late are made up for by skipping entries (at most
-        // five per tick).
+        // Every entry in turn, as forward: a late tick shows the next picture
+        // late rather than skipping pictures to catch up (the group before
+        // the current one is decoded ahead a little on each tick, so ticks
+        // stay short). The tick right after a file switch shows the new
+        // file's last entry itself: it comes at once, owing nothing.
         const qint64 now = now_ns();
         const double elapsed = double(now - m_lastBackwardTick) / 1e6;
         m_lastBackwardTick = now;
         // Rounded, with the remainder carried to the next tick: timer jitter
         // (one tick a little early, the next a little late) then neither
-        // repeats nor skips an entry.
+        // repeats an entry nor holds one twice.
         const double owed = qMax(0.0, elapsed / double(qMax(1, m_backwardInterval)) + m_backwardCarry);
-        int skip = int(std::floor(owed + 0.5));
+        const int skip = qMin(1, int(std::floor(owed + 0.5)));
         m_backwardCarry = qBound(-0.5, owed - skip, 0.5);
-        if (skip > 5) {
-            skip = 5;
-            m_backwardCarry = 0.0;
-        }
         if (m_index <= 0) {
             switch_to_previous_file();
             return;
@@ -989,6 +1058,11 @@ void ZQStreamReadAndControl::set_read_timestamp(QString timestamp)
         chosen = lastKeyframe;
     if (chosen >= 0)
         set_index(chosen);
+    // Audio hook: the sound moves to the picture's new time.
+    if (m_audioPlayer) {
+        const QString shown = chosen >= 0 ? m_frames.at(chosen).get_timestamp() : QString();
+        m_audioPlayer->set_new_timestamp(shown.isEmpty() ? timestamp + QStringLiteral("000") : shown, shown);
+    }
 }
 
 void ZQStreamReadAndControl::set_index(int index)
@@ -1136,6 +1210,7 @@ void ZQStreamReadAndControl::take_file(int pos, const QFileInfo& file, const QLi
     m_frames = frames;
     close_data_file();
     jumped();
+    init_audio_and_start(file); // audio hook: every recording taken, its own switches included
     if (!streams.isEmpty())
         emit send_available_videostream(streams);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "integrity/integrity_run.h"
+
 #include <QDate>
 #include <QFileInfo>
 #include <QFileInfoList>
@@ -61,6 +63,8 @@ public slots:
     void set_previous_file();
     void setTime(QTime time);
     void recv_available_videostream(QStringList streams);
+    // The integrity dialog has closed: the check goes away once its thread has ended.
+    void integrity_check_done();
     // From an export dialog's endingsignal() (a raw copy ended): disposes of
     // that dialog and tells the operator.
     void video_export_end();
@@ -87,6 +91,8 @@ public:
     Q_INVOKABLE void previous_frame_button();
     Q_INVOKABLE void next_frame_button();
     Q_INVOKABLE void set_playback_rate(int playback);
+    // Checks the selected day folder against its hash list in a dialog; one check at a time.
+    Q_INVOKABLE void check_integrity();
     // Opens the export dialog on the selected day and camera at the time on
     // screen; nothing before a frame is shown.
     Q_INVOKABLE void video_export();
@@ -97,11 +103,19 @@ public:
     Q_INVOKABLE void regenerate_index();
     Q_INVOKABLE void regenerate_index_for_current_date();
     Q_INVOKABLE bool is_zqcore_directory(QString directory);
+    // The camera ids of the last get_cameras_for_date(), in the order of its names: two cameras
+    // may share a name, so the chooser picks by id.
+    Q_INVOKABLE QList<int> camera_ids();
+    Q_INVOKABLE void set_selected_camera_id(int camera_id);
 
     // ---- Used by the main window and the widget player ----
     void init_day_video_list(const QString& day_folder);
     QFileInfoList camera_day_video_list();
     void set_canvas(Canvas* canvas);
+    // The integrity check under way with its dialog, or null.
+    IntegrityRun* integrity_run() const { return m_integrity; }
+    // Stops an integrity check under way and waits for its thread (the window is closing).
+    void stop_integrity_check();
     ZQStreamReadAndControl* reader() const { return m_reader; }
     static bool file_list_contains_name(const QFileInfoList& list, const QString& name);
 
@@ -145,6 +159,8 @@ private:
     void log_error(const QString& text) const;
 
     void clear_day_state();
+    // Selects camera `id` (-1: none) shown under `camera`.
+    void select_camera(int id, const QString& camera);
     void stop_playback();
     void sort_day_lists();
     void invalidate_day_caches();
@@ -227,6 +243,9 @@ private:
     QHash<QString, QString> m_rebuilt_days;
     // "index.zqnfo" already written this session, per day folder.
     QSet<QString> m_written_nfo_index;
+
+    // The open integrity check; it deletes itself after its dialog closed and its thread ended.
+    QPointer<IntegrityRun> m_integrity;
 
     std::unique_ptr<ZQPlayerControllerUi> m_ui;
     // The newest export dialog (others may still relay their raw copy).

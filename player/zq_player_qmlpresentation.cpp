@@ -40,6 +40,8 @@ ZQ_Player_qmlpresentation::ZQ_Player_qmlpresentation(QWidget* parent)
 
     m_engine = new QQmlEngine(this);
     m_engine->addImportPath(QStringLiteral("qrc:/qml/Zqplayer/"));
+    // The warnings reach the log through onQmlWarnings; the engine's own print would show each twice.
+    m_engine->setOutputWarningsToStandardError(false);
     connect(m_engine, &QQmlEngine::warnings, this, &ZQ_Player_qmlpresentation::onQmlWarnings);
 
     // The display tile shows only the frames the reader pushes to it.
@@ -139,6 +141,8 @@ void ZQ_Player_qmlpresentation::stopWork()
 {
     if (!m_controller)
         return;
+    // An integrity check under way: stopped within one file read, its thread waited for.
+    m_controller->stop_integrity_check();
     // Playback: no timer tick and no prefetch may outlive the window.
     if (ZQStreamReadAndControl* reader = m_controller->reader()) {
         reader->stop();

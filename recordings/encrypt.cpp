@@ -1,6 +1,7 @@
 #include "recordings/encrypt.h"
 
 #include "app/zq_log.h"
+#include "recordings/storage_layout.h"
 
 #include <QDir>
 #include <QFile>
@@ -139,15 +140,15 @@ int Encrypt::encrypt_with_key(const unsigned char* in, int length, const unsigne
     return run_cipher(true, in, length, key, iv, out);
 }
 
-std::string Encrypt::decrypt_file(const QString& path, Expect expect)
+std::string Encrypt::decrypt_file(const QString& path, Expect expect, qint64 maxSize)
 {
-    return decrypt_file(QFile::encodeName(path).constData(), expect);
+    return decrypt_file(QFile::encodeName(path).constData(), expect, maxSize);
 }
 
-std::string Encrypt::decrypt_file(const char* path, Expect expect)
+std::string Encrypt::decrypt_file(const char* path, Expect expect, qint64 maxSize)
 {
     char* input = nullptr;
-    const int length = read_file(path, &input);
+    const int length = read_file(path, &input, maxSize);
     if (length < 0 || !input) {
         ZQLog::log("[ERROR] Encrypt :: Decrypt file :: read failed");
         std::free(input);
@@ -190,14 +191,14 @@ std::string Encrypt::decrypt_file(const char* path, Expect expect)
     return std::string(reinterpret_cast<const char*>(output.data), static_cast<size_t>(plainLength));
 }
 
-int Encrypt::encrypt_to_file(const QByteArray& plain, const QString& path, KeyForm form)
+int Encrypt::encrypt_to_file(const QByteArray& plain, const QString& path, KeyForm form, qint64 maxSize)
 {
-    return encrypt_to_file(plain.toStdString(), QFile::encodeName(path).constData(), form);
+    return encrypt_to_file(plain.toStdString(), QFile::encodeName(path).constData(), form, maxSize);
 }
 
-int Encrypt::encrypt_to_file(std::string plain, const char* path, KeyForm form)
+int Encrypt::encrypt_to_file(std::string plain, const char* path, KeyForm form, qint64 maxSize)
 {
-    if (plain.size() > static_cast<size_t>(kMaxFileSize)) {
+    if (plain.size() > static_cast<size_t>(qBound<qint64>(0, maxSize, kMaxHashListSize))) {
         ZQLog::log("[ERROR] Encrypt :: Encrypt to file :: alloc failed");
         return -1;
     }
@@ -227,7 +228,7 @@ int Encrypt::encrypt_to_file(std::string plain, const char* path, KeyForm form)
     return write_to_file(path, reinterpret_cast<const char*>(output.data), length);
 }
 
-int Encrypt::read_file(const char* path, char** buffer)
+int Encrypt::read_file(const char* path, char** buffer, qint64 maxSize)
 {
     if (!path || !buffer) {
         ZQLog::log("[ERROR] Encrypt :: read file :: invalid args");
@@ -236,8 +237,9 @@ int Encrypt::read_file(const char* path, char** buffer)
     *buffer = nullptr;
     QFile file(QFile::decodeName(path));
     // A pipe or device named like a metadata file would block the open or never end.
+    // Nor is a symbolic link followed: metadata is read from the storage folder itself.
     const QFileInfo info(file.fileName());
-    if (info.exists() && !info.isFile()) {
+    if ((info.exists() || info.isSymLink()) && !StorageLayout::is_regular_file_no_link(file.fileName())) {
         ZQLog::log(QStringLiteral("[ERROR] Encrypt :: read file :: open failed: not a regular file"));
         return -1;
     }
@@ -248,7 +250,8 @@ int Encrypt::read_file(const char* path, char** buffer)
     const qint64 size = file.size();
     if (size <= 0)
         return 0;
-    if (size > kMaxFileSize) {
+    // The byte count is returned as an int: no cap may come near its range.
+    if (size > qBound<qint64>(0, maxSize, kMaxHashListSize)) {
         ZQLog::log(QStringLiteral("[ERROR] Encrypt :: read file :: file too large: ") + QString::number(size));
         return -1;
     }
@@ -284,6 +287,11 @@ int Encrypt::write_to_file(const char* path, const char* data, int length)
     if (!folder.exists() && !QDir().mkpath(folder.absolutePath())) {
         ZQLog::log(QStringLiteral("[ERROR] Encrypt :: write to file :: cannot create directory: ")
                    + folder.absolutePath());
+        return -1;
+    }
+    QString refused;
+    if (!StorageLayout::prepare_write_target(filePath, &refused)) {
+        ZQLog::log(QStringLiteral("[ERROR] Encrypt :: write to file :: ") + refused + QStringLiteral(": ") + filePath);
         return -1;
     }
     QSaveFile file(filePath);

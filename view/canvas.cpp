@@ -67,8 +67,7 @@ Canvas::~Canvas()
             *t = nullptr;
         }
     }
-    // The native driver belongs to the PTZ component, which attaches it and
-    // gives it this tile as QObject parent; nothing to delete here.
+    release_ptz();
     clear_shape_items();
     if (in_fullscreen) {
         log_info(QStringLiteral("Destroy :: Destroy fullscreen "));
@@ -326,6 +325,7 @@ void Canvas::Go()
     // Frames come from outside through displayFrame; the display-and-buffer
     // thread of a server stream attaches here.
     display_started = true;
+    connect_ptz_driver();
     if (external_source)
         return;
     start_stream_display();
@@ -397,8 +397,6 @@ void Canvas::setStart()
     emit display_start();
 }
 
-void Canvas::pluginptz(QString, QString, QString) {}
-
 void Canvas::speed_receive(double v)
 {
     data_rate_text = QString::number(v, 'g', 6);
@@ -460,40 +458,6 @@ void Canvas::delete_display_thread()
         return;
     }
     display_started = false;
-}
-
-void Canvas::setWheelOn()
-{
-    wheel_ready = true;
-    if (wheel_timer)
-        wheel_timer->stop();
-}
-
-void Canvas::mousehold() {}
-void Canvas::mousehold_Stop() {}
-void Canvas::mouse_release_post_event() {}
-void Canvas::onvif_request_finished(int) {}
-void Canvas::onvif_request_security() {}
-void Canvas::onvif_request_security_stop() {}
-void Canvas::zqptz_request_security_stop() {}
-
-void Canvas::get_direct_ptz_message(int code, QString command, QString fault, QString driver)
-{
-    ptz_status_code = code;
-    ptz_status_command = command;
-    ptz_status_fault = fault;
-    ptz_status_driver = driver;
-    QTimer::singleShot(3000, this, &Canvas::reset_direct_ptz_message);
-    update();
-}
-
-void Canvas::reset_direct_ptz_message()
-{
-    ptz_status_code = 0;
-    ptz_status_command.clear();
-    ptz_status_fault.clear();
-    ptz_status_driver.clear();
-    update();
 }
 
 void Canvas::snapshot_slot_uploadProgress(qlonglong, qlonglong)

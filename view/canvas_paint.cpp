@@ -455,12 +455,6 @@ void Canvas::draw_shapes(QPainter& painter)
     painter.restore();
 }
 
-bool Canvas::native_active() const
-{
-    // The native drivers attach through the PTZ component; none is attached here.
-    return false;
-}
-
 void Canvas::draw_click_marker(QPainter& painter)
 {
     if (!ptz_mode)

@@ -119,6 +119,19 @@ public:
     void set_trusted_certificates(const QList<QByteArray>& pem) { trusted_certificates = pem; }
     QList<QByteArray> get_trusted_certificates() const { return trusted_certificates; }
 
+    // PTZ settings. No window sets them yet; tests and hosts that offer PTZ do.
+    void set_ptz_options(const QStringList& v) { ptz_options = v; }
+    void set_ptz_web_url(const QString& v) { ptz_web_url = v; }
+    void set_session_id(const QString& v) { session_id = v; }
+    void set_ptz_enabled(bool v) { ptz_on = v; }
+    virtual void set_ptz_driver(NativePTZInterface* driver) { ptz_driver = driver; }
+    void set_ptz_speed(const QString& v) { ptz_speed = v; }
+    QString get_ptz_speed_text() const { return ptz_speed; }
+    void set_native_zoom_step(double v) { native_zoom_step = v; }
+    double get_native_zoom_step() const { return native_zoom_step; }
+    bool is_ptz_drag() const { return ptz_drag; }
+    void set_ptz_drag(bool v) { ptz_drag = v; }
+
 protected:
     qint64 last_frame_time = 0;
     qint64 paint_start_time = 0;

@@ -97,6 +97,14 @@ void new_display_thread::set_scale_algorithm(int flags)
         scaler_flags = flags;
 }
 
+int new_display_thread::queue_bound(int size)
+{
+    // Above the buffer size, so that a display that falls behind drops its
+    // oldest records (the trim) instead of holding the stream back; the bound
+    // only bites while the display loop waits on the tile.
+    return size + size / 2 + 2;
+}
+
 int new_display_thread::compute_buffer_size(int fps, int duration_ms)
 {
     const qint64 size = (qint64(fps) * duration_ms / 1000) * 2;
@@ -109,7 +117,7 @@ void new_display_thread::set_size_from_rate(int fps, bool filling)
     max_list_size = size;
     read_index = filling ? size / 4 : size / 2;
     if (client)
-        client->set_max_queue_size(size + 2);
+        client->set_max_queue_size(queue_bound(size));
 }
 
 int new_display_thread::set_max_list_size(double rate)
@@ -126,7 +134,7 @@ int new_display_thread::set_max_list_size(double rate)
             current_rate = rate_mean;
             max_list_size = size;
             if (client)
-                client->set_max_queue_size(size + 2);
+                client->set_max_queue_size(queue_bound(size));
             log_info(QStringLiteral("set Max List size to ") + QString::number(size) + QStringLiteral(" with FPS ")
                      + QString::number(rate_mean, 'g', 6));
         }
@@ -230,7 +238,7 @@ void new_display_thread::init_stream_parser(QString scheme, QString host, QStrin
             max_list_size = compute_buffer_size(stream_frame_rate, buffer_duration_ms);
             log_info(QStringLiteral("init stream parser :: max_list_size   ") + QString::number(max_list_size));
         }
-        client->set_max_queue_size(max_list_size > 0 ? max_list_size + 2 : 202);
+        client->set_max_queue_size(queue_bound(max_list_size > 0 ? max_list_size.load() : 200));
         client->set_frame_queue(&frame_queue);
         client->frame_queue_mutex = &mutex;
     }
@@ -269,16 +277,25 @@ void new_display_thread::start_stream_parser()
     paused = false;
     previous_frame_displayed = true;
     finished_loop = false;
-    last_shown_id = 0;
+    // The display loop may be running (a restart): it takes the reset itself.
+    if (isRunning())
+        reset_pending = true;
+    else
+        last_shown_id = 0;
     stream_frame_rate = -1;
     error_count = 0;
 
     const QString path = client->get_path();
     if (is_playback_path(path)) {
-        QString time = last_keyframe_time;
-        if (time.isEmpty() && !last_shown_time.isEmpty()) {
+        QString time, shown;
+        {
+            QMutexLocker lock(&time_mutex);
+            time = last_keyframe_time;
+            shown = last_shown_time;
+        }
+        if (time.isEmpty() && !shown.isEmpty()) {
             log_warn(QStringLiteral("start stream parser :: in playback with timestamp, but not a keyframe"));
-            time = last_shown_time;
+            time = shown;
         } else if (!time.isEmpty()) {
             log_info(QStringLiteral("start stream parser :: in playback with keyframe timestamp :: ") + time);
         }
@@ -422,6 +439,8 @@ void new_display_thread::buffering_calculation()
 int new_display_thread::display_next_frame()
 {
     started = true;
+    if (reset_pending.exchange(false))
+        last_shown_id = 0;
     frame_found = false;
     const int size = max_list_size;
     ZQMediaFrame* record = nullptr;
@@ -660,9 +679,12 @@ bool new_display_thread::send_frame(ZQMediaFrame* record)
                                 wait_ms(100);
                         } else {
                             previous_frame_displayed = false;
-                            last_shown_time = time;
-                            if (record->is_keyframe())
-                                last_keyframe_time = time;
+                            {
+                                QMutexLocker lock(&time_mutex);
+                                last_shown_time = time;
+                                if (record->is_keyframe())
+                                    last_keyframe_time = time;
+                            }
                             same_time_count = 0;
                             emit set_display_frame(img, int(img.bytesPerLine()), img.width(), img.height(), time,
                                                    draw, false, record->get_frame_id(), current_rate,
@@ -842,9 +864,12 @@ void new_display_thread::get_streamparser_frame_decoded_old(QImage frame, int li
         return;
     }
     dropped_direct = 0;
-    last_shown_time = timestamp;
-    if (is_keyframe)
-        last_keyframe_time = timestamp;
+    {
+        QMutexLocker lock(&time_mutex);
+        last_shown_time = timestamp;
+        if (is_keyframe)
+            last_keyframe_time = timestamp;
+    }
     previous_frame_displayed = false;
     if (!hidden)
         emit set_display_frame(frame, linesize, width, height, timestamp, drawoverlay, isUnwrapped, frame_id, fps,

@@ -50,6 +50,8 @@ public:
     // Buffer size for a rate and a duration: twice the frames the duration
     // holds, 3 .. 200.
     static int compute_buffer_size(int fps, int duration_ms);
+    // Back-pressure bound of the client's queue for a buffer size.
+    static int queue_bound(int size);
     // Next record to show after last_shown, from a read index, over the ids in
     // queue order. Returns the index reached; *last_shown may move forward
     // over duplicates. -1 when ids is empty.
@@ -165,8 +167,10 @@ private:
     std::atomic<bool> finished_loop{false};
     std::atomic<bool> restart_queued{false};
     bool client_deleted = false;
+    QMutex time_mutex; // the two times, read by a restart on the GUI thread
     QString last_shown_time;
     QString last_keyframe_time;
+    std::atomic<bool> reset_pending{false};
     QList<QByteArray> trusted_pem;
 
     SwsContext* scaler = nullptr;

@@ -52,7 +52,7 @@ constexpr qint64 speed_window_ms = 5500;
 
 ZQStreamParser::ZQStreamParser(QString scheme, QString host, QString port, QString extra, QString path,
                                bool objects_only, QString codec, bool loop, QObject* owner)
-    : m_owner(owner), m_scheme(scheme), m_host(host), m_port(port), m_extra(extra), m_path(path)
+    : m_owner(owner), m_scheme(scheme.trimmed().toLower()), m_host(host), m_port(port), m_extra(extra), m_path(path)
 {
     qRegisterMetaType<AVPixelFormat>("AVPixelFormat");
     if (codec.startsWith(QLatin1String(".264")) || codec.startsWith(QLatin1String(".265")))
@@ -271,6 +271,8 @@ void ZQStreamParser::run()
     for (;;) {
         if (get_stream() < 0) {
             log_error(QStringLiteral("start :: failed to get stream"));
+            if (m_terminal)
+                emit_error_once();
             if (!m_can_delete_emitted) {
                 log_info(QStringLiteral("start :: emit can delete"));
                 emit_can_delete();
@@ -279,6 +281,12 @@ void ZQStreamParser::run()
         }
         if (stream_parsing_finished() == End::Done)
             break;
+    }
+    // A decoder ends with the stream, here on its own thread: freeing it joins
+    // its worker threads, which the owner's (GUI) thread must not wait for.
+    if (m_stop || m_terminal) {
+        m_decoder.reset();
+        m_decoder_open = false;
     }
 }
 

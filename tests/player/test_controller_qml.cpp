@@ -78,6 +78,8 @@ private slots:
             {"set_previous_file()", L, "void"},
             {"setTime(QTime)", L, "void"},
             {"recv_available_videostream(QStringList)", L, "void"},
+            {"integrity_check_done()", L, "void"},
+
             {"video_export_end()", L, "void"},
             {"get_available_days(QString)", M, "QStringList"},
             {"selected_date()", M, "QString"},
@@ -99,6 +101,8 @@ private slots:
             {"previous_frame_button()", M, "void"},
             {"next_frame_button()", M, "void"},
             {"set_playback_rate(int)", M, "void"},
+            {"check_integrity()", M, "void"},
+
             {"video_export()", M, "void"},
             {"get_alarm_thumbnail_path(QString)", M, "QString"},
             {"get_videostreams_list()", M, "QStringList"},
@@ -107,6 +111,8 @@ private slots:
             {"regenerate_index()", M, "void"},
             {"regenerate_index_for_current_date()", M, "void"},
             {"is_zqcore_directory(QString)", M, "bool"},
+            {"camera_ids()", M, "QList<int>"},
+            {"set_selected_camera_id(int)", M, "void"},
         };
         for (const auto& [sig, type, result] : rows)
             QTest::newRow(sig) << QByteArray(sig) << type << QByteArray(result);
@@ -136,11 +142,13 @@ private slots:
             if (m.access() == QMetaMethod::Public)
                 own << QString::fromLatin1(m.methodSignature());
         }
-        QCOMPARE(own.size(), 40);
+        QCOMPARE(own.size(), 44);
         QCOMPARE(own.first(), QStringLiteral("dataChanged()"));
-        QCOMPARE(own.indexOf("get_available_days(QString)"), 12);
-        QCOMPARE(own.last(), QStringLiteral("is_zqcore_directory(QString)"));
+        QCOMPARE(own.indexOf("get_available_days(QString)"), 13);
+        QCOMPARE(own.last(), QStringLiteral("set_selected_camera_id(int)"));
         QVERIFY(own.indexOf("set_playback_rate(int)") < own.indexOf("get_alarm_thumbnail_path(QString)"));
+        QCOMPARE(own.indexOf("integrity_check_done()"), own.indexOf("recv_available_videostream(QStringList)") + 1);
+        QCOMPARE(own.indexOf("check_integrity()"), own.indexOf("set_playback_rate(int)") + 1);
     }
 
     // What the QML files do with the values: arrays, objects, numbers.

@@ -90,7 +90,8 @@ private:
         QMutexLocker lock(&log_->mutex);
         while (log_->part_ns.size() <= current_)
             log_->part_ns.append(-1);
-        log_->part_ns[current_] = log_->clock.nsecsElapsed();
+        if (log_->part_ns[current_] < 0) // the first reply's time is kept
+            log_->part_ns[current_] = log_->clock.nsecsElapsed();
     }
 
     StreamScript s_;
@@ -113,7 +114,6 @@ void add_stream_route(LoopbackServer& server, const QByteArray& path, const Stre
         if (log) {
             QMutexLocker lock(&log->mutex);
             ++log->replies;
-            log->part_ns.clear();
         }
         auto answer = [script, log, res, token = req.header("x-auth-token")] {
             if (!script.token.isEmpty() && token != script.token.toUtf8())

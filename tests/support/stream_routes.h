@@ -46,7 +46,8 @@ struct StreamScript
 };
 
 // Times the server handed the last byte of each frame part to the socket,
-// in nanoseconds of a clock the test reads too.
+// in nanoseconds of a clock the test reads too (for the first reply that
+// reached that part).
 struct StreamRouteLog
 {
     QElapsedTimer clock;

@@ -71,6 +71,7 @@ private slots:
     void server_pause();
     void replay_at_the_end_of_a_loop();
     void silent_receiver_restarts_the_stream();
+    void hide_pauses_a_live_stream_and_show_resumes();
 
 private:
     new_display_thread* start(LoopbackServer& server, int buffer_ms, bool loop);
@@ -192,6 +193,32 @@ void TestDisplayThread::silent_receiver_restarts_the_stream()
     QTRY_VERIFY_WITH_TIMEOUT(!r.ids.isEmpty(), 10000);
     QCOMPARE(server.request_count(), 1);
     QTRY_COMPARE_WITH_TIMEOUT(server.request_count(), 2, 20000);
+    finish(t);
+}
+
+// Hidden with a pause, a live stream stops (its transfer ends); shown again
+// it asks the server anew and frames flow again.
+void TestDisplayThread::hide_pauses_a_live_stream_and_show_resumes()
+{
+    LoopbackServer server;
+    StreamScript script;
+    script.recording = m_rec;
+    script.realtime = true;
+    script.loops = 20;
+    add_stream_route(server, "/video.cgi", script);
+    new_display_thread* t = start(server, 200, false);
+    Receiver r(t, true);
+    t->start();
+    QTRY_VERIFY_WITH_TIMEOUT(r.ids.size() >= 5, 10000);
+    t->get_display_hidden(true);
+    QTRY_VERIFY_WITH_TIMEOUT(!t->isRunning() && !t->get_stream_parser()->isRunning(), 5000);
+    QTest::qWait(200);
+    const int hidden_count = r.ids.size();
+    QTest::qWait(300);
+    QCOMPARE(r.ids.size(), hidden_count);
+    t->get_display_show();
+    QTRY_VERIFY_WITH_TIMEOUT(r.ids.size() > hidden_count + 3, 10000);
+    QCOMPARE(server.request_count(), 2);
     finish(t);
 }
 

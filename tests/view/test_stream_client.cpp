@@ -86,6 +86,10 @@ private slots:
     void stall_then_restart_and_stop();
     void stop_with_a_full_queue();
     void decoder_cannot_open();
+    void bad_input_data();
+    void bad_input();
+    void header_injection_refused_data();
+    void header_injection_refused();
 
 private:
     QTemporaryDir m_dir;
@@ -440,6 +444,115 @@ void TestStreamClient::decoder_cannot_open()
     QCOMPARE(server.request_count(), 1); // loop mode does not ask again
     QVERIFY(!shown.isEmpty());
     QCOMPARE(shown.first().at(1).toString(), QStringLiteral("failed to open decoder"));
+}
+
+void TestStreamClient::bad_input_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<int>("records");      // records queued
+    QTest::addColumn<int>("pictures");     // of which with a picture
+    QTest::addColumn<int>("timeless");     // of which without a time
+    QTest::newRow("bad Timestamp") << "timestamp" << 10 << 10 << 1;
+    QTest::newRow("false Content-Length, too long") << "long" << 9 << 9 << 0;
+    QTest::newRow("absurd Framesize") << "framesize" << 10 << 10 << 0;
+    QTest::newRow("hostile overlay and Frametag") << "hostile" << 10 << 10 << 0;
+    QTest::newRow("corrupt frames") << "noise" << 10 << 7 << 0;
+    QTest::newRow("unknown Content-Type mid-stream") << "codec" << 5 << 5 << 0;
+    QTest::newRow("not multipart at all") << "binary" << 0 << 0 << 0;
+}
+
+// Hostile or broken parts: the part is skipped or carried without a picture,
+// and the stream goes on.
+void TestStreamClient::bad_input()
+{
+    QFETCH(QString, fault);
+    QFETCH(int, records);
+    QFETCH(int, pictures);
+    QFETCH(int, timeless);
+    LoopbackServer server;
+    StreamScript script;
+    script.recording = m_h264;
+    script.count = 10;
+    script.edit = [fault](int i, StreamParts::Part& p) {
+        if (fault == QLatin1String("timestamp") && i == 4)
+            p.timestamp = QStringLiteral("2024010108000\x00");
+        if (fault == QLatin1String("long") && i == 4)
+            p.content_length = QByteArray::number(p.body.size() + 100); // swallows the next boundary
+        if (fault == QLatin1String("framesize"))
+            p.framesize = QStringLiteral("99999999x99999999");
+        if (fault == QLatin1String("hostile")) {
+            p.draw_overlay = QString(300000, QLatin1Char('{'));
+            p.frametag = QString(100000, QChar(0x202e));
+        }
+        if (fault == QLatin1String("noise") && i >= 7)
+            p.body = QByteArray(p.body.size(), '\x5a');
+        if (fault == QLatin1String("codec") && i >= 5)
+            p.codec = QStringLiteral("nonsense");
+        if (fault == QLatin1String("binary"))
+            p.body = QByteArray();
+    };
+    if (fault == QLatin1String("binary")) {
+        server.route("GET", "/video.cgi", [](const HttpRequest&, HttpResponsePtr res) {
+            res->reply_until_close(200, {{"Content-Type", "application/octet-stream"}},
+                                   QByteArray(200000, '\x2d') + QByteArray("myboundar") + QByteArray(5000, '\n'));
+        });
+    } else {
+        add_stream_route(server, "/video.cgi", script);
+    }
+    Consumer c;
+    QObject owner;
+    ZQStreamParser p(QStringLiteral("http"), QStringLiteral("127.0.0.1"), QString::number(server.port()), {},
+                     QStringLiteral("/video.cgi"), false, QStringLiteral("h264"), false, &owner);
+    p.set_queue_mode(true);
+    c.attach(p);
+    QSignalSpy restart(&p, &ZQStreamParser::set_restart);
+    p.start();
+    QVERIFY(p.wait(20000));
+    QCoreApplication::processEvents();
+    QCOMPARE(c.size(), records);
+    int with_picture = 0, without_time = 0;
+    for (ZQMediaFrame* f : c.queue) {
+        with_picture += f->get_frame() ? 1 : 0;
+        without_time += QByteArray(f->get_timestamp()).isEmpty() ? 1 : 0;
+        QVERIFY(f->get_draw_overlay().size() <= StreamMultipartParser::max_header_value);
+        QVERIFY(f->get_text_overlay().size() <= StreamMultipartParser::max_header_value);
+    }
+    QCOMPARE(with_picture, pictures);
+    QCOMPARE(without_time, timeless);
+    if (fault != QLatin1String("codec"))
+        QCOMPARE(restart.size(), 1); // the stream ended on the server's side: asked again
+}
+
+void TestStreamClient::header_injection_refused_data()
+{
+    QTest::addColumn<QString>("token");
+    QTest::addColumn<QString>("proxy_host");
+    QTest::newRow("CR LF in the token") << "abc\r\nX-Evil: 1" << "";
+    QTest::newRow("LF in the proxy host") << "" << "127.0.0.1\nX-Evil: 1";
+}
+
+// A token or proxy text with control characters sends no request at all.
+void TestStreamClient::header_injection_refused()
+{
+    QFETCH(QString, token);
+    QFETCH(QString, proxy_host);
+    LoopbackServer server;
+    StreamScript script;
+    script.recording = m_h264;
+    add_stream_route(server, "/video.cgi", script);
+    ZQStreamParser p(QStringLiteral("http"), QStringLiteral("127.0.0.1"), QString::number(server.port()), {},
+                     QStringLiteral("/video.cgi"), false, QStringLiteral("h264"), false, nullptr);
+    p.set_token(token);
+    if (!proxy_host.isEmpty())
+        p.set_proxy(proxy_host, QString::number(server.port()), true);
+    QSignalSpy gone(&p, &ZQStreamParser::can_delete);
+    QSignalSpy error(&p, qOverload<>(&ZQStreamParser::error));
+    p.start();
+    QVERIFY(p.wait(5000));
+    QCoreApplication::processEvents();
+    QCOMPARE(server.request_count(), 0);
+    QCOMPARE(gone.size(), 1);
+    QCOMPARE(error.size(), 1);
 }
 
 int main(int argc, char** argv)

@@ -107,7 +107,10 @@ void TestTileStream::direct_stream_https()
         Canvas c;
         point_at(c, server, 0);
         c.set_draw_overlay_enabled(true);
+        c.set_timestamp_signal(true);
+        c.set_timestamp_by_second(true);
         QSignalSpy status(&c, &Canvas::send_status_message);
+        QSignalSpy stamps(&c, &Canvas::onchange_timestamp);
         c.grab(); // the first paint starts the stream
         QVERIFY(c.has_display_thread());
         QTRY_VERIFY_WITH_TIMEOUT(c.get_last_frame_id() >= 10, 15000);
@@ -130,6 +133,15 @@ void TestTileStream::direct_stream_https()
         QCOMPARE(c.get_image_left_margin(), 160);
         QVERIFY(ZQFixture::read_pattern(shot.copy(160, 120, 320, 240)).valid);
         QVERIFY(is_magenta(shot.pixel(160 + 35, 120 + 200)));
+        // The client's received-bytes rate reaches the band: the stamps carry
+        // a bit rate once a second has been measured.
+        auto rate_seen = [&] {
+            for (const QList<QVariant>& st : stamps)
+                if (st.at(2).toString().toLongLong() > 0)
+                    return true;
+            return false;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(rate_seen(), 10000);
         QVERIFY(!is_magenta(shot.pixel(160 + 35, 120 + 215)));
         c.setEnding();
     }
@@ -204,9 +216,13 @@ void TestTileStream::start_stop_cycles()
     add_stream_route(server, "/video.cgi", script);
     QElapsedTimer beat;
     qint64 worst = 0;
+    int beats = 0, late = 0;
     QTimer heartbeat;
     connect(&heartbeat, &QTimer::timeout, this, [&] {
-        worst = qMax(worst, beat.restart());
+        const qint64 gap = beat.restart();
+        worst = qMax(worst, gap);
+        ++beats;
+        late += gap > 110 ? 1 : 0;
     });
     {
         Canvas c;
@@ -224,7 +240,11 @@ void TestTileStream::start_stop_cycles()
         heartbeat.stop();
     }
     QVERIFY(wait_no_display_threads());
-    QVERIFY2(worst < 110, qPrintable(QStringLiteral("GUI thread held %1 ms").arg(worst)));
+    // A wait on a thread (a join, a transfer's end) holds the GUI thread for
+    // seconds and every cycle; a loaded machine only now and then delays a
+    // beat past 100 ms.
+    QVERIFY2(worst < 1000, qPrintable(QStringLiteral("GUI thread held %1 ms").arg(worst)));
+    QVERIFY2(late * 50 <= beats, qPrintable(QStringLiteral("%1 of %2 beats late").arg(late).arg(beats)));
 }
 
 int main(int argc, char** argv)
