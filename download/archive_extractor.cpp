@@ -1,5 +1,6 @@
 #include "download/archive_extractor.h"
 
+#include "app/sha256.h"
 #include "app/zq_log.h"
 
 #include <QDir>
@@ -8,7 +9,6 @@
 
 #include <archive.h>
 #include <archive_entry.h>
-#include <openssl/evp.h>
 #include <sys/stat.h>
 
 #include <memory>
@@ -28,30 +28,6 @@ QString text_of(archive* a)
 {
     const char* s = archive_error_string(a);
     return s ? QString::fromUtf8(s) : QStringLiteral("erreur d'archive");
-}
-
-// Lowercase hex SHA-256 of a file read in 1 MiB blocks; empty when it cannot be read.
-QString sha256_of_file(const QString& path)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return QString();
-    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(), &EVP_MD_CTX_free);
-    if (!ctx || EVP_DigestInit_ex(ctx.get(), EVP_sha256(), nullptr) != 1)
-        return QString();
-    QByteArray block(1 << 20, Qt::Uninitialized);
-    for (;;) {
-        const qint64 n = f.read(block.data(), block.size());
-        if (n < 0)
-            return QString();
-        if (n == 0)
-            break;
-        EVP_DigestUpdate(ctx.get(), block.constData(), size_t(n));
-    }
-    unsigned char md[EVP_MAX_MD_SIZE];
-    unsigned int len = 0;
-    EVP_DigestFinal_ex(ctx.get(), md, &len);
-    return QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(md), int(len)).toHex());
 }
 
 // True when a folder between the destination and `full` (both absolute, clean) is a symbolic link:
@@ -127,7 +103,7 @@ void ArchiveExtractor::startExtraction()
         for (const QString& path : std::as_const(m_extracted)) {
             if (path.contains(QLatin1String(".zqtar")))
                 continue;
-            const QString digest = sha256_of_file(path);
+            const QString digest = zq::Sha256::ofFile(path);
             if (!digest.isEmpty())
                 emit fileHashed(path, digest);
         }

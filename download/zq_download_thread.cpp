@@ -1,5 +1,6 @@
 #include "download/zq_download_thread.h"
 
+#include "app/sha256.h"
 #include "app/zq_log.h"
 
 #include <QElapsedTimer>
@@ -11,7 +12,6 @@
 #include <QUrlQuery>
 
 #include <curl/curl.h>
-#include <openssl/evp.h>
 
 #include <condition_variable>
 #include <deque>
@@ -42,18 +42,8 @@ QString error_line(const QString& detail)
 class BodyHasher
 {
 public:
-    BodyHasher() : m_ctx(EVP_MD_CTX_new())
-    {
-        m_ok = m_ctx && EVP_DigestInit_ex(m_ctx, EVP_sha256(), nullptr) == 1;
-        if (m_ok)
-            m_worker = std::thread([this] { loop(); });
-    }
-    ~BodyHasher()
-    {
-        finish();
-        EVP_MD_CTX_free(m_ctx);
-    }
-    bool ok() const { return m_ok; }
+    BodyHasher() { m_worker = std::thread([this] { loop(); }); }
+    ~BodyHasher() { finish(); }
 
     void add(const char* data, size_t n)
     {
@@ -73,10 +63,7 @@ public:
             }
             m_wake.notify_all();
             m_worker.join();
-            unsigned char md[EVP_MAX_MD_SIZE];
-            unsigned int len = 0;
-            EVP_DigestFinal_ex(m_ctx, md, &len);
-            m_digest = QByteArray(reinterpret_cast<const char*>(md), int(len));
+            m_digest = QByteArray::fromHex(m_hash.hexDigest().toLatin1());
         }
         return m_digest;
     }
@@ -111,12 +98,11 @@ private:
                 m_queue.pop_front();
             }
             m_space.notify_one();
-            EVP_DigestUpdate(m_ctx, block.constData(), size_t(block.size()));
+            m_hash.add(block);
         }
     }
 
-    EVP_MD_CTX* m_ctx = nullptr;
-    bool m_ok = false;
+    zq::Sha256 m_hash;
     QByteArray m_pending;
     std::mutex m_mutex;
     std::condition_variable m_wake;
@@ -373,10 +359,6 @@ void ZQDownload_thread::run()
         return;
     }
     transfer.sha = std::make_unique<BodyHasher>();
-    if (!transfer.sha->ok()) {
-        fail(tr("Fichier non lisible"));
-        return;
-    }
 
     CURL* easy = curl_easy_init();
     CURLM* multi = curl_multi_init();
