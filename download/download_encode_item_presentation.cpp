@@ -229,13 +229,7 @@ void DownloadEncodeItem_Presentation::downloadProgress(qint64 bytesReceived, qin
 {
     info(QStringLiteral("downloadProgress"));
     m_bytesReceived = bytesReceived;
-    if (bytesTotal != -1) {
-        progressBar->setValue(int(qMin<qint64>(bytesReceived, INT_MAX)));
-        progressBar->setMaximum(int(qMin<qint64>(m_totalSizeText.isEmpty() ? bytesTotal : m_totalSizeText.toLongLong() * 1024, INT_MAX)));
-    } else {
-        progressBar->setValue(0);
-        progressBar->setMaximum(0);
-    }
+    showByteProgress(bytesReceived, bytesTotal, m_totalSizeText);
     updateInfoLabel();
 }
 

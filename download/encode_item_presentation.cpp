@@ -186,13 +186,7 @@ void EncodeItem_Presentation::tryAgain()
 void EncodeItem_Presentation::downloadProgress(qint64 bytesReceived, qint64 bytesTotal)
 {
     m_bytesReceived = bytesReceived;
-    if (bytesTotal != -1) {
-        progressBar->setValue(int(bytesReceived));
-        progressBar->setMaximum(m_totalSizeText.isEmpty() ? int(bytesTotal) : int(m_totalSizeText.toLongLong() * 1024));
-    } else {
-        progressBar->setValue(0);
-        progressBar->setMaximum(0);
-    }
+    showByteProgress(bytesReceived, bytesTotal, m_totalSizeText);
     updateInfoLabel();
 }
 

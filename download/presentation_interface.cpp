@@ -1,5 +1,7 @@
 #include "download/presentation_interface.h"
 
+#include <climits>
+
 #include "app/zq_log.h"
 #include "download/squeeze_label.h"
 #include "platform/desktop_shell.h"
@@ -131,6 +133,18 @@ QString Presentation_Interface::formatSize(qint64 bytes)
         unit = tr("MB");
     }
     return QStringLiteral("%1 %2").arg(n).arg(unit);
+}
+
+void Presentation_Interface::showByteProgress(qint64 received, qint64 total, const QString& totalSizeKib)
+{
+    if (total == -1) {
+        progressBar->setValue(0);
+        progressBar->setMaximum(0);
+        return;
+    }
+    const qint64 maximum = totalSizeKib.isEmpty() ? total : totalSizeKib.toLongLong() * 1024;
+    progressBar->setMaximum(int(qBound(qint64(0), maximum, qint64(INT_MAX))));
+    progressBar->setValue(int(qBound(qint64(0), received, qint64(INT_MAX))));
 }
 
 QString Presentation_Interface::byteProgressLine(qint64 received, qint64 total, qint64 elapsedMs, qint64 outputSize)

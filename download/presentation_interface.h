@@ -76,6 +76,9 @@ public:
     // (<speed>/sec) - n <unit> restantes" while running, the output size once
     // done, "<received> of <total> - Arrété" when stopped short.
     QString byteProgressLine(qint64 received, qint64 total, qint64 elapsedMs, qint64 outputSize);
+    // The bar of a byte count: received of the total, or of totalSizeKib KiB when that text is
+    // set; an unknown total (-1) gives the busy bar.
+    void showByteProgress(qint64 received, qint64 total, const QString& totalSizeKib);
 
 public slots:
     virtual void finished() = 0;
