@@ -387,7 +387,7 @@ void ZQ_Player_presentation::combox_index_changed(QString path)
 void ZQ_Player_presentation::load_day_lists()
 {
     const QString key = StorageLayout::clean_folder_path(m_day_folder);
-    if (m_loaded_day == key && !m_controller->day_video_list().isEmpty())
+    if (m_loaded_day == key)
         return;
     m_controller->init_day_video_list(m_day_folder);
     m_media_valid = false;
@@ -966,40 +966,52 @@ void ZQ_Player_presentation::init_day_cameras()
     m_camera_table.clear();
     if (m_day_folder.isEmpty())
         return;
-    const QDir day(m_day_folder);
+    m_camera_table = read_day_cameras(m_day_folder, [this] {
+        return m_controller->zqnfo_with_multiple_directory(m_day_folder);
+    });
+}
+
+QHash<int, QString> ZQ_Player_presentation::read_day_cameras(const QString& day_folder,
+                                                              const std::function<QFileInfoList()>& older_files)
+{
+    QHash<int, QString> table;
+    const QDir day(day_folder);
     const QFileInfoList entries =
         day.entryInfoList({QStringLiteral("*.zqnfo")}, QDir::Files | QDir::NoSymLinks, QDir::Name);
     int others = 0;
     for (const QFileInfo& f : entries) {
         if (f.fileName().contains(QLatin1String("index"))) {
-            log(QStringLiteral("init day cameras :: zqnfo index path ") + f.filePath());
-            m_camera_table = ZQFile::check_and_parse_nfo_file(f, m_camera_table);
+            ZQLog::log(kPrefix + QStringLiteral("init day cameras :: zqnfo index path ") + f.filePath());
+            table = ZQFile::check_and_parse_nfo_file(f, table);
         } else {
             ++others;
         }
     }
-    const QHash<int, QString> from_index = m_camera_table;
+    const QHash<int, QString> from_index = table;
     bool merged = false;
-    if (m_camera_table.isEmpty() || m_camera_table.size() != others) {
+    if (table.isEmpty() || table.size() != others) {
         merged = true;
         for (const QFileInfo& f : entries) {
-            log(QStringLiteral("init day cameras :: zqnfo path ") + f.filePath());
-            m_camera_table = ZQFile::check_and_parse_nfo_file(f, m_camera_table);
+            ZQLog::log(kPrefix + QStringLiteral("init day cameras :: zqnfo path ") + f.filePath());
+            table = ZQFile::check_and_parse_nfo_file(f, table);
         }
     }
-    if (m_camera_table.isEmpty()) {
+    if (table.isEmpty() && older_files) {
         merged = true;
-        const QFileInfoList old = m_controller->zqnfo_with_multiple_directory(m_day_folder);
-        log(QStringLiteral("init day cameras :: using old method. ZQNfo count ") + QString::number(old.size()));
+        const QFileInfoList old = older_files();
+        ZQLog::log(kPrefix + QStringLiteral("init day cameras :: using old method. ZQNfo count ") +
+                   QString::number(old.size()));
         for (const QFileInfo& f : old)
-            m_camera_table = ZQFile::read_scrambled_nfo_lines(f, m_camera_table);
+            table = ZQFile::read_scrambled_nfo_lines(f, table);
     }
-    // Written only when it adds something: a read-only folder is not asked again and again.
-    if (merged && !m_camera_table.isEmpty() && m_camera_table != from_index) {
+    // Written only when it adds to what the index held: a read-only folder is
+    // not asked again and again, and its failure is no error.
+    if (merged && !table.isEmpty() && table != from_index) {
         const QFileInfo target(day.filePath(QStringLiteral("index.zqnfo")));
-        if (!ZQFile::create_zqnfo_index_file(target, m_camera_table))
-            log(QStringLiteral("init day cameras :: index.zqnfo not written :: ") + target.filePath());
+        if (!ZQFile::create_zqnfo_index_file(target, table))
+            ZQLog::log(kPrefix + QStringLiteral("init day cameras :: index.zqnfo not written :: ") + target.filePath());
     }
+    return table;
 }
 
 void ZQ_Player_presentation::init_timelines(QFileInfoList VIDEO_filelist, int camera_id, int minute_diff)
@@ -1343,9 +1355,10 @@ void ZQ_Player_presentation::set_tags_list_from_cameraid(int camera_id)
     int chosen = -1;
     for (ZQTag* tag : std::as_const(m_day_tags)) {
         const QFileInfo file = m_tag_files.value(tag);
+        // The tag's own camera and time; its file name's when it lacks them.
         const QStringList parts = file.fileName().split(QLatin1Char('_'));
         QString cam, day, time;
-        if (parts.size() == 4) {
+        if (parts.size() >= 4) {
             cam = parts[0];
             day = parts[2];
             time = parts[3];
@@ -1353,19 +1366,17 @@ void ZQ_Player_presentation::set_tags_list_from_cameraid(int camera_id)
             cam = parts[0];
             day = parts[1];
             time = parts[2];
-        } else {
-            ZQLog::log(QStringLiteral("[ERROR] Zqplayer Display :: failed to parse TAG file ") + file.fileName());
-            continue;
         }
         time.remove(QStringLiteral(".zqtag"));
-        // The tag's own time when it has one, else the one of its file name.
         QDate date;
         qint64 t = -1;
         QString datetime = tag->get_datetime();
         if (!TimeText::parse_yyyymmddhhmmss(datetime, &date, &t)) {
             datetime = day + time;
-            if (!TimeText::parse_yyyymmddhhmmss(datetime, &date, &t))
+            if (!TimeText::parse_yyyymmddhhmmss(datetime, &date, &t)) {
+                ZQLog::log(QStringLiteral("[ERROR] Zqplayer Display :: failed to parse TAG file ") + file.fileName());
                 continue;
+            }
         }
         const int id = DayMedia::parse_camera_id(tag->get_cam_id().isEmpty() ? cam : tag->get_cam_id());
         if (id < 0)

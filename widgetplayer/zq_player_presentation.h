@@ -13,6 +13,7 @@
 #include <QTime>
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 
 #include "recordings/vignette.h"
@@ -78,6 +79,12 @@ public:
 
     // ---- Day set-up and lookups ----
     void init_day_cameras();
+    // The camera table of a day folder from its camera-information files
+    // (older_files gives the line-based ones of its sub-folders, asked only
+    // when the day has none of the newer form); writes "index.zqnfo" when the
+    // table adds to what an index held.
+    static QHash<int, QString> read_day_cameras(const QString& day_folder,
+                                                const std::function<QFileInfoList()>& older_files);
     ZQTimeline* get_timeline_for_time(const QString& time) const;
     QFileInfo get_video_file_for_alarm(const QString& camera, const QString& day, const QString& time) const;
     double current_rate() const;

@@ -8,6 +8,7 @@
 #include "widgetplayer/alarm_item_delegate.h"
 #include "widgetplayer/alarm_model.h"
 #include "widgetplayer/day_media.h"
+#include "widgetplayer/zq_player_presentation.h"
 #include "widgetplayer/zq_player_tab_widget.h"
 #include "widgetplayer/zq_slider_timeline.h"
 #include "widgetplayer/zq_timeline.h"
@@ -16,6 +17,8 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -95,6 +98,8 @@ private slots:
     void file_model_texts();
     void duplicate_rows_hidden();
     void tab_bar_icons();
+    void day_cameras_data();
+    void day_cameras();
 };
 
 void TestWidgetPlayerParts::camera_id_of_text_data()
@@ -526,6 +531,65 @@ void TestWidgetPlayerParts::tab_bar_icons()
     QVERIFY(icons.value(4).isNull());
     const QImage picture = tabs.grab().toImage();
     QVERIFY(!picture.isNull());
+}
+
+using CameraTable = QHash<int, QString>;
+
+void TestWidgetPlayerParts::day_cameras_data()
+{
+    QTest::addColumn<CameraTable>("index");       // empty: no index.zqnfo
+    QTest::addColumn<CameraTable>("per_camera");  // one "<id>_20240501_080000.zqnfo" each
+    QTest::addColumn<bool>("garbage");            // an undecryptable index.zqnfo
+    QTest::addColumn<CameraTable>("expected");
+    QTest::addColumn<bool>("index_written");
+    QTest::addColumn<bool>("older_asked");
+    const CameraTable ab{{1, "A"}, {2, "B"}};
+    QTest::newRow("index matching the per-camera files: read alone, kept")
+        << ab << CameraTable{{1, "A2"}, {2, "B2"}} << false << ab << false << false;
+    QTest::newRow("per-camera files only: merged, index written")
+        << CameraTable{} << ab << false << ab << true << false;
+    QTest::newRow("index short of a camera: merged, index rewritten")
+        << CameraTable{{1, "A"}} << ab << false << ab << true << false;
+    QTest::newRow("index alone: kept as it is") << ab << CameraTable{} << false << ab << false << false;
+    QTest::newRow("garbage: nothing, older form asked")
+        << CameraTable{} << CameraTable{} << true << CameraTable{} << false << true;
+}
+
+void TestWidgetPlayerParts::day_cameras()
+{
+    QFETCH(CameraTable, index);
+    QFETCH(CameraTable, per_camera);
+    QFETCH(bool, garbage);
+    QFETCH(CameraTable, expected);
+    QFETCH(bool, index_written);
+    QFETCH(bool, older_asked);
+    QTemporaryDir dir;
+    const QString index_path = dir.filePath(QStringLiteral("index.zqnfo"));
+    if (!index.isEmpty())
+        QVERIFY(ZQFile::create_zqnfo_index_file(QFileInfo(index_path), index));
+    if (garbage)
+        QVERIFY(write_file(index_path, QByteArray(100, '\x5a')));
+    for (auto it = per_camera.cbegin(); it != per_camera.cend(); ++it) {
+        const QJsonObject o{{"cam_id", it.key()}, {"cam_name", it.value()}};
+        QCOMPARE(Encrypt::encrypt_to_file(QJsonDocument(o).toJson(QJsonDocument::Compact),
+                                          dir.filePath(QStringLiteral("%1_20240501_080000.zqnfo").arg(it.key()))),
+                 1);
+    }
+    QFile before(index_path);
+    const QByteArray old_bytes = before.open(QIODevice::ReadOnly) ? before.readAll() : QByteArray();
+    before.close();
+    bool asked = false;
+    const CameraTable table = ZQ_Player_presentation::read_day_cameras(dir.path(), [&] {
+        asked = true;
+        return QFileInfoList();
+    });
+    QCOMPARE(table, expected);
+    QCOMPARE(asked, older_asked);
+    QFile after(index_path);
+    const QByteArray new_bytes = after.open(QIODevice::ReadOnly) ? after.readAll() : QByteArray();
+    QCOMPARE(new_bytes != old_bytes, index_written);
+    if (index_written)
+        QCOMPARE(ZQFile::check_and_parse_nfo_file(QFileInfo(index_path), {}), expected);
 }
 
 QTEST_MAIN(TestWidgetPlayerParts)
