@@ -228,28 +228,32 @@ double minutes_from_last_frame(qint64 start_ms, qint64 last_ms)
 
 LastLine seek_last_line(const QString& seek_path, QStringList* streams)
 {
-    LastLine out;
     QFile f(seek_path);
     if (!f.open(QIODevice::ReadOnly))
-        return out;
+        return LastLine();
     // Enough for several lines of either kind; a line is at most 511 bytes.
     const qint64 kTail = 4096;
     const qint64 size = f.size();
     if (size <= 0)
-        return out;
+        return LastLine();
     const qint64 from = qMax<qint64>(0, size - kTail);
     if (!f.seek(from))
-        return out;
-    const QByteArray tail = f.read(size - from);
+        return LastLine();
+    return last_line_of_tail(f.read(size - from), from > 0, streams);
+}
+
+LastLine last_line_of_tail(const QByteArray& tail, bool cut_first, QStringList* streams)
+{
+    LastLine out;
     QList<QByteArray> lines = tail.split('\n');
     // The first piece may be the end of a line cut by the tail's start.
-    if (from > 0 && !lines.isEmpty())
+    if (cut_first && !lines.isEmpty())
         lines.removeFirst();
     for (QByteArray& l : lines)
         if (l.endsWith('\r'))
             l.chop(1);
     if (streams) {
-        for (const QByteArray& l : lines) {
+        for (const QByteArray& l : std::as_const(lines)) {
             if (l.size() > 511)
                 continue;
             const QList<QByteArray> fields = l.split(':');

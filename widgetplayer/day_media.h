@@ -90,5 +90,8 @@ struct LastLine
     QStringList fields;
 };
 LastLine seek_last_line(const QString& seek_path, QStringList* streams);
+// The same on the tail's bytes; cut_first drops the first piece, the end of a
+// line cut by the tail's start.
+LastLine last_line_of_tail(const QByteArray& tail, bool cut_first, QStringList* streams);
 
 } // namespace DayMedia
