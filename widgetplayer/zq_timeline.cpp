@@ -186,9 +186,19 @@ void ZQTimeline::paintEvent(QPaintEvent* event)
     painter.setRenderHint(QPainter::Antialiasing);
     painter.fillRect(QRect(r.x(), r.y() + 10, r.width(), r.height() - 10), Qt::black);
     const int cell = minute_width(r.width());
-    for (int m = 0; m < 60; ++m)
-        if (m_minutes[m])
-            painter.fillRect(QRect(minute_x(m, r.width()), 10, cell, r.height() - 10), Qt::red);
+    // Runs of recorded minutes are filled as one rectangle each.
+    for (int m = 0; m < 60;) {
+        if (!m_minutes[m]) {
+            ++m;
+            continue;
+        }
+        int last = m;
+        while (last + 1 < 60 && m_minutes[last + 1])
+            ++last;
+        const int x0 = minute_x(m, r.width());
+        painter.fillRect(QRect(x0, 10, minute_x(last, r.width()) + cell - x0, r.height() - 10), Qt::red);
+        m = last + 1;
+    }
     const int marker = qMax(1, int(r.width() * 0.8 / 60.0));
     m_markers.resize(m_tags.size());
     for (int i = 0; i < m_tags.size(); ++i) {
