@@ -6,8 +6,30 @@
 
 ZQTimelinethread::ZQTimelinethread() = default;
 
+namespace {
+
+QStringList paths_of(const QFileInfoList& files)
+{
+    QStringList out;
+    out.reserve(files.size());
+    for (const QFileInfo& f : files)
+        out.append(f.filePath());
+    return out;
+}
+
+QFileInfoList infos_of(const QStringList& paths)
+{
+    QFileInfoList out;
+    out.reserve(paths.size());
+    for (const QString& p : paths)
+        out.append(QFileInfo(p));
+    return out;
+}
+
+} // namespace
+
 ZQTimelinethread::ZQTimelinethread(int camera_id, const QFileInfoList& video_files, const QFileInfoList& audio_files)
-    : m_camera_id(camera_id), m_video(video_files), m_audio(audio_files)
+    : m_camera_id(camera_id), m_video(paths_of(video_files)), m_audio(paths_of(audio_files))
 {
 }
 
@@ -92,7 +114,7 @@ QSharedPointer<TimelineFill> ZQTimelinethread::compute(int camera_id, const QFil
 
 void ZQTimelinethread::run()
 {
-    QSharedPointer<TimelineFill> result = compute(m_camera_id, m_video, m_audio, &m_cancel);
+    QSharedPointer<TimelineFill> result = compute(m_camera_id, infos_of(m_video), infos_of(m_audio), &m_cancel);
     if (!result || m_cancel.load())
         return;
     m_stream_ids = result->stream_ids;

@@ -50,8 +50,10 @@ protected:
 
 private:
     int m_camera_id = -1;
-    QFileInfoList m_video;
-    QFileInfoList m_audio;
+    // Paths, not the caller's QFileInfo objects: those share cached file
+    // details with the GUI thread's copies.
+    QStringList m_video;
+    QStringList m_audio;
     QStringList m_stream_ids;
     std::atomic<bool> m_cancel{false};
 };

@@ -200,7 +200,7 @@ private slots:
         QCOMPARE(m_w->play_state(), 1);
         QVERIFY(m_w->actual_file().endsWith(QStringLiteral("1_20240101_081100.zqvideo")));
         // The first picture after the seek is the clicked second's.
-        const ZQFixture::PatternValue first = m_pictures.last();
+        const ZQFixture::PatternValue first = m_pictures.first();
         QVERIFY(first.valid);
         QCOMPARE(first.camera, 1);
         QVERIFY2(first.time_ms() >= clicked_ms && first.time_ms() < clicked_ms + 1000,
