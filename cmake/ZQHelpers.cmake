@@ -51,11 +51,17 @@ function(zq_add_test name)
   set_tests_properties(${name} PROPERTIES ENVIRONMENT "${_env}" TIMEOUT ${ARG_TIMEOUT})
 endfunction()
 
-# Adds every direct sub-folder that holds a CMakeLists.txt, in name order.
+# Adds every direct sub-folder that holds a CMakeLists.txt, in name order, except the
+# folders named after EXCEPT (added elsewhere).
 function(zq_add_subdirectories)
+  cmake_parse_arguments(ARG "" "" "EXCEPT" ${ARGN})
   file(GLOB _dirs LIST_DIRECTORIES true ${CMAKE_CURRENT_SOURCE_DIR}/*)
   list(SORT _dirs)
   foreach(d ${_dirs})
+    get_filename_component(_name ${d} NAME)
+    if(_name IN_LIST ARG_EXCEPT)
+      continue()
+    endif()
     if(IS_DIRECTORY ${d} AND EXISTS ${d}/CMakeLists.txt)
       add_subdirectory(${d})
     endif()

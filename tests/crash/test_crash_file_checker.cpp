@@ -25,6 +25,7 @@ private slots:
             QFile f(root.filePath(d.path));
             QVERIFY(f.open(QIODevice::WriteOnly));
             f.write("MDMP");
+            f.flush(); // a buffered write landing at close would stamp the file "now"
             f.setFileTime(base.addSecs(-d.ageSeconds), QFileDevice::FileModificationTime);
         }
         QFile other(root.filePath("c/notes.txt"));

@@ -56,8 +56,9 @@ TestCase {
         mouseClick(page.list, 50, 50)
         compare(videoWidget.callCount("set_zqstream_reader_read_timestamp"), 1)
         compare(videoWidget.callCount("open_alarm_popup"), 0)
+        // Delegates are made when the list lays out, which a loaded machine may do late.
+        tryVerify(function() { return findChild(page.list, "openButton") !== null }, 5000)
         var button = findChild(page.list, "openButton")
-        verify(button)
         mouseClick(button, button.width / 2, button.height / 2)
         compare(videoWidget.callCount("open_alarm_popup"), 1)
         compare(videoWidget.callCount("set_zqstream_reader_read_timestamp"), 1)
@@ -74,8 +75,8 @@ TestCase {
         compare(page.model.get(0).label, "Marqueur")
         compare(page.model.get(0).description, "Marqueur standard")
         waitForRendering(page)
+        tryVerify(function() { return findChild(page.list, "markerText") !== null }, 5000)
         var text = findChild(page.list, "markerText")
-        verify(text)
         compare(text.text, "Marqueur - Marqueur standard")
         // Storage texts are plain text, never markup.
         compare(text.textFormat, Text.PlainText)
