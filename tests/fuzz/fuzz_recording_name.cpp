@@ -1,6 +1,8 @@
 // The widget player's readers of recording names, camera ids and clicked
 // times, and the time search over the recordings they give.
 
+#include "harness.h"
+
 #include "widgetplayer/day_media.h"
 
 #include <QFileInfo>

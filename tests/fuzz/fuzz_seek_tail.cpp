@@ -1,6 +1,8 @@
 // The widget player's reader of a seek index's last lines (the filler's
 // estimate of a recording's length and its stream tokens).
 
+#include "harness.h"
+
 #include "widgetplayer/day_media.h"
 
 #include <QByteArray>
