@@ -260,6 +260,27 @@ private slots:
         QVERIFY(wait_pictures(1));
         QVERIFY(m_pictures.first().valid);
         QVERIFY2(m_pictures.first().time_ms() < ms(8, 0, 2), qPrintable(QString::number(m_pictures.first().time_ms())));
+        // The tile shows the new stream after the stop ended its previous one.
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                const ZQFixture::PatternValue shown = ZQFixture::read_pattern(m_w->tile()->get_frame_image());
+                return shown.valid && shown.time_ms() < ms(8, 0, 10);
+            },
+            20000));
+    }
+
+    void next_and_previous_file()
+    {
+        // Reached by direct calls: the reader itself moves across the camera's files.
+        QVERIFY(m_w->actual_file().endsWith(QStringLiteral("1_20240101_080000.zqvideo")));
+        m_w->set_next_file();
+        QVERIFY(m_w->actual_file().endsWith(QStringLiteral("1_20240101_081100.zqvideo")));
+        m_w->set_previous_file();
+        QVERIFY(m_w->actual_file().endsWith(QStringLiteral("1_20240101_080000.zqvideo")));
+        // No earlier recording of the camera: it stays on the first.
+        m_w->set_previous_file();
+        QVERIFY(m_w->actual_file().endsWith(QStringLiteral("1_20240101_080000.zqvideo")));
+        QCOMPARE(m_w->play_state(), 1);
     }
 
     void camera_switch()
