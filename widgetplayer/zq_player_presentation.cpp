@@ -253,6 +253,8 @@ ZQ_Player_presentation::~ZQ_Player_presentation()
         child->disconnect(this);
     if (m_camera_combo)
         m_camera_combo->disconnect(this);
+    m_reader->disconnect(this);
+    m_controller->disconnect(this);
     stop_filler();
     set_frame_button_released();
     ZQLog::log("[INFO] Zqplayer Display :: delete layout");
