@@ -29,6 +29,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTableView>
 #include <QTreeView>
 
 namespace {
@@ -113,6 +114,11 @@ private slots:
         const ZQFixture::StorageResult r = ZQFixture::write_storage(o, ZQFixture::MetadataOptions());
         QVERIFY2(r.ok, qPrintable(r.error));
         m_day = QDir(r.storage.root_path).filePath(QStringLiteral("2024-01-01"));
+        // An alarm at noon, when nothing was recorded, and a broken picture.
+        QFile noon(QDir(m_day).filePath(QStringLiteral("080000/1_99_20240101_120000-thumb.jpg")));
+        QVERIFY(noon.open(QIODevice::WriteOnly));
+        noon.write("not a jpeg");
+        noon.close();
 
         m_w = new ZQ_Player_presentation(nullptr);
         m_w->set_ui(std::make_unique<RecordingUi>(&m_seen));
@@ -315,6 +321,20 @@ private slots:
         emit m_w->alarm_delegate()->cellButtonClicked(m_w->alarm_model()->index(0, 0));
         QCOMPARE(seeks.size(), 1);
         QCOMPARE(seeks[0][0].toString(), QStringLiteral("20240101075958")); // alarm 08:00:00, 2 s before
+        // An alarm without a recording around it warns instead of seeking.
+        ui->alarm_combobox->setCurrentIndex(0);
+        m_w->set_alarm_list_from_index(0);
+        int noon = -1;
+        for (int r = 0; r < m_w->alarm_model()->rowCount(); ++r)
+            if (m_w->alarm_model()->get_vignette(m_w->alarm_model()->index(r, 0)).time == QLatin1String("120000"))
+                noon = r;
+        QVERIFY(noon >= 0);
+        seeks.clear();
+        emit m_w->alarm_delegate()->cellButtonClicked(m_w->alarm_model()->index(noon, 0));
+        QCOMPARE(seeks.size(), 0);
+        QCOMPARE(m_seen.warnings, QStringList{QStringLiteral("Aucun fichier vidéo détecté")});
+        m_seen.warnings.clear();
+        QVERIFY(!m_w->form()->listVignettes_view->grab().isNull()); // paints the broken picture as nothing
         // The corner square opens the picture.
         emit m_w->alarm_delegate()->cellDownloadButtonClicked(m_w->alarm_model()->index(0, 0));
         QCOMPARE(m_seen.alarms.size(), 1);
