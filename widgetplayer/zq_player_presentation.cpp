@@ -388,6 +388,8 @@ void ZQ_Player_presentation::combox_index_changed(QString path)
 
 void ZQ_Player_presentation::load_day_lists()
 {
+    if (m_day_folder.isEmpty())
+        return;
     const QString key = StorageLayout::clean_folder_path(m_day_folder);
     if (m_loaded_day == key)
         return;
