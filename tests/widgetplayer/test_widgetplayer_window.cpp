@@ -362,8 +362,8 @@ private slots:
     void destroyed_while_filling()
     {
         m_w->form()->tabWidget->setCurrentIndex(1);
+        // Playing camera 2, the filler started for camera 1: both are stopped and waited for.
         m_w->change_timelines_from_cameraid(1);
-        QVERIFY(m_w->is_filling() || true);
         delete m_w;
         m_w = nullptr;
         // Events queued by the filler or the reader find nothing to touch.
