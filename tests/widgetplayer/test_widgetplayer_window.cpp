@@ -362,7 +362,7 @@ private slots:
     void destroyed_while_filling()
     {
         m_w->form()->tabWidget->setCurrentIndex(1);
-        // Playing camera 2, the filler started for camera 1: both are stopped and waited for.
+        // The filler just started for camera 1: it is cancelled and waited for.
         m_w->change_timelines_from_cameraid(1);
         delete m_w;
         m_w = nullptr;
