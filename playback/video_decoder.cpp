@@ -46,7 +46,9 @@ AVPixelFormat plain_format(AVPixelFormat format, bool* fullRange)
 bool size_acceptable(int width, int height)
 {
     return width > 0 && height > 0 && width <= VideoDecoder::kMaxPictureSide
-           && height <= VideoDecoder::kMaxPictureSide && av_image_check_size(unsigned(width), unsigned(height), 0, nullptr) >= 0;
+           && height <= VideoDecoder::kMaxPictureSide
+           && qint64(width) * height <= VideoDecoder::kMaxPicturePixels
+           && av_image_check_size(unsigned(width), unsigned(height), 0, nullptr) >= 0;
 }
 
 } // namespace
@@ -104,6 +106,8 @@ bool VideoDecoder::open_decoder(std::string codecName)
     m_context->flags |= AV_CODEC_FLAG_LOW_DELAY;
     // A coded frame that claims an absurd picture size is refused before
     // anything that size is allocated.
+    // The codec refuses far larger pictures itself (with its own log line); those up to this
+    // bound come out and are refused below with ours.
     m_context->max_pixels = int64_t(kMaxPictureSide) * kMaxPictureSide;
 
     AVDictionary* options = nullptr;
@@ -246,8 +250,14 @@ AVFrame* VideoDecoder::decode_frame(const uint8_t* data, int size, bool convertP
         m_packet->size = 0;
         rc = avcodec_receive_frame(m_context, m_decoded);
         m_lastDecodeOk = rc >= 0 ? 1 : 0;
-        if (rc < 0)
+        if (rc < 0) {
+            // The codec refuses a picture over max_pixels itself, after reading its size.
+            if (m_context->width > 0 && m_context->height > 0 && !size_acceptable(m_context->width, m_context->height))
+                ZQLog::log(QStringLiteral("[WARN] Video Decoder :: decode frame :: picture size refused :: ")
+                           + QString::number(m_context->width) + QStringLiteral("x")
+                           + QString::number(m_context->height));
             return nullptr;
+        }
 
         if (!size_acceptable(m_decoded->width, m_decoded->height)) {
             ZQLog::log(QStringLiteral("[WARN] Video Decoder :: decode frame :: picture size refused :: ")

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QImage>
+#include <QtGlobal>
 #include <cstdint>
 #include <string>
 
@@ -16,8 +17,11 @@ struct SwsContext;
 class VideoDecoder
 {
 public:
-    // Pictures larger than this on either side are refused.
-    static constexpr int kMaxPictureSide = 16384;
+    // Pictures larger than this on either side, or with more pixels than this, are refused with
+    // a log line: converting such a picture takes seconds and gigabytes on the thread that shows
+    // it. 8K (7680 x 4320, 33 million pixels) plays.
+    static constexpr int kMaxPictureSide = 8192;
+    static constexpr qint64 kMaxPicturePixels = 40000000;
 
     VideoDecoder();
     ~VideoDecoder();
@@ -29,11 +33,15 @@ public:
     bool open_decoder(std::string codecName);
 
     // Decodes one coded frame (the bytes are not copied and stay the caller's).
-    // Returns the decoded picture, or null when none comes out. With convert,
-    // the picture is also converted and get_image() holds the result; a failed
-    // conversion returns null.
+    // Returns the decoder's native picture (its own pixel format, for example
+    // YUV 4:2:0, never BGRA), or null when none comes out; it stays the
+    // decoder's until the next call. With convert true the picture is also
+    // converted and get_image() holds the QImage; a failed conversion returns
+    // null. The native frame: decode_frame(data, size, false). A converted
+    // QImage: decode_image(), the one way for callers that show pictures.
     AVFrame* decode_frame(const uint8_t* data, int size, bool convert);
-    // Decodes and converts; a null image when no picture comes out.
+    // Decodes and converts: the picture as a QImage (Format_RGB32) of the
+    // caller's own; a null image when no picture comes out.
     QImage decode_image(const uint8_t* data, int size);
     // The picture of the last successful conversion (shared with the caller;
     // the decoder drops its reference at the next decode).

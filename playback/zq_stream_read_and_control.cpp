@@ -440,6 +440,10 @@ void ZQStreamReadAndControl::stop()
     reset_prefetch(m_backward);
     clear_cache();
     m_files.clear();
+    // A stopped reader holds no records: a later rate change only stores the rate, and nothing
+    // ticks on the old file until a file is loaded again.
+    m_frames.clear();
+    m_index = 0;
     m_currentPos = -1;
     m_streamId.clear();
     m_paused = false;
@@ -603,8 +607,10 @@ int ZQStreamReadAndControl::interval_for(int rate, double fps, int* divisor)
     const int r = std::abs(rate);
     int d = 1;
     if (r <= 1) {
+        // Clamped before the conversion: a seek index can give any rate, and a double beyond
+        // the int range does not convert. A tick below a millisecond is not possible anyway.
         if (std::isfinite(fps) && fps >= 1.0)
-            d = qMax(1, int(std::trunc(fps - 1.0)));
+            d = qMax(1, int(std::trunc(std::min(fps, 1001.0) - 1.0)));
     } else {
         d = 2 * r;
     }
@@ -830,21 +836,20 @@ void ZQStreamReadAndControl::tick_forward()
 void ZQStreamReadAndControl::tick_backward()
 {
     if (std::abs(m_rate) <= 1) {
-        // Ticks that come late are made up for by skipping entries (at most
-        // five per tick).
+        // Every entry in turn, as forward: a late tick shows the next picture
+        // late rather than skipping pictures to catch up (the group before
+        // the current one is decoded ahead a little on each tick, so ticks
+        // stay short). The tick right after a file switch shows the new
+        // file's last entry itself: it comes at once, owing nothing.
         const qint64 now = now_ns();
         const double elapsed = double(now - m_lastBackwardTick) / 1e6;
         m_lastBackwardTick = now;
         // Rounded, with the remainder carried to the next tick: timer jitter
         // (one tick a little early, the next a little late) then neither
-        // repeats nor skips an entry.
+        // repeats an entry nor holds one twice.
         const double owed = qMax(0.0, elapsed / double(qMax(1, m_backwardInterval)) + m_backwardCarry);
-        int skip = int(std::floor(owed + 0.5));
+        const int skip = qMin(1, int(std::floor(owed + 0.5)));
         m_backwardCarry = qBound(-0.5, owed - skip, 0.5);
-        if (skip > 5) {
-            skip = 5;
-            m_backwardCarry = 0.0;
-        }
         if (m_index <= 0) {
             switch_to_previous_file();
             return;

@@ -33,7 +33,10 @@ struct ZQSeekLoad
 };
 
 // Parses one recording's seek index for a stream (playback form). Touches
-// nothing but its arguments, so it runs on any thread; it emits nothing.
+// nothing but its arguments, so it runs on any thread; it emits nothing. This
+// is the way to get the frames of a given file without side effects (export,
+// widget player, tests): the reader's read_seek_file() works on the reader's
+// own current file and replaces its state.
 ZQSeekLoad zq_load_seek_index(const QString& path, const QString& stream, const QHash<int, QString>& cameras,
                               std::shared_ptr<std::atomic<bool>> cancel);
 
@@ -61,7 +64,14 @@ public:
     bool init_displayer_for_stream(const QFileInfo& seekFile, const QString& streamId, const QList<QFileInfo>& dayFiles);
     bool init_displayer_for_file(const QString& streamId);
     bool init_decoder_for_codec(const QString& codec);
+    // Parses the reader's current file (set by init_displayer_for_stream or a
+    // file change) and replaces the reader's frame list and file list with it
+    // (`files`); it emits send_available_videostream and starts loading the
+    // next file ahead. Not a way to read another file's frames: use
+    // zq_load_seek_index() for that.
     QList<ZQFrame> read_seek_file(const QList<QFileInfo>& files, const QString& streamId);
+    // Parses `file` for the stream and emits the streams it holds; leaves the
+    // reader's lists alone.
     QList<ZQFrame> parse_seek_files(const QFileInfo& file, const QString& streamId, QString& detectedStream);
     double get_fps();
     bool read_frame(bool probe, int index, const QString& streamId);
@@ -116,8 +126,12 @@ public:
 signals:
     void error(int code);
     void parsing_finished();
+    // `index`: the entry index of the picture shown in the current file's
+    // frame list (not a minute of the day); `timestamp` its 17-digit time.
     void slidervalue(int index, QString timestamp);
     void setTime(QTime time);
+    // Never emitted: the reader moves to the next or previous recording by
+    // itself, and the end of its list arrives as reading_ended().
     void set_next_file();
     void set_previous_file();
     void set_display_frame(QImage frame, int linesize, int width, int height, QString timestamp, QString drawoverlay,

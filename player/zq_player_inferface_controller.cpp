@@ -64,28 +64,28 @@ QString seek_partner(const QString& path)
     return c.dataFile == path ? c.seekPath : QString();
 }
 
-// Camera id, day and start of a recording file name "<cam>_<yyyyMMdd>_<HHmmss>.<ext>".
-struct NameParts
-{
-    bool ok = false;
-    QString camera;
-    QString day;
-    QString start;
-};
+// Tags read per day at most: a day holds a handful; thousands of files are not tags to show.
+constexpr qsizetype kMaxTagFilesPerDay = 10000;
+// Tag texts handed to the window at most: laying out megabytes of text freezes it.
+constexpr qsizetype kMaxTagNameLength = 1000;
+constexpr qsizetype kMaxTagDescriptionLength = 10000;
 
-NameParts split_recording_name(const QString& name)
+// The tag's plain values with each text capped; nested arrays and objects are not shown and
+// are left out.
+QVariantMap capped_tag(const QJsonObject& obj)
 {
-    NameParts p;
-    const QStringList parts = name.split(QLatin1Char('_'));
-    if (parts.size() < 3)
-        return p;
-    p.camera = parts.at(0);
-    p.day = parts.at(1);
-    const QString third = parts.at(2);
-    const int dot = third.indexOf(QLatin1Char('.'));
-    p.start = dot >= 0 ? third.left(dot) : third;
-    p.ok = true;
-    return p;
+    QVariantMap map;
+    for (auto it = obj.constBegin(); it != obj.constEnd(); ++it) {
+        const QJsonValue v = it.value();
+        if (v.isString()) {
+            const qsizetype cap =
+                it.key() == QLatin1String("tag_description") ? kMaxTagDescriptionLength : kMaxTagNameLength;
+            map.insert(it.key(), v.toString().left(cap));
+        } else if (v.isDouble() || v.isBool() || v.isNull()) {
+            map.insert(it.key(), v.toVariant());
+        }
+    }
+    return map;
 }
 
 // Sort key of a recording list: start time, then camera id, then name.
@@ -106,10 +106,7 @@ RecordingKey recording_key(const QFileInfo& info)
     k.start = TimeText::hhmmss_to_ms(name.mid(b + 1, 6));
     if (name.size() > b + 7 && name.at(b + 7).isDigit())
         k.start = -1;  // more than six digits: not a start time
-    bool ok = false;
-    k.camera = QStringView(name).left(a).toLongLong(&ok);
-    if (!ok)
-        k.camera = -1;
+    k.camera = StorageLayout::camera_id_from_text(QStringView(name).left(a));
     return k;
 }
 
@@ -391,7 +388,7 @@ QStringList ZQPlayerInferfaceController::get_cameras_for_date(QString date)
     // Camera table: the day's "index.zqnfo" when it names as many cameras as
     // there are per-camera files, else every camera file.
     const QFileInfoList nfo_files =
-        day_dir.entryInfoList(QStringList{QStringLiteral("*.zqnfo")}, QDir::Files, QDir::Name);
+        day_dir.entryInfoList(QStringList{QStringLiteral("*.zqnfo")}, QDir::Files | QDir::NoSymLinks, QDir::Name);
     int other_nfo = 0;
     for (const QFileInfo& f : nfo_files) {
         if (f.fileName().contains(QLatin1String("index"))) {
@@ -411,10 +408,8 @@ QStringList ZQPlayerInferfaceController::get_cameras_for_date(QString date)
             log_info(QStringLiteral("ZQNfo count ") + QString::number(deeper.size()));
             for (const QFileInfo& f : deeper)
                 m_camera_table = ZQFile::check_and_parse_nfo_file(f, m_camera_table);
-            if (m_camera_table.isEmpty()) {
-                for (const QFileInfo& f : deeper)
-                    m_camera_table = ZQFile::read_scrambled_nfo_lines(f, m_camera_table);
-            }
+            if (m_camera_table.isEmpty())
+                m_camera_table = ZQFile::read_scrambled_nfo_files(deeper, m_camera_table);
         }
         // Written once per session and day: a storage folder that cannot be
         // written must not be rewritten on every load.
@@ -430,17 +425,11 @@ QStringList ZQPlayerInferfaceController::get_cameras_for_date(QString date)
 
     // Cameras that recorded but have no camera information.
     for (const QFileInfo& f : std::as_const(m_video_files)) {
-        const QString name = f.fileName();
-        const int us = name.indexOf(QLatin1Char('_'));
-        const QString part = us < 0 ? name : name.left(us);
-        if (part.isEmpty())
-            continue;
-        bool ok = false;
-        const int id = part.toInt(&ok);
-        if (!ok || id < 0)
+        const int id = StorageLayout::recording_camera_id(f.fileName());
+        if (id < 0)
             continue;
         if (!m_camera_table.contains(id))
-            m_camera_table.insert(id, QStringLiteral("Camera ") + part);
+            m_camera_table.insert(id, QStringLiteral("Camera ") + QString::number(id));
     }
     if (m_camera_table.isEmpty())
         log_warn(QStringLiteral("get cameras for date :: no camera found"));
@@ -539,23 +528,16 @@ const QHash<int, QVector<ZQPlayerInferfaceController::Recording>>& ZQPlayerInfer
     m_recordings.clear();
     auto add = [this](const QFileInfoList& list, bool audio) {
         for (const QFileInfo& f : list) {
-            const NameParts p = split_recording_name(f.fileName());
-            if (!p.ok)
-                continue;
-            bool ok = false;
-            const int cam = p.camera.toInt(&ok);
-            if (!ok)
-                continue;
-            const qint64 start = TimeText::hhmmss_to_ms(p.start);
-            if (start < 0)
+            const StorageLayout::RecordingName p = StorageLayout::parse_recording_name(f.fileName());
+            if (!p.valid)
                 continue;
             Recording r;
-            r.start_ms = start;
+            r.start_ms = p.startMs;
             r.path = f.absoluteFilePath();
-            r.start_text = p.start;
+            r.start_text = p.startText;
             r.audio = audio;
-            r.day = p.day;
-            m_recordings[cam].append(r);
+            r.day = p.dayText;
+            m_recordings[p.camera].append(r);
         }
     };
     add(m_video_files, false);
@@ -603,13 +585,10 @@ QFileInfoList ZQPlayerInferfaceController::camera_videos(int camera_id)
             if (!name.endsWith(QLatin1String(".zqvideo"), Qt::CaseInsensitive))
                 continue;
             // A recording's name: camera, day and start joined by "_".
-            const NameParts parts = split_recording_name(name.toString());
-            if (!parts.ok || TimeText::yyyymmdd_to_date(parts.day).isNull() || TimeText::hhmmss_to_ms(parts.start) < 0)
+            const StorageLayout::RecordingName parts = StorageLayout::parse_recording_name(name);
+            if (!parts.valid)
                 continue;
-            bool ok = false;
-            const int camera = parts.camera.toInt(&ok);
-            if (!ok || QString::number(camera) != parts.camera)
-                continue;
+            const int camera = parts.camera;
             if (!StorageLayout::is_root_folder_name(root.toString()))
                 continue;
             m_camera_videos[camera].append(f);
@@ -676,7 +655,10 @@ const QVector<QJsonObject>& ZQPlayerInferfaceController::decrypted_tags()
     if (m_tags_valid)
         return m_tags;
     m_tags.clear();
-    for (const QFileInfo& f : std::as_const(m_tag_files)) {
+    if (m_tag_files.size() > kMaxTagFilesPerDay)
+        log_warn(QStringLiteral("day_tags_list_string :: only the first ") + QString::number(kMaxTagFilesPerDay)
+                 + QStringLiteral(" of ") + QString::number(m_tag_files.size()) + QStringLiteral(" tag files read"));
+    for (const QFileInfo& f : m_tag_files.mid(0, kMaxTagFilesPerDay)) {
         log_info(QStringLiteral("day_tags_list_string ") + f.absoluteFilePath());
         if (f.size() > kMaxMetadataFileSize) {
             log_warn(QStringLiteral("day_tags_list_string :: file too large :: ") + f.absoluteFilePath());
@@ -709,9 +691,13 @@ QVariantList ZQPlayerInferfaceController::day_tags_list_string()
         const QJsonValue cam = obj.value(QStringLiteral("tag_cam_id"));
         if (!cam.isDouble() || cam.toDouble() != double(m_camera_id))
             continue;
-        if (!obj.value(QStringLiteral("tag_datetime")).toString().startsWith(day_text))
+        // A tag whose time does not read (an hour 99) has no place on the day.
+        QDate tag_day;
+        qint64 tag_ms = -1;
+        if (!TimeText::parse_yyyymmddhhmmss(obj.value(QStringLiteral("tag_datetime")).toString(), &tag_day, &tag_ms)
+            || tag_day != day)
             continue;
-        result.append(obj.toVariantMap());
+        result.append(capped_tag(obj));
     }
     return result;
 }
@@ -742,9 +728,8 @@ QVariantList ZQPlayerInferfaceController::day_preview_list_string()
         const qint64 ms = TimeText::hhmmss_to_ms(m.captured(3));
         if (ms < 0)
             continue;
-        bool ok = false;
-        const int cam = m.captured(1).toInt(&ok);
-        if (!ok || cam != m_camera_id || m.captured(2) != day_text)
+        const int cam = StorageLayout::camera_id_from_text(m.captured(1));
+        if (cam < 0 || cam != m_camera_id || m.captured(2) != day_text)
             continue;
         QString path = f.absoluteFilePath();
         const int sep = path.lastIndexOf(QLatin1String("::"));
@@ -775,8 +760,8 @@ QString ZQPlayerInferfaceController::get_alarm_thumbnail_path(QString datetime)
         const QRegularExpressionMatch m = alarm_name_re().match(name);
         if (!m.hasMatch())
             continue;
-        bool ok = false;
-        if (m.captured(1).toInt(&ok) != m_camera_id || !ok)
+        const int cam = StorageLayout::camera_id_from_text(m.captured(1));
+        if (cam < 0 || cam != m_camera_id)
             continue;
         if (m.captured(3).remove(QLatin1Char('_')) != datetime)
             continue;
@@ -1073,10 +1058,7 @@ bool ZQPlayerInferfaceController::timeline_get_datetime(const QString& ts, int c
     if (camera == -1) {
         // No camera chosen: the camera of the first recording listed.
         const QFileInfoList& first_list = m_video_files.isEmpty() ? m_audio_files : m_video_files;
-        bool ok = false;
-        camera = split_recording_name(first_list.first().fileName()).camera.toInt(&ok);
-        if (!ok)
-            camera = -1;
+        camera = StorageLayout::recording_camera_id(first_list.first().fileName());
     }
     const QVector<Recording> recs = by_camera.value(camera);
     const qint64 span = qint64(m_seconds_per_file) * 1000;
@@ -1142,9 +1124,8 @@ bool ZQPlayerInferfaceController::change_camera(const QFileInfo& file)
         const QFileInfo partner(seek_partner(path));
         // The playlist is that of the file's own camera: before a camera is
         // chosen the lookup plays the camera of the day's first recording.
-        bool cam_ok = false;
-        const int file_camera = split_recording_name(file.fileName()).camera.toInt(&cam_ok);
-        const QFileInfoList playlist = cam_ok ? camera_videos(file_camera) : camera_day_video_list();
+        const int file_camera = StorageLayout::recording_camera_id(file.fileName());
+        const QFileInfoList playlist = file_camera >= 0 ? camera_videos(file_camera) : camera_day_video_list();
         const bool ok = m_reader->init_displayer_for_stream(partner, stream, playlist);
         if (!ok) {
             // The reader was stopped above and holds nothing now: neither may
@@ -1207,14 +1188,11 @@ void ZQPlayerInferfaceController::set_file(const QString& direction)
         return;
     }
     log_info(QStringLiteral("set file :: current file :: ") + m_current_file);
-    const NameParts cur = split_recording_name(QFileInfo(m_current_file).fileName());
-    if (!cur.ok)
+    const StorageLayout::RecordingName cur = StorageLayout::parse_recording_name(QFileInfo(m_current_file).fileName());
+    if (!cur.valid)
         return;
-    const qint64 start = TimeText::hhmmss_to_ms(cur.start);
-    bool ok = false;
-    const int camera = cur.camera.toInt(&ok);
-    if (start < 0 || !ok)
-        return;
+    const qint64 start = cur.startMs;
+    const int camera = cur.camera;
     const bool audio = m_current_file.endsWith(QLatin1String(".zqaudio"));
     const bool next = direction.contains(QLatin1String("next"));
 
@@ -1224,7 +1202,7 @@ void ZQPlayerInferfaceController::set_file(const QString& direction)
     // Forward: the first later start; backward: the latest earlier start.
     for (int k = 0; k < recs.size(); ++k) {
         const Recording& r = recs.at(next ? k : recs.size() - 1 - k);
-        if (r.audio != audio || r.day != cur.day)
+        if (r.audio != audio || r.day != cur.dayText)
             continue;
         if (next ? r.start_ms <= start : r.start_ms >= start)
             continue;
@@ -1325,14 +1303,36 @@ void ZQPlayerInferfaceController::set_selected_videostream(int idstream)
 
 void ZQPlayerInferfaceController::set_selected_camera(QString camera)
 {
-    m_selected_camera = camera;
-    m_camera_id = -1;
-    for (int id : ZQFile::sorted_camera_ids(m_camera_table)) {
-        if (m_camera_table.value(id) == camera) {
-            m_camera_id = id;
+    // By name: the first camera of that name (the chooser picks by id, as two cameras may share
+    // a name).
+    int id = -1;
+    for (int candidate : ZQFile::sorted_camera_ids(m_camera_table)) {
+        if (m_camera_table.value(candidate) == camera) {
+            id = candidate;
             break;
         }
     }
+    select_camera(id, camera);
+}
+
+void ZQPlayerInferfaceController::set_selected_camera_id(int camera_id)
+{
+    if (!m_camera_table.contains(camera_id)) {
+        select_camera(-1, QString::number(camera_id));
+        return;
+    }
+    select_camera(camera_id, m_camera_table.value(camera_id));
+}
+
+QList<int> ZQPlayerInferfaceController::camera_ids()
+{
+    return ZQFile::sorted_camera_ids(m_camera_table);
+}
+
+void ZQPlayerInferfaceController::select_camera(int id, const QString& camera)
+{
+    m_selected_camera = camera;
+    m_camera_id = id;
     m_current_file.clear();
     m_stream_ids.clear();
     m_reader->stop();

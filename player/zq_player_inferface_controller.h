@@ -90,6 +90,10 @@ public:
     Q_INVOKABLE void regenerate_index();
     Q_INVOKABLE void regenerate_index_for_current_date();
     Q_INVOKABLE bool is_zqcore_directory(QString directory);
+    // The camera ids of the last get_cameras_for_date(), in the order of its names: two cameras
+    // may share a name, so the chooser picks by id.
+    Q_INVOKABLE QList<int> camera_ids();
+    Q_INVOKABLE void set_selected_camera_id(int camera_id);
 
     // ---- Used by the main window and the widget player ----
     void init_day_video_list(const QString& day_folder);
@@ -138,6 +142,8 @@ private:
     void log_error(const QString& text) const;
 
     void clear_day_state();
+    // Selects camera `id` (-1: none) shown under `camera`.
+    void select_camera(int id, const QString& camera);
     void stop_playback();
     void sort_day_lists();
     void invalidate_day_caches();

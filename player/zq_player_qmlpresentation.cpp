@@ -39,6 +39,8 @@ ZQ_Player_qmlpresentation::ZQ_Player_qmlpresentation(QWidget* parent)
 
     m_engine = new QQmlEngine(this);
     m_engine->addImportPath(QStringLiteral("qrc:/qml/Zqplayer/"));
+    // The warnings reach the log through onQmlWarnings; the engine's own print would show each twice.
+    m_engine->setOutputWarningsToStandardError(false);
     connect(m_engine, &QQmlEngine::warnings, this, &ZQ_Player_qmlpresentation::onQmlWarnings);
 
     // The display tile shows only the frames the reader pushes to it.

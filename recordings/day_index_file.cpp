@@ -16,6 +16,7 @@
 #include <QMutex>
 #include <QMutexLocker>
 #include <QSaveFile>
+#include <QSet>
 
 #include <algorithm>
 #include <cstring>
@@ -235,6 +236,13 @@ private:
             if (item.isDir)
                 continue;
             const QByteArray& name = item.name;
+            // A name that is not UTF-8 does not come back from its text form: listed, it would
+            // be dropped again at every load as a missing file.
+            if (QFile::encodeName(QFile::decodeName(name)) != name) {
+                ZQLog::log(QStringLiteral("[WARN] ZQIndex Manager :: scan :: file name not UTF-8 skipped :: ") + prefix
+                           + QFile::decodeName(name));
+                continue;
+            }
             if (ends_with_ci(name, ".zqvideo")) {
                 if (companionFilled(name, "zqseek"))
                     m_files->video.append(prefix + QFile::decodeName(name));
@@ -302,16 +310,27 @@ public:
 
     QString accept(const QString& stored)
     {
-        if (stored.isEmpty() || !QDir::isAbsolutePath(stored))
+        // A NUL would cut the path short for the system calls below.
+        if (stored.isEmpty() || stored.contains(QChar(0)))
             return QString();
-        const QString clean = QDir::cleanPath(stored);
         QString path;
-        if (clean.startsWith(m_storedDay))
-            path = m_day + clean.mid(m_storedDay.size());
-        else if (!m_storedRoot.isEmpty() && clean.startsWith(m_storedRoot))
-            path = m_root + clean.mid(m_storedRoot.size());
-        else
-            return QString();
+        if (is_foreign_absolute(stored)) {
+            // Written on another machine ("E:/zqcore_…", "E:\\zqcore_…"): rebased by what follows
+            // the storage root folder's name, as a moved root is.
+            path = rebase_after_root(QDir::cleanPath(QString(stored).replace(QLatin1Char('\\'), QLatin1Char('/'))));
+            if (path.isEmpty())
+                return QString();
+        } else {
+            if (!QDir::isAbsolutePath(stored))
+                return QString();
+            const QString clean = QDir::cleanPath(stored);
+            if (clean.startsWith(m_storedDay))
+                path = m_day + clean.mid(m_storedDay.size());
+            else if (!m_storedRoot.isEmpty() && clean.startsWith(m_storedRoot))
+                path = m_root + clean.mid(m_storedRoot.size());
+            else
+                return QString();
+        }
 
         QString folder;
         if (StorageLayout::is_inside(path, m_day)) {
@@ -336,6 +355,33 @@ public:
     }
 
 private:
+    // A drive-letter path or one with backslashes: absolute on the machine that wrote it.
+    static bool is_foreign_absolute(const QString& stored)
+    {
+        if (stored.contains(QLatin1Char('\\')))
+            return true;
+        return stored.size() >= 3 && stored.at(0).isLetter() && stored.at(0).unicode() < 128
+               && stored.at(1) == QLatin1Char(':') && stored.at(2) == QLatin1Char('/');
+    }
+
+    // The current root folder followed by what comes after the last storage root folder name of
+    // `clean`; empty when it names none, or climbs with "..".
+    QString rebase_after_root(const QString& clean) const
+    {
+        if (m_root.isEmpty() || !StorageLayout::is_root_folder_name(QFileInfo(m_root.left(m_root.size() - 1)).fileName()))
+            return QString();
+        const QStringList parts = clean.split(QLatin1Char('/'));
+        for (qsizetype i = parts.size() - 2; i >= 0; --i) {
+            if (!StorageLayout::is_root_folder_name(parts.at(i)))
+                continue;
+            const QStringList rest = parts.mid(i + 1);
+            if (rest.contains(QStringLiteral("..")) || rest.contains(QString()))
+                return QString();
+            return m_root + rest.join(QLatin1Char('/'));
+        }
+        return QString();
+    }
+
     static QString parent_with_slash(const QString& folderWithSlash)
     {
         const QString noSlash = folderWithSlash.left(folderWithSlash.size() - 1);
@@ -393,6 +439,7 @@ Snapshot scan(const QString& dayFolder, bool collect)
     snapshot.exists = true;
     Walker walker(collect, &snapshot.files);
     walker.walk(fd, QByteArray(), folder == QLatin1String("/") ? QString() : folder, 0);
+    snapshot.fileCount = walker.entries.size();
     snapshot.fingerprint = fingerprint_of_entries(std::move(walker.entries));
     snapshot.folders = walker.collectedFolders;
     return snapshot;
@@ -417,8 +464,16 @@ bool write(const QString& dayFolder, const Files& files, const QString& fingerpr
     object.insert(QStringLiteral("zqvideo_files"), to_array(files.video));
     const QByteArray json = QJsonDocument(object).toJson(QJsonDocument::Compact);
 
-    QSaveFile file(day + QLatin1String(kFileName));
+    const QString target = day + QLatin1String(kFileName);
     QString failure;
+    if (!StorageLayout::prepare_write_target(target, &failure)) {
+        ZQLog::log(QStringLiteral("[ERROR] ZQIndexManager :: write index file :: ") + failure + QStringLiteral(" :: ")
+                   + target);
+        if (error)
+            *error = failure;
+        return false;
+    }
+    QSaveFile file(target);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         failure = file.errorString();
     else if (file.write(json) != json.size())
@@ -434,7 +489,7 @@ bool write(const QString& dayFolder, const Files& files, const QString& fingerpr
     return true;
 }
 
-Stored read(const QString& dayFolder, bool withLists)
+Stored read(const QString& dayFolder, bool withLists, qsizetype maxEntries)
 {
     Stored stored;
     const QString day = StorageLayout::folder_with_slash(dayFolder);
@@ -471,10 +526,11 @@ Stored read(const QString& dayFolder, bool withLists)
 
     QFile file(day + QLatin1String(kFileName));
     const QFileInfo info(file.fileName());
-    if (!info.exists())
+    if (!info.exists() && !info.isSymLink())
         return stored;
-    // A pipe in its place would block the open; a folder cannot be read either.
-    if (!info.isFile() || !file.open(QIODevice::ReadOnly)) {
+    // A pipe in its place would block the open; a folder cannot be read either, and a symbolic
+    // link is not followed out of the day.
+    if (!StorageLayout::is_regular_file_no_link(file.fileName()) || !file.open(QIODevice::ReadOnly)) {
         ZQLog::log(QStringLiteral("[WARN] ZQIndexManager :: set value from indexfile :: failed to open index file"));
         return stored;
     }
@@ -512,16 +568,35 @@ Stored read(const QString& dayFolder, bool withLists)
             return;
         }
         const QJsonArray array = value.toArray();
-        if (array.size() > kMaxListEntries)
+        const qsizetype cap = std::min(maxEntries, kMaxListEntries);
+        if (array.size() > cap)
             ZQLog::log(QStringLiteral("[WARN] ZQIndexManager :: set value from indexfile :: list cut to ")
-                       + QString::number(kMaxListEntries) + QStringLiteral(" entries :: ") + QLatin1String(key));
-        for (qsizetype i = 0; i < std::min(array.size(), kMaxListEntries); ++i) {
+                       + QString::number(cap) + QStringLiteral(" entries :: ") + QLatin1String(key));
+        // A file listed twice plays twice and costs a look-up each time: duplicates are dropped,
+        // before the look-up when the text repeats and after it when only the rebased path does.
+        QSet<QString> seenTexts;
+        QSet<QString> seenPaths;
+        for (qsizetype i = 0; i < std::min(array.size(), cap); ++i) {
             const QJsonValue entry = array.at(i);
-            const QString path = entry.isString() ? filter.accept(entry.toString()) : QString();
-            if (path.isEmpty())
+            if (!entry.isString()) {
                 ++stored.rejected;
-            else
+                continue;
+            }
+            const QString text = entry.toString();
+            if (seenTexts.contains(text)) {
+                ++stored.duplicates;
+                continue;
+            }
+            seenTexts.insert(text);
+            const QString path = filter.accept(text);
+            if (path.isEmpty()) {
+                ++stored.rejected;
+            } else if (seenPaths.contains(path)) {
+                ++stored.duplicates;
+            } else {
+                seenPaths.insert(path);
                 list.append(path);
+            }
         }
     };
     take("zqvideo_files", stored.files.video);
@@ -532,6 +607,9 @@ Stored read(const QString& dayFolder, bool withLists)
     if (stored.rejected > 0)
         ZQLog::log(QStringLiteral("[WARN] ZQIndexManager :: set value from indexfile :: entries dropped :: ")
                    + QString::number(stored.rejected) + QStringLiteral(" :: ") + file.fileName());
+    if (stored.duplicates > 0)
+        ZQLog::log(QStringLiteral("[WARN] ZQIndexManager :: set value from indexfile :: duplicate entries dropped :: ")
+                   + QString::number(stored.duplicates) + QStringLiteral(" :: ") + file.fileName());
     return stored;
 }
 

@@ -36,6 +36,7 @@ struct Snapshot
     QString fingerprint; // null when the folder does not exist
     Files files;         // filled when collecting was asked for
     int folders = 0;     // folders whose files were collected: the day and its direct sub-folders
+    qsizetype fileCount = 0; // files the fingerprint counts (all levels)
 };
 
 // One walk of the folder: its fingerprint and, when `collect`, the files of the day (the folder's
@@ -59,13 +60,17 @@ struct Stored
     QString fingerprint;    // null when missing or malformed
     Files files;            // only entries that are existing regular files inside the day
     int rejected = 0;       // entries dropped (foreign, malformed, missing)
+    int duplicates = 0;     // entries dropped because the file was listed already
 };
 
 // Reads the stored index of a day. Stored paths are rebased from the stored "root_directory" onto
 // the day folder's current path, and only files inside the day folder (or lying directly in its
 // root folder) that exist as regular files are kept. With `withLists` false only the fingerprint
-// is read. An index remembered for a folder whose index could not be written comes first.
-Stored read(const QString& dayFolder, bool withLists);
+// is read. Stored paths written on another machine (a drive letter or backslashes) are rebased by
+// what follows the storage root folder's name. A file listed twice is kept once, and each list is
+// cut at `maxEntries` entries (at most kMaxListEntries): a caller that knows how many files the day
+// holds passes that. An index remembered for a folder whose index could not be written comes first.
+Stored read(const QString& dayFolder, bool withLists, qsizetype maxEntries = kMaxListEntries);
 
 // Index built for a folder whose "zqvideoindex.json" could not be written (read-only storage):
 // kept in memory for a few days so that the day is not rebuilt on every load.

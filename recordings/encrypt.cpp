@@ -1,6 +1,7 @@
 #include "recordings/encrypt.h"
 
 #include "app/zq_log.h"
+#include "recordings/storage_layout.h"
 
 #include <QDir>
 #include <QFile>
@@ -236,8 +237,9 @@ int Encrypt::read_file(const char* path, char** buffer)
     *buffer = nullptr;
     QFile file(QFile::decodeName(path));
     // A pipe or device named like a metadata file would block the open or never end.
+    // Nor is a symbolic link followed: metadata is read from the storage folder itself.
     const QFileInfo info(file.fileName());
-    if (info.exists() && !info.isFile()) {
+    if ((info.exists() || info.isSymLink()) && !StorageLayout::is_regular_file_no_link(file.fileName())) {
         ZQLog::log(QStringLiteral("[ERROR] Encrypt :: read file :: open failed: not a regular file"));
         return -1;
     }
@@ -284,6 +286,11 @@ int Encrypt::write_to_file(const char* path, const char* data, int length)
     if (!folder.exists() && !QDir().mkpath(folder.absolutePath())) {
         ZQLog::log(QStringLiteral("[ERROR] Encrypt :: write to file :: cannot create directory: ")
                    + folder.absolutePath());
+        return -1;
+    }
+    QString refused;
+    if (!StorageLayout::prepare_write_target(filePath, &refused)) {
+        ZQLog::log(QStringLiteral("[ERROR] Encrypt :: write to file :: ") + refused + QStringLiteral(": ") + filePath);
         return -1;
     }
     QSaveFile file(filePath);

@@ -5,6 +5,8 @@
 #include <QDate>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
+#include <QSet>
 #include <QTime>
 
 #include <cstring>
@@ -19,6 +21,8 @@ constexpr qsizetype kMaxLineBytes = 511;
 constexpr qint64 kChunkBytes = 256 * 1024;
 // A size needs no more digits than this (a petabyte); longer texts read as 0.
 constexpr int kMaxSizeDigits = 15;
+// Distinct line texts shared at once; beyond that sharing starts afresh.
+constexpr qsizetype kMaxSharedTexts = 4096;
 // Long runs of bad lines are reported a few times per file, then summed up.
 constexpr int kMaxLoggedLines = 5;
 
@@ -74,12 +78,6 @@ QString remove_word(QString text, const QString& word)
     text.remove(word);
     return text;
 }
-
-struct TextsEntry
-{
-    QByteArray key;
-    QExplicitlySharedDataPointer<ZQFrameTexts> texts;
-};
 
 class Parser
 {
@@ -214,19 +212,19 @@ private:
     const QExplicitlySharedDataPointer<ZQFrameTexts>& texts_for(std::string_view key, const char* const* f,
                                                                  const qsizetype* len)
     {
-        if (m_last >= 0 && std::string_view(m_entries[size_t(m_last)].key.constData(),
-                                            size_t(m_entries[size_t(m_last)].key.size())) == key)
-            return m_entries[size_t(m_last)].texts;
-        for (size_t i = 0; i < m_entries.size(); ++i) {
-            if (std::string_view(m_entries[i].key.constData(), size_t(m_entries[i].key.size())) == key) {
-                m_last = qsizetype(i);
-                return m_entries[i].texts;
-            }
+        if (m_last && std::string_view(m_lastKey.constData(), size_t(m_lastKey.size())) == key)
+            return m_last;
+        const QByteArray keyBytes = QByteArray::fromRawData(key.data(), qsizetype(key.size()));
+        auto found = m_entries.constFind(keyBytes);
+        if (found != m_entries.constEnd()) {
+            m_lastKey = found.key();
+            m_last = found.value();
+            return m_last;
         }
-        // A file whose texts never repeat would make this scan slow; such a
-        // file simply stops sharing beyond a bound.
-        if (m_entries.size() >= 256)
-            m_entries.erase(m_entries.begin());
+        // A file whose texts never repeat would grow this table without end; such a file simply
+        // starts sharing afresh beyond a bound.
+        if (m_entries.size() >= kMaxSharedTexts)
+            m_entries.clear();
 
         auto t = base_texts();
         const QString token = QString::fromUtf8(f[1], len[1]);
@@ -240,14 +238,20 @@ private:
             t->stream = remove_word(token, QStringLiteral("audio"));
             t->codec = codec;
         }
-        if (!t->stream.isEmpty() && !m_result.streams.contains(t->stream))
+        // Hashed: a file with many distinct tokens must not make every new one a scan.
+        if (!t->stream.isEmpty() && !m_streamSet.contains(t->stream)) {
+            m_streamSet.insert(t->stream);
             m_result.streams.append(t->stream);
-        if (!token.isEmpty() && !m_result.streamTokens.contains(token))
+        }
+        if (!token.isEmpty() && !m_tokenSet.contains(token)) {
+            m_tokenSet.insert(token);
             m_result.streamTokens.append(token);
+        }
 
-        m_entries.push_back(TextsEntry{QByteArray(key.data(), qsizetype(key.size())), t});
-        m_last = qsizetype(m_entries.size() - 1);
-        return m_entries.back().texts;
+        m_lastKey = QByteArray(key.data(), qsizetype(key.size()));
+        m_last = t;
+        m_entries.insert(m_lastKey, t);
+        return m_last;
     }
 
     const SeekIndexOptions& m_options;
@@ -261,8 +265,11 @@ private:
     qint64 m_offset = 0;
     int m_malformed = 0;
     int m_overlong = 0;
-    std::vector<TextsEntry> m_entries;
-    qsizetype m_last = -1;
+    QHash<QByteArray, QExplicitlySharedDataPointer<ZQFrameTexts>> m_entries;
+    QByteArray m_lastKey;
+    QExplicitlySharedDataPointer<ZQFrameTexts> m_last;
+    QSet<QString> m_streamSet;
+    QSet<QString> m_tokenSet;
     QExplicitlySharedDataPointer<ZQFrameTexts> m_short;
     QList<ZQFrame> m_frames;
 };
@@ -368,6 +375,11 @@ QList<ZQFrame> parse_seek_index(const QString& path, const SeekIndexOptions& opt
     if (!QFileInfo(files.seekPath).isFile() || !file.open(QIODevice::ReadOnly))
         return {};
     result.opened = true;
+    if (file.size() > kMaxSeekIndexBytes) {
+        ZQLog::log(QStringLiteral("[ERROR] Seek index :: read :: file too large, not used :: ") + files.seekPath);
+        result.refused = true;
+        return {};
+    }
 
     Parser parser(options, result, files);
     parser.reserve(file.size());
@@ -404,6 +416,12 @@ QList<ZQFrame> parse_seek_index(const QString& path, const SeekIndexOptions& opt
                 }
                 p = end;
                 break;
+            }
+            if (result.lines >= kMaxSeekIndexRecords) {
+                ZQLog::log(QStringLiteral("[ERROR] Seek index :: read :: too many records, not used :: ")
+                           + files.seekPath);
+                result.refused = true;
+                return {};
             }
             const qsizetype lineLen = nl - p; // without its line feed
             if (pendingOverlong) {

@@ -15,6 +15,11 @@
 // playback reader and its prefetch jobs, the export reader, the stream-token
 // scan) goes through parse_seek_index().
 
+// Larger seek indexes are refused (an "[ERROR]" line, no records): an hour of 25 fps video takes
+// about 5 MB and 90,000 records.
+inline constexpr qint64 kMaxSeekIndexBytes = 256LL * 1024 * 1024;
+inline constexpr qint64 kMaxSeekIndexRecords = 4LL * 1000 * 1000;
+
 struct SeekIndexOptions
 {
     // Requested stream id ("1", "2", ...). Records join the result only when
@@ -46,6 +51,7 @@ struct SeekIndexResult
 {
     bool opened = false;     // the seek index was found and opened
     bool cancelled = false;  // stopped through SeekIndexOptions::cancel
+    bool refused = false;    // over kMaxSeekIndexBytes or kMaxSeekIndexRecords: no usable index
     QString seekPath;        // the seek index read
     QString dataFile;        // its data file
     QString kind;            // "video" or "audio"; empty for an unknown path

@@ -1,8 +1,18 @@
 #include "recordings/storage_layout.h"
 
+#include "recordings/time_text.h"
+
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+
+#include <cerrno>
+#include <cstring>
+#include <limits>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace StorageLayout {
 
@@ -107,6 +117,86 @@ bool is_inside(const QString& path, const QString& folderWithSlash)
     if (clean.startsWith(QLatin1String("../")) || clean == QLatin1String(".."))
         return false;
     return clean.startsWith(folderWithSlash) && clean.size() > folderWithSlash.size();
+}
+
+bool is_regular_file_no_link(const QString& path)
+{
+    if (path.isEmpty())
+        return false;
+    const QByteArray native = QFile::encodeName(path);
+    if (native.contains('\0'))
+        return false;
+    struct stat st;
+    return lstat(native.constData(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool prepare_write_target(const QString& path, QString* error)
+{
+    auto fail = [error](const QString& text) {
+        if (error)
+            *error = text;
+        return false;
+    };
+    const QByteArray native = QFile::encodeName(path);
+    if (path.isEmpty() || native.contains('\0'))
+        return fail(QStringLiteral("invalid path"));
+    struct stat st;
+    if (lstat(native.constData(), &st) != 0)
+        return errno == ENOENT ? true : fail(QString::fromLocal8Bit(std::strerror(errno)));
+    if (S_ISREG(st.st_mode))
+        return true;
+    if (S_ISLNK(st.st_mode)) {
+        if (::unlink(native.constData()) != 0 && errno != ENOENT)
+            return fail(QStringLiteral("cannot remove the symbolic link: ") + QString::fromLocal8Bit(std::strerror(errno)));
+        return true;
+    }
+    return fail(QStringLiteral("not a regular file"));
+}
+
+int camera_id_from_text(QStringView text)
+{
+    if (text.isEmpty() || text.size() > 10)
+        return -1;
+    if (text.size() > 1 && text.at(0) == QLatin1Char('0'))
+        return -1;
+    qint64 value = 0;
+    for (const QChar c : text) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return -1;
+        value = value * 10 + (c.unicode() - '0');
+    }
+    return value > std::numeric_limits<int>::max() ? -1 : int(value);
+}
+
+int recording_camera_id(QStringView fileName)
+{
+    const qsizetype us = fileName.indexOf(QLatin1Char('_'));
+    if (us <= 0)
+        return -1;
+    return camera_id_from_text(fileName.left(us));
+}
+
+RecordingName parse_recording_name(QStringView fileName)
+{
+    RecordingName r;
+    const qsizetype a = fileName.indexOf(QLatin1Char('_'));
+    if (a < 0)
+        return r;
+    const qsizetype b = fileName.indexOf(QLatin1Char('_'), a + 1);
+    if (b < 0)
+        return r;
+    r.cameraText = fileName.left(a).toString();
+    r.camera = camera_id_from_text(fileName.left(a));
+    r.dayText = fileName.mid(a + 1, b - a - 1).toString();
+    r.day = TimeText::yyyymmdd_to_date(r.dayText);
+    // The start ends at the next "_" or ".", whichever comes first.
+    qsizetype end = b + 1;
+    while (end < fileName.size() && fileName.at(end) != QLatin1Char('_') && fileName.at(end) != QLatin1Char('.'))
+        ++end;
+    r.startText = fileName.mid(b + 1, end - b - 1).toString();
+    r.startMs = TimeText::hhmmss_to_ms(r.startText);
+    r.valid = r.camera >= 0 && r.day.isValid() && r.startMs >= 0;
+    return r;
 }
 
 } // namespace StorageLayout

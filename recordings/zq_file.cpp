@@ -2,6 +2,7 @@
 
 #include "app/zq_log.h"
 #include "recordings/encrypt.h"
+#include "recordings/storage_layout.h"
 #include "recordings/zq_tag.h"
 
 #include <QDir>
@@ -23,17 +24,45 @@ const QString kPlainAlphabet = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefg
 const QString kPermutedAlphabet = QStringLiteral("zyx0WVU1tsr2QPO3nml4KJI5hgf6EDC7bae8YXw9vuTSqpRNoMkjLHiGdcFBAZ");
 
 // Each character found in `from` replaced by the one at the same place in `to`; any other
-// character (the base64 "+", "/" and "=") passes unchanged.
-QString substitute(const QString& text, const QString& from, const QString& to)
+// character (the base64 "+", "/" and "=") passes unchanged. Through a table built once per
+// direction: a search per character made a 16 MB file cost most of a second.
+struct SubstitutionTable
+{
+    char16_t map[128];
+    SubstitutionTable(const QString& from, const QString& to)
+    {
+        for (int c = 0; c < 128; ++c)
+            map[c] = char16_t(c);
+        for (qsizetype i = 0; i < from.size(); ++i)
+            map[from.at(i).unicode()] = to.at(i).unicode();
+    }
+};
+
+QString substitute(const QString& text, const SubstitutionTable& table)
 {
     QString out = text;
     for (QChar& c : out) {
-        const qsizetype i = from.indexOf(c);
-        if (i >= 0)
-            c = to.at(i);
+        if (c.unicode() < 128)
+            c = QChar(table.map[c.unicode()]);
     }
     return out;
 }
+
+const SubstitutionTable& descramble_table()
+{
+    static const SubstitutionTable table(kPermutedAlphabet, kPlainAlphabet);
+    return table;
+}
+
+const SubstitutionTable& scramble_table()
+{
+    static const SubstitutionTable table(kPlainAlphabet, kPermutedAlphabet);
+    return table;
+}
+
+// A camera line holds an id and a name of at most a few hundred characters; longer lines are
+// not decoded.
+constexpr qsizetype kMaxScrambledLineBytes = 8192;
 
 // A whole number within the int range, or nothing.
 std::optional<int> json_int(const QJsonValue& value)
@@ -100,12 +129,12 @@ QJsonObject decrypt_object(const QFileInfo& file)
 
 QString ZQFile::descramble(const QString& payload)
 {
-    return substitute(payload, kPermutedAlphabet, kPlainAlphabet);
+    return substitute(payload, descramble_table());
 }
 
 QString ZQFile::scramble(const QString& plain)
 {
-    return substitute(plain, kPlainAlphabet, kPermutedAlphabet);
+    return substitute(plain, scramble_table());
 }
 
 QString ZQFile::make_scrambled_nfo_line(int camId, const QString& name, const QString& prefix, const QString& suffix)
@@ -174,14 +203,26 @@ QHash<int, QString> ZQFile::read_scrambled_nfo_lines(const QFileInfo& file, QHas
 {
     QFile in(file.filePath());
     // Regular files only: a pipe named like a camera file would block the open.
-    if (!QFileInfo(in.fileName()).isFile() || !in.open(QIODevice::ReadOnly | QIODevice::Text))
+    if (!StorageLayout::is_regular_file_no_link(in.fileName()) || !in.open(QIODevice::ReadOnly | QIODevice::Text))
         return cameras;
     if (in.size() > Encrypt::kMaxFileSize) {
         ZQLog::log(QStringLiteral("[WARN] ZQFile :: read scrambled nfo lines :: file too large :: ") + file.filePath());
         return cameras;
     }
     while (!in.atEnd()) {
-        const QString line = QString::fromUtf8(in.readLine()).trimmed();
+        // readLine(n) reads at most n - 1 bytes: one more than the limit tells a long line.
+        const QByteArray raw = in.readLine(kMaxScrambledLineBytes + 2);
+        if (raw.size() > kMaxScrambledLineBytes && !raw.endsWith('\n')) {
+            // The rest of an over-long line is skipped unread into memory.
+            char skip[4096];
+            qint64 got = 0;
+            while ((got = in.readLine(skip, sizeof skip)) > 0 && skip[got - 1] != '\n') {
+            }
+            ZQLog::log(QStringLiteral("[WARN] ZQFile :: read scrambled nfo lines :: line too long skipped :: ")
+                       + file.filePath());
+            continue;
+        }
+        const QString line = QString::fromUtf8(raw).trimmed();
         const QStringList parts = line.split(QLatin1Char('_'));
         const QString payload = parts.size() > 1 ? parts.at(1) : QString();
         QString descrambled = descramble(payload);
@@ -213,6 +254,28 @@ QHash<int, QString> ZQFile::read_scrambled_nfo_lines(const QFileInfo& file, QHas
     return cameras;
 }
 
+QHash<int, QString> ZQFile::read_scrambled_nfo_files(const QFileInfoList& files, QHash<int, QString> cameras)
+{
+    qint64 read = 0;
+    for (const QFileInfo& file : files) {
+        const QString name = file.fileName();
+        if (!name.contains(QLatin1String("index"))) {
+            const int id = StorageLayout::recording_camera_id(name);
+            if (id >= 0 && cameras.contains(id))
+                continue;
+        }
+        const qint64 size = QFileInfo(file.filePath()).size();
+        if (read + size > kMaxScrambledBytesPerCall) {
+            ZQLog::log(QStringLiteral("[WARN] ZQFile :: read scrambled nfo files :: too much to read, stopped at :: ")
+                       + file.filePath());
+            break;
+        }
+        read += size;
+        cameras = read_scrambled_nfo_lines(file, cameras);
+    }
+    return cameras;
+}
+
 bool ZQFile::create_zqnfo_index_file(const QFileInfo& file, const QHash<int, QString>& cameras)
 {
     QJsonArray array;
@@ -240,7 +303,7 @@ QHash<int, QString> ZQFile::hash_cameras_list(const QString& folder, QHash<int, 
         return cameras;
     }
     const QFileInfoList files = QDir(folder).entryInfoList({QStringLiteral("*.zqnfo")},
-                                                          QDir::Files | QDir::Readable, QDir::Name);
+                                                          QDir::Files | QDir::Readable | QDir::NoSymLinks, QDir::Name);
     for (const QFileInfo& file : files) {
         if (!file.fileName().contains(QLatin1String("index")))
             continue;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QFileInfo>
+#include <QFileInfoList>
 #include <QHash>
 #include <QList>
 #include <QObject>
@@ -28,6 +29,12 @@ public:
     // Reads the older plain form: one camera per line, the second "_"-separated part a scrambled
     // base64 text of "id=<n>|name=<text>".
     static QHash<int, QString> read_scrambled_nfo_lines(const QFileInfo& file, QHash<int, QString> cameras);
+    // The older form over the camera files of a day: a recording's own file ("<camera>_...") whose
+    // camera is already known is not read again, and reading stops (with a log line) once
+    // kMaxScrambledBytesPerCall bytes were read, so that a day of large or many such files
+    // cannot hold the window for seconds.
+    static QHash<int, QString> read_scrambled_nfo_files(const QFileInfoList& files, QHash<int, QString> cameras);
+    static constexpr qint64 kMaxScrambledBytesPerCall = 32LL * 1024 * 1024;
     // Writes the table, in camera-id order, as the encrypted list form. False when the write failed.
     static bool create_zqnfo_index_file(const QFileInfo& file, const QHash<int, QString>& cameras);
     // The cameras of a folder's own ".zqnfo" files: its "index" files first, all of them when

@@ -84,8 +84,9 @@ private:
 
     QExplicitlySharedDataPointer<ZQFrameTexts> d;
     quint64 m_stamp = 0;
-    qint64 m_size = 0;
-    qint64 m_offset = 0;
+    // -1 in a record that no seek-index line filled.
+    qint64 m_size = -1;
+    qint64 m_offset = -1;
     int m_in_range = 0;
     bool m_hasStamp = false;
 };

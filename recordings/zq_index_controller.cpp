@@ -37,14 +37,20 @@ void ZQIndexController::set_max_parallel(int count)
 
 void ZQIndexController::generate_index(QString path)
 {
+    // Every call ends with one allFinished(), a refused one too: a caller waiting for the end
+    // of its request must never wait forever.
     if (m_busy) {
         ZQLog::log("[WARNING] ZQIndexController :: Une indexation est déjà en cours. Ignoré.");
+        emit errorOccurred(QStringLiteral("Une indexation est déjà en cours."));
+        emit allFinished();
         return;
     }
     const QString clean = StorageLayout::clean_folder_path(path);
     const QFileInfo info(clean);
     if (path.isEmpty() || !info.exists()) {
         ZQLog::log(QStringLiteral("[ERROR] ZQIndexController :: Le chemin n'existe pas : ") + path);
+        emit errorOccurred(QStringLiteral("Le chemin n'existe pas : ") + path);
+        emit allFinished();
         return;
     }
 

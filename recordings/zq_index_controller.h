@@ -26,6 +26,9 @@ public:
     ~ZQIndexController() override;
 
     // `path`: a day folder, or a folder holding day folders (normally the root folder).
+    // Every call ends with exactly one allFinished(), after errorOccurred(...) for each failure:
+    // also a call refused because a run is under way (the running run still ends with its own
+    // allFinished()) or because the path does not exist; those two end before the call returns.
     void generate_index(QString path);
 
     bool is_busy() const { return m_busy; }

@@ -67,6 +67,9 @@ DayIndex::Snapshot collect_day(const QString& day)
     return snapshot;
 }
 
+// Files lying directly in the storage root that a day's lists may name (alarm pictures).
+constexpr qsizetype kRootFilesAllowance = 1024;
+
 QString ms_text(qint64 nsecs)
 {
     return QString::number(double(nsecs) / 1e6, 'g', 6);
@@ -172,9 +175,9 @@ void ZQIndexManager::background_generation(QString root_directory)
         end(Cancelled, QString());
         return;
     }
-    QStringList nfo = snapshot.files.nfo;
-    nfo.removeAll(day + QStringLiteral("index.zqnfo"));
-    regenerate_zqnfo_index_with_filelist(day, to_infos(nfo));
+    // The day's own "index.zqnfo" stays in the list: the server may name cameras only there, and
+    // leaving it out would drop them from the rebuilt file.
+    regenerate_zqnfo_index_with_filelist(day, to_infos(snapshot.files.nfo));
 
     if (snapshot.files.video.isEmpty()) {
         release();
@@ -226,19 +229,16 @@ bool ZQIndexManager::regenerate_zqnfo_index_with_filelist(const QString& folder,
         // camera is known its other recordings' files cannot add anything, so they are not decrypted.
         const QString name = file.fileName();
         if (!name.contains(QLatin1String("index")) && name.contains(QLatin1Char('_'))) {
-            bool ok = false;
-            const int id = name.section(QLatin1Char('_'), 0, 0).toInt(&ok);
-            if (ok && cameras.contains(id))
+            const int id = StorageLayout::recording_camera_id(name);
+            if (id >= 0 && cameras.contains(id))
                 continue;
         }
         ZQLog::log(QStringLiteral("[INFO] ZQIndex Manager :: regenerate zqnfo index with filelist :: zqnfo path ")
                    + file.absoluteFilePath());
         cameras = ZQFile::check_and_parse_nfo_file(file, cameras);
     }
-    if (cameras.isEmpty()) {
-        for (const QFileInfo& file : nfoFiles)
-            cameras = ZQFile::read_scrambled_nfo_lines(file, cameras);
-    }
+    if (cameras.isEmpty())
+        cameras = ZQFile::read_scrambled_nfo_files(nfoFiles, cameras);
     if (cameras.isEmpty())
         return true;
     const QFileInfo target(StorageLayout::folder_with_slash(folder) + QStringLiteral("index.zqnfo"));
@@ -315,9 +315,12 @@ QFileInfoList ZQIndexManager::zqnfo_with_multiple_directory(const QString& folde
 ZQIndexManager::DayLoad ZQIndexManager::load_day(const QString& dayFolder)
 {
     DayLoad load;
-    const DayIndex::Stored stored = DayIndex::read(dayFolder, true);
+    const DayIndex::Snapshot snapshot = DayIndex::scan(dayFolder, false);
+    // No list can name more files than the day holds (plus the few its root folder may hold
+    // directly): a longer list is a tampered one.
+    const DayIndex::Stored stored = DayIndex::read(dayFolder, true, snapshot.fileCount + kRootFilesAllowance);
     load.stored = stored.fingerprint;
-    load.fingerprint = DayIndex::fingerprint(dayFolder);
+    load.fingerprint = snapshot.fingerprint;
     if (!load.fingerprint.isNull() && load.fingerprint == load.stored) {
         load.current = true;
         load.files = stored.files;

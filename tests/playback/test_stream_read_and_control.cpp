@@ -147,6 +147,9 @@ private slots:
         QTest::newRow("below 1 fps") << 0.5 << 1 << 1000;
         QTest::newRow("infinite fps") << qInf() << 1 << 1000;
         QTest::newRow("nan fps") << qQNaN() << -1 << 1000;
+        // A seek index whose frames share one millisecond but one: a rate far beyond any int.
+        QTest::newRow("fps above int range") << 1e12 << 1 << 1;
+        QTest::newRow("fps above int range, backward") << 3e9 << -1 << 1;
         QTest::newRow("x2") << 25.0 << 2 << 250;
         QTest::newRow("x-4") << 25.0 << -4 << 125;
         QTest::newRow("x8") << 25.0 << 8 << 62;
@@ -214,6 +217,8 @@ private slots:
         QSignalSpy frames(&reader, &ZQStreamReadAndControl::set_display_frame);
         QSignalSpy slider(&reader, &ZQStreamReadAndControl::slidervalue);
         QSignalSpy ended(&reader, &ZQStreamReadAndControl::reading_ended);
+        QSignalSpy next(&reader, &ZQStreamReadAndControl::set_next_file);
+        QSignalSpy previous(&reader, &ZQStreamReadAndControl::set_previous_file);
         // The same start twice must not list the recordings twice.
         QVERIFY(reader.init_displayer_for_stream(QFileInfo(m_day.files[0].seek_path), "1", data_files(m_day.files)));
         QVERIFY(reader.init_displayer_for_stream(QFileInfo(m_day.files[0].seek_path), "1", data_files(m_day.files)));
@@ -234,8 +239,15 @@ private slots:
         QCOMPARE(s.first().frameId, 0);
         QCOMPARE(s.at(51).frameId, 1); // second frame of the second file
         QCOMPARE(slider.size(), frames.size());
+        // The slider carries the entry index within the file's frame list (the second file
+        // starts at 0 again), not a minute of the day.
+        QCOMPARE(slider.at(0).at(0).toInt(), 0);
+        QCOMPARE(slider.at(49).at(0).toInt(), 49);
+        QCOMPARE(slider.at(51).at(0).toInt(), 1);
+        QCOMPARE(slider.at(51).at(1).toString().size(), 17);
         QVERIFY(logged("next :: end of list reached"));
         QCOMPARE(ended.size(), 1);
+        QCOMPARE(next.size() + previous.size(), 0);
         QCOMPARE(reader.get_current_position(), 2);
     }
 
@@ -303,14 +315,17 @@ private slots:
         reader.read_and_display_previous_frame(false);
         QCOMPARE(reader.get_index(), before - 3);
 
-        // A tick three intervals late skips three entries; a huge delay five.
+        // A late tick (a slow group start, a busy window) shows the next picture late but skips
+        // none: every frame is shown backward, as forward.
         before = reader.get_index();
+        const int shownBefore = int(frames.size());
         clock += 3 * step;
         reader.read_and_display_previous_frame(false);
-        QCOMPARE(reader.get_index(), before - 3);
+        QCOMPARE(reader.get_index(), before - 1);
         clock += 100 * step;
         reader.read_and_display_previous_frame(false);
-        QCOMPARE(reader.get_index(), before - 8);
+        QCOMPARE(reader.get_index(), before - 2);
+        QCOMPARE(frames.size(), shownBefore + 2);
     }
 
     // Keyframes only backward: the previous keyframe each tick.
@@ -668,6 +683,37 @@ private slots:
         QVERIFY(reader.get_file_list().isEmpty());
         QVERIFY(reader.get_id_stream().isEmpty());
         QCOMPARE(ended.size(), 0); // the caller stopped it: nothing to tell
+    }
+
+    // A rate change after a stop (a camera or day change that found nothing to play) stores the
+    // rate only: the stopped reader must not tick on the old file's records again.
+    void rate_change_after_stop_data()
+    {
+        QTest::addColumn<double>("rate");
+        QTest::newRow("1") << 1.0;
+        QTest::newRow("-1") << -1.0;
+        QTest::newRow("4") << 4.0;
+    }
+    void rate_change_after_stop()
+    {
+        QFETCH(double, rate);
+        ZQStreamReadAndControl reader;
+        QSignalSpy frames(&reader, &ZQStreamReadAndControl::set_display_frame);
+        QSignalSpy times(&reader, &ZQStreamReadAndControl::setTime);
+        QVERIFY(reader.init_displayer_for_stream(QFileInfo(m_day.files[0].seek_path), "1", data_files(m_day.files)));
+        reader.read_forward();
+        reader.set_index(20);
+        reader.stop();
+        const int shownBefore = int(frames.size());
+        const int timesBefore = int(times.size());
+        reader.change_rate(rate);
+        QCOMPARE(reader.get_rate(), int(rate));
+        QVERIFY(!reader.get_read_timer() || !reader.get_read_timer()->isActive());
+        QTest::qWait(150);
+        settle();
+        QCOMPARE(frames.size(), shownBefore);
+        QCOMPARE(times.size(), timesBefore);
+        QVERIFY(!logged("frame stream mismatch"));
     }
 
     // A reader that goes away while the next seek index is still being

@@ -1,6 +1,7 @@
 #include "playback/video_decoder.h"
 #include "recordings/seek_index.h"
 #include "tests/recordings/log_capture.h"
+#include "tools/zqfixture/lib/fixture_encoder.h"
 #include "tools/zqfixture/lib/fixture_writer.h"
 
 #include <QFile>
@@ -9,6 +10,7 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavutil/frame.h>
 }
 
 Q_DECLARE_METATYPE(ZQFixture::Codec)
@@ -280,6 +282,50 @@ private slots:
         const QImage image = decoder.decode_image(reinterpret_cast<const uint8_t*>(good.constData()), int(good.size()));
         QCOMPARE(image.size(), QSize(320, 240));
         QCOMPARE(ZQFixture::read_pattern(image).frame_index, 1);
+    }
+
+    // Pictures too large to convert on the thread that shows them are refused with a log line;
+    // 8K plays.
+    void giant_pictures_data()
+    {
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<bool>("decoded");
+        QTest::newRow("8K") << QSize(7680, 4320) << true;
+        QTest::newRow("8192 wide") << QSize(8192, 16) << true;
+        QTest::newRow("8200 wide") << QSize(8200, 16) << false;
+        QTest::newRow("8200 high") << QSize(16, 8200) << false;
+        QTest::newRow("over 40 million pixels") << QSize(8000, 5008) << false;
+    }
+    void giant_pictures()
+    {
+        QFETCH(QSize, size);
+        QFETCH(bool, decoded);
+        ZQFixture::FrameEncoder encoder;
+        QString error;
+        QVERIFY2(encoder.open(ZQFixture::Codec::MJPEG, size.width(), size.height(), 1, 1, 1, &error), qPrintable(error));
+        bool fresh = false;
+        AVFrame* frame = encoder.next_frame(&fresh, &error);
+        QVERIFY2(frame, qPrintable(error));
+        for (int plane = 0; plane < 3; ++plane) {
+            const int rows = plane == 0 ? frame->height : (frame->height + 1) / 2;
+            for (int y = 0; y < rows; ++y)
+                memset(frame->data[plane] + qint64(y) * frame->linesize[plane], 128, size_t(frame->linesize[plane]));
+        }
+        std::deque<ZQFixture::CodedFrame> out;
+        QVERIFY2(encoder.encode(0, &out, &error), qPrintable(error));
+        QVERIFY2(encoder.flush(&out, &error), qPrintable(error));
+        QCOMPARE(out.size(), size_t(1));
+        const QByteArray bytes = out.front().bytes;
+
+        LogCapture log;
+        VideoDecoder decoder;
+        QVERIFY(decoder.open_decoder("mjpeg"));
+        const QImage image = decoder.decode_image(reinterpret_cast<const uint8_t*>(bytes.constData()), int(bytes.size()));
+        QCOMPARE(!image.isNull(), decoded);
+        if (decoded)
+            QCOMPARE(image.size(), size);
+        else
+            QVERIFY(log.has("[WARN] Video Decoder :: decode frame :: picture size refused :: "));
     }
 
     // A jump: after flush() the decoder starts clean at another keyframe.

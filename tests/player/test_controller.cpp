@@ -15,6 +15,7 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSignalSpy>
@@ -755,6 +756,27 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(c->get_current_read_time_is_ms() < first - 200, 5000);
     }
 
+    // A camera change that finds nothing at the read time stops the reader; the rate the window
+    // sets right after (Controls reacts to dataChanged) must not start it again on the old
+    // camera's records.
+    void rate_after_camera_without_recording()
+    {
+        auto c = make();
+        c->set_zqstream_reader_read_timestamp(QString::number(ms_of(23, 59, 40)));
+        QCOMPARE(c->state(), 1);
+        c->set_selected_camera(QStringLiteral("Camera 2"));
+        QCOMPARE(c->state(), 0);
+        watch_pictures(c.get());
+        const int shown_at = c->get_current_read_time_is_ms();
+        c->set_playback_rate(1);
+        c->set_playback_rate(-1);
+        c->set_playback_rate(1);
+        QTest::qWait(300);
+        QCOMPARE(m_pictures, 0);
+        QVERIFY(!c->reader()->get_read_timer() || !c->reader()->get_read_timer()->isActive());
+        QCOMPARE(c->get_current_read_time_is_ms(), shown_at);
+    }
+
     void read_time()
     {
         auto c = make();
@@ -863,6 +885,75 @@ private slots:
     }
 
     // ---- Alarm pictures ----
+
+    // Camera ids are read one way: "01_", "+1_" and " 1_" recordings are not camera 1's, so a
+    // seek at their time finds nothing for camera 1 instead of playing them under its name.
+    void camera_ids_read_one_way()
+    {
+        QTemporaryDir dir;
+        const ZQFixture::Result r = write_small(dir.path(), 1, 1, 2);
+        QVERIFY2(r.ok, qPrintable(r.error));
+        const QString folder = QDir(r.root_path).filePath(QStringLiteral("2024-01-01/090100"));
+        QVERIFY(QDir().mkpath(folder));
+        for (const QString& camera : {QStringLiteral("01"), QStringLiteral("+1"), QStringLiteral(" 1")}) {
+            QVERIFY(QFile::copy(r.files[0].data_path, folder + "/" + camera + "_20240101_090100.zqvideo"));
+            QVERIFY(QFile::copy(r.files[0].seek_path, folder + "/" + camera + "_20240101_090100.zqseek"));
+        }
+        ZQPlayerInferfaceController c;
+        c.set_ui(std::make_unique<RecordingUi>());
+        c.get_available_days(r.root_path);
+        c.set_selected_date(QStringLiteral("2024-01-01"));
+        QCOMPARE(load_day(&c, QStringLiteral("2024-01-01")), QStringList{QStringLiteral("Camera 1")});
+        c.set_selected_camera(QStringLiteral("Camera 1"));
+        c.set_zqstream_reader_read_timestamp(QString::number(ms_of(9, 1, 1)));
+        QVERIFY2(c.current_file().isEmpty(), qPrintable(c.current_file()));
+        c.set_zqstream_reader_read_timestamp(QString::number(ms_of(9, 0, 1)));
+        QCOMPARE(QFileInfo(c.current_file()).fileName(), QStringLiteral("1_20240101_090000.zqvideo"));
+    }
+
+    // Two cameras of one name are told apart by id; tags hand on capped plain texts only, and a
+    // tag whose time cannot be is not listed.
+    void same_names_and_hostile_tags()
+    {
+        QTemporaryDir dir;
+        ZQFixture::Result r = write_small(dir.path(), 1, 1, 2);
+        QVERIFY2(r.ok, qPrintable(r.error));
+        r = write_small(dir.path(), 2, 1, 2);
+        QVERIFY2(r.ok, qPrintable(r.error));
+        const QString day = QDir(r.root_path).filePath(QStringLiteral("2024-01-01"));
+        QVERIFY(ZQFile::create_zqnfo_index_file(QFileInfo(day + "/index.zqnfo"),
+                                                {{1, QStringLiteral("Quai")}, {2, QStringLiteral("Quai")}}));
+        QJsonObject big{{"tag_cam_id", 2}, {"tag_datetime", "20240101090001"},
+                        {"tag_name", QString(200000, QLatin1Char('n'))},
+                        {"tag_description", QString(50000, QLatin1Char('d'))},
+                        {"tag_extra", QJsonArray{1, 2, 3}}};
+        write_tag(day + "/090000/big.zqtag", big);
+        write_tag(day + "/090000/never.zqtag",
+                  {{"tag_cam_id", 2}, {"tag_datetime", "20240101999999"}, {"tag_name", "Jamais"}});
+
+        ZQPlayerInferfaceController c;
+        c.set_ui(std::make_unique<RecordingUi>());
+        c.get_available_days(r.root_path);
+        c.set_selected_date(QStringLiteral("2024-01-01"));
+        QCOMPARE(load_day(&c, QStringLiteral("2024-01-01")), (QStringList{"Quai", "Quai"}));
+        QCOMPARE(c.camera_ids(), (QList<int>{1, 2}));
+        c.set_selected_camera_id(2);
+        QCOMPARE(c.camera_id(), 2);
+        QCOMPARE(c.selected_camera(), QStringLiteral("Quai"));
+        c.set_zqstream_reader_read_timestamp(QString::number(ms_of(9, 0, 1)));
+        QCOMPARE(QFileInfo(c.current_file()).fileName(), QStringLiteral("2_20240101_090000.zqvideo"));
+
+        const QVariantList tags = c.day_tags_list_string();
+        QCOMPARE(tags.size(), 1);
+        const QVariantMap tag = tags.first().toMap();
+        QCOMPARE(tag.value("tag_name").toString().size(), 1000);
+        QCOMPARE(tag.value("tag_description").toString().size(), 10000);
+        QCOMPARE(tag.value("tag_datetime").toString(), QStringLiteral("20240101090001"));
+        QVERIFY(!tag.contains("tag_extra"));
+
+        c.set_selected_camera_id(7);
+        QCOMPARE(c.camera_id(), -1);
+    }
 
     void alarm_popup()
     {

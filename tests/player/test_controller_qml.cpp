@@ -105,6 +105,8 @@ private slots:
             {"regenerate_index()", M, "void"},
             {"regenerate_index_for_current_date()", M, "void"},
             {"is_zqcore_directory(QString)", M, "bool"},
+            {"camera_ids()", M, "QList<int>"},
+            {"set_selected_camera_id(int)", M, "void"},
         };
         for (const auto& [sig, type, result] : rows)
             QTest::newRow(sig) << QByteArray(sig) << type << QByteArray(result);
@@ -134,10 +136,10 @@ private slots:
             if (m.access() == QMetaMethod::Public)
                 own << QString::fromLatin1(m.methodSignature());
         }
-        QCOMPARE(own.size(), 38);
+        QCOMPARE(own.size(), 40);
         QCOMPARE(own.first(), QStringLiteral("dataChanged()"));
         QCOMPARE(own.indexOf("get_available_days(QString)"), 11);
-        QCOMPARE(own.last(), QStringLiteral("is_zqcore_directory(QString)"));
+        QCOMPARE(own.last(), QStringLiteral("set_selected_camera_id(int)"));
         QVERIFY(own.indexOf("set_playback_rate(int)") < own.indexOf("get_alarm_thumbnail_path(QString)"));
     }
 

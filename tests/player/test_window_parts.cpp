@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QFile>
 #include <QImage>
+#include <QAction>
 #include <QImageReader>
 #include <QLabel>
 #include <QListView>
@@ -235,6 +236,14 @@ void TestWindowParts::viewerSavesSnapshot()
     QCOMPARE(viewer->suggestedName(), QStringLiteral("2025-06-19 09_16_25.120.jpg"));
     QCOMPARE(viewer->windowFilePath(), viewer->suggestedName());
     QVERIFY(viewer->hasPicture());
+    // The Save action shows its icon: the picture is compiled in and found at run time.
+    QAction* saveAction = nullptr;
+    for (QAction* a : viewer->findChildren<QAction*>())
+        if (a->text() == QStringLiteral("Enregistrer"))
+            saveAction = a;
+    QVERIFY(saveAction);
+    QVERIFY(!saveAction->icon().isNull());
+    QCOMPARE(QImage(QStringLiteral(":/imgs/save36.png")).size(), QSize(36, 36));
     viewer->show();
     QVERIFY(viewer->save());
     QCOMPARE(rec.asked, 1);

@@ -76,7 +76,24 @@ public:
     Q_INVOKABLE QStringList get_cameras_for_date(QString date)
     {
         record("get_cameras_for_date", {date});
-        return m_camerasByDate.value(date).toStringList();
+        m_listedCameras = m_camerasByDate.value(date).toStringList();
+        return m_listedCameras;
+    }
+    // Ids 1, 2, ... in the order of the last list.
+    Q_INVOKABLE QList<int> camera_ids()
+    {
+        record("camera_ids");
+        QList<int> ids;
+        for (int i = 0; i < m_listedCameras.size(); ++i)
+            ids << i + 1;
+        return ids;
+    }
+    // Recorded with the id and the name it stands for.
+    Q_INVOKABLE void set_selected_camera_id(int id)
+    {
+        const QString name = m_listedCameras.value(id - 1);
+        record("set_selected_camera_id", {id, name});
+        m_selectedCamera = name;
     }
     Q_INVOKABLE void set_selected_camera(QString camera)
     {
@@ -159,6 +176,7 @@ private:
     QString m_selectedDate;
     QString m_selectedCamera;
     QVariantMap m_camerasByDate;
+    QStringList m_listedCameras;
     QVariantList m_timestamps;
     QVariantList m_alarms;
     QVariantList m_tags;

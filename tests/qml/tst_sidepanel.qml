@@ -56,16 +56,31 @@ TestCase {
         compare(home.calendar.monthKey(home.calendar.currentMonth), "2025-06")
         compare(p.cameraButton.count, 2)
         compare(p.cameraButton.currentIndex, 0)
-        compare(videoWidget.callCount("set_selected_camera"), 1)
-        compare(videoWidget.lastArgs("set_selected_camera")[0], "Entrée Nord")
+        compare(videoWidget.callCount("set_selected_camera_id"), 1)
+        compare(videoWidget.lastArgs("set_selected_camera_id")[1], "Entrée Nord")
         // The day lists were read after the camera was set.
         var names = videoWidget.callNames()
-        verify(names.indexOf("set_selected_camera") < names.indexOf("day_timestamp_list"))
+        verify(names.indexOf("set_selected_camera_id") < names.indexOf("day_timestamp_list"))
         // Automatic start 500 ms later.
         compare(videoWidget.callCount("start_button"), 0)
         tryCompare(videoWidget, "selectedCamera", "Entrée Nord")
         tryVerify(function () { return videoWidget.callCount("start_button") === 1 }, 1500)
         verify(p.homePanel.regenerateButton.enabled)
+    }
+
+    // A first index build longer than the start delay: playback starts once the lists are in.
+    function test_automaticStartWaitsForIndex() {
+        storage()
+        var p = makePanel()
+        p.homePanel.selectFolder("/data/zqcore_ab12-cd34-ef56-7890")
+        videoWidget.startIndexGeneration()
+        verify(p.homePanel.indexing)
+        wait(800)
+        compare(videoWidget.callCount("start_button"), 0)
+        videoWidget.indexGenerated()
+        compare(videoWidget.callCount("start_button"), 1)
+        wait(600)
+        compare(videoWidget.callCount("start_button"), 1)
     }
 
     function test_cancelledDialogKeepsFolder() {
@@ -101,15 +116,15 @@ TestCase {
         videoWidget.selectedCamera = "Quai 3"
         p.homePanel.onDateSelected(new Date(2025, 5, 18))
         compare(videoWidget.lastArgs("set_selected_date")[0], "2025-06-18")
-        compare(videoWidget.callCount("set_selected_camera"), 1)
-        compare(videoWidget.lastArgs("set_selected_camera")[0], "Parking")
+        compare(videoWidget.callCount("set_selected_camera_id"), 1)
+        compare(videoWidget.lastArgs("set_selected_camera_id")[1], "Parking")
         compare(videoWidget.callCount("start_button"), 0)
         // A camera remembered and present stays.
         videoWidget.clearCalls()
         videoWidget.selectedCamera = "Entrée Nord"
         p.homePanel.onDateSelected(new Date(2025, 5, 18))
-        compare(videoWidget.callCount("set_selected_camera"), 1)
-        compare(videoWidget.lastArgs("set_selected_camera")[0], "Entrée Nord")
+        compare(videoWidget.callCount("set_selected_camera_id"), 1)
+        compare(videoWidget.lastArgs("set_selected_camera_id")[1], "Entrée Nord")
         compare(p.cameraButton.currentIndex, 1)
     }
 
@@ -119,9 +134,27 @@ TestCase {
         p.homePanel.selectFolder("/data/zqcore_ab12-cd34-ef56-7890")
         videoWidget.clearCalls()
         p.cameraButton.currentIndex = 1
-        compare(videoWidget.callCount("set_selected_camera"), 1)
-        compare(videoWidget.lastArgs("set_selected_camera")[0], "Quai 3")
+        compare(videoWidget.callCount("set_selected_camera_id"), 1)
+        compare(videoWidget.lastArgs("set_selected_camera_id")[1], "Quai 3")
         compare(AppState.currentMarkers.length, 1)
+    }
+
+    // Two cameras of one name: the second one is chosen by its id, not mapped back to the first.
+    function test_camerasSharingAName() {
+        storage()
+        videoWidget.camerasByDate = { "2025-06-18": ["Parking"], "2025-06-19": ["Quai", "Quai"] }
+        var p = makePanel()
+        p.homePanel.selectFolder("/data/zqcore_ab12-cd34-ef56-7890")
+        compare(videoWidget.lastArgs("set_selected_camera_id")[0], 1)
+        videoWidget.clearCalls()
+        p.cameraButton.currentIndex = 1
+        compare(videoWidget.callCount("set_selected_camera_id"), 1)
+        compare(videoWidget.lastArgs("set_selected_camera_id")[0], 2)
+        // The same day again keeps the second camera.
+        videoWidget.clearCalls()
+        p.homePanel.onDateSelected(new Date(2025, 5, 19))
+        compare(videoWidget.lastArgs("set_selected_camera_id")[0], 2)
+        compare(p.cameraButton.currentIndex, 1)
     }
 
     function test_automaticFolder_data() {
@@ -167,7 +200,7 @@ TestCase {
         videoWidget.clearCalls()
         videoWidget.indexGenerated()
         compare(videoWidget.callCount("get_cameras_for_date"), 1)
-        compare(videoWidget.callCount("set_selected_camera"), 1)
+        compare(videoWidget.callCount("set_selected_camera_id"), 1)
         compare(home.indexResult.text, "Indexation terminée")
         compare(home.indexResult.color, Qt.color("white"))
     }

@@ -307,6 +307,26 @@ TestCase {
         compare(videoWidget.lastArgs("set_zqstream_reader_read_timestamp")[0], "20250619120000")
     }
 
+    // Zoomed in on the morning, a flag of the evening lies far right of the bar: it is drawn only
+    // inside a clipping ancestor no wider than the timeline, never over the rest of the window.
+    function test_flagsClippedWhenZoomed() {
+        videoWidget.tags = [ { "tag_datetime": "20250619180000", "tag_name": "Soir", "tag_description": "" } ]
+        var t = makeTimeline()
+        t.zoomFactor = 100
+        t.timelineOffsetX = -t.width * 100 * 0.25
+        t.enforceOffsetBounds()
+        var flag = findChild(t, "tagFlag")
+        verify(flag)
+        verify(flag.mapToItem(t, 0, 0).x > t.width)
+        var clipped = false
+        for (var p = flag.parent; p && p !== t; p = p.parent) {
+            var at = p.mapToItem(t, 0, 0)
+            if (p.clip && at.x >= 0 && at.x + p.width <= t.width)
+                clipped = true
+        }
+        verify(clipped)
+    }
+
     function test_tagFlagBubbleAndClick() {
         videoWidget.tags = [ { "tag_datetime": "20250619120000", "tag_name": "<b>Quai</b>", "tag_description": "" } ]
         var t = makeTimeline()

@@ -19,6 +19,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -453,6 +454,178 @@ private slots:
         QCOMPARE(ZQIndexManager::load_day(day).current, hasFingerprint);
     }
 
+    // Links named like the files a build writes: their targets (anywhere the user can write, or
+    // not there yet) stay untouched, and a regular file takes the link's place.
+    void linkedIndexFiles_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("dangling");
+        QTest::newRow("day index") << "zqvideoindex.json" << false;
+        QTest::newRow("day index, dangling") << "zqvideoindex.json" << true;
+        QTest::newRow("camera list") << "index.zqnfo" << false;
+        QTest::newRow("camera list, dangling") << "index.zqnfo" << true;
+    }
+    void linkedIndexFiles()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, dangling);
+        const ZQFixture::Result storage = make_storage(fresh());
+        QVERIFY2(storage.ok, qPrintable(storage.error));
+        const QString day = storage.day_folders.first();
+        const QString outside = fresh() + "/victim.txt";
+        if (!dangling)
+            write_file(outside, "precious");
+        QFile::remove(day + "/" + name);
+        QVERIFY(QFile::link(outside, day + "/" + name));
+
+        QCOMPARE(build(day).outcome, ZQIndexManager::Built);
+        if (dangling) {
+            QVERIFY(!QFileInfo::exists(outside));
+        } else {
+            QFile f(outside);
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            QCOMPARE(f.readAll(), QByteArray("precious"));
+        }
+        const QFileInfo written(day + "/" + name);
+        QVERIFY(!written.isSymLink());
+        QVERIFY(written.isFile());
+        QVERIFY(ZQIndexManager::load_day(day).current);
+        QCOMPARE(ZQFile::check_and_parse_nfo_file(QFileInfo(day + "/index.zqnfo"), {}).size(), 2);
+    }
+
+    // Metadata is never read through a link: a linked camera list or day index counts as none.
+    void linkedMetadataNotRead()
+    {
+        const ZQFixture::Result storage = make_storage(fresh());
+        QVERIFY2(storage.ok, qPrintable(storage.error));
+        const QString day = storage.day_folders.first();
+        QCOMPARE(build(day).outcome, ZQIndexManager::Built);
+        const QString elsewhere = fresh();
+        QVERIFY(QFile::rename(day + "/index.zqnfo", elsewhere + "/index.zqnfo"));
+        QVERIFY(QFile::rename(day + "/zqvideoindex.json", elsewhere + "/zqvideoindex.json"));
+        QVERIFY(QFile::link(elsewhere + "/index.zqnfo", day + "/index.zqnfo"));
+        QVERIFY(QFile::link(elsewhere + "/zqvideoindex.json", day + "/zqvideoindex.json"));
+        LogCapture log;
+        QVERIFY(ZQFile::check_and_parse_nfo_file(QFileInfo(day + "/index.zqnfo"), {}).isEmpty());
+        QVERIFY(!DayIndex::read(day, true).found);
+        QVERIFY(!ZQIndexManager::load_day(day).current);
+    }
+
+    // A camera named only in the day's "index.zqnfo" (the server writes it) survives a rebuild,
+    // merged with the cameras of the recordings' own files.
+    void serverCameraListKept()
+    {
+        const ZQFixture::Result storage = make_storage(fresh());
+        QVERIFY2(storage.ok, qPrintable(storage.error));
+        const QString day = storage.day_folders.first();
+        QVERIFY(ZQFile::create_zqnfo_index_file(QFileInfo(day + "/index.zqnfo"),
+                                                {{1, "Entrée"}, {7, "Parking"}}));
+        QCOMPARE(build(day).outcome, ZQIndexManager::Built);
+        QCOMPARE(ZQFile::check_and_parse_nfo_file(QFileInfo(day + "/index.zqnfo"), {}),
+                 (QHash<int, QString>{{1, "Entrée"}, {2, "Quai <b>2</b>"}, {7, "Parking"}}));
+    }
+
+    // A day index written on another machine: drive-letter and backslash roots are rebased onto
+    // the folder's place like a moved Unix root; what leaves the day stays out, a NUL inside a
+    // path is refused, and a file listed many times is kept once.
+    void foreignIndex_data()
+    {
+        QTest::addColumn<QString>("root");
+        QTest::addColumn<QString>("entry");
+        QTest::addColumn<int>("copies");
+        QTest::addColumn<int>("videos");
+        const QString file = "085900/1_20240305_085900.zqvideo";
+        QTest::newRow("drive letter") << "E:/zqcore_0a1b-2c3d-4e5f-6789/2024-03-05/"
+                                      << "E:/zqcore_0a1b-2c3d-4e5f-6789/2024-03-05/" + file << 1 << 1;
+        QTest::newRow("backslashes") << "E:\\zqcore_0a1b-2c3d-4e5f-6789\\2024-03-05\\"
+                                     << "E:\\zqcore_0a1b-2c3d-4e5f-6789\\2024-03-05\\085900\\1_20240305_085900.zqvideo"
+                                     << 1 << 1;
+        QTest::newRow("other root name") << "D:/zqcore_ffff-ffff-ffff-ffff/2024-03-05/"
+                                         << "D:/zqcore_ffff-ffff-ffff-ffff/2024-03-05/" + file << 1 << 1;
+        QTest::newRow("drive letter climbing out") << "E:/zqcore_0a1b-2c3d-4e5f-6789/2024-03-05/"
+                                                   << "E:/zqcore_0a1b-2c3d-4e5f-6789/2024-03-05/../../x/" + file << 1
+                                                   << 0;
+        QTest::newRow("drive letter, no root") << "E:/somewhere/2024-03-05/" << "E:/somewhere/2024-03-05/" + file << 1
+                                               << 0;
+        QTest::newRow("other day") << "E:/zqcore_0a1b-2c3d-4e5f-6789/2024-03-05/"
+                                   << "E:/zqcore_0a1b-2c3d-4e5f-6789/2024-03-06/" + file << 1 << 0;
+        QTest::newRow("nul inside") << "@DAY@/" << "@DAY@/" + file + QChar(0) + "x" << 1 << 0;
+        QTest::newRow("listed many times") << "@DAY@/" << "@DAY@/" + file << 50000 << 1;
+    }
+    void foreignIndex()
+    {
+        QFETCH(QString, root);
+        QFETCH(QString, entry);
+        QFETCH(int, copies);
+        QFETCH(int, videos);
+        static ZQFixture::Result storage;
+        if (!storage.ok) {
+            storage = make_storage(fresh());
+            QVERIFY2(storage.ok, qPrintable(storage.error));
+        }
+        const QString day = storage.day_folders.first();
+        root.replace("@DAY@", day);
+        entry.replace("@DAY@", day);
+        QJsonArray list;
+        for (int i = 0; i < copies; ++i)
+            list.append(entry);
+        QJsonObject index;
+        index.insert("root_directory", root);
+        index.insert("last_modified", DayIndex::fingerprint(day));
+        index.insert("zqvideo_files", list);
+        QFile::remove(day + "/zqvideoindex.json");
+        write_file(day + "/zqvideoindex.json", QJsonDocument(index).toJson());
+        const ZQIndexManager::DayLoad load = ZQIndexManager::load_day(day);
+        QVERIFY(load.current);
+        QCOMPARE(load.files.video.size(), videos);
+        if (videos)
+            QCOMPARE(load.files.video.first(), day + "/085900/1_20240305_085900.zqvideo");
+    }
+
+    // A file whose name is not UTF-8 is left out of the lists once, with a log line, instead of
+    // being listed and then dropped as missing at every load.
+    void nonUtf8Names()
+    {
+        const ZQFixture::Result storage = make_storage(fresh());
+        QVERIFY2(storage.ok, qPrintable(storage.error));
+        const QString day = storage.day_folders.first();
+        const QByteArray bad = QFile::encodeName(day) + "/085900/1_1_20240305_085900\xff.jpg";
+        {
+            const int fd = ::open(bad.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            QVERIFY(fd >= 0);
+            ::close(fd);
+        }
+        LogCapture log;
+        QCOMPARE(build(day).outcome, ZQIndexManager::Built);
+        QVERIFY(log.has("[WARN] ZQIndex Manager :: scan :: file name not UTF-8 skipped :: "));
+        log.clear();
+        const ZQIndexManager::DayLoad load = ZQIndexManager::load_day(day);
+        QVERIFY(load.current);
+        QCOMPARE(load.files.alarm.size(), 8);
+        QVERIFY(!log.has("entries dropped"));
+    }
+
+    // A list longer than the files of the day is cut before each entry is looked up.
+    void listCutToDay()
+    {
+        const ZQFixture::Result storage = make_storage(fresh());
+        QVERIFY2(storage.ok, qPrintable(storage.error));
+        const QString day = storage.day_folders.first();
+        QJsonArray list;
+        for (int i = 100; i < 20100; ++i)
+            list.append(day + "/085900/" + QString::number(i) + "_20240305_085900.zqvideo");
+        list.append(day + "/085900/1_20240305_085900.zqvideo");
+        QJsonObject index;
+        index.insert("last_modified", DayIndex::fingerprint(day));
+        index.insert("zqvideo_files", list);
+        write_file(day + "/zqvideoindex.json", QJsonDocument(index).toJson());
+        LogCapture log;
+        const ZQIndexManager::DayLoad load = ZQIndexManager::load_day(day);
+        QVERIFY(load.current);
+        QVERIFY(log.has("[WARN] ZQIndexManager :: set value from indexfile :: list cut to "));
+        QVERIFY(load.files.video.isEmpty());
+    }
+
     // One controller run over a root folder: one manager per day, at most max_parallel at once,
     // failing days counted, exactly one allFinished().
     void controllerRun()
@@ -478,20 +651,24 @@ private slots:
         QVERIFY(controller.is_busy());
         QCOMPARE(controller.days().size(), 4);
 
+        // A call while busy is refused, and still ends: an error, then its own allFinished().
         LogCapture log;
         controller.generate_index(storage.root_path);
         QVERIFY(log.has("[WARNING] ZQIndexController :: Une indexation est déjà en cours. Ignoré."));
+        QCOMPARE(all.size(), 1);
+        QCOMPARE(errors.size(), 1);
+        QVERIFY(controller.is_busy());
 
         QVERIFY(all.wait(60000));
         QTest::qWait(50);
         sampler.stop();
         QVERIFY2(mostAtOnce <= 2, qPrintable(QString::number(mostAtOnce)));
-        QCOMPARE(all.size(), 1);
+        QCOMPARE(all.size(), 2);
         QCOMPARE(controller.started_count(), 4);
         QCOMPARE(controller.finished_count(), 3);
         QCOMPARE(controller.failed_count(), 1);
-        QCOMPARE(errors.size(), 1);
-        QCOMPARE(errors.first().first().toString(),
+        QCOMPARE(errors.size(), 2);
+        QCOMPARE(errors.last().first().toString(),
                  "Aucun enregistrement trouvé dans le dossier " + storage.root_path + "/2024-03-08/");
         QVERIFY(!controller.is_busy());
         for (const QString& day : storage.day_folders)
@@ -502,9 +679,11 @@ private slots:
         QCOMPARE(controller.days(), QStringList{storage.day_folders.at(1)});
         QVERIFY(all.wait(60000));
         controller.generate_index(storage.root_path + "/2024-03-09");
-        QCOMPARE(all.size(), 3);
+        QCOMPARE(all.size(), 4);
+        // A missing path: an error, then exactly one allFinished().
         controller.generate_index(storage.root_path + "/missing");
-        QCOMPARE(all.size(), 3);
+        QCOMPARE(all.size(), 5);
+        QCOMPARE(errors.size(), 3);
         QVERIFY(!controller.is_busy());
         QVERIFY(log.has("[ERROR] ZQIndexController :: Le chemin n'existe pas : " + storage.root_path + "/missing"));
     }

@@ -362,9 +362,69 @@ private slots:
     }
 
     // The record keeps what the setters give and shares nothing it should not.
+    // Every line with a new stream token: the token lists must stay hashed, or 80,000 tokens take
+    // many seconds and a few million lines minutes. The first-seen order is kept.
+    void many_stream_tokens()
+    {
+        const int n = 80000;
+        QByteArray text;
+        text.reserve(n * 56);
+        for (int i = 0; i < n; ++i)
+            text += "20240101083000000:video" + QByteArray::number(i) + ":frame/h264:64x48:1:10\n";
+        text += "20240101083000000:video7:frame/h264:64x48:1:10\n";
+        SeekIndexResult result;
+        SeekIndexOptions options;
+        options.keepAll = true;
+        const QList<ZQFrame> frames = parse_seek_index(write(text), options, &result);
+        QCOMPARE(frames.size(), n + 1);
+        QCOMPARE(result.streams.size(), n);
+        QCOMPARE(result.streamTokens.size(), n);
+        QCOMPARE(result.streams.at(12345), QStringLiteral("12345"));
+        QCOMPARE(frames.last().get_stream(), QStringLiteral("7"));
+        QCOMPARE(frames.last().get_offset(), qint64(n) * 10);
+    }
+
+    // A seek index far larger than any recording's is refused whole, with an error line, rather
+    // than parsed into millions of records on the way to playing.
+    void oversized_index_refused()
+    {
+        const QString path = write("20240101083000000:video1:frame/h264:64x48:1:10\n");
+        {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::ReadWrite));
+            QVERIFY(f.resize(kMaxSeekIndexBytes + 1));
+        }
+        SeekIndexResult result;
+        QVERIFY(parse_seek_index(path, SeekIndexOptions(), &result).isEmpty());
+        QVERIFY(result.refused);
+        QVERIFY(result.opened);
+
+        // Within the size, more records than any recording holds: refused too. (The requested
+        // stream matches none of them, so the test does not hold millions of records.)
+        const QByteArray line = "20240101083000000\n";
+        QByteArray many;
+        many.reserve(line.size() * (kMaxSeekIndexRecords + 1));
+        for (qint64 i = 0; i <= kMaxSeekIndexRecords; ++i)
+            many += line;
+        SeekIndexOptions options;
+        options.stream = QStringLiteral("9");
+        SeekIndexResult counted;
+        QVERIFY(parse_seek_index(write(many), options, &counted).isEmpty());
+        QVERIFY(counted.refused);
+        // One record fewer is a (strange) index like any other.
+        many.chop(line.size());
+        SeekIndexResult fine;
+        parse_seek_index(write(many), options, &fine);
+        QVERIFY(!fine.refused);
+        QCOMPARE(fine.lines, kMaxSeekIndexRecords);
+    }
+
     void frame_record()
     {
         ZQFrame a;
+        // An empty record has no place in any data file: size and offset -1, not a frame at 0.
+        QCOMPARE(a.get_size(), qint64(-1));
+        QCOMPARE(a.get_offset(), qint64(-1));
         QVERIFY(a.get_timestamp().isNull());
         QVERIFY(a.get_stream().isNull());
         QCOMPARE(a.time_of_day_ms(), qint64(-1));

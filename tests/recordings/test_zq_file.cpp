@@ -195,6 +195,54 @@ private slots:
         QVERIFY(log.has("[ERROR] ZQFile :: hash cameras list :: root directory is empty"));
     }
 
+    // Old-form camera files: the substitution covers the whole alphabet both ways, and an
+    // over-long line (megabytes of junk) is skipped without being decoded, the lines after it
+    // still read.
+    void scrambledLines()
+    {
+        const QString plain = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/=-é";
+        QCOMPARE(ZQFile::descramble(ZQFile::scramble(plain)), plain);
+        QCOMPARE(ZQFile::scramble("+/="), QStringLiteral("+/="));
+        QCOMPARE(ZQFile::scramble("Az9"), QStringLiteral("zjZ"));
+
+        const QString path = fresh_folder() + "/old.zqnfo";
+        QByteArray text = ZQFile::make_scrambled_nfo_line(3, "Trois").toUtf8() + "\n";
+        text += "nfo_" + QByteArray(2 * 1024 * 1024, 'Q') + "_end\n";
+        text += ZQFile::make_scrambled_nfo_line(4, "Quatre").toUtf8() + "\n";
+        write_plain(path, text);
+        LogCapture log;
+        QCOMPARE(ZQFile::read_scrambled_nfo_lines(QFileInfo(path), {}), (CameraTable{{3, "Trois"}, {4, "Quatre"}}));
+        QVERIFY(log.has("[WARN] ZQFile :: read scrambled nfo lines :: line too long skipped :: "));
+    }
+
+    // A day of old-form camera files: a recording's file of a camera already known is not read,
+    // and reading stops once the byte budget is spent, so the window is not held for seconds.
+    void scrambledFilesBudget()
+    {
+        const QString folder = fresh_folder();
+        auto writeLines = [&](const QString& name, const QByteArray& lines) { write_plain(folder + "/" + name, lines); };
+        writeLines("1_20240101_080000.zqnfo", ZQFile::make_scrambled_nfo_line(1, "Un").toUtf8() + "\n");
+        // Camera 1 again: not read (it would name camera 9 too).
+        writeLines("1_20240101_080100.zqnfo", ZQFile::make_scrambled_nfo_line(9, "Neuf").toUtf8() + "\n");
+        const QByteArray junk(12 * 1024 * 1024, 'x');
+        writeLines("2_20240101_080000.zqnfo", junk);
+        writeLines("3_20240101_080000.zqnfo", junk);
+        writeLines("4_20240101_080000.zqnfo", junk);
+        writeLines("5_20240101_080000.zqnfo", ZQFile::make_scrambled_nfo_line(5, "Cinq").toUtf8() + "\n");
+        QFileInfoList files;
+        for (const char* n : {"1_20240101_080000.zqnfo", "1_20240101_080100.zqnfo", "2_20240101_080000.zqnfo",
+                              "3_20240101_080000.zqnfo", "4_20240101_080000.zqnfo", "5_20240101_080000.zqnfo"})
+            files << QFileInfo(folder + "/" + n);
+        LogCapture log;
+        QCOMPARE(ZQFile::read_scrambled_nfo_files(files, {}), (CameraTable{{1, "Un"}}));
+        QVERIFY(log.has("[WARN] ZQFile :: read scrambled nfo files :: too much to read, stopped at :: " + folder
+                        + "/4_20240101_080000.zqnfo"));
+        // Without the junk the last file is read.
+        files.removeAt(4);
+        files.removeAt(3);
+        QCOMPARE(ZQFile::read_scrambled_nfo_files(files, {}), (CameraTable{{1, "Un"}, {5, "Cinq"}}));
+    }
+
     // Tag files: every key by its type, a missing or out-of-range camera as "-1", "tags" arrays
     // and undecryptable files as nothing.
     void tagFiles_data()

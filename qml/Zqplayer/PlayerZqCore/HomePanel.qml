@@ -11,6 +11,9 @@ Item {
     property var cameraButton: null
     property string selectedDate: ""
     property string selectedCamera: ""
+    // Ids of the cameras listed by the chooser, in its order, and the chosen one (-1 none).
+    property var cameraIds: []
+    property int selectedCameraId: -1
     property var availableDates: []
     property alias folderText: folderButton.text
     property alias calendar: calendar
@@ -22,6 +25,9 @@ Item {
     // does not switch the camera behind our back.
     property bool fillingCameras: false
     property bool indexing: false
+    // The automatic start came while the day was still being indexed: it happens once the
+    // day's lists are in.
+    property bool startPending: false
 
     readonly property string noFolderText: "Aucun dossier sélectionné"
 
@@ -71,6 +77,7 @@ Item {
         } else {
             selectedDate = ""
             selectedCamera = ""
+            selectedCameraId = -1
             if (cameraButton)
                 cameraButton.clear()
             folderButton.text = noFolderText
@@ -105,7 +112,10 @@ Item {
         if (!controller)
             return
         var previous = controller.selected_camera()
+        var previousId = selectedCameraId
         var cameras = controller.get_cameras_for_date(selectedDate)
+        // Two cameras may share a name: they are told apart, and chosen, by id.
+        cameraIds = controller.camera_ids()
         fillingCameras = true
         if (cameraButton) {
             cameraButton.clear()
@@ -115,15 +125,20 @@ Item {
         if (cameras.length === 0) {
             fillingCameras = false
             selectedCamera = ""
+            selectedCameraId = -1
             clearDayLists()
             regenerateButton.enabled = !indexing
             return
         }
         var index = 0
         if (previous) {
+            // The same camera when it is listed (by id), else the first of the same name.
             var found = -1
             for (var j = 0; j < cameras.length; ++j) {
-                if (cameras[j] === previous) { found = j; break }
+                if (cameras[j] !== previous)
+                    continue
+                if (found < 0 || cameraIds[j] === previousId)
+                    found = j
             }
             if (found >= 0)
                 index = found
@@ -133,15 +148,16 @@ Item {
         if (cameraButton)
             cameraButton.currentIndex = index
         fillingCameras = false
-        onCameraSelected(cameras[index])
+        onCameraSelected(index)
         regenerateButton.enabled = !indexing
     }
 
-    function onCameraSelected(camera) {
-        if (!controller)
+    function onCameraSelected(index) {
+        if (!controller || index < 0 || index >= cameraIds.length)
             return
-        selectedCamera = camera
-        controller.set_selected_camera(camera)
+        selectedCameraId = cameraIds[index]
+        controller.set_selected_camera_id(selectedCameraId)
+        selectedCamera = controller.selected_camera()
         AppState.currentVideos = controller.day_timestamp_list()
         AppState.currentAlarms = controller.day_alarm_list_string()
         AppState.currentMarkers = controller.day_tags_list_string()
@@ -151,9 +167,8 @@ Item {
     function onChooserChanged(index) {
         if (fillingCameras || !cameraButton || index < 0 || cameraButton.count === 0)
             return
-        var name = cameraButton.nameAt(index)
-        if (name && name !== selectedCamera)
-            onCameraSelected(name)
+        if (index < cameraIds.length && cameraIds[index] !== selectedCameraId)
+            onCameraSelected(index)
     }
 
     function startIndexing() {
@@ -207,15 +222,29 @@ Item {
         function onIndexGenerated() {
             home.loadCameras()
             home.endIndexing(true)
+            if (home.startPending) {
+                home.startPending = false
+                home.controller.start_button()
+            }
         }
-        function onIndexFailed() { home.endIndexing(false) }
+        function onIndexFailed() {
+            home.startPending = false
+            home.endIndexing(false)
+        }
     }
 
     Timer {
         id: startTimer
         interval: 500
         repeat: false
-        onTriggered: if (home.controller) home.controller.start_button()
+        onTriggered: {
+            if (!home.controller)
+                return
+            if (home.indexing)
+                home.startPending = true
+            else
+                home.controller.start_button()
+        }
     }
 
     Column {

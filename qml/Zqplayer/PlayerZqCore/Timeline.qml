@@ -495,7 +495,18 @@ Item {
     }
 
     // Flags live in a layer that carries the pan offset, so a pan moves one
-    // item and a zoom re-places each flag once.
+    // item and a zoom re-places each flag once. Zoomed, the layer is wider
+    // than the bar: it is clipped to the bar's width so that flags of hours
+    // out of view are not drawn over the rest of the window.
+    Item {
+        id: flagClip
+        objectName: "flagClip"
+        x: 0
+        y: 0
+        width: timeline.width
+        height: timeline.height
+        clip: true
+
     Item {
         id: flagLayer
         x: timeline.timelineOffsetX
@@ -608,6 +619,8 @@ Item {
                 }
             }
         }
+    }
+
     }
 
     // Play cursor.
