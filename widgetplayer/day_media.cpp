@@ -1,5 +1,6 @@
 #include "widgetplayer/day_media.h"
 
+#include "recordings/storage_layout.h"
 #include "recordings/time_text.h"
 
 #include <QFile>
@@ -10,36 +11,18 @@ namespace DayMedia {
 
 int parse_camera_id(QStringView text)
 {
-    if (text.isEmpty() || text.size() > 9)
-        return -1;
-    if (text.size() > 1 && text.front() == QLatin1Char('0'))
-        return -1;
-    int v = 0;
-    for (const QChar c : text) {
-        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
-            return -1;
-        v = v * 10 + (c.unicode() - '0');
-    }
-    return v;
+    return StorageLayout::camera_id_from_text(text);
 }
 
 RecordingName parse_recording_name(const QString& file_name)
 {
     RecordingName r;
-    const QStringList parts = file_name.split(QLatin1Char('_'));
-    if (parts.size() < 3)
+    const StorageLayout::RecordingName n = StorageLayout::parse_recording_name(file_name);
+    if (!n.valid)
         return r;
-    const int camera = parse_camera_id(parts.at(0));
-    const QString day = parts.at(1);
-    const QString time = parts.at(2).section(QLatin1Char('.'), 0, 0);
-    if (camera < 0 || !TimeText::yyyymmdd_to_date(day).isValid())
-        return r;
-    const qint64 ms = TimeText::hhmmss_to_ms(time);
-    if (ms < 0)
-        return r;
-    r.camera = camera;
-    r.day = day;
-    r.start_ms = ms;
+    r.camera = n.camera;
+    r.day = n.dayText;
+    r.start_ms = n.startMs;
     return r;
 }
 

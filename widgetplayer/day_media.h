@@ -14,11 +14,11 @@
 namespace DayMedia {
 
 // Camera id written as canonical ASCII digits ("0", "12"; not "012", "+1",
-// " 1" or other scripts' digits); -1 otherwise.
+// " 1" or other scripts' digits); -1 otherwise. The storage library's reader.
 int parse_camera_id(QStringView text);
 
 // "<camera>_<yyyyMMdd>_<HHmmss>.<ext>": the name's parts, or valid() false
-// when it has too few "_" parts or non-digits.
+// when it has too few "_" parts or non-digits (the storage library's reader).
 struct RecordingName
 {
     int camera = -1;

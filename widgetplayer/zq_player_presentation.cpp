@@ -1190,14 +1190,17 @@ void ZQ_Player_presentation::rate_button(double rate)
     emit change_rate(rate);
 }
 
+// Steps go through the reader's step path: its timer-tick path (false) paces
+// itself by the time since the last tick, and its first backward tick after
+// forward reading shows the picture already on screen again.
 void ZQ_Player_presentation::next_frame_button()
 {
-    m_reader->read_and_display_next_frame(false);
+    m_reader->read_and_display_next_frame(true);
 }
 
 void ZQ_Player_presentation::previous_frame_button()
 {
-    m_reader->read_and_display_previous_frame(false);
+    m_reader->read_and_display_previous_frame(true);
 }
 
 void ZQ_Player_presentation::frame_step_timer(bool next)
