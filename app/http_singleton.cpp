@@ -38,6 +38,20 @@ QString Http_singleton::get_apps_url() const
     return QStringLiteral(ZQPLAYER_RELEASE_BASE_URL_DEFAULT);
 }
 
+QString Http_singleton::get_crash_report_url() const
+{
+    const QByteArray env = qgetenv("ZQPLAYER_CRASH_REPORT_URL");
+    if (!env.isEmpty())
+        return QString::fromUtf8(env);
+    return QStringLiteral(ZQPLAYER_CRASH_REPORT_URL_DEFAULT);
+}
+
+QString Http_singleton::os_description()
+{
+    return QStringLiteral("OS ") + QSysInfo::productType() + QStringLiteral("_") + QSysInfo::kernelVersion()
+           + QStringLiteral("_") + QSysInfo::currentCpuArchitecture();
+}
+
 bool Http_singleton::is_dev_build() const { return false; }
 
 bool Http_singleton::build_flag() const
@@ -91,8 +105,7 @@ QString Http_singleton::access_user_agent_at(const QString& accessTime, const QS
                                          + QLatin1String(kSharedSecret) + extraKey);
 
     text += QStringLiteral(" (");
-    text += QStringLiteral("OS ") + QSysInfo::productType() + QStringLiteral("_") + QSysInfo::kernelVersion()
-            + QStringLiteral("_") + QSysInfo::currentCpuArchitecture() + QStringLiteral("; ");
+    text += os_description() + QStringLiteral("; ");
     text += QStringLiteral("access_time ") + accessTime + QStringLiteral("; ");
     text += QStringLiteral("nonce ") + m_nonce + QStringLiteral("; ");
     text += QStringLiteral("access_key ") + accessKey;

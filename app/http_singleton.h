@@ -18,6 +18,11 @@ public:
     QString get_build_date() const;
     QString get_log_file_name() const;
     QString get_apps_url() const;
+    // The crash-report endpoint; empty when not configured.
+    QString get_crash_report_url() const;
+    // "OS " + product type, kernel version and CPU architecture joined by "_":
+    // the system text of the User-Agent and of crash reports.
+    static QString os_description();
     bool is_dev_build() const;
     bool build_flag() const;
 

@@ -3,7 +3,7 @@
 #include "crash/crash_file_checker.h"
 #include "platform/crash_handler.h"
 #include "player/zq_player_qmlpresentation.h"
-#include "update/download_binary.h"
+#include "update/startup_update.h"
 
 #include <QApplication>
 #include <QWidget>
@@ -19,14 +19,7 @@ int main(int argc, char* argv[])
     hooks.startCrashHandler = [](const QString& handler, const QString& database, const QString& metrics) {
         return zq::platform::start_crash_handler(handler, database, metrics);
     };
-    hooks.runUpdateCheck = [](QApplication& app) {
-        DownloadBinary updater(QStringLiteral("3.4.1"), nullptr, &app);
-        updater.setQuitAfterLaunch(true);
-        if (updater.checkAndPrompt(true))
-            return zq::UpdateOutcome::GoOn;
-        return updater.installerLaunched() ? zq::UpdateOutcome::InstallerLaunched
-                                           : zq::UpdateOutcome::InstallerNotOpened;
-    };
+    hooks.runUpdateCheck = [](QApplication& app) { return zq::run_update_check(app); };
     hooks.createWindow = [] { return std::unique_ptr<QWidget>(new ZQ_Player_qmlpresentation(nullptr)); };
     hooks.checkDumps = [] { CrashFileChecker::check(); };
     return zq::run_startup(argc, argv, hooks);

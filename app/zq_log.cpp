@@ -1,12 +1,14 @@
 #include "app/zq_log.h"
 
 #include "app/http_singleton.h"
+#include "app/sha256.h"
 
 #include <QDateTime>
 #include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QMutex>
+#include <QSaveFile>
 #include <QTextStream>
 
 #include <atomic>
@@ -85,4 +87,66 @@ void ZQLog::messageHandler(QtMsgType type, const QMessageLogContext&, const QStr
         if (file.size() > kMaxLogFileSize)
             file.resize(0);
     }
+}
+
+qint64 ZQLog::copyLogFile(const QString& target)
+{
+    const QString path = logFilePath();
+    QMutexLocker locker(&file_mutex());
+    QFile source(path);
+    if (!source.open(QIODevice::ReadOnly))
+        return -1;
+    QFile copy(target);
+    if (!copy.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return -1;
+    qint64 total = 0;
+    QByteArray buffer(1 << 20, Qt::Uninitialized);
+    for (;;) {
+        const qint64 got = source.read(buffer.data(), buffer.size());
+        if (got < 0)
+            return -1;
+        if (got == 0)
+            break;
+        if (copy.write(buffer.constData(), got) != got)
+            return -1;
+        total += got;
+    }
+    return copy.flush() ? total : -1;
+}
+
+bool ZQLog::cutLogPrefix(qint64 bytes, const QString& sha256Hex)
+{
+    if (bytes <= 0)
+        return true;
+    const QString path = logFilePath();
+    QMutexLocker locker(&file_mutex());
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    if (file.size() < bytes)
+        return false;
+    zq::Sha256 hash;
+    if (!hash.addDevice(file, bytes) || hash.hexDigest() != sha256Hex)
+        return false;
+    // What was written after the uploaded part stays.
+    const QByteArray rest = file.readAll();
+    file.close();
+    QFile out(path);
+    if (!out.open(QIODevice::ReadWrite))
+        return false;
+    if (out.write(rest) != rest.size())
+        return false;
+    return out.resize(rest.size());
+}
+
+bool ZQLog::emptyLogFile()
+{
+    const QString path = logFilePath();
+    QMutexLocker locker(&file_mutex());
+    QFile file(path);
+    if (!file.exists())
+        return true;
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
+        return false;
+    return file.resize(0);
 }

@@ -20,6 +20,16 @@ public:
 
     // The file the handler appends to.
     static QString logFilePath();
+    // Copies the log file as it stands, under the log's lock, so that no line
+    // is half written in the copy. Returns the copied size, -1 on failure.
+    static qint64 copyLogFile(const QString& target);
+    // Removes the first `bytes` bytes of the log file under the log's lock,
+    // keeping what was written after them; only when those bytes still hash
+    // to `sha256Hex` (the file may have been emptied meanwhile).
+    static bool cutLogPrefix(qint64 bytes, const QString& sha256Hex);
+    // Empties the log file under the log's lock.
+    static bool emptyLogFile();
+
     // Above this size the log file is emptied after a write.
     static constexpr qint64 kMaxLogFileSize = 15000000;
 };

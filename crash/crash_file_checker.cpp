@@ -2,6 +2,7 @@
 
 #include "app/http_singleton.h"
 #include "app/zq_log.h"
+#include "crash/reporter_widget.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -40,12 +41,17 @@ QString CrashFileChecker::keepNewestDump(const QString& folder)
     return newest.absoluteFilePath();
 }
 
-void CrashFileChecker::check()
+ReporterWidget* CrashFileChecker::check()
 {
     const QString folder = reportsFolder();
     ZQLog::log(QStringLiteral("[INFO] Crash File checker :: directory + ") + folder);
     const QString newest = keepNewestDump(folder);
     if (newest.isEmpty())
-        return;
+        return nullptr;
     ZQLog::log(QStringLiteral("[INFO] Crash File checker :: dump found ") + newest);
+    auto* form = new ReporterWidget(QFileInfo(newest).fileName(), newest);
+    form->setAttribute(Qt::WA_DeleteOnClose);
+    form->setWindowFlag(Qt::WindowStaysOnTopHint);
+    form->show();
+    return form;
 }

@@ -3,12 +3,16 @@
 #include <QObject>
 #include <QString>
 
-// Looks for a crash dump left by an earlier run and keeps only the newest.
+class ReporterWidget;
+
+// Looks for a crash dump left by an earlier run, keeps only the newest and
+// offers it in the report form.
 class CrashFileChecker : public QObject
 {
     Q_OBJECT
 public:
-    static void check();
+    // Returns the form it showed (it deletes itself when closed), or null.
+    static ReporterWidget* check();
 
     // The folder the crash handler writes its dumps to.
     static QString reportsFolder();

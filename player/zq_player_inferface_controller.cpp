@@ -1,6 +1,7 @@
 #include "player/zq_player_inferface_controller.h"
 
 #include "app/zq_log.h"
+#include "integrity/integrity_run.h"
 #include "player/zq_player_controller_ui.h"
 #include "playback/zq_stream_read_and_control.h"
 #include "recordings/encrypt.h"
@@ -156,6 +157,7 @@ ZQPlayerInferfaceController::ZQPlayerInferfaceController(QObject* parent)
 ZQPlayerInferfaceController::~ZQPlayerInferfaceController()
 {
     log_info(QStringLiteral("destruct"));
+    stop_integrity_check();
     m_reader->removeEventFilter(this);
     delete m_reader;
     m_reader = nullptr;
@@ -1291,6 +1293,31 @@ void ZQPlayerInferfaceController::set_playback_rate(int playback)
     m_reader->change_rate(double(playback));
     if (!m_current_file.isEmpty())
         m_state = Reading;
+}
+
+void ZQPlayerInferfaceController::check_integrity()
+{
+    if (m_integrity || m_root_folder.isEmpty() || m_selected_date.isEmpty())
+        return;
+    log_info(QStringLiteral("check integrity :: ") + QDir(m_root_folder).filePath(m_selected_date));
+    m_integrity = IntegrityRun::start(nullptr, m_root_folder, m_selected_date);
+    if (m_integrity)
+        connect(m_integrity, SIGNAL(finished()), this, SLOT(integrity_check_done()));
+}
+
+void ZQPlayerInferfaceController::integrity_check_done()
+{
+    log_info(QStringLiteral("integrity check done"));
+    m_integrity = nullptr;
+}
+
+void ZQPlayerInferfaceController::stop_integrity_check()
+{
+    // Deleting the pair stops the check and waits for its thread.
+    if (IntegrityRun* run = m_integrity) {
+        m_integrity = nullptr;
+        delete run;
+    }
 }
 
 void ZQPlayerInferfaceController::set_selected_videostream(int idstream)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "integrity/integrity_run.h"
+
 #include <QDate>
 #include <QFileInfo>
 #include <QFileInfoList>
@@ -60,6 +62,8 @@ public slots:
     void set_previous_file();
     void setTime(QTime time);
     void recv_available_videostream(QStringList streams);
+    // The integrity dialog has closed: the check goes away once its thread has ended.
+    void integrity_check_done();
 
 public:
     // ---- QML-facing operations, in meta-object order ----
@@ -83,6 +87,8 @@ public:
     Q_INVOKABLE void previous_frame_button();
     Q_INVOKABLE void next_frame_button();
     Q_INVOKABLE void set_playback_rate(int playback);
+    // Checks the selected day folder against its hash list in a dialog; one check at a time.
+    Q_INVOKABLE void check_integrity();
     Q_INVOKABLE QString get_alarm_thumbnail_path(QString datetime);
     Q_INVOKABLE QStringList get_videostreams_list();
     Q_INVOKABLE void set_selected_videostream(int idstream);
@@ -99,6 +105,10 @@ public:
     void init_day_video_list(const QString& day_folder);
     QFileInfoList camera_day_video_list();
     void set_canvas(Canvas* canvas);
+    // The integrity check under way with its dialog, or null.
+    IntegrityRun* integrity_run() const { return m_integrity; }
+    // Stops an integrity check under way and waits for its thread (the window is closing).
+    void stop_integrity_check();
     ZQStreamReadAndControl* reader() const { return m_reader; }
     static bool file_list_contains_name(const QFileInfoList& list, const QString& name);
 
@@ -226,6 +236,9 @@ private:
     QHash<QString, QString> m_rebuilt_days;
     // "index.zqnfo" already written this session, per day folder.
     QSet<QString> m_written_nfo_index;
+
+    // The open integrity check; it deletes itself after its dialog closed and its thread ended.
+    QPointer<IntegrityRun> m_integrity;
 
     std::unique_ptr<ZQPlayerControllerUi> m_ui;
 };

@@ -140,6 +140,8 @@ void ZQ_Player_qmlpresentation::stopWork()
 {
     if (!m_controller)
         return;
+    // An integrity check under way: stopped within one file read, its thread waited for.
+    m_controller->stop_integrity_check();
     // Playback: no timer tick and no prefetch may outlive the window.
     if (ZQStreamReadAndControl* reader = m_controller->reader()) {
         reader->stop();

@@ -140,15 +140,15 @@ int Encrypt::encrypt_with_key(const unsigned char* in, int length, const unsigne
     return run_cipher(true, in, length, key, iv, out);
 }
 
-std::string Encrypt::decrypt_file(const QString& path, Expect expect)
+std::string Encrypt::decrypt_file(const QString& path, Expect expect, qint64 maxSize)
 {
-    return decrypt_file(QFile::encodeName(path).constData(), expect);
+    return decrypt_file(QFile::encodeName(path).constData(), expect, maxSize);
 }
 
-std::string Encrypt::decrypt_file(const char* path, Expect expect)
+std::string Encrypt::decrypt_file(const char* path, Expect expect, qint64 maxSize)
 {
     char* input = nullptr;
-    const int length = read_file(path, &input);
+    const int length = read_file(path, &input, maxSize);
     if (length < 0 || !input) {
         ZQLog::log("[ERROR] Encrypt :: Decrypt file :: read failed");
         std::free(input);
@@ -191,14 +191,14 @@ std::string Encrypt::decrypt_file(const char* path, Expect expect)
     return std::string(reinterpret_cast<const char*>(output.data), static_cast<size_t>(plainLength));
 }
 
-int Encrypt::encrypt_to_file(const QByteArray& plain, const QString& path, KeyForm form)
+int Encrypt::encrypt_to_file(const QByteArray& plain, const QString& path, KeyForm form, qint64 maxSize)
 {
-    return encrypt_to_file(plain.toStdString(), QFile::encodeName(path).constData(), form);
+    return encrypt_to_file(plain.toStdString(), QFile::encodeName(path).constData(), form, maxSize);
 }
 
-int Encrypt::encrypt_to_file(std::string plain, const char* path, KeyForm form)
+int Encrypt::encrypt_to_file(std::string plain, const char* path, KeyForm form, qint64 maxSize)
 {
-    if (plain.size() > static_cast<size_t>(kMaxFileSize)) {
+    if (plain.size() > static_cast<size_t>(qBound<qint64>(0, maxSize, kMaxHashListSize))) {
         ZQLog::log("[ERROR] Encrypt :: Encrypt to file :: alloc failed");
         return -1;
     }
@@ -228,7 +228,7 @@ int Encrypt::encrypt_to_file(std::string plain, const char* path, KeyForm form)
     return write_to_file(path, reinterpret_cast<const char*>(output.data), length);
 }
 
-int Encrypt::read_file(const char* path, char** buffer)
+int Encrypt::read_file(const char* path, char** buffer, qint64 maxSize)
 {
     if (!path || !buffer) {
         ZQLog::log("[ERROR] Encrypt :: read file :: invalid args");
@@ -250,7 +250,8 @@ int Encrypt::read_file(const char* path, char** buffer)
     const qint64 size = file.size();
     if (size <= 0)
         return 0;
-    if (size > kMaxFileSize) {
+    // The byte count is returned as an int: no cap may come near its range.
+    if (size > qBound<qint64>(0, maxSize, kMaxHashListSize)) {
         ZQLog::log(QStringLiteral("[ERROR] Encrypt :: read file :: file too large: ") + QString::number(size));
         return -1;
     }

@@ -2,6 +2,7 @@
 
 #include "app/http_singleton.h"
 #include "app/zq_log.h"
+#include "integrity/integrity_run.h"
 #include "playback/zq_stream_read_and_control.h"
 #include "player/zq_player_inferface_controller.h"
 #include "recordings/seek_index.h"
@@ -257,6 +258,11 @@ ZQ_Player_presentation::~ZQ_Player_presentation()
     m_controller->disconnect(this);
     stop_filler();
     set_frame_button_released();
+    // Deleting the pair stops a running check and waits for its thread.
+    if (IntegrityRun* run = m_integrity) {
+        m_integrity = nullptr;
+        delete run;
+    }
     ZQLog::log("[INFO] Zqplayer Display :: delete layout");
     tear_down_timelines();
     if (m_reader) {
@@ -1255,18 +1261,21 @@ void ZQ_Player_presentation::get_export_endingsignal()
 
 void ZQ_Player_presentation::check_integrity_slot()
 {
-    log(QStringLiteral("check integrity :: ") + m_day_folder);
+    // One check at a time: a second click while its dialog is open does nothing.
+    if (m_integrity || m_day_folder.isEmpty())
+        return;
+    const QString day = StorageLayout::clean_folder_path(m_day_folder);
+    log(QStringLiteral("check integrity :: ") + day);
+    m_integrity = IntegrityRun::start(this, QFileInfo(day).absolutePath(), day);
+    if (m_integrity)
+        connect(m_integrity, &IntegrityRun::finished, this, &ZQ_Player_presentation::integrity_check_done);
 }
 
 void ZQ_Player_presentation::integrity_check_done()
 {
     ZQLog::log("[INFO] Zqplayer Display :: integrity check done");
-    if (m_integrity_worker)
-        m_integrity_worker->deleteLater();
-    if (m_integrity_dialog)
-        m_integrity_dialog->deleteLater();
-    m_integrity_worker = nullptr;
-    m_integrity_dialog = nullptr;
+    // The pair disposes of itself once the check's thread has ended.
+    m_integrity = nullptr;
 }
 
 // ---------------------------------------------------------------- alarms and tags

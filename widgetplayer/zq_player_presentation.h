@@ -16,6 +16,7 @@
 #include <functional>
 #include <memory>
 
+#include "integrity/integrity_run.h"
 #include "recordings/vignette.h"
 #include "widgetplayer/day_media.h"
 #include "widgetplayer/zq_timeline_thread.h"
@@ -74,6 +75,7 @@ public:
     AlarmItemDelegate* alarm_delegate() const { return m_alarm_delegate; }
     TagItemDelegate* tag_delegate() const { return m_tag_delegate; }
     bool is_filling() const;
+    IntegrityRun* integrity_run() const { return m_integrity; }
     // The proxy index of a folder of the tree (invalid when not loaded yet).
     QModelIndex tree_index_of(const QString& path) const;
 
@@ -176,8 +178,8 @@ private:
     QStringList m_day_text_list;
     QString m_actual_file;
     QPointer<QWidget> m_export_dialog;
-    QPointer<QWidget> m_integrity_dialog;
-    QPointer<QObject> m_integrity_worker;
+    // The integrity check of the day and its dialog, started and disposed of as one pair.
+    QPointer<IntegrityRun> m_integrity;
     QVBoxLayout* m_timelines_layout = nullptr;
     QWidget* m_timelines_container = nullptr;
     QComboBox* m_camera_combo = nullptr;

@@ -78,6 +78,7 @@ private slots:
             {"set_previous_file()", L, "void"},
             {"setTime(QTime)", L, "void"},
             {"recv_available_videostream(QStringList)", L, "void"},
+            {"integrity_check_done()", L, "void"},
             {"get_available_days(QString)", M, "QStringList"},
             {"selected_date()", M, "QString"},
             {"selected_camera()", M, "QString"},
@@ -98,6 +99,7 @@ private slots:
             {"previous_frame_button()", M, "void"},
             {"next_frame_button()", M, "void"},
             {"set_playback_rate(int)", M, "void"},
+            {"check_integrity()", M, "void"},
             {"get_alarm_thumbnail_path(QString)", M, "QString"},
             {"get_videostreams_list()", M, "QStringList"},
             {"set_selected_videostream(int)", M, "void"},
@@ -136,11 +138,13 @@ private slots:
             if (m.access() == QMetaMethod::Public)
                 own << QString::fromLatin1(m.methodSignature());
         }
-        QCOMPARE(own.size(), 40);
+        QCOMPARE(own.size(), 42);
         QCOMPARE(own.first(), QStringLiteral("dataChanged()"));
-        QCOMPARE(own.indexOf("get_available_days(QString)"), 11);
+        QCOMPARE(own.indexOf("get_available_days(QString)"), 12);
         QCOMPARE(own.last(), QStringLiteral("set_selected_camera_id(int)"));
         QVERIFY(own.indexOf("set_playback_rate(int)") < own.indexOf("get_alarm_thumbnail_path(QString)"));
+        QCOMPARE(own.indexOf("integrity_check_done()"), own.indexOf("recv_available_videostream(QStringList)") + 1);
+        QCOMPARE(own.indexOf("check_integrity()"), own.indexOf("set_playback_rate(int)") + 1);
     }
 
     // What the QML files do with the values: arrays, objects, numbers.

@@ -10,6 +10,8 @@
 #include "tools/zqfixture/lib/fixture_metadata.h"
 #include "tools/zqfixture/lib/fixture_pattern.h"
 #include "tools/zqfixture/lib/fixture_writer.h"
+#include "integrity/integrity_dialog.h"
+#include "integrity/integrity_run.h"
 #include "view/canvas.h"
 #include "widgetplayer/alarm_item_delegate.h"
 #include "widgetplayer/alarm_model.h"
@@ -24,6 +26,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -347,6 +350,28 @@ private slots:
         QCOMPARE(seeks.size(), 1);
         QCOMPARE(seeks[0][0].toString(), QStringLiteral("20240101075959")); // tag 08:00:01
         QVERIFY(m_seen.warnings.isEmpty());
+    }
+
+    void integrity_check_of_the_day()
+    {
+        Ui_ZQ_Player_presentation* ui = m_w->form();
+        QVERIFY(ui->integrityButton->isEnabled());
+        ui->integrityButton->click();
+        QPointer<IntegrityRun> run = m_w->integrity_run();
+        QVERIFY(run);
+        QPointer<IntegrityDialog> dialog = run->dialog();
+        QVERIFY(dialog);
+        QCOMPARE(dialog->parentWidget(), m_w);
+        // A second click while it is open starts nothing more.
+        ui->integrityButton->click();
+        QCOMPARE(m_w->integrity_run(), run.data());
+        QTRY_VERIFY_WITH_TIMEOUT(dialog && dialog->status_label() && !dialog->is_running(), 60000);
+        // The noon alarm picture added after the day's list was written is not in it.
+        QCOMPARE(dialog->status_label()->text(), QStringLiteral("État de la vérification d'intégrité : ERREUR"));
+        QTest::mouseClick(dialog->button(), Qt::LeftButton);
+        QTRY_VERIFY(dialog.isNull());
+        QTRY_VERIFY(m_w->integrity_run() == nullptr);
+        QTRY_VERIFY(run.isNull());
     }
 
     void snapshot_reaches_the_viewer()

@@ -42,9 +42,10 @@ bool write_bytes(const QString& path, const QByteArray& bytes, QString* error)
     return true;
 }
 
-bool write_encrypted(const QString& path, const QByteArray& plain, QString* error)
+bool write_encrypted(const QString& path, const QByteArray& plain, QString* error,
+                     qint64 maxSize = Encrypt::kMaxFileSize)
 {
-    if (Encrypt::encrypt_to_file(plain, path) != 1) {
+    if (Encrypt::encrypt_to_file(plain, path, Encrypt::KeyForm::Text, maxSize) != 1) {
         *error = QStringLiteral("cannot write %1").arg(path);
         return false;
     }
@@ -263,7 +264,9 @@ MetadataResult write_metadata(const QString& root_path, const MetadataOptions& o
                 entries.append(entry);
             }
             const QString path = day_path + QStringLiteral("/hash.json");
-            if (!write_encrypted(path, QJsonDocument(entries).toJson(QJsonDocument::Compact), &error)) {
+            // A whole day's list may pass the metadata cap; it has one of its own.
+            if (!write_encrypted(path, QJsonDocument(entries).toJson(QJsonDocument::Compact), &error,
+                                 Encrypt::kMaxHashListSize)) {
                 result.error = error;
                 return result;
             }

@@ -1,0 +1,1 @@
+zq_add_test(test_dump_sender_network SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_dump_sender_network.cpp LIBS zq_crash zq_test_support)
