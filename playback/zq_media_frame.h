@@ -35,8 +35,9 @@ public:
     QString get_text_overlay() const { return m_textOverlay; }
     void set_text_overlay(const QString& text) { m_textOverlay = text; }
 
-    // The timestamp text ("yyyyMMddHHmmsszzz"); null until set. The setter
-    // copies the text up to its terminator.
+    // The timestamp text ("yyyyMMddHHmmsszzz" from the export reader,
+    // "yyyy-MM-dd HH:mm:ss.zzz" from the stream client); null until set. The
+    // setter copies the text up to its terminator.
     const char* get_timestamp() const { return m_timestamp.get(); }
     void set_timestamp(const char* timestamp);
 
@@ -44,6 +45,11 @@ public:
     int get_data_size() const { return m_dataSize; }
     uint8_t* get_data() const { return m_data.get(); }
     void set_data(const uint8_t* bytes, int size);
+
+    // The same time as a value consumers compare: milliseconds since the
+    // start of the Julian day count (day * 86400000 + time of day), or -1.
+    qint64 get_time_value() const { return m_timeValue; }
+    void set_time_value(qint64 value) { m_timeValue = value; }
 
     int get_frame_id() const { return m_frameId; }
     void set_frame_id(int id) { m_frameId = id; }
@@ -66,6 +72,7 @@ private:
     std::unique_ptr<char[]> m_timestamp;
     int m_dataSize = 0;
     int m_frameId = 0;
+    qint64 m_timeValue = -1;
     int m_width = -1;
     int m_height = -1;
     double m_fps = -1.0;

@@ -14,6 +14,7 @@
 
 #include "app/http_singleton.h"
 #include "app/zq_log.h"
+#include "view/new_display_thread.h"
 
 namespace {
 
@@ -57,6 +58,7 @@ Canvas::~Canvas()
     emit send_status_message(QStringLiteral("disconnecting"));
     update();
     setEnding();
+    end_stream_display();
     for (QTimer** t : {&ending_timer, &resize_timer, &hold_timer, &wheel_timer, &single_click_timer,
                        &security_stop_timer}) {
         if (*t) {
@@ -65,8 +67,7 @@ Canvas::~Canvas()
             *t = nullptr;
         }
     }
-    // The native driver belongs to the PTZ component, which attaches it and
-    // gives it this tile as QObject parent; nothing to delete here.
+    release_ptz();
     clear_shape_items();
     if (in_fullscreen) {
         log_info(QStringLiteral("Destroy :: Destroy fullscreen "));
@@ -108,7 +109,7 @@ bool Canvas::display_stopping() const
 {
     // The display-and-buffer thread reports its stop flag; a display fed from
     // outside stops only with the tile.
-    return false;
+    return display_thread ? display_thread->is_stopping() : false;
 }
 
 void Canvas::raise_display_count()
@@ -324,8 +325,10 @@ void Canvas::Go()
     // Frames come from outside through displayFrame; the display-and-buffer
     // thread of a server stream attaches here.
     display_started = true;
+    connect_ptz_driver();
     if (external_source)
         return;
+    start_stream_display();
 }
 
 void Canvas::checkend()
@@ -394,8 +397,6 @@ void Canvas::setStart()
     emit display_start();
 }
 
-void Canvas::pluginptz(QString, QString, QString) {}
-
 void Canvas::speed_receive(double v)
 {
     data_rate_text = QString::number(v, 'g', 6);
@@ -445,45 +446,18 @@ void Canvas::display_update()
 void Canvas::delete_display_thread()
 {
     log_info(QStringLiteral("delete display thread"));
+    // The thread that asks may be an earlier one, already replaced.
+    if (auto* ended = qobject_cast<new_display_thread*>(sender())) {
+        retire_display_thread(ended);
+        if (ended != display_thread)
+            return;
+        display_thread = nullptr;
+    }
     if (!display_thread && !display_started) {
         log_warn(QStringLiteral("delete display thread :: display thread already deleted"));
         return;
     }
     display_started = false;
-}
-
-void Canvas::setWheelOn()
-{
-    wheel_ready = true;
-    if (wheel_timer)
-        wheel_timer->stop();
-}
-
-void Canvas::mousehold() {}
-void Canvas::mousehold_Stop() {}
-void Canvas::mouse_release_post_event() {}
-void Canvas::onvif_request_finished(int) {}
-void Canvas::onvif_request_security() {}
-void Canvas::onvif_request_security_stop() {}
-void Canvas::zqptz_request_security_stop() {}
-
-void Canvas::get_direct_ptz_message(int code, QString command, QString fault, QString driver)
-{
-    ptz_status_code = code;
-    ptz_status_command = command;
-    ptz_status_fault = fault;
-    ptz_status_driver = driver;
-    QTimer::singleShot(3000, this, &Canvas::reset_direct_ptz_message);
-    update();
-}
-
-void Canvas::reset_direct_ptz_message()
-{
-    ptz_status_code = 0;
-    ptz_status_command.clear();
-    ptz_status_fault.clear();
-    ptz_status_driver.clear();
-    update();
 }
 
 void Canvas::snapshot_slot_uploadProgress(qlonglong, qlonglong)

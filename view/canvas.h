@@ -17,6 +17,7 @@ class QNetworkAccessManager;
 class QPainter;
 class QTimer;
 class PtzCtrlWeb;
+class PtzGestureHooks;
 
 // The display tile: shows the frames pushed to it with its status band,
 // overlays, digital zoom, fisheye view and snapshots.
@@ -37,6 +38,19 @@ public:
     void set_shapes(QString base64) override;
     void set_camera_id(QString id) override;
     void set_scale_algorithm(int flags) override;
+
+    // PTZ: the gestures object (owned), the native driver (owned; connected at
+    // once when the display already runs), the glue of the native driver.
+    void set_ptz_gestures(PtzGestureHooks* hooks);
+    PtzGestureHooks* get_ptz_gestures() const { return ptz_gestures; }
+    void set_ptz_driver(NativePTZInterface* driver) override;
+    void connect_ptz_driver();
+    void mouse_hold_ptz(int pan, int tilt, int zoom);
+    bool is_native_request_idle() const { return native_request_idle; }
+    int get_ptz_status_code() const { return ptz_status_code; }
+    QString get_ptz_status_command() const { return ptz_status_command; }
+    QString get_ptz_status_fault() const { return ptz_status_fault; }
+    QString get_ptz_status_driver() const { return ptz_status_driver; }
 
     static QString format_bitrate(double bytes_per_second);
 
@@ -62,6 +76,9 @@ public:
     float get_dewarp_zoom() const { return dewarp_zoom; }
     float get_dewarp_fov() const { return dewarp_fov; }
     QImage get_frame_image() const;
+    bool is_buffering_shown() const { return is_buffering; }
+    int get_buffering_percent() const { return buffering_percent; }
+    bool has_display_thread() const { return !display_thread.isNull(); }
 
     // Fisheye geometry (public for the view's tests).
     struct DewarpGeometry
@@ -186,6 +203,11 @@ private:
     void lower_display_count();
     void initial_repaint(QPainter& painter);
 
+    // Server stream mode (canvas_stream.cpp).
+    void start_stream_display();
+    void end_stream_display();
+    static void retire_display_thread(new_display_thread* t);
+
     // Overlays.
     void draw_overlay(QPainter& painter);
     void draw_frame_overlay(QPainter& painter);
@@ -213,17 +235,29 @@ private:
     void fisheye_recentre(const QPointF& p);
     bool native_active() const;
 
-    // Hooks for the PTZ gestures, which live in their own component.
-    bool ptz_press(QMouseEvent*) { return false; }
-    void ptz_right_click(QMouseEvent*) {}
-    void ptz_wheel(QWheelEvent*) {}
-    bool ptz_move(QMouseEvent*) { return false; }
-    bool ptz_release(QMouseEvent*) { return false; }
-    bool ptz_double_click(QMouseEvent*) { return true; }
-    void ptz_hold_end() {}
+    // Hooks for the PTZ gestures, which live in their own component and are
+    // reached through the hooks object when one is attached.
+    bool ptz_press(QMouseEvent* e);
+    void ptz_right_click(QMouseEvent* e);
+    void ptz_wheel(QWheelEvent* e);
+    bool ptz_move(QMouseEvent* e);
+    bool ptz_release(QMouseEvent* e);
+    bool ptz_double_click(QMouseEvent* e);
+    void ptz_hold_end();
 
+    // PTZ glue and gesture state (the gestures reach it as a friend).
+    friend class PtzGestures;
+    bool native_usable() const;
+    void release_ptz();
+    bool in_ptz_centre_circle(int x, int y) const;
     int ptz_status_code = 0;
     PtzCtrlWeb* ptz_web = nullptr;
+    PtzGestureHooks* ptz_gestures = nullptr;
+    QTimer* ptz_status_timer = nullptr;
+    bool click_pending = false;
+    bool native_move = false;
+    int sent_hold_x = -1, sent_hold_y = -1;
+    int native_target_x = -1, native_target_y = -1;
     // Key events go to its other children; it may be deleted before the tile
     // once the tile has been moved elsewhere.
     QPointer<QWidget> parent_widget;

@@ -10,6 +10,7 @@
 #include "app/http_singleton.h"
 #include "app/zq_log.h"
 #include "view/canvas.h"
+#include "view/new_display_thread.h"
 
 namespace {
 
@@ -98,6 +99,9 @@ void Canvas::paintEvent(QPaintEvent*)
     if (buffer_size_in_ms >= 1) {
         display_delay = (now_ticks() - last_frame_time) / 10;
         emit send_duration(display_delay);
+    } else if (display_thread) {
+        // The direct path tells the stream it may hand the next picture.
+        display_thread->security_unlock_display();
     }
     painter.end();
     painting = false;
@@ -344,8 +348,8 @@ void Canvas::draw_frame_overlay(QPainter& painter)
         sx = double(fw) / refw;
         sy = double(fh) / refh;
     } else {
-        // Without a reference size the coordinates have no scale: draw nothing.
-        if (!has_reference || drawn_width <= 0 || drawn_height <= 0) {
+        // Without a reference size the coordinates are picture pixels.
+        if (drawn_width <= 0 || drawn_height <= 0) {
             painter.restore();
             return;
         }
@@ -449,12 +453,6 @@ void Canvas::draw_shapes(QPainter& painter)
     }
     painter.fillPath(shape_highlight, QColor(65, 105, 225, 110));
     painter.restore();
-}
-
-bool Canvas::native_active() const
-{
-    // The native drivers attach through the PTZ component; none is attached here.
-    return false;
 }
 
 void Canvas::draw_click_marker(QPainter& painter)

@@ -1,7 +1,10 @@
 #pragma once
 
+#include <QByteArray>
 #include <QImage>
+#include <QList>
 #include <QMutex>
+#include <QPointer>
 #include <QRect>
 #include <QString>
 #include <QStringList>
@@ -97,12 +100,44 @@ public:
     int get_scale_algorithm() const { return scale_algorithm; }
     QString get_shapes() const { return shapes; }
 
+    // Server stream connection, read by the tile when it starts its stream.
+    void set_stream_scheme(const QString& v) { stream_scheme = v; }
+    void set_stream_host(const QString& v) { stream_host = v; }
+    void set_stream_port(const QString& v) { stream_port = v; }
+    void set_stream_extra(const QString& v) { stream_extra = v; }
+    void set_stream_path(const QString& v) { stream_path = v; }
+    void set_codec(const QString& v) { codec = v; }
+    void set_access_token(const QString& v) { access_token = v; }
+    void set_proxy(const QString& host, const QString& port, bool use)
+    {
+        proxy_host = host;
+        proxy_port = port;
+        use_proxy = use;
+    }
+    void set_loop(bool v) { loop = v; }
+    // Certificates (PEM) the stream's TLS trusts besides the system's store.
+    void set_trusted_certificates(const QList<QByteArray>& pem) { trusted_certificates = pem; }
+    QList<QByteArray> get_trusted_certificates() const { return trusted_certificates; }
+
+    // PTZ settings. No window sets them yet; tests and hosts that offer PTZ do.
+    void set_ptz_options(const QStringList& v) { ptz_options = v; }
+    void set_ptz_web_url(const QString& v) { ptz_web_url = v; }
+    void set_session_id(const QString& v) { session_id = v; }
+    void set_ptz_enabled(bool v) { ptz_on = v; }
+    virtual void set_ptz_driver(NativePTZInterface* driver) { ptz_driver = driver; }
+    void set_ptz_speed(const QString& v) { ptz_speed = v; }
+    QString get_ptz_speed_text() const { return ptz_speed; }
+    void set_native_zoom_step(double v) { native_zoom_step = v; }
+    double get_native_zoom_step() const { return native_zoom_step; }
+    bool is_ptz_drag() const { return ptz_drag; }
+    void set_ptz_drag(bool v) { ptz_drag = v; }
+
 protected:
     qint64 last_frame_time = 0;
     qint64 paint_start_time = 0;
     qint64 rate_window_start = 0;
     qint64 display_delay = 0;
-    new_display_thread* display_thread = nullptr;
+    QPointer<new_display_thread> display_thread;
     QTimer* ending_timer = nullptr;
     int frame_width = 0;
     int frame_height = 0;
@@ -174,4 +209,5 @@ protected:
     bool ptz_drag = false;
     bool native_request_idle = true;
     int native_busy_count = 0;
+    QList<QByteArray> trusted_certificates;
 };

@@ -23,6 +23,7 @@
 #include <QQuickItem>
 #include <QQuickWidget>
 #include <QSplitter>
+#include <QElapsedTimer>
 #include <QTest>
 #include <QTextStream>
 
@@ -225,7 +226,14 @@ void TestWindowE2E::opensPlaysAndSeeks()
     const qint64 alarmMs = alarmFlags.first().toMap().value(QStringLiteral("ms")).toLongLong();
     const double flagsY = timeline->mapToScene(QPointF(0, timeline->property("flagsY").toDouble() + 12)).y();
     const QPoint flagPoint(qRound(sceneX(alarmMs)), qRound(flagsY));
-    QTest::mouseMove(window.timelinePanel(), flagPoint);
+    // Hover is judged from pointer moves: on a loaded machine the first one may come before the
+    // flag is laid out, so the pointer rests there again until the pop-up shows.
+    QElapsedTimer hover;
+    hover.start();
+    for (int i = 0; !window.previewPopup()->isVisible() && hover.elapsed() < 20000; ++i) {
+        QTest::mouseMove(window.timelinePanel(), flagPoint + QPoint(i % 2, 0));
+        QTest::qWait(250);
+    }
     QTRY_VERIFY_WITH_TIMEOUT(window.previewPopup()->isVisible(), 5000);
     QVERIFY(window.previewPopup()->hasPicture());
     const QPoint global = window.timelinePanel()->mapToGlobal(flagPoint);

@@ -139,8 +139,12 @@ void TestTileOverlays::draw_overlay_is_drawn_inside_the_picture_data()
     QTest::newRow("natural size, centred: margins 160, 120")
         << QSize(320, 240) << QSize(320, 240) << QPoint(160 + 35, 120 + 10) << QPoint(160 + 120, 120 + 120)
         << QPoint(120, 120);
-    QTest::newRow("no reference size: nothing") << QSize(320, 240) << QSize(0, 0) << QPoint(-1, -1) << QPoint(-1, -1)
-                                                << QPoint(-1, -1);
+    // Without a reference size the coordinates are the picture's pixels.
+    QTest::newRow("no reference size: picture pixels")
+        << QSize(320, 240) << QSize(0, 0) << QPoint(160 + 35, 120 + 10) << QPoint(160 + 120, 120 + 120)
+        << QPoint(120, 120);
+    QTest::newRow("no reference size, scaled picture")
+        << QSize(1280, 720) << QSize(0, 0) << QPoint(17, 60 + 5) << QPoint(60, 60 + 60) << QPoint(120, 60 + 120);
     // 1280 x 720 drawn at 640 x 360 from (0, 60): everything at half size.
     QTest::newRow("scaled picture follows its scale")
         << QSize(1280, 720) << QSize(1280, 720) << QPoint(17, 60 + 5) << QPoint(60, 60 + 60) << QPoint(120, 60 + 120);

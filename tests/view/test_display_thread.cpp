@@ -1,0 +1,235 @@
+// The display-and-buffer thread between the loopback server and a receiver
+// that acknowledges frames as a tile does: order, pace, the server's pause,
+// the replay at the end of a looping stream, and the restart when the
+// receiver stays silent.
+
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <curl/curl.h>
+
+#include <algorithm>
+
+#include "app/zq_log.h"
+#include "tests/support/loopback_server.h"
+#include "tests/support/stream_routes.h"
+#include "tools/zqfixture/lib/fixture_pattern.h"
+#include "view/new_display_thread.h"
+#include "view/zq_stream_parser.h"
+
+namespace {
+
+// Takes the frames as the tile does and acknowledges each one (or not).
+class Receiver : public QObject
+{
+    Q_OBJECT
+public:
+    explicit Receiver(new_display_thread* t, bool ack) : thread(t), acknowledge(ack)
+    {
+        clock.start();
+        connect(t, &new_display_thread::set_display_frame, this, &Receiver::frame);
+        connect(t, &new_display_thread::send_displayError, this, &Receiver::message);
+    }
+    new_display_thread* thread;
+    bool acknowledge;
+    QElapsedTimer clock;
+    QList<int> ids;
+    QList<int> indexes;
+    QList<qint64> at_ms;
+    QStringList messages;
+
+public slots:
+    void frame(QImage img, int, int, int, QString, QString, bool, int id, double, bool)
+    {
+        ids << id;
+        at_ms << clock.elapsed();
+        const ZQFixture::PatternValue v = ZQFixture::read_pattern(img);
+        indexes << (v.valid ? v.frame_index : -1);
+        if (acknowledge)
+            thread->security_unlock_display();
+    }
+    void message(QString overlay, QString text, bool)
+    {
+        messages << (text.isEmpty() ? overlay : text);
+        if (overlay == QLatin1String("REPLAY..."))
+            thread->get_replay_frame_displayed();
+    }
+};
+
+} // namespace
+
+class TestDisplayThread : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void order_and_pace();
+    void server_pause();
+    void replay_at_the_end_of_a_loop();
+    void silent_receiver_restarts_the_stream();
+    void hide_pauses_a_live_stream_and_show_resumes();
+
+private:
+    new_display_thread* start(LoopbackServer& server, int buffer_ms, bool loop);
+    void finish(new_display_thread* t);
+
+    QTemporaryDir m_dir;
+    QSharedPointer<StreamParts::Recording> m_rec;
+};
+
+void TestDisplayThread::initTestCase()
+{
+    QString error;
+    m_rec = QSharedPointer<StreamParts::Recording>::create();
+    QVERIFY2(StreamParts::make_recording(m_dir.path(), 2, QSize(160, 120), ZQFixture::Codec::H264, m_rec.get(),
+                                         &error),
+             qPrintable(error));
+}
+
+new_display_thread* TestDisplayThread::start(LoopbackServer& server, int buffer_ms, bool loop)
+{
+    auto* t = new new_display_thread(nullptr);
+    t->name = QStringLiteral("test");
+    t->buffer_duration_ms = buffer_ms;
+    t->set_skip_decoding(false);
+    t->init_stream_parser(QStringLiteral("http"), QStringLiteral("127.0.0.1"), QString::number(server.port()), {},
+                          QStringLiteral("/video.cgi?id=1"), false, QStringLiteral("h264"), loop, {}, {}, false, {});
+    return t;
+}
+
+// Stopped, then deleted once it says both of its threads have ended.
+void TestDisplayThread::finish(new_display_thread* t)
+{
+    QSignalSpy done(t, &new_display_thread::can_delete);
+    t->set_stop();
+    QVERIFY(done.wait(5000) || !done.isEmpty());
+    QVERIFY(!t->isRunning());
+    delete t;
+}
+
+void TestDisplayThread::order_and_pace()
+{
+    LoopbackServer server;
+    StreamScript script;
+    script.recording = m_rec;
+    script.realtime = true;
+    add_stream_route(server, "/video.cgi", script);
+    new_display_thread* t = start(server, 400, false);
+    Receiver r(t, true);
+    QSignalSpy buffering(t, &new_display_thread::send_buffering);
+    t->start();
+    QTRY_VERIFY_WITH_TIMEOUT(r.ids.size() >= 30, 15000);
+    finish(t);
+    // In order, never twice, and the pictures are the recording's.
+    for (int i = 1; i < r.ids.size(); ++i) {
+        QVERIFY2(r.ids[i] > r.ids[i - 1], qPrintable(QStringLiteral("%1 after %2").arg(r.ids[i]).arg(r.ids[i - 1])));
+        QVERIFY(r.indexes[i] > r.indexes[i - 1]);
+    }
+    QCOMPARE(r.indexes.first(), r.ids.first() - 1);
+    // Paced: 25 frames per second, not as fast as they can be handed over.
+    const qint64 span = r.at_ms.last() - r.at_ms.first();
+    QVERIFY2(span >= (r.ids.size() - 1) * 40 / 2, qPrintable(QString::number(span)));
+    // Filling was reported, then its end.
+    QVERIFY(!buffering.isEmpty());
+    QCOMPARE(buffering.first().at(0).toBool(), true);
+    bool ended = false;
+    for (const QList<QVariant>& b : buffering)
+        ended = ended || (!b.at(0).toBool() && b.at(1).toDouble() == 100.0);
+    QVERIFY(ended);
+}
+
+void TestDisplayThread::server_pause()
+{
+    LoopbackServer server;
+    StreamScript script;
+    script.recording = m_rec;
+    script.realtime = true;
+    script.count = 20;
+    script.before[15] = {StreamParts::pause_part(m_rec->frames[14].timestamp)};
+    script.stall_after = 16;
+    add_stream_route(server, "/video.cgi", script);
+    new_display_thread* t = start(server, 200, false);
+    Receiver r(t, true);
+    t->start();
+    QTRY_VERIFY_WITH_TIMEOUT(r.messages.contains(QStringLiteral("PAUSE")), 15000);
+    finish(t);
+}
+
+// A looping buffered stream puts a replay marker at its end: the receiver is
+// told "REPLAY...", and once it has shown it the stream is asked again.
+void TestDisplayThread::replay_at_the_end_of_a_loop()
+{
+    LoopbackServer server;
+    StreamScript script;
+    script.recording = m_rec;
+    script.count = 12;
+    add_stream_route(server, "/video.cgi", script);
+    new_display_thread* t = start(server, 200, true);
+    Receiver r(t, true);
+    t->start();
+    QTRY_VERIFY_WITH_TIMEOUT(r.messages.contains(QStringLiteral("REPLAY...")), 15000);
+    const int before = r.ids.size();
+    QTRY_COMPARE_WITH_TIMEOUT(server.request_count(), 2, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(r.ids.size() > before, 10000);
+    finish(t);
+}
+
+// Nobody acknowledges: after ten seconds the client is restarted.
+void TestDisplayThread::silent_receiver_restarts_the_stream()
+{
+    LoopbackServer server;
+    StreamScript script;
+    script.recording = m_rec;
+    script.realtime = true;
+    script.loops = 20;
+    add_stream_route(server, "/video.cgi", script);
+    new_display_thread* t = start(server, 200, false);
+    Receiver r(t, false);
+    t->start();
+    QTRY_VERIFY_WITH_TIMEOUT(!r.ids.isEmpty(), 10000);
+    QCOMPARE(server.request_count(), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(server.request_count(), 2, 20000);
+    finish(t);
+}
+
+// Hidden with a pause, a live stream stops (its transfer ends); shown again
+// it asks the server anew and frames flow again.
+void TestDisplayThread::hide_pauses_a_live_stream_and_show_resumes()
+{
+    LoopbackServer server;
+    StreamScript script;
+    script.recording = m_rec;
+    script.realtime = true;
+    script.loops = 20;
+    add_stream_route(server, "/video.cgi", script);
+    new_display_thread* t = start(server, 200, false);
+    Receiver r(t, true);
+    t->start();
+    QTRY_VERIFY_WITH_TIMEOUT(r.ids.size() >= 5, 10000);
+    t->get_display_hidden(true);
+    QTRY_VERIFY_WITH_TIMEOUT(!t->isRunning() && !t->get_stream_parser()->isRunning(), 5000);
+    QTest::qWait(200);
+    const int hidden_count = r.ids.size();
+    QTest::qWait(300);
+    QCOMPARE(r.ids.size(), hidden_count);
+    t->get_display_show();
+    QTRY_VERIFY_WITH_TIMEOUT(r.ids.size() > hidden_count + 3, 10000);
+    QCOMPARE(server.request_count(), 2);
+    finish(t);
+}
+
+int main(int argc, char** argv)
+{
+    curl_global_init(CURL_GLOBAL_DEFAULT);
+    QCoreApplication app(argc, argv);
+    if (qEnvironmentVariableIsSet("ZQ_TEST_LOG"))
+        set_log_level(1);
+    TestDisplayThread t;
+    return QTest::qExec(&t, argc, argv);
+}
+
+#include "test_display_thread.moc"

@@ -1,0 +1,260 @@
+// The tile in stream mode against the loopback server, offscreen: statuses,
+// pictures and their band, draw-overlay boxes, server messages, buffering,
+// restarts after a cut, and many start/stop cycles without leaks or a GUI
+// thread that stalls.
+
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <curl/curl.h>
+
+#include "app/zq_log.h"
+#include "recordings/time_text.h"
+#include "tests/support/loopback_server.h"
+#include "tests/support/stream_routes.h"
+#include "tools/zqfixture/lib/fixture_pattern.h"
+#include "view/canvas.h"
+#include "view/new_display_thread.h"
+
+namespace {
+
+void point_at(Canvas& c, const LoopbackServer& server, int buffer_ms)
+{
+    c.set_stream_scheme(server.scheme() == LoopbackServer::Https ? QStringLiteral("https") : QStringLiteral("http"));
+    c.set_stream_host(QStringLiteral("127.0.0.1"));
+    c.set_stream_port(QString::number(server.port()));
+    c.set_stream_path(QStringLiteral("/video.cgi?id=7&channel=1"));
+    c.set_codec(QStringLiteral("H264"));
+    c.set_buffer_size_ms(buffer_ms);
+    if (server.scheme() == LoopbackServer::Https)
+        c.set_trusted_certificates({server.tls().ca_pem()});
+    c.set_center_image(true);
+    c.set_overlay_enabled(true);
+    c.resize(640, 480);
+    // Shown, so that it paints and acknowledges what it is given.
+    c.show();
+}
+
+int count_white(const QImage& img, const QRect& r)
+{
+    int n = 0;
+    for (int y = r.top(); y <= r.bottom(); ++y)
+        for (int x = r.left(); x <= r.right(); ++x) {
+            const QRgb p = img.pixel(x, y);
+            n += qRed(p) > 240 && qGreen(p) > 240 && qBlue(p) > 240;
+        }
+    return n;
+}
+
+bool is_magenta(QRgb p)
+{
+    return qRed(p) > 200 && qBlue(p) > 200 && qGreen(p) < 80;
+}
+
+// Deletions that follow finished signals run on the event loop.
+bool wait_no_display_threads()
+{
+    QElapsedTimer t;
+    t.start();
+    while (new_display_thread::live_count() > 0 && t.elapsed() < 10000) {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QTest::qWait(20);
+    }
+    return new_display_thread::live_count() == 0;
+}
+
+} // namespace
+
+class TestTileStream : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void direct_stream_https();
+    void buffered_stream_then_message();
+    void reconnects_after_a_cut();
+    void start_stop_cycles();
+
+private:
+    QTemporaryDir m_dir;
+    QSharedPointer<StreamParts::Recording> m_rec;
+};
+
+void TestTileStream::initTestCase()
+{
+    QString error;
+    m_rec = QSharedPointer<StreamParts::Recording>::create();
+    QVERIFY2(StreamParts::make_recording(m_dir.path(), 3, QSize(320, 240), ZQFixture::Codec::H264, m_rec.get(),
+                                         &error),
+             qPrintable(error));
+}
+
+// Live over verified TLS: statuses, the pictures and their times, the draw
+// overlay in picture pixels.
+void TestTileStream::direct_stream_https()
+{
+    LoopbackServer server(LoopbackServer::Https);
+    StreamScript script;
+    script.recording = m_rec;
+    script.realtime = true;
+    script.draw_overlay = QStringLiteral("L_RECT{x1=10;y1=200;x2=60;y2=230;border-color=#ff00ff;border-size=4}");
+    add_stream_route(server, "/video.cgi", script);
+    {
+        Canvas c;
+        point_at(c, server, 0);
+        c.set_draw_overlay_enabled(true);
+        c.set_timestamp_signal(true);
+        c.set_timestamp_by_second(true);
+        QSignalSpy status(&c, &Canvas::send_status_message);
+        QSignalSpy stamps(&c, &Canvas::onchange_timestamp);
+        c.grab(); // the first paint starts the stream
+        QVERIFY(c.has_display_thread());
+        QTRY_VERIFY_WITH_TIMEOUT(c.get_last_frame_id() >= 10, 15000);
+        QCOMPARE(server.last_request().target, QByteArray("/video.cgi?id=7&channel=1"));
+        QCOMPARE(c.get_tile_name(), QStringLiteral("/video.cgi?7")); // the path's "id=" element
+        QStringList texts;
+        for (const QList<QVariant>& s : status)
+            texts << s.at(0).toString();
+        QCOMPARE(texts.mid(0, 2), (QStringList{"connecting", "connected"}));
+
+        const QImage shot = c.grab().toImage();
+        const QImage frame = c.get_frame_image();
+        const ZQFixture::PatternValue v = ZQFixture::read_pattern(frame);
+        QVERIFY(v.valid);
+        QDate d;
+        qint64 ms = 0;
+        QVERIFY(TimeText::parse_display_time(c.get_current_timestamp(), &d, &ms));
+        QCOMPARE(ms, v.time_ms());
+        // The picture at its natural size in the middle; the box on it.
+        QCOMPARE(c.get_image_left_margin(), 160);
+        QVERIFY(ZQFixture::read_pattern(shot.copy(160, 120, 320, 240)).valid);
+        QVERIFY(is_magenta(shot.pixel(160 + 35, 120 + 200)));
+        // The client's received-bytes rate reaches the band: the stamps carry
+        // a bit rate once a second has been measured.
+        auto rate_seen = [&] {
+            for (const QList<QVariant>& st : stamps)
+                if (st.at(2).toString().toLongLong() > 0)
+                    return true;
+            return false;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(rate_seen(), 10000);
+        QVERIFY(!is_magenta(shot.pixel(160 + 35, 120 + 215)));
+        c.setEnding();
+    }
+    QVERIFY(wait_no_display_threads());
+}
+
+// Through a buffer: "Buffering" first, then frames with their times; a
+// server message at the end shows centred over the dimmed picture.
+void TestTileStream::buffered_stream_then_message()
+{
+    LoopbackServer server;
+    StreamScript script;
+    script.recording = m_rec;
+    script.realtime = true;
+    script.count = 40;
+    script.before[39] = {StreamParts::message_part(QStringLiteral("NOOBJECTS"), m_rec->frames[38].timestamp)};
+    script.stall_after = 39;
+    add_stream_route(server, "/video.cgi", script);
+    {
+        Canvas c;
+        point_at(c, server, 600);
+        QList<int> percents;
+        QTimer probe;
+        connect(&probe, &QTimer::timeout, &c, [&] {
+            if (c.is_buffering_shown())
+                percents << c.get_buffering_percent();
+        });
+        probe.start(5);
+        c.grab();
+        QTRY_VERIFY_WITH_TIMEOUT(c.get_last_frame_id() >= 5, 15000);
+        QVERIFY(!percents.isEmpty());
+        QVERIFY(percents.first() < 100);
+        QVERIFY(TimeText::parse_display_time(c.get_current_timestamp(), nullptr, nullptr));
+        QTRY_COMPARE_WITH_TIMEOUT(c.get_message_text(), QStringLiteral("NO ACTIVITY"), 15000);
+        QTRY_VERIFY(c.is_message_shown());
+        const QImage shot = c.grab().toImage();
+        // White text in the middle; the picture under it is dimmed, so it has none.
+        QVERIFY(count_white(shot, QRect(220, 220, 200, 40)) > 20);
+        c.setEnding();
+    }
+    QVERIFY(wait_no_display_threads());
+}
+
+// The server cuts the stream: the tile asks again and goes on showing.
+void TestTileStream::reconnects_after_a_cut()
+{
+    LoopbackServer server;
+    StreamScript script;
+    script.recording = m_rec;
+    script.realtime = true;
+    script.drop_after = 8;
+    add_stream_route(server, "/video.cgi", script);
+    {
+        Canvas c;
+        point_at(c, server, 0);
+        c.grab();
+        QTRY_VERIFY_WITH_TIMEOUT(server.request_count() >= 2, 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(c.get_last_frame_id() >= 12, 15000);
+        c.setEnding();
+    }
+    QVERIFY(wait_no_display_threads());
+}
+
+// Fifty starts and stops: every thread ends and goes, and the GUI thread is
+// never held up.
+void TestTileStream::start_stop_cycles()
+{
+    LoopbackServer server;
+    StreamScript script;
+    script.recording = m_rec;
+    script.realtime = true;
+    add_stream_route(server, "/video.cgi", script);
+    QElapsedTimer beat;
+    qint64 worst = 0;
+    int beats = 0, late = 0;
+    QTimer heartbeat;
+    connect(&heartbeat, &QTimer::timeout, this, [&] {
+        const qint64 gap = beat.restart();
+        worst = qMax(worst, gap);
+        ++beats;
+        late += gap > 110 ? 1 : 0;
+    });
+    {
+        Canvas c;
+        point_at(c, server, 0);
+        beat.start();
+        heartbeat.start(10);
+        for (int i = 0; i < 50; ++i) {
+            c.set_buffer_size_ms(i % 2 ? 300 : 0);
+            c.set_stream_start(true);
+            c.grab();
+            QTest::qWait(i % 5 == 0 ? 120 : 10);
+            c.setEnding();
+            QTest::qWait(5);
+        }
+        heartbeat.stop();
+    }
+    QVERIFY(wait_no_display_threads());
+    // A wait on a thread (a join, a transfer's end) holds the GUI thread for
+    // seconds and every cycle; a loaded machine only now and then delays a
+    // beat past 100 ms.
+    QVERIFY2(worst < 1000, qPrintable(QStringLiteral("GUI thread held %1 ms").arg(worst)));
+    QVERIFY2(late * 50 <= beats, qPrintable(QStringLiteral("%1 of %2 beats late").arg(late).arg(beats)));
+}
+
+int main(int argc, char** argv)
+{
+    curl_global_init(CURL_GLOBAL_DEFAULT);
+    QApplication app(argc, argv);
+    if (qEnvironmentVariableIsSet("ZQ_TEST_LOG"))
+        set_log_level(1);
+    TestTileStream t;
+    return QTest::qExec(&t, argc, argv);
+}
+
+#include "test_tile_stream.moc"
