@@ -1,6 +1,7 @@
 #include "playback/zq_stream_read_and_control.h"
 
 #include "app/zq_log.h"
+#include "playback/ff_audio_decoder_sdl_player.h"
 #include "playback/video_decoder.h"
 
 #include <QMetaObject>
@@ -114,6 +115,13 @@ ZQStreamReadAndControl::~ZQStreamReadAndControl()
     clear_cache();
     delete m_decoder;
     m_decoder = nullptr;
+    if (m_audioPlayer) {
+        // The player's destructor stops its thread and waits for it (at most one 100 ms wait).
+        zlog(kName + QStringLiteral("destruct ;; stop audio stream"));
+        m_audioPlayer->stop_stream();
+        delete m_audioPlayer;
+        m_audioPlayer = nullptr;
+    }
 }
 
 void ZQStreamReadAndControl::set_clock(std::function<qint64()> nowNs)
@@ -294,58 +302,13 @@ double ZQStreamReadAndControl::get_fps()
 
 void ZQStreamReadAndControl::close_data_file()
 {
-    if (m_dataFile.isOpen())
-        m_dataFile.close();
-    m_dataFilePath.clear();
-    m_dataFileSize = 0;
+    m_data.close();
+    m_data.size = 0;
 }
 
 bool ZQStreamReadAndControl::read_coded(int index, QByteArray* out)
 {
-    const ZQFrame& entry = m_frames.at(index);
-    const QString dataPath = entry.get_data_file();
-    if (!m_dataFile.isOpen() || m_dataFilePath != dataPath) {
-        m_dataFile.close();
-        m_dataFile.setFileName(dataPath);
-        // A pipe named like a data file would block the GUI thread in open().
-        if (!QFileInfo(dataPath).isFile() || !m_dataFile.open(QIODevice::ReadOnly)) {
-            zlog(QStringLiteral("[WARN] read frame :: cannot open data file ") + dataPath);
-            m_dataFilePath.clear();
-            return false;
-        }
-        m_dataFilePath = dataPath;
-        m_dataFileSize = m_dataFile.size();
-    }
-
-    const qint64 offset = entry.get_offset();
-    const qint64 size = entry.get_size();
-    if (size <= 0 || size > kMaxFrameBytes || offset < 0) {
-        zlog(QStringLiteral("[WARN] read frame :: bad frame size ") + QString::number(size) + QStringLiteral(" at ")
-             + QString::number(offset));
-        return false;
-    }
-    if (offset > m_dataFileSize - size) {
-        // The file may have grown since it was opened; ask again before giving up.
-        m_dataFileSize = m_dataFile.size();
-        if (offset > m_dataFileSize - size) {
-            zlog(QStringLiteral("[WARN] read frame :: short read ")
-                 + QString::number(qMax<qint64>(0, m_dataFileSize - offset)) + QStringLiteral(" / ")
-                 + QString::number(size));
-            return false;
-        }
-    }
-    if (!m_dataFile.seek(offset)) {
-        zlog(QStringLiteral("[WARN] read frame :: seek failed"));
-        return false;
-    }
-    out->resize(size);
-    const qint64 got = m_dataFile.read(out->data(), size);
-    if (got != size) {
-        zlog(QStringLiteral("[WARN] read frame :: short read ") + QString::number(qMax<qint64>(0, got))
-             + QStringLiteral(" / ") + QString::number(size));
-        return false;
-    }
-    return true;
+    return read_coded_frame(&m_data, m_frames.at(index), out);
 }
 
 AVFrame* ZQStreamReadAndControl::decode_entry(int index, const QByteArray& bytes)
@@ -417,6 +380,9 @@ void ZQStreamReadAndControl::emit_picture(int index, const QImage& image, bool k
 {
     emit set_display_frame(image, int(image.bytesPerLine()), image.width(), image.height(),
                            display_timestamp(m_frames.at(index)), QString(), false, index, m_speed, keyframe);
+    // Audio hook: the sound follows the picture shown.
+    if (m_audioPlayer)
+        m_audioPlayer->get_video_frame_timestamp(m_frames.at(index).get_timestamp());
 }
 
 QTime ZQStreamReadAndControl::time_from_timestamp(const QString& timestamp)
@@ -447,6 +413,7 @@ void ZQStreamReadAndControl::stop()
     m_currentPos = -1;
     m_streamId.clear();
     m_paused = false;
+    end_audio_player();
 }
 
 bool ZQStreamReadAndControl::init_audio_and_start(const QFileInfo& seekFile)
@@ -457,7 +424,48 @@ bool ZQStreamReadAndControl::init_audio_and_start(const QFileInfo& seekFile)
     if (!path.endsWith(QLatin1String(".zqseek")) && !path.endsWith(QLatin1String(".zqaudioseek")))
         return false;
     const QString audio = replace_suffix(c.seekPath, QStringLiteral("zqaudio"));
-    return QFileInfo::exists(audio);
+    const bool exists = QFileInfo::exists(audio);
+    // Audio hook: start the player, hand it the recording, or stop following.
+    if (exists && m_audioEnabled) {
+        if (!m_audioPlayer) {
+            m_audioPlayer = new ff_audio_decoder_sdl_player(QString());
+            m_audioPlayer->begin_stream();
+        }
+        if (audio != m_audioFile) { // the same recording again keeps its sound going
+            zlog(kName + QStringLiteral("init audio & start :: set new audio file :: ") + audio);
+            m_audioFile = audio;
+            m_audioPlayer->change_zqaudio_file(audio);
+        }
+        if (m_paused || m_rate != 1)
+            m_audioPlayer->set_stop_framereader_timer();
+    } else if (!exists && m_audioPlayer) {
+        zlog(kName + QStringLiteral("init audio & start :: stop"));
+        m_audioFile.clear();
+        m_audioPlayer->set_stop_framereader_timer();
+    }
+    return exists;
+}
+
+void ZQStreamReadAndControl::set_audio_enabled(bool enabled)
+{
+    m_audioEnabled = enabled;
+    if (!enabled)
+        end_audio_player();
+}
+
+void ZQStreamReadAndControl::end_audio_player()
+{
+    if (!m_audioPlayer)
+        return;
+    zlog(kName + QStringLiteral("stop : stop audio stream"));
+    ff_audio_decoder_sdl_player* player = m_audioPlayer;
+    m_audioPlayer = nullptr;
+    m_audioFile.clear();
+    player->stop_stream();
+    // Deleting a running QThread aborts: a running player goes once its thread has ended.
+    connect(player, &QThread::finished, player, &QObject::deleteLater);
+    if (!player->isRunning())
+        delete player;
 }
 
 // ---------------------------------------------------------------- picture cache
@@ -691,6 +699,13 @@ void ZQStreamReadAndControl::read_backward()
 void ZQStreamReadAndControl::change_rate(double rate)
 {
     zlog(kName + QStringLiteral(" change rate :: ") + QString::number(rate, 'g', 6));
+    // Audio hook: sound at the normal rate only.
+    if (m_audioPlayer) {
+        if (rate == 1.0)
+            m_audioPlayer->set_start_framereader_timer();
+        else
+            m_audioPlayer->set_stop_framereader_timer();
+    }
     if ((m_rate > 0 && rate < 0) || (m_rate < 0 && rate > 0)) {
         reset_forward_prefetch();
         reset_backward_prefetch();
@@ -732,6 +747,8 @@ void ZQStreamReadAndControl::set_pause()
         zlog(kName + QStringLiteral("set pause"));
         m_paused = true;
         m_timer->stop();
+        if (m_audioPlayer) // audio hook: a paused picture is silent
+            m_audioPlayer->set_stop_framereader_timer();
     } else {
         zlog(kName + QStringLiteral("unset pause"));
         m_paused = false;
@@ -739,6 +756,8 @@ void ZQStreamReadAndControl::set_pause()
         m_lastBackwardTick = now_ns();
         m_backwardCarry = 0.0;
         m_timer->start();
+        if (m_audioPlayer && m_rate == 1 && m_speed > 0) // audio hook
+            m_audioPlayer->set_start_framereader_timer();
     }
 }
 
@@ -1039,6 +1058,11 @@ void ZQStreamReadAndControl::set_read_timestamp(QString timestamp)
         chosen = lastKeyframe;
     if (chosen >= 0)
         set_index(chosen);
+    // Audio hook: the sound moves to the picture's new time.
+    if (m_audioPlayer) {
+        const QString shown = chosen >= 0 ? m_frames.at(chosen).get_timestamp() : QString();
+        m_audioPlayer->set_new_timestamp(shown.isEmpty() ? timestamp + QStringLiteral("000") : shown, shown);
+    }
 }
 
 void ZQStreamReadAndControl::set_index(int index)
@@ -1186,6 +1210,7 @@ void ZQStreamReadAndControl::take_file(int pos, const QFileInfo& file, const QLi
     m_frames = frames;
     close_data_file();
     jumped();
+    init_audio_and_start(file); // audio hook: every recording taken, its own switches included
     if (!streams.isEmpty())
         emit send_available_videostream(streams);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "playback/coded_frame_read.h"
 #include "recordings/seek_index.h"
 #include "recordings/zq_frame.h"
 
@@ -22,6 +23,7 @@
 
 class QTimer;
 class VideoDecoder;
+class ff_audio_decoder_sdl_player;
 struct AVFrame;
 
 // A seek index loaded off the GUI thread: the frames of the requested stream
@@ -52,7 +54,7 @@ class ZQStreamReadAndControl : public QThread
     Q_OBJECT
 public:
     // A coded frame larger than this is refused.
-    static constexpr qint64 kMaxFrameBytes = 64LL * 1024 * 1024;
+    static constexpr qint64 kMaxFrameBytes = CodedFrameFile::kMaxFrameBytes;
     // Decoded pictures kept to play a group of pictures backward.
     static constexpr qint64 kBackwardCacheBytes = 256LL * 1024 * 1024;
 
@@ -101,6 +103,13 @@ public:
 
     // State, for the controller and for tests.
     void set_camera_table(const QHash<int, QString>& cameras) { m_cameras = cameras; }
+    // Sound beside the picture (off by default; no window turns it on): the
+    // hook starts an audio player for a recording with a ".zqaudio" companion
+    // and hands it each later recording and every shown picture's time.
+    void set_audio_enabled(bool enabled);
+    bool is_audio_enabled() const { return m_audioEnabled; }
+    ff_audio_decoder_sdl_player* get_audio_player() const { return m_audioPlayer; }
+
     // Steady clock in nanoseconds used to measure late backward ticks.
     void set_clock(std::function<qint64()> nowNs);
     int get_index() const { return m_index; }
@@ -234,9 +243,7 @@ private:
     int m_lastReadIndex = 0;
     int m_rate = 1;
     bool m_busy = false;
-    QFile m_dataFile;
-    QString m_dataFilePath;
-    qint64 m_dataFileSize = 0;
+    CodedFrameFile m_data;
     qint64 m_lastBackwardTick = 0;
     double m_backwardCarry = 0.0;
     int m_backwardInterval = 40;
@@ -245,4 +252,10 @@ private:
     QMap<int, CachedPicture> m_cache;
     qint64 m_cacheBytes = 0;
     std::function<qint64()> m_clock;
+
+    // Audio hook.
+    void end_audio_player();
+    bool m_audioEnabled = false;
+    ff_audio_decoder_sdl_player* m_audioPlayer = nullptr;
+    QString m_audioFile; // the ".zqaudio" the player was last handed
 };

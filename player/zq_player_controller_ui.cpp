@@ -11,6 +11,13 @@
 #define ZQ_HAVE_ALARM_VIEWER 1
 #endif
 
+void ZQPlayerControllerUi::information(const QString& title, const QString& text)
+{
+    QMessageBox box(QMessageBox::Information, title, text, QMessageBox::Ok);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+}
+
 void ZQPlayerControllerDesktopUi::warning(const QString& title, const QString& text)
 {
     QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::Ok);

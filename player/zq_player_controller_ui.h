@@ -13,6 +13,8 @@ public:
 
     // Modal warning box ("Attention" and the like).
     virtual void warning(const QString& title, const QString& text) = 0;
+    // Modal information box ("Votre exportation est terminée.").
+    virtual void information(const QString& title, const QString& text);
     // A new alarm viewer window for the picture at image_path (a thumbnail path
     // opens the full picture), captioned with the camera name.
     virtual void open_alarm_viewer(const QString& image_path, const QString& camera_name) = 0;

@@ -1,6 +1,9 @@
 #include "player/zq_player_inferface_controller.h"
 
 #include "app/zq_log.h"
+#include "download/download_job_host.h"
+#include "export/export_format.h"
+#include "export/popup_export.h"
 #include "integrity/integrity_run.h"
 #include "player/zq_player_controller_ui.h"
 #include "playback/zq_stream_read_and_control.h"
@@ -922,6 +925,19 @@ void ZQPlayerInferfaceController::recv_available_videostream(QStringList streams
     emit updateStreams();
 }
 
+void ZQPlayerInferfaceController::video_export_end()
+{
+    // The dialog whose copy ended, which need not be the newest one.
+    auto* dialog = qobject_cast<PopupExport*>(sender());
+    if (dialog) {
+        dialog->closeall();
+        dialog->deleteLater();
+        if (m_export_dialog == dialog)
+            m_export_dialog = nullptr;
+    }
+    m_ui->information(QStringLiteral("Information"), QStringLiteral("Votre exportation est terminée."));
+}
+
 int ZQPlayerInferfaceController::get_current_read_time_is_ms()
 {
     const qint64 ms = TimeText::hhmmss_to_ms(m_read_time);
@@ -1318,6 +1334,35 @@ void ZQPlayerInferfaceController::stop_integrity_check()
         m_integrity = nullptr;
         delete run;
     }
+}
+
+void ZQPlayerInferfaceController::video_export()
+{
+    ZQLog::log(QStringLiteral("[INFO] ZQPlayer Interface Controller :: export :: ") + m_root_folder + QStringLiteral("/")
+               + m_selected_date);
+    const QString timestamp = m_canvas ? m_canvas->get_current_timestamp() : QString();
+    ZQLog::log(QStringLiteral("export ::  timestamp ") + timestamp);
+    QDate date;
+    qint64 ms = 0;
+    if (!TimeText::parse_display_time(timestamp, &date, &ms))
+        return;
+    auto* dialog = new PopupExport(m_video_files, m_camera_id, QString::number(m_stream_id), QStringList(),
+                                   m_root_folder + QStringLiteral("/") + m_selected_date, timestamp);
+    dialog->set_job_host(DownloadJobHost::instance());
+    m_export_dialog = dialog;
+    connect(dialog, SIGNAL(endingsignal()), this, SLOT(video_export_end()));
+    // A raw copy that fails ends with its error instead: the dialog is done.
+    connect(dialog, &PopupExport::error, this, [this, dialog](int code) {
+        if (!dialog->export_started())
+            return; // a range error, shown by the dialog itself
+        dialog->closeall();
+        dialog->deleteLater();
+        if (m_export_dialog == dialog)
+            m_export_dialog = nullptr;
+        m_ui->warning(QStringLiteral("Attention"), export_error::error_text(code));
+    });
+    dialog->setModal(true);
+    dialog->show();
 }
 
 void ZQPlayerInferfaceController::set_selected_videostream(int idstream)

@@ -24,6 +24,7 @@ class Canvas;
 class ZQStreamReadAndControl;
 class ZQIndexController;
 class ZQPlayerControllerUi;
+class PopupExport;
 
 // The object the QML user interface calls for everything it shows and does:
 // storage folder, days, cameras, the day's file lists, playback and seeks,
@@ -64,6 +65,9 @@ public slots:
     void recv_available_videostream(QStringList streams);
     // The integrity dialog has closed: the check goes away once its thread has ended.
     void integrity_check_done();
+    // From an export dialog's endingsignal() (a raw copy ended): disposes of
+    // that dialog and tells the operator.
+    void video_export_end();
 
 public:
     // ---- QML-facing operations, in meta-object order ----
@@ -89,6 +93,9 @@ public:
     Q_INVOKABLE void set_playback_rate(int playback);
     // Checks the selected day folder against its hash list in a dialog; one check at a time.
     Q_INVOKABLE void check_integrity();
+    // Opens the export dialog on the selected day and camera at the time on
+    // screen; nothing before a frame is shown.
+    Q_INVOKABLE void video_export();
     Q_INVOKABLE QString get_alarm_thumbnail_path(QString datetime);
     Q_INVOKABLE QStringList get_videostreams_list();
     Q_INVOKABLE void set_selected_videostream(int idstream);
@@ -241,4 +248,6 @@ private:
     QPointer<IntegrityRun> m_integrity;
 
     std::unique_ptr<ZQPlayerControllerUi> m_ui;
+    // The newest export dialog (others may still relay their raw copy).
+    QPointer<PopupExport> m_export_dialog;
 };

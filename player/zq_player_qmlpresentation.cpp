@@ -1,6 +1,7 @@
 #include "player/zq_player_qmlpresentation.h"
 
 #include "app/zq_log.h"
+#include "export/export_jobs.h"
 #include "playback/zq_stream_read_and_control.h"
 #include "player/app_info.h"
 #include "player/preview_popup.h"
@@ -156,6 +157,11 @@ void ZQ_Player_qmlpresentation::stopWork()
         ZQLog::log("[INFO] Zqplayer Presentation :: destroy :: stopping the index rebuild");
         if (!ZQIndexManager::stop_all_and_wait(kIndexStopWaitMs))
             ZQLog::log("[WARN] Zqplayer Presentation :: destroy :: the index rebuild did not stop in time");
+    }
+    // Exports and raw copies: stopped (a re-encode keeps what it encoded) and waited for.
+    if (ExportJobs::count() > 0) {
+        ZQLog::log("[INFO] Zqplayer Presentation :: destroy :: stopping the exports");
+        ExportJobs::stop_all_and_wait();
     }
 }
 

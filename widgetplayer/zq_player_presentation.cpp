@@ -2,6 +2,9 @@
 
 #include "app/http_singleton.h"
 #include "app/zq_log.h"
+#include "download/download_job_host.h"
+#include "export/export_format.h"
+#include "export/popup_export.h"
 #include "integrity/integrity_run.h"
 #include "playback/zq_stream_read_and_control.h"
 #include "player/zq_player_inferface_controller.h"
@@ -1232,17 +1235,48 @@ void ZQ_Player_presentation::previous_frame_button_pressed()
 
 // ---------------------------------------------------------------- export and integrity
 
+PopupExport* ZQ_Player_presentation::export_dialog() const
+{
+    return m_export_dialog;
+}
+
 void ZQ_Player_presentation::export_slot()
 {
     log(QStringLiteral("export :: ") + m_day_folder);
     const QString timestamp = m_canvas ? m_canvas->get_current_timestamp() : QString();
     log(QStringLiteral("export ::  timestamp ") + timestamp);
+    // Offered only while a frame is shown, and one dialog at a time.
+    QDate date;
+    qint64 ms = 0;
+    if (!TimeText::parse_display_time(timestamp, &date, &ms) || m_export_dialog)
+        return;
+    const QString stream = chosen_stream();
+    auto* dialog = new PopupExport(m_controller->day_video_list(), m_current_camera_id.toInt(), stream,
+                                   m_day_text_list, StorageLayout::clean_folder_path(m_day_folder), timestamp);
+    dialog->set_job_host(DownloadJobHost::instance());
+    m_export_dialog = dialog;
+    connect(dialog, &PopupExport::valueChanged, this, &ZQ_Player_presentation::set_progress);
+    connect(dialog, &PopupExport::endingsignal, this, &ZQ_Player_presentation::get_export_endingsignal);
+    // A raw copy that fails ends with its error instead: the dialog is done.
+    connect(dialog, &PopupExport::error, this, [this, dialog](int code) {
+        if (!dialog->export_started())
+            return; // a range error, which the dialog shows itself
+        m_ui->encodeprogress->hide();
+        m_ui->exportbutton->setEnabled(true);
+        dialog->closeall();
+        dialog->deleteLater();
+        if (m_export_dialog == dialog)
+            m_export_dialog = nullptr;
+        m_dialogs->warning(QStringLiteral("Attention"), export_error::error_text(code));
+    });
+    dialog->show();
 }
 
 void ZQ_Player_presentation::set_progress(int value)
 {
     m_ui->encodeprogress->show();
-    m_ui->encodeprogress->setFormat(QStringLiteral("  [") + QString::number(value) + QStringLiteral("%]"));
+    const QString path = m_export_dialog ? m_export_dialog->get_export_path() : QString();
+    m_ui->encodeprogress->setFormat(path + QStringLiteral("  [") + QString::number(value) + QStringLiteral("%]"));
     m_ui->exportbutton->setEnabled(false);
     m_ui->encodeprogress->setValue(value);
 }
@@ -1250,10 +1284,16 @@ void ZQ_Player_presentation::set_progress(int value)
 void ZQ_Player_presentation::get_export_endingsignal()
 {
     m_ui->encodeprogress->hide();
-    if (m_export_dialog) {
-        m_export_dialog->close();
-        m_export_dialog->deleteLater();
-        m_export_dialog = nullptr;
+    // The dialog whose copy ended, deleted once its signal has returned.
+    auto* dialog = qobject_cast<PopupExport*>(sender());
+    if (!dialog)
+        dialog = m_export_dialog;
+    if (dialog) {
+        dialog->closeall();
+        dialog->close();
+        dialog->deleteLater();
+        if (m_export_dialog == dialog)
+            m_export_dialog = nullptr;
     }
     m_ui->exportbutton->setEnabled(true);
     m_dialogs->information(QStringLiteral("Information"), QStringLiteral("Votre exportation est terminée."));

@@ -23,6 +23,7 @@
 
 class AlarmItemDelegate;
 class AlarmModel;
+class PopupExport;
 class Canvas;
 class QComboBox;
 class QTimer;
@@ -76,6 +77,7 @@ public:
     TagItemDelegate* tag_delegate() const { return m_tag_delegate; }
     bool is_filling() const;
     IntegrityRun* integrity_run() const { return m_integrity; }
+    PopupExport* export_dialog() const;
     // The proxy index of a folder of the tree (invalid when not loaded yet).
     QModelIndex tree_index_of(const QString& path) const;
 
@@ -177,7 +179,8 @@ private:
     TreeProxyModel* m_proxy_model = nullptr;
     QStringList m_day_text_list;
     QString m_actual_file;
-    QPointer<QWidget> m_export_dialog;
+    // The export dialog open now; one at a time.
+    QPointer<PopupExport> m_export_dialog;
     // The integrity check of the day and its dialog, started and disposed of as one pair.
     QPointer<IntegrityRun> m_integrity;
     QVBoxLayout* m_timelines_layout = nullptr;

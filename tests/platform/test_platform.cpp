@@ -83,6 +83,47 @@ private slots:
         QVERIFY(zq::platform::processor_count() >= 1);
     }
 
+    void meminfo_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<bool>("valid");
+        QTest::addColumn<qint64>("totalKib");
+        QTest::addColumn<qint64>("availableKib");
+        QTest::newRow("kernel form") << QByteArray("MemTotal:       16318480 kB\nMemFree:          512000 kB\n"
+                                                   "MemAvailable:    8123456 kB\nBuffers: 1 kB\n")
+                                     << true << qint64(16318480) << qint64(8123456);
+        QTest::newRow("no end of line") << QByteArray("MemAvailable: 2 kB\nMemTotal: 4 kB") << true << qint64(4)
+                                        << qint64(2);
+        QTest::newRow("old kernel without MemAvailable") << QByteArray("MemTotal: 4 kB\nMemFree: 2 kB\n") << false
+                                                         << qint64(0) << qint64(0);
+        QTest::newRow("other unit") << QByteArray("MemTotal: 4 MB\nMemAvailable: 2 kB\n") << false << qint64(0)
+                                    << qint64(0);
+        QTest::newRow("not a number") << QByteArray("MemTotal: -4 kB\nMemAvailable: x kB\n") << false << qint64(0)
+                                      << qint64(0);
+        QTest::newRow("beyond range") << QByteArray("MemTotal: 99999999999999999999 kB\nMemAvailable: 2 kB\n")
+                                      << false << qint64(0) << qint64(0);
+        QTest::newRow("name inside another") << QByteArray("XMemTotal: 4 kB\nMemAvailable: 2 kB\n") << false
+                                             << qint64(0) << qint64(0);
+        QTest::newRow("empty") << QByteArray() << false << qint64(0) << qint64(0);
+    }
+    void meminfo()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(bool, valid);
+        QFETCH(qint64, totalKib);
+        QFETCH(qint64, availableKib);
+        const auto m = zq::platform::parse_meminfo(text.constData(), std::size_t(text.size()));
+        QCOMPARE(m.valid, valid);
+        if (valid) {
+            QCOMPARE(qint64(m.total_bytes), totalKib * 1024);
+            QCOMPARE(qint64(m.available_bytes), availableKib * 1024);
+        }
+        // This machine's own file reads.
+        const auto here = zq::platform::system_memory();
+        QVERIFY(here.valid);
+        QVERIFY(here.total_bytes >= here.available_bytes && here.available_bytes > 0);
+    }
+
     void shellOpensFileUrls()
     {
         UrlCatcher catcher;

@@ -79,6 +79,8 @@ private slots:
             {"setTime(QTime)", L, "void"},
             {"recv_available_videostream(QStringList)", L, "void"},
             {"integrity_check_done()", L, "void"},
+
+            {"video_export_end()", L, "void"},
             {"get_available_days(QString)", M, "QStringList"},
             {"selected_date()", M, "QString"},
             {"selected_camera()", M, "QString"},
@@ -100,6 +102,8 @@ private slots:
             {"next_frame_button()", M, "void"},
             {"set_playback_rate(int)", M, "void"},
             {"check_integrity()", M, "void"},
+
+            {"video_export()", M, "void"},
             {"get_alarm_thumbnail_path(QString)", M, "QString"},
             {"get_videostreams_list()", M, "QStringList"},
             {"set_selected_videostream(int)", M, "void"},
@@ -138,9 +142,9 @@ private slots:
             if (m.access() == QMetaMethod::Public)
                 own << QString::fromLatin1(m.methodSignature());
         }
-        QCOMPARE(own.size(), 42);
+        QCOMPARE(own.size(), 44);
         QCOMPARE(own.first(), QStringLiteral("dataChanged()"));
-        QCOMPARE(own.indexOf("get_available_days(QString)"), 12);
+        QCOMPARE(own.indexOf("get_available_days(QString)"), 13);
         QCOMPARE(own.last(), QStringLiteral("set_selected_camera_id(int)"));
         QVERIFY(own.indexOf("set_playback_rate(int)") < own.indexOf("get_alarm_thumbnail_path(QString)"));
         QCOMPARE(own.indexOf("integrity_check_done()"), own.indexOf("recv_available_videostream(QStringList)") + 1);

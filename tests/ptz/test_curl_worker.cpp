@@ -35,6 +35,15 @@ struct Worker
     }
     void get() { QMetaObject::invokeMethod(w, &CurlRequestWorker::run_get_request, Qt::QueuedConnection); }
     void put() { QMetaObject::invokeMethod(w, &CurlRequestWorker::run_put_request, Qt::QueuedConnection); }
+    // Waits for the next result. A result may come before the wait starts (the worker runs on its
+    // own thread), so this counts results instead of waiting for a new emission.
+    bool wait_result(int ms)
+    {
+        const bool ok = QTest::qWaitFor([&] { return results.count() > seen; }, ms);
+        seen = int(results.count());
+        return ok;
+    }
+    int seen = 0;
 };
 
 } // namespace
@@ -59,7 +68,7 @@ void TestCurlWorker::digest_then_ok()
     k.w->set_user(QStringLiteral("cam"));
     k.w->set_password(QStringLiteral("pw"));
     k.get();
-    QVERIFY(k.results.wait(10000));
+    QVERIFY(k.wait_result(10000));
     QCOMPARE(k.results.first().at(1).toInt(), 200);
     QCOMPARE(k.results.first().at(2).toInt(), 0);
     QCOMPARE(k.finished.count(), 1);
@@ -70,7 +79,7 @@ void TestCurlWorker::digest_then_ok()
     // A wrong password ends with the server's 401.
     k.w->set_password(QStringLiteral("nope"));
     k.get();
-    QVERIFY(k.results.wait(10000));
+    QVERIFY(k.wait_result(10000));
     QCOMPARE(k.results.last().at(1).toInt(), 401);
     QCOMPARE(k.errors.last().at(0).toString(), QStringLiteral("HTTP 401"));
 }
@@ -81,7 +90,7 @@ void TestCurlWorker::not_found_with_body()
     Worker k;
     k.w->set_url(server.url(QStringLiteral("/notfound")));
     k.get();
-    QVERIFY(k.results.wait(10000));
+    QVERIFY(k.wait_result(10000));
     QCOMPARE(k.results.count(), 1);
     QCOMPARE(k.results.first().at(0).toString(), QStringLiteral("no such thing here"));
     QCOMPARE(k.results.first().at(1).toInt(), 404);
@@ -102,7 +111,7 @@ void TestCurlWorker::cancel_during_trickle()
     QElapsedTimer clock;
     clock.start();
     k.w->requestCancel(); // from this thread, while the worker's blocks
-    QVERIFY(k.results.wait(5000));
+    QVERIFY(k.wait_result(5000));
     // Within one progress callback (a trickled block comes every 200 ms);
     // the bound leaves room for a loaded machine, far below the 40 s body.
     QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
@@ -114,7 +123,7 @@ void TestCurlWorker::cancel_during_trickle()
     // The next request is not cancelled by the old flag.
     k.w->set_url(server.url(QStringLiteral("/notfound")));
     k.get();
-    QVERIFY(k.results.wait(10000));
+    QVERIFY(k.wait_result(10000));
     QCOMPARE(k.results.last().at(1).toInt(), 404);
 }
 
@@ -124,11 +133,11 @@ void TestCurlWorker::empty_put_has_zero_length()
     Worker k;
     k.w->set_url(server.url(QStringLiteral("/put")));
     k.put();
-    QVERIFY(k.results.wait(10000));
+    QVERIFY(k.wait_result(10000));
     QCOMPARE(k.results.first().at(0).toString(), QStringLiteral("method=PUT length=0 body="));
     k.w->set_body("abc");
     k.put();
-    QVERIFY(k.results.wait(10000));
+    QVERIFY(k.wait_result(10000));
     QCOMPARE(k.results.last().at(0).toString(), QStringLiteral("method=PUT length=3 body=abc"));
 }
 
@@ -138,12 +147,12 @@ void TestCurlWorker::https_verified_with_ca()
     Worker k;
     k.w->set_url(server.url(QStringLiteral("/notfound")));
     k.get();
-    QVERIFY(k.results.wait(10000));
+    QVERIFY(k.wait_result(10000));
     // Our test CA is not trusted by default: a TLS error, with its one result.
     QVERIFY(k.results.first().at(2).toInt() != 0);
     k.w->set_ca_file(server.ca_file());
     k.get();
-    QVERIFY(k.results.wait(10000));
+    QVERIFY(k.wait_result(10000));
     QCOMPARE(k.results.last().at(1).toInt(), 404);
     QCOMPARE(k.results.count(), 2);
 }

@@ -10,6 +10,7 @@
 #include "tools/zqfixture/lib/fixture_metadata.h"
 #include "tools/zqfixture/lib/fixture_pattern.h"
 #include "tools/zqfixture/lib/fixture_writer.h"
+#include "export/popup_export.h"
 #include "integrity/integrity_dialog.h"
 #include "integrity/integrity_run.h"
 #include "view/canvas.h"
@@ -382,6 +383,31 @@ private slots:
         m_w->form()->snapshotButton->click();
         QCOMPARE(m_seen.snapshots.size(), 1);
         QVERIFY(!m_seen.snapshots.first().isNull());
+    }
+
+    void export_dialog_of_the_day()
+    {
+        Ui_ZQ_Player_presentation* ui = m_w->form();
+        watch();
+        QVERIFY(wait_pictures(1)); // a frame is on screen
+        ui->exportbutton->click();
+        QPointer<PopupExport> dialog = m_w->export_dialog();
+        QVERIFY(dialog);
+        QVERIFY(dialog->isVisible());
+        // One dialog at a time.
+        ui->exportbutton->click();
+        QCOMPARE(m_w->export_dialog(), dialog.data());
+        // Progress of a raw copy, then its end.
+        emit dialog->valueChanged(42);
+        QVERIFY(!ui->encodeprogress->isHidden());
+        QVERIFY(ui->encodeprogress->format().endsWith(QStringLiteral("  [42%]")));
+        QVERIFY(!ui->exportbutton->isEnabled());
+        emit dialog->endingsignal();
+        QCOMPARE(m_seen.informations, QStringList{QStringLiteral("Votre exportation est terminée.")});
+        QVERIFY(ui->encodeprogress->isHidden());
+        QVERIFY(ui->exportbutton->isEnabled());
+        QVERIFY(m_w->export_dialog() == nullptr);
+        QTRY_VERIFY(dialog.isNull());
     }
 
     void destroyed_while_filling()

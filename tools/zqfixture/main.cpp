@@ -131,6 +131,19 @@ int main(int argc, char** argv)
     const QCommandLineOption metadata({QStringLiteral("metadata")},
                                       QStringLiteral("Also write camera files, tags, alarm pictures, previews and "
                                                      "hash.json (encrypted like the server's)."));
+    const QCommandLineOption audio({QStringLiteral("audio")},
+                                   QStringLiteral("Write .zqaudio/.zqaudioseek beside each recording: aac or mp3."),
+                                   QStringLiteral("CODEC"));
+    const QCommandLineOption audio_rate({QStringLiteral("audio-rate")},
+                                        QStringLiteral("Audio sample rate: 8000, 16000 or 48000."),
+                                        QStringLiteral("HZ"), QStringLiteral("16000"));
+    const QCommandLineOption audio_channels({QStringLiteral("audio-channels")},
+                                            QStringLiteral("Audio channels: 1 or 2."), QStringLiteral("N"),
+                                            QStringLiteral("1"));
+    const QCommandLineOption audio_entry({QStringLiteral("audio-entry-ms")},
+                                         QStringLiteral("One audio seek line per about N ms (0: one per coded frame)."),
+                                         QStringLiteral("MS"), QStringLiteral("1000"));
+    p.addOptions({audio, audio_rate, audio_channels, audio_entry});
     p.addOptions({out, root, date, cameras, start, minutes, seconds, gap, size, fps, gop, codec, codec_text, second,
                   second_size, corrupt, truncate, damaged, threads, metadata});
     p.process(app);
@@ -189,6 +202,14 @@ int main(int argc, char** argv)
     if (p.isSet(corrupt) && !parse_int(p.value(corrupt), 0, 1 << 20, &o.corrupt_frame))
         return fail(QStringLiteral("invalid --corrupt-frame"));
     o.truncate = p.isSet(truncate);
+    if (p.isSet(audio) && !ZQFixture::parse_audio_codec(p.value(audio), &o.audio.codec))
+        return fail(QStringLiteral("unknown audio codec \"%1\" (aac, mp3)").arg(p.value(audio)));
+    if (!parse_int(p.value(audio_rate), 8000, 48000, &o.audio.rate))
+        return fail(QStringLiteral("invalid --audio-rate"));
+    if (!parse_int(p.value(audio_channels), 1, 2, &o.audio.channels))
+        return fail(QStringLiteral("invalid --audio-channels"));
+    if (!parse_int(p.value(audio_entry), 0, 60000, &o.audio.entry_ms))
+        return fail(QStringLiteral("invalid --audio-entry-ms"));
     if (!parse_int(p.value(damaged), 0, 1 << 30, &o.damaged_recording))
         return fail(QStringLiteral("invalid --damaged-recording"));
     if (!parse_int(p.value(threads), 0, 1024, &o.threads))

@@ -280,6 +280,15 @@ bool RecordingWriter::write(const Job& job, QString* error)
         return false;
     }
     m_data = nullptr;
+
+    if (m_o.audio.codec != AudioCodec::None) {
+        const QString base = file.data_path.left(file.data_path.size() - int(qstrlen(".zqvideo")));
+        file.audio_data_path = base + QStringLiteral(".zqaudio");
+        file.audio_seek_path = base + QStringLiteral(".zqaudioseek");
+        if (!write_audio(m_o.audio, base, file.date, job.start_ms, m_o.seconds_per_recording, &file.audio_entries,
+                         error))
+            return false;
+    }
     return true;
 }
 
@@ -329,6 +338,14 @@ QString check_options(const Options& o)
         return QStringLiteral("damaged recording %1 does not exist").arg(o.damaged_recording);
     if (o.corrupt_frame >= frames)
         return QStringLiteral("frame %1 to corrupt does not exist").arg(o.corrupt_frame);
+    if (o.audio.codec != AudioCodec::None) {
+        if (o.audio.rate != 8000 && o.audio.rate != 16000 && o.audio.rate != 48000)
+            return QStringLiteral("audio rate must be 8000, 16000 or 48000");
+        if (o.audio.channels != 1 && o.audio.channels != 2)
+            return QStringLiteral("audio channels must be 1 or 2");
+        if (o.audio.entry_ms < 0 || o.audio.entry_ms > 60000)
+            return QStringLiteral("audio entry length must be between 0 and 60000 ms");
+    }
     return QString();
 }
 

@@ -13,6 +13,7 @@
 //   const ZQFixture::Result r = ZQFixture::write(o);
 //   QVERIFY2(r.ok, qPrintable(r.error));
 
+#include "tools/zqfixture/lib/fixture_audio.h"
 #include "tools/zqfixture/lib/fixture_encoder.h"
 #include "tools/zqfixture/lib/fixture_pattern.h"
 
@@ -46,6 +47,7 @@ struct Options {
     int corrupt_frame = -1;                             // "video1" frame whose bytes are overwritten with noise
     bool truncate = false;                              // data file ends halfway through its last frame
     int threads = 0;                                    // recordings coded at once; 0: one per core
+    AudioOptions audio;                                 // codec None: no ".zqaudio" companions
 };
 
 // One line of a seek index, as written.
@@ -72,6 +74,9 @@ struct WrittenFile {
     int corrupted_frame = -1;     // "video1" frame overwritten with noise, or -1
     bool truncated = false;
     QList<FrameEntry> frames;     // every seek-index line, in order
+    QString audio_data_path;      // ".zqaudio" and ".zqaudioseek" beside it; empty without audio
+    QString audio_seek_path;
+    QList<AudioEntry> audio_entries; // every line of the audio seek index, in order
 };
 
 struct Result {

@@ -1,0 +1,222 @@
+// Export benchmark (Release build, run with nice):
+//   bench_export [--minutes N] [--raw-minutes N] [--formats h264,hevc,mjpeg,vp9,av1] [--work DIR]
+//
+// 1. Re-encode of an N-minute (default 5) 1080p 25 fps H.264 range, band off,
+//    per format: our export (start to its terminal signal) against
+//    `ffmpeg -f h264 -i <the range's data files concatenated>` with the same
+//    encoder, options and threads, in frames per second.
+// 2. The same H.264 export with the band on (only its rows are painted and
+//    converted), the queue's peak and the row text's update rate.
+// 3. Raw copy of a 1080p hour (the generated minute repeated as sixty
+//    recordings) against `cp` of the same files on the same file system, warm cache.
+
+#include "../bench_report.h"
+#include "export/ff_export.h"
+#include "export/raw_export.h"
+#include "tools/zqfixture/lib/fixture_writer.h"
+
+#include <QGuiApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTextStream>
+#include <cstdio>
+
+extern "C" {
+#include <libavutil/log.h>
+}
+
+namespace {
+
+QTextStream out(stdout);
+
+double run_process(const QString& program, const QStringList& args)
+{
+    QProcess p;
+    p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    QElapsedTimer t;
+    t.start();
+    p.start(program, args);
+    p.waitForFinished(-1);
+    const double ms = double(t.nsecsElapsed()) / 1e6;
+    if (p.exitCode() != 0)
+        out << "  " << program << " failed: " << args.join(' ') << Qt::endl;
+    return ms;
+}
+
+struct Format
+{
+    QString name;
+    QString codec;     // our codec name
+    QString extension;
+    QStringList ffmpegArgs;
+};
+
+QList<Format> formats()
+{
+    const QStringList common = {"-threads", "0", "-g", "25"};
+    return {
+        {"h264", "libx264", ".mp4", QStringList{"-c:v", "libx264", "-preset", "veryfast", "-crf", "10", "-pix_fmt", "yuv420p"} + common},
+        {"hevc", "hevc", ".mp4", QStringList{"-c:v", "libx265", "-preset", "superfast", "-crf", "10", "-pix_fmt", "yuv420p", "-x265-params", "log-level=error"} + common},
+        {"mjpeg", "mjpeg", ".avi", QStringList{"-c:v", "mjpeg", "-q:v", "3", "-qmin", "2", "-qmax", "31", "-pix_fmt", "yuvj420p"} + common},
+        {"vp9", "vp9", ".webm", QStringList{"-c:v", "libvpx-vp9", "-deadline", "realtime", "-cpu-used", "8", "-row-mt", "1", "-crf", "10", "-b:v", "0", "-pix_fmt", "yuv420p"} + common},
+        {"av1", "av1", ".mkv", QStringList{"-c:v", "libsvtav1", "-preset", "10", "-pix_fmt", "yuv420p"} + common},
+    };
+}
+
+struct Ours
+{
+    double ms = 0;
+    int frames = 0;
+    int peakQueue = 0;
+    int rowUpdates = 0;
+    bool ok = false;
+};
+
+Ours run_ours(const QList<QFileInfo>& files, const QString& codec, const QString& output, bool band,
+              const QString& begin, const QString& end)
+{
+    ff_export job;
+    job.init(output, codec, 2048, -1, -1, band, "normal");
+    job.set_files(files);
+    job.set_begin(begin);
+    job.set_end(end);
+    job.set_stream_id("1");
+    QSignalSpy ending(&job, &ff_export::endingsignal);
+    QSignalSpy rows(&job, &ff_export::frame_downloaded_encoded);
+    QElapsedTimer t;
+    t.start();
+    job.start();
+    job.wait();
+    Ours r;
+    r.ms = double(t.nsecsElapsed()) / 1e6;
+    r.frames = job.frames_encoded();
+    r.peakQueue = job.peak_queue();
+    r.rowUpdates = int(rows.count());
+    r.ok = ending.count() == 1;
+    return r;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    // The band's text needs the font database of a GUI application.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    av_log_set_level(AV_LOG_ERROR);
+    int minutes = 5;
+    int rawMinutes = 60;
+    QStringList wanted = {"h264", "hevc", "mjpeg", "vp9", "av1"};
+    QString work = QDir::temp().filePath("zq_bench_export");
+    const QStringList args = app.arguments();
+    for (int i = 1; i + 1 < args.size(); ++i) {
+        if (args.at(i) == "--minutes")
+            minutes = args.at(++i).toInt();
+        else if (args.at(i) == "--raw-minutes")
+            rawMinutes = args.at(++i).toInt();
+        else if (args.at(i) == "--formats")
+            wanted = args.at(++i).split(',');
+        else if (args.at(i) == "--work")
+            work = args.at(++i);
+    }
+    QDir(work).removeRecursively();
+    QDir().mkpath(work);
+
+    out << "Generating " << minutes << " minute(s) of 1080p 25 fps H.264..." << Qt::endl;
+    ZQFixture::Options o;
+    o.output_parent = QDir(work).filePath("store");
+    o.size = QSize(1920, 1080);
+    o.fps = 25;
+    o.gop = 25;
+    o.recordings_per_camera = minutes;
+    o.seconds_per_recording = 60;
+    const ZQFixture::Result r = ZQFixture::write(o);
+    if (!r.ok) {
+        out << "fixture: " << r.error << Qt::endl;
+        return 1;
+    }
+    QList<QFileInfo> files;
+    const QString concat = QDir(work).filePath("range.h264");
+    {
+        QFile all(concat);
+        all.open(QIODevice::WriteOnly);
+        for (const auto& f : r.files) {
+            files << QFileInfo(f.data_path);
+            QFile in(f.data_path);
+            in.open(QIODevice::ReadOnly);
+            all.write(in.readAll());
+        }
+    }
+    const QString begin = "080000";
+    const QString end = QTime(8, 0).addSecs(60 * minutes).toString("HHmmss");
+    int frames = 0;
+    for (const auto& f : r.files)
+        frames += f.frame_count;
+    out << "Range: " << files.size() << " recording(s), " << frames << " frames" << Qt::endl;
+
+    out << "\n1. Re-encode, band off (frames per second, higher is better)" << Qt::endl;
+    for (const Format& f : formats()) {
+        if (!wanted.contains(f.name))
+            continue;
+        const Ours ours = run_ours(files, f.codec, QDir(work).filePath("ours" + f.extension), false, begin, end);
+        const double ref = run_process("ffmpeg", QStringList{"-hide_banner", "-loglevel", "error", "-y", "-threads", "0",
+                                                             "-f", "h264", "-r", "25", "-i", concat}
+                                                     + f.ffmpegArgs + QStringList{QDir(work).filePath("ref" + f.extension)});
+        zq::bench::print_ratio(out, f.name + (ours.ok ? "" : " (FAILED)"), ours.frames * 1000.0 / ours.ms,
+                               frames * 1000.0 / ref, "fps", "ffmpeg");
+        if (f.name == "h264") {
+            out << "  queue peak " << ours.peakQueue << " pictures (limit 30), row text "
+                << QString::number(ours.rowUpdates * 1000.0 / ours.ms, 'f', 1) << " updates/s" << Qt::endl;
+            const Ours banded = run_ours(files, f.codec, QDir(work).filePath("band" + f.extension), true, begin, end);
+            zq::bench::print_ratio(out, "h264 band on vs off", banded.frames * 1000.0 / banded.ms,
+                                   ours.frames * 1000.0 / ours.ms, "fps", "band off");
+        }
+    }
+
+    if (rawMinutes > 0) {
+        out << "\n2. Raw copy of " << rawMinutes << " minute(s) of 1080p (MB/s, higher is better)" << Qt::endl;
+        // The first minute repeated as one recording per minute of the hour.
+        const QString dayDir = QFileInfo(QFileInfo(r.files.first().data_path).absolutePath()).absolutePath();
+        const QString rawRoot = QDir(work).filePath("rawstore/zqcore_0a1b-2c3d-4e5f-6789/2024-01-01");
+        QList<QFileInfo> rawFiles;
+        qint64 bytes = 0;
+        for (int m = 0; m < rawMinutes; ++m) {
+            const QString t = QTime(9, 0).addSecs(60 * m).toString("HHmmss");
+            const QString dir = rawRoot + "/" + t;
+            QDir().mkpath(dir);
+            const QString data = dir + "/1_20240101_" + t + ".zqvideo";
+            QFile::copy(r.files.first().data_path, data);
+            QFile::copy(r.files.first().seek_path, dir + "/1_20240101_" + t + ".zqseek");
+            rawFiles << QFileInfo(data);
+            bytes += QFileInfo(data).size() + QFileInfo(dir + "/1_20240101_" + t + ".zqseek").size();
+        }
+        Q_UNUSED(dayDir);
+        // Warm cache: read everything once.
+        run_process("cat", [&] {
+            QStringList l;
+            for (const QFileInfo& f : rawFiles)
+                l << f.absoluteFilePath();
+            return l;
+        }());
+        const QString cpTarget = QDir(work).filePath("cp_out");
+        QDir().mkpath(cpTarget);
+        const double cpMs = run_process("cp", {"-r", QDir(work).filePath("rawstore/zqcore_0a1b-2c3d-4e5f-6789"), cpTarget});
+        RawExport raw;
+        raw.set_target(QFileInfo(QDir(work).filePath("raw_out/x_RAW.zqcore")));
+        raw.set_files(rawFiles);
+        QSignalSpy ending(&raw, &RawExport::endingsignal);
+        QElapsedTimer t;
+        t.start();
+        raw.start();
+        raw.wait();
+        const double oursMs = double(t.nsecsElapsed()) / 1e6;
+        const double mb = double(bytes) / (1024.0 * 1024.0);
+        zq::bench::print_ratio(out, QString("raw copy %1 MiB").arg(int(mb)) + (ending.count() == 1 ? "" : " (FAILED)"),
+                               mb * 1000.0 / oursMs, mb * 1000.0 / cpMs, "MB/s", "cp");
+    }
+    QDir(work).removeRecursively();
+    return 0;
+}

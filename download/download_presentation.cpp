@@ -1,0 +1,428 @@
+#include "download/download_presentation.h"
+
+#include "app/zq_log.h"
+#include "download/download_item_presentation.h"
+#include "download/presentation_interface.h"
+#include "download/squeeze_label.h"
+#include "export/export_dialogs.h"
+
+#include <QCloseEvent>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStyle>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QVBoxLayout>
+#include <chrono>
+
+namespace {
+
+void info(const QString& text)
+{
+    ZQLog::log(QStringLiteral("[INFO] Download Presentation :: ") + text);
+}
+
+// The panels' own look; their children keep theirs.
+// (A property, not the object name: a row's form has a child named "widget" too.)
+QString panel_style(QWidget* panel)
+{
+    panel->setProperty("zqPanel", true);
+    return QStringLiteral("QWidget[zqPanel=\"true\"] { color: #fff; font: 14px \"Public Sans\"; background: rgba(0,0,0,0.5);"
+                          " border: 2px solid rgba(255,255,255,0.2); border-radius: 5px; }"
+                          " QToolTip { background: white; }");
+}
+
+const char* const kProgressStyle =
+    "QProgressBar {    border: 1px solid grey; border-radius: 5px; text-align: center;color:white; font: 14px;"
+    "background-color: rgba(255,255,255,0.2);padding-top:3px;padding-bottom:3px;}";
+
+constexpr int kLineHeight = 100;
+
+void set_up_view(EditTableView* view, DownloadPresentationModel* model)
+{
+    view->setShowGrid(true);
+    view->horizontalHeader()->hide();
+    view->verticalHeader()->hide();
+    view->setAlternatingRowColors(false);
+    view->horizontalHeader()->setStretchLastSection(true);
+    view->setModel(model);
+    view->setStyleSheet(QStringLiteral("EditTableView::item {border: 0px;border-bottom: 1px solid gray;}"));
+    view->verticalHeader()->setDefaultSectionSize(kLineHeight);
+    view->setSelectionBehavior(QAbstractItemView::SelectRows);
+}
+
+} // namespace
+
+DownloadPresentationModel::DownloadPresentationModel(Download_presentation* window, QString role)
+    : QAbstractListModel(window)
+    , m_window(window)
+    , m_role(std::move(role))
+{
+}
+
+QList<Presentation_Interface*>& DownloadPresentationModel::list() const
+{
+    if (m_role == QLatin1String("success"))
+        return m_window->success_list;
+    if (m_role == QLatin1String("error"))
+        return m_window->failure_list;
+    return m_window->running_list;
+}
+
+int DownloadPresentationModel::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : int(list().size());
+}
+
+QVariant DownloadPresentationModel::data(const QModelIndex& index, int role) const
+{
+    if (role != Qt::ToolTipRole || !index.isValid() || index.row() >= list().size())
+        return QVariant();
+    ZQLog::log("[INFO] DownloadPresentationModel::Data -- ToolTipRole");
+    Presentation_Interface* row = list().at(index.row());
+    if (row->downloadedSuccessfully())
+        return QVariant();
+    return row->downloadInfoLabel->text().toHtmlEscaped();
+}
+
+bool DownloadPresentationModel::removeRows(int row, int count, const QModelIndex& parent)
+{
+    if (parent.isValid() || row < 0 || count <= 0)
+        return false;
+    QList<Presentation_Interface*>& rows = list();
+    if (m_role == QLatin1String("download"))
+        ZQLog::log(QStringLiteral("[INFO] DownloadPresentationModel::removeRows -- download + ")
+                   + QString::number(rows.size()));
+    else if (m_role == QLatin1String("success"))
+        ZQLog::log("[INFO] DownloadPresentationModel::removeRows -- success");
+    for (int i = row + count - 1; i >= row; --i) {
+        if (i >= rows.size())
+            continue;
+        Presentation_Interface* r = rows.at(i);
+        if (!r->downloadedSuccessfully() && !r->tryAgainOffered())
+            continue;
+        beginRemoveRows(QModelIndex(), i, i);
+        rows.removeAt(i);
+        endRemoveRows();
+        r->deleteLater();
+    }
+    return true;
+}
+
+EditTableView::EditTableView(QWidget* parent)
+    : QTableView(parent)
+{
+}
+
+void EditTableView::keyPressEvent(QKeyEvent* event)
+{
+    if ((event->key() == Qt::Key_Delete || event->key() == Qt::Key_Backspace) && model() && selectionModel()) {
+        removeOne();
+        return;
+    }
+    QTableView::keyPressEvent(event);
+}
+
+void EditTableView::removeOne()
+{
+    if (!model() || !selectionModel())
+        return;
+    const QModelIndex current = currentIndex();
+    if (!current.isValid())
+        return;
+    const int row = current.row();
+    model()->removeRows(row, 1);
+    const int count = model()->rowCount();
+    if (count == 0)
+        return;
+    const int next = row < count ? row : count - 1;
+    selectionModel()->setCurrentIndex(model()->index(next, 0),
+                                      QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+}
+
+void EditTableView::removeAll()
+{
+    if (model())
+        model()->removeRows(0, model()->rowCount());
+}
+
+Download_presentation::Download_presentation()
+    : QWidget(nullptr)
+{
+    setObjectName(QStringLiteral("Download_presentation"));
+    resize(1093, 674);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    setWindowTitle(QStringLiteral("Form"));
+    setStyleSheet(QStringLiteral("QWidget { background: #333333;}"));
+    m_runningModel = new DownloadPresentationModel(this, QStringLiteral("download"));
+    m_successModel = new DownloadPresentationModel(this, QStringLiteral("success"));
+    m_failureModel = new DownloadPresentationModel(this, QStringLiteral("error"));
+
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(3, 3, 3, 1);
+    auto* left = new QWidget(this);
+    left->setObjectName(QStringLiteral("widget_16"));
+    left->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    left->setStyleSheet(panel_style(left));
+    auto* leftLayout = new QVBoxLayout(left);
+    leftLayout->setContentsMargins(0, 0, 0, 2);
+    auto* header = new QWidget(left);
+    header->setObjectName(QStringLiteral("widget_17"));
+    header->setStyleSheet(QStringLiteral("QWidget#widget_17 { font: 500 16px; background: rgba(255,255,255,0.2);"
+                                         " color: white; border-bottom: 2px solid rgba(255,255,255,0.1);"
+                                         " border-radius: 5px; }"));
+    auto* headerLayout = new QHBoxLayout(header);
+    auto* icon = new QLabel(header);
+    icon->setObjectName(QStringLiteral("label_14"));
+    icon->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    icon->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    icon->setPixmap(QPixmap(QStringLiteral(":/imgs/download.png")).scaled(20, 20, Qt::KeepAspectRatio,
+                                                                           Qt::SmoothTransformation));
+    icon->setFixedSize(30, 30);
+    icon->setAlignment(Qt::AlignCenter);
+    icon->setStyleSheet(QStringLiteral("padding: 5px; background: white; border-radius: 15px; margin-right: 5px;"));
+    headerLayout->addWidget(icon);
+    label_current_download = new QLabel(QStringLiteral("En cours"), header);
+    label_current_download->setObjectName(QStringLiteral("label_current_download"));
+    label_current_download->setStyleSheet(
+        QStringLiteral("background: transparent; color: white; font: 500 16px; padding: 5px; margin-right: 5px;"));
+    headerLayout->addWidget(label_current_download);
+    leftLayout->addWidget(header);
+    downloadsView = new EditTableView(left);
+    downloadsView->setObjectName(QStringLiteral("downloadsView"));
+    leftLayout->addWidget(downloadsView);
+    layout->addWidget(left);
+
+    auto* right = new QWidget(this);
+    right->setObjectName(QStringLiteral("widget"));
+    right->setStyleSheet(panel_style(right));
+    auto* rightLayout = new QVBoxLayout(right);
+    rightLayout->setContentsMargins(2, 2, 2, 2);
+    tabWidget = new QTabWidget(right);
+    tabWidget->setObjectName(QStringLiteral("tabWidget"));
+    tabWidget->setStyleSheet(QStringLiteral(
+        "QTabWidget::pane { border-top: 2px solid #C2C7CB; background: #333333; }"
+        "QTabWidget::tab-bar { alignment: center; }"
+        "QTabBar::tab { border: 2px solid #656565; border-top-left-radius: 4px; border-top-right-radius: 4px;"
+        " min-width: 150px; min-height: 18px; padding: 5px; font: 300 13px; color: white; }"
+        "QTabBar::tab:selected { background: #656565; } QTabBar::tab:hover { background: #cccccc; color: white; }"));
+    auto* success = new QWidget(tabWidget);
+    success->setObjectName(QStringLiteral("tab_success"));
+    auto* sl = new QVBoxLayout(success);
+    sl->setContentsMargins(0, 0, 0, 0);
+    finished_downloadsView = new EditTableView(success);
+    finished_downloadsView->setObjectName(QStringLiteral("finished_downloadsView"));
+    sl->addWidget(finished_downloadsView);
+    tabWidget->addTab(success, QStringLiteral("Réussis"));
+    auto* failure = new QWidget(tabWidget);
+    failure->setObjectName(QStringLiteral("tab_failure"));
+    failure->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Expanding);
+    auto* fl = new QVBoxLayout(failure);
+    fl->setContentsMargins(0, 0, 0, 0);
+    failure_downloadsView = new EditTableView(failure);
+    failure_downloadsView->setObjectName(QStringLiteral("failure_downloadsView"));
+    fl->addWidget(failure_downloadsView);
+    tabWidget->addTab(failure, QStringLiteral("Echoués"));
+    tabWidget->setCurrentIndex(0);
+    rightLayout->addWidget(tabWidget);
+    layout->addWidget(right);
+
+    set_up_view(downloadsView, m_runningModel);
+    set_up_view(finished_downloadsView, m_successModel);
+    set_up_view(failure_downloadsView, m_failureModel);
+}
+
+Download_presentation::~Download_presentation()
+{
+    info(QStringLiteral("destruct"));
+}
+
+int Download_presentation::running_count() const
+{
+    int n = 0;
+    for (Presentation_Interface* r : running_list) {
+        if (!r->isFinished() && r->isStarted() && !r->isStopped())
+            ++n;
+    }
+    return n;
+}
+
+void Download_presentation::add_item(Presentation_Interface* row)
+{
+    info(QStringLiteral("add item"));
+    connect(row, &Presentation_Interface::statusChanged, this, &Download_presentation::update, Qt::UniqueConnection);
+    const bool wasEmpty = running_list.isEmpty();
+    const int line = int(running_list.size());
+    m_runningModel->announce_insert(line);
+    running_list.append(row);
+    m_runningModel->insert_done();
+    if (wasEmpty)
+        show();
+    downloadsView->setIndexWidget(m_runningModel->index(line, 0), row);
+    row->fileIcon->setPixmap(style()->standardIcon(QStyle::SP_FileIcon).pixmap(48, 48));
+    downloadsView->setRowHeight(line, kLineHeight);
+    row->fileNameLabel->setStyleSheet(QStringLiteral("color: white;"));
+    row->downloadInfoLabel->setStyleSheet(QStringLiteral("color: white;"));
+    row->downloadInfoLabel->setText(QStringLiteral("En attente..."));
+    row->downloadInfoLabel->show();
+    row->progressBar->setStyleSheet(QString::fromLatin1(kProgressStyle));
+    emit row->statusChanged();
+    downloadsView->viewport()->update();
+}
+
+void Download_presentation::remove_running(Presentation_Interface* row)
+{
+    const int line = int(running_list.indexOf(row));
+    if (line < 0)
+        return;
+    m_runningModel->announce_remove(line);
+    running_list.removeAt(line);
+    m_runningModel->remove_done();
+    row->deleteLater();
+}
+
+void Download_presentation::append_copy(Presentation_Interface* copy, bool success)
+{
+    QList<Presentation_Interface*>& list = success ? success_list : failure_list;
+    DownloadPresentationModel* model = success ? m_successModel : m_failureModel;
+    EditTableView* view = success ? finished_downloadsView : failure_downloadsView;
+    const int line = int(list.size());
+    model->announce_insert(line);
+    list.append(copy);
+    model->insert_done();
+    view->setIndexWidget(model->index(line, 0), copy);
+    view->setRowHeight(line, kLineHeight);
+    downloadsView->viewport()->update();
+    view->viewport()->update();
+}
+
+void Download_presentation::start_next(const QString& prefix, bool explicitStart)
+{
+    if (m_closing)
+        return;
+    if (explicitStart) {
+        ZQLog::log(prefix + QStringLiteral("  "));
+    } else if (running_count() >= 2) {
+        return;
+    }
+    for (int i = 0; i < running_list.size(); ++i) {
+        Presentation_Interface* r = running_list.at(i);
+        if (!r->isFinished() && !r->isStarted()) {
+            if (explicitStart)
+                ZQLog::log(prefix + QStringLiteral(" ") + QString::number(i));
+            else
+                info(QStringLiteral("global start new download ") + QString::number(i));
+            m_startNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                            std::chrono::steady_clock::now().time_since_epoch())
+                            .count();
+            r->start_downloading_item();
+            return;
+        }
+    }
+}
+
+void Download_presentation::update()
+{
+    if (running_list.isEmpty()) {
+        info(QStringLiteral("no download to update"));
+        if (m_closing)
+            finish_closing();
+        return;
+    }
+    auto* sender_row = qobject_cast<Presentation_Interface*>(sender());
+    // A row that already left the running list (its copy is made) changes nothing.
+    if (sender_row && running_list.contains(sender_row)) {
+        const QString type = sender_row->itemType();
+        if (!type.contains(QStringLiteral("multi")) && !type.contains(QStringLiteral("encode"))) {
+            if (sender_row->downloadedSuccessfully()) {
+                info(QStringLiteral("item downloaded Successfully"));
+                auto* copy = new DownloadItem_Presentation(this, sender_row->fileName());
+                copy->downloadInfoLabel->setText(sender_row->downloadInfoLabel->text());
+                remove_running(sender_row);
+                append_copy(copy, true);
+                ZQLog::log(QStringLiteral("[INFO] Download Presentation ::STOPPED FILE        ") + copy->fileName());
+                start_next(QStringLiteral("[INFO] Download Presentation ::START NEW DOWNLOAD"), true);
+            } else if (sender_row->hasError()) {
+                info(QStringLiteral("item in error"));
+                const QString text = sender_row->downloadInfoLabel->text();
+                auto* copy = new DownloadItem_Presentation(this, sender_row->fileName());
+                remove_running(sender_row);
+                copy->downloadInfoLabel->setText(text);
+                append_copy(copy, false);
+            }
+        }
+    }
+    start_next(QString(), false);
+    refresh_texts();
+    if (m_closing)
+        finish_closing();
+}
+
+void Download_presentation::updateFromError(QString itemType)
+{
+    info(QStringLiteral("updateFromError"));
+    if (failure_list.isEmpty()) {
+        info(QStringLiteral("no download error to update"));
+        return;
+    }
+    ZQLog::log(QStringLiteral("[ERROR] Download Presentation :: update From Error :: unknown type ") + itemType);
+}
+
+void Download_presentation::refresh_texts()
+{
+    label_current_download->setText(QStringLiteral("En cours (") + QString::number(running_list.size())
+                                    + QStringLiteral(")"));
+    tabWidget->setTabText(0, QStringLiteral("Réussis (") + QString::number(success_list.size()) + QStringLiteral(")"));
+    tabWidget->setTabText(1, QStringLiteral("Echoués (") + QString::number(failure_list.size()) + QStringLiteral(")"));
+    if (!failure_list.isEmpty() && tabWidget->tabBar()->tabTextColor(1) != QColor(Qt::red)) {
+        tabWidget->tabBar()->setTabTextColor(1, Qt::red);
+        // The tabs' style sheet sets their text colour, which would hide the one above.
+        tabWidget->setStyleSheet(tabWidget->styleSheet() + QStringLiteral(" QTabBar::tab:last { color: red; }"));
+    }
+}
+
+void Download_presentation::closeEvent(QCloseEvent* event)
+{
+    info(QStringLiteral("closeEvent"));
+    if (m_closing) {
+        event->ignore();
+        return;
+    }
+    QList<Presentation_Interface*> active;
+    for (Presentation_Interface* r : std::as_const(running_list)) {
+        if (r->stopEnabled())
+            active << r;
+    }
+    if (active.isEmpty()) {
+        event->accept();
+        return;
+    }
+    if (!ExportDialogs::instance()->question(this, QStringLiteral("Téléchargements actifs"),
+                                             QStringLiteral("Souhaitez-vous annuler les téléchargements actifs ?"))) {
+        event->ignore();
+        return;
+    }
+    // The rows' workers end in their own time: the window goes away with its
+    // rows only once every one of them has ended.
+    event->ignore();
+    m_closing = true;
+    hide();
+    for (Presentation_Interface* r : std::as_const(active))
+        r->stop();
+    finish_closing();
+}
+
+void Download_presentation::finish_closing()
+{
+    for (Presentation_Interface* r : std::as_const(running_list)) {
+        if (r->isStarted() && !r->isFinished())
+            return;
+    }
+    info(QStringLiteral("closed, every job has ended"));
+    deleteLater();
+}

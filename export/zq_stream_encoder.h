@@ -1,0 +1,106 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+extern "C" {
+#include <libavutil/rational.h>
+}
+
+struct AVCodecContext;
+struct AVFormatContext;
+struct AVFrame;
+struct AVPacket;
+struct AVStream;
+struct SwsContext;
+
+// Turns decoded pictures into a video file: an encoder chosen by name, the
+// container guessed from the output path, an optional band with the frame's
+// date and time burnt into the top of each picture.
+//
+// The file is written under a temporary name beside the target and gets its
+// final name only at a clean end (end_encoding); a failed or abandoned output
+// is removed. Call order: init_encoder once, encode_frame per picture,
+// end_encoding once after a successful init_encoder, destroy.
+class ZQStreamEncoder : public QObject
+{
+    Q_OBJECT
+public:
+    ZQStreamEncoder();
+    ~ZQStreamEncoder() override;
+
+    // fps: frames per second of the pictures (a rational is derived from it;
+    // outside 1..120 or unknown gives 25). width, height and the pixel format
+    // are those of the first picture; a 4:2:0 output rounds the size down to
+    // even. bandSize: "small", "normal", "large", "extralarge" (else the
+    // painter's default size). On failure the object is safe to destroy and
+    // last_error() holds -6 (encoder), -8 (container), -9 (output file), -4
+    // (header) or 0 (no code: unknown codec name, allocation failure).
+    bool init_encoder(const QString& outputPath, const QString& codecName, int bitRate, double fps, int width,
+                      int height, bool band, const QString& bandSize, int sourcePixelFormat);
+
+    // Encodes one picture (any size and pixel format: each is scaled to the
+    // output). The presentation time comes from the timestamp
+    // ("yyyyMMddHHmmsszzz") rebased to the first encoded picture, so gaps stay
+    // gaps; an unreadable timestamp follows the previous picture, as does the
+    // given pts when nothing else is known. False for a refused picture or a
+    // failed send or write (write_failed() then tells the output is lost).
+    bool encode_frame(const AVFrame* picture, int width, int height, const QString& timestamp,
+                      const QString& overlay, qint64 pts);
+
+    // Drains the encoder, writes the trailer, closes the file and gives it its
+    // final name. False (and error(-4)) when any of it failed: the output is removed.
+    bool end_encoding();
+    // Closes and removes the output without finishing it.
+    void abort_encoding();
+
+    bool write_failed() const { return m_writeFailed; }
+    int last_error() const { return m_lastError; }
+    int frames_encoded() const { return m_framesEncoded; }
+    int font_size() const { return m_fontSize; }
+    AVRational frame_rate() const { return m_rate; }
+    int output_width() const { return m_width; }
+    int output_height() const { return m_height; }
+    QString temporary_path() const { return m_tempPath; }
+
+    // The band text of a frame: "[overlay | ]yyyy-MM-dd HH:mm:ss:zzz", or the
+    // timestamp unchanged when it does not read as one.
+    static QString band_text(const QString& timestamp, const QString& overlay);
+    // The frame rate used for fps (clamped 1..120, 25 when unknown).
+    static AVRational rate_for(double fps);
+
+signals:
+    void error(int code);
+
+private:
+    bool fail(int code, const QString& line);
+    bool write_packets(bool draining);
+    bool paint_band(const QString& timestamp, const QString& overlay);
+    void close_output();
+
+    const void* m_encoder = nullptr; // const AVCodec*
+    AVCodecContext* m_codecContext = nullptr;
+    AVFormatContext* m_formatContext = nullptr;
+    AVStream* m_stream = nullptr;
+    SwsContext* m_mainScaler = nullptr;
+    SwsContext* m_bandScaler = nullptr;
+    AVFrame* m_encoderFrame = nullptr;
+    AVPacket* m_packet = nullptr;
+    QString m_codecName;
+    QString m_outputPath;
+    QString m_tempPath;
+    bool m_band = true;
+    int m_fontSize = -1;
+    int m_bitRate = -1;
+    int m_width = -1;
+    int m_height = -1;
+    int m_encoderPixelFormat = -1;
+    AVRational m_rate{25, 1};
+    qint64 m_firstMs = -1;
+    qint64 m_lastPts = -1;
+    int m_framesEncoded = 0;
+    int m_lastError = 0;
+    bool m_headerWritten = false;
+    bool m_writeFailed = false;
+    bool m_ended = false;
+};

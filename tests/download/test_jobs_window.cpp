@@ -1,0 +1,362 @@
+#include "download/download_item_presentation.h"
+#include "download/download_job_host.h"
+#include "download/download_presentation.h"
+#include "download/encode_item_presentation.h"
+#include "download/squeeze_label.h"
+#include "export/export_dialogs.h"
+#include "export/ff_export.h"
+#include "tools/zqfixture/lib/fixture_writer.h"
+
+#include <QDesktopServices>
+#include <QKeyEvent>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+// A row driven by the test: it records what the window asks of it and ends
+// when told, as a worker thread would report.
+class ScriptedRow : public Presentation_Interface
+{
+public:
+    explicit ScriptedRow(QString name)
+        : m_name(std::move(name))
+    {
+        setUpRow(m_name);
+    }
+    int starts = 0;
+    int stops = 0;
+
+    void init() override {}
+    void setFinished() override
+    {
+        m_finished = true;
+        m_started = false;
+        m_error = false;
+    }
+    void setStarted() override
+    {
+        m_started = true;
+        m_finished = false;
+    }
+    bool isStopped() override { return false; }
+    QString fileName() override { return m_name; }
+    void start_downloading_item() override
+    {
+        ++starts;
+        setStarted();
+        setStopButton(true);
+        setOpenButtons(false);
+        setProgressShown(true);
+    }
+    void updateInfoLabel() override {}
+    void finished() override
+    {
+        setProgressShown(false);
+        setStopButton(false);
+        setOpenButtons(true);
+        setFinished();
+        emit statusChanged();
+    }
+    void fail(const QString& text)
+    {
+        downloadInfoLabel->setText(text);
+        setTryAgain(true);
+        setStopButton(false);
+        m_error = true;
+        emit statusChanged();
+    }
+    void downloadReadyRead() override {}
+    void error(QNetworkReply::NetworkError) override {}
+    void downloadProgress(qint64, qint64) override {}
+    void metaDataChanged() override {}
+    void stop() override { ++stops; }
+
+private:
+    void tryAgain() override {}
+    QString m_name;
+};
+
+struct Answers : ExportDialogs
+{
+    bool answer = false;
+    int asked = 0;
+    Answers() { ExportDialogs::set_instance(this); }
+    ~Answers() override { ExportDialogs::set_instance(nullptr); }
+    bool question(QWidget*, const QString&, const QString&) override
+    {
+        ++asked;
+        return answer;
+    }
+};
+
+struct Shell : QObject
+{
+    Q_OBJECT
+public:
+    QList<QUrl> opened;
+public slots:
+    void open(const QUrl& url) { opened << url; }
+};
+
+void press(QWidget* w, Qt::Key key)
+{
+    QKeyEvent e(QEvent::KeyPress, key, Qt::NoModifier);
+    QApplication::sendEvent(w, &e);
+}
+
+} // namespace
+
+class TestJobsWindow : public QObject
+{
+    Q_OBJECT
+private slots:
+    void two_run_third_waits();
+    void failure_copy_and_delete_key();
+    void close_asks_while_running();
+    void squeeze_label_keeps_its_text();
+    void export_row_end_to_end();
+    void export_row_error_lands_in_failures();
+    void export_row_stopped_is_a_success();
+};
+
+void TestJobsWindow::two_run_third_waits()
+{
+    QPointer<Download_presentation> w = new Download_presentation;
+    auto* a = new ScriptedRow("/x/a.mp4");
+    auto* b = new ScriptedRow("/x/b.mp4");
+    auto* c = new ScriptedRow("/x/c.mp4");
+    w->add_item(a);
+    w->add_item(b);
+    w->add_item(c);
+    QCOMPARE(a->starts, 1);
+    QCOMPARE(b->starts, 1);
+    QCOMPARE(c->starts, 0);
+    QCOMPARE(c->downloadInfoLabel->text(), QStringLiteral("En attente..."));
+    QCOMPARE(w->running_count(), 2);
+    // Repeated changes while two run start nothing.
+    emit a->statusChanged();
+    QCOMPARE(c->starts, 0);
+
+    a->finished();
+    QCOMPARE(c->starts, 1);
+    QCOMPARE(w->running_list.size(), 2);
+    QCOMPARE(w->success_list.size(), 1);
+    auto* copy = qobject_cast<DownloadItem_Presentation*>(w->success_list.first());
+    QVERIFY(copy);
+    QCOMPARE(copy->fileName(), QStringLiteral("/x/a.mp4"));
+    QVERIFY(copy->downloadedSuccessfully());
+    QVERIFY(copy->openOffered());
+    QCOMPARE(w->label_current_download->text(), QStringLiteral("En cours (2)"));
+    QCOMPARE(w->tabWidget->tabText(0), QStringLiteral("Réussis (1)"));
+    // A late signal of the row already copied changes nothing (one copy per row).
+    emit a->statusChanged();
+    QCOMPARE(w->success_list.size(), 1);
+    // Its buttons open the copied path through the desktop shell.
+    Shell shell;
+    QDesktopServices::setUrlHandler("file", &shell, "open");
+    QTest::mouseClick(copy->openRepButton, Qt::LeftButton);
+    copy->openButton->click();
+    QDesktopServices::unsetUrlHandler("file");
+    QCOMPARE(shell.opened.size(), 2);
+    QCOMPARE(shell.opened.last().toLocalFile(), QStringLiteral("/x/a.mp4"));
+
+    b->finished();
+    c->finished();
+    QCOMPARE(w->running_list.size(), 0);
+    QCOMPARE(w->tabWidget->tabText(0), QStringLiteral("Réussis (3)"));
+    delete w;
+}
+
+void TestJobsWindow::failure_copy_and_delete_key()
+{
+    Download_presentation w;
+    auto* a = new ScriptedRow("/x/a.mp4");
+    auto* b = new ScriptedRow("/x/b.mp4");
+    w.add_item(a);
+    w.add_item(b);
+    // Running lines: the tooltip shows the line, the Delete key keeps them.
+    QVERIFY(!w.running_model()->data(w.running_model()->index(0, 0), Qt::ToolTipRole).isNull());
+    w.downloadsView->setCurrentIndex(w.running_model()->index(0, 0));
+    press(w.downloadsView, Qt::Key_Delete);
+    QCOMPARE(w.running_list.size(), 2);
+
+    a->fail("Erreur de récupération des données vidéos.");
+    b->fail("<b>markup</b>");
+    QCOMPARE(w.failure_list.size(), 2);
+    QCOMPARE(w.failure_list.first()->downloadInfoLabel->text(), QStringLiteral("Erreur de récupération des données vidéos."));
+    QCOMPARE(w.tabWidget->tabText(1), QStringLiteral("Echoués (2)"));
+    QCOMPARE(w.tabWidget->tabBar()->tabTextColor(1), QColor(Qt::red));
+    QCOMPARE(w.failure_list.at(1)->downloadInfoLabel->textFormat(), Qt::PlainText);
+    // The copy is finished without a retry: no tooltip, and Delete removes it.
+    QVERIFY(w.failure_model()->data(w.failure_model()->index(0, 0), Qt::ToolTipRole).isNull());
+    QVERIFY(!w.failure_list.first()->tryAgainOffered());
+    w.failure_downloadsView->setCurrentIndex(w.failure_model()->index(1, 0));
+    press(w.failure_downloadsView, Qt::Key_Delete);
+    QCOMPARE(w.failure_list.size(), 1);
+    QCOMPARE(w.failure_downloadsView->currentIndex().row(), 0);
+    // Out-of-range removals are ignored.
+    QVERIFY(w.failure_model()->removeRows(5, 3));
+    QCOMPARE(w.failure_list.size(), 1);
+}
+
+// Closing with jobs running asks; "Non" keeps everything, "Oui" stops the
+// rows, hides the window and deletes it only after every job has ended.
+void TestJobsWindow::close_asks_while_running()
+{
+    Answers answers;
+    QPointer<Download_presentation> w = new Download_presentation;
+    w->setAttribute(Qt::WA_DeleteOnClose);
+    auto* a = new ScriptedRow("/x/a.mp4");
+    auto* b = new ScriptedRow("/x/b.mp4");
+    w->add_item(a);
+    w->add_item(b);
+    QVERIFY(w->isVisible());
+    answers.answer = false;
+    QVERIFY(!w->close());
+    QCOMPARE(answers.asked, 1);
+    QVERIFY(w->isVisible());
+    QCOMPARE(a->stops, 0);
+
+    answers.answer = true;
+    w->close();
+    QCOMPARE(answers.asked, 2);
+    QCOMPARE(a->stops, 1);
+    QCOMPARE(b->stops, 1);
+    QVERIFY(!w->isVisible());
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QVERIFY(!w.isNull());
+    a->finished();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QVERIFY(!w.isNull());
+    b->finished();
+    QTRY_VERIFY(w.isNull());
+
+    // Nothing running: no question.
+    QPointer<Download_presentation> idle = new Download_presentation;
+    idle->setAttribute(Qt::WA_DeleteOnClose);
+    idle->show();
+    QVERIFY(idle->close());
+    QCOMPARE(answers.asked, 2);
+    QTRY_VERIFY(idle.isNull());
+}
+
+void TestJobsWindow::squeeze_label_keeps_its_text()
+{
+    SqueezeLabel label;
+    label.resize(80, 20);
+    const QString long_text = QString("/very/long/path/") + QString(200, QLatin1Char('x')) + "/<i>clip</i>.mp4";
+    label.setText(long_text);
+    label.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&label));
+    label.repaint();
+    QCOMPARE(label.text(), long_text);
+    QVERIFY(label.displayed_text().size() < long_text.size());
+    QVERIFY(label.displayed_text().contains(QChar(0x2026)));
+    QVERIFY(label.toolTip().contains("&lt;i&gt;"));
+    QCOMPARE(label.textFormat(), Qt::PlainText);
+    label.setText(QString(100000, QLatin1Char('y')));
+    QVERIFY(label.text().size() <= 10000);
+}
+
+// A real export through the host: the window opens with the row, runs the
+// worker and shows the file in "Réussis (1)".
+void TestJobsWindow::export_row_end_to_end()
+{
+    QTemporaryDir dir;
+    ZQFixture::Options o;
+    o.output_parent = dir.path();
+    o.fps = 10;
+    o.gop = 10;
+    o.seconds_per_recording = 3;
+    const ZQFixture::Result r = ZQFixture::write(o);
+    QVERIFY(r.ok);
+    auto* worker = new ff_export;
+    const QString out = dir.filePath("clip_MJPEG.avi");
+    worker->init(out, "mjpeg", 2048, -1, -1, true, "normal");
+    worker->set_files({QFileInfo(r.files.first().data_path)});
+    worker->set_begin("080000");
+    worker->set_end("080002");
+    worker->set_stream_id("1");
+    QPointer<ff_export> guard = worker;
+    DownloadJobHost host;
+    host.host_reencode(worker, out);
+    QPointer<Download_presentation> w = host.last_window();
+    QVERIFY(w);
+    QCOMPARE(w->windowTitle(), QStringLiteral("Téléchargement"));
+    QCOMPARE(w->running_list.size(), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(w->success_list.size(), 1, 60000);
+    QCOMPARE(w->tabWidget->tabText(0), QStringLiteral("Réussis (1)"));
+    QCOMPARE(w->success_list.first()->fileName(), out);
+    QVERIFY(QFileInfo(out).size() > 0);
+    // The worker went once its thread had finished.
+    QTRY_VERIFY(guard.isNull());
+    w->close();
+    QTRY_VERIFY(w.isNull());
+}
+
+void TestJobsWindow::export_row_error_lands_in_failures()
+{
+    QTemporaryDir dir;
+    auto* worker = new ff_export;
+    const QString out = dir.filePath("none.avi");
+    worker->init(out, "mjpeg", 2048, -1, -1, false, "normal");
+    worker->set_files({QFileInfo(dir.filePath("missing/1_20240101_080000.zqvideo"))});
+    worker->set_begin("080000");
+    worker->set_end("080002");
+    worker->set_stream_id("1");
+    QPointer<ff_export> guard = worker;
+    DownloadJobHost host;
+    host.host_reencode(worker, out);
+    QPointer<Download_presentation> w = host.last_window();
+    QTRY_COMPARE_WITH_TIMEOUT(w->failure_list.size(), 1, 60000);
+    QCOMPARE(w->failure_list.first()->downloadInfoLabel->text(),
+             QStringLiteral("Erreur de récupération des données vidéos."));
+    QCOMPARE(w->running_list.size(), 0);
+    QTRY_VERIFY(guard.isNull());
+    QVERIFY(!QFileInfo::exists(out));
+    delete w;
+}
+
+// Stop ends the export with what it encoded: the row lands in "Réussis"
+// with its file.
+void TestJobsWindow::export_row_stopped_is_a_success()
+{
+    QTemporaryDir dir;
+    ZQFixture::Options o;
+    o.output_parent = dir.path();
+    o.fps = 10;
+    o.gop = 10;
+    o.seconds_per_recording = 30;
+    const ZQFixture::Result r = ZQFixture::write(o);
+    QVERIFY(r.ok);
+    auto* worker = new ff_export;
+    const QString out = dir.filePath("stopped_H264.mp4");
+    worker->init(out, "libx264", 2048, -1, -1, true, "normal");
+    worker->set_files({QFileInfo(r.files.first().data_path)});
+    worker->set_begin("080000");
+    worker->set_end("080030");
+    worker->set_stream_id("1");
+    QPointer<ff_export> guard = worker;
+    DownloadJobHost host;
+    host.host_reencode(worker, out);
+    QPointer<Download_presentation> w = host.last_window();
+    auto* row = qobject_cast<EncodeItem_Presentation*>(w->running_list.first());
+    QVERIFY(row);
+    QTRY_VERIFY_WITH_TIMEOUT(guard && guard->frames_encoded() >= 3, 60000);
+    QVERIFY(row->stopEnabled());
+    row->stopButton->click();
+    QTRY_COMPARE_WITH_TIMEOUT(w->success_list.size(), 1, 60000);
+    QVERIFY(w->failure_list.isEmpty());
+    QVERIFY(QFileInfo(out).size() > 0);
+    QTRY_VERIFY(guard.isNull());
+    delete w;
+}
+
+QTEST_MAIN(TestJobsWindow)
+#include "test_jobs_window.moc"

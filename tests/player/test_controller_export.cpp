@@ -1,0 +1,145 @@
+#include "export/export_dialogs.h"
+#include "export/popup_export.h"
+#include "player/zq_player_controller_ui.h"
+#include "player/zq_player_inferface_controller.h"
+#include "tools/zqfixture/lib/fixture_writer.h"
+#include "view/canvas.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTimeEdit>
+#include <QtTest>
+
+namespace {
+
+struct RecordingUi : ZQPlayerControllerUi
+{
+    QStringList boxes; // title|text
+    void warning(const QString& title, const QString& text) override { boxes << title + "|" + text; }
+    void information(const QString& title, const QString& text) override { boxes << title + "|" + text; }
+    void open_alarm_viewer(const QString&, const QString&) override {}
+    void open_snapshot_viewer(const QImage&, const QString&) override {}
+};
+
+struct SilentDialogs : ExportDialogs
+{
+    SilentDialogs() { ExportDialogs::set_instance(this); }
+    ~SilentDialogs() override { ExportDialogs::set_instance(nullptr); }
+    void information(QWidget*, const QString&, const QString&) override {}
+};
+
+QList<PopupExport*> open_dialogs()
+{
+    QList<PopupExport*> r;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* d = qobject_cast<PopupExport*>(w))
+            r << d;
+    return r;
+}
+
+} // namespace
+
+class TestControllerExport : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void nothing_without_a_frame();
+    void end_disposes_of_its_sender();
+    void raw_failure_is_a_warning();
+
+private:
+    QTemporaryDir m_dir;
+    ZQFixture::Result m_storage;
+    std::unique_ptr<ZQPlayerInferfaceController> make(RecordingUi** ui, Canvas* canvas)
+    {
+        auto c = std::make_unique<ZQPlayerInferfaceController>();
+        auto u = std::make_unique<RecordingUi>();
+        *ui = u.get();
+        c->set_ui(std::move(u));
+        c->set_canvas(canvas);
+        c->get_available_days(m_storage.root_path);
+        c->set_selected_date("2024-01-01");
+        QSignalSpy generated(c.get(), &ZQPlayerInferfaceController::indexGenerated);
+        c->get_cameras_for_date("2024-01-01");
+        if (c->is_indexing())
+            generated.wait(30000);
+        const QStringList cams = c->get_cameras_for_date("2024-01-01");
+        if (!cams.isEmpty())
+            c->set_selected_camera(cams.first());
+        return c;
+    }
+};
+
+void TestControllerExport::initTestCase()
+{
+    ZQFixture::Options o;
+    o.output_parent = m_dir.filePath("store");
+    o.fps = 10;
+    o.gop = 10;
+    o.seconds_per_recording = 3;
+    m_storage = ZQFixture::write(o);
+    QVERIFY2(m_storage.ok, qPrintable(m_storage.error));
+}
+
+void TestControllerExport::nothing_without_a_frame()
+{
+    RecordingUi* ui = nullptr;
+    Canvas canvas;
+    auto c = make(&ui, &canvas);
+    c->video_export();
+    QVERIFY(open_dialogs().isEmpty());
+    canvas.set_current_timestamp("not a time");
+    c->video_export();
+    QVERIFY(open_dialogs().isEmpty());
+    auto none = make(&ui, nullptr);
+    none->video_export();
+    QVERIFY(open_dialogs().isEmpty());
+}
+
+// Two dialogs open; the older one's end must dispose of it, not of the newest.
+void TestControllerExport::end_disposes_of_its_sender()
+{
+    RecordingUi* ui = nullptr;
+    Canvas canvas;
+    auto c = make(&ui, &canvas);
+    canvas.set_current_timestamp("2024-01-01 08:00:01.000");
+    c->video_export();
+    c->video_export();
+    QList<PopupExport*> dialogs = open_dialogs();
+    QCOMPARE(dialogs.size(), 2);
+    QVERIFY(dialogs.at(0)->isModal());
+    QPointer<PopupExport> first = dialogs.at(0), second = dialogs.at(1);
+    emit first->endingsignal();
+    QTRY_VERIFY(first.isNull());
+    QVERIFY(!second.isNull());
+    QCOMPARE(ui->boxes, QStringList{"Information|Votre exportation est terminée."});
+    delete second;
+}
+
+// A raw copy that cannot write its target ends with the sentence in an
+// "Attention" box, and the dialog goes.
+void TestControllerExport::raw_failure_is_a_warning()
+{
+    SilentDialogs boxes;
+    RecordingUi* ui = nullptr;
+    Canvas canvas;
+    auto c = make(&ui, &canvas);
+    canvas.set_current_timestamp("2024-01-01 08:00:01.000");
+    c->video_export();
+    QCOMPARE(open_dialogs().size(), 1);
+    QPointer<PopupExport> d = open_dialogs().first();
+    d->findChild<QComboBox*>("formatList")->setCurrentIndex(5);
+    // The storage root's own parent: every copy would land on its source.
+    d->findChild<QLineEdit*>("fileNameEdit")->setText(m_dir.filePath("store/x.zqcore"));
+    d->findChild<QTimeEdit*>("endTime")->setTime(QTime(8, 0, 2));
+    d->doExport();
+    QTRY_VERIFY_WITH_TIMEOUT(d.isNull(), 30000);
+    QCOMPARE(ui->boxes, QStringList{"Attention|Le fichier d'export n'a pas pu être ouvert."});
+}
+
+QTEST_MAIN(TestControllerExport)
+#include "test_controller_export.moc"
