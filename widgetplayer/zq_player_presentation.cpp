@@ -266,6 +266,14 @@ ZQ_Player_presentation::~ZQ_Player_presentation()
         m_integrity = nullptr;
         delete run;
     }
+    // The export dialog has no parent: it goes with the window (a raw copy
+    // still running deletes itself when its thread finishes).
+    if (PopupExport* dialog = m_export_dialog) {
+        m_export_dialog = nullptr;
+        dialog->disconnect(this);
+        dialog->closeall();
+        delete dialog;
+    }
     ZQLog::log("[INFO] Zqplayer Display :: delete layout");
     tear_down_timelines();
     if (m_reader) {
