@@ -4,7 +4,12 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QPointer>
+#include <QSaveFile>
+#include <QSslConfiguration>
 #include <QUrl>
+
+#include <memory>
 
 class Download_presentation;
 class QNetworkAccessManager;
@@ -28,6 +33,19 @@ public:
     void start_downloading_item() override;
     void updateInfoLabel() override;
 
+    // The network face: a row given an access manager and an address downloads that file into
+    // its file name (or, without one, a free name in the download folder). The file is written
+    // under a temporary name beside it and takes its name only once whole; error bodies of the
+    // server are shown, never written.
+    void set_access_manager(QNetworkAccessManager* manager) { m_manager = manager; }
+    void set_url_text(const QString& url) { m_urlText = url; }
+    void set_total_size_text(const QString& kib) { m_totalSizeText = kib; }
+    // Trust for https (tests hand their certificate authority); certificates are always verified.
+    void set_ssl_configuration(const QSslConfiguration& config) { m_ssl = config; m_hasSsl = true; }
+    // The default path in the download folder for the address's file name ("unnamed_download"
+    // when it has none), with "-1", "-2", ... before the suffix while such a file exists.
+    QString getFileName();
+
 public slots:
     void finished() override;
     void downloadReadyRead() override;
@@ -38,6 +56,12 @@ public slots:
 
 private slots:
     void tryAgain() override;
+    void replyFinished();
+
+private:
+    void issue_request();
+    void fail_with(const QString& text);
+    void release_reply();
 
 protected:
     QUrl m_url;
@@ -51,4 +75,10 @@ protected:
     QString m_savePath;
     QFile m_output;
     QString m_totalSizeText;
+    QSslConfiguration m_ssl;
+    bool m_hasSsl = false;
+    std::unique_ptr<QSaveFile> m_save; // the file being written, committed once whole
+    QByteArray m_errorBody;            // an error page, capped, shown as plain text
+    bool m_errorReply = false;
+    bool m_userStop = false;
 };

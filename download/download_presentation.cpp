@@ -1,7 +1,10 @@
 #include "download/download_presentation.h"
 
 #include "app/zq_log.h"
+#include "download/download_encode_item_presentation.h"
 #include "download/download_item_presentation.h"
+#include "download/download_multi_items_presentation.h"
+#include "download/zq_download_encode_data.h"
 #include "download/presentation_interface.h"
 #include "download/squeeze_label.h"
 #include "export/export_dialogs.h"
@@ -355,12 +358,96 @@ void Download_presentation::update()
                 copy->downloadInfoLabel->setText(text);
                 append_copy(copy, false);
             }
+        } else if (type.contains(QStringLiteral("encode"))) {
+            update_encode(sender_row);
+        } else {
+            update_multi(sender_row);
         }
     }
     start_next(QString(), false);
     refresh_texts();
     if (m_closing)
         finish_closing();
+}
+
+void Download_presentation::update_encode(Presentation_Interface* sender_row)
+{
+    auto* row = qobject_cast<DownloadEncodeItem_Presentation*>(sender_row);
+    if (!row)
+        return;
+    if (row->downloadedSuccessfully()) {
+        info(QStringLiteral("encode type :: item downloaded Successfully"));
+        auto* copy = new DownloadEncodeItem_Presentation(this, row->fileName());
+        copy->downloadInfoLabel->setText(row->downloadInfoLabel->text());
+        copy->setItemType(QStringLiteral("encode"));
+        remove_running(row);
+        append_copy(copy, true);
+        ZQLog::log(QStringLiteral("[INFO] Download Presentation :: encode type :: STOPPED FILE        ") + copy->fileName());
+        if (ZQDownload_encode_data* job = row->take_worker()) {
+            // The job has ended: deleted once its thread has (never while it runs).
+            job->set_stop();
+            job->quit();
+            if (job->isRunning()) {
+                ZQLog::log("[WARN] Download Presentation :: encode type :: failed to delete download / encode object");
+                connect(job, &QThread::finished, job, &QObject::deleteLater);
+            } else {
+                job->deleteLater();
+            }
+        }
+        start_next(QStringLiteral("[INFO] Download Presentation :: encode type :: START NEW DOWNLOAD"), true);
+    } else if (row->hasError()) {
+        info(QStringLiteral("encode type :: item in error"));
+        const QString text = row->downloadInfoLabel->text();
+        auto* copy = new DownloadEncodeItem_Presentation(this, row->fileName());
+        connect(copy, &Presentation_Interface::statusChanged, this, &Download_presentation::update);
+        connect(copy, &DownloadEncodeItem_Presentation::tryAgainFromError, this, &Download_presentation::updateFromError);
+        copy->setItemType(QStringLiteral("encode"));
+        copy->setError(true);
+        copy->set_worker(row->take_worker());
+        remove_running(row);
+        copy->downloadInfoLabel->setText(text);
+        append_copy(copy, false);
+    }
+}
+
+void Download_presentation::update_multi(Presentation_Interface* sender_row)
+{
+    auto* row = qobject_cast<DownloadMultiItems_Presentation*>(sender_row);
+    if (!row)
+        return;
+    const QString prefix = QStringLiteral("[INFO] Download Presentation :: multi type :: update :: ");
+    if (!row->isStarted() && row->downloadedSuccessfully() && !row->files_downloaded().isEmpty()) {
+        ZQLog::log(prefix + QStringLiteral("downloadedSuccessfully"));
+        auto* copy = new DownloadMultiItems_Presentation(row->files_to_download(), row->files_downloaded(),
+                                                         row->destination());
+        remove_running(row);
+        append_copy(copy, true);
+        ZQLog::log(prefix + QStringLiteral("STOPPED FILE        ") + copy->fileName());
+        start_next(prefix + QStringLiteral("START NEW DOWNLOAD"), true);
+        ZQLog::log(prefix + QStringLiteral("update views "));
+        ZQLog::log(prefix + QStringLiteral("downloadedSuccessfully done"));
+        const qint64 now = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                               std::chrono::steady_clock::now().time_since_epoch())
+                               .count();
+        ZQLog::log(prefix + QStringLiteral("files downloaded in ") + QString::number(double(now - m_startNs) / 1e9, 'g', 6)
+                   + QStringLiteral(" s"));
+    }
+    if (!row->isStarted() && (row->hasError() || !row->files_failed().isEmpty())) {
+        ZQLog::log(prefix + QStringLiteral("error detected"));
+        auto* copy = new DownloadMultiItems_Presentation(row->files_failed(), {}, row->destination());
+        connect(copy, &Presentation_Interface::statusChanged, this, &Download_presentation::update);
+        connect(copy, &DownloadMultiItems_Presentation::tryAgainFromError, this, &Download_presentation::updateFromError);
+        copy->setItemType(QStringLiteral("multi"));
+        copy->setErrorFlag(true);
+        if (running_list.contains(row))
+            remove_running(row);
+        append_copy(copy, false);
+    }
+    if (row->isStarted() && running_list.contains(row)) {
+        const int line = int(running_list.indexOf(row));
+        if (downloadsView->rowHeight(line) < 100)
+            downloadsView->setRowHeight(line, 100);
+    }
 }
 
 void Download_presentation::updateFromError(QString itemType)
@@ -370,7 +457,38 @@ void Download_presentation::updateFromError(QString itemType)
         info(QStringLiteral("no download error to update"));
         return;
     }
-    ZQLog::log(QStringLiteral("[ERROR] Download Presentation :: update From Error :: unknown type ") + itemType);
+    auto* sender_row = qobject_cast<Presentation_Interface*>(sender());
+    const qsizetype line = sender_row ? failure_list.indexOf(sender_row) : -1;
+    info(QStringLiteral("updateFromError :: row ") + QString::number(line));
+    info(QStringLiteral("updateFromError :: error type ") + itemType);
+    if (line < 0)
+        return;
+    Presentation_Interface* fresh = nullptr;
+    if (itemType.contains(QStringLiteral("multi"))) {
+        auto* row = qobject_cast<DownloadMultiItems_Presentation*>(sender_row);
+        if (!row)
+            return;
+        fresh = new DownloadMultiItems_Presentation(row->files_to_download(), row->files_downloaded(), row->destination());
+        fresh->setItemType(QStringLiteral("multi"));
+    } else if (itemType.contains(QStringLiteral("encode"))) {
+        auto* row = qobject_cast<DownloadEncodeItem_Presentation*>(sender_row);
+        if (!row)
+            return;
+        auto* copy = new DownloadEncodeItem_Presentation(this, row->fileName());
+        copy->setItemType(QStringLiteral("encode"));
+        copy->set_worker(row->take_worker());
+        fresh = copy;
+    } else {
+        ZQLog::log(QStringLiteral("[ERROR] Download Presentation :: update From Error :: unknown type ") + itemType);
+        return;
+    }
+    fresh->clearFlags();
+    m_failureModel->announce_remove(int(line));
+    failure_list.removeAt(line);
+    m_failureModel->remove_done();
+    sender_row->deleteLater();
+    failure_downloadsView->viewport()->update();
+    add_item(fresh);
 }
 
 void Download_presentation::refresh_texts()

@@ -88,6 +88,8 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    void update_encode(Presentation_Interface* row);
+    void update_multi(Presentation_Interface* row);
     void remove_running(Presentation_Interface* row);
     void append_copy(Presentation_Interface* copy, bool success);
     void start_next(const QString& prefix, bool explicitStart);

@@ -1,5 +1,6 @@
 #include "integrity/integrity_check.h"
 
+#include "app/sha256.h"
 #include "app/zq_log.h"
 #include "recordings/encrypt.h"
 #include "recordings/storage_layout.h"
@@ -14,7 +15,6 @@
 #include <QJsonParseError>
 #include <QSet>
 
-#include <openssl/evp.h>
 
 
 #ifdef Q_OS_UNIX
@@ -83,12 +83,6 @@ void walk(const QString& folder, const QString& prefix, QStringList* out)
     for (const QString& name : std::as_const(folders))
         walk(folder + QLatin1Char('/') + name, prefix + name + QLatin1Char('/'), out);
 }
-
-struct DigestContext
-{
-    EVP_MD_CTX* ctx = EVP_MD_CTX_new();
-    ~DigestContext() { EVP_MD_CTX_free(ctx); }
-};
 
 } // namespace
 
@@ -445,11 +439,7 @@ IntegrityCheck::Hashed IntegrityCheck::check_entry(const Entry& entry, const QSt
 IntegrityCheck::Hashed IntegrityCheck::hash_file(const std::function<qint64(char*, qint64)>& read,
                                                  const QString& path, QString* digest)
 {
-    DigestContext context;
-    if (!context.ctx || EVP_DigestInit_ex(context.ctx, EVP_sha256(), nullptr) != 1) {
-        log(QStringLiteral("[ERROR] Integrity check :: check integrity :: hash init failed :: ") + path);
-        return Hashed::Failed;
-    }
+    zq::Sha256 hash;
     m_buffer.resize(size_t(kReadSize));
     for (;;) {
         if (stop_requested())
@@ -461,17 +451,12 @@ IntegrityCheck::Hashed IntegrityCheck::hash_file(const std::function<qint64(char
         }
         if (got == 0)
             break;
-        if (EVP_DigestUpdate(context.ctx, m_buffer.data(), size_t(got)) != 1) {
-            log(QStringLiteral("[ERROR] Integrity check :: check integrity :: hash failed :: ") + path);
-            return Hashed::Failed;
-        }
+        hash.add(m_buffer.data(), got);
     }
-    unsigned char md[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    if (EVP_DigestFinal_ex(context.ctx, md, &length) != 1) {
+    *digest = hash.hexDigest();
+    if (digest->isEmpty()) {
         log(QStringLiteral("[ERROR] Integrity check :: check integrity :: hash failed :: ") + path);
         return Hashed::Failed;
     }
-    *digest = QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(md), int(length)).toHex());
     return Hashed::Ok;
 }

@@ -688,6 +688,11 @@ bool ZQStreamParser::handle_part(StreamPart& part)
         record->set_draw_overlay(part.draw_overlay);
         record->set_fps(part.fps);
         record->set_text_overlay(part.frametag);
+        // Consumers of raw bytes must tell a pause or a message from a coded frame.
+        if (part.is_pause)
+            record->set_id(QStringLiteral("PAUSE"));
+        else if (part.is_message)
+            record->set_id(QStringLiteral("MESSAGE"));
         record->set_filled(true);
         push_record(record);
         m_first_frame_done = 1;

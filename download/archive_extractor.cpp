@@ -1,0 +1,225 @@
+#include "download/archive_extractor.h"
+
+#include "app/sha256.h"
+#include "app/zq_log.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <archive.h>
+#include <archive_entry.h>
+#include <sys/stat.h>
+
+#include <memory>
+
+namespace {
+
+struct ReaderDeleter
+{
+    void operator()(archive* a) const { archive_read_free(a); }
+};
+struct WriterDeleter
+{
+    void operator()(archive* a) const { archive_write_free(a); }
+};
+
+QString text_of(archive* a)
+{
+    const char* s = archive_error_string(a);
+    return s ? QString::fromUtf8(s) : QStringLiteral("erreur d'archive");
+}
+
+// True when a folder between the destination and `full` (both absolute, clean) is a symbolic link:
+// writing there would leave the destination.
+bool link_below(const QString& destination, const QString& full)
+{
+    const QString base = QDir::cleanPath(QDir(destination).absolutePath());
+    const QStringList parts = full.mid(base.size() + 1).split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    QString path = base;
+    for (qsizetype i = 0; i + 1 < parts.size(); ++i) {
+        path += QLatin1Char('/') + parts.at(i);
+        if (QFileInfo(path).isSymLink())
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+ArchiveExtractor::ArchiveExtractor(QString archive_path, QString destination, bool delete_archive, bool hash_files,
+                                   QObject* parent)
+    : QObject(parent), m_delete_archive(delete_archive), m_hash_files(hash_files),
+      m_archive_path(std::move(archive_path)), m_destination(std::move(destination))
+{
+}
+
+QString ArchiveExtractor::safe_entry_path(const QString& destination, const QString& name)
+{
+    if (name.isEmpty() || name.contains(QChar(0)) || name.contains(QLatin1Char('\\')) || name.startsWith(QLatin1Char('/')))
+        return QString();
+    if (name.size() >= 2 && name.at(1) == QLatin1Char(':')) // "C:..." from another system
+        return QString();
+    const QStringList parts = name.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    bool any = false;
+    for (const QString& part : parts) {
+        if (part == QLatin1String(".."))
+            return QString();
+        if (part != QLatin1String("."))
+            any = true;
+    }
+    if (!any)
+        return QString();
+    const QString base = QDir::cleanPath(QDir(destination).absolutePath());
+    const QString full = QDir::cleanPath(base + QLatin1Char('/') + name);
+    if (!full.startsWith(base + QLatin1Char('/')))
+        return QString();
+    return full;
+}
+
+bool ArchiveExtractor::safe_link_target(const QString& name, const QString& target)
+{
+    if (target.isEmpty() || target.startsWith(QLatin1Char('/')) || target.contains(QChar(0))
+        || target.contains(QLatin1Char('\\')))
+        return false;
+    // Resolved from the link's own folder, the target must stay below the destination.
+    // The link's folder is taken from its cleaned name, as the entry is written ("a/" is "a").
+    const QString from = QFileInfo(QDir::cleanPath(QStringLiteral("/d/") + name)).path();
+    const QString resolved = QDir::cleanPath(from + QLatin1Char('/') + target);
+    return resolved == QLatin1String("/d") || resolved.startsWith(QLatin1String("/d/"));
+}
+
+void ArchiveExtractor::startExtraction()
+{
+    m_error.clear();
+    m_extracted.clear();
+    bool ok = extract();
+    if (ok && m_delete_archive && !QFile::remove(m_archive_path)) {
+        m_error = QStringLiteral("Extraction réussie, mais suppression de l’archive échouée.");
+        ok = false;
+    }
+    if (ok && m_hash_files) {
+        // Only what this run unpacked: other files of the folder are not ours to vouch for.
+        for (const QString& path : std::as_const(m_extracted)) {
+            if (path.contains(QLatin1String(".zqtar")))
+                continue;
+            const QString digest = zq::Sha256::ofFile(path);
+            if (!digest.isEmpty())
+                emit fileHashed(path, digest);
+        }
+    }
+    if (!ok)
+        ZQLog::log(QStringLiteral("[ERROR] Archive extractor :: ") + m_archive_path + QStringLiteral(" :: ") + m_error);
+    emit extractionFinished(ok);
+}
+
+bool ArchiveExtractor::extract()
+{
+    std::unique_ptr<archive, ReaderDeleter> reader(archive_read_new());
+    std::unique_ptr<archive, WriterDeleter> writer(archive_write_disk_new());
+    if (!reader || !writer) {
+        m_error = QStringLiteral("libarchive");
+        return false;
+    }
+    archive_read_support_format_all(reader.get());
+    archive_read_support_filter_all(reader.get());
+    // Entries are written under full paths we checked ourselves (libarchive's own absolute-path
+    // and symbolic-link checks would refuse those paths, or any destination below a linked
+    // folder); an existing file or link at an entry's name is unlinked, never written through.
+    archive_write_disk_set_options(writer.get(), ARCHIVE_EXTRACT_SECURE_NODOTDOT | ARCHIVE_EXTRACT_UNLINK
+                                                     | ARCHIVE_EXTRACT_TIME);
+    archive_write_disk_set_standard_lookup(writer.get());
+
+    const QByteArray path = QFile::encodeName(m_archive_path);
+    if (archive_read_open_filename(reader.get(), path.constData(), 10240) != ARCHIVE_OK) {
+        m_error = text_of(reader.get());
+        return false;
+    }
+    if (!QDir().mkpath(m_destination)) {
+        m_error = QStringLiteral("Impossible de créer le dossier ") + m_destination;
+        return false;
+    }
+    qint64 total = 0;
+    for (;;) {
+        archive_entry* entry = nullptr;
+        const int r = archive_read_next_header(reader.get(), &entry);
+        if (r == ARCHIVE_EOF)
+            return true;
+        if (r != ARCHIVE_OK && r != ARCHIVE_WARN) {
+            m_error = text_of(reader.get());
+            return false;
+        }
+        const QString name = QString::fromUtf8(archive_entry_pathname_utf8(entry) ? archive_entry_pathname_utf8(entry)
+                                                                                  : archive_entry_pathname(entry));
+        const QString full = safe_entry_path(m_destination, name);
+        if (full.isEmpty()) {
+            m_error = QStringLiteral("Entrée refusée : ") + name.left(300);
+            return false;
+        }
+        const mode_t type = archive_entry_filetype(entry);
+        if (type != AE_IFREG && type != AE_IFDIR && type != AE_IFLNK) {
+            ZQLog::log(QStringLiteral("[WARN] Archive extractor :: special file skipped :: ") + name.left(300));
+            continue;
+        }
+        if (archive_entry_hardlink(entry)) {
+            ZQLog::log(QStringLiteral("[WARN] Archive extractor :: hard link skipped :: ") + name.left(300));
+            continue;
+        }
+        if (type == AE_IFLNK) {
+            const char* target = archive_entry_symlink(entry);
+            if (!target || !safe_link_target(name, QString::fromUtf8(target))) {
+                ZQLog::log(QStringLiteral("[WARN] Archive extractor :: link leaving the folder skipped :: ")
+                           + name.left(300));
+                continue;
+            }
+        }
+        const qint64 announced = archive_entry_size_is_set(entry) ? archive_entry_size(entry) : -1;
+        if (type == AE_IFREG && total + qMax<qint64>(0, announced) > m_max_total) {
+            m_error = QStringLiteral("Archive trop volumineuse");
+            return false;
+        }
+        if (link_below(m_destination, full)) {
+            m_error = QStringLiteral("Entrée refusée : ") + name.left(300);
+            return false;
+        }
+        QDir().mkpath(QFileInfo(full).path());
+        const QByteArray full_bytes = QFile::encodeName(full);
+        archive_entry_set_pathname(entry, full_bytes.constData());
+        archive_entry_set_perm(entry, type == AE_IFDIR ? 0755 : 0644);
+        if (archive_write_header(writer.get(), entry) != ARCHIVE_OK) {
+            m_error = text_of(writer.get());
+            return false;
+        }
+        if (type == AE_IFREG) {
+            const void* buff = nullptr;
+            size_t size = 0;
+            la_int64_t offset = 0;
+            qint64 written = 0; // of this entry
+            for (;;) {
+                const int d = archive_read_data_block(reader.get(), &buff, &size, &offset);
+                if (d == ARCHIVE_EOF)
+                    break;
+                if (d != ARCHIVE_OK && d != ARCHIVE_WARN) {
+                    m_error = text_of(reader.get());
+                    archive_write_finish_entry(writer.get());
+                    QFile::remove(full); // cut short: no half file looks complete
+                    return false;
+                }
+                written += qint64(size);
+                total += qint64(size);
+                const bool too_big = (announced >= 0 && written > announced) || total > m_max_total;
+                if (too_big || archive_write_data_block(writer.get(), buff, size, offset) < 0) {
+                    m_error = too_big ? QStringLiteral("Archive trop volumineuse") : text_of(writer.get());
+                    archive_write_finish_entry(writer.get());
+                    QFile::remove(full);
+                    return false;
+                }
+            }
+            m_extracted.append(full);
+        }
+        if (archive_write_finish_entry(writer.get()) != ARCHIVE_OK) {
+            m_error = text_of(writer.get());
+            return false;
+        }
+    }
+}

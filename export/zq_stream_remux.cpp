@@ -1,0 +1,213 @@
+#include "export/zq_stream_remux.h"
+
+#include "app/zq_log.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cmath>
+#include <vector>
+
+extern "C" {
+#include <libavformat/avformat.h>
+#include <libavutil/mathematics.h>
+}
+
+namespace {
+
+QString av_error_text(int err)
+{
+    char buf[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(err, buf, sizeof buf);
+    return QString::number(err) + QStringLiteral(" (") + QString::fromUtf8(buf) + QLatin1Char(')');
+}
+
+// Everything opened for one run, released on every return path.
+struct RemuxRun
+{
+    AVPacket* pkt = nullptr;
+    AVFormatContext* in = nullptr;
+    AVFormatContext* out = nullptr;
+    bool output_opened = false;
+
+    ~RemuxRun()
+    {
+        av_packet_free(&pkt);
+        avformat_close_input(&in);
+        if (out) {
+            if (output_opened)
+                avio_closep(&out->pb);
+            avformat_free_context(out);
+        }
+    }
+};
+
+} // namespace
+
+ZQStreamRemux::ZQStreamRemux()
+{
+    ZQLog::log("[INFO] ZQStream Remux :: create instance");
+}
+
+ZQStreamRemux::~ZQStreamRemux()
+{
+    ZQLog::log("[INFO] ZQStream Remux :: create destroy");
+}
+
+QString ZQStreamRemux::final_path_for(const QString& final_path)
+{
+    // Only the file name: a folder with a blank in its name is where the user wants the file.
+    const QFileInfo info(final_path);
+    QString name = info.fileName();
+    name.replace(QLatin1Char(' '), QLatin1Char('_'));
+    const QString dir = QFileInfo(final_path).path();
+    return final_path.contains(QLatin1Char('/')) ? QDir(dir).filePath(name) : name;
+}
+
+int ZQStreamRemux::remux_url(QString input, QString output_path, QString final_path, double fps)
+{
+    ZQLog::log(QStringLiteral("[INFO] ZQStream Remux :: remux url ") + input + QStringLiteral(" to file ") + final_path);
+    final_path = final_path_for(final_path);
+    input.remove(QStringLiteral("&zqmultipart=1"));
+    ZQLog::log(QStringLiteral("[INFO] ZQStream Remux :: remux url after convert ") + input + QStringLiteral(" to file ")
+          + output_path);
+
+    RemuxRun run;
+    run.pkt = av_packet_alloc();
+    if (!run.pkt) {
+        ZQLog::log("[ERROR] ZQStream Remux :: Could not allocate AVPacket");
+        return 1;
+    }
+    // The time base 100 / floor(fps * 100) needs a positive, finite rate: anything else would
+    // divide by zero or stamp every packet alike.
+    if (!std::isfinite(fps) || fps <= 0.0 || std::floor(fps * 100.0) < 1.0 || fps > 1000.0) {
+        ZQLog::log(QStringLiteral("[ERROR] ZQStream Remux :: Could not open input :: invalid frame rate ")
+              + QString::number(fps));
+        return -15;
+    }
+
+    // Raw frames come from a file or from the server; nothing else (no concat, pipes or other
+    // protocols FFmpeg could be talked into by a crafted location).
+    AVDictionary* in_opts = nullptr;
+    av_dict_set(&in_opts, "protocol_whitelist", "file,http,https,tcp,tls", 0);
+    const QByteArray in_name = input.toUtf8();
+    int ret = avformat_open_input(&run.in, in_name.constData(), nullptr, &in_opts);
+    av_dict_free(&in_opts);
+    if (ret < 0) {
+        ZQLog::log(QStringLiteral("[ERROR] ZQStream Remux :: Could not open input :: ") + av_error_text(ret));
+        return -15;
+    }
+    if (avformat_find_stream_info(run.in, nullptr) < 0) {
+        ZQLog::log("[ERROR] ZQStream Remux :: Failed to retrieve input stream information");
+        return -16;
+    }
+    av_dump_format(run.in, 0, in_name.constData(), 0);
+
+    const QByteArray out_name = output_path.toUtf8();
+    avformat_alloc_output_context2(&run.out, nullptr, nullptr, out_name.constData());
+    if (!run.out) {
+        ZQLog::log(QStringLiteral("[ERROR] ZQStream Remux :: Could not create output context for ") + output_path);
+        return -17;
+    }
+
+    std::vector<int> stream_map(run.in->nb_streams, -1);
+    int next_index = 0;
+    const int rate = int(std::trunc(fps));
+    for (unsigned i = 0; i < run.in->nb_streams; ++i) {
+        AVStream* in_stream = run.in->streams[i];
+        const AVMediaType type = in_stream->codecpar->codec_type;
+        if (type != AVMEDIA_TYPE_VIDEO && type != AVMEDIA_TYPE_AUDIO && type != AVMEDIA_TYPE_SUBTITLE)
+            continue;
+        stream_map[i] = next_index++;
+        AVStream* out_stream = avformat_new_stream(run.out, nullptr);
+        if (!out_stream) {
+            ZQLog::log("[ERROR] ZQStream Remux :: Failed allocating output stream");
+            return -18;
+        }
+        if (avcodec_parameters_copy(out_stream->codecpar, in_stream->codecpar) < 0) {
+            ZQLog::log("[ERROR] ZQStream Remux :: Failed to copy codec parameters");
+            return -19;
+        }
+        out_stream->codecpar->codec_tag = 0;
+        out_stream->time_base = in_stream->time_base;
+        out_stream->r_frame_rate = AVRational{qMax(rate, 1), 1};
+        out_stream->avg_frame_rate = AVRational{qMax(rate, 1), 1};
+    }
+    av_dump_format(run.out, 0, out_name.constData(), 1);
+
+    if (!(run.out->oformat->flags & AVFMT_NOFILE)) {
+        if (avio_open(&run.out->pb, out_name.constData(), AVIO_FLAG_WRITE) < 0) {
+            ZQLog::log("[ERROR] ZQStream Remux :: Could not open output file");
+            return -20;
+        }
+        run.output_opened = true;
+    }
+    if (avformat_write_header(run.out, nullptr) < 0) {
+        ZQLog::log("[ERROR] ZQStream Remux :: Error occurred when opening output file");
+        if (run.output_opened)
+            avio_closep(&run.out->pb);
+        run.output_opened = false;
+        QFile::remove(output_path);
+        return -21;
+    }
+
+    const AVRational packet_base{100, int(std::floor(fps * 100.0))};
+    qint64 count = 0;
+    bool failed = false;
+    for (;;) {
+        ret = av_read_frame(run.in, run.pkt);
+        if (ret < 0) {
+            if (ret != AVERROR_EOF)
+                failed = true;
+            break;
+        }
+        const unsigned index = unsigned(run.pkt->stream_index);
+        if (index >= stream_map.size() || stream_map[index] < 0) {
+            av_packet_unref(run.pkt);
+            continue;
+        }
+        AVStream* out_stream = run.out->streams[stream_map[index]];
+        run.pkt->stream_index = stream_map[index];
+        const auto rounding = AVRounding(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX);
+        run.pkt->pts = av_rescale_q_rnd(count, packet_base, out_stream->time_base, rounding);
+        run.pkt->dts = run.pkt->pts;
+        run.pkt->duration = av_rescale_q(1, packet_base, out_stream->time_base);
+        run.pkt->pos = -1;
+        ret = av_interleaved_write_frame(run.out, run.pkt); // takes the packet's reference
+        if (ret < 0) {
+            ZQLog::log("[ERROR] ZQStream Remux :: Error muxing packet");
+            failed = true;
+            break;
+        }
+        ++count;
+    }
+    ZQLog::log("[WARN] ZQStream Remux :: failed to read frame");
+
+    if (av_write_trailer(run.out) < 0)
+        failed = true;
+    if (run.output_opened && avio_closep(&run.out->pb) < 0)
+        failed = true;
+    run.output_opened = false;
+
+    if (failed || count == 0) {
+        ZQLog::log(QStringLiteral("[ERROR] ZQStream Remux :: Error occurred ")
+              + (count == 0 ? QStringLiteral(":: no packet") : QString()));
+        if (count == 0)
+            QFile::remove(output_path);
+        return 1;
+    }
+
+    ZQLog::log("[INFO] ZQStream Remux :: Completed");
+    // The input goes only once the output stands under its final name.
+    if (QFileInfo(final_path).absoluteFilePath() != QFileInfo(output_path).absoluteFilePath()) {
+        QFile::remove(final_path);
+        if (!QFile::rename(output_path, final_path)) {
+            ZQLog::log(QStringLiteral("[ERROR] ZQStream Remux :: Error occurred :: rename to ") + final_path);
+            return 1;
+        }
+    }
+    if (QFileInfo(input).isFile())
+        QFile::remove(input);
+    return 0;
+}

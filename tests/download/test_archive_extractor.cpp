@@ -1,0 +1,225 @@
+#include "download/archive_extractor.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+
+#include <archive.h>
+#include <archive_entry.h>
+
+// Bundles are made here with libarchive's writer, hostile ones included, and unpacked on a worker
+// thread as the download rows do: nothing may land outside the destination.
+namespace {
+
+struct Entry
+{
+    QByteArray name;
+    QByteArray data;
+    mode_t type = AE_IFREG;
+    QByteArray link; // target of a symbolic link
+};
+
+bool write_tar(const QString& path, const QList<Entry>& entries)
+{
+    archive* a = archive_write_new();
+    archive_write_set_format_pax_restricted(a);
+    if (archive_write_open_filename(a, QFile::encodeName(path).constData()) != ARCHIVE_OK)
+        return false;
+    for (const Entry& e : entries) {
+        archive_entry* entry = archive_entry_new();
+        archive_entry_set_pathname(entry, e.name.constData());
+        archive_entry_set_filetype(entry, e.type);
+        archive_entry_set_perm(entry, 0644);
+        if (e.type == AE_IFLNK)
+            archive_entry_set_symlink(entry, e.link.constData());
+        archive_entry_set_size(entry, e.type == AE_IFREG ? e.data.size() : 0);
+        archive_write_header(a, entry);
+        if (e.type == AE_IFREG)
+            archive_write_data(a, e.data.constData(), size_t(e.data.size()));
+        archive_entry_free(entry);
+    }
+    archive_write_close(a);
+    archive_write_free(a);
+    return true;
+}
+
+QStringList tree(const QString& root)
+{
+    QStringList out;
+    QDirIterator it(root, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext())
+        out << QDir(root).relativeFilePath(it.next());
+    out.sort();
+    return out;
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(QList<Entry>)
+
+class TestArchiveExtractor : public QObject
+{
+    Q_OBJECT
+private slots:
+    void extract_data();
+    void extract();
+    void truncated_bundle_is_kept();
+    void delete_and_hash();
+    void entry_names_data();
+    void entry_names();
+
+private:
+    // Runs one extraction on a worker thread; returns its result.
+    bool run(ArchiveExtractor& extractor, QList<QPair<QString, QString>>* hashed = nullptr)
+    {
+        QThread worker;
+        extractor.moveToThread(&worker);
+        QSignalSpy done(&extractor, &ArchiveExtractor::extractionFinished);
+        QSignalSpy files(&extractor, &ArchiveExtractor::fileHashed);
+        worker.start();
+        QMetaObject::invokeMethod(&extractor, &ArchiveExtractor::startExtraction, Qt::QueuedConnection);
+        const bool ended = done.size() == 1 || done.wait(20000);
+        QThread* home = QThread::currentThread();
+        QMetaObject::invokeMethod(&extractor, [&] { extractor.moveToThread(home); }, Qt::BlockingQueuedConnection);
+        worker.quit();
+        worker.wait();
+        if (!ended || done.size() != 1)
+            return false;
+        if (hashed)
+            for (const auto& args : files)
+                hashed->append({args.at(0).toString(), args.at(1).toString()});
+        return done.first().first().toBool();
+    }
+};
+
+void TestArchiveExtractor::extract_data()
+{
+    QTest::addColumn<QList<Entry>>("entries");
+    QTest::addColumn<bool>("success");
+    QTest::addColumn<QStringList>("files"); // what the destination holds afterwards
+
+    const QByteArray data("0123456789");
+    QTest::newRow("day layout") << QList<Entry>{{"2024-01-01/080000/1_20240101_080000.zqvideo", data},
+                                                {"2024-01-01/080000/1_20240101_080000.zqseek", "x:y\n"}}
+                                << true
+                                << QStringList{"2024-01-01", "2024-01-01/080000",
+                                               "2024-01-01/080000/1_20240101_080000.zqseek",
+                                               "2024-01-01/080000/1_20240101_080000.zqvideo"};
+    QTest::newRow("dot-dot") << QList<Entry>{{"ok.txt", data}, {"../evil.txt", data}} << false << QStringList{"ok.txt"};
+    QTest::newRow("dot-dot inside") << QList<Entry>{{"a/../../evil.txt", data}} << false << QStringList{};
+    QTest::newRow("absolute") << QList<Entry>{{"/tmp/zq-abs-evil.txt", data}} << false << QStringList{};
+    // A link out of the folder, then a file written through it: the link is skipped, and the
+    // file then lands in a plain folder of that name, inside.
+    QTest::newRow("link out, then through it")
+        << QList<Entry>{{"out", "", AE_IFLNK, "/tmp"}, {"out/zq-through-link.txt", data}} << true
+        << QStringList{"out", "out/zq-through-link.txt"};
+    QTest::newRow("link inside kept") << QList<Entry>{{"a/f.txt", data}, {"a/l", "", AE_IFLNK, "f.txt"}} << true
+                                      << QStringList{"a", "a/f.txt", "a/l"};
+    QTest::newRow("link up skipped") << QList<Entry>{{"up", "", AE_IFLNK, "../.."}, {"f.txt", data}} << true
+                                     << QStringList{"f.txt"};
+    // A link inside is kept, but nothing is written through it.
+    QTest::newRow("write through inner link") << QList<Entry>{{"d/", "", AE_IFDIR}, {"l", "", AE_IFLNK, "d"},
+                                                              {"l/x.txt", data}}
+                                              << false << QStringList{"d", "l"};
+    QTest::newRow("fifo skipped") << QList<Entry>{{"p", "", AE_IFIFO}, {"f.txt", data}} << true
+                                  << QStringList{"f.txt"};
+}
+
+void TestArchiveExtractor::extract()
+{
+    QFETCH(QList<Entry>, entries);
+    QFETCH(bool, success);
+    QFETCH(QStringList, files);
+
+    QTemporaryDir dir;
+    const QString bundle = dir.filePath(QStringLiteral("b.zqtar"));
+    QVERIFY(write_tar(bundle, entries));
+    const QString dest = dir.filePath(QStringLiteral("dest"));
+    ArchiveExtractor extractor(bundle, dest, false, false);
+    QCOMPARE(run(extractor), success);
+    QCOMPARE(extractor.errorMessage().isEmpty(), success);
+    QCOMPARE(tree(dest), files);
+    QVERIFY(!QFile::exists(QStringLiteral("/tmp/zq-abs-evil.txt")));
+    QVERIFY(!QFile::exists(QStringLiteral("/tmp/zq-through-link.txt")));
+    QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("evil.txt"))));
+    QVERIFY(QFile::exists(bundle));
+}
+
+void TestArchiveExtractor::truncated_bundle_is_kept()
+{
+    QTemporaryDir dir;
+    const QString bundle = dir.filePath(QStringLiteral("b.zqtar"));
+    QByteArray big(200000, 'z');
+    for (int i = 0; i < big.size(); ++i)
+        big[i] = char(i * 7);
+    QVERIFY(write_tar(bundle, {{"first.bin", "complete"}, {"second.bin", big}}));
+    QVERIFY(QFile::resize(bundle, QFileInfo(bundle).size() / 2));
+    const QString dest = dir.filePath(QStringLiteral("dest"));
+    ArchiveExtractor extractor(bundle, dest, true, true);
+    QList<QPair<QString, QString>> hashed;
+    QVERIFY(!run(extractor, &hashed));
+    QVERIFY(!extractor.errorMessage().isEmpty());
+    QVERIFY(QFile::exists(bundle)); // a failed bundle is kept, whatever the delete flag
+    // The entry it cut short is gone; the whole one before it stays.
+    QCOMPARE(tree(dest), QStringList{"first.bin"});
+    QVERIFY(hashed.isEmpty());
+}
+
+void TestArchiveExtractor::delete_and_hash()
+{
+    QTemporaryDir dir;
+    const QString bundle = dir.filePath(QStringLiteral("b.zqtar"));
+    QVERIFY(write_tar(bundle, {{"d/a.bin", "alpha"}, {"d/b.bin", "beta"}}));
+    const QString dest = dir.filePath(QStringLiteral("dest"));
+    QDir().mkpath(dest);
+    QFile old(QDir(dest).filePath(QStringLiteral("older.bin"))); // not this run's: not hashed
+    QVERIFY(old.open(QIODevice::WriteOnly));
+    old.write("old");
+    old.close();
+
+    ArchiveExtractor extractor(bundle, dest, true, true);
+    QList<QPair<QString, QString>> hashed;
+    QVERIFY(run(extractor, &hashed));
+    QVERIFY(!QFile::exists(bundle));
+    QCOMPARE(hashed.size(), 2);
+    for (const auto& h : hashed) {
+        QFile f(h.first);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(h.second, QString::fromLatin1(QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256).toHex()));
+        QVERIFY(h.first.startsWith(QDir(dest).absolutePath() + QLatin1String("/d/")));
+    }
+}
+
+void TestArchiveExtractor::entry_names_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("expected"); // relative to the destination, "" refused
+    QTest::newRow("plain") << "a/b.txt" << "a/b.txt";
+    QTest::newRow("dot parts") << "./a/./b.txt" << "a/b.txt";
+    QTest::newRow("double slash") << "a//b.txt" << "a/b.txt";
+    QTest::newRow("dot-dot") << "a/../b.txt" << "";
+    QTest::newRow("absolute") << "/etc/passwd" << "";
+    QTest::newRow("drive") << "C:/x" << "";
+    QTest::newRow("backslash") << "..\\x" << "";
+    QTest::newRow("only dot") << "." << "";
+    QTest::newRow("empty") << "" << "";
+    QTest::newRow("dots in a name") << "a..b/c...txt" << "a..b/c...txt";
+}
+
+void TestArchiveExtractor::entry_names()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, expected);
+    const QString dest = QStringLiteral("/srv/dest");
+    const QString got = ArchiveExtractor::safe_entry_path(dest, name);
+    QCOMPARE(got, expected.isEmpty() ? QString() : dest + QLatin1Char('/') + expected);
+}
+
+QTEST_GUILESS_MAIN(TestArchiveExtractor)
+#include "test_archive_extractor.moc"

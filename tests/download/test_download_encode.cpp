@@ -1,0 +1,265 @@
+#include "download/zq_download_encode_data.h"
+#include "tests/support/loopback_server.h"
+#include "tests/support/stream_routes.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <curl/curl.h>
+#include <zip.h>
+
+extern "C" {
+#include <libavformat/avformat.h>
+}
+
+// The stream download-and-encode worker against the loopback stream route: what each job ends with
+// (one terminal signal), and the files it leaves, read back with libavformat and libzip.
+class TestDownloadEncode : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void raw_to_mp4();
+    void frame_at_end_time_kept();
+    void reencode_h264_with_zip();
+    void too_few_frames();
+    void existing_archive_refused_before_any_request();
+    void stop_then_again();
+    void pauses_and_messages_skipped();
+    void descriptor_replaced_not_appended();
+
+private:
+    struct End
+    {
+        int finished = 0;
+        QList<int> errors;
+        int terminals() const { return finished + int(errors.size()); }
+    };
+    End run(ZQDownload_encode_data& job, int ms = 60000);
+    DownloadEncodeJob job_for(const LoopbackServer& server, const QString& video, const QString& format) const;
+    static int count_packets(const QString& path, QString* codec);
+
+    QTemporaryDir m_dir;
+    QSharedPointer<StreamParts::Recording> m_rec;
+};
+
+void TestDownloadEncode::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    m_rec = QSharedPointer<StreamParts::Recording>::create();
+    QString error;
+    QVERIFY2(StreamParts::make_recording(m_dir.filePath(QStringLiteral("rec")), 3, QSize(160, 120),
+                                         ZQFixture::Codec::H264, m_rec.get(), &error),
+             qPrintable(error));
+    QCOMPARE(m_rec->frames.size(), 75);
+}
+
+TestDownloadEncode::End TestDownloadEncode::run(ZQDownload_encode_data& job, int ms)
+{
+    End end;
+    connect(&job, &ZQDownload_encode_data::job_finished, this, [&] { ++end.finished; });
+    connect(&job, &ZQDownload_encode_data::error, this, [&](int code) { end.errors << code; });
+    QSignalSpy done(&job, &QThread::finished);
+    job.start();
+    if (!done.wait(ms))
+        qWarning("job did not end in time");
+    QCoreApplication::processEvents();
+    disconnect(&job, nullptr, this, nullptr);
+    return end;
+}
+
+DownloadEncodeJob TestDownloadEncode::job_for(const LoopbackServer& server, const QString& video,
+                                              const QString& format) const
+{
+    DownloadEncodeJob j;
+    j.scheme = QStringLiteral("http");
+    j.host = QStringLiteral("127.0.0.1");
+    j.port = QString::number(server.port());
+    j.path = QStringLiteral("/video.cgi?id=1");
+    j.end_time = QStringLiteral("20991231235959999");
+    j.video_path = video;
+    j.video_format = format;
+    j.frame_wait_ms = 20;
+    return j;
+}
+
+int TestDownloadEncode::count_packets(const QString& path, QString* codec)
+{
+    AVFormatContext* ctx = nullptr;
+    if (avformat_open_input(&ctx, QFile::encodeName(path).constData(), nullptr, nullptr) < 0)
+        return -1;
+    int n = -1;
+    if (avformat_find_stream_info(ctx, nullptr) >= 0 && ctx->nb_streams == 1) {
+        *codec = QString::fromLatin1(avcodec_get_name(ctx->streams[0]->codecpar->codec_id));
+        AVPacket* pkt = av_packet_alloc();
+        n = 0;
+        while (av_read_frame(ctx, pkt) >= 0) {
+            ++n;
+            av_packet_unref(pkt);
+        }
+        av_packet_free(&pkt);
+    }
+    avformat_close_input(&ctx);
+    return n;
+}
+
+void TestDownloadEncode::raw_to_mp4()
+{
+    LoopbackServer server;
+    StreamScript script;
+    script.recording = m_rec;
+    add_stream_route(server, "/video.cgi", script);
+    QTemporaryDir out;
+    ZQDownload_encode_data job(job_for(server, out.filePath(QStringLiteral("cam 1.mp4")), QStringLiteral("raw")));
+    const End end = run(job);
+    QCOMPARE(end.terminals(), 1);
+    QCOMPARE(end.finished, 1);
+    QString codec;
+    QCOMPARE(count_packets(out.filePath(QStringLiteral("cam_1.mp4")), &codec), 75);
+    QCOMPARE(codec, QStringLiteral("h264"));
+    // The job's own work files are gone.
+    QCOMPARE(QDir(ZQDownload_encode_data::work_folder()).entryList(QDir::Files).size(), 0);
+}
+
+void TestDownloadEncode::frame_at_end_time_kept()
+{
+    LoopbackServer server;
+    StreamScript script;
+    script.recording = m_rec;
+    add_stream_route(server, "/video.cgi", script);
+    QTemporaryDir out;
+    DownloadEncodeJob j = job_for(server, out.filePath(QStringLiteral("c.mp4")), QStringLiteral("raw"));
+    j.end_time = m_rec->frames.at(40).timestamp; // frames 0 to 40 are in the range
+    ZQDownload_encode_data job(j);
+    const End end = run(job);
+    QCOMPARE(end.finished, 1);
+    QString codec;
+    QCOMPARE(count_packets(out.filePath(QStringLiteral("c.mp4")), &codec), 41);
+}
+
+void TestDownloadEncode::reencode_h264_with_zip()
+{
+    LoopbackServer server;
+    StreamScript script;
+    script.recording = m_rec;
+    add_stream_route(server, "/video.cgi", script);
+    QTemporaryDir out;
+    DownloadEncodeJob j = job_for(server, out.filePath(QStringLiteral("v.mp4")), QStringLiteral("h264"));
+    j.descriptor_path = out.filePath(QStringLiteral("v.json"));
+    j.descriptor_data = QString::fromLatin1(QByteArray("{\"camera\":1}").toBase64());
+    j.archive_path = out.filePath(QStringLiteral("v.zip"));
+    ZQDownload_encode_data job(j);
+    QSignalSpy messages(&job, &ZQDownload_encode_data::generic_message);
+    const End end = run(job);
+    QCOMPARE(end.terminals(), 1);
+    QCOMPARE(end.finished, 1);
+    QCOMPARE(messages.size(), 2);
+    // Only the archive stays, holding exactly the two files.
+    QVERIFY(!QFile::exists(j.video_path));
+    QVERIFY(!QFile::exists(j.descriptor_path));
+    int err = 0;
+    zip_t* zip = zip_open(QFile::encodeName(j.archive_path).constData(), ZIP_RDONLY, &err);
+    QVERIFY(zip);
+    QCOMPARE(zip_get_num_entries(zip, 0), zip_int64_t(2));
+    QCOMPARE(QString::fromUtf8(zip_get_name(zip, 0, 0)), QStringLiteral("v.json"));
+    QCOMPARE(QString::fromUtf8(zip_get_name(zip, 1, 0)), QStringLiteral("v.mp4"));
+    zip_close(zip);
+}
+
+void TestDownloadEncode::too_few_frames()
+{
+    LoopbackServer server;
+    StreamScript script;
+    script.recording = m_rec;
+    script.count = 49;
+    add_stream_route(server, "/video.cgi", script);
+    QTemporaryDir out;
+    ZQDownload_encode_data job(job_for(server, out.filePath(QStringLiteral("v.mp4")), QStringLiteral("h264")));
+    const End end = run(job);
+    QCOMPARE(end.terminals(), 1);
+    QCOMPARE(end.errors, QList<int>{-14});
+    QCOMPARE(QDir(out.path()).entryList(QDir::Files | QDir::Hidden).size(), 0);
+}
+
+void TestDownloadEncode::existing_archive_refused_before_any_request()
+{
+    LoopbackServer server;
+    QTemporaryDir out;
+    DownloadEncodeJob j = job_for(server, out.filePath(QStringLiteral("v.mp4")), QStringLiteral("raw"));
+    j.archive_path = out.filePath(QStringLiteral("v.zip"));
+    QFile existing(j.archive_path);
+    QVERIFY(existing.open(QIODevice::WriteOnly));
+    existing.close();
+    ZQDownload_encode_data job(j);
+    const End end = run(job);
+    QCOMPARE(end.errors, QList<int>{-29});
+    QCOMPARE(server.request_count(), 0);
+}
+
+void TestDownloadEncode::stop_then_again()
+{
+    LoopbackServer server;
+    StreamScript script;
+    script.recording = m_rec;
+    script.realtime = true; // three seconds of frames
+    add_stream_route(server, "/video.cgi", script);
+    QTemporaryDir out;
+    ZQDownload_encode_data job(job_for(server, out.filePath(QStringLiteral("v.mp4")), QStringLiteral("h264")));
+    QTimer::singleShot(500, &job, &ZQDownload_encode_data::set_stop_from_user);
+    End end = run(job);
+    QCOMPARE(end.terminals(), 1);
+    QCOMPARE(end.errors, QList<int>{-34});
+    QVERIFY(!QFile::exists(out.filePath(QStringLiteral("v.mp4"))));
+
+    // "Relancer": the same job object runs again from a clean state.
+    end = run(job);
+    QCOMPARE(end.terminals(), 1);
+    QCOMPARE(end.finished, 1);
+    QString codec;
+    QCOMPARE(count_packets(out.filePath(QStringLiteral("v.mp4")), &codec), 75);
+}
+
+void TestDownloadEncode::pauses_and_messages_skipped()
+{
+    LoopbackServer server;
+    StreamScript script;
+    script.recording = m_rec;
+    script.before[10] = {StreamParts::pause_part(m_rec->frames.at(10).timestamp)};
+    script.before[20] = {StreamParts::message_part(QStringLiteral("noobjects"), m_rec->frames.at(20).timestamp)};
+    add_stream_route(server, "/video.cgi", script);
+    QTemporaryDir out;
+    ZQDownload_encode_data job(job_for(server, out.filePath(QStringLiteral("r.mp4")), QStringLiteral("raw")));
+    const End end = run(job);
+    QCOMPARE(end.finished, 1);
+    QString codec;
+    QCOMPARE(count_packets(out.filePath(QStringLiteral("r.mp4")), &codec), 75);
+}
+
+void TestDownloadEncode::descriptor_replaced_not_appended()
+{
+    QTemporaryDir out;
+    const QString path = out.filePath(QStringLiteral("d.json"));
+    QCOMPARE(ZQDownload_encode_data::write_descriptor(path, QString::fromLatin1(QByteArray("first").toBase64())), 1);
+    QCOMPARE(ZQDownload_encode_data::write_descriptor(path, QString::fromLatin1(QByteArray("second").toBase64())), 1);
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(f.readAll(), QByteArray("second"));
+    QCOMPARE(ZQDownload_encode_data::write_descriptor(path, QStringLiteral("@@not base64@@")), -30);
+    QCOMPARE(ZQDownload_encode_data::archive_files(out.filePath(QStringLiteral("a.zip")), out.filePath(QStringLiteral("none")), path), -26);
+    QCOMPARE(ZQDownload_encode_data::archive_files(out.filePath(QStringLiteral("a.zip")), path, out.filePath(QStringLiteral("none"))), -27);
+}
+
+int main(int argc, char** argv)
+{
+    curl_global_init(CURL_GLOBAL_DEFAULT);
+    QCoreApplication app(argc, argv);
+    TestDownloadEncode test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "test_download_encode.moc"

@@ -1,0 +1,193 @@
+#include "download/download_encode_item_presentation.h"
+#include "download/download_multi_items_presentation.h"
+#include "download/download_presentation.h"
+#include "download/squeeze_label.h"
+#include "download/zq_download_encode_data.h"
+#include "export/export_dialogs.h"
+#include "tests/support/download_routes.h"
+#include "tests/support/loopback_server.h"
+#include "tests/support/stream_routes.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <curl/curl.h>
+
+namespace {
+
+class YesDialogs : public ExportDialogs
+{
+public:
+    bool question(QWidget*, const QString&, const QString&) override { return true; }
+    void information(QWidget*, const QString&, const QString&) override {}
+};
+
+DownloadFileEntry entry(const QString& url, const QString& path)
+{
+    DownloadFileEntry e;
+    e.url = url;
+    e.path = path;
+    return e;
+}
+
+} // namespace
+
+// Download rows in the jobs window: a multi-file row with a failing file is split into a success
+// copy and a failure copy whose "Relancer" runs again; a stream job stopped by the user fails with
+// its stop text and runs again from a fresh copy holding the same job; the window closes only once
+// every job has ended.
+class TestJobsWindowDownloads : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void multi_row_failed_file_then_relancer();
+    void encode_row_stop_then_relancer();
+    void close_with_jobs_running();
+
+private:
+    QTemporaryDir m_dir;
+    QSharedPointer<StreamParts::Recording> m_rec;
+    YesDialogs m_yes;
+};
+
+void TestJobsWindowDownloads::initTestCase()
+{
+    ExportDialogs::set_instance(&m_yes);
+    m_rec = QSharedPointer<StreamParts::Recording>::create();
+    QString error;
+    QVERIFY2(StreamParts::make_recording(m_dir.filePath(QStringLiteral("rec")), 3, QSize(160, 120),
+                                         ZQFixture::Codec::H264, m_rec.get(), &error),
+             qPrintable(error));
+}
+
+void TestJobsWindowDownloads::multi_row_failed_file_then_relancer()
+{
+    LoopbackServer server;
+    DownloadRoutes::Route ok;
+    ok.path = "/a";
+    ok.body = QByteArray(3000, 'a');
+    DownloadRoutes::add(server, ok);
+    DownloadRoutes::Route bad = ok;
+    bad.path = "/b";
+    bad.answer = DownloadRoutes::Answer::Html500;
+    DownloadRoutes::add(server, bad);
+    QTemporaryDir out;
+
+    auto* window = new Download_presentation;
+    auto* row = new DownloadMultiItems_Presentation(
+        {entry(server.url_string(QStringLiteral("/a")), QStringLiteral("a.bin")),
+         entry(server.url_string(QStringLiteral("/b")), QStringLiteral("b.bin"))},
+        {}, out.path());
+    row->set_retry_delay_ms(10);
+    row->clearFlags(); // a multi row is built finished: the window starts only fresh rows
+    window->add_item(row);
+    QVERIFY(QTest::qWaitFor([&] { return window->success_list.size() == 1 && window->failure_list.size() == 1; }, 20000));
+    QVERIFY(window->running_list.isEmpty());
+    auto* failed = qobject_cast<DownloadMultiItems_Presentation*>(window->failure_list.first());
+    QVERIFY(failed);
+    QCOMPARE(failed->files_to_download().size(), 1);
+    QVERIFY(failed->tryAgainButton->isEnabled());
+
+    // The server mends; "Relancer" puts a fresh row for the failed file into the running list.
+    ok.path = "/b";
+    DownloadRoutes::add(server, ok);
+    failed->tryAgainButton->click();
+    QVERIFY(QTest::qWaitFor([&] { return window->success_list.size() == 2; }, 20000));
+    QVERIFY(window->failure_list.isEmpty());
+    QVERIFY(QFile::exists(out.filePath(QStringLiteral("b.bin"))));
+    delete window;
+}
+
+void TestJobsWindowDownloads::encode_row_stop_then_relancer()
+{
+    LoopbackServer server;
+    StreamScript script;
+    script.recording = m_rec;
+    script.realtime = true;
+    add_stream_route(server, "/video.cgi", script);
+    QTemporaryDir out;
+    DownloadEncodeJob j;
+    j.scheme = QStringLiteral("http");
+    j.host = QStringLiteral("127.0.0.1");
+    j.port = QString::number(server.port());
+    j.path = QStringLiteral("/video.cgi?id=1");
+    j.end_time = QStringLiteral("20991231235959999");
+    j.video_path = out.filePath(QStringLiteral("v.mp4"));
+    j.video_format = QStringLiteral("raw");
+    j.frame_wait_ms = 50;
+    QPointer<ZQDownload_encode_data> job = new ZQDownload_encode_data(j);
+
+    auto* window = new Download_presentation;
+    auto* row = new DownloadEncodeItem_Presentation(window, j.video_path);
+    row->set_worker(job);
+    window->add_item(row);
+    QVERIFY(QTest::qWaitFor([&] { return job->isRunning(); }, 5000));
+    QVERIFY(QTest::qWaitFor([&] { return row->downloadInfoLabel->text().startsWith(QStringLiteral("Téléchargement / encodage en cours [ ")); }, 10000));
+    row->stopButton->click();
+    QVERIFY(QTest::qWaitFor([&] { return window->failure_list.size() == 1; }, 5000));
+    auto* failed = qobject_cast<DownloadEncodeItem_Presentation*>(window->failure_list.first());
+    QVERIFY(failed);
+    QCOMPARE(failed->worker(), job.data());
+    QVERIFY(failed->tryAgainButton->isEnabled());
+    QVERIFY(QTest::qWaitFor([&] { return job->isFinished(); }, 5000));
+
+    failed->tryAgainButton->click();
+    QVERIFY(QTest::qWaitFor([&] { return window->success_list.size() == 1; }, 30000));
+    QVERIFY(QFile::exists(j.video_path));
+    // After a success the window lets the job go once its thread has ended.
+    QVERIFY(QTest::qWaitFor([&] { return job.isNull(); }, 5000));
+    delete window;
+}
+
+void TestJobsWindowDownloads::close_with_jobs_running()
+{
+    LoopbackServer server;
+    DownloadRoutes::Route slow;
+    slow.path = "/slow";
+    slow.body = QByteArray(200000, 's');
+    slow.answer = DownloadRoutes::Answer::Trickle;
+    DownloadRoutes::add(server, slow);
+    StreamScript script;
+    script.recording = m_rec;
+    script.realtime = true;
+    add_stream_route(server, "/video.cgi", script);
+    QTemporaryDir out;
+
+    QPointer<Download_presentation> window = new Download_presentation;
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    auto* multi = new DownloadMultiItems_Presentation({entry(server.url_string(QStringLiteral("/slow")), QStringLiteral("s.bin"))}, {}, out.path());
+    multi->clearFlags();
+    window->add_item(multi);
+    DownloadEncodeJob j;
+    j.scheme = QStringLiteral("http");
+    j.host = QStringLiteral("127.0.0.1");
+    j.port = QString::number(server.port());
+    j.path = QStringLiteral("/video.cgi?id=1");
+    j.end_time = QStringLiteral("20991231235959999");
+    j.video_path = out.filePath(QStringLiteral("v.mp4"));
+    j.video_format = QStringLiteral("h264");
+    QPointer<ZQDownload_encode_data> job = new ZQDownload_encode_data(j);
+    auto* row = new DownloadEncodeItem_Presentation(window, j.video_path);
+    row->set_worker(job);
+    window->add_item(row);
+    QVERIFY(QTest::qWaitFor([&] { return !job.isNull() && job->isRunning() && server.request_count() >= 2; }, 5000));
+    window->close();
+    QVERIFY(QTest::qWaitFor([&] { return window.isNull(); }, 10000));
+    QVERIFY(QTest::qWaitFor([&] { return job.isNull(); }, 10000));
+    QVERIFY(!QFile::exists(out.filePath(QStringLiteral("s.bin"))));
+}
+
+int main(int argc, char** argv)
+{
+    curl_global_init(CURL_GLOBAL_DEFAULT);
+    QApplication app(argc, argv);
+    TestJobsWindowDownloads test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "test_jobs_window_downloads.moc"

@@ -1,0 +1,180 @@
+#include "export/zq_stream_remux.h"
+#include "tools/zqfixture/lib/fixture_writer.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cmath>
+
+extern "C" {
+#include <libavformat/avformat.h>
+}
+
+// The remuxer on real coded frames from the fixture writer, read back with libavformat.
+class TestStreamRemux : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void remux_data();
+    void remux();
+    void refused_data();
+    void refused();
+
+private:
+    struct Probe
+    {
+        bool ok = false;
+        QString codec;
+        int packets = 0;
+        qint64 first_pts = -1;
+        AVRational rate{0, 1};
+        double duration_s = 0;
+    };
+    static Probe probe(const QString& path);
+    QString raw_copy(const QString& dir) const;
+
+    QTemporaryDir m_dir;
+    QString m_raw;
+    int m_frames = 0;
+};
+
+void TestStreamRemux::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    ZQFixture::Options o;
+    o.output_parent = m_dir.filePath(QStringLiteral("fixture"));
+    o.seconds_per_recording = 2;
+    o.size = QSize(160, 120);
+    o.fps = 10;
+    o.gop = 10;
+    const ZQFixture::Result r = ZQFixture::write(o);
+    QVERIFY2(r.ok, qPrintable(r.error));
+    m_raw = r.files.first().data_path;
+    m_frames = r.files.first().frame_count;
+    QCOMPARE(m_frames, 20);
+}
+
+QString TestStreamRemux::raw_copy(const QString& dir) const
+{
+    const QString path = QDir(dir).filePath(QStringLiteral("tmp.raw"));
+    QFile::remove(path);
+    return QFile::copy(m_raw, path) ? path : QString();
+}
+
+TestStreamRemux::Probe TestStreamRemux::probe(const QString& path)
+{
+    Probe p;
+    AVFormatContext* ctx = nullptr;
+    if (avformat_open_input(&ctx, QFile::encodeName(path).constData(), nullptr, nullptr) < 0)
+        return p;
+    if (avformat_find_stream_info(ctx, nullptr) >= 0 && ctx->nb_streams == 1) {
+        AVStream* s = ctx->streams[0];
+        p.codec = QString::fromLatin1(avcodec_get_name(s->codecpar->codec_id));
+        p.rate = s->avg_frame_rate;
+        AVPacket* pkt = av_packet_alloc();
+        qint64 last = 0;
+        while (av_read_frame(ctx, pkt) >= 0) {
+            if (p.packets == 0)
+                p.first_pts = pkt->pts;
+            last = qMax<qint64>(last, pkt->pts + pkt->duration);
+            ++p.packets;
+            av_packet_unref(pkt);
+        }
+        av_packet_free(&pkt);
+        p.duration_s = double(last) * av_q2d(s->time_base);
+        p.ok = true;
+    }
+    avformat_close_input(&ctx);
+    return p;
+}
+
+void TestStreamRemux::remux_data()
+{
+    QTest::addColumn<QString>("final_name"); // inside a folder "out dir"
+    QTest::addColumn<QString>("written_name");
+    QTest::addColumn<bool>("multipart");
+    QTest::addColumn<double>("fps");
+    QTest::addColumn<int>("rate"); // written frame rate numerator (over 1)
+
+    QTest::newRow("mp4, 25 fps") << "clip.mp4" << "clip.mp4" << false << 25.0 << 25;
+    // Blanks of the file name only: the folder "out dir" is the user's.
+    QTest::newRow("blanks") << "my clip 1.mp4" << "my_clip_1.mp4" << false << 10.0 << 10;
+    QTest::newRow("12.5 fps") << "half.mp4" << "half.mp4" << false << 12.5 << 12;
+    QTest::newRow("multipart marker") << "m.mkv" << "m.mkv" << true << 10.0 << 10;
+}
+
+void TestStreamRemux::remux()
+{
+    QFETCH(QString, final_name);
+    QFETCH(QString, written_name);
+    QFETCH(bool, multipart);
+    QFETCH(double, fps);
+    QFETCH(int, rate);
+
+    QTemporaryDir dir;
+    const QString out_dir = dir.filePath(QStringLiteral("out dir"));
+    QVERIFY(QDir().mkpath(out_dir));
+    const QString input = raw_copy(dir.path());
+    QVERIFY(!input.isEmpty());
+    const QString output = QDir(out_dir).filePath(QStringLiteral("work.") + QFileInfo(final_name).suffix());
+    ZQStreamRemux remux;
+    const QString input_text = multipart ? input + QStringLiteral("&zqmultipart=1") : input;
+    QCOMPARE(remux.remux_url(input_text, output, QDir(out_dir).filePath(final_name), fps), 0);
+
+    const QString written = QDir(out_dir).filePath(written_name);
+    QVERIFY(QFile::exists(written));
+    QVERIFY(!QFile::exists(output));
+    QVERIFY(!QFile::exists(input)); // the input goes once the output stands
+    const Probe p = probe(written);
+    QVERIFY(p.ok);
+    QCOMPARE(p.codec, QStringLiteral("h264"));
+    QCOMPARE(p.packets, m_frames);
+    QCOMPARE(p.first_pts, qint64(0));
+    QCOMPARE(p.rate.num / qMax(1, p.rate.den), rate);
+    // Evenly spaced at the given rate: 20 frames last 20 / fps seconds.
+    QVERIFY2(std::abs(p.duration_s - m_frames / fps) < 0.2, qPrintable(QString::number(p.duration_s)));
+}
+
+void TestStreamRemux::refused_data()
+{
+    QTest::addColumn<QString>("input"); // "raw": a copy of the recording; else a path in the folder
+    QTest::addColumn<double>("fps");
+    QTest::addColumn<int>("code");
+
+    QTest::newRow("missing input") << "missing.raw" << 25.0 << -15;
+    QTest::newRow("fps 0") << "raw" << 0.0 << -15;
+    QTest::newRow("fps negative") << "raw" << -5.0 << -15;
+    QTest::newRow("fps nan") << "raw" << std::nan("") << -15;
+    QTest::newRow("fps infinite") << "raw" << HUGE_VAL << -15;
+    QTest::newRow("empty input") << "empty.raw" << 25.0 << -15;
+}
+
+void TestStreamRemux::refused()
+{
+    QFETCH(QString, input);
+    QFETCH(double, fps);
+    QFETCH(int, code);
+
+    QTemporaryDir dir;
+    QString in = input == QLatin1String("raw") ? raw_copy(dir.path()) : dir.filePath(input);
+    if (input == QLatin1String("empty.raw")) {
+        QFile f(in);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+    }
+    ZQStreamRemux remux;
+    const int result = remux.remux_url(in, dir.filePath(QStringLiteral("work.mp4")), dir.filePath(QStringLiteral("final.mp4")), fps);
+    if (input == QLatin1String("empty.raw"))
+        QVERIFY(result == -15 || result == -16 || result == 1);
+    else
+        QCOMPARE(result, code);
+    QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("work.mp4"))));
+    QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("final.mp4"))));
+    if (input == QLatin1String("raw"))
+        QVERIFY(QFile::exists(in)); // a refused job keeps its input
+}
+
+QTEST_GUILESS_MAIN(TestStreamRemux)
+#include "test_stream_remux.moc"
