@@ -1,0 +1,27 @@
+// The widget player's reader of a seek index's last lines (the filler's
+// estimate of a recording's length and its stream tokens).
+
+#include "harness.h"
+
+#include "widgetplayer/day_media.h"
+
+#include <QByteArray>
+#include <QStringList>
+
+#include <cstddef>
+#include <cstdint>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    if (size > 8192)
+        return 0;
+    const QByteArray tail(reinterpret_cast<const char*>(data), int(size));
+    for (bool cut : {false, true}) {
+        QStringList streams;
+        const DayMedia::LastLine last = DayMedia::last_line_of_tail(tail, cut, &streams);
+        if (last.found && (last.time_ms < 0 || last.time_ms >= 24LL * 3600 * 1000 || last.timestamp.size() != 17))
+            __builtin_trap();
+        DayMedia::minutes_from_last_frame(0, last.time_ms);
+    }
+    return 0;
+}

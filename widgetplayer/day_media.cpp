@@ -1,0 +1,269 @@
+#include "widgetplayer/day_media.h"
+
+#include "recordings/storage_layout.h"
+#include "recordings/time_text.h"
+
+#include <QFile>
+
+#include <limits>
+
+namespace DayMedia {
+
+int parse_camera_id(QStringView text)
+{
+    return StorageLayout::camera_id_from_text(text);
+}
+
+RecordingName parse_recording_name(const QString& file_name)
+{
+    RecordingName r;
+    const StorageLayout::RecordingName n = StorageLayout::parse_recording_name(file_name);
+    if (!n.valid)
+        return r;
+    r.camera = n.camera;
+    r.day = n.dayText;
+    r.start_ms = n.startMs;
+    return r;
+}
+
+QVector<Entry> entries_of(const QFileInfoList& files)
+{
+    QVector<Entry> out;
+    out.reserve(files.size());
+    for (const QFileInfo& f : files) {
+        const QString name = f.fileName();
+        const RecordingName n = parse_recording_name(name);
+        if (!n.valid())
+            continue;
+        Entry e;
+        e.path = f.filePath();
+        e.camera = n.camera;
+        e.day = n.day;
+        e.start_ms = n.start_ms;
+        e.audio = name.endsWith(QLatin1String(".zqaudio"));
+        out.append(e);
+    }
+    return out;
+}
+
+int camera_id_of_camera_text(const QString& text, const QHash<int, QString>& cameras)
+{
+    if (!cameras.isEmpty()) {
+        // Several ids may share a name: the smallest one, not the hash's order.
+        int best = -1;
+        for (auto it = cameras.cbegin(); it != cameras.cend(); ++it)
+            if (it.value() == text && (best < 0 || it.key() < best))
+                best = it.key();
+        if (best >= 0)
+            return best;
+    }
+    if (text.startsWith(QLatin1String("CAMERA ")))
+        return parse_camera_id(QStringView(text).mid(7));
+    return -1;
+}
+
+QString camera_text(int camera, const QHash<int, QString>& cameras)
+{
+    const QString name = cameras.value(camera);
+    return name.isEmpty() ? QStringLiteral("CAMERA ") + QString::number(camera) : name;
+}
+
+namespace {
+
+// For each entry, the index of the next entry of the same camera and kind.
+QVector<int> next_of_same(const QVector<Entry>& list)
+{
+    QVector<int> next(list.size(), -1);
+    QHash<qint64, int> seen;
+    for (int i = list.size() - 1; i >= 0; --i) {
+        const qint64 key = qint64(list[i].camera) * 2 + (list[i].audio ? 1 : 0);
+        next[i] = seen.value(key, -1);
+        seen.insert(key, i);
+    }
+    return next;
+}
+
+} // namespace
+
+SearchResult search_time(const QVector<Entry>& list, qint64 time_ms, int camera, int tolerance_s, int duration_s)
+{
+    SearchResult r;
+    r.camera = camera;
+    if (time_ms < 0)
+        return r;
+    const QVector<int> next = next_of_same(list);
+    const qint64 a = tolerance_s;
+    int last_video = -1, last_audio = -1;
+    for (int i = 0; i < list.size(); ++i) {
+        const Entry& e = list[i];
+        if (r.camera == -1)
+            r.camera = e.camera;
+        if (e.camera != r.camera)
+            continue;
+        (e.audio ? last_audio : last_video) = i;
+        const qint64 s = e.start_ms;
+        if (a < 1) {
+            if (s <= time_ms && time_ms < s + qint64(duration_s) * 1000) {
+                r.index = i;
+                return r;
+            }
+            continue;
+        }
+        const int n = next[i];
+        const qint64 d1 = (s - time_ms) / 1000;
+        const qint64 d2 = n >= 0 ? (list[n].start_ms - time_ms) / 1000 : 0;
+        if (0 < d1 && d1 < a) {
+            r.index = i;
+            return r;
+        }
+        if (0 < d2 && d2 < a) {
+            r.index = (a <= qAbs(d1) || d2 <= qAbs(d1)) ? n : i;
+            return r;
+        }
+        if (0 < qAbs(d1) && qAbs(d1) < a && (d2 == 0 || qAbs(d2) >= a)) {
+            r.index = i;
+            return r;
+        }
+    }
+    if (a >= 1) {
+        for (const int last : {last_video, last_audio}) {
+            if (last < 0)
+                continue;
+            const qint64 end = list[last].start_ms + qint64(duration_s) * 1000;
+            const qint64 d = (end - time_ms) / 1000;
+            if (d < 0 && d > -a) {
+                r.index = last;
+                return r;
+            }
+        }
+    }
+    return r;
+}
+
+int adjacent_entry(const QVector<Entry>& list, const Entry& current, bool next)
+{
+    int best = -1;
+    for (int i = 0; i < list.size(); ++i) {
+        const Entry& e = list[i];
+        if (e.camera != current.camera || e.audio != current.audio || e.day != current.day)
+            continue;
+        if (next ? e.start_ms <= current.start_ms : e.start_ms >= current.start_ms)
+            continue;
+        if (best < 0 || (next ? e.start_ms < list[best].start_ms : e.start_ms > list[best].start_ms))
+            best = i;
+    }
+    return best;
+}
+
+int entry_for_alarm(const QVector<Entry>& list, int camera, const QString& day, qint64 time_ms, int duration_s)
+{
+    if (duration_s < 1 || time_ms < 0)
+        return -1;
+    for (int i = 0; i < list.size(); ++i) {
+        const Entry& e = list[i];
+        if (e.camera == camera && e.day == day && e.start_ms <= time_ms &&
+            time_ms < e.start_ms + qint64(duration_s) * 1000)
+            return i;
+    }
+    return -1;
+}
+
+qint64 ms_of_time_text(const QString& time)
+{
+    QString t = time;
+    t.remove(QLatin1Char(':'));
+    if (t.size() == 9) // "HH:mm:ss:zzz"
+        t.truncate(6);
+    return TimeText::hhmmss_to_ms(t);
+}
+
+int hour_of_time_text(const QString& time)
+{
+    const qint64 ms = ms_of_time_text(time);
+    return ms < 0 ? -1 : int(ms / 3600000);
+}
+
+double minutes_from_gaps(const QVector<qint64>& starts_ms)
+{
+    double best = -1.0;
+    for (int i = 0; i + 1 < starts_ms.size(); ++i) {
+        const qint64 gap = starts_ms[i + 1] - starts_ms[i];
+        if (gap <= 0)
+            continue;
+        const qint64 g = gap / 60000;
+        if (g > 1 && g < 10 && (best < 0 || best > g))
+            best = double(g);
+    }
+    return best;
+}
+
+double minutes_from_last_frame(qint64 start_ms, qint64 last_ms)
+{
+    if (start_ms < 0 || last_ms <= start_ms)
+        return -1.0;
+    const double d = (last_ms - start_ms) / 1000.0 / 60.0;
+    if (d > 1 && d < 10)
+        return d;
+    if (d < 1)
+        return 1.0;
+    return -1.0;
+}
+
+LastLine seek_last_line(const QString& seek_path, QStringList* streams)
+{
+    QFile f(seek_path);
+    if (!f.open(QIODevice::ReadOnly))
+        return LastLine();
+    // Enough for several lines of either kind; a line is at most 511 bytes.
+    const qint64 kTail = 4096;
+    const qint64 size = f.size();
+    if (size <= 0)
+        return LastLine();
+    const qint64 from = qMax<qint64>(0, size - kTail);
+    if (!f.seek(from))
+        return LastLine();
+    return last_line_of_tail(f.read(size - from), from > 0, streams);
+}
+
+LastLine last_line_of_tail(const QByteArray& tail, bool cut_first, QStringList* streams)
+{
+    LastLine out;
+    QList<QByteArray> lines = tail.split('\n');
+    // The first piece may be the end of a line cut by the tail's start.
+    if (cut_first && !lines.isEmpty())
+        lines.removeFirst();
+    for (QByteArray& l : lines)
+        if (l.endsWith('\r'))
+            l.chop(1);
+    if (streams) {
+        for (const QByteArray& l : std::as_const(lines)) {
+            if (l.size() > 511)
+                continue;
+            const QList<QByteArray> fields = l.split(':');
+            if (fields.size() >= 2 && fields[1].contains("video")) {
+                const QString token = QString::fromLatin1(fields[1]);
+                if (!streams->contains(token))
+                    streams->append(token);
+            }
+        }
+    }
+    for (int i = lines.size() - 1; i >= 0; --i) {
+        const QByteArray& l = lines[i];
+        if (l.isEmpty() || l.size() > 511)
+            continue;
+        const QString text = QString::fromLatin1(l);
+        const QStringList fields = text.split(QLatin1Char(':'));
+        QDate date;
+        qint64 ms = -1;
+        if (!TimeText::parse_yyyymmddhhmmsszzz(fields.at(0), &date, &ms))
+            continue;
+        out.found = true;
+        out.timestamp = fields.at(0);
+        out.time_ms = ms;
+        out.fields = fields;
+        return out;
+    }
+    return out;
+}
+
+} // namespace DayMedia

@@ -1,0 +1,97 @@
+#pragma once
+
+#include <QDate>
+#include <QFileInfo>
+#include <QFileInfoList>
+#include <QHash>
+#include <QString>
+#include <QStringView>
+#include <QVector>
+
+// The recordings of a day as the widget player searches them: names read once,
+// times as milliseconds since midnight. Every function here is pure, so that
+// the window's lookups can be checked without a window.
+namespace DayMedia {
+
+// Camera id written as canonical ASCII digits ("0", "12"; not "012", "+1",
+// " 1" or other scripts' digits); -1 otherwise. The storage library's reader.
+int parse_camera_id(QStringView text);
+
+// "<camera>_<yyyyMMdd>_<HHmmss>.<ext>": the name's parts, or valid() false
+// when it has too few "_" parts or non-digits (the storage library's reader).
+struct RecordingName
+{
+    int camera = -1;
+    QString day;          // "yyyyMMdd" as written
+    qint64 start_ms = -1; // start time of day
+    bool valid() const { return camera >= 0 && start_ms >= 0 && !day.isEmpty(); }
+};
+RecordingName parse_recording_name(const QString& file_name);
+
+struct Entry
+{
+    QString path;
+    int camera = -1;
+    QString day;
+    qint64 start_ms = -1;
+    bool audio = false;
+};
+
+// The valid recordings of a list, in the list's order.
+QVector<Entry> entries_of(const QFileInfoList& files);
+
+// Camera id of a text shown in a camera chooser: the id whose name is the
+// text, else "CAMERA <id>", else -1.
+int camera_id_of_camera_text(const QString& text, const QHash<int, QString>& cameras);
+// What a chooser shows for a camera: its name, or "CAMERA <id>".
+QString camera_text(int camera, const QHash<int, QString>& cameras);
+
+// Time search of a click. `camera` -1 takes the camera of the first entry met.
+// With tolerance_s below 1 an entry is found when start <= time < start +
+// duration; otherwise a click less than tolerance_s seconds before a file, or
+// after the camera's last file of its kind, finds the nearest one. The next
+// file and the last file of these rules are the camera's own, of the same kind.
+struct SearchResult
+{
+    int index = -1;  // into the list, -1 when nothing was found
+    int camera = -1; // the camera searched (the first met for -1)
+};
+SearchResult search_time(const QVector<Entry>& list, qint64 time_ms, int camera, int tolerance_s, int duration_s);
+
+// Adjacent recording of the same camera, day and kind: the one starting
+// closest after (next) or before (previous) `current`; -1 when there is none.
+int adjacent_entry(const QVector<Entry>& list, const Entry& current, bool next);
+
+// Entry of `camera` on `day` whose span [start, start + duration) holds the
+// time; -1 when none (or duration below 1).
+int entry_for_alarm(const QVector<Entry>& list, int camera, const QString& day, qint64 time_ms, int duration_s);
+
+// Hour row (0..23) of a "HH:mm:ss" / "HHmmss" / "HH:mm:ss:zzz" time; -1 when it does not read.
+int hour_of_time_text(const QString& time);
+// Time of day of such a text, -1 when it does not read.
+qint64 ms_of_time_text(const QString& time);
+
+// Minutes one recording covers, estimated from the camera's recordings in
+// start order: the smallest gap of 2 to 9 whole minutes to the same camera's
+// next recording; -1 when none gives one.
+double minutes_from_gaps(const QVector<qint64>& starts_ms);
+// From a file's start and its last frame's time: fractional minutes when
+// between 1 and 10, 1.0 when below one minute, -1 otherwise.
+double minutes_from_last_frame(qint64 start_ms, qint64 last_ms);
+
+// The last complete seek-index line of a file, read from its tail: a line of
+// at most 511 bytes whose first field is a valid "yyyyMMddHHmmsszzz".
+// Video stream tokens ("video1") met in the tail are added to *streams once.
+struct LastLine
+{
+    bool found = false;
+    QString timestamp; // "yyyyMMddHHmmsszzz"
+    qint64 time_ms = -1;
+    QStringList fields;
+};
+LastLine seek_last_line(const QString& seek_path, QStringList* streams);
+// The same on the tail's bytes; cut_first drops the first piece, the end of a
+// line cut by the tail's start.
+LastLine last_line_of_tail(const QByteArray& tail, bool cut_first, QStringList* streams);
+
+} // namespace DayMedia
