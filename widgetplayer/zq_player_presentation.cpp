@@ -1328,6 +1328,44 @@ void ZQ_Player_presentation::integrity_check_done()
 
 // ---------------------------------------------------------------- alarms and tags
 
+namespace {
+
+// The chooser's line of a camera, added when it is not listed yet.
+int chooser_entry(QStringList* cameras, const QString& text)
+{
+    const qsizetype pos = cameras->indexOf(text);
+    if (pos >= 0)
+        return int(pos);
+    cameras->append(text);
+    return int(cameras->size() - 1);
+}
+
+void fill_chooser(QComboBox* chooser, const QStringList& cameras, int chosen)
+{
+    if (chooser->count() > 0)
+        chooser->clear();
+    chooser->addItems(cameras);
+    if (chosen >= 0)
+        chooser->setCurrentIndex(chosen);
+    chooser->show();
+}
+
+// The alarm and tag lists: one column of rows drawn by their delegate, no headers or grid.
+void show_list(QTableView* view, QAbstractItemModel* model, QAbstractItemDelegate* delegate, int row_height)
+{
+    view->setModel(model);
+    view->setItemDelegate(delegate);
+    view->setShowGrid(false);
+    view->horizontalHeader()->hide();
+    view->verticalHeader()->hide();
+    view->horizontalHeader()->setDefaultSectionSize(200);
+    view->verticalHeader()->setDefaultSectionSize(row_height);
+    view->horizontalHeader()->setStretchLastSection(true);
+    view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+}
+
+} // namespace
+
 void ZQ_Player_presentation::set_alarm_list_from_cameraid(int camera_id)
 {
     if (camera_id >= 0)
@@ -1364,39 +1402,20 @@ void ZQ_Player_presentation::set_alarm_list_from_cameraid(int camera_id)
         if (id < 0)
             continue;
         const QString text = DayMedia::camera_text(id, m_camera_table);
-        int pos = cameras.indexOf(text);
-        if (pos < 0) {
-            cameras.append(text);
-            pos = cameras.size() - 1;
-        }
+        const int pos = chooser_entry(&cameras, text);
         if (camera_id >= 0 && id == camera_id)
             chosen = pos;
         if (camera_id < 0 || id == camera_id)
             m_alarm_list.append(Vignette(name, f.filePath(), text, QString::number(id), day, time));
     }
-    if (m_ui->alarm_combobox->count() > 0)
-        m_ui->alarm_combobox->clear();
-    m_ui->alarm_combobox->addItems(cameras);
-    if (chosen >= 0)
-        m_ui->alarm_combobox->setCurrentIndex(chosen);
-
+    fill_chooser(m_ui->alarm_combobox, cameras, chosen);
     if (m_alarm_model)
         m_alarm_model->deleteLater();
     if (m_alarm_delegate)
         m_alarm_delegate->deleteLater();
     m_alarm_model = new AlarmModel(m_alarm_list);
     m_alarm_delegate = new AlarmItemDelegate(this);
-    QTableView* view = m_ui->listVignettes_view;
-    view->setModel(m_alarm_model);
-    view->setItemDelegate(m_alarm_delegate);
-    view->setShowGrid(false);
-    view->horizontalHeader()->hide();
-    view->verticalHeader()->hide();
-    view->horizontalHeader()->setDefaultSectionSize(200);
-    view->verticalHeader()->setDefaultSectionSize(200);
-    view->horizontalHeader()->setStretchLastSection(true);
-    view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    m_ui->alarm_combobox->show();
+    show_list(m_ui->listVignettes_view, m_alarm_model, m_alarm_delegate, 200);
     connect(m_alarm_delegate, &AlarmItemDelegate::cellButtonClicked, this, &ZQ_Player_presentation::set_timestamp);
     connect(m_alarm_delegate, &AlarmItemDelegate::cellDownloadButtonClicked, this,
             &ZQ_Player_presentation::open_alarm_popup);
@@ -1446,11 +1465,7 @@ void ZQ_Player_presentation::set_tags_list_from_cameraid(int camera_id)
         if (id < 0)
             continue;
         const QString text = DayMedia::camera_text(id, m_camera_table);
-        int pos = cameras.indexOf(text);
-        if (pos < 0) {
-            cameras.append(text);
-            pos = cameras.size() - 1;
-        }
+        const int pos = chooser_entry(&cameras, text);
         if (camera_id >= 0 && id == camera_id)
             chosen = pos;
         const int holder = DayMedia::entry_for_alarm(video, id, date.toString(QStringLiteral("yyyyMMdd")), t,
@@ -1462,28 +1477,14 @@ void ZQ_Player_presentation::set_tags_list_from_cameraid(int camera_id)
                                         tag->get_name().left(1000), tag->get_description().left(10000),
                                         tag->get_id(), QString::number(id)));
     }
-    if (m_ui->tags_comboBox->count() > 0)
-        m_ui->tags_comboBox->clear();
-    m_ui->tags_comboBox->addItems(cameras);
-    if (chosen >= 0)
-        m_ui->tags_comboBox->setCurrentIndex(chosen);
+    fill_chooser(m_ui->tags_comboBox, cameras, chosen);
     if (m_tags_model)
         m_tags_model->deleteLater();
     if (m_tag_delegate)
         m_tag_delegate->deleteLater();
     m_tags_model = new TagsModel(m_tags_list);
     m_tag_delegate = new TagItemDelegate(this);
-    QTableView* view = m_ui->listTags_view;
-    view->setModel(m_tags_model);
-    view->setItemDelegate(m_tag_delegate);
-    view->setShowGrid(false);
-    view->horizontalHeader()->hide();
-    view->verticalHeader()->hide();
-    view->horizontalHeader()->setDefaultSectionSize(200);
-    view->verticalHeader()->setDefaultSectionSize(50);
-    view->horizontalHeader()->setStretchLastSection(true);
-    view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    m_ui->tags_comboBox->show();
+    show_list(m_ui->listTags_view, m_tags_model, m_tag_delegate, 50);
     connect(m_tag_delegate, &TagItemDelegate::cellButtonClicked, this, &ZQ_Player_presentation::set_timestamp);
 }
 
