@@ -74,10 +74,7 @@ ZQDownload_encode_data* DownloadEncodeItem_Presentation::take_worker()
 void DownloadEncodeItem_Presentation::setError(bool error)
 {
     m_error = error;
-    openButton->setEnabled(false);
-    openButton->setVisible(false);
-    openRepButton->setEnabled(false);
-    openRepButton->setVisible(false);
+    setOpenButtons(false);
     setTryAgain(true);
 }
 
@@ -105,10 +102,7 @@ void DownloadEncodeItem_Presentation::start_downloading_item()
     info(QStringLiteral("start_downloading_item"));
     setStarted();
     setStopButton(true);
-    openButton->setEnabled(false);
-    openButton->setVisible(false);
-    openRepButton->setEnabled(false);
-    openRepButton->setVisible(false);
+    setOpenButtons(false);
     setProgressShown(true);
     m_timer.start();
     if (!m_worker) {
