@@ -20,6 +20,16 @@ TestCase {
 
     SignalSpy { id: selectedSpy; signalName: "dateSelected" }
 
+    // All window tests share one X server without a window manager: another test's window may
+    // take the activation, and with it the keyboard focus. Each key goes to the calendar once its
+    // window is active and the calendar has the focus again.
+    function press(c, key) {
+        c.Window.window.requestActivate()
+        c.forceActiveFocus()
+        tryVerify(function() { return c.activeFocus }, 5000)
+        keyClick(key)
+    }
+
     function make(dates) {
         var c = createTemporaryObject(calendarComponent, tc)
         c.availableDates = dates
@@ -112,40 +122,37 @@ TestCase {
         var c = make(["2025-03-31", "2025-04-02", "2025-06-10"])
         c.selectDate(c.parseDay("2025-03-31"))
         c.forceActiveFocus()
-        keyClick(Qt.Key_Right)
+        press(c, Qt.Key_Right)
         compare(c.formatDay(c.selectedDate), "2025-04-01")
         compare(c.monthKey(c.currentMonth), "2025-04")
-        // The month change rebuilds the grid; on a loaded machine that may land after the key,
-        // so the calendar takes the focus back before the next keys.
+        // The month change rebuilds the grid; on a loaded machine that may land after the key.
         waitForRendering(c)
-        c.forceActiveFocus()
-        tryVerify(function() { return c.activeFocus }, 5000)
         // 2025-04-29 + 7 lands in May, which holds nothing: no move.
-        keyClick(Qt.Key_Down)
-        keyClick(Qt.Key_Down)
-        keyClick(Qt.Key_Down)
-        keyClick(Qt.Key_Down)
+        press(c, Qt.Key_Down)
+        press(c, Qt.Key_Down)
+        press(c, Qt.Key_Down)
+        press(c, Qt.Key_Down)
         compare(c.formatDay(c.selectedDate), "2025-04-29")
-        keyClick(Qt.Key_Down)
+        press(c, Qt.Key_Down)
         compare(c.formatDay(c.selectedDate), "2025-04-29")
-        keyClick(Qt.Key_Up)
+        press(c, Qt.Key_Up)
         compare(c.formatDay(c.selectedDate), "2025-04-22")
-        keyClick(Qt.Key_Left)
+        press(c, Qt.Key_Left)
         compare(c.formatDay(c.selectedDate), "2025-04-21")
         compare(selectedSpy.count, 0)
         // Return emits the selected day even when it holds no recording.
-        keyClick(Qt.Key_Return)
+        press(c, Qt.Key_Return)
         compare(selectedSpy.count, 1)
         compare(c.formatDay(selectedSpy.signalArguments[0][0]), "2025-04-21")
-        keyClick(Qt.Key_Space)
+        press(c, Qt.Key_Space)
         compare(selectedSpy.count, 2)
     }
 
     function test_keysWithoutSelection() {
         var c = make(["2025-03-31"])
         c.forceActiveFocus()
-        keyClick(Qt.Key_Right)
-        keyClick(Qt.Key_Return)
+        press(c, Qt.Key_Right)
+        press(c, Qt.Key_Return)
         compare(c.selectedDate, null)
         compare(selectedSpy.count, 0)
     }
