@@ -229,7 +229,7 @@ QList<ZQFrame> ZQStreamReadAndControl::parse_seek_files(const QFileInfo& file, c
     const ZQSeekLoad load = zq_load_seek_index(file.absoluteFilePath(), streamId, m_cameras, nullptr);
     detectedStream = load.info.detectedStream;
     if (load.info.opened)
-        emit send_available_videostream(load.info.streams);
+        offer_streams(load.info.streams);
     return load.frames;
 }
 
@@ -271,7 +271,7 @@ QList<ZQFrame> ZQStreamReadAndControl::read_seek_file(const QList<QFileInfo>& fi
         if (f.get_in_range() == 1 && f.get_stream() == stream)
             m_frames.append(f);
 
-    emit send_available_videostream(QStringList{stream});
+    offer_streams(QStringList{stream});
     reset_forward_prefetch();
     triggerPrefetch(stream);
 
@@ -1212,7 +1212,22 @@ void ZQStreamReadAndControl::take_file(int pos, const QFileInfo& file, const QLi
     jumped();
     init_audio_and_start(file); // audio hook: every recording taken, its own switches included
     if (!streams.isEmpty())
-        emit send_available_videostream(streams);
+        offer_streams(streams);
+}
+
+void ZQStreamReadAndControl::offer_streams(const QStringList& streams)
+{
+    qsizetype dropped = 0;
+    const QStringList kept = plausible_stream_ids(streams, &dropped);
+    const QString file = m_currentFile.absoluteFilePath();
+    if (dropped > 0 && m_streamsTrimmedFor != file) {
+        m_streamsTrimmedFor = file;
+        zlog(QStringLiteral("[WARN] ZQStream read & control :: %1 stream ids of %2 not offered (at most %3 short numbers)")
+                 .arg(dropped)
+                 .arg(file)
+                 .arg(kMaxOfferedStreams));
+    }
+    emit send_available_videostream(kept);
 }
 
 ZQSeekLoad ZQStreamReadAndControl::result_of(const Prefetch& slot)

@@ -194,6 +194,10 @@ private:
     void jumped();
     void take_file(int pos, const QFileInfo& file, const QList<ZQFrame>& frames, const QStringList& streams);
     int locate(const QFileInfo& file) const;
+    // Emits send_available_videostream with the ids worth offering; what a
+    // seek index names beyond them is logged once per recording.
+    void offer_streams(const QStringList& streams);
+    QString m_streamsTrimmedFor;
 
     // Shows entry i: reads it in emit mode, then the slider and the time.
     void show_entry(int i);

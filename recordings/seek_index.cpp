@@ -285,6 +285,25 @@ QString replace_suffix(const QString& path, const QString& newSuffix)
     return path.left(dot + 1) + newSuffix;
 }
 
+QStringList plausible_stream_ids(const QStringList& streams, qsizetype* dropped)
+{
+    QStringList kept;
+    for (const QString& id : streams) {
+        if (kept.size() >= kMaxOfferedStreams)
+            break;
+        if (id.isEmpty() || id.size() > 3)
+            continue;
+        bool digits = true;
+        for (QChar c : id)
+            digits = digits && c >= QLatin1Char('0') && c <= QLatin1Char('9');
+        if (digits)
+            kept.append(id);
+    }
+    if (dropped)
+        *dropped = streams.size() - kept.size();
+    return kept;
+}
+
 SeekCompanions seek_index_companions(const QString& path)
 {
     SeekCompanions c;

@@ -89,6 +89,14 @@ QString seek_index_codec_name(QStringView codecText);
 // Valid "yyyyMMddHHmmsszzz" text, read from its digits (no time zone).
 bool seek_index_timestamp_valid(QStringView text);
 
+// The stream ids worth offering to choose from: the short numbers a recording
+// server writes ("1" for "video1"), first-seen order kept, at most
+// kMaxOfferedStreams of them. A seek index is untrusted and may name any number
+// of tokens; a list of thousands would only freeze the window that shows it.
+// dropped (optional) receives how many ids were left out.
+inline constexpr qsizetype kMaxOfferedStreams = 8;
+QStringList plausible_stream_ids(const QStringList& streams, qsizetype* dropped = nullptr);
+
 // Reads one seek index (any of the four companion paths may be given). Never
 // throws; a file that does not open or a path that is no recording file yields
 // an empty list (result->opened false). The file is streamed, never read whole.

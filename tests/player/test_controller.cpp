@@ -6,6 +6,7 @@
 #include "player/zq_player_inferface_controller.h"
 #include "playback/zq_stream_read_and_control.h"
 #include "recordings/encrypt.h"
+#include "recordings/seek_index.h"
 #include "recordings/zq_file.h"
 #include "recordings/zq_index_manager.h"
 #include "tools/zqfixture/lib/fixture_pattern.h"
@@ -537,6 +538,45 @@ private slots:
         QVERIFY(c.current_file().isEmpty());
         QCOMPARE(c.state(), 0);
         QVERIFY(c.get_videostreams_list().isEmpty());
+    }
+
+    // A seek index naming tens of thousands of stream tokens (and tokens no
+    // server writes): only the short numeric ids reach the list the stream
+    // pop-up shows, in first-seen order and bounded, and playback still runs.
+    void hostile_stream_list()
+    {
+        QTemporaryDir tmp;
+        const ZQFixture::Result r = write_small(tmp.path(), 4, 1, 10);
+        QVERIFY2(r.ok, qPrintable(r.error));
+        const QString seek = QDir(r.root_path).filePath(QStringLiteral("2024-01-01/090000/4_20240101_090000.zqseek"));
+        QFile f(seek);
+        QVERIFY(f.open(QIODevice::Append));
+        QByteArray lines;
+        lines += "20240101090001000:video<b>x</b>:frame/h264:64x48:0:10\n";
+        lines += "20240101090001000:videovideo:frame/h264:64x48:0:10\n";
+        for (int i = 3; i < 80000; ++i)
+            lines += "20240101090001000:video" + QByteArray::number(i) + ":frame/h264:64x48:0:10\n";
+        QVERIFY(f.write(lines) == lines.size());
+        f.close();
+        SeekIndexResult parsed;
+        parse_seek_index(seek, SeekIndexOptions{}, &parsed);
+        QVERIFY(parsed.streams.size() > 79000);
+
+        ZQPlayerInferfaceController c;
+        c.set_ui(std::make_unique<RecordingUi>());
+        c.get_available_days(r.root_path);
+        QCOMPARE(load_day(&c, QStringLiteral("2024-01-01")), QStringList{"Camera 4"});
+        c.set_selected_camera(QStringLiteral("Camera 4"));
+        QSignalSpy streams(&c, &ZQPlayerInferfaceController::updateStreams);
+        c.start_button();
+        QCOMPARE(c.state(), 1);
+        QVERIFY(!streams.isEmpty());
+        const QStringList offered = c.get_videostreams_list();
+        QVERIFY2(offered.size() <= kMaxOfferedStreams, qPrintable(QString::number(offered.size())));
+        QVERIFY(!offered.isEmpty());
+        QCOMPARE(offered.first(), QStringLiteral("1"));
+        for (const QString& id : offered)
+            QVERIFY2(id.size() <= 3 && id.toInt() > 0, qPrintable(id));
     }
 
     // ---- List forms ----

@@ -416,6 +416,8 @@ TestCase {
         var c = createTemporaryObject(controlsComponent, tc, { "y": 200 })
         videoWidget.streams = ["1", "2"]
         videoWidget.startRead()
+        // Its choices are built when it opens, not at each start of reading.
+        verify(!findChild(c.streamPopup.contentItem, "streamChoice"))
         c.openStreamPopup()
         tryVerify(function () { return c.streamPopup.opened })
         // Opened with its bottom-left corner at the settings button's bottom-right corner.

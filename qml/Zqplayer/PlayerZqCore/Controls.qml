@@ -225,7 +225,8 @@ Item {
                 color: "grey"
             }
             Repeater {
-                model: controls.options
+                // Built when the pop-up opens, not at each start of reading.
+                model: streamPopup.visible ? controls.options : []
                 RadioButton {
                     id: streamChoice
                     required property var modelData
