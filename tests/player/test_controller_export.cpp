@@ -50,6 +50,7 @@ private slots:
     void nothing_without_a_frame();
     void end_disposes_of_its_sender();
     void raw_failure_is_a_warning();
+    void cancelled_dialog_goes();
 
 private:
     QTemporaryDir m_dir;
@@ -139,6 +140,25 @@ void TestControllerExport::raw_failure_is_a_warning()
     d->doExport();
     QTRY_VERIFY_WITH_TIMEOUT(d.isNull(), 30000);
     QCOMPARE(ui->boxes, QStringList{"Attention|Le fichier d'export n'a pas pu être ouvert."});
+}
+
+// A dialog closed without exporting is gone, and the button opens a new one.
+void TestControllerExport::cancelled_dialog_goes()
+{
+    RecordingUi* ui = nullptr;
+    Canvas canvas;
+    auto c = make(&ui, &canvas);
+    canvas.set_current_timestamp("2024-01-01 08:00:01.000");
+    for (int round = 0; round < 2; ++round) {
+        c->video_export();
+        QCOMPARE(open_dialogs().size(), 1);
+        QPointer<PopupExport> d = open_dialogs().first();
+        QVERIFY(d->isVisible());
+        QTest::keyClick(d.data(), Qt::Key_Escape);
+        QTRY_VERIFY(d.isNull());
+        QVERIFY(open_dialogs().isEmpty());
+    }
+    QVERIFY(ui->boxes.isEmpty());
 }
 
 QTEST_MAIN(TestControllerExport)
