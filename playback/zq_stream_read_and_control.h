@@ -186,6 +186,9 @@ private:
     // Loads a recording at a switch ("next" or "prev" in the log lines), with
     // one retry for the stream it holds when the played one is absent.
     ZQSeekLoad load_for_switch(const QFileInfo& file, const QString& direction);
+    // Moves to the next (forward) or previous recording of the list that loads,
+    // taking the parse made ahead when it is ready; ends reading when none does.
+    void switch_file(bool forward);
 
     void recreate_timer(bool forward);
     void end_reading();

@@ -1,0 +1,440 @@
+// Playback reader: pacing and rates (the read timer, forward and backward ticks and steps, rate
+// changes, pause).
+
+#include "playback/zq_stream_read_and_control.h"
+#include "playback/zq_stream_read_and_control_p.h"
+
+#include "app/zq_log.h"
+#include "playback/ff_audio_decoder_sdl_player.h"
+#include "playback/video_decoder.h"
+
+#include <QMetaObject>
+#include <QThreadPool>
+#include <QTimer>
+#include <QtConcurrent/QtConcurrentRun>
+
+extern "C" {
+#include <libavutil/frame.h>
+}
+
+#include <chrono>
+#include <cmath>
+#include <limits>
+
+using namespace zq_reader_detail;
+
+int ZQStreamReadAndControl::interval_for(int rate, double fps, int* divisor)
+{
+    const int r = std::abs(rate);
+    int d = 1;
+    if (r <= 1) {
+        // Clamped before the conversion: a seek index can give any rate, and a double beyond
+        // the int range does not convert. A tick below a millisecond is not possible anyway.
+        if (std::isfinite(fps) && fps >= 1.0)
+            d = qMax(1, int(std::trunc(std::min(fps, 1001.0) - 1.0)));
+    } else {
+        d = 2 * r;
+    }
+    if (divisor)
+        *divisor = d;
+    return qMax(1, 1000 / d);
+}
+
+void ZQStreamReadAndControl::recreate_timer(bool forward)
+{
+    if (m_timer) {
+        m_timer->stop();
+        m_timer->deleteLater();
+        m_timer = nullptr;
+    }
+    m_timer = new QTimer(this);
+    m_timer->setTimerType(Qt::PreciseTimer);
+    if (forward)
+        connect(m_timer, &QTimer::timeout, this, [this] { read_and_display_next_frame(false); });
+    else
+        connect(m_timer, &QTimer::timeout, this, [this] { read_and_display_previous_frame(false); });
+}
+
+void ZQStreamReadAndControl::end_reading()
+{
+    ++m_generation;
+    if (!m_timer)
+        return; // already ended, or a step with no reading going on
+    m_timer->stop();
+    m_timer->deleteLater();
+    m_timer = nullptr;
+    emit reading_ended();
+}
+
+void ZQStreamReadAndControl::queue_tick(bool forward, bool step)
+{
+    const quint64 generation = m_generation;
+    QMetaObject::invokeMethod(
+        this,
+        [this, generation, forward, step] {
+            if (generation != m_generation)
+                return;
+            if (forward)
+                read_and_display_next_frame(step);
+            else
+                read_and_display_previous_frame(step);
+        },
+        Qt::QueuedConnection);
+}
+
+void ZQStreamReadAndControl::read_forward()
+{
+    m_paused = false;
+    clear_cache();
+    recreate_timer(true);
+    int divisor = 1;
+    const int interval = interval_for(m_rate, m_fps, &divisor);
+    zlog(kName + (std::abs(m_rate) <= 1 ? QStringLiteral("read forward (all frames) :: ")
+                                        : QStringLiteral("read forward (keyframes) :: "))
+         + QString::number(divisor) + QStringLiteral(" fps"));
+    m_timer->start(interval);
+}
+
+void ZQStreamReadAndControl::read_backward()
+{
+    recreate_timer(false);
+    m_backwardInterval = interval_for(m_rate, m_fps);
+    zlog(kName + QStringLiteral("read backward :: interval ") + QString::number(m_backwardInterval)
+         + QStringLiteral(" ms"));
+    m_timer->start(m_backwardInterval);
+    // The first tick measures from here, not from an older tick.
+    m_lastBackwardTick = now_ns();
+    m_backwardCarry = 0.0;
+    reset_backward_prefetch();
+    triggerPrefetchPrev(m_streamId);
+}
+
+void ZQStreamReadAndControl::change_rate(double rate)
+{
+    zlog(kName + QStringLiteral(" change rate :: ") + QString::number(rate, 'g', 6));
+    // Audio hook: sound at the normal rate only.
+    if (m_audioPlayer) {
+        if (rate == 1.0)
+            m_audioPlayer->set_start_framereader_timer();
+        else
+            m_audioPlayer->set_stop_framereader_timer();
+    }
+    if ((m_rate > 0 && rate < 0) || (m_rate < 0 && rate > 0)) {
+        reset_forward_prefetch();
+        reset_backward_prefetch();
+    }
+    // A rate between -1 and 1 plays every frame, like 1 (or -1).
+    int stored = int(std::trunc(rate));
+    if (stored == 0 && rate > 0)
+        stored = 1;
+    else if (stored == 0 && rate < 0)
+        stored = -1;
+    m_rate = stored;
+    m_waitForKeyframe = true;
+    m_speed = rate * m_fps;
+    if (m_timer)
+        m_timer->stop();
+    if (m_frames.isEmpty()) {
+        zlog(kName + QStringLiteral(" change rate  :: no frame"));
+        return;
+    }
+    if (m_speed > 0) {
+        read_forward();
+    } else {
+        m_speed = (rate == -1.0) ? -5.0 : rate * m_fps;
+        read_backward();
+    }
+}
+
+void ZQStreamReadAndControl::setup_fps(double fps)
+{
+    m_fps = fps;
+    m_speed = m_rate * fps;
+}
+
+void ZQStreamReadAndControl::set_pause()
+{
+    if (!m_timer)
+        return;
+    if (m_timer->isActive()) {
+        zlog(kName + QStringLiteral("set pause"));
+        m_paused = true;
+        m_timer->stop();
+        if (m_audioPlayer) // audio hook: a paused picture is silent
+            m_audioPlayer->set_stop_framereader_timer();
+    } else {
+        zlog(kName + QStringLiteral("unset pause"));
+        m_paused = false;
+        // Time spent paused is not time to catch up on.
+        m_lastBackwardTick = now_ns();
+        m_backwardCarry = 0.0;
+        m_timer->start();
+        if (m_audioPlayer && m_rate == 1 && m_speed > 0) // audio hook
+            m_audioPlayer->set_start_framereader_timer();
+    }
+}
+
+void ZQStreamReadAndControl::slider_pressed()
+{
+    zlog(kName + QStringLiteral("slider pressed"));
+    set_pause();
+}
+
+void ZQStreamReadAndControl::read_and_display_next_frame()
+{
+    read_and_display_next_frame(false);
+}
+
+void ZQStreamReadAndControl::read_and_display_previous_frame()
+{
+    read_and_display_previous_frame(false);
+}
+
+void ZQStreamReadAndControl::read_and_display_next_frame(bool step)
+{
+    if (m_busy)
+        return;
+    BusyGuard guard(m_busy);
+    if (m_stopRequest) {
+        zlog(kName + QStringLiteral("next :: stop thread detected"));
+        end_reading();
+        return;
+    }
+    if (m_frames.isEmpty()) {
+        zlog(kName + QStringLiteral("next :: no frame"));
+        return;
+    }
+    if (step)
+        step_forward();
+    else
+        tick_forward();
+}
+
+void ZQStreamReadAndControl::read_and_display_previous_frame(bool step)
+{
+    if (m_busy)
+        return;
+    BusyGuard guard(m_busy);
+    if (m_frames.isEmpty()) {
+        zlog(kName + QStringLiteral("prev :: no frame"));
+        return;
+    }
+    if (m_stopRequest) {
+        zlog(kName + QStringLiteral("prev :: stop thread detected"));
+        end_reading();
+        return;
+    }
+    if (step)
+        step_backward();
+    else
+        tick_backward();
+}
+
+void ZQStreamReadAndControl::tick_forward()
+{
+    if (m_index < 0) // set_index() takes any value
+        m_index = 0;
+    if (m_index >= m_frames.size()) {
+        switch_to_next_file();
+        return;
+    }
+    if (std::abs(m_rate) <= 1) {
+        const int i = m_index;
+        if (m_waitForKeyframe) {
+            if (m_frames.at(i).keyframe_contains_one()) {
+                read_frame(false, i, m_streamId);
+                // Every frame from here on, also when the stored rate is -1
+                // (read_forward() called after a backward rate): waiting on
+                // would show one picture per group at normal pace.
+                m_waitForKeyframe = false;
+            }
+        } else {
+            read_frame(false, i, m_streamId);
+        }
+        emit_position(i);
+        ++m_index;
+        return;
+    }
+    for (int j = qMax(0, m_index); j < m_frames.size(); ++j) {
+        if (m_frames.at(j).keyframe_starts_with_one()) {
+            show_entry(j);
+            m_index = j + 1;
+            return;
+        }
+    }
+    switch_to_next_file();
+}
+
+void ZQStreamReadAndControl::tick_backward()
+{
+    if (std::abs(m_rate) <= 1) {
+        // Every entry in turn, as forward: a late tick shows the next picture
+        // late rather than skipping pictures to catch up (the group before
+        // the current one is decoded ahead a little on each tick, so ticks
+        // stay short). The tick right after a file switch shows the new
+        // file's last entry itself: it comes at once, owing nothing.
+        const qint64 now = now_ns();
+        const double elapsed = double(now - m_lastBackwardTick) / 1e6;
+        m_lastBackwardTick = now;
+        // Rounded, with the remainder carried to the next tick: timer jitter
+        // (one tick a little early, the next a little late) then neither
+        // repeats an entry nor holds one twice.
+        const double owed = qMax(0.0, elapsed / double(qMax(1, m_backwardInterval)) + m_backwardCarry);
+        const int skip = qMin(1, int(std::floor(owed + 0.5)));
+        m_backwardCarry = qBound(-0.5, owed - skip, 0.5);
+        if (m_index <= 0) {
+            switch_to_previous_file();
+            return;
+        }
+        const int t = qMin(m_index - skip, int(m_frames.size()) - 1);
+        if (t < 0) {
+            switch_to_previous_file();
+            return;
+        }
+        int k = t;
+        while (k >= 0 && !m_frames.at(k).keyframe_contains_one())
+            --k;
+        if (k < 0) {
+            switch_to_previous_file();
+            return;
+        }
+        decode_up_to(k, t, true);
+        m_index = t;
+        // Pictures after t are behind us now; the group before this one is
+        // decoded a little on every tick, so that reaching it costs no stall.
+        while (!m_cache.isEmpty() && m_cache.lastKey() > t)
+            drop_cached(m_cache.lastKey());
+        predecode_previous_group(k, 2);
+        return;
+    }
+    const int j = qMin(m_index - 1, int(m_frames.size()) - 1);
+    if (j < 0) {
+        switch_to_previous_file();
+        return;
+    }
+    int k = j;
+    while (k >= 0 && !m_frames.at(k).keyframe_starts_with_one())
+        --k;
+    if (k < 0) {
+        switch_to_previous_file();
+        return;
+    }
+    if (read_frame(false, k, m_streamId)) {
+        emit_position(k);
+        m_index = k;
+    }
+}
+
+void ZQStreamReadAndControl::step_forward()
+{
+    const int size = int(m_frames.size());
+    const int t = m_lastReadIndex + 1;
+    if (t >= 0 && t < size) {
+        int j = 0;
+        while (j < size && !m_frames.at(j).keyframe_starts_with_one())
+            ++j;
+        if (j < size) {
+            const int e = qMax(j, t);
+            int k = e;
+            while (k > 0 && !m_frames.at(k).keyframe_starts_with_one())
+                --k;
+            decode_up_to(k, e, false);
+            m_index = e + 1;
+            return;
+        }
+        const QFileInfo next = get_next_file();
+        if (next.filePath().isEmpty() || check_next_prefetch(next)) {
+            switch_to_next_file();
+        } else {
+            reset_forward_prefetch();
+            start_prefetch(m_forward, m_currentPos + 1, m_streamId);
+        }
+        return;
+    }
+
+    const QFileInfo next = get_next_file();
+    if (next.filePath().isEmpty()) {
+        zlog(QStringLiteral("[INFO] next step :: end of list reached"));
+        return;
+    }
+    if (!check_next_prefetch(next)) {
+        reset_forward_prefetch();
+        start_prefetch(m_forward, m_currentPos + 1, m_streamId);
+        zlog(QStringLiteral("[INFO] next step :: prefetch restarted for expected next: ") + next.fileName());
+        return;
+    }
+    if (!m_forward.future.isFinished()) {
+        zlog(QStringLiteral("[DBG] next step :: prefetch consistent but not finished yet"));
+        return;
+    }
+    const ZQSeekLoad load = result_of(m_forward);
+    if (load.frames.isEmpty()) {
+        // Nothing to play in that file: look further, as the timer would.
+        switch_to_next_file();
+        return;
+    }
+    const QFileInfo target = m_forward.target;
+    take_file(m_forward.targetPos, target, load.frames, load.info.streams);
+    m_index = 0;
+    m_lastReadIndex = -1;
+    m_waitForKeyframe = false;
+    zlog(QStringLiteral("[INFO] next step :: switched to next (prefetched): ") + target.fileName());
+    reset_forward_prefetch();
+    triggerPrefetch(m_streamId);
+    queue_tick(true, true);
+}
+
+void ZQStreamReadAndControl::step_backward()
+{
+    const int size = int(m_frames.size());
+    // One past the end marks a file just entered from its successor: the step
+    // then shows its last entry.
+    m_index = qBound(0, m_lastReadIndex, size);
+    bool noKeyframe = false;
+    if (m_index > 0) {
+        const int t = m_index - 1;
+        int k = t;
+        while (k >= 0 && !m_frames.at(k).keyframe_starts_with_one())
+            --k;
+        if (k >= 0) {
+            decode_up_to(k, t, true);
+            m_index = t;
+            return;
+        }
+        noKeyframe = true;
+    }
+
+    const QFileInfo previous = get_previous_file();
+    if (previous.filePath().isEmpty()) {
+        zlog(noKeyframe ? QStringLiteral("[INFO] prev step :: no previous file (no KF before target)")
+                        : QStringLiteral("[INFO] prev step :: start of list reached"));
+        return;
+    }
+    if (!check_prev_prefetch(previous)) {
+        reset_backward_prefetch();
+        start_prefetch(m_backward, m_currentPos - 1, m_streamId);
+        if (!noKeyframe)
+            zlog(QStringLiteral("[INFO] prev step :: prefetch restarted for expected prev: ") + previous.fileName());
+        return;
+    }
+    if (!m_backward.future.isFinished()) {
+        zlog(noKeyframe ? QStringLiteral("[DBG] prev step :: prefetch consistent but not finished (no KF before target)")
+                        : QStringLiteral("[DBG] prev step :: prefetch consistent but not finished yet"));
+        return;
+    }
+    const ZQSeekLoad load = result_of(m_backward);
+    if (load.frames.isEmpty()) {
+        switch_to_previous_file();
+        return;
+    }
+    const QFileInfo target = m_backward.target;
+    take_file(m_backward.targetPos, target, load.frames, load.info.streams);
+    m_index = int(m_frames.size()) - 1;
+    m_lastReadIndex = int(m_frames.size());
+    m_waitForKeyframe = false;
+    zlog(noKeyframe ? QStringLiteral("[INFO] prev step :: switched to previous (prefetched, no KF before target)")
+                    : QStringLiteral("[INFO] prev step :: switched to previous (prefetched): ") + target.fileName());
+    reset_backward_prefetch();
+    triggerPrefetchPrev(m_streamId);
+    queue_tick(false, true);
+}
