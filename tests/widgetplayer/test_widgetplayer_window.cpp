@@ -31,6 +31,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QStyle>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTableView>
@@ -148,6 +149,37 @@ private slots:
         // The home folder is the tree's current row.
         QCOMPARE(m_w->file_model()->filePath(m_w->proxy_model()->mapToSource(ui->tree->currentIndex())),
                  QDir::homePath());
+    }
+
+    void day_folder_row_reads()
+    {
+        // The day folder's row in the tree: a magenta bar whose name can be read.
+        QTRY_VERIFY_WITH_TIMEOUT(m_w->tree_index_of(m_day).isValid(), 20000);
+        QTreeView* tree = m_w->form()->tree;
+        const QModelIndex day = m_w->tree_index_of(m_day);
+        for (QModelIndex p = day.parent(); p.isValid(); p = p.parent())
+            tree->expand(p);
+        tree->scrollTo(day);
+        QVERIFY(tree->selectionModel()->selectedIndexes().isEmpty() || !tree->selectionModel()->isSelected(day));
+        QRect rect;
+        QTRY_VERIFY((rect = tree->visualRect(day)).height() > 0);
+        const QImage picture = tree->viewport()->grab(rect).toImage();
+        // Past the folder icon: the bar and the name only.
+        const int icon = tree->iconSize().isValid() ? tree->iconSize().width()
+                                                    : tree->style()->pixelMetric(QStyle::PM_SmallIconSize);
+        int bar = 0;
+        int ink = 0;
+        for (int y = 0; y < picture.height(); ++y) {
+            for (int x = icon + 8; x < picture.width(); ++x) {
+                const QColor c = picture.pixelColor(x, y);
+                if (c == QColor(Qt::magenta))
+                    ++bar;
+                else if (c.lightnessF() < 0.25)
+                    ++ink;
+            }
+        }
+        QVERIFY2(bar > picture.height() * 20, qPrintable(QString::number(bar)));
+        QVERIFY2(ink > 20, qPrintable(QString::number(ink)));
     }
 
     void choose_day_marks_recorded_minutes()
