@@ -24,6 +24,7 @@
 #include "widgetplayer/zq_video_file_system_model.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
@@ -42,6 +43,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -301,6 +303,21 @@ ZQ_Player_presentation::~ZQ_Player_presentation()
     delete m_ui;
     m_ui = nullptr;
     ZQLog::log("[INFO] Zqplayer Display :: destruct done");
+}
+
+int ZQ_Player_presentation::file_duration_s() const
+{
+    return m_minutes_per_file > 0 ? qMax(1, int(std::lround(m_minutes_per_file * 60.0))) : 60;
+}
+
+void ZQ_Player_presentation::closeEvent(QCloseEvent* event)
+{
+    // An export dialog still open would keep the application running once
+    // the window is gone (it is a window of its own): closing the window
+    // cancels it.
+    if (PopupExport* dialog = m_export_dialog; dialog && dialog->isVisible())
+        dialog->close();
+    QWidget::closeEvent(event);
 }
 
 void ZQ_Player_presentation::set_ui(std::unique_ptr<WidgetPlayerUi> ui)
@@ -676,6 +693,10 @@ void ZQ_Player_presentation::on_filled(QSharedPointer<TimelineFill> result)
             m_ui->slider->add_minutes(i, 1);
     m_ui->slider->update();
     m_filled_streams = result->stream_ids;
+    // The searches take a recording to cover what the filler marks for it:
+    // with one minute assumed, a click inside a longer recording found the next one.
+    if (result->minutes_per_file > 0)
+        m_minutes_per_file = result->minutes_per_file;
     timeline_thread_finished();
     emit timelines_filled();
 }
@@ -922,7 +943,7 @@ QString ZQ_Player_presentation::timeline_get_datetime(const QString& time, int c
     ZQLog::log(QStringLiteral("[INFO] ZQPlayer Display :: timeline send click get datetime :: time ") + time +
                QStringLiteral(" // camera_id ") + QString::number(camera_id) + QStringLiteral(" // approx ") +
                QString::number(approx));
-    m_file_duration = m_minutes_per_file * 60;
+    m_file_duration = file_duration_s();
     const QVector<DayMedia::Entry> media = playable_media();
     if (media.isEmpty()) {
         ZQLog::log("[WARN] Zqplayer Display :: timeline get datetime :: medialist is empty");
@@ -1431,7 +1452,7 @@ void ZQ_Player_presentation::set_tags_list_from_cameraid(int camera_id)
         m_ui->tags_comboBox->hide();
         return;
     }
-    m_file_duration = m_minutes_per_file > 0 ? m_minutes_per_file * 60 : 60;
+    m_file_duration = file_duration_s();
     const QVector<DayMedia::Entry> video = DayMedia::entries_of(m_controller->day_video_list());
     m_tags_list.clear();
     QStringList cameras{QStringLiteral("Toutes les caméras")};
@@ -1491,7 +1512,7 @@ void ZQ_Player_presentation::set_tags_list_from_cameraid(int camera_id)
 void ZQ_Player_presentation::set_alarm_list_from_index(int index)
 {
     log(QStringLiteral("set alarm list from index :: ") + QString::number(index));
-    m_file_duration = m_minutes_per_file * 60;
+    m_file_duration = file_duration_s();
     int id = -1;
     if (index > 0 && m_ui->alarm_combobox->count() > 0) {
         id = DayMedia::camera_id_of_camera_text(m_ui->alarm_combobox->itemText(index), m_camera_table);
@@ -1504,7 +1525,7 @@ void ZQ_Player_presentation::set_alarm_list_from_index(int index)
 void ZQ_Player_presentation::set_tags_list_from_index(int index)
 {
     log(QStringLiteral("set tags list from index :: ") + QString::number(index));
-    m_file_duration = m_minutes_per_file * 60;
+    m_file_duration = file_duration_s();
     int id = -1;
     if (index > 0 && m_ui->tags_comboBox->count() > 0) {
         id = DayMedia::camera_id_of_camera_text(m_ui->tags_comboBox->itemText(index), m_camera_table);
@@ -1539,7 +1560,7 @@ void ZQ_Player_presentation::set_timestamp(QModelIndex index)
     // Two seconds before, but not before the start of the day.
     const QString seek = TimeText::make_yyyymmddhhmmss(date, qMax<qint64>(0, ms - 2000));
     log(QStringLiteral("set_timestamp  :: recalc timestamp ") + seek);
-    m_file_duration = (m_minutes_per_file > 0 ? m_minutes_per_file : 1) * 60;
+    m_file_duration = file_duration_s();
     QFileInfo file = row.file;
     if (!file.isFile() && !row.camera_id.isEmpty() && !row.day.isEmpty() && !row.time.isEmpty())
         file = get_video_file_for_alarm(row.camera_id, row.day, row.time);
@@ -1573,6 +1594,11 @@ void ZQ_Player_presentation::open_alarm_popup(QModelIndex index)
 void ZQ_Player_presentation::show_snapshot(bool full)
 {
     if (!m_canvas)
+        return;
+    // Offered only while a frame is shown, as the export is.
+    QDate date;
+    qint64 ms = 0;
+    if (!TimeText::parse_display_time(m_canvas->get_current_timestamp(), &date, &ms))
         return;
     const QImage image = full ? m_canvas->get_snapshot_full(QString(), QString())
                               : m_canvas->get_snapshot(QString(), QString());

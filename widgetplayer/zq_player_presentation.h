@@ -151,7 +151,11 @@ public slots:
     void change_idstream_from_combobox(int index);
     void fadeOut();
 
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
 private:
+    int file_duration_s() const;
     void on_filled(QSharedPointer<TimelineFill> result);
     void on_index_generated();
     void stop_filler();
@@ -193,7 +197,8 @@ private:
     QDate m_current_date;
     bool m_time_shown = false;
     int m_file_duration = 60;
-    int m_minutes_per_file = -1;
+    // Minutes one recording covers, as the filler estimates them.
+    double m_minutes_per_file = -1.0;
     AlarmModel* m_alarm_model = nullptr;
     TagsModel* m_tags_model = nullptr;
     AlarmItemDelegate* m_alarm_delegate = nullptr;

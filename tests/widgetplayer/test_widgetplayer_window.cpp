@@ -34,6 +34,7 @@
 #include <QStyle>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QTableView>
 #include <QTreeView>
 
@@ -223,6 +224,12 @@ private slots:
         // The day's tag (08:00:01, camera 1) is on the 08:00 row and the slider.
         QCOMPARE(row->tags().size(), 1);
         QCOMPARE(ui->slider->tags().size(), 1);
+
+        // Nothing is on screen yet: a snapshot has nothing to save (it opened
+        // a viewer on an empty picture named ".jpg").
+        if (ui->snapshotButton->isEnabled())
+            ui->snapshotButton->click();
+        QVERIFY(m_seen.snapshots.isEmpty());
     }
 
     void row_click_shows_that_second()
@@ -443,6 +450,25 @@ private slots:
         // A dialog left open goes with the window (checked at its destruction below).
         ui->exportbutton->click();
         QVERIFY(m_w->export_dialog());
+    }
+
+    void closing_with_export_dialog_open_ends_the_application()
+    {
+        // The export dialog is a window of its own: left open, it kept the
+        // application running after its window was closed.
+        QPointer<PopupExport> dialog = m_w->export_dialog();
+        QVERIFY(dialog && dialog->isVisible());
+        QTimer close;
+        close.setSingleShot(true);
+        connect(&close, &QTimer::timeout, m_w, &QWidget::close);
+        close.start(0);
+        QTimer watchdog;
+        watchdog.setSingleShot(true);
+        connect(&watchdog, &QTimer::timeout, qApp, [] { QCoreApplication::exit(1); });
+        watchdog.start(20000);
+        QCOMPARE(QCoreApplication::exec(), 0);
+        QVERIFY(!m_w->isVisible());
+        QVERIFY(!dialog || !dialog->isVisible());
     }
 
     void destroyed_while_filling()

@@ -1,0 +1,180 @@
+// The widget player window keeping in step with its playback reader, on
+// generated days: the recording a seek lands in after playback crossed into
+// the next one, the slider's press and release while playing and paused, the
+// end of reading forward and backward, recordings longer than a minute and a
+// day of two streams. Each case drives the window as an operator would (row
+// clicks, slider presses, the transport buttons) and reads the time of each
+// picture the reader sends from the picture itself.
+
+#include "playback/zq_stream_read_and_control.h"
+#include "tools/zqfixture/lib/fixture_metadata.h"
+#include "tools/zqfixture/lib/fixture_pattern.h"
+#include "tools/zqfixture/lib/fixture_writer.h"
+#include "widgetplayer/ui_zq_player_presentation.h"
+#include "widgetplayer/widget_player_ui.h"
+#include "widgetplayer/zq_player_presentation.h"
+#include "widgetplayer/zq_slider_timeline.h"
+#include "widgetplayer/zq_timeline.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QLabel>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QStyle>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+
+namespace {
+
+class QuietUi : public WidgetPlayerUi
+{
+public:
+    void warning(const QString&, const QString&) override {}
+    void information(const QString&, const QString&) override {}
+    void open_alarm_viewer(const QString&, const QString&) override {}
+    void open_snapshot_viewer(const QImage&, const QString&) override {}
+    void open_alarm_record(const Vignette&) override {}
+};
+
+qint64 ms(int h, int m, int s, int z = 0)
+{
+    return (h * 3600LL + m * 60 + s) * 1000 + z;
+}
+
+QString hms(qint64 t)
+{
+    return QTime::fromMSecsSinceStartOfDay(int(t)).toString(QStringLiteral("HH:mm:ss.zzz"));
+}
+
+} // namespace
+
+class TestWidgetPlayerTransport : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_home;
+    // Camera 1, two one-minute recordings from 08:00:00, one keyframe a second.
+    QString m_day;
+    std::unique_ptr<ZQ_Player_presentation> m_w;
+    QList<ZQFixture::PatternValue> m_pictures;
+
+    static ZQFixture::Options options(const QString& parent)
+    {
+        ZQFixture::Options o;
+        o.output_parent = parent;
+        o.cameras = {1};
+        o.start_time = QTime(8, 0, 0);
+        o.recordings_per_camera = 2;
+        o.seconds_per_recording = 60;
+        o.size = QSize(64, 48);
+        o.fps = 25;
+        o.gop = 25;
+        return o;
+    }
+
+    static QString write_day(const ZQFixture::Options& o)
+    {
+        const ZQFixture::StorageResult r = ZQFixture::write_storage(o, ZQFixture::MetadataOptions());
+        if (!r.ok)
+            qWarning("%s", qPrintable(r.error));
+        return r.ok ? QDir(r.storage.root_path).filePath(QStringLiteral("2024-01-01")) : QString();
+    }
+
+    // A window on the day, its REC tab filled; nothing plays yet.
+    bool open(const QString& day)
+    {
+        m_w = std::make_unique<ZQ_Player_presentation>(nullptr);
+        m_w->set_ui(std::make_unique<QuietUi>());
+        m_w->resize(1600, 900);
+        m_w->show();
+        m_pictures.clear();
+        connect(m_w->reader(), &ZQStreamReadAndControl::set_display_frame, this,
+                [this](QImage image, auto&&...) { m_pictures << ZQFixture::read_pattern(image); });
+        if (!QTest::qWaitFor([&] { return m_w->tree_index_of(day).isValid(); }, 20000))
+            return false;
+        QSignalSpy filled(m_w.get(), &ZQ_Player_presentation::timelines_filled);
+        m_w->tree_entered(m_w->tree_index_of(day));
+        return filled.wait(60000);
+    }
+
+    // A click on the hour row at that second (the row's own signal: pixels
+    // are several seconds wide).
+    void click_row(qint64 t)
+    {
+        ZQTimeline* row = m_w->hour_row(int(t / 3600000));
+        QVERIFY(row);
+        emit row->clicked(QTime::fromMSecsSinceStartOfDay(int(t)).toString(QStringLiteral("HH:mm:ss")), 1);
+    }
+
+    // Pictures the reader sends from now on.
+    void watch()
+    {
+        m_pictures.clear();
+    }
+    bool wait_picture(const std::function<bool(const ZQFixture::PatternValue&)>& test, int timeout = 30000)
+    {
+        return QTest::qWaitFor(
+            [&] {
+                for (const ZQFixture::PatternValue& p : std::as_const(m_pictures))
+                    if (p.valid && test(p))
+                        return true;
+                return false;
+            },
+            timeout);
+    }
+    qint64 first_time() const
+    {
+        return m_pictures.isEmpty() ? -1 : m_pictures.first().time_ms();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_home.isValid());
+        qputenv("HOME", m_home.path().toLocal8Bit());
+        m_day = write_day(options(m_home.filePath(QStringLiteral("two"))));
+        QVERIFY(!m_day.isEmpty());
+    }
+
+    void cleanup()
+    {
+        m_w.reset();
+    }
+
+    void click_inside_a_five_minute_recording()
+    {
+        // 08:05 and 08:10, five minutes each: a click at 08:07:30 is inside
+        // the first (one minute per file assumed found the 08:10 one).
+        ZQFixture::Options o = options(m_home.filePath(QStringLiteral("five")));
+        o.start_time = QTime(8, 5, 0);
+        o.seconds_per_recording = 300;
+        o.fps = 5;
+        o.gop = 5;
+        const QString day = write_day(o);
+        QVERIFY(!day.isEmpty());
+        QVERIFY(open(day));
+        ZQTimeline* row = m_w->hour_row(8);
+        for (int m = 5; m < 15; ++m)
+            QVERIFY2(row->minute(m), qPrintable(QString::number(m)));
+        QVERIFY(!row->minute(15));
+        watch();
+        click_row(ms(8, 7, 30));
+        QVERIFY(wait_picture([](auto&&) { return true; }));
+        QVERIFY2(first_time() >= ms(8, 7, 30) && first_time() < ms(8, 7, 31), qPrintable(hms(first_time())));
+        QVERIFY(m_w->actual_file().endsWith(QStringLiteral("1_20240101_080500.zqvideo")));
+        // And near its end, before the next one starts.
+        watch();
+        click_row(ms(8, 9, 58));
+        QVERIFY(wait_picture([](auto&&) { return true; }));
+        QVERIFY2(first_time() >= ms(8, 9, 58) && first_time() < ms(8, 9, 59), qPrintable(hms(first_time())));
+    }
+};
+
+QTEST_MAIN(TestWidgetPlayerTransport)
+#include "test_widgetplayer_transport.moc"
