@@ -447,9 +447,17 @@ private slots:
         QVERIFY(ui->exportbutton->isEnabled());
         QVERIFY(m_w->export_dialog() == nullptr);
         QTRY_VERIFY(dialog.isNull());
-        // A dialog left open goes with the window (checked at its destruction below).
+        // A cancelled dialog is gone, and the button opens a new one.
+        ui->exportbutton->click();
+        dialog = m_w->export_dialog();
+        QVERIFY(dialog && dialog->isVisible());
+        QTest::keyClick(dialog, Qt::Key_Escape);
+        QVERIFY(!dialog->isVisible());
+        QTRY_VERIFY(dialog.isNull());
         ui->exportbutton->click();
         QVERIFY(m_w->export_dialog());
+        QVERIFY(m_w->export_dialog()->isVisible());
+        // This one is left open for the window's close below.
     }
 
     void closing_with_export_dialog_open_ends_the_application()
