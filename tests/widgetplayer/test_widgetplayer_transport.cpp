@@ -10,6 +10,7 @@
 #include "tools/zqfixture/lib/fixture_metadata.h"
 #include "tools/zqfixture/lib/fixture_pattern.h"
 #include "tools/zqfixture/lib/fixture_writer.h"
+#include "view/canvas.h"
 #include "widgetplayer/ui_zq_player_presentation.h"
 #include "widgetplayer/widget_player_ui.h"
 #include "widgetplayer/zq_player_presentation.h"
@@ -145,6 +146,47 @@ private slots:
     void cleanup()
     {
         m_w.reset();
+    }
+
+    void two_stream_day_opens_on_the_first_stream_data()
+    {
+        QTest::addColumn<bool>("later_only");
+        QTest::addColumn<QStringList>("offered");
+        // Two streams in every recording: "video1" leads each pair of lines.
+        QTest::newRow("both streams") << false << QStringList{"Video 1", "Video 2"};
+        // The second stream only from the second recording on: offered too.
+        QTest::newRow("second stream later") << true << QStringList{"Video 1", "Video 2"};
+    }
+
+    void two_stream_day_opens_on_the_first_stream()
+    {
+        QFETCH(bool, later_only);
+        QFETCH(QStringList, offered);
+        const QString parent = m_home.filePath(later_only ? QStringLiteral("later") : QStringLiteral("streams"));
+        ZQFixture::Options o = options(parent);
+        o.second_stream = true;
+        if (later_only) {
+            ZQFixture::Options first = options(parent);
+            first.recordings_per_camera = 1;
+            QVERIFY(!write_day(first).isEmpty());
+            o.start_time = QTime(8, 1, 0);
+            o.recordings_per_camera = 1;
+        }
+        const QString day = write_day(o);
+        QVERIFY(!day.isEmpty());
+        QVERIFY(open(day));
+        QComboBox* streams = m_w->form()->video_stream_box;
+        QStringList texts;
+        for (int i = 0; i < streams->count(); ++i)
+            texts << streams->itemText(i);
+        QCOMPARE(texts, offered);
+        QCOMPARE(streams->currentText(), QStringLiteral("Video 1"));
+        // What plays is the first stream, at its own size.
+        watch();
+        click_row(ms(8, 0, 10));
+        QVERIFY(wait_picture([](auto&&) { return true; }));
+        QCOMPARE(m_pictures.first().stream, 1);
+        QTRY_COMPARE(m_w->tile()->get_frame_image().width(), 64);
     }
 
     void click_inside_a_five_minute_recording()
