@@ -130,8 +130,17 @@ ZQ_Player_presentation::ZQ_Player_presentation(QWidget* parent) : QWidget(parent
     connect(m_reader, &ZQStreamReadAndControl::set_next_file, this, &ZQ_Player_presentation::set_next_file);
     connect(m_reader, &ZQStreamReadAndControl::set_previous_file, this, &ZQ_Player_presentation::set_previous_file);
     connect(m_reader, &ZQStreamReadAndControl::set_display_frame, m_canvas, &Canvas::displayFrame);
-    connect(m_ui->slider, &QSlider::sliderPressed, m_reader, &ZQStreamReadAndControl::slider_pressed);
+    // A press holds the picture while the operator picks a time: the reader
+    // pauses only when it plays, and the release (after its seek, which the
+    // slider's own connection runs first) puts it back in step with the
+    // window's play state. The reader's toggle alone paused a playing reader
+    // under a Pause icon and un-paused a paused one behind the window's back.
+    connect(m_ui->slider, &QSlider::sliderPressed, this, [this] {
+        if (m_play_state == 1)
+            m_reader->slider_pressed();
+    });
     connect(m_ui->slider, &ZQSlidertimeline::change_value, this, &ZQ_Player_presentation::slider_send_click);
+    connect(m_ui->slider, &QSlider::sliderReleased, this, &ZQ_Player_presentation::keep_reader_in_step);
     connect(m_ui->slider, &ZQSlidertimeline::slider_move, this, &ZQ_Player_presentation::setTime);
     connect(m_canvas, &Canvas::endingsignal, this, &ZQ_Player_presentation::end_displayer);
     connect(m_canvas, &Canvas::set_id_stream, this, &ZQ_Player_presentation::change_id_stream);
@@ -884,6 +893,16 @@ void ZQ_Player_presentation::stop_button()
         m_play_state = -1;
         set_play_state(0);
     }
+}
+
+void ZQ_Player_presentation::keep_reader_in_step()
+{
+    QTimer* timer = m_reader->get_read_timer();
+    const bool reading = timer && timer->isActive();
+    if (m_play_state == 1 && !reading && timer && m_reader->is_paused())
+        m_reader->set_pause(); // resumes
+    else if (m_play_state == 2 && reading)
+        m_reader->set_pause(); // pauses
 }
 
 void ZQ_Player_presentation::set_frame_button_released()

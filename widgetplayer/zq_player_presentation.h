@@ -156,6 +156,8 @@ protected:
 
 private:
     int file_duration_s() const;
+    // The reader reads when, and only when, the window shows it playing.
+    void keep_reader_in_step();
     void on_filled(QSharedPointer<TimelineFill> result);
     void on_index_generated();
     void stop_filler();

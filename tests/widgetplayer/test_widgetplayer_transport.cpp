@@ -148,6 +148,66 @@ private slots:
         m_w.reset();
     }
 
+    void slider_press_keeps_the_transport_in_step_data()
+    {
+        QTest::addColumn<bool>("paused");
+        QTest::addColumn<int>("minute");
+        QTest::addColumn<int>("state");
+        // Playing in the 08:00 recording, a press in the same one and in the next.
+        QTest::newRow("playing, same recording") << false << 8 * 60 << 1;
+        QTest::newRow("playing, next recording") << false << 8 * 60 + 1 << 1;
+        // Paused: it stays paused within the recording; a move to another
+        // recording plays it, and the window says so.
+        QTest::newRow("paused, same recording") << true << 8 * 60 << 2;
+        QTest::newRow("paused, next recording") << true << 8 * 60 + 1 << 1;
+    }
+
+    void slider_press_keeps_the_transport_in_step()
+    {
+        QFETCH(bool, paused);
+        QFETCH(int, minute);
+        QFETCH(int, state);
+        QVERIFY(open(m_day));
+        Ui_ZQ_Player_presentation* ui = m_w->form();
+        watch();
+        click_row(ms(8, 0, 20));
+        QVERIFY(wait_picture([](auto&&) { return true; }));
+        QCOMPARE(m_w->play_state(), 1);
+        if (paused) {
+            ui->playButton->click();
+            QCOMPARE(m_w->play_state(), 2);
+        }
+        ZQSlidertimeline* slider = ui->slider;
+        const QRect groove = slider->groove_rect();
+        int x = -1;
+        for (int i = groove.left(); i <= groove.right() && x < 0; ++i)
+            if (ZQSlidertimeline::minute_at(i, groove) == minute)
+                x = i;
+        QVERIFY2(x >= 0, "no pixel column for the minute");
+        const QPoint at(x, slider->height() / 2);
+        QSignalSpy pressed(slider, &QSlider::sliderPressed);
+        watch();
+        QTest::mousePress(slider, Qt::LeftButton, {}, at);
+        QCOMPARE(pressed.size(), 1);
+        QTest::mouseRelease(slider, Qt::LeftButton, {}, at);
+        // The picture of the chosen minute comes, and the reader reads when,
+        // and only when, the window shows it playing.
+        QVERIFY(wait_picture([&](const ZQFixture::PatternValue& p) { return p.time_ms() >= minute * 60000LL; }));
+        QCOMPARE(m_w->play_state(), state);
+        QTimer* timer = m_w->reader()->get_read_timer();
+        QCOMPARE(timer && timer->isActive(), state == 1);
+        if (state == 1) {
+            // Pictures keep coming, later and later.
+            watch();
+            QVERIFY(wait_picture([&](const ZQFixture::PatternValue& p) { return p.time_ms() >= minute * 60000LL + 1000; }));
+        }
+        // Play and Pause still do what their icon says.
+        ui->playButton->click();
+        QCOMPARE(m_w->play_state(), state == 1 ? 2 : 1);
+        timer = m_w->reader()->get_read_timer();
+        QCOMPARE(timer && timer->isActive(), state != 1);
+    }
+
     void two_stream_day_opens_on_the_first_stream_data()
     {
         QTest::addColumn<bool>("later_only");
