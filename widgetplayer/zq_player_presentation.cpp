@@ -130,6 +130,7 @@ ZQ_Player_presentation::ZQ_Player_presentation(QWidget* parent) : QWidget(parent
     connect(m_reader, &ZQStreamReadAndControl::set_next_file, this, &ZQ_Player_presentation::set_next_file);
     connect(m_reader, &ZQStreamReadAndControl::set_previous_file, this, &ZQ_Player_presentation::set_previous_file);
     connect(m_reader, &ZQStreamReadAndControl::set_display_frame, m_canvas, &Canvas::displayFrame);
+    connect(m_reader, &ZQStreamReadAndControl::reading_ended, this, &ZQ_Player_presentation::reading_ended);
     // A press holds the picture while the operator picks a time: the reader
     // pauses only when it plays, and the release (after its seek, which the
     // slider's own connection runs first) puts it back in step with the
@@ -893,6 +894,16 @@ void ZQ_Player_presentation::stop_button()
         m_play_state = -1;
         set_play_state(0);
     }
+}
+
+void ZQ_Player_presentation::reading_ended()
+{
+    // The reader went past the camera's last (or, backward, first) recording
+    // and stopped. Stopped at the end: the last picture and its time stay on
+    // screen, and Play reads again from that time.
+    log(QStringLiteral("reading ended :: ") + m_current_time);
+    set_frame_button_released();
+    set_play_state(0);
 }
 
 void ZQ_Player_presentation::keep_reader_in_step()

@@ -156,6 +156,7 @@ protected:
 
 private:
     int file_duration_s() const;
+    void reading_ended();
     // The reader reads when, and only when, the window shows it playing.
     void keep_reader_in_step();
     void on_filled(QSharedPointer<TimelineFill> result);

@@ -208,6 +208,47 @@ private slots:
         QCOMPARE(timer && timer->isActive(), state != 1);
     }
 
+    void end_of_reading_data()
+    {
+        QTest::addColumn<int>("rate_index");
+        QTest::addColumn<qint64>("from");
+        QTest::addColumn<qint64>("end");
+        // 1.0x from 08:01:57 to the last picture of the last recording.
+        QTest::newRow("forward") << 4 << ms(8, 1, 57) << ms(8, 1, 59, 960);
+        // -1.0x from 08:00:02 back to the first picture of the first one.
+        QTest::newRow("backward") << 3 << ms(8, 0, 2) << ms(8, 0, 0);
+    }
+
+    void end_of_reading()
+    {
+        QFETCH(int, rate_index);
+        QFETCH(qint64, from);
+        QFETCH(qint64, end);
+        QVERIFY(open(m_day));
+        Ui_ZQ_Player_presentation* ui = m_w->form();
+        ui->rateBox->setCurrentIndex(rate_index);
+        emit ui->rateBox->activated(rate_index);
+        watch();
+        click_row(from);
+        QVERIFY(wait_picture([](auto&&) { return true; }));
+        QCOMPARE(m_w->play_state(), 1);
+        // Stopped at the end: Play icon, the last picture's time still shown.
+        QTRY_COMPARE_WITH_TIMEOUT(m_w->play_state(), 0, 30000);
+        QVERIFY(!m_pictures.isEmpty());
+        QCOMPARE(m_pictures.last().time_ms(), end);
+        const QString shown = QTime::fromMSecsSinceStartOfDay(int(end)).toString(QStringLiteral("HH:mm:ss:zzz"));
+        QCOMPARE(ui->lbl_timestamp->text(), shown);
+        QCOMPARE(m_w->current_time(), shown);
+        // Play starts again from there, and ends there again.
+        watch();
+        ui->playButton->click();
+        QCOMPARE(m_w->play_state(), 1);
+        QVERIFY(wait_picture([](auto&&) { return true; }));
+        QVERIFY2(qAbs(first_time() - end) < 1000, qPrintable(hms(first_time())));
+        QTRY_COMPARE_WITH_TIMEOUT(m_w->play_state(), 0, 30000);
+        QCOMPARE(m_pictures.last().time_ms(), end);
+    }
+
     void two_stream_day_opens_on_the_first_stream_data()
     {
         QTest::addColumn<bool>("later_only");
