@@ -825,6 +825,7 @@ void ZQ_Player_presentation::set_previous_file()
 
 void ZQ_Player_presentation::set_file(QString direction)
 {
+    follow_reader_file();
     log(QStringLiteral("set file :: current file :: ") + m_actual_file);
     const QFileInfo actual(m_actual_file);
     const DayMedia::RecordingName name = DayMedia::parse_recording_name(actual.fileName());
@@ -872,6 +873,7 @@ void ZQ_Player_presentation::set_play_state(int state)
 
 void ZQ_Player_presentation::setTime(QTime time)
 {
+    follow_reader_file();
     const QString text = time.toString(QStringLiteral("HH:mm:ss:zzz"));
     m_ui->lbl_timestamp->setText(text);
     m_current_time = text;
@@ -894,6 +896,36 @@ void ZQ_Player_presentation::stop_button()
         m_play_state = -1;
         set_play_state(0);
     }
+}
+
+namespace {
+
+bool same_path(const QString& a, const QString& b)
+{
+    return a == b || QDir::cleanPath(QFileInfo(a).absoluteFilePath()) == QDir::cleanPath(QFileInfo(b).absoluteFilePath());
+}
+
+} // namespace
+
+void ZQ_Player_presentation::follow_reader_file()
+{
+    // The reader moves on to the next or previous recording by itself; the
+    // searches compare the file a time lies in with the file being played.
+    if (m_actual_file.isEmpty())
+        return;
+    const QString seek = m_reader->get_current_file().filePath();
+    const SeekCompanions c = seek_index_companions(seek);
+    if (!c.valid() || same_path(c.dataFile, m_actual_file))
+        return;
+    QString played = c.dataFile;
+    for (const DayMedia::Entry& e : playable_media()) {
+        if (same_path(e.path, c.dataFile)) {
+            played = e.path; // as the day's lists write it
+            break;
+        }
+    }
+    m_actual_file = played;
+    log(QStringLiteral("set_actual_zqvideo_file  ") + m_actual_file);
 }
 
 void ZQ_Player_presentation::reading_ended()
@@ -974,6 +1006,7 @@ QString ZQ_Player_presentation::timeline_get_datetime(const QString& time, int c
                QStringLiteral(" // camera_id ") + QString::number(camera_id) + QStringLiteral(" // approx ") +
                QString::number(approx));
     m_file_duration = file_duration_s();
+    follow_reader_file();
     const QVector<DayMedia::Entry> media = playable_media();
     if (media.isEmpty()) {
         ZQLog::log("[WARN] Zqplayer Display :: timeline get datetime :: medialist is empty");
@@ -1595,6 +1628,7 @@ void ZQ_Player_presentation::set_timestamp(QModelIndex index)
         ZQLog::log("[ERROR] Zqplayer Display :: set_timestamp  :: failed");
         return;
     }
+    follow_reader_file();
     log(QStringLiteral("set_timestamp  :: timestamp      ") + timestamp);
     log(QStringLiteral("set_timestamp  :: video file     ") + m_actual_file);
     // Two seconds before, but not before the start of the day.

@@ -157,6 +157,8 @@ protected:
 private:
     int file_duration_s() const;
     void reading_ended();
+    // The actual file becomes the recording the reader plays now.
+    void follow_reader_file();
     // The reader reads when, and only when, the window shows it playing.
     void keep_reader_in_step();
     void on_filled(QSharedPointer<TimelineFill> result);

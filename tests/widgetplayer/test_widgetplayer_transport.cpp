@@ -11,9 +11,12 @@
 #include "tools/zqfixture/lib/fixture_pattern.h"
 #include "tools/zqfixture/lib/fixture_writer.h"
 #include "view/canvas.h"
+#include "widgetplayer/alarm_item_delegate.h"
+#include "widgetplayer/alarm_model.h"
 #include "widgetplayer/ui_zq_player_presentation.h"
 #include "widgetplayer/widget_player_ui.h"
 #include "widgetplayer/zq_player_presentation.h"
+#include "widgetplayer/zq_player_tab_widget.h"
 #include "widgetplayer/zq_slider_timeline.h"
 #include "widgetplayer/zq_timeline.h"
 
@@ -146,6 +149,42 @@ private slots:
     void cleanup()
     {
         m_w.reset();
+    }
+
+    void seek_back_after_a_recording_boundary_data()
+    {
+        QTest::addColumn<bool>("tag_row");
+        QTest::addColumn<qint64>("shown");
+        // A click on the hour row at 08:00:55 shows 08:00:55.
+        QTest::newRow("hour row") << false << ms(8, 0, 55);
+        // The day's tag at 08:00:01 seeks 2 s before it: the recording's first picture.
+        QTest::newRow("tag row") << true << ms(8, 0, 0);
+    }
+
+    void seek_back_after_a_recording_boundary()
+    {
+        QFETCH(bool, tag_row);
+        QFETCH(qint64, shown);
+        QVERIFY(open(m_day));
+        // Play from 08:00:58 into the 08:01 recording.
+        watch();
+        click_row(ms(8, 0, 58));
+        QVERIFY(wait_picture([](const ZQFixture::PatternValue& p) { return p.time_ms() >= ms(8, 1, 0, 500); }));
+        const QString crossed = m_w->actual_file();
+        watch();
+        if (tag_row) {
+            m_w->form()->tabWidget->setCurrentIndex(3);
+            QVERIFY(m_w->tags_model() && m_w->tags_model()->rowCount() == 1);
+            emit m_w->tag_delegate()->cellButtonClicked(m_w->tags_model()->index(0, 0));
+        } else {
+            click_row(ms(8, 0, 55));
+        }
+        QVERIFY(wait_picture([](auto&&) { return true; }));
+        QVERIFY2(first_time() >= shown && first_time() < shown + 1000, qPrintable(hms(first_time())));
+        QVERIFY(m_w->actual_file().endsWith(QStringLiteral("1_20240101_080000.zqvideo")));
+        QCOMPARE(m_w->play_state(), 1);
+        // The window knew the file being played before the seek.
+        QVERIFY2(crossed.endsWith(QStringLiteral("1_20240101_080100.zqvideo")), qPrintable(crossed));
     }
 
     void slider_press_keeps_the_transport_in_step_data()
