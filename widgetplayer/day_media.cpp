@@ -4,6 +4,7 @@
 #include "recordings/time_text.h"
 
 #include <QFile>
+#include <QSet>
 
 #include <limits>
 
@@ -81,6 +82,33 @@ QVector<int> next_of_same(const QVector<Entry>& list)
         seen.insert(key, i);
     }
     return next;
+}
+
+// Video stream tokens of the lines (field 1 holding "video"), in line order,
+// each once; lines longer than a seek line can be are skipped. A hostile file
+// cannot fill the stream chooser: at most kMaxStreams tokens are kept.
+void add_stream_tokens(const QList<QByteArray>& lines, QStringList* streams)
+{
+    constexpr int kMaxStreams = 64;
+    QSet<QString> known(streams->cbegin(), streams->cend());
+    for (const QByteArray& l : lines) {
+        if (streams->size() >= kMaxStreams)
+            return;
+        if (l.size() > 511)
+            continue;
+        const qsizetype first = l.indexOf(':');
+        if (first < 0)
+            continue;
+        const qsizetype second = l.indexOf(':', first + 1);
+        const QByteArray field = l.mid(first + 1, second < 0 ? -1 : second - first - 1);
+        if (!field.contains("video"))
+            continue;
+        const QString token = QString::fromLatin1(field);
+        if (known.contains(token))
+            continue;
+        known.insert(token);
+        streams->append(token);
+    }
 }
 
 } // namespace
@@ -209,6 +237,30 @@ double minutes_from_last_frame(qint64 start_ms, qint64 last_ms)
     return -1.0;
 }
 
+void seek_stream_tokens(const QString& seek_path, QStringList* streams)
+{
+    QFile f(seek_path);
+    if (!streams || !f.open(QIODevice::ReadOnly))
+        return;
+    // Several hundred lines, read the same whatever the file's length.
+    const qint64 kHead = 16384;
+    const QByteArray head = f.read(kHead);
+    stream_tokens_of_head(head, !f.atEnd(), streams);
+}
+
+void stream_tokens_of_head(const QByteArray& head, bool cut_last, QStringList* streams)
+{
+    if (!streams)
+        return;
+    QList<QByteArray> lines = head.split('\n');
+    if (cut_last && !lines.isEmpty())
+        lines.removeLast();
+    for (QByteArray& l : lines)
+        if (l.endsWith('\r'))
+            l.chop(1);
+    add_stream_tokens(lines, streams);
+}
+
 LastLine seek_last_line(const QString& seek_path, QStringList* streams)
 {
     QFile f(seek_path);
@@ -235,18 +287,8 @@ LastLine last_line_of_tail(const QByteArray& tail, bool cut_first, QStringList* 
     for (QByteArray& l : lines)
         if (l.endsWith('\r'))
             l.chop(1);
-    if (streams) {
-        for (const QByteArray& l : std::as_const(lines)) {
-            if (l.size() > 511)
-                continue;
-            const QList<QByteArray> fields = l.split(':');
-            if (fields.size() >= 2 && fields[1].contains("video")) {
-                const QString token = QString::fromLatin1(fields[1]);
-                if (!streams->contains(token))
-                    streams->append(token);
-            }
-        }
-    }
+    if (streams)
+        add_stream_tokens(lines, streams);
     for (int i = lines.size() - 1; i >= 0; --i) {
         const QByteArray& l = lines[i];
         if (l.isEmpty() || l.size() > 511)

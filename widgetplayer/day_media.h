@@ -94,4 +94,12 @@ LastLine seek_last_line(const QString& seek_path, QStringList* streams);
 // line cut by the tail's start.
 LastLine last_line_of_tail(const QByteArray& tail, bool cut_first, QStringList* streams);
 
+// Video stream tokens ("video1") of the first lines of a seek index, in the
+// order they first appear, added to *streams once: the streams of a
+// recording are interleaved from its start, so its head names them all.
+void seek_stream_tokens(const QString& seek_path, QStringList* streams);
+// The same on the head's bytes; cut_last drops the last piece, the start of a
+// line cut by the head's end.
+void stream_tokens_of_head(const QByteArray& head, bool cut_last, QStringList* streams);
+
 } // namespace DayMedia

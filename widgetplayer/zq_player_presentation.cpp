@@ -24,6 +24,7 @@
 #include "widgetplayer/zq_video_file_system_model.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
@@ -42,6 +43,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -128,8 +130,18 @@ ZQ_Player_presentation::ZQ_Player_presentation(QWidget* parent) : QWidget(parent
     connect(m_reader, &ZQStreamReadAndControl::set_next_file, this, &ZQ_Player_presentation::set_next_file);
     connect(m_reader, &ZQStreamReadAndControl::set_previous_file, this, &ZQ_Player_presentation::set_previous_file);
     connect(m_reader, &ZQStreamReadAndControl::set_display_frame, m_canvas, &Canvas::displayFrame);
-    connect(m_ui->slider, &QSlider::sliderPressed, m_reader, &ZQStreamReadAndControl::slider_pressed);
+    connect(m_reader, &ZQStreamReadAndControl::reading_ended, this, &ZQ_Player_presentation::reading_ended);
+    // A press holds the picture while the operator picks a time: the reader
+    // pauses only when it plays, and the release (after its seek, which the
+    // slider's own connection runs first) puts it back in step with the
+    // window's play state. The reader's toggle alone paused a playing reader
+    // under a Pause icon and un-paused a paused one behind the window's back.
+    connect(m_ui->slider, &QSlider::sliderPressed, this, [this] {
+        if (m_play_state == 1)
+            m_reader->slider_pressed();
+    });
     connect(m_ui->slider, &ZQSlidertimeline::change_value, this, &ZQ_Player_presentation::slider_send_click);
+    connect(m_ui->slider, &QSlider::sliderReleased, this, &ZQ_Player_presentation::keep_reader_in_step);
     connect(m_ui->slider, &ZQSlidertimeline::slider_move, this, &ZQ_Player_presentation::setTime);
     connect(m_canvas, &Canvas::endingsignal, this, &ZQ_Player_presentation::end_displayer);
     connect(m_canvas, &Canvas::set_id_stream, this, &ZQ_Player_presentation::change_id_stream);
@@ -301,6 +313,21 @@ ZQ_Player_presentation::~ZQ_Player_presentation()
     delete m_ui;
     m_ui = nullptr;
     ZQLog::log("[INFO] Zqplayer Display :: destruct done");
+}
+
+int ZQ_Player_presentation::file_duration_s() const
+{
+    return m_minutes_per_file > 0 ? qMax(1, int(std::lround(m_minutes_per_file * 60.0))) : 60;
+}
+
+void ZQ_Player_presentation::closeEvent(QCloseEvent* event)
+{
+    // An export dialog still open would keep the application running once
+    // the window is gone (it is a window of its own): closing the window
+    // cancels it.
+    if (PopupExport* dialog = m_export_dialog; dialog && dialog->isVisible())
+        dialog->close();
+    QWidget::closeEvent(event);
 }
 
 void ZQ_Player_presentation::set_ui(std::unique_ptr<WidgetPlayerUi> ui)
@@ -676,6 +703,10 @@ void ZQ_Player_presentation::on_filled(QSharedPointer<TimelineFill> result)
             m_ui->slider->add_minutes(i, 1);
     m_ui->slider->update();
     m_filled_streams = result->stream_ids;
+    // The searches take a recording to cover what the filler marks for it:
+    // with one minute assumed, a click inside a longer recording found the next one.
+    if (result->minutes_per_file > 0)
+        m_minutes_per_file = result->minutes_per_file;
     timeline_thread_finished();
     emit timelines_filled();
 }
@@ -794,6 +825,7 @@ void ZQ_Player_presentation::set_previous_file()
 
 void ZQ_Player_presentation::set_file(QString direction)
 {
+    follow_reader_file();
     log(QStringLiteral("set file :: current file :: ") + m_actual_file);
     const QFileInfo actual(m_actual_file);
     const DayMedia::RecordingName name = DayMedia::parse_recording_name(actual.fileName());
@@ -841,6 +873,7 @@ void ZQ_Player_presentation::set_play_state(int state)
 
 void ZQ_Player_presentation::setTime(QTime time)
 {
+    follow_reader_file();
     const QString text = time.toString(QStringLiteral("HH:mm:ss:zzz"));
     m_ui->lbl_timestamp->setText(text);
     m_current_time = text;
@@ -863,6 +896,56 @@ void ZQ_Player_presentation::stop_button()
         m_play_state = -1;
         set_play_state(0);
     }
+}
+
+namespace {
+
+bool same_path(const QString& a, const QString& b)
+{
+    return a == b || QDir::cleanPath(QFileInfo(a).absoluteFilePath()) == QDir::cleanPath(QFileInfo(b).absoluteFilePath());
+}
+
+} // namespace
+
+void ZQ_Player_presentation::follow_reader_file()
+{
+    // The reader moves on to the next or previous recording by itself; the
+    // searches compare the file a time lies in with the file being played.
+    if (m_actual_file.isEmpty())
+        return;
+    const QString seek = m_reader->get_current_file().filePath();
+    const SeekCompanions c = seek_index_companions(seek);
+    if (!c.valid() || same_path(c.dataFile, m_actual_file))
+        return;
+    QString played = c.dataFile;
+    for (const DayMedia::Entry& e : playable_media()) {
+        if (same_path(e.path, c.dataFile)) {
+            played = e.path; // as the day's lists write it
+            break;
+        }
+    }
+    m_actual_file = played;
+    log(QStringLiteral("set_actual_zqvideo_file  ") + m_actual_file);
+}
+
+void ZQ_Player_presentation::reading_ended()
+{
+    // The reader went past the camera's last (or, backward, first) recording
+    // and stopped. Stopped at the end: the last picture and its time stay on
+    // screen, and Play reads again from that time.
+    log(QStringLiteral("reading ended :: ") + m_current_time);
+    set_frame_button_released();
+    set_play_state(0);
+}
+
+void ZQ_Player_presentation::keep_reader_in_step()
+{
+    QTimer* timer = m_reader->get_read_timer();
+    const bool reading = timer && timer->isActive();
+    if (m_play_state == 1 && !reading && timer && m_reader->is_paused())
+        m_reader->set_pause(); // resumes
+    else if (m_play_state == 2 && reading)
+        m_reader->set_pause(); // pauses
 }
 
 void ZQ_Player_presentation::set_frame_button_released()
@@ -922,7 +1005,8 @@ QString ZQ_Player_presentation::timeline_get_datetime(const QString& time, int c
     ZQLog::log(QStringLiteral("[INFO] ZQPlayer Display :: timeline send click get datetime :: time ") + time +
                QStringLiteral(" // camera_id ") + QString::number(camera_id) + QStringLiteral(" // approx ") +
                QString::number(approx));
-    m_file_duration = m_minutes_per_file * 60;
+    m_file_duration = file_duration_s();
+    follow_reader_file();
     const QVector<DayMedia::Entry> media = playable_media();
     if (media.isEmpty()) {
         ZQLog::log("[WARN] Zqplayer Display :: timeline get datetime :: medialist is empty");
@@ -1265,6 +1349,16 @@ void ZQ_Player_presentation::export_slot()
     m_export_dialog = dialog;
     connect(dialog, &PopupExport::valueChanged, this, &ZQ_Player_presentation::set_progress);
     connect(dialog, &PopupExport::endingsignal, this, &ZQ_Player_presentation::get_export_endingsignal);
+    // Cancelled (closed before "Exporter" started anything): it is gone, and
+    // the button opens a new one. A started raw copy keeps its dialog to
+    // relay its progress and its end.
+    connect(dialog, &QDialog::finished, this, [this, dialog] {
+        if (dialog->export_started())
+            return;
+        dialog->deleteLater();
+        if (m_export_dialog == dialog)
+            m_export_dialog = nullptr;
+    });
     // A raw copy that fails ends with its error instead: the dialog is done.
     connect(dialog, &PopupExport::error, this, [this, dialog](int code) {
         if (!dialog->export_started())
@@ -1431,7 +1525,7 @@ void ZQ_Player_presentation::set_tags_list_from_cameraid(int camera_id)
         m_ui->tags_comboBox->hide();
         return;
     }
-    m_file_duration = m_minutes_per_file > 0 ? m_minutes_per_file * 60 : 60;
+    m_file_duration = file_duration_s();
     const QVector<DayMedia::Entry> video = DayMedia::entries_of(m_controller->day_video_list());
     m_tags_list.clear();
     QStringList cameras{QStringLiteral("Toutes les caméras")};
@@ -1491,7 +1585,7 @@ void ZQ_Player_presentation::set_tags_list_from_cameraid(int camera_id)
 void ZQ_Player_presentation::set_alarm_list_from_index(int index)
 {
     log(QStringLiteral("set alarm list from index :: ") + QString::number(index));
-    m_file_duration = m_minutes_per_file * 60;
+    m_file_duration = file_duration_s();
     int id = -1;
     if (index > 0 && m_ui->alarm_combobox->count() > 0) {
         id = DayMedia::camera_id_of_camera_text(m_ui->alarm_combobox->itemText(index), m_camera_table);
@@ -1504,7 +1598,7 @@ void ZQ_Player_presentation::set_alarm_list_from_index(int index)
 void ZQ_Player_presentation::set_tags_list_from_index(int index)
 {
     log(QStringLiteral("set tags list from index :: ") + QString::number(index));
-    m_file_duration = m_minutes_per_file * 60;
+    m_file_duration = file_duration_s();
     int id = -1;
     if (index > 0 && m_ui->tags_comboBox->count() > 0) {
         id = DayMedia::camera_id_of_camera_text(m_ui->tags_comboBox->itemText(index), m_camera_table);
@@ -1534,12 +1628,13 @@ void ZQ_Player_presentation::set_timestamp(QModelIndex index)
         ZQLog::log("[ERROR] Zqplayer Display :: set_timestamp  :: failed");
         return;
     }
+    follow_reader_file();
     log(QStringLiteral("set_timestamp  :: timestamp      ") + timestamp);
     log(QStringLiteral("set_timestamp  :: video file     ") + m_actual_file);
     // Two seconds before, but not before the start of the day.
     const QString seek = TimeText::make_yyyymmddhhmmss(date, qMax<qint64>(0, ms - 2000));
     log(QStringLiteral("set_timestamp  :: recalc timestamp ") + seek);
-    m_file_duration = (m_minutes_per_file > 0 ? m_minutes_per_file : 1) * 60;
+    m_file_duration = file_duration_s();
     QFileInfo file = row.file;
     if (!file.isFile() && !row.camera_id.isEmpty() && !row.day.isEmpty() && !row.time.isEmpty())
         file = get_video_file_for_alarm(row.camera_id, row.day, row.time);
@@ -1573,6 +1668,11 @@ void ZQ_Player_presentation::open_alarm_popup(QModelIndex index)
 void ZQ_Player_presentation::show_snapshot(bool full)
 {
     if (!m_canvas)
+        return;
+    // Offered only while a frame is shown, as the export is.
+    QDate date;
+    qint64 ms = 0;
+    if (!TimeText::parse_display_time(m_canvas->get_current_timestamp(), &date, &ms))
         return;
     const QImage image = full ? m_canvas->get_snapshot_full(QString(), QString())
                               : m_canvas->get_snapshot(QString(), QString());

@@ -151,7 +151,16 @@ public slots:
     void change_idstream_from_combobox(int index);
     void fadeOut();
 
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
 private:
+    int file_duration_s() const;
+    void reading_ended();
+    // The actual file becomes the recording the reader plays now.
+    void follow_reader_file();
+    // The reader reads when, and only when, the window shows it playing.
+    void keep_reader_in_step();
     void on_filled(QSharedPointer<TimelineFill> result);
     void on_index_generated();
     void stop_filler();
@@ -193,7 +202,8 @@ private:
     QDate m_current_date;
     bool m_time_shown = false;
     int m_file_duration = 60;
-    int m_minutes_per_file = -1;
+    // Minutes one recording covers, as the filler estimates them.
+    double m_minutes_per_file = -1.0;
     AlarmModel* m_alarm_model = nullptr;
     TagsModel* m_tags_model = nullptr;
     AlarmItemDelegate* m_alarm_delegate = nullptr;

@@ -51,7 +51,6 @@ QSharedPointer<TimelineFill> ZQTimelinethread::compute(int camera_id, const QFil
     auto fill = QSharedPointer<TimelineFill>::create();
     int camera = camera_id;
     double minutes = -1.0;
-    bool streams_read = false;
     for (const QFileInfoList* list : {&video_files, &audio_files}) {
         // The camera's recordings of this kind, in start order.
         QVector<DayMedia::Entry> own;
@@ -70,22 +69,23 @@ QSharedPointer<TimelineFill> ZQTimelinethread::compute(int camera_id, const QFil
         const double from_gaps = DayMedia::minutes_from_gaps(starts);
         if (from_gaps > 0 && (minutes < 0 || minutes > from_gaps))
             minutes = from_gaps;
-        // The stream tokens come from the first recording's seek index; the
-        // last frames are read only while no estimate exists.
+        // The stream tokens come from the head of every video recording's
+        // seek index, in the order they first appear (a stream that starts
+        // later in the day is offered too); the last frames are read only
+        // while no estimate exists.
         for (const DayMedia::Entry& e : own) {
             if (cancel && cancel->load())
                 return {};
-            if (minutes > 0 && streams_read)
+            if (minutes > 0 && e.audio)
                 break;
             const SeekCompanions c = seek_index_companions(e.path);
             if (!c.valid())
                 continue;
-            QStringList* tokens = (!streams_read && !e.audio) ? &fill->stream_ids : nullptr;
-            const DayMedia::LastLine last = DayMedia::seek_last_line(c.seekPath, tokens);
-            if (tokens)
-                streams_read = true;
+            if (!e.audio)
+                DayMedia::seek_stream_tokens(c.seekPath, &fill->stream_ids);
             if (minutes > 0)
                 continue;
+            const DayMedia::LastLine last = DayMedia::seek_last_line(c.seekPath, nullptr);
             if (!last.found) {
                 ZQLog::log(QStringLiteral("[WARN] ZQTimelinethread :: seek last frame :: return empty frame ") +
                            c.seekPath);

@@ -18,9 +18,11 @@ QVariant file_model_data(const QFileSystemModel* m, const QModelIndex& index, in
         const QString text = m->QFileSystemModel::data(index, Qt::DisplayRole).toString();
         return ZQVideoFileSystemModel::recording_text(text, role == kRawNameRole);
     }
+    // Day folders stand out on a magenta bar, their name in black on it:
+    // magenta on magenta would leave only the selected row readable.
     if (colours && (role == Qt::BackgroundRole || role == Qt::ForegroundRole)) {
         if (ZQVideoFileSystemModel::is_coloured_name(m->fileName(index)))
-            return QColor(Qt::magenta);
+            return QColor(role == Qt::BackgroundRole ? Qt::magenta : Qt::black);
     }
     return m->QFileSystemModel::data(index, role);
 }

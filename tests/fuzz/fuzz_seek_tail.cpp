@@ -1,5 +1,5 @@
-// The widget player's reader of a seek index's last lines (the filler's
-// estimate of a recording's length and its stream tokens).
+// The widget player's readers of a seek index's last lines (the filler's
+// estimate of a recording's length) and of its first lines (its stream tokens).
 
 #include "harness.h"
 
@@ -22,6 +22,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         if (last.found && (last.time_ms < 0 || last.time_ms >= 24LL * 3600 * 1000 || last.timestamp.size() != 17))
             __builtin_trap();
         DayMedia::minutes_from_last_frame(0, last.time_ms);
+        // The same bytes as the head of a seek index.
+        QStringList tokens;
+        DayMedia::stream_tokens_of_head(tail, cut, &tokens);
+        if (tokens.size() > 64 || tokens.removeDuplicates() != 0)
+            __builtin_trap();
     }
     return 0;
 }

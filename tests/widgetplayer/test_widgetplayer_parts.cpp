@@ -24,6 +24,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
+#include <cmath>
+
 using DayMedia::Entry;
 
 namespace {
@@ -47,6 +50,19 @@ Entry entry(int camera, int h, int m, int s, bool audio = false)
                  .arg(s, 2, 10, QLatin1Char('0'))
                  .arg(audio ? QStringLiteral("zqaudio") : QStringLiteral("zqvideo"));
     return e;
+}
+
+// Contrast ratio of two colours as the accessibility guidelines define it
+// (1 for the same colour, 21 for black on white; 4.5 reads as body text).
+double contrast_ratio(const QColor& a, const QColor& b)
+{
+    auto luminance = [](const QColor& c) {
+        auto channel = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+        return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+    };
+    const double la = luminance(a);
+    const double lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
 }
 
 bool write_file(const QString& path, const QByteArray& bytes)
@@ -491,7 +507,8 @@ void TestWidgetPlayerParts::file_model_texts()
 void TestWidgetPlayerParts::duplicate_rows_hidden()
 {
     // Directly under a day folder, two entries shown with the same text are
-    // both hidden; the model reports the day folder in magenta.
+    // both hidden; the model shows the day folder on a magenta bar with a
+    // name that reads on it.
     QTemporaryDir dir;
     const QString day = dir.filePath(QStringLiteral("2024-05-01"));
     QVERIFY(QDir().mkpath(day + "/080000"));
@@ -507,6 +524,8 @@ void TestWidgetPlayerParts::duplicate_rows_hidden()
     files.fetchMore(day_index);
     QTRY_COMPARE(files.rowCount(day_index), 4);
     QCOMPARE(files.data(day_index, Qt::BackgroundRole).value<QColor>(), QColor(Qt::magenta));
+    const QColor text = files.data(day_index, Qt::ForegroundRole).value<QColor>();
+    QVERIFY2(contrast_ratio(text, QColor(Qt::magenta)) >= 4.5, qPrintable(text.name()));
     QVERIFY(files.setData(day_index, Qt::Checked, Qt::CheckStateRole));
     TreeProxyModel proxy;
     proxy.setSourceModel(&files);

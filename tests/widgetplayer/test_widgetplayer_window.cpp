@@ -31,8 +31,10 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QStyle>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QTableView>
 #include <QTreeView>
 
@@ -150,6 +152,37 @@ private slots:
                  QDir::homePath());
     }
 
+    void day_folder_row_reads()
+    {
+        // The day folder's row in the tree: a magenta bar whose name can be read.
+        QTRY_VERIFY_WITH_TIMEOUT(m_w->tree_index_of(m_day).isValid(), 20000);
+        QTreeView* tree = m_w->form()->tree;
+        const QModelIndex day = m_w->tree_index_of(m_day);
+        for (QModelIndex p = day.parent(); p.isValid(); p = p.parent())
+            tree->expand(p);
+        tree->scrollTo(day);
+        QVERIFY(tree->selectionModel()->selectedIndexes().isEmpty() || !tree->selectionModel()->isSelected(day));
+        QRect rect;
+        QTRY_VERIFY((rect = tree->visualRect(day)).height() > 0);
+        const QImage picture = tree->viewport()->grab(rect).toImage();
+        // Past the folder icon: the bar and the name only.
+        const int icon = tree->iconSize().isValid() ? tree->iconSize().width()
+                                                    : tree->style()->pixelMetric(QStyle::PM_SmallIconSize);
+        int bar = 0;
+        int ink = 0;
+        for (int y = 0; y < picture.height(); ++y) {
+            for (int x = icon + 8; x < picture.width(); ++x) {
+                const QColor c = picture.pixelColor(x, y);
+                if (c == QColor(Qt::magenta))
+                    ++bar;
+                else if (c.lightnessF() < 0.25)
+                    ++ink;
+            }
+        }
+        QVERIFY2(bar > picture.height() * 20, qPrintable(QString::number(bar)));
+        QVERIFY2(ink > 20, qPrintable(QString::number(ink)));
+    }
+
     void choose_day_marks_recorded_minutes()
     {
         QTRY_VERIFY_WITH_TIMEOUT(m_w->tree_index_of(m_day).isValid(), 20000);
@@ -191,6 +224,12 @@ private slots:
         // The day's tag (08:00:01, camera 1) is on the 08:00 row and the slider.
         QCOMPARE(row->tags().size(), 1);
         QCOMPARE(ui->slider->tags().size(), 1);
+
+        // Nothing is on screen yet: a snapshot has nothing to save (it opened
+        // a viewer on an empty picture named ".jpg").
+        if (ui->snapshotButton->isEnabled())
+            ui->snapshotButton->click();
+        QVERIFY(m_seen.snapshots.isEmpty());
     }
 
     void row_click_shows_that_second()
@@ -408,9 +447,36 @@ private slots:
         QVERIFY(ui->exportbutton->isEnabled());
         QVERIFY(m_w->export_dialog() == nullptr);
         QTRY_VERIFY(dialog.isNull());
-        // A dialog left open goes with the window (checked at its destruction below).
+        // A cancelled dialog is gone, and the button opens a new one.
+        ui->exportbutton->click();
+        dialog = m_w->export_dialog();
+        QVERIFY(dialog && dialog->isVisible());
+        QTest::keyClick(dialog, Qt::Key_Escape);
+        QVERIFY(!dialog->isVisible());
+        QTRY_VERIFY(dialog.isNull());
         ui->exportbutton->click();
         QVERIFY(m_w->export_dialog());
+        QVERIFY(m_w->export_dialog()->isVisible());
+        // This one is left open for the window's close below.
+    }
+
+    void closing_with_export_dialog_open_ends_the_application()
+    {
+        // The export dialog is a window of its own: left open, it kept the
+        // application running after its window was closed.
+        QPointer<PopupExport> dialog = m_w->export_dialog();
+        QVERIFY(dialog && dialog->isVisible());
+        QTimer close;
+        close.setSingleShot(true);
+        connect(&close, &QTimer::timeout, m_w, &QWidget::close);
+        close.start(0);
+        QTimer watchdog;
+        watchdog.setSingleShot(true);
+        connect(&watchdog, &QTimer::timeout, qApp, [] { QCoreApplication::exit(1); });
+        watchdog.start(20000);
+        QCOMPARE(QCoreApplication::exec(), 0);
+        QVERIFY(!m_w->isVisible());
+        QVERIFY(!dialog || !dialog->isVisible());
     }
 
     void destroyed_while_filling()

@@ -1,0 +1,6 @@
+# The widget player window following its reader on generated days: seeks
+# after a recording boundary, slider presses, the end of reading, recordings
+# longer than a minute, two streams.
+zq_add_test(test_widgetplayer_transport
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_widgetplayer_transport.cpp
+    LIBS zq_widgetplayer zq_fixture)
