@@ -6,6 +6,7 @@
 #include "export/ff_export.h"
 #include "recordings/time_text.h"
 
+#include <QFileInfo>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTime>
@@ -145,12 +146,16 @@ void EncodeItem_Presentation::finished()
     setOpenButtons(true);
     if (m_output.isOpen())
         m_output.close();
+    // Read before the worker goes: how its run ended decides the row's last line.
+    const bool stopped = m_worker && m_worker->stopped();
     // The thread has ended: its worker can go now.
     destroy_exporter();
     if (m_error) {
         // The error already moved this row; its end changes nothing.
         return;
     }
+    if (stopped)
+        downloadInfoLabel->setText(export_error::error_text(-34));
     setFinished();
     info(QStringLiteral("finished"));
     info(QStringLiteral("finished :: downloadInfoLabel :: ") + downloadInfoLabel->text());

@@ -56,6 +56,7 @@ void ff_export::set_stop()
 void ff_export::run()
 {
     m_encoded.store(0);
+    m_stopped.store(false);
     auto reader = std::make_unique<ZQAudioVideoFileReader>(m_files, m_stream, m_begin, m_end);
     reader->set_shared_handle(m_cameras);
     reader->set_buffer(&m_queue);
@@ -83,8 +84,10 @@ void ff_export::run()
             QMutexLocker lock(&m_queue.mutex);
             while (m_queue.frames.empty() && !m_done.load() && !reader->isFinished())
                 m_queue.notEmpty.wait(&m_queue.mutex, kWaitMs);
-            if (m_done.load())
+            if (m_done.load()) {
+                m_stopped.store(true);
                 break;
+            }
             if (m_queue.frames.empty()) {
                 if (reader->isFinished())
                     break;
@@ -152,8 +155,17 @@ void ff_export::run()
     if (!pendingStamp.isEmpty() && code == 0)
         emit frame_downloaded_encoded(pendingStamp, m_end);
 
-    if (code == 0 && readerFailure != 0 && !m_done.load())
+    const bool stopped = m_stopped.load();
+    if (code == 0 && readerFailure != 0 && !stopped)
         code = readerFailure;
+    if (code == 0 && stopped && m_encoded.load() == 0) {
+        // Stopped before anything was encoded: a stop, not an empty range; no file.
+        if (encoder)
+            encoder->abort_encoding();
+        ZQLog::log("[INFO] ZQPlayer Exporter :: stopped before the first frame");
+        emit endingsignal();
+        return;
+    }
     if (code == 0 && (!encoder || m_encoded.load() == 0))
         code = -10;
     if (code == 0 && !encoder->end_encoding())
@@ -165,7 +177,7 @@ void ff_export::run()
         emit error(code);
         return;
     }
-    if (lastPercent != 100 && !m_done.load())
+    if (lastPercent != 100 && !stopped)
         emit valueChanged(100);
     ZQLog::log("[INFO] ZQPlayer Exporter :: Encodage terminé");
     emit endingsignal();

@@ -16,8 +16,9 @@ class ZQAudioVideoFileReader;
 // queue from the first keyframe on, and stops, waits for and deletes it.
 //
 // Exactly one terminal signal per run: endingsignal() after a clean end or a
-// stop (the file then holds what was encoded), or error(code): -10 nothing was
-// encoded, -14 the recordings could not be read, -4 the file could not be
+// stop (the file then holds what was encoded; a stop before the first encoded
+// picture leaves no file), or error(code): -10 the range held nothing to
+// encode, -14 the recordings could not be read, -4 the file could not be
 // written, -6/-8/-9 (encoder, container, output file) or -5 at set-up. After an
 // error no file is left under the target name.
 class ff_export : public QThread
@@ -38,6 +39,8 @@ public:
 
     QString output_path() const { return m_outputPath; }
     int frames_encoded() const { return m_encoded.load(); }
+    // The last run ended on set_stop() rather than at the end of the range.
+    bool stopped() const { return m_stopped.load(); }
     // Most pictures the queue held at once during the run.
     int peak_queue() const { return m_peakQueue.load(); }
 
@@ -57,6 +60,7 @@ protected:
 private:
     MediaFrameQueue m_queue;
     std::atomic<bool> m_done{false};
+    std::atomic<bool> m_stopped{false};
     bool m_band = true;
     QString m_outputPath;
     QString m_codecName;

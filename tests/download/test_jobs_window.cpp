@@ -123,6 +123,7 @@ private slots:
     void export_row_end_to_end();
     void export_row_error_lands_in_failures();
     void export_row_stopped_is_a_success();
+    void export_row_stopped_at_once_is_a_stop();
 };
 
 void TestJobsWindow::two_run_third_waits()
@@ -354,6 +355,41 @@ void TestJobsWindow::export_row_stopped_is_a_success()
     QTRY_COMPARE_WITH_TIMEOUT(w->success_list.size(), 1, 60000);
     QVERIFY(w->failure_list.isEmpty());
     QVERIFY(QFileInfo(out).size() > 0);
+    QTRY_VERIFY(guard.isNull());
+    delete w;
+}
+
+// Stop pressed as soon as the window has started the export, before any
+// picture is encoded: the job ends as a stop, not as a range without video.
+void TestJobsWindow::export_row_stopped_at_once_is_a_stop()
+{
+    QTemporaryDir dir;
+    ZQFixture::Options o;
+    o.output_parent = dir.path();
+    o.fps = 10;
+    o.gop = 10;
+    o.seconds_per_recording = 30;
+    const ZQFixture::Result r = ZQFixture::write(o);
+    QVERIFY(r.ok);
+    auto* worker = new ff_export;
+    const QString out = dir.filePath("at_once_H264.mp4");
+    worker->init(out, "libx264", 2048, -1, -1, true, "normal");
+    worker->set_files({QFileInfo(r.files.first().data_path)});
+    worker->set_begin("080000");
+    worker->set_end("080030");
+    worker->set_stream_id("1");
+    QPointer<ff_export> guard = worker;
+    DownloadJobHost host;
+    host.host_reencode(worker, out);
+    QPointer<Download_presentation> w = host.last_window();
+    auto* row = qobject_cast<EncodeItem_Presentation*>(w->running_list.first());
+    QVERIFY(row);
+    QVERIFY(row->stopEnabled());
+    row->stopButton->click();
+    QTRY_COMPARE_WITH_TIMEOUT(w->success_list.size() + w->failure_list.size(), 1, 60000);
+    QCOMPARE(w->failure_list.size(), 0);
+    QCOMPARE(w->success_list.first()->downloadInfoLabel->text(), QStringLiteral("Arrêt de l'utilisateur."));
+    QCOMPARE(w->tabWidget->tabText(1), QStringLiteral("Echoués (0)"));
     QTRY_VERIFY(guard.isNull());
     delete w;
 }

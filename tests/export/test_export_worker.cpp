@@ -93,6 +93,7 @@ private slots:
     void missing_recording_is_minus_14_data();
     void missing_recording_is_minus_14();
     void stop_midway_keeps_a_valid_file();
+    void stop_before_first_frame_is_a_stop();
     void destruction_while_running();
     void reader_waits_at_the_limit();
 
@@ -318,6 +319,27 @@ void TestExportWorker::stop_midway_keeps_a_valid_file()
     QVERIFY(p.ok);
     QVERIFY(p.frames >= 5);
     QVERIFY(p.frames < 80);
+}
+
+// A stop that comes before the first encoded picture ends the job as a stop
+// (endingsignal, no file), never as a range without video (-10).
+void TestExportWorker::stop_before_first_frame_is_a_stop()
+{
+    QTemporaryDir out;
+    const QString path = out.filePath("never.mp4");
+    ff_export job;
+    job.init(path, "libx264", 0, -1, -1, true, "normal");
+    job.set_files(data_files(m_contiguous.files));
+    job.set_begin("080000");
+    job.set_end("080008");
+    job.set_stream_id("1");
+    job.set_stop();
+    const Run run = run_export(job);
+    QCOMPARE(run.errors, QList<int>());
+    QCOMPARE(run.ending, 1);
+    QVERIFY(job.stopped());
+    QCOMPARE(job.frames_encoded(), 0);
+    QCOMPARE(QDir(out.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
 }
 
 // Deleting a running worker stops it, waits for its run and frees its queue
