@@ -154,8 +154,13 @@ void EncodeItem_Presentation::finished()
         // The error already moved this row; its end changes nothing.
         return;
     }
-    if (stopped)
+    // The row no longer encodes: its copy in the finished list must not say so.
+    if (stopped) {
         downloadInfoLabel->setText(export_error::error_text(-34));
+    } else {
+        const QFileInfo file(m_outputPath);
+        downloadInfoLabel->setText(file.isFile() ? formatSize(file.size()) : QString());
+    }
     setFinished();
     info(QStringLiteral("finished"));
     info(QStringLiteral("finished :: downloadInfoLabel :: ") + downloadInfoLabel->text());

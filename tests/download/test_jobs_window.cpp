@@ -295,6 +295,9 @@ void TestJobsWindow::export_row_end_to_end()
     QCOMPARE(w->tabWidget->tabText(0), QStringLiteral("Réussis (1)"));
     QCOMPARE(w->success_list.first()->fileName(), out);
     QVERIFY(QFileInfo(out).size() > 0);
+    // A finished export's line is the file's size, never the running "Encodage en cours [ ... ]".
+    QCOMPARE(w->success_list.first()->downloadInfoLabel->text(),
+             w->success_list.first()->formatSize(QFileInfo(out).size()));
     // The worker went once its thread had finished.
     QTRY_VERIFY(guard.isNull());
     w->close();
@@ -355,6 +358,8 @@ void TestJobsWindow::export_row_stopped_is_a_success()
     QTRY_COMPARE_WITH_TIMEOUT(w->success_list.size(), 1, 60000);
     QVERIFY(w->failure_list.isEmpty());
     QVERIFY(QFileInfo(out).size() > 0);
+    // The copy says the export was stopped, not that it is still encoding.
+    QCOMPARE(w->success_list.first()->downloadInfoLabel->text(), QStringLiteral("Arrêt de l'utilisateur."));
     QTRY_VERIFY(guard.isNull());
     delete w;
 }
