@@ -6,6 +6,7 @@
 #include "export/ff_export.h"
 #include "recordings/time_text.h"
 
+#include <QFileInfo>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTime>
@@ -145,11 +146,25 @@ void EncodeItem_Presentation::finished()
     setOpenButtons(true);
     if (m_output.isOpen())
         m_output.close();
+    // Read before the worker goes: how its run ended decides the row's last line.
+    const bool stopped = m_worker && m_worker->stopped();
+    const QString missing = m_worker ? m_worker->missing_text() : QString();
     // The thread has ended: its worker can go now.
     destroy_exporter();
     if (m_error) {
         // The error already moved this row; its end changes nothing.
         return;
+    }
+    // The row no longer encodes: its copy in the finished list must not say
+    // so, nor look complete when part of the range had no pictures.
+    if (stopped) {
+        downloadInfoLabel->setText(export_error::error_text(-34)
+                                   + (missing.isEmpty() ? QString() : QStringLiteral(" ") + missing));
+    } else if (!missing.isEmpty()) {
+        downloadInfoLabel->setText(missing);
+    } else {
+        const QFileInfo file(m_outputPath);
+        downloadInfoLabel->setText(file.isFile() ? formatSize(file.size()) : QString());
     }
     setFinished();
     info(QStringLiteral("finished"));

@@ -9,10 +9,15 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QStringList>
+#include <QTime>
+#include <cmath>
 #include <memory>
 
 namespace {
 constexpr unsigned long kWaitMs = 300;
+// Holes named in the row's line; more are counted only.
+constexpr int kListedHoles = 5;
 // The row's text need not change more often than this.
 constexpr qint64 kReportIntervalMs = 100;
 }
@@ -46,6 +51,31 @@ bool ff_export::init(const QString& outputPath, const QString& codecName, int bi
     return true;
 }
 
+void ff_export::Holes::add(qint64 fromMs, qint64 toMs)
+{
+    ++count;
+    if (listed.size() < kListedHoles)
+        listed << qMakePair(fromMs, toMs);
+}
+
+QString ff_export::missing_text() const
+{
+    QMutexLocker lock(&m_holesMutex);
+    if (m_holes.count == 0)
+        return QString();
+    const auto hms = [](qint64 ms) {
+        return QTime::fromMSecsSinceStartOfDay(int(qBound(qint64(0), ms, qint64(86399999)))).toString(QStringLiteral("HH:mm:ss.zzz"));
+    };
+    QStringList parts;
+    for (const auto& h : m_holes.listed)
+        parts << QStringLiteral("de ") + hms(h.first) + QStringLiteral(" à ") + hms(h.second);
+    QString text = QStringLiteral("Aucune image ") + parts.join(QStringLiteral(", "));
+    if (m_holes.count > m_holes.listed.size())
+        text += QStringLiteral(", et ") + QString::number(m_holes.count - m_holes.listed.size())
+                + QStringLiteral(" autres intervalles");
+    return text;
+}
+
 void ff_export::set_stop()
 {
     m_done.store(true);
@@ -56,6 +86,16 @@ void ff_export::set_stop()
 void ff_export::run()
 {
     m_encoded.store(0);
+    m_stopped.store(false);
+    {
+        QMutexLocker lock(&m_holesMutex);
+        m_holes = Holes();
+    }
+    Holes holes;
+    // Pictures cover the range up to this time (time of day, ms); -1 before the first.
+    qint64 coveredTo = -1;
+    const qint64 beginMs = TimeText::hhmmss_to_ms(m_begin);
+    const qint64 rangeEndMs = TimeText::hhmmss_to_ms(m_end);
     auto reader = std::make_unique<ZQAudioVideoFileReader>(m_files, m_stream, m_begin, m_end);
     reader->set_shared_handle(m_cameras);
     reader->set_buffer(&m_queue);
@@ -83,8 +123,10 @@ void ff_export::run()
             QMutexLocker lock(&m_queue.mutex);
             while (m_queue.frames.empty() && !m_done.load() && !reader->isFinished())
                 m_queue.notEmpty.wait(&m_queue.mutex, kWaitMs);
-            if (m_done.load())
+            if (m_done.load()) {
+                m_stopped.store(true);
                 break;
+            }
             if (m_queue.frames.empty()) {
                 if (reader->isFinished())
                     break;
@@ -96,6 +138,20 @@ void ff_export::run()
             m_queue.notFull.wakeAll();
         }
         std::unique_ptr<ZQMediaFrame> owned(frame);
+        {
+            // Every picture the reader could read covers its own period of the
+            // range; what no picture covers is a hole the row reports.
+            QDate day;
+            qint64 at = 0;
+            if (frame->get_timestamp() && TimeText::parse_yyyymmddhhmmsszzz(QString::fromUtf8(frame->get_timestamp()), &day, &at)) {
+                const double fps = frame->get_fps();
+                const qint64 period = fps > 0.0 && std::isfinite(fps) ? qBound(qint64(1), qint64(std::llround(1000.0 / fps)), qint64(60000)) : 0;
+                const qint64 from = coveredTo >= 0 ? coveredTo : beginMs;
+                if (from >= 0 && at - from >= kHoleMs)
+                    holes.add(from, at);
+                coveredTo = qMax(coveredTo, at + period);
+            }
+        }
         if (!encoder) {
             if (!frame->is_keyframe())
                 continue;
@@ -152,8 +208,17 @@ void ff_export::run()
     if (!pendingStamp.isEmpty() && code == 0)
         emit frame_downloaded_encoded(pendingStamp, m_end);
 
-    if (code == 0 && readerFailure != 0 && !m_done.load())
+    const bool stopped = m_stopped.load();
+    if (code == 0 && readerFailure != 0 && !stopped)
         code = readerFailure;
+    if (code == 0 && stopped && m_encoded.load() == 0) {
+        // Stopped before anything was encoded: a stop, not an empty range; no file.
+        if (encoder)
+            encoder->abort_encoding();
+        ZQLog::log("[INFO] ZQPlayer Exporter :: stopped before the first frame");
+        emit endingsignal();
+        return;
+    }
     if (code == 0 && (!encoder || m_encoded.load() == 0))
         code = -10;
     if (code == 0 && !encoder->end_encoding())
@@ -165,7 +230,17 @@ void ff_export::run()
         emit error(code);
         return;
     }
-    if (lastPercent != 100 && !m_done.load())
+    // The end of the range too, unless the run was stopped before it.
+    if (!stopped && coveredTo >= 0 && rangeEndMs > beginMs && rangeEndMs - coveredTo >= kHoleMs)
+        holes.add(coveredTo, rangeEndMs);
+    if (holes.count > 0) {
+        {
+            QMutexLocker lock(&m_holesMutex);
+            m_holes = holes;
+        }
+        ZQLog::log(QStringLiteral("[WARN] ZQPlayer Exporter :: part of the range without pictures :: ") + missing_text());
+    }
+    if (lastPercent != 100 && !stopped)
         emit valueChanged(100);
     ZQLog::log("[INFO] ZQPlayer Exporter :: Encodage terminé");
     emit endingsignal();

@@ -5,6 +5,8 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QList>
+#include <QMutex>
+#include <QPair>
 #include <QString>
 #include <QThread>
 #include <atomic>
@@ -16,8 +18,9 @@ class ZQAudioVideoFileReader;
 // queue from the first keyframe on, and stops, waits for and deletes it.
 //
 // Exactly one terminal signal per run: endingsignal() after a clean end or a
-// stop (the file then holds what was encoded), or error(code): -10 nothing was
-// encoded, -14 the recordings could not be read, -4 the file could not be
+// stop (the file then holds what was encoded; a stop before the first encoded
+// picture leaves no file), or error(code): -10 the range held nothing to
+// encode, -14 the recordings could not be read, -4 the file could not be
 // written, -6/-8/-9 (encoder, container, output file) or -5 at set-up. After an
 // error no file is left under the target name.
 class ff_export : public QThread
@@ -38,6 +41,13 @@ public:
 
     QString output_path() const { return m_outputPath; }
     int frames_encoded() const { return m_encoded.load(); }
+    // The last run ended on set_stop() rather than at the end of the range.
+    bool stopped() const { return m_stopped.load(); }
+    // After the run: the parts of the range that had no readable picture, as
+    // "Aucune image de HH:mm:ss.zzz à HH:mm:ss.zzz[, de ... à ...]", or empty
+    // when pictures cover the whole range. Damaged or empty recordings are
+    // passed over so that the rest is still exported; this says what is missing.
+    QString missing_text() const;
     // Most pictures the queue held at once during the run.
     int peak_queue() const { return m_peakQueue.load(); }
 
@@ -57,6 +67,7 @@ protected:
 private:
     MediaFrameQueue m_queue;
     std::atomic<bool> m_done{false};
+    std::atomic<bool> m_stopped{false};
     bool m_band = true;
     QString m_outputPath;
     QString m_codecName;
@@ -67,6 +78,17 @@ private:
     QString m_end;
     QString m_stream;
     QHash<int, QString> m_cameras;
+    // Holes of at least this long in the pictures' times are reported.
+    static constexpr qint64 kHoleMs = 1000;
+    // Time of day from..to of each hole (the first few), and how many there were.
+    struct Holes
+    {
+        QList<QPair<qint64, qint64>> listed;
+        int count = 0;
+        void add(qint64 fromMs, qint64 toMs);
+    };
+    mutable QMutex m_holesMutex;
+    Holes m_holes;
     std::atomic<int> m_encoded{0};
     std::atomic<int> m_peakQueue{0};
 };

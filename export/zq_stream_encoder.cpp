@@ -26,6 +26,8 @@ namespace {
 
 
 constexpr int kMaxSide = 16384;
+// Times further than this from the first picture are not taken as times.
+constexpr qint64 kMaxSpanMs = 2LL * 86400000;
 // Overlay texts come from storage metadata: a camera name longer than this is cut.
 constexpr int kMaxOverlay = 1000;
 
@@ -209,7 +211,13 @@ bool ZQStreamEncoder::init_encoder(const QString& outputPath, const QString& cod
     c->codec_id = codec->id;
     c->width = width;
     c->height = height;
-    c->time_base = AVRational{m_rate.den, m_rate.num};
+    // A container that stores a time per picture gets the pictures' own times
+    // in milliseconds (their resolution in the recordings), so a change of
+    // rate within the range keeps the clock. AVI and bare streams have one
+    // fixed rate: one tick per period of the first recording.
+    m_variableRate = !(m_formatContext->oformat->flags & AVFMT_NOTIMESTAMPS)
+                     && qstrcmp(m_formatContext->oformat->name, "avi") != 0;
+    c->time_base = m_variableRate ? AVRational{1, 1000} : AVRational{m_rate.den, m_rate.num};
     c->framerate = m_rate;
     c->gop_size = qMax(1, int(std::lround(av_q2d(m_rate))));
     c->pix_fmt = format;
@@ -260,8 +268,11 @@ bool ZQStreamEncoder::init_encoder(const QString& outputPath, const QString& cod
     if (avcodec_parameters_from_context(m_stream->codecpar, c) < 0)
         return fail(0, QStringLiteral("[ERROR] ZQStream Encoder :: init encoder :: fail to copy parameters "));
     m_stream->time_base = c->time_base;
-    m_stream->avg_frame_rate = m_rate;
-    m_stream->r_frame_rate = m_rate;
+    if (!m_variableRate) {
+        // A declared rate would make the muxer give every picture one nominal period.
+        m_stream->avg_frame_rate = m_rate;
+        m_stream->r_frame_rate = m_rate;
+    }
 
     ZQLog::log("[INFO] ZQStream Encoder :: init encoder :: IO Open");
     const QFileInfo target(outputPath);
@@ -338,6 +349,37 @@ bool ZQStreamEncoder::encode_frame(const AVFrame* picture, int width, int height
         ZQLog::log("[WARN] ZQStream Encoder :: encode frame :: picture refused");
         return false;
     }
+    // The picture's time first: a fixed-rate output passes over a picture
+    // whose slot is already taken before any work is done on it.
+    const qint64 periodTicks = m_variableRate ? qMax<qint64>(1, std::llround(1000.0 * m_rate.den / m_rate.num)) : 1;
+    QDate date;
+    qint64 ms = 0;
+    qint64 next = m_lastPts < 0 ? 0 : m_lastPts + periodTicks;
+    if (TimeText::parse_yyyymmddhhmmsszzz(timestamp, &date, &ms)) {
+        const qint64 t = date.toJulianDay() * 86400000LL + ms;
+        if (m_firstMs < 0)
+            m_firstMs = t;
+        const qint64 since = t - m_firstMs;
+        if (since > kMaxSpanMs) {
+            // Not a time of this export (an export spans at most a day): it
+            // follows the previous picture rather than opening a hole of years.
+        } else if (m_variableRate) {
+            // A time repeated or going back moves by one millisecond: it never pushes the rest.
+            next = qMax(m_lastPts + 1, since);
+        } else {
+            // A picture takes the period it falls in; a later picture of the
+            // same period is passed over, an empty period repeats the one
+            // before. The millisecond the stamp was cut to counts as inside.
+            next = since < 0 ? -1 : (since + 1) * m_rate.num / (qint64(m_rate.den) * 1000);
+            if (next <= m_lastPts) {
+                ++m_framesDropped;
+                return true;
+            }
+        }
+    } else if (m_lastPts < 0 && pts > 0) {
+        next = pts * periodTicks;
+    }
+
     // An encoder that still holds the previous picture keeps its buffer; the
     // new picture gets a fresh one (nothing of the old one is needed: the
     // scaler writes every pixel).
@@ -363,19 +405,6 @@ bool ZQStreamEncoder::encode_frame(const AVFrame* picture, int width, int height
     if (m_band && !paint_band(timestamp, overlay))
         return false;
 
-    QDate date;
-    qint64 ms = 0;
-    qint64 next = m_lastPts + 1;
-    if (TimeText::parse_yyyymmddhhmmsszzz(timestamp, &date, &ms)) {
-        const qint64 t = date.toJulianDay() * 86400000LL + ms;
-        if (m_firstMs < 0)
-            m_firstMs = t;
-        const double ticks = double(t - m_firstMs) * m_rate.num / (double(m_rate.den) * 1000.0);
-        if (std::isfinite(ticks) && ticks < 9e15)
-            next = qMax(next, qint64(std::llround(ticks)));
-    } else if (m_lastPts < 0 && pts > 0) {
-        next = pts;
-    }
     m_encoderFrame->pts = next;
     m_encoderFrame->key_frame = 0;
     m_encoderFrame->pict_type = AV_PICTURE_TYPE_NONE;
@@ -388,6 +417,13 @@ bool ZQStreamEncoder::encode_frame(const AVFrame* picture, int width, int height
     if (rc < 0) {
         ZQLog::log("[ERROR] ZQStream Encoder :: Error sending a frame for encoding");
         return false;
+    }
+    if (m_lastPts >= 0) {
+        m_lastInterval = next - m_lastPts;
+        m_durations[m_lastPts] = m_lastInterval;
+        // Bounded: an encoder that never returns some picture leaves its entry behind.
+        while (m_durations.size() > 1024)
+            m_durations.erase(m_durations.begin());
     }
     m_lastPts = next;
     ++m_framesEncoded;
@@ -403,6 +439,17 @@ bool ZQStreamEncoder::write_packets(bool draining)
         if (rc < 0) {
             ZQLog::log(QStringLiteral("[ERROR] ZQStream Encoder :: receive packet :: ") + av_text(rc));
             return draining ? false : true;
+        }
+        if (m_packet->pts != AV_NOPTS_VALUE) {
+            // Each picture lasts until the next one; the last one as long as the one before it.
+            const auto it = m_durations.find(m_packet->pts);
+            if (it != m_durations.end()) {
+                m_packet->duration = it->second;
+                m_durations.erase(it);
+            } else {
+                m_packet->duration = m_lastInterval > 0 ? m_lastInterval
+                                                        : (m_variableRate ? std::llround(1000.0 * m_rate.den / m_rate.num) : 1);
+            }
         }
         av_packet_rescale_ts(m_packet, m_codecContext->time_base, m_stream->time_base);
         m_packet->stream_index = m_stream->index;

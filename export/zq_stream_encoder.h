@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QString>
+#include <map>
 
 extern "C" {
 #include <libavutil/rational.h>
@@ -42,9 +43,14 @@ public:
     // Encodes one picture (any size and pixel format: each is scaled to the
     // output). The presentation time comes from the timestamp
     // ("yyyyMMddHHmmsszzz") rebased to the first encoded picture, so gaps stay
-    // gaps; an unreadable timestamp follows the previous picture, as does the
-    // given pts when nothing else is known. False for a refused picture or a
-    // failed send or write (write_failed() then tells the output is lost).
+    // gaps and a change of rate keeps the clock: containers that carry
+    // variable rates get millisecond times; a fixed-rate output (AVI, bare
+    // streams) is resampled to its rate, a picture whose slot is taken being
+    // dropped (true is returned) and a hole being left to the container's
+    // repeat. An unreadable timestamp follows the previous picture by one
+    // period, as does the given pts when nothing else is known. False for a
+    // refused picture or a failed send or write (write_failed() then tells the
+    // output is lost).
     bool encode_frame(const AVFrame* picture, int width, int height, const QString& timestamp,
                       const QString& overlay, qint64 pts);
 
@@ -57,6 +63,10 @@ public:
     bool write_failed() const { return m_writeFailed; }
     int last_error() const { return m_lastError; }
     int frames_encoded() const { return m_framesEncoded; }
+    // Pictures passed over because a fixed-rate output had no slot for them.
+    int frames_dropped() const { return m_framesDropped; }
+    // Times in milliseconds (true) or in periods of frame_rate() (false).
+    bool variable_rate() const { return m_variableRate; }
     int font_size() const { return m_fontSize; }
     AVRational frame_rate() const { return m_rate; }
     int output_width() const { return m_width; }
@@ -98,7 +108,14 @@ private:
     AVRational m_rate{25, 1};
     qint64 m_firstMs = -1;
     qint64 m_lastPts = -1;
+    // Duration of each picture sent, by its pts, known once the next one is
+    // sent: packets get their own span, so the file ends where its last
+    // picture's period ends.
+    std::map<qint64, qint64> m_durations;
+    qint64 m_lastInterval = 0;
+    bool m_variableRate = false;
     int m_framesEncoded = 0;
+    int m_framesDropped = 0;
     int m_lastError = 0;
     bool m_headerWritten = false;
     bool m_writeFailed = false;

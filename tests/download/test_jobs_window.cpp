@@ -123,6 +123,9 @@ private slots:
     void export_row_end_to_end();
     void export_row_error_lands_in_failures();
     void export_row_stopped_is_a_success();
+    void export_row_stopped_at_once_is_a_stop();
+    void export_row_names_the_part_without_pictures_data();
+    void export_row_names_the_part_without_pictures();
 };
 
 void TestJobsWindow::two_run_third_waits()
@@ -294,6 +297,9 @@ void TestJobsWindow::export_row_end_to_end()
     QCOMPARE(w->tabWidget->tabText(0), QStringLiteral("Réussis (1)"));
     QCOMPARE(w->success_list.first()->fileName(), out);
     QVERIFY(QFileInfo(out).size() > 0);
+    // A finished export's line is the file's size, never the running "Encodage en cours [ ... ]".
+    QCOMPARE(w->success_list.first()->downloadInfoLabel->text(),
+             w->success_list.first()->formatSize(QFileInfo(out).size()));
     // The worker went once its thread had finished.
     QTRY_VERIFY(guard.isNull());
     w->close();
@@ -354,6 +360,126 @@ void TestJobsWindow::export_row_stopped_is_a_success()
     QTRY_COMPARE_WITH_TIMEOUT(w->success_list.size(), 1, 60000);
     QVERIFY(w->failure_list.isEmpty());
     QVERIFY(QFileInfo(out).size() > 0);
+    // The copy says the export was stopped, not that it is still encoding.
+    QCOMPARE(w->success_list.first()->downloadInfoLabel->text(), QStringLiteral("Arrêt de l'utilisateur."));
+    QTRY_VERIFY(guard.isNull());
+    delete w;
+}
+
+// Stop pressed as soon as the window has started the export, before any
+// picture is encoded: the job ends as a stop, not as a range without video.
+void TestJobsWindow::export_row_stopped_at_once_is_a_stop()
+{
+    QTemporaryDir dir;
+    ZQFixture::Options o;
+    o.output_parent = dir.path();
+    o.fps = 10;
+    o.gop = 10;
+    o.seconds_per_recording = 30;
+    const ZQFixture::Result r = ZQFixture::write(o);
+    QVERIFY(r.ok);
+    auto* worker = new ff_export;
+    const QString out = dir.filePath("at_once_H264.mp4");
+    worker->init(out, "libx264", 2048, -1, -1, true, "normal");
+    worker->set_files({QFileInfo(r.files.first().data_path)});
+    worker->set_begin("080000");
+    worker->set_end("080030");
+    worker->set_stream_id("1");
+    QPointer<ff_export> guard = worker;
+    DownloadJobHost host;
+    host.host_reencode(worker, out);
+    QPointer<Download_presentation> w = host.last_window();
+    auto* row = qobject_cast<EncodeItem_Presentation*>(w->running_list.first());
+    QVERIFY(row);
+    QVERIFY(row->stopEnabled());
+    row->stopButton->click();
+    QTRY_COMPARE_WITH_TIMEOUT(w->success_list.size() + w->failure_list.size(), 1, 60000);
+    QCOMPARE(w->failure_list.size(), 0);
+    QCOMPARE(w->success_list.first()->downloadInfoLabel->text(), QStringLiteral("Arrêt de l'utilisateur."));
+    QCOMPARE(w->tabWidget->tabText(1), QStringLiteral("Echoués (0)"));
+    QTRY_VERIFY(guard.isNull());
+    delete w;
+}
+
+void TestJobsWindow::export_row_names_the_part_without_pictures_data()
+{
+    // Three recordings of 2 s from 08:00:00; the range is the whole 6 s.
+    // damage: recording index and what is done to it ("data" emptied,
+    // "seek" index emptied, "half" data cut in half), comma-separated.
+    QTest::addColumn<QString>("damage");
+    QTest::addColumn<bool>("fails");
+    QTest::addColumn<QString>("line");
+    QTest::newRow("first recording's data empty") << "0data" << false << "Aucune image de 08:00:00.000 à 08:00:02.000";
+    QTest::newRow("middle seek index empty") << "1seek" << false << "Aucune image de 08:00:02.000 à 08:00:04.000";
+    QTest::newRow("empty data, then empty seek index") << "0data,1seek" << false
+                                                       << "Aucune image de 08:00:00.000 à 08:00:04.000";
+    QTest::newRow("middle data cut in half") << "1half" << false << "";
+    QTest::newRow("last recording's data empty") << "2data" << false << "Aucune image de 08:00:04.000 à 08:00:06.000";
+    QTest::newRow("two holes") << "0seek,2data" << false
+                               << "Aucune image de 08:00:00.000 à 08:00:02.000, de 08:00:04.000 à 08:00:06.000";
+    QTest::newRow("nothing readable") << "0data,1data,2seek" << true
+                                      << "L'intervalle selectionnée ne contient pas de vidéo.";
+}
+
+// Recordings that cannot be read are passed over so that the rest is still
+// exported, but the job never reads as a clean success: its line in the
+// finished list names the part of the range that had no pictures, and a job
+// that could write nothing is a failure.
+void TestJobsWindow::export_row_names_the_part_without_pictures()
+{
+    QFETCH(QString, damage);
+    QFETCH(bool, fails);
+    QFETCH(QString, line);
+    QTemporaryDir dir;
+    ZQFixture::Options o;
+    o.output_parent = dir.path();
+    o.fps = 10;
+    o.gop = 10;
+    o.recordings_per_camera = 3;
+    o.seconds_per_recording = 2;
+    const ZQFixture::Result r = ZQFixture::write(o);
+    QVERIFY(r.ok);
+    QCOMPARE(r.files.size(), 3);
+    QList<QFileInfo> files;
+    for (const ZQFixture::WrittenFile& f : r.files)
+        files << QFileInfo(f.data_path);
+    for (const QString& d : damage.split(',')) {
+        const ZQFixture::WrittenFile& f = r.files.at(d.left(1).toInt());
+        const QString what = d.mid(1);
+        if (what == "data") {
+            QVERIFY(QFile::resize(f.data_path, 0));
+        } else if (what == "seek") {
+            QVERIFY(QFile::resize(f.seek_path, 0));
+        } else {
+            const qint64 cut = f.data_size / 2;
+            QVERIFY(QFile::resize(f.data_path, cut));
+            // The hole starts where the last whole picture's period ends.
+            qint64 last = -1;
+            for (const ZQFixture::FrameEntry& e : f.frames) {
+                if (e.offset + e.size <= cut)
+                    last = e.time_ms;
+            }
+            QVERIFY(last > 0);
+            line = "Aucune image de " + QTime::fromMSecsSinceStartOfDay(int(last + 100)).toString("HH:mm:ss.zzz")
+                   + " à 08:00:04.000";
+        }
+    }
+    auto* worker = new ff_export;
+    const QString out = dir.filePath("damaged_MJPEG.avi");
+    worker->init(out, "mjpeg", 2048, -1, -1, false, "normal");
+    worker->set_files(files);
+    worker->set_begin("080000");
+    worker->set_end("080006");
+    worker->set_stream_id("1");
+    QPointer<ff_export> guard = worker;
+    DownloadJobHost host;
+    host.host_reencode(worker, out);
+    QPointer<Download_presentation> w = host.last_window();
+    QTRY_COMPARE_WITH_TIMEOUT(w->success_list.size() + w->failure_list.size(), 1, 60000);
+    QCOMPARE(w->failure_list.size(), fails ? 1 : 0);
+    Presentation_Interface* copy = fails ? w->failure_list.first() : w->success_list.first();
+    QCOMPARE(copy->downloadInfoLabel->text(), line);
+    QCOMPARE(QFileInfo::exists(out), !fails);
     QTRY_VERIFY(guard.isNull());
     delete w;
 }

@@ -2,6 +2,7 @@
 #include "media_probe.h"
 #include "playback/media_frame_queue.h"
 #include "playback/zq_audio_video_file_reader.h"
+#include "tools/zqfixture/lib/fixture_pattern.h"
 #include "tools/zqfixture/lib/fixture_writer.h"
 
 #include <QDir>
@@ -87,12 +88,15 @@ private slots:
     void range_across_files_data();
     void range_across_files();
     void codec_and_size_change();
+    void rate_change_keeps_the_clock_data();
+    void rate_change_keeps_the_clock();
     void damaged_recording_data();
     void damaged_recording();
     void empty_range_is_minus_10();
     void missing_recording_is_minus_14_data();
     void missing_recording_is_minus_14();
     void stop_midway_keeps_a_valid_file();
+    void stop_before_first_frame_is_a_stop();
     void destruction_while_running();
     void reader_waits_at_the_limit();
 
@@ -100,6 +104,7 @@ private:
     QTemporaryDir m_dir;
     ZQFixture::Result m_contiguous; // GOP 15: a begin on a whole second falls mid-GOP
     ZQFixture::Result m_gap;        // 3 s between the recordings
+    QList<QFileInfo> m_mixedRates;  // 2 s at 10 fps, 2 s at 25 fps, 2 s at 10 fps from 08:00:00
 };
 
 void TestExportWorker::initTestCase()
@@ -117,6 +122,19 @@ void TestExportWorker::initTestCase()
     o.gap_seconds = 3;
     m_gap = ZQFixture::write(o);
     QVERIFY2(m_gap.ok, qPrintable(m_gap.error));
+
+    ZQFixture::Options m;
+    m.output_parent = m_dir.filePath("c");
+    m.seconds_per_recording = 2;
+    const int rates[] = {10, 25, 10};
+    for (int i = 0; i < 3; ++i) {
+        m.fps = rates[i];
+        m.gop = rates[i];
+        m.start_time = QTime(8, 0, 2 * i);
+        const ZQFixture::Result r = ZQFixture::write(m);
+        QVERIFY2(r.ok, qPrintable(r.error));
+        m_mixedRates << QFileInfo(r.files.first().data_path);
+    }
 }
 
 void TestExportWorker::range_across_files_data()
@@ -196,6 +214,62 @@ void TestExportWorker::codec_and_size_change()
     const MediaProbe p = probe_media(path);
     QCOMPARE(p.width, 320);
     QCOMPARE(p.frames, first.files.first().frame_count + second.files.first().frame_count);
+}
+
+void TestExportWorker::rate_change_keeps_the_clock_data()
+{
+    QTest::addColumn<QString>("codec");
+    QTest::addColumn<QString>("ext");
+    QTest::newRow("H.264") << "libx264" << ".mp4";
+    QTest::newRow("H.265") << "hevc" << ".mp4";
+    QTest::newRow("MJPEG") << "mjpeg" << ".avi";
+    QTest::newRow("VP9") << "vp9" << ".webm";
+    QTest::newRow("AV1") << "av1" << ".mkv";
+}
+
+// A range whose recordings go from 10 to 25 fps and back keeps the
+// recordings' clock in every format: the file lasts as long as the range and
+// each picture (read back from its pattern) is shown at its own time within
+// one frame period. AVI has one rate, the first recording's: the faster part
+// is resampled to it.
+void TestExportWorker::rate_change_keeps_the_clock()
+{
+    QFETCH(QString, codec);
+    QFETCH(QString, ext);
+    const bool fixedRate = ext == ".avi";
+    QTemporaryDir out;
+    const QString path = out.filePath("rates" + ext);
+    ff_export job;
+    job.init(path, codec, 0, -1, -1, false, "normal");
+    job.set_files(m_mixedRates);
+    job.set_begin("080000");
+    job.set_end("080006");
+    job.set_stream_id("1");
+    const Run run = run_export(job);
+    QCOMPARE(run.errors, QList<int>());
+    QCOMPARE(run.ending, 1);
+    QCOMPARE(job.missing_text(), QString());
+
+    const MediaProbe p = probe_media(path);
+    QVERIFY(p.ok);
+    QVERIFY2(qAbs(p.file_duration - 6.0) <= 0.1 + 1e-3, qPrintable(QString::number(p.file_duration)));
+
+    const QList<DecodedPicture> pictures = decode_pictures(path);
+    QCOMPARE(pictures.size(), fixedRate ? 60 : 20 + 50 + 20);
+    QSet<qint64> recordingsSeen;
+    for (const DecodedPicture& d : pictures) {
+        const ZQFixture::PatternValue v = ZQFixture::read_pattern(d.image);
+        QVERIFY(v.valid);
+        const double own = (v.time_ms() - hms(8, 0, 0)) / 1000.0;
+        const double period = fixedRate ? 0.1 : 1.0 / v.fps;
+        QVERIFY2(qAbs(d.time - own) <= period + 1e-3,
+                 qPrintable(QString("picture of %1 s shown at %2 s").arg(own).arg(d.time)));
+        if (v.frame_index == 0) {
+            recordingsSeen << v.recording_start_ms;
+            QVERIFY2(qAbs(d.time - own) <= 1e-3, qPrintable(QString("first picture of %1 s at %2 s").arg(own).arg(d.time)));
+        }
+    }
+    QCOMPARE(recordingsSeen.size(), 3);
 }
 
 void TestExportWorker::damaged_recording_data()
@@ -318,6 +392,27 @@ void TestExportWorker::stop_midway_keeps_a_valid_file()
     QVERIFY(p.ok);
     QVERIFY(p.frames >= 5);
     QVERIFY(p.frames < 80);
+}
+
+// A stop that comes before the first encoded picture ends the job as a stop
+// (endingsignal, no file), never as a range without video (-10).
+void TestExportWorker::stop_before_first_frame_is_a_stop()
+{
+    QTemporaryDir out;
+    const QString path = out.filePath("never.mp4");
+    ff_export job;
+    job.init(path, "libx264", 0, -1, -1, true, "normal");
+    job.set_files(data_files(m_contiguous.files));
+    job.set_begin("080000");
+    job.set_end("080008");
+    job.set_stream_id("1");
+    job.set_stop();
+    const Run run = run_export(job);
+    QCOMPARE(run.errors, QList<int>());
+    QCOMPARE(run.ending, 1);
+    QVERIFY(job.stopped());
+    QCOMPARE(job.frames_encoded(), 0);
+    QCOMPARE(QDir(out.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
 }
 
 // Deleting a running worker stops it, waits for its run and frees its queue
