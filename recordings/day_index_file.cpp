@@ -132,6 +132,26 @@ QByteArray last_suffix_lower(const QByteArray& name)
     return name.mid(dot + 1).toLower();
 }
 
+enum class Kind { None, Video, Audio, Alarm, Preview, Tag, Nfo };
+
+// The list a file of a scanned folder goes to, by its name alone (a recording also needs its
+// seek index, checked apart). Recordings are taken only under a recording's name:
+// "1_20240101_090030_hash.json.zqvideo" would otherwise play as camera 1 at 09:00:30.
+Kind kind_of_name(const QByteArray& name)
+{
+    if (ends_with_ci(name, ".zqvideo"))
+        return StorageLayout::parse_recording_name(QFile::decodeName(name)).valid ? Kind::Video : Kind::None;
+    if (ends_with_ci(name, ".zqaudio"))
+        return StorageLayout::parse_recording_name(QFile::decodeName(name)).valid ? Kind::Audio : Kind::None;
+    if (ends_with_ci(name, ".jpg"))
+        return name.contains("_preview.jpg") || name.contains("_videopreview.jpg") ? Kind::Preview : Kind::Alarm;
+    if (ends_with_ci(name, ".zqtag"))
+        return Kind::Tag;
+    if (ends_with_ci(name, ".zqnfo"))
+        return Kind::Nfo;
+    return Kind::None;
+}
+
 class Walker
 {
 public:
@@ -243,21 +263,29 @@ private:
                            + QFile::decodeName(name));
                 continue;
             }
-            if (ends_with_ci(name, ".zqvideo")) {
+            switch (kind_of_name(name)) {
+            case Kind::Video:
                 if (companionFilled(name, "zqseek"))
                     m_files->video.append(prefix + QFile::decodeName(name));
-            } else if (ends_with_ci(name, ".zqaudio")) {
+                break;
+            case Kind::Audio:
                 if (companionFilled(name, "zqaudioseek"))
                     m_files->audio.append(prefix + QFile::decodeName(name));
-            } else if (ends_with_ci(name, ".jpg")) {
-                if (name.contains("_preview.jpg") || name.contains("_videopreview.jpg"))
-                    m_files->preview.append(prefix + QFile::decodeName(name));
-                else
-                    m_files->alarm.append(prefix + QFile::decodeName(name));
-            } else if (ends_with_ci(name, ".zqtag")) {
+                break;
+            case Kind::Preview:
+                m_files->preview.append(prefix + QFile::decodeName(name));
+                break;
+            case Kind::Alarm:
+                m_files->alarm.append(prefix + QFile::decodeName(name));
+                break;
+            case Kind::Tag:
                 m_files->tag.append(prefix + QFile::decodeName(name));
-            } else if (ends_with_ci(name, ".zqnfo")) {
+                break;
+            case Kind::Nfo:
                 m_files->nfo.append(prefix + QFile::decodeName(name));
+                break;
+            case Kind::None:
+                break;
             }
         }
     }
