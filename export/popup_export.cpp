@@ -359,6 +359,12 @@ void PopupExport::getendingsignal()
     emit endingsignal();
 }
 
+QString PopupExport::error_message(int code) const
+{
+    const QString sentence = export_error::error_text(code);
+    return m_failedFile.isEmpty() ? sentence : sentence + QLatin1Char('\n') + m_failedFile;
+}
+
 void PopupExport::closeall()
 {
     info(QStringLiteral("closeall"));
@@ -534,6 +540,7 @@ bool PopupExport::start_export()
         raw->set_files(exportFiles);
         connect(raw, &RawExport::valueChanged, this, &PopupExport::getvalueChanged);
         connect(raw, &RawExport::endingsignal, this, &PopupExport::getendingsignal);
+        connect(raw, &RawExport::failed_file, this, [this](const QString& path) { m_failedFile = path; });
         connect(raw, &RawExport::error, this, &PopupExport::error);
         connect(raw, &QThread::finished, raw, &QObject::deleteLater);
         m_started = true;

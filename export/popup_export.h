@@ -56,6 +56,8 @@ public:
     const QHash<int, QString>& camera_table() const { return m_cameras; }
     // The worker of the last raw copy while it runs.
     RawExport* raw_worker() const { return m_raw; }
+    // The sentence of an error code, followed by the file a raw copy failed on when it named one.
+    QString error_message(int code) const;
 
 signals:
     void valueChanged(int percent);
@@ -99,6 +101,7 @@ private:
     QHash<int, QString> m_cameras;
     QString m_lastFolder;
     QPointer<RawExport> m_raw;
+    QString m_failedFile; // the file the last raw copy failed on
     QPointer<export_error> m_errorReporter;
     ExportJobHost* m_host = nullptr;
     bool m_started = false;

@@ -11,6 +11,8 @@
 #include <QSet>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <vector>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -63,6 +65,38 @@ bool copy_bytes(int in, int out, const std::atomic<bool>& stop)
     }
 }
 
+// True when the two files hold the same bytes from their current offsets on.
+bool same_content(int a, int b, const std::atomic<bool>& stop)
+{
+    auto fill = [](int fd, char* data, size_t size) -> ssize_t {
+        size_t done = 0;
+        while (done < size) {
+            const ssize_t n = ::read(fd, data + done, size - done);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0)
+                return -1;
+            if (n == 0)
+                break;
+            done += size_t(n);
+        }
+        return ssize_t(done);
+    };
+    std::vector<char> x(1 << 20), y(1 << 20);
+    for (;;) {
+        if (stop.load())
+            return false;
+        const ssize_t n = fill(a, x.data(), x.size());
+        const ssize_t m = fill(b, y.data(), y.size());
+        if (n < 0 || m < 0 || n != m)
+            return false;
+        if (n == 0)
+            return true;
+        if (std::memcmp(x.data(), y.data(), size_t(n)) != 0)
+            return false;
+    }
+}
+
 } // namespace
 
 RawExport::RawExport()
@@ -97,69 +131,138 @@ int RawExport::copy_file(const QString& source, const QString& target)
 {
     ZQLog::log(QStringLiteral("[INFO] ") + kName + QStringLiteral("copy File ") + source + QStringLiteral(" to ")
                + target);
+    m_failedPath.clear();
+    auto failed = [&](const QString& path, int code) {
+        m_failedPath = path;
+        return code;
+    };
+    auto copy_failed = [&]() {
+        ZQLog::log(QStringLiteral("[ERROR] ") + kName + QStringLiteral("copy File :: failed to copy ") + source
+                   + QStringLiteral(" to ") + target);
+        return failed(target, -9);
+    };
     const QByteArray src8 = QFile::encodeName(source);
-    const QByteArray dst8 = QFile::encodeName(target);
     struct stat ss{};
     // A link in the storage folder is not followed.
-    if (lstat(src8.constData(), &ss) != 0 || !S_ISREG(ss.st_mode)) {
+    if (src8.contains('\0') || lstat(src8.constData(), &ss) != 0 || !S_ISREG(ss.st_mode)) {
         ZQLog::log(QStringLiteral("[ERROR] ") + kName + QStringLiteral("copy File :: ") + source
                    + QStringLiteral(" missing."));
-        return -14;
+        return failed(source, -14);
     }
-    struct stat ts{};
-    const bool targetExists = lstat(dst8.constData(), &ts) == 0;
-    if (targetExists && ts.st_dev == ss.st_dev && ts.st_ino == ss.st_ino) {
-        ZQLog::log(QStringLiteral("[ERROR] ") + kName + QStringLiteral("copy File :: target is its source ") + target);
-        return -9;
+
+    // The target's place below the export folder, one folder at a time.
+    const QString prefix = m_exportFolder.endsWith(QLatin1Char('/')) ? m_exportFolder
+                                                                     : m_exportFolder + QLatin1Char('/');
+    QStringList parts;
+    if (m_exportFd >= 0 && target.startsWith(prefix))
+        parts = target.mid(prefix.size()).split(QLatin1Char('/'));
+    if (parts.isEmpty() || parts.contains(QString()) || parts.contains(QStringLiteral("."))
+        || parts.contains(QStringLiteral("..")) || target.contains(QChar(0))) {
+        ZQLog::log(QStringLiteral("[ERROR] ") + kName + QStringLiteral("copy File :: not below the export folder ")
+                   + target);
+        return copy_failed();
     }
-    if (targetExists && S_ISREG(ts.st_mode) && ts.st_size == ss.st_size && ts.st_mtim.tv_sec == ss.st_mtim.tv_sec
-        && ts.st_mtim.tv_nsec == ss.st_mtim.tv_nsec) {
-        ZQLog::log(QStringLiteral("[INFO] ") + kName + QStringLiteral("copy File :: already there ") + target);
-        return 0;
-    }
-    if (targetExists && S_ISDIR(ts.st_mode)) {
-        ZQLog::log(QStringLiteral("[ERROR] ") + kName + QStringLiteral("copy File :: target is a folder ") + target);
-        return -9;
-    }
+    const QByteArray name8 = QFile::encodeName(parts.takeLast());
     const QString folder = QFileInfo(target).absolutePath();
-    if (!QFileInfo(folder).isDir()) {
-        ZQLog::log(QStringLiteral("[INFO] ") + kName + QStringLiteral("copy File :: create dir ") + folder);
-        if (!QDir().mkpath(folder)) {
-            ZQLog::log(QStringLiteral("[ERROR] ") + kName + QStringLiteral("copy File :: failed to create ") + folder);
-            return -9;
+    int dir = ::dup(m_exportFd);
+    bool created = false;
+    for (const QString& part : std::as_const(parts)) {
+        if (dir < 0)
+            break;
+        const QByteArray part8 = QFile::encodeName(part);
+        // O_NOFOLLOW: a link in place of a folder is refused, never followed out of the export folder.
+        int next = ::openat(dir, part8.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (next < 0 && errno == ENOENT) {
+            if (!created) {
+                ZQLog::log(QStringLiteral("[INFO] ") + kName + QStringLiteral("copy File :: create dir ") + folder);
+                created = true;
+            }
+            if (::mkdirat(dir, part8.constData(), 0755) == 0 || errno == EEXIST)
+                next = ::openat(dir, part8.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         }
+        const int openError = errno;
+        ::close(dir);
+        dir = next;
+        if (next < 0 && (openError == ELOOP || openError == ENOTDIR))
+            ZQLog::log(QStringLiteral("[ERROR] ") + kName + QStringLiteral("copy File :: not a folder (link?) ")
+                       + part);
     }
-    const int in = ::open(src8.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (in < 0) {
+    if (dir < 0) {
+        ZQLog::log(QStringLiteral("[ERROR] ") + kName + QStringLiteral("copy File :: failed to create ") + folder);
+        return failed(target, -9);
+    }
+    struct DirCloser
+    {
+        int fd;
+        ~DirCloser() { ::close(fd); }
+    } dirCloser{dir};
+
+    const int in = ::open(src8.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    struct stat is{};
+    if (in < 0 || ::fstat(in, &is) != 0 || !S_ISREG(is.st_mode)) {
+        if (in >= 0)
+            ::close(in);
         ZQLog::log(QStringLiteral("[ERROR] ") + kName + QStringLiteral("copy File :: ") + source
                    + QStringLiteral(" unreadable."));
-        return -14;
+        return failed(source, -14);
     }
-    const QString temp = QDir(folder).filePath(QStringLiteral(".") + QFileInfo(target).fileName() + QStringLiteral(".")
-                                               + QString::number(QRandomGenerator::global()->generate64(), 16)
-                                               + QStringLiteral(".part"));
-    const QByteArray tmp8 = QFile::encodeName(temp);
-    const int out = ::open(tmp8.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-    if (out < 0) {
-        ::close(in);
-        ZQLog::log(QStringLiteral("[ERROR] ") + kName + QStringLiteral("copy File :: failed to copy ") + source
-                   + QStringLiteral(" to ") + target);
-        return -9;
+    struct InCloser
+    {
+        int fd;
+        ~InCloser() { ::close(fd); }
+    } inCloser{in};
+
+    struct stat ts{};
+    if (::fstatat(dir, name8.constData(), &ts, AT_SYMLINK_NOFOLLOW) == 0) {
+        if (ts.st_dev == is.st_dev && ts.st_ino == is.st_ino) {
+            ZQLog::log(QStringLiteral("[ERROR] ") + kName + QStringLiteral("copy File :: target is its source ")
+                       + target);
+            return failed(target, -9);
+        }
+        // An earlier export of the same range is kept when it holds the same bytes; anything
+        // else there is never replaced.
+        if (S_ISREG(ts.st_mode) && ts.st_size == is.st_size) {
+            const int existing = ::openat(dir, name8.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+            const bool same = existing >= 0 && same_content(in, existing, m_stop);
+            if (existing >= 0)
+                ::close(existing);
+            if (m_stop.load())
+                return 0;
+            if (same) {
+                ZQLog::log(QStringLiteral("[INFO] ") + kName + QStringLiteral("copy File :: already there ") + target);
+                return 0;
+            }
+        }
+        ZQLog::log(QStringLiteral("[ERROR] ") + kName + QStringLiteral("copy File :: target exists with other content ")
+                   + target);
+        return copy_failed();
     }
+    if (errno != ENOENT)
+        return copy_failed();
+
+    const QByteArray tmp8 = QFile::encodeName(QStringLiteral(".") + QFile::decodeName(name8) + QStringLiteral(".")
+                                              + QString::number(QRandomGenerator::global()->generate64(), 16)
+                                              + QStringLiteral(".part"));
+    const int out = ::openat(dir, tmp8.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (out < 0)
+        return copy_failed();
     bool ok = copy_bytes(in, out, m_stop);
     // The copy's time is the source's: a later export of the same range keeps it.
-    const timespec times[2] = {ss.st_atim, ss.st_mtim};
+    const timespec times[2] = {is.st_atim, is.st_mtim};
     ok = ok && futimens(out, times) == 0;
     ok = (::close(out) == 0) && ok;
-    ::close(in);
-    ok = ok && std::rename(tmp8.constData(), dst8.constData()) == 0;
+    // Published only where nothing is: a file that appeared meanwhile is not replaced either.
+    if (ok && ::renameat2(dir, tmp8.constData(), dir, name8.constData(), RENAME_NOREPLACE) != 0) {
+        if (errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP)
+            ok = ::linkat(dir, tmp8.constData(), dir, name8.constData(), 0) == 0;
+        else
+            ok = false;
+    }
+    ::unlinkat(dir, tmp8.constData(), 0);
     if (!ok) {
-        ::unlink(tmp8.constData());
         if (m_stop.load())
             return 0;
-        ZQLog::log(QStringLiteral("[ERROR] ") + kName + QStringLiteral("copy File :: failed to copy ") + source
-                   + QStringLiteral(" to ") + target);
-        return -9;
+        return copy_failed();
     }
     return 0;
 }
@@ -168,10 +271,33 @@ void RawExport::run()
 {
     const QString exportFolder = m_target.absolutePath();
     ZQLog::log(QStringLiteral("[INFO] ") + kName + QStringLiteral("export path ") + exportFolder);
+    // The export folder is resolved once; every folder and file below it is reached from here.
+    m_exportFolder = exportFolder;
+    m_exportFd = ::open(QFile::encodeName(exportFolder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    struct FdCloser
+    {
+        int& fd;
+        ~FdCloser()
+        {
+            if (fd >= 0)
+                ::close(fd);
+            fd = -1;
+        }
+    } exportCloser{m_exportFd};
+    if (m_exportFd < 0) {
+        ZQLog::log(QStringLiteral("[ERROR] ") + kName + QStringLiteral("copy File :: failed to create ") + exportFolder);
+        emit failed_file(exportFolder);
+        emit error(-9);
+        return;
+    }
     const int n = int(m_files.size());
     QStringList days;
     QSet<QString> seenDays;
-    auto fail = [this](int code) { emit error(code); };
+    auto fail = [this](int code) {
+        if (!m_failedPath.isEmpty())
+            emit failed_file(m_failedPath);
+        emit error(code);
+    };
     for (int k = 1; k <= n; ++k) {
         if (m_stop.load())
             return;
@@ -179,6 +305,7 @@ void RawExport::run()
         const QString target = target_path(exportFolder, source);
         if (target.isEmpty()) {
             ZQLog::log(QStringLiteral("[ERROR] ") + kName + QStringLiteral("no storage root in ") + source);
+            m_failedPath = source;
             return fail(-14);
         }
         if (int rc = copy_file(source, target))

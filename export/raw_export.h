@@ -11,11 +11,16 @@
 // folder, each under its path from the storage root folder on, so that the
 // export folder holds a smaller storage folder the player can open.
 //
-// Every file is written under a temporary name and renamed; a target of the
-// same size and modification time as its source is kept, another one is
-// replaced. One terminal signal: endingsignal() when everything was copied,
-// or error(-14) (a source missing or unreadable) or error(-9) (a target that
-// cannot be written, or that is its own source).
+// Every file is written under a temporary name and then published under its
+// own name only when nothing is there yet: a target with the same content as
+// its source is kept, one with other content is never replaced (an earlier
+// export is evidence), and the copy fails. The folders from the export folder
+// down to each file are opened one by one without following links, and the
+// files are created relative to them: a link planted in the export folder
+// cannot send the copy elsewhere. One terminal signal: endingsignal() when
+// everything was copied, or error(-14) (a source missing or unreadable) or
+// error(-9) (a target that cannot be written, exists with other content, or
+// is its own source), with failed_file() naming the file just before it.
 class RawExport : public QThread
 {
     Q_OBJECT
@@ -31,14 +36,17 @@ public:
     // The export path of a source: the export folder followed by the source's
     // path from its storage root folder on; empty when the path holds no root folder.
     static QString target_path(const QString& exportFolder, const QString& source);
-    // Copies source to target through a temporary file; -14 (source), -9
-    // (target) or 0. A target of the same size and modification time is kept.
+    // Copies source to target (a path below the export folder of the running
+    // copy) through a temporary file; -14 (source), -9 (target) or 0. A target
+    // with the source's content is kept; any other one fails.
     int copy_file(const QString& source, const QString& target);
 
 signals:
     void valueChanged(int percent);
     void endingsignal();
     void error(int code);
+    // The file whose copy failed, emitted just before error().
+    void failed_file(const QString& path);
 
 protected:
     void run() override;
@@ -47,4 +55,8 @@ private:
     QFileInfo m_target;
     QList<QFileInfo> m_files;
     std::atomic<bool> m_stop{false};
+    // The export folder during run(): its path and an open descriptor of it.
+    QString m_exportFolder;
+    int m_exportFd = -1;
+    QString m_failedPath; // what the last failing copy_file() could not copy
 };

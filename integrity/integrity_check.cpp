@@ -54,11 +54,34 @@ bool is_digest(const QString& text)
     return true;
 }
 
-// Counted files are named by their relative path: these names are left out wherever they sit.
-bool is_excluded_name(const QString& name)
+// Kinds of file the players read from a day: recordings with their seek indexes, tags, camera
+// information and pictures (by the last suffix, in any letter case, as the day's scan takes them).
+bool is_read_by_player(const QString& name)
 {
-    return name.contains(QLatin1String("index.zqnfo")) || name.contains(QLatin1String("hash.json"))
-        || name.contains(QLatin1String("zqvideoindex.json"));
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    if (dot < 0)
+        return false;
+    const QStringView suffix = QStringView(name).mid(dot + 1);
+    for (const char* kind : {"zqvideo", "zqseek", "zqaudio", "zqaudioseek", "zqtag", "zqnfo", "jpg"}) {
+        if (suffix.compare(QLatin1String(kind), Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return false;
+}
+
+// The day's own list, index and camera list are no part of what the list names, nor are copies of
+// them such as "hash.json.old". A file the players read is never left out whatever its name holds:
+// "1_20240101_090030_hash.json.zqvideo" or "9_zqvideoindex.json.zqtag" would be shown, so they are
+// counted, and named as added when the list does not name them. The camera list "index.zqnfo" is
+// left out only where the day keeps it, in the day folder itself.
+bool is_excluded_name(const QString& name, bool dayLevel)
+{
+    if (!name.contains(QLatin1String("index.zqnfo")) && !name.contains(QLatin1String("hash.json"))
+        && !name.contains(QLatin1String("zqvideoindex.json")))
+        return false;
+    if (dayLevel && name == QLatin1String("index.zqnfo"))
+        return true;
+    return !is_read_by_player(name);
 }
 
 void walk(const QString& folder, const QString& prefix, QStringList* out)
@@ -77,7 +100,7 @@ void walk(const QString& folder, const QString& prefix, QStringList* out)
         const QString name = it.fileName();
         if (it.fileInfo().isDir())
             folders.append(name);
-        else if (!is_excluded_name(name))
+        else if (!is_excluded_name(name, prefix.isEmpty()))
             out->append(prefix + name);
     }
     for (const QString& name : std::as_const(folders))

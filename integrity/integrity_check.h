@@ -60,8 +60,9 @@ public:
     static List parse_list(const QByteArray& plain);
 
     // The files that the list must name: every regular file under the day folder, as paths
-    // relative to it, without hidden files, links, and names containing "index.zqnfo", "hash.json"
-    // or "zqvideoindex.json". Sorted.
+    // relative to it, without hidden files, links, the day's "index.zqnfo", and names containing
+    // "index.zqnfo", "hash.json" or "zqvideoindex.json" that are of no kind the players read
+    // (a "..._hash.json.zqvideo" is counted). Sorted.
     static QStringList counted_files(const QString& dayFolder);
 
 signals:

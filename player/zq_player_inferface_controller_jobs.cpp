@@ -211,7 +211,7 @@ void ZQPlayerInferfaceController::video_export()
         dialog->deleteLater();
         if (m_export_dialog == dialog)
             m_export_dialog = nullptr;
-        m_ui->warning(QStringLiteral("Attention"), export_error::error_text(code));
+        m_ui->warning(QStringLiteral("Attention"), dialog->error_message(code));
     });
     // Closed without starting a copy (cancelled): nothing will end it later.
     connect(dialog, &QDialog::finished, this, [this, dialog] {

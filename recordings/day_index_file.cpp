@@ -19,6 +19,7 @@
 #include <QSet>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <ctime>
 #include <vector>
@@ -132,6 +133,26 @@ QByteArray last_suffix_lower(const QByteArray& name)
     return name.mid(dot + 1).toLower();
 }
 
+enum class Kind { None, Video, Audio, Alarm, Preview, Tag, Nfo };
+
+// The list a file of a scanned folder goes to, by its name alone (a recording also needs its
+// seek index, checked apart). Recordings are taken only under a recording's name:
+// "1_20240101_090030_hash.json.zqvideo" would otherwise play as camera 1 at 09:00:30.
+Kind kind_of_name(const QByteArray& name)
+{
+    if (ends_with_ci(name, ".zqvideo"))
+        return StorageLayout::parse_recording_name(QFile::decodeName(name)).valid ? Kind::Video : Kind::None;
+    if (ends_with_ci(name, ".zqaudio"))
+        return StorageLayout::parse_recording_name(QFile::decodeName(name)).valid ? Kind::Audio : Kind::None;
+    if (ends_with_ci(name, ".jpg"))
+        return name.contains("_preview.jpg") || name.contains("_videopreview.jpg") ? Kind::Preview : Kind::Alarm;
+    if (ends_with_ci(name, ".zqtag"))
+        return Kind::Tag;
+    if (ends_with_ci(name, ".zqnfo"))
+        return Kind::Nfo;
+    return Kind::None;
+}
+
 class Walker
 {
 public:
@@ -243,21 +264,29 @@ private:
                            + QFile::decodeName(name));
                 continue;
             }
-            if (ends_with_ci(name, ".zqvideo")) {
+            switch (kind_of_name(name)) {
+            case Kind::Video:
                 if (companionFilled(name, "zqseek"))
                     m_files->video.append(prefix + QFile::decodeName(name));
-            } else if (ends_with_ci(name, ".zqaudio")) {
+                break;
+            case Kind::Audio:
                 if (companionFilled(name, "zqaudioseek"))
                     m_files->audio.append(prefix + QFile::decodeName(name));
-            } else if (ends_with_ci(name, ".jpg")) {
-                if (name.contains("_preview.jpg") || name.contains("_videopreview.jpg"))
-                    m_files->preview.append(prefix + QFile::decodeName(name));
-                else
-                    m_files->alarm.append(prefix + QFile::decodeName(name));
-            } else if (ends_with_ci(name, ".zqtag")) {
+                break;
+            case Kind::Preview:
+                m_files->preview.append(prefix + QFile::decodeName(name));
+                break;
+            case Kind::Alarm:
+                m_files->alarm.append(prefix + QFile::decodeName(name));
+                break;
+            case Kind::Tag:
                 m_files->tag.append(prefix + QFile::decodeName(name));
-            } else if (ends_with_ci(name, ".zqnfo")) {
+                break;
+            case Kind::Nfo:
                 m_files->nfo.append(prefix + QFile::decodeName(name));
+                break;
+            case Kind::None:
+                break;
             }
         }
     }
@@ -297,61 +326,80 @@ bool is_fingerprint_text(const QString& text)
     return true;
 }
 
-// Keeps the entries that are regular files of the day (in the day folder or one of its direct
-// sub-folders) or lying directly in its root folder; rebased from the stored day folder.
+// Keeps the entries that a scan of the day would list: regular files of the kind of their list,
+// under a name that is not hidden, in the day folder or one of its direct sub-folders that is
+// not hidden either; rebased from the stored day folder. A file deleted since the index was
+// written is only dropped; anything else (a hidden name, a path outside the day, a file of
+// another kind) is no index of ours, and the index is not trusted.
 class EntryFilter
 {
 public:
+    enum class Verdict { Listed, Missing, Foreign };
+
     EntryFilter(const QString& day, const QString& storedDay) : m_day(day), m_storedDay(storedDay)
     {
         m_root = parent_with_slash(day);
         m_storedRoot = parent_with_slash(storedDay);
     }
 
-    QString accept(const QString& stored)
+    Verdict accept(const QString& stored, Kind kind, QString* out)
     {
         // A NUL would cut the path short for the system calls below.
         if (stored.isEmpty() || stored.contains(QChar(0)))
-            return QString();
+            return Verdict::Foreign;
         QString path;
         if (is_foreign_absolute(stored)) {
             // Written on another machine ("E:/zqcore_…", "E:\\zqcore_…"): rebased by what follows
             // the storage root folder's name, as a moved root is.
             path = rebase_after_root(QDir::cleanPath(QString(stored).replace(QLatin1Char('\\'), QLatin1Char('/'))));
             if (path.isEmpty())
-                return QString();
+                return Verdict::Foreign;
         } else {
             if (!QDir::isAbsolutePath(stored))
-                return QString();
+                return Verdict::Foreign;
             const QString clean = QDir::cleanPath(stored);
             if (clean.startsWith(m_storedDay))
                 path = m_day + clean.mid(m_storedDay.size());
             else if (!m_storedRoot.isEmpty() && clean.startsWith(m_storedRoot))
                 path = m_root + clean.mid(m_storedRoot.size());
             else
-                return QString();
+                return Verdict::Foreign;
         }
 
-        QString folder;
-        if (StorageLayout::is_inside(path, m_day)) {
-            const QString rest = path.mid(m_day.size());
-            const qsizetype slashes = rest.count(QLatin1Char('/'));
-            if (slashes > 1)
-                return QString();
-            if (slashes == 1)
-                folder = m_day + rest.left(rest.indexOf(QLatin1Char('/')));
-        } else if (!m_root.isEmpty() && StorageLayout::is_inside(path, m_root)) {
-            if (path.mid(m_root.size()).contains(QLatin1Char('/')))
-                return QString();
-        } else {
-            return QString();
+        // The scan lists the day folder's own files and those of its direct sub-folders only.
+        if (!StorageLayout::is_inside(path, m_day))
+            return Verdict::Foreign;
+        const QString rest = path.mid(m_day.size());
+        const qsizetype slashes = rest.count(QLatin1Char('/'));
+        if (slashes > 1)
+            return Verdict::Foreign;
+        const QString name = rest.mid(rest.lastIndexOf(QLatin1Char('/')) + 1);
+        const QByteArray name8 = QFile::encodeName(name);
+        if (name.startsWith(QLatin1Char('.')) || kind_of_name(name8) != kind)
+            return Verdict::Foreign;
+        if (slashes == 1) {
+            const QString folderName = rest.left(rest.indexOf(QLatin1Char('/')));
+            if (folderName.startsWith(QLatin1Char('.')))
+                return Verdict::Foreign;
+            const Verdict folder = real_folder(m_day + folderName);
+            if (folder != Verdict::Listed)
+                return folder;
         }
-        if (!folder.isEmpty() && !real_folder(folder))
-            return QString();
         struct stat st;
-        if (lstat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISREG(st.st_mode))
-            return QString();
-        return path;
+        if (lstat(QFile::encodeName(path).constData(), &st) != 0)
+            return errno == ENOENT ? Verdict::Missing : Verdict::Foreign;
+        if (!S_ISREG(st.st_mode))
+            return Verdict::Foreign;
+        // A recording is listed with a seek index that is there and not empty.
+        if (kind == Kind::Video || kind == Kind::Audio) {
+            const QString companion = path.left(path.lastIndexOf(QLatin1Char('.')) + 1)
+                                      + QLatin1String(kind == Kind::Video ? "zqseek" : "zqaudioseek");
+            struct stat cs;
+            if (lstat(QFile::encodeName(companion).constData(), &cs) != 0 || !S_ISREG(cs.st_mode) || cs.st_size <= 0)
+                return Verdict::Foreign;
+        }
+        *out = path;
+        return Verdict::Listed;
     }
 
 private:
@@ -391,23 +439,26 @@ private:
         return noSlash.left(cut + 1);
     }
 
-    bool real_folder(const QString& folder)
+    Verdict real_folder(const QString& folder)
     {
         auto it = m_folders.constFind(folder);
         if (it != m_folders.constEnd())
             return *it;
         struct stat st;
-        const bool ok = lstat(QFile::encodeName(folder).constData(), &st) == 0 && S_ISDIR(st.st_mode)
-                        && !QFileInfo(folder).fileName().startsWith(QLatin1Char('.'));
-        m_folders.insert(folder, ok);
-        return ok;
+        Verdict verdict = Verdict::Listed;
+        if (lstat(QFile::encodeName(folder).constData(), &st) != 0)
+            verdict = errno == ENOENT ? Verdict::Missing : Verdict::Foreign;
+        else if (!S_ISDIR(st.st_mode))
+            verdict = Verdict::Foreign;
+        m_folders.insert(folder, verdict);
+        return verdict;
     }
 
     QString m_day;
     QString m_storedDay;
     QString m_root;
     QString m_storedRoot;
-    QHash<QString, bool> m_folders;
+    QHash<QString, Verdict> m_folders;
 };
 
 } // namespace
@@ -560,11 +611,13 @@ Stored read(const QString& dayFolder, bool withLists, qsizetype maxEntries)
             storedDay.append(QLatin1Char('/'));
     }
     EntryFilter filter(day, storedDay);
-    auto take = [&](const char* key, QStringList& list) {
+    auto take = [&](const char* key, Kind kind, QStringList& list) {
         const QJsonValue value = object.value(QLatin1String(key));
         if (!value.isArray()) {
-            if (!value.isUndefined())
+            if (!value.isUndefined()) {
                 ++stored.rejected;
+                ++stored.foreign;
+            }
             return;
         }
         const QJsonArray array = value.toArray();
@@ -580,6 +633,7 @@ Stored read(const QString& dayFolder, bool withLists, qsizetype maxEntries)
             const QJsonValue entry = array.at(i);
             if (!entry.isString()) {
                 ++stored.rejected;
+                ++stored.foreign;
                 continue;
             }
             const QString text = entry.toString();
@@ -588,9 +642,12 @@ Stored read(const QString& dayFolder, bool withLists, qsizetype maxEntries)
                 continue;
             }
             seenTexts.insert(text);
-            const QString path = filter.accept(text);
-            if (path.isEmpty()) {
+            QString path;
+            const EntryFilter::Verdict verdict = filter.accept(text, kind, &path);
+            if (verdict != EntryFilter::Verdict::Listed) {
                 ++stored.rejected;
+                if (verdict == EntryFilter::Verdict::Foreign)
+                    ++stored.foreign;
             } else if (seenPaths.contains(path)) {
                 ++stored.duplicates;
             } else {
@@ -599,14 +656,18 @@ Stored read(const QString& dayFolder, bool withLists, qsizetype maxEntries)
             }
         }
     };
-    take("zqvideo_files", stored.files.video);
-    take("zqalarm_files", stored.files.alarm);
-    take("zqtag_files", stored.files.tag);
-    take("zqaudio_files", stored.files.audio);
-    take("zqpreview_files", stored.files.preview);
+    take("zqvideo_files", Kind::Video, stored.files.video);
+    take("zqalarm_files", Kind::Alarm, stored.files.alarm);
+    take("zqtag_files", Kind::Tag, stored.files.tag);
+    take("zqaudio_files", Kind::Audio, stored.files.audio);
+    take("zqpreview_files", Kind::Preview, stored.files.preview);
     if (stored.rejected > 0)
         ZQLog::log(QStringLiteral("[WARN] ZQIndexManager :: set value from indexfile :: entries dropped :: ")
                    + QString::number(stored.rejected) + QStringLiteral(" :: ") + file.fileName());
+    if (stored.foreign > 0)
+        ZQLog::log(QStringLiteral("[WARN] ZQIndexManager :: set value from indexfile :: entries no scan lists, "
+                                  "index not trusted :: ")
+                   + QString::number(stored.foreign) + QStringLiteral(" :: ") + file.fileName());
     if (stored.duplicates > 0)
         ZQLog::log(QStringLiteral("[WARN] ZQIndexManager :: set value from indexfile :: duplicate entries dropped :: ")
                    + QString::number(stored.duplicates) + QStringLiteral(" :: ") + file.fileName());

@@ -60,12 +60,16 @@ struct Stored
     QString fingerprint;    // null when missing or malformed
     Files files;            // only entries that are existing regular files inside the day
     int rejected = 0;       // entries dropped (foreign, malformed, missing)
+    // Entries that no scan of the day lists (a hidden name, a path outside the day or below its
+    // start-time folders, a file of another kind than its list, a malformed entry): the index is
+    // no index of ours and is rebuilt instead of trusted, even with a current fingerprint.
+    int foreign = 0;
     int duplicates = 0;     // entries dropped because the file was listed already
 };
 
 // Reads the stored index of a day. Stored paths are rebased from the stored "root_directory" onto
-// the day folder's current path, and only files inside the day folder (or lying directly in its
-// root folder) that exist as regular files are kept. With `withLists` false only the fingerprint
+// the day folder's current path, and only the files a scan of the day would list (regular, not
+// hidden, in the day folder or a direct sub-folder, of their list's kind) are kept. With `withLists` false only the fingerprint
 // is read. Stored paths written on another machine (a drive letter or backslashes) are rebased by
 // what follows the storage root folder's name. A file listed twice is kept once, and each list is
 // cut at `maxEntries` entries (at most kMaxListEntries): a caller that knows how many files the day

@@ -176,6 +176,41 @@ int recording_camera_id(QStringView fileName)
     return camera_id_from_text(fileName.left(us));
 }
 
+namespace {
+
+bool is_ascii_alnum(QChar c)
+{
+    return (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || (c >= QLatin1Char('a') && c <= QLatin1Char('z'))
+        || (c >= QLatin1Char('A') && c <= QLatin1Char('Z'));
+}
+
+// What may follow the start time: an optional stream number "_<digits>", then nothing or one
+// suffix ".<letters and digits>". Anything longer ("_hash.json.zqvideo", ".index.zqnfo.zqvideo")
+// is another file dressed up as a recording, not a recording starting at that time.
+bool is_recording_tail(QStringView tail)
+{
+    qsizetype i = 0;
+    if (i < tail.size() && tail.at(i) == QLatin1Char('_')) {
+        ++i;
+        const qsizetype digits = i;
+        while (i < tail.size() && tail.at(i) >= QLatin1Char('0') && tail.at(i) <= QLatin1Char('9'))
+            ++i;
+        if (i == digits)
+            return false;
+    }
+    if (i == tail.size())
+        return true;
+    if (tail.at(i) != QLatin1Char('.') || i + 1 == tail.size())
+        return false;
+    for (++i; i < tail.size(); ++i) {
+        if (!is_ascii_alnum(tail.at(i)))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
 RecordingName parse_recording_name(QStringView fileName)
 {
     RecordingName r;
@@ -195,7 +230,7 @@ RecordingName parse_recording_name(QStringView fileName)
         ++end;
     r.startText = fileName.mid(b + 1, end - b - 1).toString();
     r.startMs = TimeText::hhmmss_to_ms(r.startText);
-    r.valid = r.camera >= 0 && r.day.isValid() && r.startMs >= 0;
+    r.valid = r.camera >= 0 && r.day.isValid() && r.startMs >= 0 && is_recording_tail(fileName.mid(end));
     return r;
 }
 

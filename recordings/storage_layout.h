@@ -43,8 +43,10 @@ bool is_regular_file_no_link(const QString& path);
 // False (with `error` set) when the path must not be written.
 bool prepare_write_target(const QString& path, QString* error = nullptr);
 
-// A recording's file name "<camera>_<yyyyMMdd>_<HHmmss>[_<more>].<suffix>" read once, the same way
-// by every caller (index builder, controller, widget player). The camera id is canonical ASCII
+// A recording's file name "<camera>_<yyyyMMdd>_<HHmmss>[_<stream digits>][.<suffix>]" read once, the
+// same way by every caller (index builder, controller, widget player); the suffix is one run of
+// ASCII letters and digits, so a name such as "1_20240101_090030_hash.json.zqvideo" is no
+// recording of 09:00:30. The camera id is canonical ASCII
 // digits only: "0" or a digit 1-9 followed by digits, fitting an int; "+1", "01", " 1" and other
 // scripts' digits are not camera 1. Day and start read through TimeText (ASCII digits, valid dates
 // and times). `valid` is false when any of the three does not read; the other fields then hold

@@ -321,7 +321,9 @@ ZQIndexManager::DayLoad ZQIndexManager::load_day(const QString& dayFolder)
     const DayIndex::Stored stored = DayIndex::read(dayFolder, true, snapshot.fileCount + kRootFilesAllowance);
     load.stored = stored.fingerprint;
     load.fingerprint = snapshot.fingerprint;
-    if (!load.fingerprint.isNull() && load.fingerprint == load.stored) {
+    // An index naming files that no scan lists was not written by us: a forged tag hidden from
+    // the fingerprint must not reach the markers, so such an index is built again.
+    if (!load.fingerprint.isNull() && load.fingerprint == load.stored && stored.foreign == 0) {
         load.current = true;
         load.files = stored.files;
     }

@@ -92,7 +92,7 @@ void ZQ_Player_presentation::export_slot()
         dialog->deleteLater();
         if (m_export_dialog == dialog)
             m_export_dialog = nullptr;
-        m_dialogs->warning(QStringLiteral("Attention"), export_error::error_text(code));
+        m_dialogs->warning(QStringLiteral("Attention"), dialog->error_message(code));
     });
     dialog->show();
 }

@@ -7,6 +7,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 namespace {
@@ -32,6 +33,7 @@ struct RawRun
     QList<int> progress;
     int ending = 0;
     QList<int> errors;
+    QStringList failed;
 };
 
 RawRun run_raw(const QString& exportFile, const QList<QFileInfo>& files)
@@ -42,6 +44,7 @@ RawRun run_raw(const QString& exportFile, const QList<QFileInfo>& files)
     QSignalSpy value(&raw, &RawExport::valueChanged);
     QSignalSpy end(&raw, &RawExport::endingsignal);
     QSignalSpy err(&raw, &RawExport::error);
+    QSignalSpy failed(&raw, &RawExport::failed_file);
     raw.start();
     raw.wait();
     RawRun r;
@@ -50,6 +53,8 @@ RawRun run_raw(const QString& exportFile, const QList<QFileInfo>& files)
     r.ending = int(end.count());
     for (const auto& a : err)
         r.errors << a.first().toInt();
+    for (const auto& a : failed)
+        r.failed << a.first().toString();
     return r;
 }
 
@@ -61,7 +66,9 @@ class TestRawExport : public QObject
 private slots:
     void initTestCase();
     void layout_progress_and_bytes();
-    void kept_and_replaced_targets();
+    void kept_and_never_replaced_targets();
+    void no_link_below_the_export_folder_data();
+    void no_link_below_the_export_folder();
     void target_that_is_its_source();
     void missing_seek_index_is_minus_14();
     void target_path_data();
@@ -135,8 +142,10 @@ void TestRawExport::layout_progress_and_bytes()
     QCOMPARE(files, 6 + int(nfo.size()));
 }
 
-// Same size and time: kept as it is. Anything else: replaced.
-void TestRawExport::kept_and_replaced_targets()
+// The same bytes: kept as they are. Other bytes (an earlier export, or a file
+// that is no copy of this recording): never replaced, and the copy fails
+// naming it, even when size and time match the source's.
+void TestRawExport::kept_and_never_replaced_targets()
 {
     QTemporaryDir out;
     const QString exportFile = out.filePath("x_RAW.zqcore");
@@ -145,13 +154,61 @@ void TestRawExport::kept_and_replaced_targets()
     const ino_t before = inode(copy);
     QCOMPARE(run_raw(exportFile, m_day1.mid(0, 1)).ending, 1);
     QCOMPARE(inode(copy), before);
-    {
-        QFile f(copy);
-        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        f.write("not the recording");
+
+    const QByteArray source = sha256(m_day1.first().absoluteFilePath());
+    struct stat ss{};
+    QCOMPARE(stat(QFile::encodeName(m_day1.first().absoluteFilePath()).constData(), &ss), 0);
+    const QByteArray other(int(ss.st_size), 'x');
+    for (bool sameTime : {false, true}) {
+        {
+            QFile f(copy);
+            QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            QCOMPARE(f.write(sameTime ? other : QByteArray("an earlier export")), sameTime ? other.size() : 17);
+        }
+        if (sameTime) {
+            const timespec times[2] = {ss.st_atim, ss.st_mtim};
+            QCOMPARE(utimensat(AT_FDCWD, QFile::encodeName(copy).constData(), times, 0), 0);
+        }
+        const QByteArray kept = sha256(copy);
+        const RawRun r = run_raw(exportFile, m_day1.mid(0, 1));
+        QCOMPARE(r.ending, 0);
+        QCOMPARE(r.errors, QList<int>{-9});
+        QCOMPARE(r.failed, QStringList{copy});
+        QCOMPARE(sha256(copy), kept);
+        QVERIFY(sha256(copy) != source);
     }
-    QCOMPARE(run_raw(exportFile, m_day1.mid(0, 1)).ending, 1);
-    QCOMPARE(sha256(copy), sha256(m_day1.first().absoluteFilePath()));
+}
+
+void TestRawExport::no_link_below_the_export_folder_data()
+{
+    QTest::addColumn<int>("depth"); // 1: the root folder, 2: the day, 3: the start-time folder
+    QTest::newRow("root folder") << 1;
+    QTest::newRow("day folder") << 2;
+    QTest::newRow("start-time folder") << 3;
+}
+
+// A folder of the target path that is a link to a folder elsewhere: nothing is
+// written there, and the copy fails naming its file.
+void TestRawExport::no_link_below_the_export_folder()
+{
+    QFETCH(int, depth);
+    QTemporaryDir out;
+    QTemporaryDir elsewhere;
+    const QString source = m_day1.first().absoluteFilePath();
+    const QString copy = RawExport::target_path(out.path(), source);
+    const QStringList parts = copy.mid(out.path().size() + 1).split('/');
+    const QString real = out.filePath(parts.mid(0, depth - 1).join('/'));
+    QVERIFY(QDir().mkpath(real));
+    QVERIFY(QFile::link(elsewhere.path(), out.filePath(parts.mid(0, depth).join('/'))));
+    // The link's target already holds the folders below it, ready to be written into.
+    QVERIFY(QDir().mkpath(elsewhere.filePath(parts.mid(depth, parts.size() - depth - 1).join('/'))));
+
+    const RawRun r = run_raw(out.filePath("x_RAW.zqcore"), m_day1.mid(0, 1));
+    QCOMPARE(r.ending, 0);
+    QCOMPARE(r.errors, QList<int>{-9});
+    QCOMPARE(r.failed, QStringList{copy});
+    QDirIterator it(elsewhere.path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    QVERIFY2(!it.hasNext(), qPrintable(it.hasNext() ? it.next() : QString()));
 }
 
 // Exporting into the folder that holds the storage root would copy files onto themselves.

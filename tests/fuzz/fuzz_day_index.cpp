@@ -1,7 +1,8 @@
 // The day index "zqvideoindex.json" of a day folder. "@DAY@" and "@ROOT@" in the input stand for
 // the day folder and the storage root of a small real folder, so that entries can reach the
-// acceptance paths. Whatever the text, only existing regular files of that day (or lying directly
-// in its root) come out, each once, never through a link or out of the folder.
+// acceptance paths. Whatever the text, only existing regular files that a scan of the day lists
+// come out (in the day folder or a direct sub-folder, none hidden), each once, never through a
+// link or out of the folder.
 #include "harness.h"
 
 #include "recordings/day_index_file.h"
@@ -28,7 +29,8 @@ struct Storage
         day = root + QStringLiteral("/2024-03-05");
         QDir().mkpath(day + QStringLiteral("/085900"));
         for (const char* name : {"/085900/1_20240305_085900.zqvideo", "/085900/1_20240305_085900.zqseek",
-                                 "/085900/1_7_20240305_085900.jpg", "/085900/a.zqtag", "/x.jpg"}) {
+                                 "/085900/1_7_20240305_085900.jpg", "/085900/a.zqtag", "/x.jpg",
+                                 "/085900/.forged.zqtag"}) {
             QFile f(day + QString::fromLatin1(name));
             if (!f.open(QIODevice::WriteOnly) || f.write("data") != 4)
                 std::abort();
@@ -55,9 +57,8 @@ void check(const QStringList& list, const Storage& s)
             std::abort();
         const bool inDay = path.startsWith(s.day + QLatin1Char('/'))
                            && path.mid(s.day.size() + 1).count(QLatin1Char('/')) <= 1;
-        const bool inRoot = path.startsWith(s.root + QLatin1Char('/'))
-                            && !path.mid(s.root.size() + 1).contains(QLatin1Char('/'));
-        if ((!inDay && !inRoot) || path.contains(QLatin1String("/../")) || path.contains(QLatin1String("/./")))
+        if (!inDay || path.contains(QLatin1String("/../")) || path.contains(QLatin1String("/./"))
+            || path.mid(s.day.size()).contains(QLatin1String("/.")))
             std::abort();
     }
 }

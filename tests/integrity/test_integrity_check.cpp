@@ -206,6 +206,15 @@ private slots:
         QTest::newRow("list is a link") << "list link" << "faild to openfile READ";
         QTest::newRow("list is a FIFO") << "list fifo" << "faild to openfile READ";
         QTest::newRow("added file") << "added" << "file added :: 080000/extra.bin";
+        // A file the players read is counted whatever its name holds.
+        QTest::newRow("added camera file named like the camera list")
+            << "added:080000/old-index.zqnfo" << "file added :: 080000/old-index.zqnfo";
+        QTest::newRow("added camera list in a start-time folder")
+            << "added:080000/index.zqnfo" << "file added :: 080000/index.zqnfo";
+        QTest::newRow("added picture named like the list") << "added:hash.json.jpg" << "file added :: hash.json.jpg";
+        QTest::newRow("added seek index named like the day index")
+            << "added:080000/1_20240101_080000_zqvideoindex.json.zqseek"
+            << "file added :: 080000/1_20240101_080000_zqvideoindex.json.zqseek";
         QTest::newRow("deleted file") << "deleted" << "file missing :: ";
         QTest::newRow("2nd file changed in the copy") << "changed" << "INTEGRITY NOT CONFIRMED";
         QTest::newRow("upper-case digests") << "upper" << "INTEGRITY OK";
@@ -269,9 +278,11 @@ private slots:
             QVERIFY(QFile::remove(listPath));
             QCOMPARE(::mkfifo(QFile::encodeName(listPath).constData(), 0600), 0);
             expected = noList;
-        } else if (damage == "added") {
-            QVERIFY(write_file(day + QStringLiteral("/080000/extra.bin"), "x"));
-            expected = head(true, n(), false) << QStringLiteral("end:080000/extra.bin:0") << QStringLiteral("done:0");
+        } else if (damage == "added" || damage.startsWith(QLatin1String("added:"))) {
+            const QString added = damage == "added" ? QStringLiteral("080000/extra.bin") : damage.mid(6);
+            QVERIFY(write_file(day + QLatin1Char('/') + added, "x"));
+            expected = head(true, n(), false) << QStringLiteral("end:") + added + QStringLiteral(":0")
+                                              << QStringLiteral("done:0");
         } else if (damage == "deleted") {
             QVERIFY(QFile::remove(day + QLatin1Char('/') + rel(1)));
             expected = head(true, n(), false) << QStringLiteral("end:") + rel(1) + QStringLiteral(":0")
@@ -341,7 +352,7 @@ private slots:
                                               << QStringLiteral("end:") + rel(0) + QStringLiteral(":0")
                                               << QStringLiteral("done:0");
         } else if (damage == "excluded") {
-            for (const char* name : {"hash.json.old", "080000/old-index.zqnfo", "zqvideoindex.json", ".hidden",
+            for (const char* name : {"hash.json.old", "index.zqnfo.bak", "080000/hash.json", "zqvideoindex.json", ".hidden",
                                      ".hiddendir/x.zqvideo", "080000/.x"})
                 QVERIFY(write_file(day + QLatin1Char('/') + QString::fromLatin1(name), "x"));
             QVERIFY(QFile::link(fifo, day + QStringLiteral("/080000/fifo-link")));

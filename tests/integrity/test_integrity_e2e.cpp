@@ -6,6 +6,7 @@
 #include "integrity/integrity_dialog.h"
 #include "integrity/integrity_run.h"
 #include "player/zq_player_inferface_controller.h"
+#include "recordings/encrypt.h"
 #include "player/zq_player_qmlpresentation.h"
 #include "tools/zqfixture/lib/fixture_metadata.h"
 #include "tools/zqfixture/lib/fixture_writer.h"
@@ -14,6 +15,9 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
@@ -61,6 +65,7 @@ class TestIntegrityE2E : public QObject
     QString m_root;
     QString m_changed_name;
     QString m_deleted_path; // relative to the day folder
+    int m_forged = 0;
 
     // Opens the folder as the folder chooser's answer does, then presses the integrity button and
     // returns the dialog once the check has ended.
@@ -186,6 +191,85 @@ private slots:
                  qPrintable(lines.join(QLatin1Char('\n'))));
         QVERIFY(lines.contains(QStringLiteral("Erreur lors de la vérification du fichier : ") + m_deleted_path));
         QVERIFY(lines.contains(QStringLiteral("Vérification d'intégrité terminée et non conforme")));
+        close_dialog(window, dialog);
+    }
+
+    // Files added under names holding "hash.json", "zqvideoindex.json" or "index.zqnfo": each is a
+    // file the player shows (a recording with its seek index, a tag), so the check counts it and
+    // names it as added, and the player does not take it for a recording of its time.
+    void forgedCopy_data()
+    {
+        QTest::addColumn<QString>("added"); // relative to the day folder
+        QTest::addColumn<QString>("from");  // the file whose bytes it gets; empty: any tag of the day
+        QTest::addColumn<bool>("replaces"); // put in place of 091520/1_..._091520, whose entries leave the list
+        QTest::newRow("hash.json in a recording name")
+            << QStringLiteral("091520/1_20250618_091530_hash.json.zqvideo")
+            << QStringLiteral("091520/2_20250618_091520.zqvideo") << false;
+        QTest::newRow("zqvideoindex.json in a tag name") << QStringLiteral("9_zqvideoindex.json.zqtag") << QString()
+                                                         << false;
+        QTest::newRow("index.zqnfo in place of a removed recording")
+            << QStringLiteral("091520/1_20250618_091520_index.zqnfo.zqvideo")
+            << QStringLiteral("091520/2_20250618_091520.zqvideo") << true;
+    }
+
+    void forgedCopy()
+    {
+        QFETCH(QString, added);
+        QFETCH(QString, from);
+        QFETCH(bool, replaces);
+        const QString copy = m_tmp.filePath(QStringLiteral("forged-") + QString::number(m_forged++) + QLatin1Char('/')
+                                            + kRootId);
+        QVERIFY(copy_tree(m_root, copy));
+        const QDir day(QDir(copy).filePath(kDay));
+        if (from.isEmpty()) {
+            QDirIterator tags(day.path(), {QStringLiteral("*.zqtag")}, QDir::Files, QDirIterator::Subdirectories);
+            QVERIFY(tags.hasNext());
+            from = day.relativeFilePath(tags.next());
+        }
+        QStringList pairs{added};
+        const bool recording = added.endsWith(QLatin1String(".zqvideo"));
+        if (recording)
+            pairs << added.chopped(8) + QStringLiteral(".zqseek");
+        QStringList sources{from};
+        if (recording)
+            sources << from.chopped(8) + QStringLiteral(".zqseek");
+        if (replaces) {
+            // The recording goes, with its entries in the list, and the forged one takes its place.
+            const QString gone = QStringLiteral("091520/1_20250618_091520");
+            for (const QString& suffix : {QStringLiteral(".zqvideo"), QStringLiteral(".zqseek")})
+                QVERIFY(QFile::remove(day.filePath(gone + suffix)));
+            const QString list = day.filePath(QStringLiteral("hash.json"));
+            const std::string plain = Encrypt::decrypt_file(list, Encrypt::Expect::JsonArray, Encrypt::kMaxHashListSize);
+            QJsonArray entries = QJsonDocument::fromJson(QByteArray::fromStdString(plain)).array();
+            QVERIFY(!entries.isEmpty());
+            for (qsizetype i = entries.size() - 1; i >= 0; --i) {
+                if (entries.at(i).toObject().value(QStringLiteral("path")).toString().startsWith(gone + QLatin1Char('.')))
+                    entries.removeAt(i);
+            }
+            QVERIFY(Encrypt::encrypt_to_file(QJsonDocument(entries).toJson(QJsonDocument::Compact), list,
+                                             Encrypt::KeyForm::Text, Encrypt::kMaxHashListSize) == 1);
+        }
+        for (int i = 0; i < pairs.size(); ++i)
+            QVERIFY(QFile::copy(day.filePath(sources.at(i)), day.filePath(pairs.at(i))));
+
+        ZQ_Player_qmlpresentation window(nullptr);
+        window.resize(1600, 900);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QPointer<IntegrityDialog> dialog;
+        check_folder(window, copy, &dialog);
+        QVERIFY(dialog);
+        QCOMPARE(dialog->progress_bar()->format(), QStringLiteral("Intégrité non valide"));
+        const QStringList lines = dialog->result_lines();
+        QVERIFY2(lines.contains(QStringLiteral("Intégrité du compte de fichiers : ERREUR")),
+                 qPrintable(lines.join(QLatin1Char('\n'))));
+        for (const QString& file : std::as_const(pairs))
+            QVERIFY2(lines.contains(QStringLiteral("Erreur lors de la vérification du fichier : ") + file),
+                     qPrintable(lines.join(QLatin1Char('\n'))));
+        // Nor does the day play it as a recording of camera 1.
+        for (const QFileInfo& f : window.controller()->day_video_list())
+            QVERIFY2(!f.fileName().contains(QLatin1String(".json")) && !f.fileName().contains(QLatin1String(".zqnfo")),
+                     qPrintable(f.filePath()));
         close_dialog(window, dialog);
     }
 

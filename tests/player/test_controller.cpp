@@ -5,6 +5,7 @@
 #include "player/zq_player_controller_ui.h"
 #include "player/zq_player_inferface_controller.h"
 #include "playback/zq_stream_read_and_control.h"
+#include "recordings/day_index_file.h"
 #include "recordings/encrypt.h"
 #include "recordings/seek_index.h"
 #include "recordings/zq_file.h"
@@ -993,6 +994,60 @@ private slots:
 
         c.set_selected_camera_id(7);
         QCOMPARE(c.camera_id(), -1);
+    }
+
+    // A tag hidden from the day's fingerprint (a hidden name, or beside the day) listed in a stored
+    // index that is otherwise current: the index is built again and the forged marker is never
+    // shown, while the day's own tag still is.
+    void forged_index_tag_data()
+    {
+        QTest::addColumn<QString>("forged"); // relative to the day folder
+        QTest::newRow("hidden name") << QStringLiteral("090000/.forged.zqtag");
+        QTest::newRow("beside the day") << QStringLiteral("../forged.zqtag");
+    }
+    void forged_index_tag()
+    {
+        QFETCH(QString, forged);
+        QTemporaryDir dir;
+        const ZQFixture::Result r = write_small(dir.path(), 1, 1, 2);
+        QVERIFY2(r.ok, qPrintable(r.error));
+        const QString day = QDir(r.root_path).filePath(QStringLiteral("2024-01-01"));
+        write_tag(day + "/090000/real.zqtag",
+                  {{"tag_cam_id", 1}, {"tag_datetime", "20240101090001"}, {"tag_name", "Vrai"}});
+        {
+            ZQPlayerInferfaceController c;
+            c.set_ui(std::make_unique<RecordingUi>());
+            c.get_available_days(r.root_path);
+            c.set_selected_date(QStringLiteral("2024-01-01"));
+            QVERIFY(!load_day(&c, QStringLiteral("2024-01-01")).isEmpty());
+            QCOMPARE(c.day_tags_list().size(), 1);
+        }
+        const QString forgedPath = QDir::cleanPath(day + QLatin1Char('/') + forged);
+        write_tag(forgedPath, {{"tag_cam_id", 1}, {"tag_datetime", "20240101090002"}, {"tag_name", "Faux"}});
+        const QString fingerprint = DayIndex::fingerprint(day);
+        QFile index(day + "/zqvideoindex.json");
+        QVERIFY(index.open(QIODevice::ReadOnly));
+        QJsonObject object = QJsonDocument::fromJson(index.readAll()).object();
+        index.close();
+        QCOMPARE(object.value("last_modified").toString(), fingerprint);
+        QJsonArray tags = object.value("zqtag_files").toArray();
+        tags.append(forgedPath);
+        object.insert("zqtag_files", tags);
+        write_file(day + "/zqvideoindex.json", QJsonDocument(object).toJson(QJsonDocument::Compact));
+        QCOMPARE(DayIndex::fingerprint(day), fingerprint);
+
+        ZQPlayerInferfaceController c;
+        c.set_ui(std::make_unique<RecordingUi>());
+        c.get_available_days(r.root_path);
+        c.set_selected_date(QStringLiteral("2024-01-01"));
+        QVERIFY(!load_day(&c, QStringLiteral("2024-01-01")).isEmpty());
+        c.set_selected_camera_id(1);
+        QStringList names;
+        for (const QVariant& tag : c.day_tags_list_string())
+            names << tag.toMap().value("tag_name").toString();
+        QCOMPARE(names, QStringList{QStringLiteral("Vrai")});
+        for (const QFileInfo& f : c.day_tags_list())
+            QVERIFY2(f.absoluteFilePath() != forgedPath, qPrintable(forgedPath));
     }
 
     void alarm_popup()

@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDirIterator>
 #include <QLineEdit>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -51,6 +52,8 @@ private slots:
     void end_disposes_of_its_sender();
     void raw_failure_is_a_warning();
     void cancelled_dialog_goes();
+    void raw_copy_never_replaces_nor_follows_links_data();
+    void raw_copy_never_replaces_nor_follows_links();
 
 private:
     QTemporaryDir m_dir;
@@ -139,7 +142,62 @@ void TestControllerExport::raw_failure_is_a_warning()
     d->findChild<QTimeEdit*>("endTime")->setTime(QTime(8, 0, 2));
     d->doExport();
     QTRY_VERIFY_WITH_TIMEOUT(d.isNull(), 30000);
-    QCOMPARE(ui->boxes, QStringList{"Attention|Le fichier d'export n'a pas pu être ouvert."});
+    QCOMPARE(ui->boxes, QStringList{"Attention|Le fichier d'export n'a pas pu être ouvert.\n"
+                                    + m_storage.files.first().data_path});
+}
+
+void TestControllerExport::raw_copy_never_replaces_nor_follows_links_data()
+{
+    QTest::addColumn<bool>("link");
+    QTest::newRow("an earlier export with other bytes") << false;
+    QTest::newRow("the day folder is a link") << true;
+}
+
+// A raw copy into a folder that already holds another file under the
+// recording's name leaves that file as it is; one whose day folder is a link
+// writes nothing where the link leads. Either way the operator is told which
+// file failed.
+void TestControllerExport::raw_copy_never_replaces_nor_follows_links()
+{
+    QFETCH(bool, link);
+    SilentDialogs boxes;
+    QTemporaryDir out;
+    QTemporaryDir elsewhere;
+    const QString data = m_storage.files.first().data_path;
+    const QString rel = data.mid(QFileInfo(m_storage.root_path).absolutePath().size() + 1);
+    const QString target = out.filePath(rel);
+    const QString day = out.filePath(rel.section('/', 0, 1));
+    QVERIFY(QDir().mkpath(link ? QFileInfo(day).absolutePath() : QFileInfo(target).absolutePath()));
+    if (link) {
+        QVERIFY(QFile::link(elsewhere.path(), day));
+        QVERIFY(QDir().mkpath(elsewhere.filePath(rel.section('/', 2, 2))));
+    } else {
+        QFile f(target);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("an earlier export");
+    }
+
+    RecordingUi* ui = nullptr;
+    Canvas canvas;
+    auto c = make(&ui, &canvas);
+    canvas.set_current_timestamp("2024-01-01 08:00:01.000");
+    c->video_export();
+    QCOMPARE(open_dialogs().size(), 1);
+    QPointer<PopupExport> d = open_dialogs().first();
+    d->findChild<QComboBox*>("formatList")->setCurrentIndex(5);
+    d->findChild<QLineEdit*>("fileNameEdit")->setText(out.filePath("x.zqcore"));
+    d->findChild<QTimeEdit*>("endTime")->setTime(QTime(8, 0, 2));
+    d->doExport();
+    QTRY_VERIFY_WITH_TIMEOUT(d.isNull(), 30000);
+    QCOMPARE(ui->boxes, QStringList{"Attention|Le fichier d'export n'a pas pu être ouvert.\n" + target});
+    if (link) {
+        QDirIterator it(elsewhere.path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+        QVERIFY2(!it.hasNext(), qPrintable(it.hasNext() ? it.next() : QString()));
+    } else {
+        QFile f(target);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), QByteArray("an earlier export"));
+    }
 }
 
 // A dialog closed without exporting is gone, and the button opens a new one.

@@ -396,39 +396,62 @@ private slots:
     }
 
     // Tampered index files: what does not belong to the day or is of the wrong shape is dropped,
-    // never followed, and a malformed file counts as no index.
+    // never followed, and a malformed file counts as no index. An index naming anything a scan of
+    // the day would not list (hidden files, files beside the day, files of another kind, entries
+    // that are no paths) is not trusted even with a current fingerprint: the day is rebuilt.
     void tamperedIndex_data()
     {
         QTest::addColumn<QByteArray>("json");
         QTest::addColumn<int>("videos");
         QTest::addColumn<bool>("hasFingerprint");
+        QTest::addColumn<bool>("trusted");
+        QTest::newRow("clean") << QByteArray("{\"root_directory\":\"@DAY@/\",\"last_modified\":\"@FP@\","
+                                             "\"zqvideo_files\":[\"@DAY@/085900/1_20240305_085900.zqvideo\"],"
+                                             "\"zqtag_files\":[\"@DAY@/085900/gone.zqtag\"]}")
+                               << 1 << true << true;
         QTest::newRow("foreign-paths") << QByteArray("{\"root_directory\":\"@DAY@/\",\"last_modified\":\"@FP@\","
                                                      "\"zqvideo_files\":[\"/etc/passwd\",\"@DAY@/../../../../etc/passwd\","
                                                      "\"@DAY@/085900/1_20240305_085900.zqvideo\",\"relative.zqvideo\","
                                                      "\"@OTHER@/1_20240305_085900.zqvideo\"]}")
-                                       << 1 << true;
+                                       << 1 << true << false;
         QTest::newRow("wrong-types") << QByteArray("{\"root_directory\":5,\"last_modified\":12,\"zqvideo_files\":\"x\","
                                                    "\"zqalarm_files\":[1,null,{}],\"zqtag_files\":{}}")
-                                     << 0 << false;
+                                     << 0 << false << false;
         QTest::newRow("entries-of-wrong-type") << QByteArray("{\"last_modified\":\"@FP@\",\"zqvideo_files\":[7,"
                                                              "\"@DAY@/085900/1_20240305_085900.zqvideo\",[\"a\"]]}")
-                                               << 1 << true;
+                                               << 1 << true << false;
+        QTest::newRow("hidden-tag") << QByteArray("{\"last_modified\":\"@FP@\",\"zqvideo_files\":["
+                                                  "\"@DAY@/085900/1_20240305_085900.zqvideo\"],"
+                                                  "\"zqtag_files\":[\"@DAY@/085900/.forged.zqtag\"]}")
+                                    << 1 << true << false;
+        QTest::newRow("tag-beside-the-day") << QByteArray("{\"last_modified\":\"@FP@\",\"zqvideo_files\":["
+                                                          "\"@DAY@/085900/1_20240305_085900.zqvideo\"],"
+                                                          "\"zqtag_files\":[\"@DAY@/../forged.zqtag\"]}")
+                                            << 1 << true << false;
+        QTest::newRow("seek-index-as-recording") << QByteArray("{\"last_modified\":\"@FP@\",\"zqvideo_files\":["
+                                                               "\"@DAY@/085900/1_20240305_085900.zqseek\"]}")
+                                                 << 0 << true << false;
         QTest::newRow("fingerprint-not-hex") << QByteArray("{\"last_modified\":\"@FP@zz\",\"zqvideo_files\":[]}") << 0
-                                             << false;
-        QTest::newRow("not-an-object") << QByteArray("[\"@DAY@/085900/1_20240305_085900.zqvideo\"]") << 0 << false;
-        QTest::newRow("garbage") << QByteArray("\x01\x02{{{") << 0 << false;
-        QTest::newRow("huge") << QByteArray() << 0 << false;
-        QTest::newRow("pipe") << QByteArray() << 0 << false;
+                                             << false << false;
+        QTest::newRow("not-an-object") << QByteArray("[\"@DAY@/085900/1_20240305_085900.zqvideo\"]") << 0 << false
+                                       << false;
+        QTest::newRow("garbage") << QByteArray("\x01\x02{{{") << 0 << false << false;
+        QTest::newRow("huge") << QByteArray() << 0 << false << false;
+        QTest::newRow("pipe") << QByteArray() << 0 << false << false;
     }
     void tamperedIndex()
     {
         QFETCH(QByteArray, json);
         QFETCH(int, videos);
         QFETCH(bool, hasFingerprint);
+        QFETCH(bool, trusted);
         static ZQFixture::Result storage;
         if (!storage.ok) {
             storage = make_storage(fresh());
             QVERIFY2(storage.ok, qPrintable(storage.error));
+            // Files the day's fingerprint does not count: hidden, and beside the day.
+            write_file(storage.day_folders.first() + "/085900/.forged.zqtag", "tag");
+            write_file(storage.root_path + "/forged.zqtag", "tag");
         }
         const QString day = storage.day_folders.first();
         const QString other = fresh("/zqcore_0a1b-2c3d-4e5f-6789/2024-03-05/085900");
@@ -451,7 +474,8 @@ private slots:
         QCOMPARE(stored.files.video.size(), videos);
         QCOMPARE(!stored.fingerprint.isNull(), hasFingerprint);
         QVERIFY(stored.files.alarm.isEmpty());
-        QCOMPARE(ZQIndexManager::load_day(day).current, hasFingerprint);
+        QVERIFY(stored.files.tag.isEmpty());
+        QCOMPARE(ZQIndexManager::load_day(day).current, hasFingerprint && trusted);
     }
 
     // Links named like the files a build writes: their targets (anywhere the user can write, or
@@ -526,8 +550,8 @@ private slots:
     }
 
     // A day index written on another machine: drive-letter and backslash roots are rebased onto
-    // the folder's place like a moved Unix root; what leaves the day stays out, a NUL inside a
-    // path is refused, and a file listed many times is kept once.
+    // the folder's place like a moved Unix root; what leaves the day stays out and has the day
+    // rebuilt, a NUL inside a path is refused, and a file listed many times is kept once.
     void foreignIndex_data()
     {
         QTest::addColumn<QString>("root");
@@ -576,7 +600,8 @@ private slots:
         QFile::remove(day + "/zqvideoindex.json");
         write_file(day + "/zqvideoindex.json", QJsonDocument(index).toJson());
         const ZQIndexManager::DayLoad load = ZQIndexManager::load_day(day);
-        QVERIFY(load.current);
+        // An entry leaving the day is none of ours: the index is rebuilt, not trusted.
+        QCOMPARE(load.current, videos > 0);
         QCOMPARE(load.files.video.size(), videos);
         if (videos)
             QCOMPARE(load.files.video.first(), day + "/085900/1_20240305_085900.zqvideo");

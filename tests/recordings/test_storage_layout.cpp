@@ -42,6 +42,17 @@ void TestStorageLayout::recording_name_data()
     QTest::newRow("bad start") << QStringLiteral("1_20240115_246005.zqvideo") << false << 1 << day << qint64(-1);
     QTest::newRow("long start") << QStringLiteral("1_20240115_0830050.zqvideo") << false << 1 << day << qint64(-1);
     QTest::newRow("two parts") << QStringLiteral("1_20240115.zqvideo") << false << -1 << QDate() << qint64(-1);
+    QTest::newRow("no suffix") << QStringLiteral("1_20240115_083005") << true << 1 << day << start;
+    // Other files dressed up as recordings: what follows the time is no stream number and suffix.
+    QTest::newRow("hash.json inside") << QStringLiteral("1_20240115_083005_hash.json.zqvideo") << false << 1 << day
+                                      << start;
+    QTest::newRow("index.zqnfo inside") << QStringLiteral("1_20240115_083005_index.zqnfo.zqseek") << false << 1 << day
+                                        << start;
+    QTest::newRow("two suffixes") << QStringLiteral("1_20240115_083005.hash.json.zqvideo") << false << 1 << day
+                                  << start;
+    QTest::newRow("stream then more") << QStringLiteral("1_20240115_083005_2_x.zqvideo") << false << 1 << day << start;
+    QTest::newRow("empty suffix") << QStringLiteral("1_20240115_083005.") << false << 1 << day << start;
+    QTest::newRow("empty stream") << QStringLiteral("1_20240115_083005_.zqvideo") << false << 1 << day << start;
 }
 
 void TestStorageLayout::recording_name()
