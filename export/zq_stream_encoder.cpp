@@ -404,6 +404,13 @@ bool ZQStreamEncoder::write_packets(bool draining)
             ZQLog::log(QStringLiteral("[ERROR] ZQStream Encoder :: receive packet :: ") + av_text(rc));
             return draining ? false : true;
         }
+        if (m_raw) {
+            const bool written = write_raw_packet(m_packet);
+            av_packet_unref(m_packet);
+            if (!written)
+                return false;
+            continue;
+        }
         av_packet_rescale_ts(m_packet, m_codecContext->time_base, m_stream->time_base);
         m_packet->stream_index = m_stream->index;
         const int wrc = av_write_frame(m_formatContext, m_packet);
