@@ -400,16 +400,16 @@ bool ZQStreamEncoder::write_packets(bool draining)
         const int rc = avcodec_receive_packet(m_codecContext, m_packet);
         if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF)
             return true;
-        if (rc < 0) {
-            ZQLog::log(QStringLiteral("[ERROR] ZQStream Encoder :: receive packet :: ") + av_text(rc));
-            return draining ? false : true;
-        }
-        if (m_raw) {
+        if (m_raw && rc >= 0) {
             const bool written = write_raw_packet(m_packet);
             av_packet_unref(m_packet);
             if (!written)
                 return false;
             continue;
+        }
+        if (rc < 0) {
+            ZQLog::log(QStringLiteral("[ERROR] ZQStream Encoder :: receive packet :: ") + av_text(rc));
+            return draining ? false : true;
         }
         av_packet_rescale_ts(m_packet, m_codecContext->time_base, m_stream->time_base);
         m_packet->stream_index = m_stream->index;

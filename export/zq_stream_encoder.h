@@ -1,12 +1,13 @@
 #pragma once
 
-#include <QMap>
 #include <QObject>
 #include <QString>
 
 extern "C" {
 #include <libavutil/rational.h>
 }
+
+#include <QMap>
 
 struct AVCodecContext;
 struct AVFormatContext;
