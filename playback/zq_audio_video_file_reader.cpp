@@ -174,6 +174,9 @@ bool ZQAudioVideoFileReader::read_file(const QFileInfo& file, bool* windowOpen, 
     }
     ZQLog::log(QStringLiteral("[INFO] ") + kName + QStringLiteral("Read Seek File :: readed file ") + path
                + QStringLiteral(" :: ") + QString::number(frames.size()));
+    // The frame list is the file being read, as get_frame_count() counts it.
+    m_frameList = frames;
+    m_readFiles.insert(path);
     if (frames.isEmpty()) {
         m_frameCount.store(-1);
         return true;

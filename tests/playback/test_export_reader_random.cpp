@@ -89,6 +89,7 @@ private slots:
     void raw_run_reads_every_file();
     void stop_before_start();
     void fps_of_whole_seconds();
+    void export_read_keeps_frame_list();
     void destruct_is_logged();
 };
 
@@ -378,6 +379,23 @@ void TestExportReaderRandom::fps_of_whole_seconds()
     QCOMPARE(reader.read_seek_file(data_files(r), "1", "", "", true).size(), 250);
     QCOMPARE(reader.get_stream_fps(), 25.0);
     QVERIFY(log.has("[INFO] ZQAudioVideo file reader :: Get FPS :: 25.00"));
+}
+
+// After the export's own read, the frame list is the last file read: the
+// count and the entries agree.
+void TestExportReaderRandom::export_read_keeps_frame_list()
+{
+    MediaFrameQueue queue;
+    ZQAudioVideoFileReader reader(data_files(m_three), "1", "080000", "080005");
+    reader.set_buffer(&queue);
+    reader.set_queue_limit(1000);
+    QCOMPARE(reader.read_all_frames(), 1);
+    QCOMPARE(reader.get_frame_count(), 6);
+    QCOMPARE(reader.get_frame_at(0).get_timestamp(), QStringLiteral("20240101080004000"));
+    QCOMPARE(reader.get_frame_at(5).get_timestamp(), QStringLiteral("20240101080005000"));
+    QCOMPARE(reader.get_frame_index_for_timestamp("20240101080005"), 5);
+    // Every file is read: nothing is left for the random-access side.
+    QVERIFY(reader.read_seek_file(data_files(m_three), "1", "080000", "080005", false).isEmpty());
 }
 
 void TestExportReaderRandom::destruct_is_logged()
