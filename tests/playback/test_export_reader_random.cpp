@@ -90,6 +90,7 @@ private slots:
     void stop_before_start();
     void fps_of_whole_seconds();
     void export_read_keeps_frame_list();
+    void raw_audio_entries();
     void destruct_is_logged();
 };
 
@@ -396,6 +397,46 @@ void TestExportReaderRandom::export_read_keeps_frame_list()
     QCOMPARE(reader.get_frame_index_for_timestamp("20240101080005"), 5);
     // Every file is read: nothing is left for the random-access side.
     QVERIFY(reader.read_seek_file(data_files(m_three), "1", "080000", "080005", false).isEmpty());
+}
+
+// The audio player's use: the sound companions read raw, every entry's
+// bytes exactly, found by time.
+void TestExportReaderRandom::raw_audio_entries()
+{
+    ZQFixture::Options o;
+    o.recordings_per_camera = 2;
+    o.seconds_per_recording = 3;
+    o.fps = 5;
+    o.size = QSize(32, 32);
+    o.audio.codec = ZQFixture::AudioCodec::AAC;
+    const ZQFixture::Result r = make(o);
+    QVERIFY2(r.ok, qPrintable(r.error));
+    QList<QFileInfo> files;
+    int entries = 0;
+    for (const ZQFixture::WrittenFile& f : r.files) {
+        files << QFileInfo(f.audio_data_path);
+        entries += int(f.audio_entries.size());
+    }
+    QVERIFY(entries >= 4);
+    ZQAudioVideoFileReader reader(files, "1");
+    reader.set_raw_mode(true);
+    const QList<ZQFrame> list = reader.read_seek_file(files, "1", "", "", false);
+    QCOMPARE(int(list.size()), entries);
+    int i = 0;
+    for (const ZQFixture::WrittenFile& f : r.files) {
+        for (const ZQFixture::AudioEntry& e : f.audio_entries) {
+            const ZQFrame entry = reader.get_frame_at(i);
+            QCOMPARE(entry.get_kind(), QStringLiteral("audio"));
+            QCOMPARE(entry.get_data_file(), f.audio_data_path);
+            QCOMPARE(entry.get_offset(), e.offset);
+            QVERIFY(reader.read_frame(false, i, "1"));
+            QCOMPARE(reader.get_raw_bytes(), slice(f.audio_data_path, e.offset, e.size));
+            ++i;
+        }
+    }
+    const ZQFixture::WrittenFile& second = r.files[1];
+    const QString at = ZQFixture::timestamp_text(second.date, second.audio_entries.first().time_ms);
+    QCOMPARE(reader.get_frame_index_for_timestamp(at), int(r.files[0].audio_entries.size()));
 }
 
 void TestExportReaderRandom::destruct_is_logged()
