@@ -30,16 +30,6 @@ void info(const QString& text)
     ZQLog::log(QStringLiteral("[INFO] Download Presentation :: ") + text);
 }
 
-// The panels' own look; their children keep theirs.
-// (A property, not the object name: a row's form has a child named "widget" too.)
-QString panel_style(QWidget* panel)
-{
-    panel->setProperty("zqPanel", true);
-    return QStringLiteral("QWidget[zqPanel=\"true\"] { color: #fff; font: 14px \"Public Sans\"; background: rgba(0,0,0,0.5);"
-                          " border: 2px solid rgba(255,255,255,0.2); border-radius: 5px; }"
-                          " QToolTip { background: white; }");
-}
-
 const char* const kProgressStyle =
     "QProgressBar {    border: 1px solid grey; border-radius: 5px; text-align: center;color:white; font: 14px;"
     "background-color: rgba(255,255,255,0.2);padding-top:3px;padding-bottom:3px;}";
@@ -157,83 +147,11 @@ void EditTableView::removeAll()
 Download_presentation::Download_presentation()
     : QWidget(nullptr)
 {
-    setObjectName(QStringLiteral("Download_presentation"));
-    resize(1093, 674);
-    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
-    setWindowTitle(QStringLiteral("Form"));
-    setStyleSheet(QStringLiteral("QWidget { background: #333333;}"));
     m_runningModel = new DownloadPresentationModel(this, QStringLiteral("download"));
     m_successModel = new DownloadPresentationModel(this, QStringLiteral("success"));
     m_failureModel = new DownloadPresentationModel(this, QStringLiteral("error"));
 
-    auto* layout = new QHBoxLayout(this);
-    layout->setContentsMargins(3, 3, 3, 1);
-    auto* left = new QWidget(this);
-    left->setObjectName(QStringLiteral("widget_16"));
-    left->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
-    left->setStyleSheet(panel_style(left));
-    auto* leftLayout = new QVBoxLayout(left);
-    leftLayout->setContentsMargins(0, 0, 0, 2);
-    auto* header = new QWidget(left);
-    header->setObjectName(QStringLiteral("widget_17"));
-    header->setStyleSheet(QStringLiteral("QWidget#widget_17 { font: 500 16px; background: rgba(255,255,255,0.2);"
-                                         " color: white; border-bottom: 2px solid rgba(255,255,255,0.1);"
-                                         " border-radius: 5px; }"));
-    auto* headerLayout = new QHBoxLayout(header);
-    auto* icon = new QLabel(header);
-    icon->setObjectName(QStringLiteral("label_14"));
-    icon->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-    icon->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    icon->setPixmap(QPixmap(QStringLiteral(":/imgs/download.png")).scaled(20, 20, Qt::KeepAspectRatio,
-                                                                           Qt::SmoothTransformation));
-    icon->setFixedSize(30, 30);
-    icon->setAlignment(Qt::AlignCenter);
-    icon->setStyleSheet(QStringLiteral("padding: 5px; background: white; border-radius: 15px; margin-right: 5px;"));
-    headerLayout->addWidget(icon);
-    label_current_download = new QLabel(QStringLiteral("En cours"), header);
-    label_current_download->setObjectName(QStringLiteral("label_current_download"));
-    label_current_download->setStyleSheet(
-        QStringLiteral("background: transparent; color: white; font: 500 16px; padding: 5px; margin-right: 5px;"));
-    headerLayout->addWidget(label_current_download);
-    leftLayout->addWidget(header);
-    downloadsView = new EditTableView(left);
-    downloadsView->setObjectName(QStringLiteral("downloadsView"));
-    leftLayout->addWidget(downloadsView);
-    layout->addWidget(left);
-
-    auto* right = new QWidget(this);
-    right->setObjectName(QStringLiteral("widget"));
-    right->setStyleSheet(panel_style(right));
-    auto* rightLayout = new QVBoxLayout(right);
-    rightLayout->setContentsMargins(2, 2, 2, 2);
-    tabWidget = new QTabWidget(right);
-    tabWidget->setObjectName(QStringLiteral("tabWidget"));
-    tabWidget->setStyleSheet(QStringLiteral(
-        "QTabWidget::pane { border-top: 2px solid #C2C7CB; background: #333333; }"
-        "QTabWidget::tab-bar { alignment: center; }"
-        "QTabBar::tab { border: 2px solid #656565; border-top-left-radius: 4px; border-top-right-radius: 4px;"
-        " min-width: 150px; min-height: 18px; padding: 5px; font: 300 13px; color: white; }"
-        "QTabBar::tab:selected { background: #656565; } QTabBar::tab:hover { background: #cccccc; color: white; }"));
-    auto* success = new QWidget(tabWidget);
-    success->setObjectName(QStringLiteral("tab_success"));
-    auto* sl = new QVBoxLayout(success);
-    sl->setContentsMargins(0, 0, 0, 0);
-    finished_downloadsView = new EditTableView(success);
-    finished_downloadsView->setObjectName(QStringLiteral("finished_downloadsView"));
-    sl->addWidget(finished_downloadsView);
-    tabWidget->addTab(success, QStringLiteral("Réussis"));
-    auto* failure = new QWidget(tabWidget);
-    failure->setObjectName(QStringLiteral("tab_failure"));
-    failure->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Expanding);
-    auto* fl = new QVBoxLayout(failure);
-    fl->setContentsMargins(0, 0, 0, 0);
-    failure_downloadsView = new EditTableView(failure);
-    failure_downloadsView->setObjectName(QStringLiteral("failure_downloadsView"));
-    fl->addWidget(failure_downloadsView);
-    tabWidget->addTab(failure, QStringLiteral("Echoués"));
-    tabWidget->setCurrentIndex(0);
-    rightLayout->addWidget(tabWidget);
-    layout->addWidget(right);
+    setupUi(this);
 
     set_up_view(downloadsView, m_runningModel);
     set_up_view(finished_downloadsView, m_successModel);

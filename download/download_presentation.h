@@ -5,6 +5,8 @@
 #include <QTableView>
 #include <QWidget>
 
+#include "download/ui_download_presentation.h"
+
 class Presentation_Interface;
 class Download_presentation;
 class QLabel;
@@ -55,7 +57,7 @@ protected:
 // waiting ("En cours"), finished ("Réussis") and failed ("Echoués"). At most
 // two rows run at once; a finished or failed row is replaced by a copy in its
 // list.
-class Download_presentation : public QWidget
+class Download_presentation : public QWidget, private Ui::Download_presentation
 {
     Q_OBJECT
 public:
@@ -69,11 +71,12 @@ public:
     QList<Presentation_Interface*> success_list;
     QList<Presentation_Interface*> failure_list;
 
-    EditTableView* downloadsView = nullptr;
-    EditTableView* finished_downloadsView = nullptr;
-    EditTableView* failure_downloadsView = nullptr;
-    QLabel* label_current_download = nullptr;
-    QTabWidget* tabWidget = nullptr;
+    // The parts of the form that callers look at.
+    using Ui::Download_presentation::downloadsView;
+    using Ui::Download_presentation::finished_downloadsView;
+    using Ui::Download_presentation::failure_downloadsView;
+    using Ui::Download_presentation::label_current_download;
+    using Ui::Download_presentation::tabWidget;
     DownloadPresentationModel* running_model() const { return m_runningModel; }
     DownloadPresentationModel* success_model() const { return m_successModel; }
     DownloadPresentationModel* failure_model() const { return m_failureModel; }

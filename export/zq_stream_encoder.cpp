@@ -436,6 +436,13 @@ bool ZQStreamEncoder::write_packets(bool draining)
         const int rc = avcodec_receive_packet(m_codecContext, m_packet);
         if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF)
             return true;
+        if (m_raw && rc >= 0) {
+            const bool written = write_raw_packet(m_packet);
+            av_packet_unref(m_packet);
+            if (!written)
+                return false;
+            continue;
+        }
         if (rc < 0) {
             ZQLog::log(QStringLiteral("[ERROR] ZQStream Encoder :: receive packet :: ") + av_text(rc));
             return draining ? false : true;

@@ -8,12 +8,16 @@ extern "C" {
 #include <libavutil/rational.h>
 }
 
+#include <QMap>
+
 struct AVCodecContext;
 struct AVFormatContext;
 struct AVFrame;
 struct AVPacket;
 struct AVStream;
 struct SwsContext;
+class QDateTime;
+class QIODevice;
 
 // Turns decoded pictures into a video file: an encoder chosen by name, the
 // container guessed from the output path, an optional band with the frame's
@@ -53,10 +57,26 @@ public:
     // output is lost).
     bool encode_frame(const AVFrame* picture, int width, int height, const QString& timestamp,
                       const QString& overlay, qint64 pts);
+    // Raw writer: with all three of dataFile, indexFile and lineTime given,
+    // each packet goes to dataFile and one seek-index line per packet to
+    // indexFile ("time:video1:frame/<codec>:WxH:key:size"), instead of the
+    // container. lineTime is the running time of the lines: each line carries
+    // the timestamp of the earliest picture not given a line yet, so that the
+    // times rise from line to line even where the codec reorders pictures.
+    // With any of the three null, the container form above.
+    bool encode_frame(const AVFrame* picture, int width, int height, const QString& timestamp,
+                      const QString& overlay, qint64 pts, QIODevice* dataFile, QIODevice* indexFile,
+                      QDateTime* lineTime);
+    // The raw writer's codec word of an index line ("frame/h264", ...); empty
+    // for a codec name without one.
+    static QString raw_codec_word(const QString& codecName);
 
     // Drains the encoder, writes the trailer, closes the file and gives it its
     // final name. False (and error(-4)) when any of it failed: the output is removed.
     bool end_encoding();
+    // The same after raw writing: the packets the encoder still holds go to
+    // the raw files.
+    bool end_encoding(QIODevice* dataFile, QIODevice* indexFile, QDateTime* lineTime);
     // Closes and removes the output without finishing it.
     void abort_encoding();
 
@@ -87,6 +107,9 @@ private:
     bool write_packets(bool draining);
     bool paint_band(const QString& timestamp, const QString& overlay);
     void close_output();
+    // Raw writer (zq_stream_encoder_raw.cpp).
+    struct RawTarget;
+    bool write_raw_packet(AVPacket* packet);
 
     const void* m_encoder = nullptr; // const AVCodec*
     AVCodecContext* m_codecContext = nullptr;
@@ -120,4 +143,9 @@ private:
     bool m_headerWritten = false;
     bool m_writeFailed = false;
     bool m_ended = false;
+    // Set only for the length of a raw call.
+    RawTarget* m_raw = nullptr;
+    // Timestamp of each picture sent in raw mode, by its presentation time,
+    // until a line takes it.
+    QMap<qint64, QString> m_rawStamps;
 };

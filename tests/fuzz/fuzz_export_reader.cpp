@@ -5,7 +5,8 @@
 // left out, its text being no input here). Nothing may
 // crash, hang or leak, whatever the lines, sizes, offsets or coded bytes say;
 // the export file's start-of-day reader and the raw copy's path rule read the
-// same index.
+// same index. The reader's random-access side (whole list, time lookup, raw
+// reads, decoding probe) reads it too.
 #include "harness.h"
 
 #include "export/popup_export.h"
@@ -63,6 +64,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             std::abort();
         if (reader.frames_queued() != int(queue.frames.size()))
             std::abort();
+    }
+
+    // The random-access side over the same files: the whole list, lookups by
+    // time, every entry read raw, then the decoding probe.
+    {
+        ZQAudioVideoFileReader raw({QFileInfo(video)}, QStringLiteral("1"));
+        raw.set_raw_mode(true);
+        const QList<ZQFrame> list = raw.read_seek_file({QFileInfo(video)}, QStringLiteral("1"), QString(), QString(), false);
+        if (raw.get_frame_count() != (list.isEmpty() ? -1 : int(list.size())))
+            std::abort();
+        if (!list.isEmpty() && raw.get_frame_index_for_timestamp(list.first().get_timestamp()) < 0)
+            std::abort();
+        for (int i = 0; i < int(qMin<qsizetype>(list.size(), 64)); ++i) {
+            if (raw.read_frame(false, i, raw.get_stream()) && raw.get_raw_bytes().size() > list.at(i).get_size())
+                std::abort();
+        }
+        ZQAudioVideoFileReader probe({QFileInfo(video)}, QStringLiteral("1"));
+        probe.init_displayer_for_stream(QStringLiteral("1"));
     }
 
     int encoded = 0;
