@@ -25,6 +25,8 @@ class TestDownloadEncode : public QObject
 private slots:
     void initTestCase();
     void raw_to_mp4();
+    void range_end_data();
+    void range_end();
     void frame_at_end_time_kept();
     void reencode_h264_with_zip();
     void too_few_frames();
@@ -81,7 +83,7 @@ DownloadEncodeJob TestDownloadEncode::job_for(const LoopbackServer& server, cons
     j.host = QStringLiteral("127.0.0.1");
     j.port = QString::number(server.port());
     j.path = QStringLiteral("/video.cgi?id=1");
-    j.end_time = QStringLiteral("20991231235959999");
+    j.end_time = m_rec->frames.last().timestamp; // the whole recording is the range
     j.video_path = video;
     j.video_format = format;
     j.frame_wait_ms = 20;
@@ -124,6 +126,56 @@ void TestDownloadEncode::raw_to_mp4()
     QCOMPARE(codec, QStringLiteral("h264"));
     // The job's own work files are gone.
     QCOMPARE(QDir(ZQDownload_encode_data::work_folder()).entryList(QDir::Files).size(), 0);
+}
+
+void TestDownloadEncode::range_end_data()
+{
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<int>("count");      // frames the stream sends before it ends; -1: all 75
+    QTest::addColumn<int>("drop_after"); // frames sent before the connection is cut; -1: never
+    QTest::addColumn<int>("end_frame");  // the range ends at this frame's time
+    QTest::addColumn<int>("code");       // 0: finished
+    QTest::addColumn<int>("packets");
+    for (const char* format : {"raw", "h264"}) {
+        const QByteArray f(format);
+        QTest::newRow(f + ", end reached") << QString::fromLatin1(format) << -1 << -1 << 74 << 0 << 75;
+        QTest::newRow(f + ", end inside the stream") << QString::fromLatin1(format) << -1 << -1 << 60 << 0 << 61;
+        QTest::newRow(f + ", cut before the end") << QString::fromLatin1(format) << -1 << 60 << 74 << -11 << 0;
+        QTest::newRow(f + ", ended before the end") << QString::fromLatin1(format) << 60 << -1 << 74 << -11 << 0;
+    }
+}
+
+// A stream that stops before the range's end time brought only part of the range: the job fails
+// with the client's error and leaves no file that could pass for the range.
+void TestDownloadEncode::range_end()
+{
+    QFETCH(QString, format);
+    QFETCH(int, count);
+    QFETCH(int, drop_after);
+    QFETCH(int, end_frame);
+    QFETCH(int, code);
+    QFETCH(int, packets);
+    LoopbackServer server;
+    StreamScript script;
+    script.recording = m_rec;
+    script.count = count;
+    script.drop_after = drop_after;
+    add_stream_route(server, "/video.cgi", script);
+    QTemporaryDir out;
+    DownloadEncodeJob j = job_for(server, out.filePath(QStringLiteral("v.mp4")), format);
+    j.end_time = m_rec->frames.at(end_frame).timestamp;
+    ZQDownload_encode_data job(j);
+    const End end = run(job);
+    QCOMPARE(end.terminals(), 1);
+    if (code == 0) {
+        QCOMPARE(end.finished, 1);
+        QString codec;
+        QCOMPARE(count_packets(j.video_path, &codec), packets);
+    } else {
+        QCOMPARE(end.errors, QList<int>{code});
+        QCOMPARE(QDir(out.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
+    }
+    QCOMPARE(QDir(ZQDownload_encode_data::work_folder()).entryList(QDir::Files | QDir::Hidden), QStringList());
 }
 
 void TestDownloadEncode::frame_at_end_time_kept()
@@ -179,7 +231,9 @@ void TestDownloadEncode::too_few_frames()
     script.count = 49;
     add_stream_route(server, "/video.cgi", script);
     QTemporaryDir out;
-    ZQDownload_encode_data job(job_for(server, out.filePath(QStringLiteral("v.mp4")), QStringLiteral("h264")));
+    DownloadEncodeJob j = job_for(server, out.filePath(QStringLiteral("v.mp4")), QStringLiteral("h264"));
+    j.end_time = m_rec->frames.at(48).timestamp; // the range holds 49 frames, all sent
+    ZQDownload_encode_data job(j);
     const End end = run(job);
     QCOMPARE(end.terminals(), 1);
     QCOMPARE(end.errors, QList<int>{-14});
