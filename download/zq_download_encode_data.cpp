@@ -414,9 +414,10 @@ int ZQDownload_encode_data::run_encode()
     }
     if (!encoder)
         return result == 1 ? -14 : result;
+    // A job that does not finish removes only its own output (the encoder's temporary file): a
+    // file already at the video path stays until a finished job replaces it.
     if (m_stopped_by_user) {
         encoder->abort_encoding();
-        remove_file(m_job.video_path);
         return -34;
     }
     if (result != 1) {
@@ -425,7 +426,6 @@ int ZQDownload_encode_data::run_encode()
     }
     if (m_frames < 50) {
         encoder->abort_encoding();
-        remove_file(m_job.video_path);
         return -14;
     }
     if (!encoder->end_encoding())

@@ -28,6 +28,8 @@ private slots:
     void range_end_data();
     void range_end();
     void frame_at_end_time_kept();
+    void earlier_file_kept_data();
+    void earlier_file_kept();
     void reencode_h264_with_zip();
     void too_few_frames();
     void existing_archive_refused_before_any_request();
@@ -176,6 +178,67 @@ void TestDownloadEncode::range_end()
         QCOMPARE(QDir(out.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
     }
     QCOMPARE(QDir(ZQDownload_encode_data::work_folder()).entryList(QDir::Files | QDir::Hidden), QStringList());
+}
+
+void TestDownloadEncode::earlier_file_kept_data()
+{
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<int>("count");      // frames sent; -1: all 75
+    QTest::addColumn<int>("drop_after"); // -1: never cut
+    QTest::addColumn<int>("end_frame");
+    QTest::addColumn<bool>("user_stop"); // stopped by the user at the first frame
+    QTest::addColumn<int>("code");       // 0: finished, the earlier file replaced
+    QTest::newRow("h264, too few frames") << QStringLiteral("h264") << 10 << -1 << 9 << false << -14;
+    QTest::newRow("h264, user stop") << QStringLiteral("h264") << -1 << -1 << 74 << true << -34;
+    QTest::newRow("raw, user stop") << QStringLiteral("raw") << -1 << -1 << 74 << true << -34;
+    QTest::newRow("h264, cut") << QStringLiteral("h264") << -1 << 10 << 74 << false << -11;
+    QTest::newRow("raw, cut") << QStringLiteral("raw") << -1 << 10 << 74 << false << -11;
+    QTest::newRow("h264, finished") << QStringLiteral("h264") << -1 << -1 << 74 << false << 0;
+    QTest::newRow("raw, finished") << QStringLiteral("raw") << -1 << -1 << 74 << false << 0;
+}
+
+// A file already at the video path is replaced by a finished job only: a job that fails or is
+// stopped removes nothing but its own work files.
+void TestDownloadEncode::earlier_file_kept()
+{
+    QFETCH(QString, format);
+    QFETCH(int, count);
+    QFETCH(int, drop_after);
+    QFETCH(int, end_frame);
+    QFETCH(bool, user_stop);
+    QFETCH(int, code);
+    LoopbackServer server;
+    StreamScript script;
+    script.recording = m_rec;
+    script.count = count;
+    script.drop_after = drop_after;
+    script.realtime = user_stop;
+    add_stream_route(server, "/video.cgi", script);
+    QTemporaryDir out;
+    const QString keep = out.filePath(QStringLiteral("keep.mp4"));
+    const QByteArray earlier("an earlier export, kept until a finished job replaces it");
+    QFile f(keep);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(earlier);
+    f.close();
+    DownloadEncodeJob j = job_for(server, keep, format);
+    j.end_time = m_rec->frames.at(end_frame).timestamp;
+    ZQDownload_encode_data job(j);
+    if (user_stop)
+        connect(&job, &ZQDownload_encode_data::frame_downloaded_encoded, &job, &ZQDownload_encode_data::set_stop_from_user,
+                Qt::SingleShotConnection);
+    const End end = run(job);
+    QCOMPARE(end.terminals(), 1);
+    QCOMPARE(QDir(out.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("keep.mp4")});
+    if (code == 0) {
+        QCOMPARE(end.finished, 1);
+        QString codec;
+        QCOMPARE(count_packets(keep, &codec), 75);
+    } else {
+        QCOMPARE(end.errors, QList<int>{code});
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), earlier);
+    }
 }
 
 void TestDownloadEncode::frame_at_end_time_kept()
