@@ -324,8 +324,10 @@ int ZQDownload_encode_data::run_raw()
     const int remuxed = remux.remux_url(QFileInfo(raw_file.fileName()).absoluteFilePath(), work_path, m_job.video_path, fps);
     QFile::remove(work_path);
     if (remuxed != 0) {
-        remove_file(ZQStreamRemux::final_path_for(m_job.video_path));
-        return remuxed < 0 ? remuxed : -15;
+        // The remuxer puts its output at the video path only on success: a file there now was
+        // there before this job and stays. A failure after the set-up (reading, writing or the
+        // final rename) has its own code.
+        return remuxed < 0 ? remuxed : -35;
     }
     m_job.video_path = ZQStreamRemux::final_path_for(m_job.video_path); // the file actually written
     return finish_steps();

@@ -30,6 +30,7 @@ private slots:
     void frame_at_end_time_kept();
     void earlier_file_kept_data();
     void earlier_file_kept();
+    void remux_failure_keeps_earlier_file();
     void reencode_h264_with_zip();
     void too_few_frames();
     void existing_archive_refused_before_any_request();
@@ -238,6 +239,44 @@ void TestDownloadEncode::earlier_file_kept()
         QCOMPARE(end.errors, QList<int>{code});
         QVERIFY(f.open(QIODevice::ReadOnly));
         QCOMPARE(f.readAll(), earlier);
+    }
+}
+
+// A remux that fails removes nothing the job did not write: an earlier file at the video path
+// stays. Frames that are not video fail the set-up (-15..-21); a final rename refused by what
+// stands at the video path (here a folder) has its own code, not an input error.
+void TestDownloadEncode::remux_failure_keeps_earlier_file()
+{
+    for (const bool junk_frames : {true, false}) {
+        LoopbackServer server;
+        StreamScript script;
+        script.recording = m_rec;
+        if (junk_frames)
+            script.edit = [](int, StreamParts::Part& part) { part.body = QByteArray(part.body.size(), '\x5a'); };
+        add_stream_route(server, "/video.cgi", script);
+        QTemporaryDir out;
+        const QString clip = out.filePath(QStringLiteral("clip.mp4"));
+        const QString earlier = junk_frames ? clip : QDir(clip).filePath(QStringLiteral("inside.txt"));
+        if (!junk_frames)
+            QVERIFY(QDir().mkpath(clip));
+        QFile f(earlier);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("earlier");
+        f.close();
+        ZQDownload_encode_data job(job_for(server, clip, QStringLiteral("raw")));
+        const End end = run(job);
+        QCOMPARE(end.terminals(), 1);
+        QCOMPARE(end.errors.size(), 1);
+        if (junk_frames)
+            QVERIFY2(end.errors.first() <= -15 && end.errors.first() >= -21, qPrintable(QString::number(end.errors.first())));
+        else
+            QCOMPARE(end.errors.first(), -35);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), QByteArray("earlier"));
+        f.close();
+        QCOMPARE(QDir(out.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 QStringList{QStringLiteral("clip.mp4")});
+        QCOMPARE(QDir(ZQDownload_encode_data::work_folder()).entryList(QDir::Files | QDir::Hidden), QStringList());
     }
 }
 
