@@ -130,10 +130,11 @@ int ZQStreamRemux::remux_url(QString input, QString output_path, QString final_p
         return -15;
     }
 
-    // Raw frames come from a file or from the server; nothing else (no concat, pipes or other
-    // protocols FFmpeg could be talked into by a crafted location).
+    // Local files only: every caller hands the raw frames it already received. FFmpeg's own
+    // network protocols would fetch without checking certificates, and pipes or other protocols
+    // could be named by a crafted location (or by a playlist inside the input).
     AVDictionary* in_opts = nullptr;
-    av_dict_set(&in_opts, "protocol_whitelist", "file,http,https,tcp,tls", 0);
+    av_dict_set(&in_opts, "protocol_whitelist", "file", 0);
     const QByteArray in_name = input.toUtf8();
     int ret = avformat_open_input(&run.in, in_name.constData(), nullptr, &in_opts);
     av_dict_free(&in_opts);

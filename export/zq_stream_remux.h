@@ -3,8 +3,8 @@
 #include <QObject>
 #include <QString>
 
-// Puts an already coded elementary stream (a file of raw coded frames, or a location FFmpeg can
-// open over file, http or https) into the container the output path's extension names, without
+// Puts an already coded elementary stream (a local file of raw coded frames; locations on a
+// server are refused) into the container the output path's extension names, without
 // re-encoding: packets get fresh, evenly spaced timestamps at the given frame rate. On success the
 // output is renamed to its final path and the input deleted.
 class ZQStreamRemux : public QObject

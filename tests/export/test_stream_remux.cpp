@@ -1,4 +1,5 @@
 #include "export/zq_stream_remux.h"
+#include "tests/support/loopback_server.h"
 #include "tools/zqfixture/lib/fixture_writer.h"
 
 #include <QDir>
@@ -28,6 +29,8 @@ private slots:
     void refused();
     void replaces_in_one_step_data();
     void replaces_in_one_step();
+    void network_input_refused_data();
+    void network_input_refused();
 
 private:
     struct Probe
@@ -265,6 +268,34 @@ void TestStreamRemux::replaces_in_one_step()
         QCOMPARE(inside.readAll(), old_bytes);
         QVERIFY(QFile::exists(input)); // a failed job keeps its input
     }
+}
+
+void TestStreamRemux::network_input_refused_data()
+{
+    QTest::addColumn<bool>("https");
+    QTest::newRow("http") << false;
+    QTest::newRow("https, certificate of an unknown authority") << true;
+}
+
+// The remuxer takes local files only: FFmpeg's network protocols would fetch without checking
+// certificates. A location on a server is refused before any connection.
+void TestStreamRemux::network_input_refused()
+{
+    QFETCH(bool, https);
+    QFile raw(m_raw);
+    QVERIFY(raw.open(QIODevice::ReadOnly));
+    const QByteArray bytes = raw.readAll();
+    LoopbackServer server(https ? LoopbackServer::Https : LoopbackServer::Http);
+    server.route("GET", "/tmp.raw", [bytes](const HttpRequest&, HttpResponsePtr res) {
+        res->reply(200, "application/octet-stream", bytes);
+    });
+    QTemporaryDir dir;
+    ZQStreamRemux remux;
+    const int result = remux.remux_url(server.url_string(QStringLiteral("/tmp.raw")), dir.filePath(QStringLiteral("work.mp4")),
+                                       dir.filePath(QStringLiteral("final.mp4")), 10.0);
+    QCOMPARE(result, -15);
+    QCOMPARE(server.connections_accepted(), 0);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
 }
 
 QTEST_GUILESS_MAIN(TestStreamRemux)
