@@ -114,8 +114,11 @@ void DownloadItem_Presentation::issue_request()
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
     request.setMaximumRedirectsAllowed(5);
     request.setTransferTimeout(kTransferTimeoutMs);
+    // The body as sent, never decompressed on the way: its length is then the announced one.
+    request.setRawHeader("Accept-Encoding", "identity");
     if (m_hasSsl)
         request.setSslConfiguration(m_ssl);
+    m_written = 0;
     m_reply = m_manager->get(request);
     // Bounded reads: a large file never sits whole in the reply's buffer.
     m_reply->setReadBufferSize(1 << 20);
@@ -248,6 +251,7 @@ void DownloadItem_Presentation::downloadReadyRead()
         emit statusChanged();
     }
     const QByteArray data = m_reply->readAll();
+    m_written += data.size();
     if (m_save->write(data) != data.size()) {
         const QString text = tr("Erreur à l'enregistrement : %1").arg(m_save->errorString());
         m_reply->abort();
@@ -298,6 +302,17 @@ void DownloadItem_Presentation::replyFinished()
     if (!m_save) {
         // An empty body: nothing to keep, and nothing may look like the file.
         fail_with(tr("Erreur réseau : %1").arg(tr("réponse vide")));
+        return;
+    }
+    // Qt may end a reply whose connection closed mid-body without any error, depending on when
+    // it sees the close: a body shorter (or longer) than announced is never taken as the file.
+    const QVariant announced = reply->header(QNetworkRequest::ContentLengthHeader);
+    if (announced.isValid() && announced.toLongLong() != m_written) {
+        ZQLog::log(QStringLiteral("[ERROR] DownloadItem_Presentation :: incomplete body :: ") + QString::number(m_written)
+                   + QStringLiteral(" / ") + QString::number(announced.toLongLong()));
+        fail_with(tr("Erreur réseau : %1")
+                      .arg(tr("transfert incomplet (%1 octets reçus sur %2)")
+                               .arg(QString::number(m_written), QString::number(announced.toLongLong()))));
         return;
     }
     if (!m_save->commit()) {

@@ -81,4 +81,5 @@ protected:
     QByteArray m_errorBody;            // an error page, capped, shown as plain text
     bool m_errorReply = false;
     bool m_userStop = false;
+    qint64 m_written = 0;              // body bytes written into m_save
 };

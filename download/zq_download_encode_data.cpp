@@ -145,6 +145,11 @@ bool ZQDownload_encode_data::past_end(const ZQMediaFrame* frame) const
     return m_end_value >= 0 && frame->get_time_value() >= 0 && frame->get_time_value() > m_end_value;
 }
 
+bool ZQDownload_encode_data::at_end(const ZQMediaFrame* frame) const
+{
+    return m_end_value >= 0 && frame->get_time_value() >= m_end_value;
+}
+
 void ZQDownload_encode_data::remember(const ZQMediaFrame* frame)
 {
     const QString stamp = compact_time(frame->get_time_value());
@@ -243,15 +248,21 @@ int ZQDownload_encode_data::run_raw()
     bool timed_out = false;
     qint64 first_time = -1, last_time = -1;
     double header_fps = -1;
+    bool range_in = false;
     while (!m_stopped) {
         ZQMediaFrame* f = front();
         if (!f) {
-            // The client reports the end of a stream as an error: after frames, the range is in.
+            if (range_in)
+                break; // the frame at the end time is in: nothing more is wanted
+            // The client reports the end of a stream as an error. A stream that ends before the
+            // end of the range was cut: what came is not the range.
             if (m_client_error || client->isFinished()) {
-                if (m_frames > 0)
+                if (m_end_value < 0 && m_frames > 0)
                     break;
-                if (m_client_error)
+                if (m_client_error || m_frames > 0) {
+                    error_line(QStringLiteral("zqstream remuxer :: stream ended before ") + m_job.end_time);
                     return -11;
+                }
             }
             if (++empty_checks > 30) {
                 error_line(QStringLiteral("zqstream remuxer :: frame waited ") + QString::number(empty_checks)
@@ -265,6 +276,7 @@ int ZQDownload_encode_data::run_raw()
         empty_checks = 0;
         if (past_end(f)) {
             info(QStringLiteral("set stop"));
+            range_in = true;
             break;
         }
         std::unique_ptr<ZQMediaFrame> frame(take_front());
@@ -281,6 +293,7 @@ int ZQDownload_encode_data::run_raw()
         last_time = frame->get_time_value();
         if (frame->get_fps() > 0)
             header_fps = frame->get_fps();
+        range_in = range_in || at_end(frame.get());
         remember(frame.get());
     }
     info(QStringLiteral("zqstream remuxer :: outfile close"));
@@ -311,8 +324,10 @@ int ZQDownload_encode_data::run_raw()
     const int remuxed = remux.remux_url(QFileInfo(raw_file.fileName()).absoluteFilePath(), work_path, m_job.video_path, fps);
     QFile::remove(work_path);
     if (remuxed != 0) {
-        remove_file(ZQStreamRemux::final_path_for(m_job.video_path));
-        return remuxed < 0 ? remuxed : -15;
+        // The remuxer puts its output at the video path only on success: a file there now was
+        // there before this job and stays. A failure after the set-up (reading, writing or the
+        // final rename) has its own code.
+        return remuxed < 0 ? remuxed : -35;
     }
     m_job.video_path = ZQStreamRemux::final_path_for(m_job.video_path); // the file actually written
     return finish_steps();
@@ -331,13 +346,18 @@ int ZQDownload_encode_data::run_encode()
         codec = QStringLiteral("libx264");
     else if (codec == QLatin1String("h265"))
         codec = QStringLiteral("hevc");
+    bool range_in = false;
     while (!m_stopped) {
         ZQMediaFrame* f = front();
         if (!f) {
+            if (range_in)
+                break; // the frame at the end time is in: nothing more is wanted
+            // A stream that ends before the end of the range was cut: what came is not the range.
             if (m_client_error || client->isFinished()) {
-                if (m_frames > 0)
+                if (m_end_value < 0 && m_frames > 0)
                     break;
-                if (m_client_error) {
+                if (m_client_error || m_frames > 0) {
+                    error_line(QStringLiteral("raw zqstream :: stream ended before ") + m_job.end_time);
                     if (encoder)
                         encoder->abort_encoding();
                     return -11;
@@ -357,8 +377,10 @@ int ZQDownload_encode_data::run_encode()
             delete take_front(); // pauses, messages and undecodable parts
             continue;
         }
-        if (past_end(f))
+        if (past_end(f)) {
+            range_in = true;
             break;
+        }
         if (!encoder) {
             const double fps = f->get_fps() > 0 ? f->get_fps() : 25.0;
             encoder = std::make_unique<ZQStreamEncoder>();
@@ -379,6 +401,7 @@ int ZQDownload_encode_data::run_encode()
         if (encoder->encode_frame(f->get_frame(), f->get_width(), f->get_height(), stamp, m_job.overlay,
                                   f->get_frame_id())) {
             std::unique_ptr<ZQMediaFrame> done(take_front());
+            range_in = range_in || at_end(done.get());
             remember(done.get());
             refused = 0;
         } else if (encoder->write_failed()) {
@@ -393,9 +416,10 @@ int ZQDownload_encode_data::run_encode()
     }
     if (!encoder)
         return result == 1 ? -14 : result;
+    // A job that does not finish removes only its own output (the encoder's temporary file): a
+    // file already at the video path stays until a finished job replaces it.
     if (m_stopped_by_user) {
         encoder->abort_encoding();
-        remove_file(m_job.video_path);
         return -34;
     }
     if (result != 1) {
@@ -404,7 +428,6 @@ int ZQDownload_encode_data::run_encode()
     }
     if (m_frames < 50) {
         encoder->abort_encoding();
-        remove_file(m_job.video_path);
         return -14;
     }
     if (!encoder->end_encoding())

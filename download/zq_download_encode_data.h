@@ -81,6 +81,7 @@ private:
     ZQMediaFrame* take_front();
     ZQMediaFrame* front();
     bool past_end(const ZQMediaFrame* frame) const;
+    bool at_end(const ZQMediaFrame* frame) const; // at or past the end time
     bool wait_ms(int ms);
     void remember(const ZQMediaFrame* frame);
 

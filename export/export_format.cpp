@@ -49,6 +49,7 @@ const char* const kErrorTexts[] = {
     "Echec de vérification d'intégrité de l'archive.",
     "Echec d'ouverture du fichier.",
     "Arrêt de l'utilisateur.",
+    "REMUX : Echec d'écriture du fichier de sortie.",
 };
 
 } // namespace

@@ -32,7 +32,8 @@ public:
     explicit export_error(QWidget* boxParent);
     ~export_error() override = default;
 
-    // "Erreur inconnue." for anything outside -34..-1.
+    // "Erreur inconnue." for anything outside -35..-1 (-35: the remuxer failed to write or rename
+    // its output after a good set-up).
     static QString error_text(int code);
 
 public slots:

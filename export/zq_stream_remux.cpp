@@ -5,8 +5,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QTemporaryFile>
 
+#include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <vector>
 
 extern "C" {
@@ -42,6 +45,46 @@ struct RemuxRun
         }
     }
 };
+
+// Puts `from` at `to` in one step. rename(2) replaces whatever stands at `to` (a link is
+// replaced, never followed) atomically, so an earlier file there stays whole until the new one
+// takes its place, and stays when the rename fails. Across file systems the bytes are first copied
+// to a temporary file beside `to`, which is then renamed the same way.
+bool replace_file(const QString& from, const QString& to)
+{
+    const QByteArray from_name = QFile::encodeName(from);
+    const QByteArray to_name = QFile::encodeName(to);
+    if (std::rename(from_name.constData(), to_name.constData()) == 0)
+        return true;
+    if (errno != EXDEV)
+        return false;
+    QFile source(from);
+    if (!source.open(QIODevice::ReadOnly))
+        return false;
+    const QFileInfo target(to);
+    QTemporaryFile beside(QDir(target.absolutePath()).filePath(QStringLiteral(".") + target.fileName()
+                                                                 + QStringLiteral(".XXXXXX.part")));
+    if (!beside.open())
+        return false;
+    QByteArray chunk(1 << 20, Qt::Uninitialized);
+    for (;;) {
+        const qint64 n = source.read(chunk.data(), chunk.size());
+        if (n < 0)
+            return false;
+        if (n == 0)
+            break;
+        if (beside.write(chunk.constData(), n) != n)
+            return false;
+    }
+    if (!beside.flush())
+        return false;
+    beside.close();
+    if (std::rename(QFile::encodeName(beside.fileName()).constData(), to_name.constData()) != 0)
+        return false;
+    beside.setAutoRemove(false);
+    QFile::remove(from);
+    return true;
+}
 
 } // namespace
 
@@ -87,10 +130,11 @@ int ZQStreamRemux::remux_url(QString input, QString output_path, QString final_p
         return -15;
     }
 
-    // Raw frames come from a file or from the server; nothing else (no concat, pipes or other
-    // protocols FFmpeg could be talked into by a crafted location).
+    // Local files only: every caller hands the raw frames it already received. FFmpeg's own
+    // network protocols would fetch without checking certificates, and pipes or other protocols
+    // could be named by a crafted location (or by a playlist inside the input).
     AVDictionary* in_opts = nullptr;
-    av_dict_set(&in_opts, "protocol_whitelist", "file,http,https,tcp,tls", 0);
+    av_dict_set(&in_opts, "protocol_whitelist", "file", 0);
     const QByteArray in_name = input.toUtf8();
     int ret = avformat_open_input(&run.in, in_name.constData(), nullptr, &in_opts);
     av_dict_free(&in_opts);
@@ -200,14 +244,14 @@ int ZQStreamRemux::remux_url(QString input, QString output_path, QString final_p
 
     ZQLog::log("[INFO] ZQStream Remux :: Completed");
     // The input goes only once the output stands under its final name.
-    if (QFileInfo(final_path).absoluteFilePath() != QFileInfo(output_path).absoluteFilePath()) {
-        QFile::remove(final_path);
-        if (!QFile::rename(output_path, final_path)) {
+    const QString final_abs = QFileInfo(final_path).absoluteFilePath();
+    if (final_abs != QFileInfo(output_path).absoluteFilePath()) {
+        if (!replace_file(output_path, final_path)) {
             ZQLog::log(QStringLiteral("[ERROR] ZQStream Remux :: Error occurred :: rename to ") + final_path);
             return 1;
         }
     }
-    if (QFileInfo(input).isFile())
+    if (QFileInfo(input).isFile() && QFileInfo(input).absoluteFilePath() != final_abs)
         QFile::remove(input);
     return 0;
 }

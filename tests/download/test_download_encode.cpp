@@ -25,7 +25,12 @@ class TestDownloadEncode : public QObject
 private slots:
     void initTestCase();
     void raw_to_mp4();
+    void range_end_data();
+    void range_end();
     void frame_at_end_time_kept();
+    void earlier_file_kept_data();
+    void earlier_file_kept();
+    void remux_failure_keeps_earlier_file();
     void reencode_h264_with_zip();
     void too_few_frames();
     void existing_archive_refused_before_any_request();
@@ -81,7 +86,7 @@ DownloadEncodeJob TestDownloadEncode::job_for(const LoopbackServer& server, cons
     j.host = QStringLiteral("127.0.0.1");
     j.port = QString::number(server.port());
     j.path = QStringLiteral("/video.cgi?id=1");
-    j.end_time = QStringLiteral("20991231235959999");
+    j.end_time = m_rec->frames.last().timestamp; // the whole recording is the range
     j.video_path = video;
     j.video_format = format;
     j.frame_wait_ms = 20;
@@ -124,6 +129,155 @@ void TestDownloadEncode::raw_to_mp4()
     QCOMPARE(codec, QStringLiteral("h264"));
     // The job's own work files are gone.
     QCOMPARE(QDir(ZQDownload_encode_data::work_folder()).entryList(QDir::Files).size(), 0);
+}
+
+void TestDownloadEncode::range_end_data()
+{
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<int>("count");      // frames the stream sends before it ends; -1: all 75
+    QTest::addColumn<int>("drop_after"); // frames sent before the connection is cut; -1: never
+    QTest::addColumn<int>("end_frame");  // the range ends at this frame's time
+    QTest::addColumn<int>("code");       // 0: finished
+    QTest::addColumn<int>("packets");
+    for (const char* format : {"raw", "h264"}) {
+        const QByteArray f(format);
+        QTest::newRow(f + ", end reached") << QString::fromLatin1(format) << -1 << -1 << 74 << 0 << 75;
+        QTest::newRow(f + ", end inside the stream") << QString::fromLatin1(format) << -1 << -1 << 60 << 0 << 61;
+        QTest::newRow(f + ", cut before the end") << QString::fromLatin1(format) << -1 << 60 << 74 << -11 << 0;
+        QTest::newRow(f + ", ended before the end") << QString::fromLatin1(format) << 60 << -1 << 74 << -11 << 0;
+    }
+}
+
+// A stream that stops before the range's end time brought only part of the range: the job fails
+// with the client's error and leaves no file that could pass for the range.
+void TestDownloadEncode::range_end()
+{
+    QFETCH(QString, format);
+    QFETCH(int, count);
+    QFETCH(int, drop_after);
+    QFETCH(int, end_frame);
+    QFETCH(int, code);
+    QFETCH(int, packets);
+    LoopbackServer server;
+    StreamScript script;
+    script.recording = m_rec;
+    script.count = count;
+    script.drop_after = drop_after;
+    add_stream_route(server, "/video.cgi", script);
+    QTemporaryDir out;
+    DownloadEncodeJob j = job_for(server, out.filePath(QStringLiteral("v.mp4")), format);
+    j.end_time = m_rec->frames.at(end_frame).timestamp;
+    ZQDownload_encode_data job(j);
+    const End end = run(job);
+    QCOMPARE(end.terminals(), 1);
+    if (code == 0) {
+        QCOMPARE(end.finished, 1);
+        QString codec;
+        QCOMPARE(count_packets(j.video_path, &codec), packets);
+    } else {
+        QCOMPARE(end.errors, QList<int>{code});
+        QCOMPARE(QDir(out.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
+    }
+    QCOMPARE(QDir(ZQDownload_encode_data::work_folder()).entryList(QDir::Files | QDir::Hidden), QStringList());
+}
+
+void TestDownloadEncode::earlier_file_kept_data()
+{
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<int>("count");      // frames sent; -1: all 75
+    QTest::addColumn<int>("drop_after"); // -1: never cut
+    QTest::addColumn<int>("end_frame");
+    QTest::addColumn<bool>("user_stop"); // stopped by the user at the first frame
+    QTest::addColumn<int>("code");       // 0: finished, the earlier file replaced
+    QTest::newRow("h264, too few frames") << QStringLiteral("h264") << 10 << -1 << 9 << false << -14;
+    QTest::newRow("h264, user stop") << QStringLiteral("h264") << -1 << -1 << 74 << true << -34;
+    QTest::newRow("raw, user stop") << QStringLiteral("raw") << -1 << -1 << 74 << true << -34;
+    QTest::newRow("h264, cut") << QStringLiteral("h264") << -1 << 10 << 74 << false << -11;
+    QTest::newRow("raw, cut") << QStringLiteral("raw") << -1 << 10 << 74 << false << -11;
+    QTest::newRow("h264, finished") << QStringLiteral("h264") << -1 << -1 << 74 << false << 0;
+    QTest::newRow("raw, finished") << QStringLiteral("raw") << -1 << -1 << 74 << false << 0;
+}
+
+// A file already at the video path is replaced by a finished job only: a job that fails or is
+// stopped removes nothing but its own work files.
+void TestDownloadEncode::earlier_file_kept()
+{
+    QFETCH(QString, format);
+    QFETCH(int, count);
+    QFETCH(int, drop_after);
+    QFETCH(int, end_frame);
+    QFETCH(bool, user_stop);
+    QFETCH(int, code);
+    LoopbackServer server;
+    StreamScript script;
+    script.recording = m_rec;
+    script.count = count;
+    script.drop_after = drop_after;
+    script.realtime = user_stop;
+    add_stream_route(server, "/video.cgi", script);
+    QTemporaryDir out;
+    const QString keep = out.filePath(QStringLiteral("keep.mp4"));
+    const QByteArray earlier("an earlier export, kept until a finished job replaces it");
+    QFile f(keep);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(earlier);
+    f.close();
+    DownloadEncodeJob j = job_for(server, keep, format);
+    j.end_time = m_rec->frames.at(end_frame).timestamp;
+    ZQDownload_encode_data job(j);
+    if (user_stop)
+        connect(&job, &ZQDownload_encode_data::frame_downloaded_encoded, &job, &ZQDownload_encode_data::set_stop_from_user,
+                Qt::SingleShotConnection);
+    const End end = run(job);
+    QCOMPARE(end.terminals(), 1);
+    QCOMPARE(QDir(out.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("keep.mp4")});
+    if (code == 0) {
+        QCOMPARE(end.finished, 1);
+        QString codec;
+        QCOMPARE(count_packets(keep, &codec), 75);
+    } else {
+        QCOMPARE(end.errors, QList<int>{code});
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), earlier);
+    }
+}
+
+// A remux that fails removes nothing the job did not write: an earlier file at the video path
+// stays. Frames that are not video fail the set-up (-15..-21); a final rename refused by what
+// stands at the video path (here a folder) has its own code, not an input error.
+void TestDownloadEncode::remux_failure_keeps_earlier_file()
+{
+    for (const bool junk_frames : {true, false}) {
+        LoopbackServer server;
+        StreamScript script;
+        script.recording = m_rec;
+        if (junk_frames)
+            script.edit = [](int, StreamParts::Part& part) { part.body = QByteArray(part.body.size(), '\x5a'); };
+        add_stream_route(server, "/video.cgi", script);
+        QTemporaryDir out;
+        const QString clip = out.filePath(QStringLiteral("clip.mp4"));
+        const QString earlier = junk_frames ? clip : QDir(clip).filePath(QStringLiteral("inside.txt"));
+        if (!junk_frames)
+            QVERIFY(QDir().mkpath(clip));
+        QFile f(earlier);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("earlier");
+        f.close();
+        ZQDownload_encode_data job(job_for(server, clip, QStringLiteral("raw")));
+        const End end = run(job);
+        QCOMPARE(end.terminals(), 1);
+        QCOMPARE(end.errors.size(), 1);
+        if (junk_frames)
+            QVERIFY2(end.errors.first() <= -15 && end.errors.first() >= -21, qPrintable(QString::number(end.errors.first())));
+        else
+            QCOMPARE(end.errors.first(), -35);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), QByteArray("earlier"));
+        f.close();
+        QCOMPARE(QDir(out.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 QStringList{QStringLiteral("clip.mp4")});
+        QCOMPARE(QDir(ZQDownload_encode_data::work_folder()).entryList(QDir::Files | QDir::Hidden), QStringList());
+    }
 }
 
 void TestDownloadEncode::frame_at_end_time_kept()
@@ -179,7 +333,9 @@ void TestDownloadEncode::too_few_frames()
     script.count = 49;
     add_stream_route(server, "/video.cgi", script);
     QTemporaryDir out;
-    ZQDownload_encode_data job(job_for(server, out.filePath(QStringLiteral("v.mp4")), QStringLiteral("h264")));
+    DownloadEncodeJob j = job_for(server, out.filePath(QStringLiteral("v.mp4")), QStringLiteral("h264"));
+    j.end_time = m_rec->frames.at(48).timestamp; // the range holds 49 frames, all sent
+    ZQDownload_encode_data job(j);
     const End end = run(job);
     QCOMPARE(end.terminals(), 1);
     QCOMPARE(end.errors, QList<int>{-14});

@@ -47,6 +47,7 @@ private slots:
     void initTestCase();
     void multi_row_failed_file_then_relancer();
     void encode_row_stop_then_relancer();
+    void encode_row_cut_stream_fails();
     void close_with_jobs_running();
 
 private:
@@ -116,7 +117,7 @@ void TestJobsWindowDownloads::encode_row_stop_then_relancer()
     j.host = QStringLiteral("127.0.0.1");
     j.port = QString::number(server.port());
     j.path = QStringLiteral("/video.cgi?id=1");
-    j.end_time = QStringLiteral("20991231235959999");
+    j.end_time = m_rec->frames.last().timestamp;
     j.video_path = out.filePath(QStringLiteral("v.mp4"));
     j.video_format = QStringLiteral("raw");
     j.frame_wait_ms = 50;
@@ -144,6 +145,42 @@ void TestJobsWindowDownloads::encode_row_stop_then_relancer()
     delete window;
 }
 
+// A stream cut before the range's end is a failure, listed with the client error's text.
+void TestJobsWindowDownloads::encode_row_cut_stream_fails()
+{
+    LoopbackServer server;
+    StreamScript script;
+    script.recording = m_rec;
+    script.drop_after = 60;
+    add_stream_route(server, "/video.cgi", script);
+    QTemporaryDir out;
+    DownloadEncodeJob j;
+    j.scheme = QStringLiteral("http");
+    j.host = QStringLiteral("127.0.0.1");
+    j.port = QString::number(server.port());
+    j.path = QStringLiteral("/video.cgi?id=1");
+    j.end_time = m_rec->frames.last().timestamp;
+    j.video_path = out.filePath(QStringLiteral("v.mp4"));
+    j.frame_wait_ms = 50;
+    for (const QString& format : {QStringLiteral("raw"), QStringLiteral("h264")}) {
+        j.video_format = format;
+        QPointer<ZQDownload_encode_data> job = new ZQDownload_encode_data(j);
+        auto* window = new Download_presentation;
+        auto* row = new DownloadEncodeItem_Presentation(window, j.video_path);
+        row->set_worker(job);
+        window->add_item(row);
+        QVERIFY2(QTest::qWaitFor([&] { return window->failure_list.size() + window->success_list.size() == 1; }, 30000),
+                 qPrintable(format));
+        QVERIFY2(window->success_list.isEmpty(), qPrintable(format));
+        QCOMPARE(window->failure_list.first()->downloadInfoLabel->text(),
+                 QStringLiteral("Erreur lors du parsing des données."));
+        QVERIFY(!QFile::exists(j.video_path));
+        QVERIFY(QTest::qWaitFor([&] { return job.isNull() || job->isFinished(); }, 5000));
+        delete window; // the failed copy holds the job; it goes with it
+        QVERIFY(QTest::qWaitFor([&] { return job.isNull(); }, 5000));
+    }
+}
+
 void TestJobsWindowDownloads::close_with_jobs_running()
 {
     LoopbackServer server;
@@ -168,7 +205,7 @@ void TestJobsWindowDownloads::close_with_jobs_running()
     j.host = QStringLiteral("127.0.0.1");
     j.port = QString::number(server.port());
     j.path = QStringLiteral("/video.cgi?id=1");
-    j.end_time = QStringLiteral("20991231235959999");
+    j.end_time = m_rec->frames.last().timestamp;
     j.video_path = out.filePath(QStringLiteral("v.mp4"));
     j.video_format = QStringLiteral("h264");
     QPointer<ZQDownload_encode_data> job = new ZQDownload_encode_data(j);

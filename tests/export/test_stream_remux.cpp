@@ -1,4 +1,5 @@
 #include "export/zq_stream_remux.h"
+#include "tests/support/loopback_server.h"
 #include "tools/zqfixture/lib/fixture_writer.h"
 
 #include <QDir>
@@ -7,6 +8,10 @@
 #include <QTest>
 
 #include <cmath>
+
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 extern "C" {
 #include <libavformat/avformat.h>
@@ -22,6 +27,10 @@ private slots:
     void remux();
     void refused_data();
     void refused();
+    void replaces_in_one_step_data();
+    void replaces_in_one_step();
+    void network_input_refused_data();
+    void network_input_refused();
 
 private:
     struct Probe
@@ -174,6 +183,119 @@ void TestStreamRemux::refused()
     QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("final.mp4"))));
     if (input == QLatin1String("raw"))
         QVERIFY(QFile::exists(in)); // a refused job keeps its input
+}
+
+void TestStreamRemux::replaces_in_one_step_data()
+{
+    QTest::addColumn<QString>("earlier"); // what stands at the final path before
+    QTest::addColumn<bool>("elsewhere");  // the output is written on another file system (/dev/shm)
+    QTest::addColumn<int>("code");
+    QTest::newRow("earlier file") << "file" << false << 0;
+    QTest::newRow("earlier file, output on another file system") << "file" << true << 0;
+    QTest::newRow("link to a file outside") << "link" << false << 0;
+    QTest::newRow("folder: rename refused") << "folder" << false << 1;
+}
+
+// The output takes the final name in one rename: a file already there is never removed first, so
+// it is there at every moment, and stays when the output cannot take its place. Watched with
+// inotify: the earlier file's name never sees a deletion.
+void TestStreamRemux::replaces_in_one_step()
+{
+    QFETCH(QString, earlier);
+    QFETCH(bool, elsewhere);
+    QFETCH(int, code);
+
+    QTemporaryDir dir;
+    QTemporaryDir shm(QStringLiteral("/dev/shm/zq-remux-XXXXXX"));
+    if (elsewhere && !shm.isValid())
+        QSKIP("no /dev/shm here");
+    const QString input = raw_copy(dir.path());
+    QVERIFY(!input.isEmpty());
+    const QString out_dir = dir.filePath(QStringLiteral("out"));
+    QVERIFY(QDir().mkpath(out_dir));
+    const QString final_path = QDir(out_dir).filePath(QStringLiteral("clip.mp4"));
+    const QString outside = dir.filePath(QStringLiteral("outside.txt"));
+    const QByteArray old_bytes("the earlier clip");
+    for (const QString& path : {outside, final_path}) {
+        if (path == final_path && earlier != QLatin1String("file"))
+            continue;
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(old_bytes);
+    }
+    if (earlier == QLatin1String("link"))
+        QVERIFY(QFile::link(outside, final_path));
+    if (earlier == QLatin1String("folder")) {
+        QVERIFY(QDir().mkpath(final_path));
+        QVERIFY(QFile::copy(outside, QDir(final_path).filePath(QStringLiteral("inside.txt"))));
+    }
+    const QString output = QDir(elsewhere ? shm.path() : out_dir).filePath(QStringLiteral("work.mp4"));
+
+    const int watch_fd = inotify_init1(IN_NONBLOCK);
+    QVERIFY(watch_fd >= 0);
+    QVERIFY(inotify_add_watch(watch_fd, QFile::encodeName(out_dir).constData(), IN_DELETE | IN_MOVED_FROM) >= 0);
+    ZQStreamRemux remux;
+    const int result = remux.remux_url(input, output, final_path, 10.0);
+    QStringList gone; // names deleted or moved away in the output folder
+    char buf[8192] __attribute__((aligned(__alignof__(struct inotify_event))));
+    for (ssize_t n; (n = read(watch_fd, buf, sizeof buf)) > 0;) {
+        for (char* p = buf; p < buf + n;) {
+            const auto* ev = reinterpret_cast<const inotify_event*>(p);
+            if (ev->len > 0)
+                gone << QString::fromLocal8Bit(ev->name);
+            p += sizeof(inotify_event) + ev->len;
+        }
+    }
+    close(watch_fd);
+
+    QCOMPARE(result, code);
+    QVERIFY2(!gone.contains(QStringLiteral("clip.mp4")), qPrintable(gone.join(QLatin1Char(' '))));
+    QFile outside_file(outside);
+    QVERIFY(outside_file.open(QIODevice::ReadOnly));
+    QCOMPARE(outside_file.readAll(), old_bytes); // never written through the link
+    if (code == 0) {
+        QVERIFY(!QFileInfo(final_path).isSymLink());
+        const Probe p = probe(final_path);
+        QVERIFY(p.ok);
+        QCOMPARE(p.packets, m_frames);
+        QVERIFY(!QFile::exists(output));
+        QVERIFY(!QFile::exists(input));
+        QCOMPARE(QDir(out_dir).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("clip.mp4")});
+    } else {
+        QVERIFY(QFileInfo(final_path).isDir());
+        QFile inside(QDir(final_path).filePath(QStringLiteral("inside.txt")));
+        QVERIFY(inside.open(QIODevice::ReadOnly));
+        QCOMPARE(inside.readAll(), old_bytes);
+        QVERIFY(QFile::exists(input)); // a failed job keeps its input
+    }
+}
+
+void TestStreamRemux::network_input_refused_data()
+{
+    QTest::addColumn<bool>("https");
+    QTest::newRow("http") << false;
+    QTest::newRow("https, certificate of an unknown authority") << true;
+}
+
+// The remuxer takes local files only: FFmpeg's network protocols would fetch without checking
+// certificates. A location on a server is refused before any connection.
+void TestStreamRemux::network_input_refused()
+{
+    QFETCH(bool, https);
+    QFile raw(m_raw);
+    QVERIFY(raw.open(QIODevice::ReadOnly));
+    const QByteArray bytes = raw.readAll();
+    LoopbackServer server(https ? LoopbackServer::Https : LoopbackServer::Http);
+    server.route("GET", "/tmp.raw", [bytes](const HttpRequest&, HttpResponsePtr res) {
+        res->reply(200, "application/octet-stream", bytes);
+    });
+    QTemporaryDir dir;
+    ZQStreamRemux remux;
+    const int result = remux.remux_url(server.url_string(QStringLiteral("/tmp.raw")), dir.filePath(QStringLiteral("work.mp4")),
+                                       dir.filePath(QStringLiteral("final.mp4")), 10.0);
+    QCOMPARE(result, -15);
+    QCOMPARE(server.connections_accepted(), 0);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
 }
 
 QTEST_GUILESS_MAIN(TestStreamRemux)
