@@ -45,6 +45,19 @@ bool link_below(const QString& destination, const QString& full)
     return false;
 }
 
+// True for ".", "./", "./." and the like: the folder the bundle was made from, which tar writes
+// first ("tar -C DIR -cf x.tar ." starts with "./"). It is the destination itself.
+bool names_top_folder(const QString& name)
+{
+    if (name.isEmpty() || name.startsWith(QLatin1Char('/')))
+        return false;
+    const QStringList parts = name.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    for (const QString& part : parts)
+        if (part != QLatin1String("."))
+            return false;
+    return true;
+}
+
 } // namespace
 
 ArchiveExtractor::ArchiveExtractor(QString archive_path, QString destination, bool delete_archive, bool hash_files,
@@ -151,12 +164,15 @@ bool ArchiveExtractor::extract()
         }
         const QString name = QString::fromUtf8(archive_entry_pathname_utf8(entry) ? archive_entry_pathname_utf8(entry)
                                                                                   : archive_entry_pathname(entry));
+        const mode_t type = archive_entry_filetype(entry);
+        if (type == AE_IFDIR && names_top_folder(name)) {
+            continue; // the destination itself, made above
+        }
         const QString full = safe_entry_path(m_destination, name);
         if (full.isEmpty()) {
             m_error = QStringLiteral("Entrée refusée : ") + name.left(300);
             return false;
         }
-        const mode_t type = archive_entry_filetype(entry);
         if (type != AE_IFREG && type != AE_IFDIR && type != AE_IFLNK) {
             ZQLog::log(QStringLiteral("[WARN] Archive extractor :: special file skipped :: ") + name.left(300));
             continue;

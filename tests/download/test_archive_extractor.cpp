@@ -4,6 +4,8 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -59,6 +61,32 @@ QStringList tree(const QString& root)
     return out;
 }
 
+// Makes files (content: their own name) below `root`.
+bool make_files(const QString& root, const QStringList& files)
+{
+    for (const QString& name : files) {
+        const QString path = QDir(root).filePath(name);
+        if (!QDir().mkpath(QFileInfo(path).path()))
+            return false;
+        QFile f(path);
+        if (!f.open(QIODevice::WriteOnly) || f.write(name.toUtf8()) != name.toUtf8().size())
+            return false;
+    }
+    return true;
+}
+
+// Runs bsdtar, the tool bundles are made with on the server side.
+bool bsdtar(const QStringList& args)
+{
+    QProcess p;
+    p.start(QStringLiteral("bsdtar"), args);
+    if (!p.waitForFinished(30000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
+        qWarning() << "bsdtar" << args << p.readAllStandardError();
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(QList<Entry>)
@@ -69,6 +97,8 @@ class TestArchiveExtractor : public QObject
 private slots:
     void extract_data();
     void extract();
+    void made_by_bsdtar_data();
+    void made_by_bsdtar();
     void truncated_bundle_is_kept();
     void delete_and_hash();
     void entry_names_data();
@@ -127,6 +157,12 @@ void TestArchiveExtractor::extract_data()
     QTest::newRow("write through inner link") << QList<Entry>{{"d/", "", AE_IFDIR}, {"l", "", AE_IFLNK, "d"},
                                                               {"l/x.txt", data}}
                                               << false << QStringList{"d", "l"};
+    // What "tar -C DIR -cf x.tar ." writes: the folder itself first, every name below "./".
+    QTest::newRow("dot entries") << QList<Entry>{{"./", "", AE_IFDIR}, {"./2024-01-01/", "", AE_IFDIR},
+                                                 {"./2024-01-01/a.zqvideo", data}, {".", "", AE_IFDIR},
+                                                 {"./2024-01-01/l", "", AE_IFLNK, "./a.zqvideo"}}
+                                 << true << QStringList{"2024-01-01", "2024-01-01/a.zqvideo", "2024-01-01/l"};
+    QTest::newRow("dot as a link") << QList<Entry>{{".", "", AE_IFLNK, "/tmp"}} << false << QStringList{};
     QTest::newRow("fifo skipped") << QList<Entry>{{"p", "", AE_IFIFO}, {"f.txt", data}} << true
                                   << QStringList{"f.txt"};
 }
@@ -149,6 +185,42 @@ void TestArchiveExtractor::extract()
     QVERIFY(!QFile::exists(QStringLiteral("/tmp/zq-through-link.txt")));
     QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("evil.txt"))));
     QVERIFY(QFile::exists(bundle));
+}
+
+void TestArchiveExtractor::made_by_bsdtar_data()
+{
+    QTest::addColumn<QStringList>("files");   // made in the source folder
+    QTest::addColumn<QStringList>("members"); // what bsdtar is asked to put in the bundle
+    QTest::addColumn<bool>("success");
+    QTest::addColumn<QStringList>("tree");     // what the destination holds afterwards
+
+    const QStringList day{"2024-01-01/080000/1_20240101_080000.zqseek",
+                          "2024-01-01/080000/1_20240101_080000.zqvideo"};
+    const QStringList day_tree{"2024-01-01", "2024-01-01/080000", "2024-01-01/080000/1_20240101_080000.zqseek",
+                               "2024-01-01/080000/1_20240101_080000.zqvideo"};
+    QTest::newRow("whole folder, ./ first") << day << QStringList{"."} << true << day_tree;
+    QTest::newRow("./ prefixed names") << day << QStringList{"./2024-01-01"} << true << day_tree;
+    QTest::newRow("plain names") << day << QStringList{"2024-01-01"} << true << day_tree;
+}
+
+void TestArchiveExtractor::made_by_bsdtar()
+{
+    QFETCH(QStringList, files);
+    QFETCH(QStringList, members);
+    QFETCH(bool, success);
+    QFETCH(QStringList, tree);
+
+    QTemporaryDir dir;
+    const QString source = dir.filePath(QStringLiteral("source"));
+    QVERIFY(make_files(source, files));
+    const QString bundle = dir.filePath(QStringLiteral("b.zqtar"));
+    QVERIFY(bsdtar(QStringList{"-C", source, "-cf", bundle} + members));
+    const QString dest = dir.filePath(QStringLiteral("dest"));
+    ArchiveExtractor extractor(bundle, dest, false, false);
+    QCOMPARE(run(extractor), success);
+    QCOMPARE(extractor.errorMessage().isEmpty(), success);
+    QCOMPARE(::tree(dest), tree);
+    QCOMPARE(::tree(dir.path()).filter(QRegularExpression("^(?!source|dest|b.zqtar)")), QStringList{});
 }
 
 void TestArchiveExtractor::truncated_bundle_is_kept()
