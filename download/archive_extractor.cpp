@@ -10,6 +10,11 @@
 #include <archive.h>
 #include <archive_entry.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
 
 #include <memory>
 
@@ -55,6 +60,66 @@ bool names_top_folder(const QString& name)
     for (const QString& part : parts)
         if (part != QLatin1String("."))
             return false;
+    return true;
+}
+
+QByteArray real_path(const QByteArray& path)
+{
+    char buffer[PATH_MAX];
+    if (!::realpath(path.constData(), buffer))
+        return QByteArray();
+    return QByteArray(buffer);
+}
+
+// True when a link in the real folder `from` (below or at the real destination `base`) with the
+// text `target` leads to a place below or at the destination, resolved on disk step by step through
+// the links already there, as the system will follow it. Checking the target as text is not
+// enough: after "t -> .", the target "../t/.." of a link in "sub" leads to the destination's parent.
+// Names not there yet are taken as plain folders, and no ".." may follow one: a later entry could
+// make that name a link, and ".." would then leave from where it leads.
+bool link_stays_inside(const QByteArray& base, const QByteArray& from, const QByteArray& target)
+{
+    if (target.isEmpty() || target.startsWith('/'))
+        return false;
+    QList<QByteArray> todo = target.split('/');
+    QByteArray here = from;
+    bool missing = false;
+    int hops = 0;
+    while (!todo.isEmpty()) {
+        const QByteArray part = todo.takeFirst();
+        if (part.isEmpty() || part == ".")
+            continue;
+        if (part == "..") {
+            if (missing || here == base)
+                return false;
+            here.truncate(here.lastIndexOf('/'));
+            continue;
+        }
+        const QByteArray next = here + '/' + part;
+        here = next;
+        if (missing)
+            continue;
+        struct stat info;
+        if (::lstat(next.constData(), &info) != 0) {
+            if (errno != ENOENT)
+                return false;
+            missing = true;
+            continue;
+        }
+        if (S_ISLNK(info.st_mode)) {
+            if (++hops > 40)
+                return false;
+            char buffer[PATH_MAX];
+            const ssize_t n = ::readlink(next.constData(), buffer, sizeof buffer);
+            if (n <= 0 || size_t(n) >= sizeof buffer || buffer[0] == '/')
+                return false;
+            // Its target is resolved from its own folder.
+            here.truncate(here.lastIndexOf('/'));
+            todo = QByteArray(buffer, n).split('/') + todo;
+        } else if (!S_ISDIR(info.st_mode)) {
+            missing = true; // nothing can be below a file today; a later entry may change that
+        }
+    }
     return true;
 }
 
@@ -152,6 +217,11 @@ bool ArchiveExtractor::extract()
         m_error = QStringLiteral("Impossible de créer le dossier ") + m_destination;
         return false;
     }
+    const QByteArray real_destination = real_path(QFile::encodeName(m_destination));
+    if (real_destination.isEmpty()) {
+        m_error = QStringLiteral("Impossible de créer le dossier ") + m_destination;
+        return false;
+    }
     qint64 total = 0;
     for (;;) {
         archive_entry* entry = nullptr;
@@ -199,6 +269,18 @@ bool ArchiveExtractor::extract()
             return false;
         }
         QDir().mkpath(QFileInfo(full).path());
+        if (type == AE_IFLNK) {
+            // Where the link leads is checked on disk, through the links made so far. A name
+            // already there is not replaced by a link: a link checked earlier may lead through it.
+            const QFileInfo there(full);
+            const QByteArray folder = real_path(QFile::encodeName(there.path()));
+            if (there.exists() || there.isSymLink() || folder.isEmpty()
+                || !link_stays_inside(real_destination, folder, QByteArray(archive_entry_symlink(entry)))) {
+                ZQLog::log(QStringLiteral("[WARN] Archive extractor :: link leaving the folder skipped :: ")
+                           + name.left(300));
+                continue;
+            }
+        }
         const QByteArray full_bytes = QFile::encodeName(full);
         archive_entry_set_pathname(entry, full_bytes.constData());
         archive_entry_set_perm(entry, type == AE_IFDIR ? 0755 : 0644);

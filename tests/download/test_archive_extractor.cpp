@@ -163,6 +163,20 @@ void TestArchiveExtractor::extract_data()
                                                  {"./2024-01-01/l", "", AE_IFLNK, "./a.zqvideo"}}
                                  << true << QStringList{"2024-01-01", "2024-01-01/a.zqvideo", "2024-01-01/l"};
     QTest::newRow("dot as a link") << QList<Entry>{{".", "", AE_IFLNK, "/tmp"}} << false << QStringList{};
+    // Links are resolved through the links made before them, not as text.
+    QTest::newRow("chained links") << QList<Entry>{{"t", "", AE_IFLNK, "."}, {"sub/", "", AE_IFDIR},
+                                                   {"sub/s", "", AE_IFLNK, "../t/.."}}
+                                   << true << QStringList{"sub", "t"};
+    QTest::newRow("link to a link") << QList<Entry>{{"t", "", AE_IFLNK, "."}, {"u", "", AE_IFLNK, "t"},
+                                                    {"v", "", AE_IFLNK, "u/.."}, {"w", "", AE_IFLNK, "u/f.txt"}}
+                                    << true << QStringList{"t", "u", "w"};
+    // A link checked through "t" stays valid: "t" is not replaced afterwards.
+    QTest::newRow("link replaced later") << QList<Entry>{{"sub/", "", AE_IFDIR}, {"t", "", AE_IFLNK, "sub"},
+                                                         {"s", "", AE_IFLNK, "t/.."}, {"t", "", AE_IFLNK, "."}}
+                                         << true << QStringList{"s", "sub", "t"};
+    // "m" is not there yet when "s" comes; made a link later, "m/.." would leave.
+    QTest::newRow("dot-dot after a missing name") << QList<Entry>{{"s", "", AE_IFLNK, "m/../x"}, {"m", "", AE_IFLNK, "."}}
+                                                  << true << QStringList{"m"};
     QTest::newRow("fifo skipped") << QList<Entry>{{"p", "", AE_IFIFO}, {"f.txt", data}} << true
                                   << QStringList{"f.txt"};
 }
@@ -181,6 +195,14 @@ void TestArchiveExtractor::extract()
     QCOMPARE(run(extractor), success);
     QCOMPARE(extractor.errorMessage().isEmpty(), success);
     QCOMPARE(tree(dest), files);
+    // Every link left resolves inside.
+    const QString real_dest = QFileInfo(dest).canonicalFilePath();
+    for (const QString& name : files) {
+        const QFileInfo info(QDir(dest).filePath(name));
+        if (info.isSymLink() && info.exists())
+            QVERIFY2(info.canonicalFilePath() == real_dest || info.canonicalFilePath().startsWith(real_dest + '/'),
+                     qPrintable(name + " -> " + info.canonicalFilePath()));
+    }
     QVERIFY(!QFile::exists(QStringLiteral("/tmp/zq-abs-evil.txt")));
     QVERIFY(!QFile::exists(QStringLiteral("/tmp/zq-through-link.txt")));
     QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("evil.txt"))));
