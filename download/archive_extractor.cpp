@@ -223,11 +223,34 @@ bool ArchiveExtractor::extract()
         return false;
     }
     qint64 total = 0;
+    bool any_entry = false;
     for (;;) {
+        // The rest of the previous entry (data left unread, padding) is passed first, so that the
+        // byte count below moves only for what follows the last entry.
+        if (any_entry && archive_read_data_skip(reader.get()) != ARCHIVE_OK) {
+            m_error = text_of(reader.get());
+            return false;
+        }
+        const la_int64_t before = archive_filter_bytes(reader.get(), 0);
         archive_entry* entry = nullptr;
         const int r = archive_read_next_header(reader.get(), &entry);
-        if (r == ARCHIVE_EOF)
+        if (r == ARCHIVE_EOF) {
+            // libarchive takes a tar that simply stops after an entry for a whole one: only its
+            // end-of-archive blocks tell that nothing was cut off.
+            if ((archive_format(reader.get()) & ARCHIVE_FORMAT_BASE_MASK) == ARCHIVE_FORMAT_TAR
+                && archive_filter_bytes(reader.get(), 0) == before) {
+                m_error = QStringLiteral("Archive tronquée : fin d'archive absente");
+                return false;
+            }
+            // Nothing at all is a bundle cut before its first entry, not an empty one (tar writes
+            // end blocks even for no entry).
+            if ((archive_format(reader.get()) & ARCHIVE_FORMAT_BASE_MASK) == ARCHIVE_FORMAT_EMPTY) {
+                m_error = QStringLiteral("Archive tronquée : fichier vide");
+                return false;
+            }
             return true;
+        }
+        any_entry = true;
         if (r != ARCHIVE_OK && r != ARCHIVE_WARN) {
             m_error = text_of(reader.get());
             return false;

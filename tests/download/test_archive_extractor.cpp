@@ -213,6 +213,9 @@ void TestArchiveExtractor::made_by_bsdtar_data()
 {
     QTest::addColumn<QStringList>("files");   // made in the source folder
     QTest::addColumn<QStringList>("members"); // what bsdtar is asked to put in the bundle
+    // "" the bundle as made; "tar:<name>" cut just before the entry <name>, where a tar stops at an
+    // entry boundary without its end blocks; "gzip:<name>" the same, then compressed.
+    QTest::addColumn<QString>("cut");
     QTest::addColumn<bool>("success");
     QTest::addColumn<QStringList>("tree");     // what the destination holds afterwards
 
@@ -220,15 +223,23 @@ void TestArchiveExtractor::made_by_bsdtar_data()
                           "2024-01-01/080000/1_20240101_080000.zqvideo"};
     const QStringList day_tree{"2024-01-01", "2024-01-01/080000", "2024-01-01/080000/1_20240101_080000.zqseek",
                                "2024-01-01/080000/1_20240101_080000.zqvideo"};
-    QTest::newRow("whole folder, ./ first") << day << QStringList{"."} << true << day_tree;
-    QTest::newRow("./ prefixed names") << day << QStringList{"./2024-01-01"} << true << day_tree;
-    QTest::newRow("plain names") << day << QStringList{"2024-01-01"} << true << day_tree;
+    QTest::newRow("whole folder, ./ first") << day << QStringList{"."} << "" << true << day_tree;
+    QTest::newRow("./ prefixed names") << day << QStringList{"./2024-01-01"} << "" << true << day_tree;
+    QTest::newRow("plain names") << day << QStringList{"2024-01-01"} << "" << true << day_tree;
+
+    const QStringList three{"a.bin", "b.bin", "c.bin"};
+    QTest::newRow("three files") << three << three << "" << true << three;
+    QTest::newRow("three files, gzip") << three << three << "gzip:" << true << three;
+    QTest::newRow("cut before the third") << three << three << "tar:c.bin" << false << three.mid(0, 2);
+    QTest::newRow("cut before the third, gzip") << three << three << "gzip:c.bin" << false << three.mid(0, 2);
+    QTest::newRow("cut before the first") << three << three << "tar:a.bin" << false << QStringList{};
 }
 
 void TestArchiveExtractor::made_by_bsdtar()
 {
     QFETCH(QStringList, files);
     QFETCH(QStringList, members);
+    QFETCH(QString, cut);
     QFETCH(bool, success);
     QFETCH(QStringList, tree);
 
@@ -237,6 +248,25 @@ void TestArchiveExtractor::made_by_bsdtar()
     QVERIFY(make_files(source, files));
     const QString bundle = dir.filePath(QStringLiteral("b.zqtar"));
     QVERIFY(bsdtar(QStringList{"-C", source, "-cf", bundle} + members));
+    const QString before = cut.section(QLatin1Char(':'), 1);
+    if (!before.isEmpty()) {
+        QFile f(bundle);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QByteArray bytes = f.readAll();
+        f.close();
+        qsizetype at = -1;
+        for (qsizetype i = 0; i < bytes.size() && at < 0; i += 512)
+            if (bytes.mid(i, before.size() + 1) == before.toUtf8() + '\0')
+                at = i;
+        QVERIFY(at >= 0);
+        QVERIFY(QFile::resize(bundle, at));
+    }
+    if (cut.startsWith(QLatin1String("gzip:"))) {
+        QProcess gzip;
+        gzip.start(QStringLiteral("gzip"), {"-n", "-f", bundle});
+        QVERIFY(gzip.waitForFinished(30000) && gzip.exitCode() == 0);
+        QVERIFY(QFile::rename(bundle + QStringLiteral(".gz"), bundle));
+    }
     const QString dest = dir.filePath(QStringLiteral("dest"));
     ArchiveExtractor extractor(bundle, dest, false, false);
     QCOMPARE(run(extractor), success);
