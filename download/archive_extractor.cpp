@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 
 #include <archive.h>
 #include <archive_entry.h>
@@ -224,6 +225,7 @@ bool ArchiveExtractor::extract()
     }
     qint64 total = 0;
     bool any_entry = false;
+    QSet<QString> extracted_here; // regular files of this run, for hard links
     for (;;) {
         // The rest of the previous entry (data left unread, padding) is passed first, so that the
         // byte count below moves only for what follows the last entry.
@@ -257,7 +259,26 @@ bool ArchiveExtractor::extract()
         }
         const QString name = QString::fromUtf8(archive_entry_pathname_utf8(entry) ? archive_entry_pathname_utf8(entry)
                                                                                   : archive_entry_pathname(entry));
-        const mode_t type = archive_entry_filetype(entry);
+        mode_t type = archive_entry_filetype(entry);
+        if (const char* hard = archive_entry_hardlink(entry)) {
+            // The form tar gives the second name of a hard-linked pair: it becomes a hard link to
+            // the file of that name unpacked earlier in this run, and to nothing else (no file
+            // outside, none from before this run, none unpacked later).
+            const char* hard_utf8 = archive_entry_hardlink_utf8(entry);
+            const QString target_name = QString::fromUtf8(hard_utf8 ? hard_utf8 : hard);
+            const QString target = safe_entry_path(m_destination, target_name);
+            const QString full = safe_entry_path(m_destination, name);
+            const QFileInfo target_info(target);
+            if (target.isEmpty() || full.isEmpty() || target == full || !extracted_here.contains(target)
+                || target_info.isSymLink() || !target_info.isFile() || link_below(m_destination, target)) {
+                m_error = QStringLiteral("Lien physique refusé : ") + name.left(300) + QStringLiteral(" -> ")
+                          + target_name.left(300);
+                return false;
+            }
+            archive_entry_set_hardlink(entry, QFile::encodeName(target).constData());
+            archive_entry_set_filetype(entry, AE_IFREG);
+            type = AE_IFREG;
+        }
         if (type == AE_IFDIR && names_top_folder(name)) {
             continue; // the destination itself, made above
         }
@@ -268,10 +289,6 @@ bool ArchiveExtractor::extract()
         }
         if (type != AE_IFREG && type != AE_IFDIR && type != AE_IFLNK) {
             ZQLog::log(QStringLiteral("[WARN] Archive extractor :: special file skipped :: ") + name.left(300));
-            continue;
-        }
-        if (archive_entry_hardlink(entry)) {
-            ZQLog::log(QStringLiteral("[WARN] Archive extractor :: hard link skipped :: ") + name.left(300));
             continue;
         }
         if (type == AE_IFLNK) {
@@ -337,6 +354,7 @@ bool ArchiveExtractor::extract()
                 }
             }
             m_extracted.append(full);
+            extracted_here.insert(full);
         }
         if (archive_write_finish_entry(writer.get()) != ARCHIVE_OK) {
             m_error = text_of(writer.get());
