@@ -6,10 +6,16 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 
 #include <archive.h>
 #include <archive_entry.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
 
 #include <memory>
 
@@ -43,6 +49,79 @@ bool link_below(const QString& destination, const QString& full)
             return true;
     }
     return false;
+}
+
+// True for ".", "./", "./." and the like: the folder the bundle was made from, which tar writes
+// first ("tar -C DIR -cf x.tar ." starts with "./"). It is the destination itself.
+bool names_top_folder(const QString& name)
+{
+    if (name.isEmpty() || name.startsWith(QLatin1Char('/')))
+        return false;
+    const QStringList parts = name.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    for (const QString& part : parts)
+        if (part != QLatin1String("."))
+            return false;
+    return true;
+}
+
+QByteArray real_path(const QByteArray& path)
+{
+    char buffer[PATH_MAX];
+    if (!::realpath(path.constData(), buffer))
+        return QByteArray();
+    return QByteArray(buffer);
+}
+
+// True when a link in the real folder `from` (below or at the real destination `base`) with the
+// text `target` leads to a place below or at the destination, resolved on disk step by step through
+// the links already there, as the system will follow it. Checking the target as text is not
+// enough: after "t -> .", the target "../t/.." of a link in "sub" leads to the destination's parent.
+// Names not there yet are taken as plain folders, and no ".." may follow one: a later entry could
+// make that name a link, and ".." would then leave from where it leads.
+bool link_stays_inside(const QByteArray& base, const QByteArray& from, const QByteArray& target)
+{
+    if (target.isEmpty() || target.startsWith('/'))
+        return false;
+    QList<QByteArray> todo = target.split('/');
+    QByteArray here = from;
+    bool missing = false;
+    int hops = 0;
+    while (!todo.isEmpty()) {
+        const QByteArray part = todo.takeFirst();
+        if (part.isEmpty() || part == ".")
+            continue;
+        if (part == "..") {
+            if (missing || here == base)
+                return false;
+            here.truncate(here.lastIndexOf('/'));
+            continue;
+        }
+        const QByteArray next = here + '/' + part;
+        here = next;
+        if (missing)
+            continue;
+        struct stat info;
+        if (::lstat(next.constData(), &info) != 0) {
+            if (errno != ENOENT)
+                return false;
+            missing = true;
+            continue;
+        }
+        if (S_ISLNK(info.st_mode)) {
+            if (++hops > 40)
+                return false;
+            char buffer[PATH_MAX];
+            const ssize_t n = ::readlink(next.constData(), buffer, sizeof buffer);
+            if (n <= 0 || size_t(n) >= sizeof buffer || buffer[0] == '/')
+                return false;
+            // Its target is resolved from its own folder.
+            here.truncate(here.lastIndexOf('/'));
+            todo = QByteArray(buffer, n).split('/') + todo;
+        } else if (!S_ISDIR(info.st_mode)) {
+            missing = true; // nothing can be below a file today; a later entry may change that
+        }
+    }
+    return true;
 }
 
 } // namespace
@@ -139,30 +218,77 @@ bool ArchiveExtractor::extract()
         m_error = QStringLiteral("Impossible de créer le dossier ") + m_destination;
         return false;
     }
+    const QByteArray real_destination = real_path(QFile::encodeName(m_destination));
+    if (real_destination.isEmpty()) {
+        m_error = QStringLiteral("Impossible de créer le dossier ") + m_destination;
+        return false;
+    }
     qint64 total = 0;
+    bool any_entry = false;
+    QSet<QString> extracted_here; // regular files of this run, for hard links
     for (;;) {
+        // The rest of the previous entry (data left unread, padding) is passed first, so that the
+        // byte count below moves only for what follows the last entry.
+        if (any_entry && archive_read_data_skip(reader.get()) != ARCHIVE_OK) {
+            m_error = text_of(reader.get());
+            return false;
+        }
+        const la_int64_t before = archive_filter_bytes(reader.get(), 0);
         archive_entry* entry = nullptr;
         const int r = archive_read_next_header(reader.get(), &entry);
-        if (r == ARCHIVE_EOF)
+        if (r == ARCHIVE_EOF) {
+            // libarchive takes a tar that simply stops after an entry for a whole one: only its
+            // end-of-archive blocks tell that nothing was cut off.
+            if ((archive_format(reader.get()) & ARCHIVE_FORMAT_BASE_MASK) == ARCHIVE_FORMAT_TAR
+                && archive_filter_bytes(reader.get(), 0) == before) {
+                m_error = QStringLiteral("Archive tronquée : fin d'archive absente");
+                return false;
+            }
+            // Nothing at all is a bundle cut before its first entry, not an empty one (tar writes
+            // end blocks even for no entry).
+            if ((archive_format(reader.get()) & ARCHIVE_FORMAT_BASE_MASK) == ARCHIVE_FORMAT_EMPTY) {
+                m_error = QStringLiteral("Archive tronquée : fichier vide");
+                return false;
+            }
             return true;
+        }
+        any_entry = true;
         if (r != ARCHIVE_OK && r != ARCHIVE_WARN) {
             m_error = text_of(reader.get());
             return false;
         }
         const QString name = QString::fromUtf8(archive_entry_pathname_utf8(entry) ? archive_entry_pathname_utf8(entry)
                                                                                   : archive_entry_pathname(entry));
+        mode_t type = archive_entry_filetype(entry);
+        if (const char* hard = archive_entry_hardlink(entry)) {
+            // The form tar gives the second name of a hard-linked pair: it becomes a hard link to
+            // the file of that name unpacked earlier in this run, and to nothing else (no file
+            // outside, none from before this run, none unpacked later).
+            const char* hard_utf8 = archive_entry_hardlink_utf8(entry);
+            const QString target_name = QString::fromUtf8(hard_utf8 ? hard_utf8 : hard);
+            const QString target = safe_entry_path(m_destination, target_name);
+            const QString full = safe_entry_path(m_destination, name);
+            const QFileInfo target_info(target);
+            if (target.isEmpty() || full.isEmpty() || target == full || !extracted_here.contains(target)
+                || target_info.isSymLink() || !target_info.isFile() || link_below(m_destination, target)) {
+                m_error = QStringLiteral("Lien physique refusé : ") + name.left(300) + QStringLiteral(" -> ")
+                          + target_name.left(300);
+                return false;
+            }
+            archive_entry_set_hardlink(entry, QFile::encodeName(target).constData());
+            archive_entry_set_filetype(entry, AE_IFREG);
+            type = AE_IFREG;
+        }
+        if (type == AE_IFDIR && names_top_folder(name)) {
+            continue; // the destination itself, made above
+        }
         const QString full = safe_entry_path(m_destination, name);
         if (full.isEmpty()) {
             m_error = QStringLiteral("Entrée refusée : ") + name.left(300);
             return false;
         }
-        const mode_t type = archive_entry_filetype(entry);
         if (type != AE_IFREG && type != AE_IFDIR && type != AE_IFLNK) {
             ZQLog::log(QStringLiteral("[WARN] Archive extractor :: special file skipped :: ") + name.left(300));
-            continue;
-        }
-        if (archive_entry_hardlink(entry)) {
-            ZQLog::log(QStringLiteral("[WARN] Archive extractor :: hard link skipped :: ") + name.left(300));
             continue;
         }
         if (type == AE_IFLNK) {
@@ -183,6 +309,18 @@ bool ArchiveExtractor::extract()
             return false;
         }
         QDir().mkpath(QFileInfo(full).path());
+        if (type == AE_IFLNK) {
+            // Where the link leads is checked on disk, through the links made so far. A name
+            // already there is not replaced by a link: a link checked earlier may lead through it.
+            const QFileInfo there(full);
+            const QByteArray folder = real_path(QFile::encodeName(there.path()));
+            if (there.exists() || there.isSymLink() || folder.isEmpty()
+                || !link_stays_inside(real_destination, folder, QByteArray(archive_entry_symlink(entry)))) {
+                ZQLog::log(QStringLiteral("[WARN] Archive extractor :: link leaving the folder skipped :: ")
+                           + name.left(300));
+                continue;
+            }
+        }
         const QByteArray full_bytes = QFile::encodeName(full);
         archive_entry_set_pathname(entry, full_bytes.constData());
         archive_entry_set_perm(entry, type == AE_IFDIR ? 0755 : 0644);
@@ -216,6 +354,7 @@ bool ArchiveExtractor::extract()
                 }
             }
             m_extracted.append(full);
+            extracted_here.insert(full);
         }
         if (archive_write_finish_entry(writer.get()) != ARCHIVE_OK) {
             m_error = text_of(writer.get());

@@ -9,9 +9,10 @@
 // startExtraction() does the whole job and ends with one extractionFinished().
 //
 // Nothing lands outside the destination: absolute entry names, "..", links leaving the folder
-// and writes through links are refused; devices, FIFOs and sockets are skipped; the unpacked
-// total is capped. Only a bundle read to its end is a success; a corrupt one is kept, and the
-// entry it cut short is removed.
+// and writes through links are refused (a link's target is resolved through the links made before
+// it); a hard link may only name a file unpacked earlier in the run; devices, FIFOs and sockets are
+// skipped; the unpacked total is capped. Only a bundle read to its end is a success (a tar without
+// its end blocks is a cut one); a corrupt one is kept, and the entry it cut short is removed.
 class ArchiveExtractor : public QObject
 {
     Q_OBJECT

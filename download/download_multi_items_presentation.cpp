@@ -2,6 +2,7 @@
 
 #include "app/zq_log.h"
 #include "download/archive_extractor.h"
+#include "download/confined_folder.h"
 #include "download/squeeze_label.h"
 #include "download/zq_download_thread.h"
 #include "platform/desktop_shell.h"
@@ -84,12 +85,11 @@ QString DownloadMultiItems_Presentation::local_path(const QString& destination, 
     const QString full = ArchiveExtractor::safe_entry_path(base, relative);
     if (full.isEmpty())
         return QString();
-    // No folder on the way may be a link out of the destination.
-    const QString parent = QFileInfo(full).path();
-    if (QFileInfo::exists(parent)) {
-        const QString real = QFileInfo(parent).canonicalFilePath();
-        const QString real_base = QFileInfo(base).canonicalFilePath();
-        if (real != real_base && !real.startsWith(real_base + QLatin1Char('/')))
+    // No folder on the way, at any depth, may be a link out of the destination (folders still
+    // missing are made later, beside their parent, never through a link).
+    if (QFileInfo::exists(base)) {
+        const QString folders = QFileInfo(full.mid(base.size() + 1)).path();
+        if (zq::ConfinedFolder::open(base, folders, false).status() == zq::ConfinedFolder::Status::Refused)
             return QString();
     }
     return full;
@@ -229,14 +229,24 @@ void DownloadMultiItems_Presentation::setStarted()
 void DownloadMultiItems_Presentation::start_current()
 {
     m_output_path = local_path(m_destination, m_current.path);
-    if (m_output_path.isEmpty()) {
+    QString why;
+    if (!m_output_path.isEmpty()) {
+        // The destination is the user's choice; the folders below it come from the server.
+        QDir().mkpath(m_destination);
+        const QString base = QDir::cleanPath(QDir(m_destination).absolutePath());
+        const zq::ConfinedFolder folder = zq::ConfinedFolder::open(
+            base, QFileInfo(m_output_path.mid(base.size() + 1)).path(), true);
+        if (!folder.isOpen())
+            why = folder.error();
+    }
+    if (m_output_path.isEmpty() || !why.isEmpty()) {
         // A path leaving the destination is never downloaded: the file fails at once.
-        ZQLog::log(QStringLiteral("[ERROR] Download Multi Items Presentation :: refused path :: ") + m_current.path.left(300));
+        ZQLog::log(QStringLiteral("[ERROR] Download Multi Items Presentation :: refused path :: ") + m_current.path.left(300)
+                   + (why.isEmpty() ? QString() : QStringLiteral(" :: ") + why));
         m_error = true;
         QMetaObject::invokeMethod(this, [this] { item_finished(QString()); }, Qt::QueuedConnection);
         return;
     }
-    QDir().mkpath(QFileInfo(m_output_path).path());
     download(m_current_url);
 }
 
@@ -265,6 +275,7 @@ void DownloadMultiItems_Presentation::download(const QString& url)
     info(QStringLiteral("get data with libcurl"));
     release_thread();
     auto* thread = new ZQDownload_thread(this, url, m_output_path);
+    thread->set_destination(m_destination);
     thread->set_ca_file(ca_file());
     m_thread = thread;
     connect(thread, &ZQDownload_thread::downloadProgress, this, &DownloadMultiItems_Presentation::downloadProgress);

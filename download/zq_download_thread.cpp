@@ -2,13 +2,14 @@
 
 #include "app/sha256.h"
 #include "app/zq_log.h"
+#include "download/confined_folder.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMutex>
-#include <QTemporaryFile>
 #include <QUrlQuery>
 
 #include <curl/curl.h>
@@ -124,7 +125,7 @@ struct ZQDownload_thread::Transfer
     bool decided = false;     // first body bytes seen: error body or file
     bool error_reply = false;
     QByteArray error_body;
-    std::unique_ptr<QTemporaryFile> file;
+    std::unique_ptr<zq::ConfinedSaveFile> file;
     std::unique_ptr<BodyHasher> sha;
     qint64 written = 0;
     QString local_error;      // a write or open failure on our side
@@ -281,9 +282,12 @@ size_t ZQDownload_thread::on_body(const char* data, size_t n)
     if (!t.file) {
         const QFileInfo target(m_output_path);
         ZQLog::log(QStringLiteral("[INFO] ZQDownload thread :: read stream :: output set filename : ") + m_output_path);
-        t.file = std::make_unique<QTemporaryFile>(target.absolutePath() + QLatin1Char('/') + target.fileName()
-                                                  + QStringLiteral(".XXXXXX.part"));
-        if (!t.file->open()) {
+        // The folders from the destination down are opened one by one (no link out of it at any
+        // depth, missing ones made without following links) and the file is made in the last one.
+        const QString root = QDir::cleanPath(QDir(m_destination.isEmpty() ? target.absolutePath() : m_destination).absolutePath());
+        const QString relative = QDir(root).relativeFilePath(target.absolutePath());
+        t.file = std::make_unique<zq::ConfinedSaveFile>();
+        if (!t.file->open(zq::ConfinedFolder::open(root, relative, true), target.fileName())) {
             ZQLog::log("[ERROR] ZQDownload thread :: output ERROR opening");
             t.local_error = tr("Erreur à l'ouverture du fichier : %1").arg(t.file->errorString());
             return 0;
@@ -291,7 +295,7 @@ size_t ZQDownload_thread::on_body(const char* data, size_t n)
         emit file_named(target.fileName());
         emit statusChanged();
     }
-    if (t.file->write(data, qint64(n)) != qint64(n)) {
+    if (t.file->file().write(data, qint64(n)) != qint64(n)) {
         t.local_error = tr("Erreur à l'enregistrement : %1").arg(t.file->errorString());
         return 0;
     }
@@ -494,9 +498,9 @@ void ZQDownload_thread::run()
         digest_hex = QString::fromLatin1(computed.toHex());
     } else {
         // Without a digest, a server error written as plain text starts with "Error".
-        transfer.file->flush();
-        transfer.file->seek(0);
-        const QByteArray first = transfer.file->readLine(4096);
+        transfer.file->file().flush();
+        transfer.file->file().seek(0);
+        const QByteArray first = transfer.file->file().readLine(4096);
         if (first.contains("Error")) {
             ZQLog::log("[INFO] ZQDownload thread :: item finished :: file in error, delete it");
             fail(tr("Fichier vide"));
@@ -506,14 +510,10 @@ void ZQDownload_thread::run()
 
     // The target becomes a regular file: an earlier file, or a link, at its name is replaced
     // (removing a link removes the link, never what it points at).
-    QFile::remove(m_output_path);
-    transfer.file->setAutoRemove(false);
-    if (!transfer.file->rename(m_output_path)) {
-        transfer.file->setAutoRemove(true);
+    if (!transfer.file->commit()) {
         fail(tr("Erreur à l'enregistrement : %1").arg(transfer.file->errorString()));
         return;
     }
-    transfer.file->close();
     transfer.file.reset();
     emit downloadProgress(transfer.written, qMax(transfer.total, transfer.written));
     emit statusChanged();

@@ -26,6 +26,9 @@ public:
 
     void set_output_path(const QString& path) { m_output_path = path; }
     QString output_path() const { return m_output_path; }
+    // The folder the output must stay in (default: the output's own folder). The folders between
+    // it and the output are reached without leaving it through a link, and made when missing.
+    void set_destination(const QString& folder) { m_destination = folder; }
     QString url() const { return m_url; }
     // Trust: PEM file of the certificate authorities to verify the server with (default: the
     // system's). Certificates and host names are always verified.
@@ -81,6 +84,7 @@ private:
     QPointer<QObject> m_row;
     QString m_url;
     QString m_output_path;
+    QString m_destination;
     QString m_ca_file;
     long m_low_speed_bytes = 1;
     long m_low_speed_seconds = 60;

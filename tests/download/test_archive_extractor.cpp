@@ -4,6 +4,9 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QHash>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -11,6 +14,7 @@
 
 #include <archive.h>
 #include <archive_entry.h>
+#include <unistd.h>
 
 // Bundles are made here with libarchive's writer, hostile ones included, and unpacked on a worker
 // thread as the download rows do: nothing may land outside the destination.
@@ -21,7 +25,7 @@ struct Entry
     QByteArray name;
     QByteArray data;
     mode_t type = AE_IFREG;
-    QByteArray link; // target of a symbolic link
+    QByteArray link; // target of a symbolic link, or of a hard link for a regular file
 };
 
 bool write_tar(const QString& path, const QList<Entry>& entries)
@@ -35,11 +39,14 @@ bool write_tar(const QString& path, const QList<Entry>& entries)
         archive_entry_set_pathname(entry, e.name.constData());
         archive_entry_set_filetype(entry, e.type);
         archive_entry_set_perm(entry, 0644);
+        const bool hard = e.type == AE_IFREG && !e.link.isEmpty();
         if (e.type == AE_IFLNK)
             archive_entry_set_symlink(entry, e.link.constData());
-        archive_entry_set_size(entry, e.type == AE_IFREG ? e.data.size() : 0);
+        if (hard)
+            archive_entry_set_hardlink(entry, e.link.constData());
+        archive_entry_set_size(entry, e.type == AE_IFREG && !hard ? e.data.size() : 0);
         archive_write_header(a, entry);
-        if (e.type == AE_IFREG)
+        if (e.type == AE_IFREG && !hard)
             archive_write_data(a, e.data.constData(), size_t(e.data.size()));
         archive_entry_free(entry);
     }
@@ -59,6 +66,32 @@ QStringList tree(const QString& root)
     return out;
 }
 
+// Makes files (content: their own name) below `root`.
+bool make_files(const QString& root, const QStringList& files)
+{
+    for (const QString& name : files) {
+        const QString path = QDir(root).filePath(name);
+        if (!QDir().mkpath(QFileInfo(path).path()))
+            return false;
+        QFile f(path);
+        if (!f.open(QIODevice::WriteOnly) || f.write(name.toUtf8()) != name.toUtf8().size())
+            return false;
+    }
+    return true;
+}
+
+// Runs bsdtar, the tool bundles are made with on the server side.
+bool bsdtar(const QStringList& args)
+{
+    QProcess p;
+    p.start(QStringLiteral("bsdtar"), args);
+    if (!p.waitForFinished(30000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
+        qWarning() << "bsdtar" << args << p.readAllStandardError();
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(QList<Entry>)
@@ -69,6 +102,8 @@ class TestArchiveExtractor : public QObject
 private slots:
     void extract_data();
     void extract();
+    void made_by_bsdtar_data();
+    void made_by_bsdtar();
     void truncated_bundle_is_kept();
     void delete_and_hash();
     void entry_names_data();
@@ -127,6 +162,38 @@ void TestArchiveExtractor::extract_data()
     QTest::newRow("write through inner link") << QList<Entry>{{"d/", "", AE_IFDIR}, {"l", "", AE_IFLNK, "d"},
                                                               {"l/x.txt", data}}
                                               << false << QStringList{"d", "l"};
+    // What "tar -C DIR -cf x.tar ." writes: the folder itself first, every name below "./".
+    QTest::newRow("dot entries") << QList<Entry>{{"./", "", AE_IFDIR}, {"./2024-01-01/", "", AE_IFDIR},
+                                                 {"./2024-01-01/a.zqvideo", data}, {".", "", AE_IFDIR},
+                                                 {"./2024-01-01/l", "", AE_IFLNK, "./a.zqvideo"}}
+                                 << true << QStringList{"2024-01-01", "2024-01-01/a.zqvideo", "2024-01-01/l"};
+    QTest::newRow("dot as a link") << QList<Entry>{{".", "", AE_IFLNK, "/tmp"}} << false << QStringList{};
+    // Links are resolved through the links made before them, not as text.
+    QTest::newRow("chained links") << QList<Entry>{{"t", "", AE_IFLNK, "."}, {"sub/", "", AE_IFDIR},
+                                                   {"sub/s", "", AE_IFLNK, "../t/.."}}
+                                   << true << QStringList{"sub", "t"};
+    QTest::newRow("link to a link") << QList<Entry>{{"t", "", AE_IFLNK, "."}, {"u", "", AE_IFLNK, "t"},
+                                                    {"v", "", AE_IFLNK, "u/.."}, {"w", "", AE_IFLNK, "u/f.txt"}}
+                                    << true << QStringList{"t", "u", "w"};
+    // A link checked through "t" stays valid: "t" is not replaced afterwards.
+    QTest::newRow("link replaced later") << QList<Entry>{{"sub/", "", AE_IFDIR}, {"t", "", AE_IFLNK, "sub"},
+                                                         {"s", "", AE_IFLNK, "t/.."}, {"t", "", AE_IFLNK, "."}}
+                                         << true << QStringList{"s", "sub", "t"};
+    // "m" is not there yet when "s" comes; made a link later, "m/.." would leave.
+    QTest::newRow("dot-dot after a missing name") << QList<Entry>{{"s", "", AE_IFLNK, "m/../x"}, {"m", "", AE_IFLNK, "."}}
+                                                  << true << QStringList{"m"};
+    QTest::newRow("hard link to an earlier file") << QList<Entry>{{"a.txt", data}, {"d/b.txt", "", AE_IFREG, "a.txt"}}
+                                                  << true << QStringList{"a.txt", "d", "d/b.txt"};
+    QTest::newRow("hard link out") << QList<Entry>{{"b.txt", "", AE_IFREG, "../outside.txt"}} << false
+                                   << QStringList{};
+    QTest::newRow("hard link absolute") << QList<Entry>{{"p", "", AE_IFREG, "/etc/hostname"}} << false
+                                        << QStringList{};
+    QTest::newRow("hard link to a later file") << QList<Entry>{{"b.txt", "", AE_IFREG, "a.txt"}, {"a.txt", data}}
+                                               << false << QStringList{};
+    QTest::newRow("hard link to a folder") << QList<Entry>{{"d/", "", AE_IFDIR}, {"h", "", AE_IFREG, "d"}} << false
+                                           << QStringList{"d"};
+    QTest::newRow("hard link to itself") << QList<Entry>{{"a.txt", data}, {"a.txt", "", AE_IFREG, "a.txt"}} << false
+                                         << QStringList{"a.txt"};
     QTest::newRow("fifo skipped") << QList<Entry>{{"p", "", AE_IFIFO}, {"f.txt", data}} << true
                                   << QStringList{"f.txt"};
 }
@@ -145,10 +212,110 @@ void TestArchiveExtractor::extract()
     QCOMPARE(run(extractor), success);
     QCOMPARE(extractor.errorMessage().isEmpty(), success);
     QCOMPARE(tree(dest), files);
+    // Every link left resolves inside.
+    const QString real_dest = QFileInfo(dest).canonicalFilePath();
+    for (const QString& name : files) {
+        const QFileInfo info(QDir(dest).filePath(name));
+        if (info.isSymLink() && info.exists())
+            QVERIFY2(info.canonicalFilePath() == real_dest || info.canonicalFilePath().startsWith(real_dest + '/'),
+                     qPrintable(name + " -> " + info.canonicalFilePath()));
+    }
     QVERIFY(!QFile::exists(QStringLiteral("/tmp/zq-abs-evil.txt")));
     QVERIFY(!QFile::exists(QStringLiteral("/tmp/zq-through-link.txt")));
     QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("evil.txt"))));
     QVERIFY(QFile::exists(bundle));
+}
+
+void TestArchiveExtractor::made_by_bsdtar_data()
+{
+    QTest::addColumn<QStringList>("files");   // made in the source folder
+    QTest::addColumn<QStringList>("hardlinks"); // "new=existing", hard links made in the source folder
+    QTest::addColumn<QStringList>("members"); // what bsdtar is asked to put in the bundle
+    // "" the bundle as made; "tar:<name>" cut just before the entry <name>, where a tar stops at an
+    // entry boundary without its end blocks; "gzip:<name>" the same, then compressed.
+    QTest::addColumn<QString>("cut");
+    QTest::addColumn<bool>("success");
+    QTest::addColumn<QStringList>("tree");     // what the destination holds afterwards
+
+    const QStringList day{"2024-01-01/080000/1_20240101_080000.zqseek",
+                          "2024-01-01/080000/1_20240101_080000.zqvideo"};
+    const QStringList day_tree{"2024-01-01", "2024-01-01/080000", "2024-01-01/080000/1_20240101_080000.zqseek",
+                               "2024-01-01/080000/1_20240101_080000.zqvideo"};
+    QTest::newRow("whole folder, ./ first") << day << QStringList{} << QStringList{"."} << "" << true << day_tree;
+    QTest::newRow("./ prefixed names") << day << QStringList{} << QStringList{"./2024-01-01"} << "" << true << day_tree;
+    QTest::newRow("plain names") << day << QStringList{} << QStringList{"2024-01-01"} << "" << true << day_tree;
+
+    const QStringList three{"a.bin", "b.bin", "c.bin"};
+    QTest::newRow("three files") << three << QStringList{} << three << "" << true << three;
+    QTest::newRow("three files, gzip") << three << QStringList{} << three << "gzip:" << true << three;
+    QTest::newRow("cut before the third") << three << QStringList{} << three << "tar:c.bin" << false << three.mid(0, 2);
+    QTest::newRow("cut before the third, gzip") << three << QStringList{} << three << "gzip:c.bin" << false << three.mid(0, 2);
+    // tar writes the second name of a hard-linked pair as a link to the first.
+    QTest::newRow("hard-linked pair") << QStringList{"d/a.bin"} << QStringList{"d/b.bin=d/a.bin", "c.bin=d/a.bin"}
+                                      << QStringList{"."} << "" << true
+                                      << QStringList{"c.bin", "d", "d/a.bin", "d/b.bin"};
+    QTest::newRow("hard-linked pair, gzip") << QStringList{"d/a.bin"} << QStringList{"d/b.bin=d/a.bin"}
+                                            << QStringList{"d"} << "gzip:" << true << QStringList{"d", "d/a.bin", "d/b.bin"};
+    QTest::newRow("cut before the first") << three << QStringList{} << three << "tar:a.bin" << false << QStringList{};
+}
+
+void TestArchiveExtractor::made_by_bsdtar()
+{
+    QFETCH(QStringList, files);
+    QFETCH(QStringList, hardlinks);
+    QFETCH(QStringList, members);
+    QFETCH(QString, cut);
+    QFETCH(bool, success);
+    QFETCH(QStringList, tree);
+
+    QTemporaryDir dir;
+    const QString source = dir.filePath(QStringLiteral("source"));
+    QVERIFY(make_files(source, files));
+    QHash<QString, QString> content; // name in the bundle -> what the file holds
+    for (const QString& f : files)
+        content.insert(f, f);
+    for (const QString& pair : hardlinks) {
+        const QString made = pair.section(QLatin1Char('='), 0, 0);
+        const QString existing = pair.section(QLatin1Char('='), 1);
+        QVERIFY(::link(QFile::encodeName(QDir(source).filePath(existing)).constData(),
+                       QFile::encodeName(QDir(source).filePath(made)).constData()) == 0);
+        content.insert(made, existing);
+    }
+    const QString bundle = dir.filePath(QStringLiteral("b.zqtar"));
+    QVERIFY(bsdtar(QStringList{"-C", source, "-cf", bundle} + members));
+    const QString before = cut.section(QLatin1Char(':'), 1);
+    if (!before.isEmpty()) {
+        QFile f(bundle);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QByteArray bytes = f.readAll();
+        f.close();
+        qsizetype at = -1;
+        for (qsizetype i = 0; i < bytes.size() && at < 0; i += 512)
+            if (bytes.mid(i, before.size() + 1) == before.toUtf8() + '\0')
+                at = i;
+        QVERIFY(at >= 0);
+        QVERIFY(QFile::resize(bundle, at));
+    }
+    if (cut.startsWith(QLatin1String("gzip:"))) {
+        QProcess gzip;
+        gzip.start(QStringLiteral("gzip"), {"-n", "-f", bundle});
+        QVERIFY(gzip.waitForFinished(30000) && gzip.exitCode() == 0);
+        QVERIFY(QFile::rename(bundle + QStringLiteral(".gz"), bundle));
+    }
+    const QString dest = dir.filePath(QStringLiteral("dest"));
+    ArchiveExtractor extractor(bundle, dest, false, false);
+    QCOMPARE(run(extractor), success);
+    QCOMPARE(extractor.errorMessage().isEmpty(), success);
+    QCOMPARE(::tree(dest), tree);
+    for (const QString& name : tree) {
+        const QFileInfo info(QDir(dest).filePath(name));
+        if (!info.isFile())
+            continue;
+        QFile f(info.filePath());
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), content.value(name).toUtf8());
+    }
+    QCOMPARE(::tree(dir.path()).filter(QRegularExpression("^(?!source|dest|b.zqtar)")), QStringList{});
 }
 
 void TestArchiveExtractor::truncated_bundle_is_kept()

@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QCryptographicHash>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -28,6 +29,8 @@ private slots:
     void query_switch();
     void local_path_data();
     void local_path();
+    void linked_folders_data();
+    void linked_folders();
     void constructed_texts();
     void three_files_second_fails();
     void stop_confirmed_then_restart();
@@ -105,6 +108,79 @@ void TestMultiItems::local_path()
     path.replace(QLatin1Char('@'), dest);
     QCOMPARE(DownloadMultiItems_Presentation::local_path(dest, path),
              expected.isEmpty() ? QString() : QDir(dest).filePath(expected));
+}
+
+void TestMultiItems::linked_folders_data()
+{
+    // In a temporary folder holding "dest", "outside" (with "outside/victim" holding "keep") and
+    // "dest/d1/d2/real": links made below dest, then one entry downloaded from the loopback server.
+    QTest::addColumn<QStringList>("links");  // "name=target", name relative to dest
+    QTest::addColumn<QString>("entry_path");
+    QTest::addColumn<QString>("lands");      // where the file is, relative to the temporary folder; "" refused
+    QTest::newRow("depth 1") << QStringList{"out=../outside"} << "out/new/a.bin" << "";
+    QTest::newRow("depth 1, folder there") << QStringList{"out=../outside"} << "out/a.bin" << "";
+    QTest::newRow("depth 2") << QStringList{"d1/out=../../outside"} << "d1/out/new/a.bin" << "";
+    QTest::newRow("depth 3") << QStringList{"d1/d2/out=../../../outside"} << "d1/d2/out/x/y/a.bin" << "";
+    QTest::newRow("link to a sibling inside") << QStringList{"lnk=d1/d2/real"} << "lnk/new/a.bin"
+                                              << "dest/d1/d2/real/new/a.bin";
+    QTest::newRow("link to a link inside") << QStringList{"l1=d1", "l2=l1/d2"} << "l2/real/a.bin"
+                                           << "dest/d1/d2/real/a.bin";
+    QTest::newRow("inside, then out") << QStringList{"l1=d1", "d1/d2/up=../../.."} << "l1/d2/up/a.bin" << "";
+    QTest::newRow("dangling out") << QStringList{"gone=../outside/missing"} << "gone/new/a.bin" << "";
+    QTest::newRow("dangling inside") << QStringList{"gone=nothing"} << "gone/a.bin" << "";
+    QTest::newRow("file named by a link out") << QStringList{"a.bin=../outside/victim"} << "a.bin" << "dest/a.bin";
+}
+
+void TestMultiItems::linked_folders()
+{
+    QFETCH(QStringList, links);
+    QFETCH(QString, entry_path);
+    QFETCH(QString, lands);
+
+    LoopbackServer server;
+    const QByteArray body(3000, 'n');
+    add(server, "/f/a", body);
+    QTemporaryDir dir;
+    const QDir root(dir.path());
+    QVERIFY(root.mkpath(QStringLiteral("dest/d1/d2/real")));
+    QVERIFY(root.mkpath(QStringLiteral("outside")));
+    QFile victim(root.filePath(QStringLiteral("outside/victim")));
+    QVERIFY(victim.open(QIODevice::WriteOnly));
+    victim.write("keep");
+    victim.close();
+    for (const QString& link : links) {
+        const QString name = link.section(QLatin1Char('='), 0, 0);
+        const QString target = link.section(QLatin1Char('='), 1);
+        QVERIFY(QFile::link(target, root.filePath(QStringLiteral("dest/") + name)));
+    }
+    const QString dest = root.filePath(QStringLiteral("dest"));
+    DownloadMultiItems_Presentation row({entry(server.url_string(QStringLiteral("/f/a")), entry_path)}, {}, dest);
+    row.set_retry_delay_ms(20);
+    row.start_downloading_item();
+    QVERIFY(wait_finished(row));
+
+    QDirIterator it(root.filePath(QStringLiteral("outside")), QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden,
+                    QDirIterator::Subdirectories);
+    QStringList outside;
+    while (it.hasNext())
+        outside << root.relativeFilePath(it.next());
+    QCOMPARE(outside, QStringList{"outside/victim"}); // nothing written or made out there
+    QCOMPARE(root.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name),
+             (QStringList{"dest", "outside"}));
+    QVERIFY(victim.open(QIODevice::ReadOnly));
+    QCOMPARE(victim.readAll(), QByteArray("keep"));
+    if (lands.isEmpty()) {
+        QCOMPARE(row.files_failed().size(), 1);
+        QCOMPARE(row.files_downloaded().size(), 0);
+        QCOMPARE(server.request_count(), 0);
+    } else {
+        QCOMPARE(row.files_downloaded().size(), 1);
+        const QFileInfo landed(root.filePath(lands));
+        QVERIFY(!landed.isSymLink());
+        QFile f(landed.filePath());
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), body);
+    }
 }
 
 void TestMultiItems::constructed_texts()
