@@ -225,7 +225,7 @@ void ZQStreamParser::calc_network_fps()
     m_window_bytes = 0;
 }
 
-void ZQStreamParser::restart_network_fps(int bytes, bool restart)
+void ZQStreamParser::restart_network_fps(qint64 bytes, bool restart)
 {
     if (restart) {
         calc_network_fps();
@@ -513,7 +513,7 @@ void ZQStreamParser::read_stream(const char* data, qsizetype size)
     }
     if (m_running < 1)
         return;
-    m_part_bytes += int(qMin<qsizetype>(size, 1 << 30));
+    m_part_bytes += size;
     if (m_window_timer.elapsed() >= speed_window_ms) {
         m_prev_window_bytes = m_window_bytes;
         m_prev_window_ms = m_window_timer.elapsed();

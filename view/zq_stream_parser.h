@@ -95,7 +95,7 @@ public slots:
     void self_delete();
 
 private slots:
-    void restart_network_fps(int frame_bytesReceived, bool is_keyframe);
+    void restart_network_fps(qint64 frame_bytesReceived, bool is_keyframe);
     void calc_network_fps();
 
 protected:
@@ -166,7 +166,9 @@ private:
     QString m_last_request;
 
     StreamMultipartParser m_parser;
-    int m_part_bytes = 0;
+    // Bytes since the last part: 64 bits, since a stream without a boundary
+    // may run past 2 GiB.
+    qint64 m_part_bytes = 0;
     int m_first_frame_done = 0;
     int m_frame_id = 1;
     int m_error_count = 0;

@@ -15,11 +15,18 @@ public:
         const int frames = s_.recording ? int(s_.recording->frames.size()) : 0;
         total_ = s_.count < 0 ? frames - s_.first : qMin(s_.count, frames - s_.first);
         total_ = qMax(0, total_);
+        junk_left_ = s_.junk_first;
     }
 
     // Pull: fills out and returns the delay before the next call, End or Drop.
     int next(QByteArray& out)
     {
+        if (junk_left_ > 0) {
+            static const QByteArray junk(1 << 20, 'x');
+            out = junk.left(int(qMin<qint64>(junk_left_, junk.size())));
+            junk_left_ -= out.size();
+            return 0;
+        }
         if (!pending_.isEmpty()) {
             const int n = qMin<int>(3, pending_.size());
             out = pending_.left(n);
@@ -102,6 +109,7 @@ private:
     int current_ = 0;
     int before_sent_ = -1;
     bool stalled_ = false;
+    qint64 junk_left_ = 0;
     QByteArray pending_;
 };
 

@@ -37,6 +37,7 @@ struct StreamScript
     int drop_after = -1;      // after that many frame parts cut the connection
     bool text_page = false;   // answer an error page, text/plain, instead of a stream
     int delay_ms = 0;         // before the answer
+    qint64 junk_first = 0;    // bytes without any boundary before the first part
     QString token;            // required "x-auth-token" (401 text/plain otherwise); empty: none
     QString draw_overlay;     // ZqDrawoverlay of every frame part; empty: none
     // Parts put before frame part i (pauses, messages, broken parts).
