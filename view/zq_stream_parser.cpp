@@ -376,9 +376,13 @@ int ZQStreamParser::get_stream()
     curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, 15L);
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-    const QString version = Http_singleton::instance()->get_version();
-    if (version.contains(QLatin1String(".DEV")) || version.contains(QLatin1String(".patch")))
+    if (transfer_diagnostics()) {
+        // Through our log, never straight to stderr: the request's headers
+        // carry the access token, which the log shows as "x-auth-token: …".
+        curl_easy_setopt(easy, CURLOPT_DEBUGFUNCTION, &ZQStreamParser::debug_callback);
+        curl_easy_setopt(easy, CURLOPT_DEBUGDATA, this);
         curl_easy_setopt(easy, CURLOPT_VERBOSE, 1L);
+    }
     curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_1_0));
     curl_multi_add_handle(multi, easy);
     {
@@ -458,6 +462,40 @@ size_t ZQStreamParser::header_callback(char* data, size_t size, size_t count, vo
     if (parser->m_response_headers.size() < 256 * 1024)
         parser->m_response_headers.append(data, n);
     return n;
+}
+
+bool ZQStreamParser::transfer_diagnostics()
+{
+    const int forced = s_forced_diagnostics.load();
+    if (forced >= 0)
+        return forced > 0;
+    const QString version = Http_singleton::instance()->get_version();
+    return version.contains(QLatin1String(".DEV")) || version.contains(QLatin1String(".patch"));
+}
+
+void ZQStreamParser::force_transfer_diagnostics(int on)
+{
+    s_forced_diagnostics = on;
+}
+
+int ZQStreamParser::debug_callback(void*, int type, char* data, size_t size, void* self)
+{
+    auto* parser = static_cast<ZQStreamParser*>(self);
+    const char* kind = nullptr;
+    switch (type) {
+    case CURLINFO_TEXT: kind = "* "; break;
+    case CURLINFO_HEADER_IN: kind = "< "; break;
+    case CURLINFO_HEADER_OUT: kind = "> "; break;
+    default: return 0; // bodies and TLS records stay out of the log
+    }
+    const QByteArray block(data, qsizetype(qMin<size_t>(size, 16384)));
+    for (const QByteArray& line : block.split('\n')) {
+        const QByteArray trimmed = line.trimmed();
+        if (!trimmed.isEmpty())
+            parser->log_info(QStringLiteral("curl :: ") + QLatin1String(kind)
+                             + ZQLog::redact(QString::fromLatin1(trimmed)));
+    }
+    return 0;
 }
 
 int ZQStreamParser::progress_callback(void* self, long long, long long, long long, long long)

@@ -64,6 +64,12 @@ public:
     // The request of the last transfer: "GET <path> HTTP/1.0" and its headers.
     QString get_url() const;
 
+    // libcurl's transfer diagnostics, written to the log: on in development
+    // and patch builds. force_transfer_diagnostics(1 or 0) overrides the
+    // version's choice, -1 returns to it.
+    static bool transfer_diagnostics();
+    static void force_transfer_diagnostics(int on);
+
     void release_replay_wait();
     void Destroy();
     void force_libcurl_stop();
@@ -106,6 +112,7 @@ private:
 
     static size_t WriteMemoryCallback(char* data, size_t size, size_t count, void* parser);
     static size_t header_callback(char* data, size_t size, size_t count, void* parser);
+    static int debug_callback(void* curl, int type, char* data, size_t size, void* parser);
     static int progress_callback(void* parser, long long, long long, long long, long long);
     static int ssl_ctx_callback(void* curl, void* ssl_ctx, void* parser);
 
@@ -188,4 +195,5 @@ private:
 
     QMutex m_wait_mutex;
     QWaitCondition m_wait;
+    static inline std::atomic<int> s_forced_diagnostics{-1};
 };
