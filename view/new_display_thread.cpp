@@ -505,7 +505,13 @@ int new_display_thread::display_next_frame()
             // (the trim), and the client only appends.
             queued = qsizetype(frame_queue.size());
         }
-        // Speed adaptation, for ordinary frames.
+        // Speed adaptation, for ordinary frames: those whose text overlay is
+        // empty. The text overlay is the server's Frametag, set only on pauses
+        // and server messages, records without a picture that are never
+        // paced; adapting on those alone would leave the pace and the buffer
+        // size (the once-a-second growth below) fixed for every ordinary
+        // stream, whose buffer then drifts into trimming frames unseen or
+        // running dry.
         if (frame_found && !last_message && record->get_text_overlay().isEmpty()) {
             const int pos = read_index;
             if (queued >= size - 1) {

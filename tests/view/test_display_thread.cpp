@@ -68,6 +68,7 @@ class TestDisplayThread : public QObject
 private slots:
     void initTestCase();
     void order_and_pace();
+    void ordinary_frames_adapt_the_buffer();
     void server_pause();
     void replay_at_the_end_of_a_loop();
     void silent_receiver_restarts_the_stream();
@@ -140,6 +141,31 @@ void TestDisplayThread::order_and_pace()
     for (const QList<QVariant>& b : buffering)
         ended = ended || (!b.at(0).toBool() && b.at(1).toDouble() == 100.0);
     QVERIFY(ended);
+}
+
+// Ordinary frames (no server message, an empty text overlay) drive the speed
+// adaptation and, once a second, the adaptive growth of the buffer: a stream
+// whose first part announces 5 frames per second and whose later parts come
+// at 25 grows its buffer of 1000 ms from 10 records to about 50.
+void TestDisplayThread::ordinary_frames_adapt_the_buffer()
+{
+    LoopbackServer server;
+    StreamScript script;
+    script.recording = m_rec;
+    script.realtime = true;
+    script.loops = 12;
+    script.edit = [](int i, StreamParts::Part& p) {
+        if (i == 0)
+            p.fps = QStringLiteral(" 5.00");
+    };
+    add_stream_route(server, "/video.cgi", script);
+    new_display_thread* t = start(server, 1000, false);
+    Receiver r(t, true);
+    t->start();
+    QTRY_COMPARE_WITH_TIMEOUT(t->get_max_list_size(), 10, 10000);
+    // Eleven samples of the records' rates, the first of them still at 5.
+    QTRY_VERIFY_WITH_TIMEOUT(t->get_max_list_size() >= 40, 30000);
+    finish(t);
 }
 
 void TestDisplayThread::server_pause()
