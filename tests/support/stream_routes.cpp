@@ -1,5 +1,7 @@
 #include "tests/support/stream_routes.h"
 
+#include <QUrlQuery>
+
 #include <deque>
 #include <memory>
 
@@ -123,13 +125,22 @@ void add_stream_route(LoopbackServer& server, const QByteArray& path, const Stre
             QMutexLocker lock(&log->mutex);
             ++log->replies;
         }
-        auto answer = [script, log, res, token = req.header("x-auth-token")] {
+        auto answer = [script, log, res, token = req.header("x-auth-token"), query = req.query] {
             if (!script.token.isEmpty() && token != script.token.toUtf8())
                 return res->reply(401, "text/plain", "token refused");
             if (script.text_page)
                 return res->reply_until_close(200, {{"Content-Type", "text/plain"}},
                                               "stream not available\n--myboundary\nContent-Length: 1\n\nx\n");
-            auto player = std::make_shared<ScriptPlayer>(script, log);
+            StreamScript from = script;
+            if (script.resume_from_starttime && script.recording) {
+                const QString start = QUrlQuery(QString::fromUtf8(query)).queryItemValue(QStringLiteral("starttime"));
+                const auto& frames = script.recording->frames;
+                int i = script.first;
+                while (start.size() == 14 && i < frames.size() && frames.at(i).timestamp.left(14) < start)
+                    ++i;
+                from.first = i;
+            }
+            auto player = std::make_shared<ScriptPlayer>(from, log);
             res->stream(200, {{"Content-Type", "multipart/x-mixed-replace; boundary=myboundary"}},
                         [player](QByteArray& out) { return player->next(out); }, HttpResponse::UntilClose);
         };

@@ -39,12 +39,14 @@ public:
     QList<int> ids;
     QList<int> indexes;
     QList<qint64> at_ms;
+    QStringList times;
     QStringList messages;
 
 public slots:
-    void frame(QImage img, int, int, int, QString, QString, bool, int id, double, bool)
+    void frame(QImage img, int, int, int, QString time, QString, bool, int id, double, bool)
     {
         ids << id;
+        times << time;
         at_ms << clock.elapsed();
         const ZQFixture::PatternValue v = ZQFixture::read_pattern(img);
         indexes << (v.valid ? v.frame_index : -1);
@@ -69,13 +71,16 @@ private slots:
     void initTestCase();
     void order_and_pace();
     void ordinary_frames_adapt_the_buffer();
+    void cut_and_resume_never_goes_back_data();
+    void cut_and_resume_never_goes_back();
     void server_pause();
     void replay_at_the_end_of_a_loop();
     void silent_receiver_restarts_the_stream();
     void hide_pauses_a_live_stream_and_show_resumes();
 
 private:
-    new_display_thread* start(LoopbackServer& server, int buffer_ms, bool loop);
+    new_display_thread* start(LoopbackServer& server, int buffer_ms, bool loop,
+                              const QString& path = QStringLiteral("/video.cgi?id=1"));
     void finish(new_display_thread* t);
 
     QTemporaryDir m_dir;
@@ -91,14 +96,14 @@ void TestDisplayThread::initTestCase()
              qPrintable(error));
 }
 
-new_display_thread* TestDisplayThread::start(LoopbackServer& server, int buffer_ms, bool loop)
+new_display_thread* TestDisplayThread::start(LoopbackServer& server, int buffer_ms, bool loop, const QString& path)
 {
     auto* t = new new_display_thread(nullptr);
     t->name = QStringLiteral("test");
     t->buffer_duration_ms = buffer_ms;
     t->set_skip_decoding(false);
     t->init_stream_parser(QStringLiteral("http"), QStringLiteral("127.0.0.1"), QString::number(server.port()), {},
-                          QStringLiteral("/video.cgi?id=1"), false, QStringLiteral("h264"), loop, {}, {}, false, {});
+                          path, false, QStringLiteral("h264"), loop, {}, {}, false, {});
     return t;
 }
 
@@ -166,6 +171,49 @@ void TestDisplayThread::ordinary_frames_adapt_the_buffer()
     // Eleven samples of the records' rates, the first of them still at 5.
     QTRY_VERIFY_WITH_TIMEOUT(t->get_max_list_size() >= 40, 30000);
     finish(t);
+}
+
+void TestDisplayThread::cut_and_resume_never_goes_back_data()
+{
+    QTest::addColumn<int>("buffer_ms");
+    QTest::newRow("buffered 1000 ms") << 1000;
+    QTest::newRow("direct") << 0;
+}
+
+// A playback stream that the server cuts every 40 frames: the client asks
+// again from the second of the last keyframe shown, and the server starts
+// there, sending again frames already shown. What is shown never goes back:
+// ids and times strictly increase across every reconnect.
+void TestDisplayThread::cut_and_resume_never_goes_back()
+{
+    QFETCH(int, buffer_ms);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    auto rec = QSharedPointer<StreamParts::Recording>::create();
+    QString error;
+    QVERIFY2(StreamParts::make_recording(dir.path(), 8, QSize(160, 120), ZQFixture::Codec::H264, rec.get(), &error),
+             qPrintable(error));
+    LoopbackServer server;
+    StreamScript script;
+    script.recording = rec;
+    script.realtime = true;
+    script.drop_after = 40;
+    script.resume_from_starttime = true;
+    add_stream_route(server, "/video.cgi", script);
+    const QString path = QStringLiteral("/video.cgi?id=1&playback=1&starttime=") + rec->frames.first().timestamp.left(14);
+    new_display_thread* t = start(server, buffer_ms, false, path);
+    Receiver r(t, true);
+    if (buffer_ms > 0)
+        t->start();
+    else
+        t->start_stream_parser();
+    QTRY_VERIFY_WITH_TIMEOUT(server.request_count() >= 4 && r.ids.size() >= 100, 30000);
+    finish(t);
+    for (int i = 1; i < r.ids.size(); ++i) {
+        QVERIFY2(r.ids[i] > r.ids[i - 1], qPrintable(QStringLiteral("id %1 after %2").arg(r.ids[i]).arg(r.ids[i - 1])));
+        QVERIFY2(r.times[i] > r.times[i - 1], qPrintable(r.times[i] + QStringLiteral(" after ") + r.times[i - 1]));
+        QVERIFY(r.indexes[i] > r.indexes[i - 1]);
+    }
 }
 
 void TestDisplayThread::server_pause()
