@@ -271,7 +271,11 @@ void new_display_thread::set_trusted_certificates(const QList<QByteArray>& pem)
 
 void new_display_thread::start_stream_parser()
 {
-    log_info(QStringLiteral("start stream parser"));
+    // A retry of a server out of reach is told by the client, once per
+    // change of its failure, not here at every attempt.
+    const bool retry = client && client->failed_attempts() > 0;
+    if (!retry)
+        log_info(QStringLiteral("start stream parser"));
     if (stop) {
         log_warn(QStringLiteral("start stream parser :: stop thread detected"));
         return;
@@ -289,7 +293,8 @@ void new_display_thread::start_stream_parser()
                     client->wait(1000);
                 start_stream_parser();
             }, Qt::SingleShotConnection);
-        log_warn(QStringLiteral("start stream parser :: stream parser already running"));
+        if (!retry)
+            log_warn(QStringLiteral("start stream parser :: stream parser already running"));
         return;
     }
     paused = false;
@@ -327,9 +332,10 @@ void new_display_thread::start_stream_parser()
             shown = last_shown_time;
         }
         if (time.isEmpty() && !shown.isEmpty()) {
-            log_warn(QStringLiteral("start stream parser :: in playback with timestamp, but not a keyframe"));
+            if (!retry)
+                log_warn(QStringLiteral("start stream parser :: in playback with timestamp, but not a keyframe"));
             time = shown;
-        } else if (!time.isEmpty()) {
+        } else if (!time.isEmpty() && !retry) {
             log_info(QStringLiteral("start stream parser :: in playback with keyframe timestamp :: ") + time);
         }
         QDate d;

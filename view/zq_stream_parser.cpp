@@ -86,6 +86,22 @@ void ZQStreamParser::log_info(const QString& step) const
     ZQLog::log(QStringLiteral("[INFO] Stream parser [") + QString::fromStdString(name) + QStringLiteral("] :: ") + step);
 }
 
+void ZQStreamParser::log_attempt(const QString& step) const
+{
+    if (!m_quiet)
+        log_info(step);
+}
+
+int ZQStreamParser::retry_delay_ms() const
+{
+    // The first retry goes at once; then the wait doubles from 100 ms up to
+    // 5 s, until a transfer brings a part again.
+    const int failures = m_failures;
+    if (failures <= 1)
+        return 0;
+    return int(qMin<qint64>(5000, qint64(100) << qMin(failures - 2, 16)));
+}
+
 void ZQStreamParser::log_warn(const QString& step) const
 {
     ZQLog::log(QStringLiteral("[WARN] Stream parser [") + QString::fromStdString(name) + QStringLiteral("] :: ") + step);
@@ -246,13 +262,13 @@ void ZQStreamParser::reset_part_state()
 
 void ZQStreamParser::run()
 {
-    log_info(QStringLiteral("start "));
+    log_attempt(QStringLiteral("start "));
     m_stop = false;
     m_terminal = false;
     m_error_emitted = false;
     if (!m_skip_decoding) {
         if (m_decoder) {
-            log_info(QStringLiteral("start :: decoder already created"));
+            log_attempt(QStringLiteral("start :: decoder already created"));
         } else {
             m_decoder = std::make_unique<VideoDecoder>();
             if (m_scaler_flags >= 0)
@@ -293,7 +309,10 @@ void ZQStreamParser::run()
 int ZQStreamParser::get_stream()
 {
     const QString path = get_path();
-    log_info(QStringLiteral("get stream :: ") + path.left(1000));
+    // While the server stays out of reach each retry is told by one line
+    // when the failure changes, not by every line of every attempt.
+    m_quiet = m_failures > 0;
+    log_attempt(QStringLiteral("get stream :: ") + path.left(1000));
     if (m_delete_after_reply) {
         log_warn(QStringLiteral("get stream :: could not get new stream, will be deleted"));
         return -1;
@@ -305,7 +324,7 @@ int ZQStreamParser::get_stream()
     m_text_response = false;
 
     const QString url = m_scheme + QStringLiteral("://") + m_host + QLatin1Char(':') + m_port + path;
-    log_info(QStringLiteral("get stream :: create url full :: ") + url.left(1000));
+    log_attempt(QStringLiteral("get stream :: create url full :: ") + url.left(1000));
     if (m_host.toLatin1().isEmpty() || path.isEmpty()) {
         log_error(QStringLiteral("get stream :: url is empty"));
         return -1;
@@ -333,6 +352,8 @@ int ZQStreamParser::get_stream()
         return -1;
     }
     m_running = 1;
+    ++m_transfers;
+    m_part_in_transfer = false;
     const QByteArray url_bytes = m_scheme.toLatin1() + "://" + m_host.toLatin1() + ':' + m_port.toLatin1()
                                  + path.toUtf8();
     curl_easy_setopt(easy, CURLOPT_URL, url_bytes.constData());
@@ -357,7 +378,7 @@ int ZQStreamParser::get_stream()
     QByteArray proxy;
     if (m_use_proxy) {
         proxy = m_scheme.toLatin1() + "://" + m_proxy_host.toLatin1() + ':' + m_proxy_port.toLatin1();
-        log_info(QStringLiteral("get stream :: create proxy url :: ") + QString::fromLatin1(proxy));
+        log_attempt(QStringLiteral("get stream :: create proxy url :: ") + QString::fromLatin1(proxy));
         curl_easy_setopt(easy, CURLOPT_PROXY, proxy.constData());
     }
     {
@@ -390,7 +411,7 @@ int ZQStreamParser::get_stream()
         m_easy = easy;
         m_multi = multi;
     }
-    log_info(QStringLiteral("get stream :: get data"));
+    log_attempt(QStringLiteral("get stream :: get data"));
 
     CURLcode result = CURLE_OK;
     while (m_running > 0) {
@@ -398,14 +419,14 @@ int ZQStreamParser::get_stream()
         if (mc == CURLM_OK && m_running > 0 && !m_stop && !m_pause && !m_restart_pending)
             mc = curl_multi_poll(multi, nullptr, 0, 1000, nullptr);
         if (mc != CURLM_OK) {
-            log_info(QStringLiteral("get stream :: break after mc"));
+            log_attempt(QStringLiteral("get stream :: break after mc"));
             break;
         }
         int left = 0;
         while (CURLMsg* msg = curl_multi_info_read(multi, &left)) {
             if (msg->msg == CURLMSG_DONE) {
                 result = msg->data.result;
-                log_info(QStringLiteral("get stream :: transfer completed :: ") + QString::number(int(result)));
+                log_attempt(QStringLiteral("get stream :: transfer completed :: ") + QString::number(int(result)));
             }
         }
         // A stop ends the transfer at once, without waiting for the next
@@ -421,7 +442,19 @@ int ZQStreamParser::get_stream()
 
     if (m_connected_announced)
         emit send_status_message(QStringLiteral("disconnecting"));
-    log_info(QStringLiteral("get stream :: curl handle cleanup :: ") + QString::number(m_running));
+    log_attempt(QStringLiteral("get stream :: curl handle cleanup :: ") + QString::number(m_running));
+    if (!m_part_in_transfer && !m_stop && !m_pause) {
+        // One more attempt without a part; the line comes when the failure
+        // begins or changes, with the count of attempts so far.
+        QString why = result != CURLE_OK ? QString::fromLatin1(curl_easy_strerror(result))
+                                         : (m_text_response ? QStringLiteral("text answer")
+                                                            : QStringLiteral("ended without a part"));
+        ++m_failures;
+        if (m_failures == 1 || why != m_failure_text)
+            log_warn(QStringLiteral("get stream :: no stream :: ") + why + QStringLiteral(" :: failed attempts ")
+                     + QString::number(m_failures.load()));
+        m_failure_text = why;
+    }
     {
         QMutexLocker lock(&m_handle_mutex);
         m_easy = nullptr;
@@ -621,6 +654,13 @@ bool ZQStreamParser::handle_part(StreamPart& part)
         m_connected_announced = true;
         emit send_status_message(QStringLiteral("connected"));
     }
+    m_part_in_transfer = true;
+    if (m_failures > 0) {
+        m_quiet = false;
+        log_info(QStringLiteral("get stream :: stream back after failed attempts ") + QString::number(m_failures.load()));
+        m_failures = 0;
+        m_failure_text.clear();
+    }
     restart_network_fps(m_part_bytes, first);
     m_part_bytes = 0;
     {
@@ -742,7 +782,7 @@ bool ZQStreamParser::handle_part(StreamPart& part)
 
 ZQStreamParser::End ZQStreamParser::stream_parsing_finished()
 {
-    log_info(QStringLiteral("stream parsing finished"));
+    log_attempt(QStringLiteral("stream parsing finished"));
     if (m_loop && !m_stop && !m_pause && !m_terminal) {
         if (m_buffering) {
             auto* marker = new ZQMediaFrame;
@@ -757,7 +797,7 @@ ZQStreamParser::End ZQStreamParser::stream_parsing_finished()
         } else {
             if (!m_owner)
                 log_error(QStringLiteral("failed to send error"));
-            wait_for(1000);
+            wait_for(qMax(1000, retry_delay_ms()));
         }
         if (m_stop || m_pause)
             return stream_parsing_finished();
@@ -786,18 +826,21 @@ ZQStreamParser::End ZQStreamParser::stream_parsing_finished()
             emit_can_delete();
         }
     } else {
-        log_info(QStringLiteral("stream parsing finished :: Stream Error"));
-        log_info(QStringLiteral("stream parsing finished :: set restart parser :: running handles :: ")
+        log_attempt(QStringLiteral("stream parsing finished :: Stream Error"));
+        log_attempt(QStringLiteral("stream parsing finished :: set restart parser :: running handles :: ")
                  + QString::number(m_running));
         if (!m_owner) {
             emit_error_once();
-        } else if (m_text_response) {
-            // The delay runs on the owner's side, in this object's thread.
-            QMetaObject::invokeMethod(
-                this, [this] { QTimer::singleShot(m_text_restart_delay_ms.load(), this, [this] { emit set_restart(); }); },
-                Qt::QueuedConnection);
         } else {
-            emit set_restart();
+            const int delay = qMax(m_text_response ? m_text_restart_delay_ms.load() : 0, retry_delay_ms());
+            if (delay > 0) {
+                // The delay runs on the owner's side, in this object's thread.
+                QMetaObject::invokeMethod(
+                    this, [this, delay] { QTimer::singleShot(delay, this, [this] { emit set_restart(); }); },
+                    Qt::QueuedConnection);
+            } else {
+                emit set_restart();
+            }
         }
     }
     emit send_status_message(QStringLiteral("disconnected"));

@@ -60,6 +60,12 @@ public:
     bool is_text_part() const { return m_text_response; }
     bool is_last_part_message() const { return m_last_part_message; }
     bool is_buffering() const { return m_buffering; }
+    // Requests made over the parser's life.
+    int transfer_count() const { return m_transfers; }
+    // Transfers in a row that ended without a single part (0 once one came).
+    int failed_attempts() const { return m_failures; }
+    // Wait before the next request after such a transfer.
+    int retry_delay_ms() const;
     QString get_codec() const { return m_codec; }
     // The request of the last transfer: "GET <path> HTTP/1.0" and its headers.
     QString get_url() const;
@@ -129,6 +135,9 @@ private:
     void emit_error_once();
 
     void log_info(const QString& step) const;
+    // A line of the ordinary course of a request, left out while retrying a
+    // server that stays out of reach.
+    void log_attempt(const QString& step) const;
     void log_warn(const QString& step) const;
     void log_error(const QString& step) const;
 
@@ -182,6 +191,12 @@ private:
     int m_error_limit = 100;
     int m_last_width = -1;
     int m_last_height = -1;
+
+    std::atomic<int> m_transfers{0};
+    std::atomic<int> m_failures{0};
+    QString m_failure_text;
+    bool m_part_in_transfer = false;
+    std::atomic<bool> m_quiet{false};
 
     std::unique_ptr<VideoDecoder> m_decoder;
     bool m_decoder_open = false;

@@ -125,6 +125,8 @@ void add_stream_route(LoopbackServer& server, const QByteArray& path, const Stre
             QMutexLocker lock(&log->mutex);
             ++log->replies;
         }
+        if (script.refuse && script.refuse())
+            return res->drop();
         auto answer = [script, log, res, token = req.header("x-auth-token"), query = req.query] {
             if (!script.token.isEmpty() && token != script.token.toUtf8())
                 return res->reply(401, "text/plain", "token refused");

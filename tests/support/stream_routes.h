@@ -42,6 +42,9 @@ struct StreamScript
     // "starttime=yyyyMMddHHmmss" names (or after), as the recording server
     // does for a playback stream; drop_after and count then run from there.
     bool resume_from_starttime = false;
+    // While it returns true each request is cut at once, before any answer
+    // (a server that is down); called on the server's thread.
+    std::function<bool()> refuse;
     QString token;            // required "x-auth-token" (401 text/plain otherwise); empty: none
     QString draw_overlay;     // ZqDrawoverlay of every frame part; empty: none
     // Parts put before frame part i (pauses, messages, broken parts).

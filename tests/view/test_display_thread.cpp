@@ -5,6 +5,7 @@
 
 #include <QElapsedTimer>
 #include <QSignalSpy>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -74,6 +75,8 @@ private slots:
     void cut_and_resume_never_goes_back_data();
     void cut_and_resume_never_goes_back();
     void server_pause();
+    void refused_port_backs_off();
+    void server_back_is_picked_up_within_the_cap();
     void replay_at_the_end_of_a_loop();
     void silent_receiver_restarts_the_stream();
     void hide_pauses_a_live_stream_and_show_resumes();
@@ -214,6 +217,81 @@ void TestDisplayThread::cut_and_resume_never_goes_back()
         QVERIFY2(r.times[i] > r.times[i - 1], qPrintable(r.times[i] + QStringLiteral(" after ") + r.times[i - 1]));
         QVERIFY(r.indexes[i] > r.indexes[i - 1]);
     }
+}
+
+namespace {
+
+std::atomic<int> g_log_lines{0};
+
+void count_lines(QtMsgType, const QMessageLogContext&, const QString&)
+{
+    ++g_log_lines;
+}
+
+} // namespace
+
+// Nothing listens on the port: the first retry goes at once, then the waits
+// double from 100 ms (to 5 s), and the failure is logged when it begins, not
+// at every attempt. Before, some 95 attempts and a thousand log lines a
+// second emptied the log file within minutes.
+void TestDisplayThread::refused_port_backs_off()
+{
+    quint16 port = 0;
+    {
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::LocalHost));
+        port = probe.serverPort();
+    }
+    auto* t = new new_display_thread(nullptr);
+    t->name = QStringLiteral("test");
+    t->set_skip_decoding(false);
+    t->init_stream_parser(QStringLiteral("http"), QStringLiteral("127.0.0.1"), QString::number(port), {},
+                          QStringLiteral("/video.cgi?id=1"), false, QStringLiteral("h264"), false, {}, {}, false, {});
+    const int level = get_log_level();
+    set_log_level(1);
+    g_log_lines = 0;
+    const QtMessageHandler previous = qInstallMessageHandler(count_lines);
+    t->start_stream_parser();
+    // Three seconds of a server out of reach: attempts at about 0, 0, 0.1,
+    // 0.3, 0.7, 1.5 and 3.1 s.
+    QTest::qWait(3000);
+    qInstallMessageHandler(previous);
+    set_log_level(level);
+    const int attempts = t->get_stream_parser()->transfer_count();
+    const int lines = g_log_lines;
+    QVERIFY2(attempts >= 3 && attempts <= 12, qPrintable(QString::number(attempts)));
+    QVERIFY2(lines <= 30, qPrintable(QString::number(lines)));
+    QVERIFY(t->get_stream_parser()->failed_attempts() >= 3);
+    finish(t);
+}
+
+// The server cuts every request for a while, then serves again: its stream
+// is taken up within the 5 s cap, and frames bring the retries back to once.
+void TestDisplayThread::server_back_is_picked_up_within_the_cap()
+{
+    auto down = std::make_shared<std::atomic<bool>>(true);
+    LoopbackServer server;
+    StreamScript script;
+    script.recording = m_rec;
+    script.realtime = true;
+    script.loops = 20;
+    script.refuse = [down] { return down->load(); };
+    add_stream_route(server, "/video.cgi", script);
+    new_display_thread* t = start(server, 0, false);
+    Receiver r(t, true);
+    t->start_stream_parser();
+    QTRY_VERIFY_WITH_TIMEOUT(server.request_count() >= 6, 15000);
+    QVERIFY(r.ids.isEmpty());
+    const int refused = server.request_count();
+    *down = false;
+    QElapsedTimer back;
+    back.start();
+    QTRY_VERIFY_WITH_TIMEOUT(!r.ids.isEmpty(), 5000 + 5000);
+    QVERIFY2(back.elapsed() < 5000 + 3000, qPrintable(QString::number(back.elapsed())));
+    QCOMPARE(t->get_stream_parser()->failed_attempts(), 0);
+    QCOMPARE(t->get_stream_parser()->retry_delay_ms(), 0);
+    QVERIFY(server.request_count() <= refused + 2);
+    finish(t);
 }
 
 void TestDisplayThread::server_pause()
