@@ -629,6 +629,40 @@ void ZQStreamParser::push_record(ZQMediaFrame* record)
     m_queue->push_back(record);
 }
 
+void ZQStreamParser::post_direct(DirectPicture picture)
+{
+    bool post = false;
+    {
+        QMutexLocker lock(&m_direct_mutex);
+        if (m_direct_has_pending)
+            ++m_direct_drops; // the older one was never taken: keep the newest
+        m_direct_pending = std::move(picture);
+        m_direct_has_pending = true;
+        post = !m_direct_posted;
+        m_direct_posted = true;
+    }
+    // One delivery waits in the owner's queue at a time; it takes whatever
+    // picture is newest when it runs.
+    if (post)
+        QMetaObject::invokeMethod(this, &ZQStreamParser::deliver_direct, Qt::QueuedConnection);
+}
+
+void ZQStreamParser::deliver_direct()
+{
+    DirectPicture p;
+    {
+        QMutexLocker lock(&m_direct_mutex);
+        m_direct_posted = false;
+        if (!m_direct_has_pending)
+            return;
+        p = std::move(m_direct_pending);
+        m_direct_pending = DirectPicture();
+        m_direct_has_pending = false;
+    }
+    emit frame_decoded_old(p.image, int(p.image.bytesPerLine()), p.time, p.draw_overlay, false, p.frame_id,
+                           p.image.width(), p.image.height(), p.fps, p.frametag, p.keyframe);
+}
+
 bool ZQStreamParser::handle_part(StreamPart& part)
 {
     if (m_stop || m_pause)
@@ -716,8 +750,8 @@ bool ZQStreamParser::handle_part(StreamPart& part)
                 m_last_height = h;
                 m_error_count = 0;
                 m_first_frame_done = 1;
-                emit frame_decoded_old(img, int(img.bytesPerLine()), part.time_text, part.draw_overlay, false,
-                                       m_frame_id, w, h, part.fps, part.frametag, m_decoder->is_keyframe());
+                post_direct(DirectPicture{img, part.time_text, part.draw_overlay, part.frametag, m_frame_id, part.fps,
+                                          m_decoder->is_keyframe()});
             } else {
                 m_error_count = part.frametag.isEmpty() ? m_error_count + 1 : 0;
             }

@@ -60,6 +60,9 @@ public:
     bool is_text_part() const { return m_text_response; }
     bool is_last_part_message() const { return m_last_part_message; }
     bool is_buffering() const { return m_buffering; }
+    // Direct mode: pictures replaced by a newer one before the owner took
+    // them (the owner's thread was busy).
+    qint64 direct_drops() const { return m_direct_drops; }
     // Requests made over the parser's life.
     int transfer_count() const { return m_transfers; }
     // Transfers in a row that ended without a single part (0 once one came).
@@ -128,6 +131,16 @@ private:
     End stream_parsing_finished();
     bool open_decoder_for(const QString& codec);
     void push_record(ZQMediaFrame* record);
+    struct DirectPicture
+    {
+        QImage image;
+        QString time, draw_overlay, frametag;
+        int frame_id = 0;
+        double fps = 0.0;
+        bool keyframe = false;
+    };
+    void post_direct(DirectPicture picture);
+    void deliver_direct();
     bool wait_for(int ms);
     void wake();
     void reset_part_state();
@@ -207,6 +220,14 @@ private:
     qint64 m_prev_window_ms = 0;
     QElapsedTimer m_window_timer;
     QElapsedTimer m_speed_emit_timer;
+
+    // Direct mode holds at most one picture for the owner: a newer one
+    // replaces it, so a busy owner's thread never piles pictures up.
+    QMutex m_direct_mutex;
+    DirectPicture m_direct_pending;
+    bool m_direct_has_pending = false;
+    bool m_direct_posted = false;
+    std::atomic<qint64> m_direct_drops{0};
 
     QMutex m_wait_mutex;
     QWaitCondition m_wait;
