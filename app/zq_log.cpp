@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QMutex>
+#include <QRegularExpression>
 #include <QSaveFile>
 #include <QTextStream>
 
@@ -36,10 +37,30 @@ void ZQLog::log(const char* text)
     log(QString::fromUtf8(text));
 }
 
+QString ZQLog::redact(const QString& text)
+{
+    if (!text.contains(QLatin1String("sessid"), Qt::CaseInsensitive)
+        && !text.contains(QLatin1String("token"), Qt::CaseInsensitive)
+        && !text.contains(QLatin1String("authorization"), Qt::CaseInsensitive))
+        return text;
+    // A value ends at a line end, a quote or a backslash (the quoted form of
+    // a logged text escapes its line ends). Per thread: one expression
+    // object is not matched from two threads at once.
+    thread_local const QRegularExpression session(QStringLiteral("(PHPSESSID(?:=|%3D))[^&\\s#;\"']*"),
+                                                  QRegularExpression::CaseInsensitiveOption);
+    thread_local const QRegularExpression header(
+        QStringLiteral("((?:x-auth-token|proxy-authorization|authorization)\\s*:\\s*)[^\\r\\n\"\\\\]*"),
+        QRegularExpression::CaseInsensitiveOption);
+    QString out = text;
+    out.replace(session, QStringLiteral("\\1\u2026"));
+    out.replace(header, QStringLiteral("\\1\u2026"));
+    return out;
+}
+
 void ZQLog::log(const QString& text)
 {
     if (get_log_level() > 0)
-        QMessageLogger().debug() << text;
+        QMessageLogger().debug() << redact(text);
 }
 
 void ZQLog::installMessageHandler()
@@ -67,6 +88,7 @@ void ZQLog::messageHandler(QtMsgType type, const QMessageLogContext&, const QStr
     case QtFatalMsg: line += QStringLiteral("{Fatal} %1").arg(message); break;
     case QtInfoMsg: line += message; break;
     }
+    line = redact(line);
 
     const QByteArray bytes = line.toUtf8();
     const QString path = logFilePath();

@@ -14,6 +14,10 @@ class ZQLog : public QObject
 public:
     static void log(const char* text);
     static void log(const QString& text);
+    // The text with the values of secrets replaced by "…": session ids
+    // ("PHPSESSID=…") and credential headers ("x-auth-token: …",
+    // "Authorization: …"). The log file goes out with crash reports.
+    static QString redact(const QString& text);
 
     static void installMessageHandler();
     static void messageHandler(QtMsgType type, const QMessageLogContext& context, const QString& message);

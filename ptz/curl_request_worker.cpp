@@ -46,8 +46,8 @@ void CurlRequestWorker::requestCancel()
 
 void CurlRequestWorker::transfer(const char* method)
 {
-    // A cancel belongs to the transfer it was meant for, not to every later one.
-    cancel.store(false);
+    // A cancel sent while this request still waited in the thread's queue
+    // holds for it: the flag is cleared only once a transfer has ended.
     Sink sink;
     long http_status = -1;
     CURL* curl = curl_easy_init();
@@ -92,13 +92,16 @@ void CurlRequestWorker::transfer(const char* method)
     curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, progress);
     curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &cancel);
 
-    const CURLcode code = curl_easy_perform(curl);
+    // Cancelled before it started: nothing goes out.
+    const CURLcode code = cancel.load() ? CURLE_ABORTED_BY_CALLBACK : curl_easy_perform(curl);
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &http_status);
     curl_easy_cleanup(curl);
 
     const QString response = QString::fromUtf8(sink.data);
     const int status = int(http_status);
-    if (cancel.load() || code == CURLE_ABORTED_BY_CALLBACK) {
+    // A cancel belongs to the request it was meant for, not to every later one.
+    const bool cancelled = cancel.exchange(false);
+    if (cancelled || code == CURLE_ABORTED_BY_CALLBACK) {
         emit error(QStringLiteral("Requête annulée par l'utilisateur"));
         emit result(response, status, int(CURLE_ABORTED_BY_CALLBACK));
     } else if (code != CURLE_OK) {

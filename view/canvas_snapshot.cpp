@@ -156,7 +156,9 @@ void Canvas::uploadImage_multipart(QImage image, QHash<QString, QString> fields,
                                    QString sid)
 {
     ZQLog::log(QStringLiteral("[INFO] Plugin :: uploadImage_multipart :: upload_url ") + upload_url);
-    ZQLog::log(QStringLiteral("[INFO] Plugin :: uploadImage_multipart :: session id ") + sid);
+    // The session id itself stays out of the log, which goes out with crash reports.
+    ZQLog::log(QStringLiteral("[INFO] Plugin :: uploadImage_multipart :: session id ")
+               + (sid.isEmpty() ? QString() : QStringLiteral("\u2026")));
 
     const QUrl url(upload_url);
     const QString scheme = url.scheme().toLower();

@@ -212,6 +212,7 @@ void new_display_thread::init_stream_parser(QString scheme, QString host, QStrin
     else if (client)
         client->Destroy();
     client = new ZQStreamParser(scheme, host, port, extra, path, objects_only, codec, loop, this);
+    numbering_restarts = true;
     client_deleted = false;
     client->set_proxy(proxy_host, proxy_port, use_proxy);
     client->name = name.toStdString();
@@ -244,6 +245,23 @@ void new_display_thread::init_stream_parser(QString scheme, QString host, QStrin
     }
 }
 
+bool new_display_thread::already_shown(const QString& time)
+{
+    QString last;
+    {
+        QMutexLocker lock(&time_mutex);
+        last = last_shown_time;
+    }
+    QDate d, last_d;
+    qint64 ms = -1, last_ms = -1;
+    if (!TimeText::parse_display_time(time, &d, &ms) || !TimeText::parse_display_time(last, &last_d, &last_ms))
+        return false;
+    const qint64 behind = (last_d.toJulianDay() - d.toJulianDay()) * 86400000LL + (last_ms - ms);
+    // A frame far behind is no replay of the last seconds but a server whose
+    // clock went back: it is shown.
+    return behind >= 0 && behind <= 600000;
+}
+
 void new_display_thread::set_trusted_certificates(const QList<QByteArray>& pem)
 {
     trusted_pem = pem;
@@ -253,7 +271,11 @@ void new_display_thread::set_trusted_certificates(const QList<QByteArray>& pem)
 
 void new_display_thread::start_stream_parser()
 {
-    log_info(QStringLiteral("start stream parser"));
+    // A retry of a server out of reach is told by the client, once per
+    // change of its failure, not here at every attempt.
+    const bool retry = client && client->failed_attempts() > 0;
+    if (!retry)
+        log_info(QStringLiteral("start stream parser"));
     if (stop) {
         log_warn(QStringLiteral("start stream parser :: stop thread detected"));
         return;
@@ -271,21 +293,37 @@ void new_display_thread::start_stream_parser()
                     client->wait(1000);
                 start_stream_parser();
             }, Qt::SingleShotConnection);
-        log_warn(QStringLiteral("start stream parser :: stream parser already running"));
+        if (!retry)
+            log_warn(QStringLiteral("start stream parser :: stream parser already running"));
         return;
     }
     paused = false;
     previous_frame_displayed = true;
     finished_loop = false;
-    // The display loop may be running (a restart): it takes the reset itself.
-    if (isRunning())
-        reset_pending = true;
-    else
-        last_shown_id = 0;
+    // The client numbers its parts on across transfers, so a restart keeps
+    // the last shown id: the records still queued from before the cut follow
+    // it, and nothing already shown comes back. Only a client that numbers
+    // from 1 again (a new one, or one resumed after a pause, whose records
+    // were all dropped) starts the count anew. The display loop may be
+    // running (a restart): it takes the reset itself.
+    if (numbering_restarts.exchange(false)) {
+        if (isRunning())
+            reset_pending = true;
+        else
+            last_shown_id = 0;
+    }
     stream_frame_rate = -1;
     error_count = 0;
 
     const QString path = client->get_path();
+    // A restarted playback stream starts again at the second of the last
+    // keyframe shown, so the server sends again frames already shown, and
+    // records of the cut transfer may still wait in the queue before those:
+    // from its first restart on, nothing older than the last shown frame is
+    // shown. A live stream restarts at the present.
+    if (started_once && is_playback_path(path))
+        resume_guard = true;
+    started_once = true;
     if (is_playback_path(path)) {
         QString time, shown;
         {
@@ -294,9 +332,10 @@ void new_display_thread::start_stream_parser()
             shown = last_shown_time;
         }
         if (time.isEmpty() && !shown.isEmpty()) {
-            log_warn(QStringLiteral("start stream parser :: in playback with timestamp, but not a keyframe"));
+            if (!retry)
+                log_warn(QStringLiteral("start stream parser :: in playback with timestamp, but not a keyframe"));
             time = shown;
-        } else if (!time.isEmpty()) {
+        } else if (!time.isEmpty() && !retry) {
             log_info(QStringLiteral("start stream parser :: in playback with keyframe timestamp :: ") + time);
         }
         QDate d;
@@ -505,7 +544,13 @@ int new_display_thread::display_next_frame()
             // (the trim), and the client only appends.
             queued = qsizetype(frame_queue.size());
         }
-        // Speed adaptation, for ordinary frames.
+        // Speed adaptation, for ordinary frames: those whose text overlay is
+        // empty. The text overlay is the server's Frametag, set only on pauses
+        // and server messages, records without a picture that are never
+        // paced; adapting on those alone would leave the pace and the buffer
+        // size (the once-a-second growth below) fixed for every ordinary
+        // stream, whose buffer then drifts into trimming frames unseen or
+        // running dry.
         if (frame_found && !last_message && record->get_text_overlay().isEmpty()) {
             const int pos = read_index;
             if (queued >= size - 1) {
@@ -535,6 +580,16 @@ int new_display_thread::display_next_frame()
             skip_counter = 0;
         if (frame_found && record->get_frame()) {
             server_pause = false;
+            if (resume_guard) {
+                const QString time =
+                    record->get_timestamp() ? QString::fromLatin1(record->get_timestamp()) : QString();
+                if (already_shown(time)) {
+                    // Sent again after a restart: passed over at once.
+                    pace_on = false;
+                    last_shown_id = record->get_frame_id();
+                    return 0;
+                }
+            }
             if (!late) {
                 pace_on = true;
                 last_shown_id = record->get_frame_id();
@@ -809,6 +864,8 @@ void new_display_thread::set_pause()
 {
     log_info(QStringLiteral("set_pause"));
     paused = true;
+    numbering_restarts = true; // the paused client numbers from 1 again
+    resume_guard = false;
     if (client)
         client->threadPause();
     wake();
@@ -859,6 +916,8 @@ void new_display_thread::get_streamparser_frame_decoded_old(QImage frame, int li
 {
     if (stop || paused)
         return;
+    if (resume_guard && already_shown(timestamp))
+        return; // sent again after a restart
     if (!previous_frame_displayed && dropped_direct < 30) {
         ++dropped_direct;
         return;

@@ -121,6 +121,9 @@ private:
     void wake();
     void release_replay();
     void maybe_emit_can_delete();
+    // The time text is no later than the last shown one (and at most ten
+    // minutes before it).
+    bool already_shown(const QString& time);
     void log_info(const QString& step) const;
     void log_warn(const QString& step) const;
 
@@ -171,6 +174,12 @@ private:
     QString last_shown_time;
     QString last_keyframe_time;
     std::atomic<bool> reset_pending{false};
+    // The client's next part is numbered 1 again: the last shown id restarts.
+    std::atomic<bool> numbering_restarts{true};
+    // After a restart, frames no later than the last one shown are passed
+    // over.
+    std::atomic<bool> resume_guard{false};
+    bool started_once = false;
     QList<QByteArray> trusted_pem;
 
     SwsContext* scaler = nullptr;

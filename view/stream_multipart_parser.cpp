@@ -58,6 +58,16 @@ qsizetype StreamMultipartParser::feed(const char* data, qsizetype size, const Pa
     while (i < size) {
         switch (m_state) {
         case State::Boundary: {
+            if (m_boundary_match == 0) {
+                // Only a '-' can begin the boundary: the bytes before the next
+                // one are passed over in one step.
+                const void* dash = std::memchr(data + i, '-', size_t(size - i));
+                if (!dash) {
+                    i = size;
+                    break;
+                }
+                i = static_cast<const char*>(dash) - data;
+            }
             const char c = data[i++];
             if (c == boundary[m_boundary_match]) {
                 if (++m_boundary_match == boundary_length) {

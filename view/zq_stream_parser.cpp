@@ -86,6 +86,22 @@ void ZQStreamParser::log_info(const QString& step) const
     ZQLog::log(QStringLiteral("[INFO] Stream parser [") + QString::fromStdString(name) + QStringLiteral("] :: ") + step);
 }
 
+void ZQStreamParser::log_attempt(const QString& step) const
+{
+    if (!m_quiet)
+        log_info(step);
+}
+
+int ZQStreamParser::retry_delay_ms() const
+{
+    // The first retry goes at once; then the wait doubles from 100 ms up to
+    // 5 s, until a transfer brings a part again.
+    const int failures = m_failures;
+    if (failures <= 1)
+        return 0;
+    return int(qMin<qint64>(5000, qint64(100) << qMin(failures - 2, 16)));
+}
+
 void ZQStreamParser::log_warn(const QString& step) const
 {
     ZQLog::log(QStringLiteral("[WARN] Stream parser [") + QString::fromStdString(name) + QStringLiteral("] :: ") + step);
@@ -225,7 +241,7 @@ void ZQStreamParser::calc_network_fps()
     m_window_bytes = 0;
 }
 
-void ZQStreamParser::restart_network_fps(int bytes, bool restart)
+void ZQStreamParser::restart_network_fps(qint64 bytes, bool restart)
 {
     if (restart) {
         calc_network_fps();
@@ -246,13 +262,13 @@ void ZQStreamParser::reset_part_state()
 
 void ZQStreamParser::run()
 {
-    log_info(QStringLiteral("start "));
+    log_attempt(QStringLiteral("start "));
     m_stop = false;
     m_terminal = false;
     m_error_emitted = false;
     if (!m_skip_decoding) {
         if (m_decoder) {
-            log_info(QStringLiteral("start :: decoder already created"));
+            log_attempt(QStringLiteral("start :: decoder already created"));
         } else {
             m_decoder = std::make_unique<VideoDecoder>();
             if (m_scaler_flags >= 0)
@@ -293,7 +309,10 @@ void ZQStreamParser::run()
 int ZQStreamParser::get_stream()
 {
     const QString path = get_path();
-    log_info(QStringLiteral("get stream :: ") + path.left(1000));
+    // While the server stays out of reach each retry is told by one line
+    // when the failure changes, not by every line of every attempt.
+    m_quiet = m_failures > 0;
+    log_attempt(QStringLiteral("get stream :: ") + path.left(1000));
     if (m_delete_after_reply) {
         log_warn(QStringLiteral("get stream :: could not get new stream, will be deleted"));
         return -1;
@@ -305,7 +324,7 @@ int ZQStreamParser::get_stream()
     m_text_response = false;
 
     const QString url = m_scheme + QStringLiteral("://") + m_host + QLatin1Char(':') + m_port + path;
-    log_info(QStringLiteral("get stream :: create url full :: ") + url.left(1000));
+    log_attempt(QStringLiteral("get stream :: create url full :: ") + url.left(1000));
     if (m_host.toLatin1().isEmpty() || path.isEmpty()) {
         log_error(QStringLiteral("get stream :: url is empty"));
         return -1;
@@ -333,6 +352,8 @@ int ZQStreamParser::get_stream()
         return -1;
     }
     m_running = 1;
+    ++m_transfers;
+    m_part_in_transfer = false;
     const QByteArray url_bytes = m_scheme.toLatin1() + "://" + m_host.toLatin1() + ':' + m_port.toLatin1()
                                  + path.toUtf8();
     curl_easy_setopt(easy, CURLOPT_URL, url_bytes.constData());
@@ -357,7 +378,7 @@ int ZQStreamParser::get_stream()
     QByteArray proxy;
     if (m_use_proxy) {
         proxy = m_scheme.toLatin1() + "://" + m_proxy_host.toLatin1() + ':' + m_proxy_port.toLatin1();
-        log_info(QStringLiteral("get stream :: create proxy url :: ") + QString::fromLatin1(proxy));
+        log_attempt(QStringLiteral("get stream :: create proxy url :: ") + QString::fromLatin1(proxy));
         curl_easy_setopt(easy, CURLOPT_PROXY, proxy.constData());
     }
     {
@@ -376,9 +397,13 @@ int ZQStreamParser::get_stream()
     curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, 15L);
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-    const QString version = Http_singleton::instance()->get_version();
-    if (version.contains(QLatin1String(".DEV")) || version.contains(QLatin1String(".patch")))
+    if (transfer_diagnostics()) {
+        // Through our log, never straight to stderr: the request's headers
+        // carry the access token, which the log shows as "x-auth-token: …".
+        curl_easy_setopt(easy, CURLOPT_DEBUGFUNCTION, &ZQStreamParser::debug_callback);
+        curl_easy_setopt(easy, CURLOPT_DEBUGDATA, this);
         curl_easy_setopt(easy, CURLOPT_VERBOSE, 1L);
+    }
     curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_1_0));
     curl_multi_add_handle(multi, easy);
     {
@@ -386,7 +411,7 @@ int ZQStreamParser::get_stream()
         m_easy = easy;
         m_multi = multi;
     }
-    log_info(QStringLiteral("get stream :: get data"));
+    log_attempt(QStringLiteral("get stream :: get data"));
 
     CURLcode result = CURLE_OK;
     while (m_running > 0) {
@@ -394,14 +419,14 @@ int ZQStreamParser::get_stream()
         if (mc == CURLM_OK && m_running > 0 && !m_stop && !m_pause && !m_restart_pending)
             mc = curl_multi_poll(multi, nullptr, 0, 1000, nullptr);
         if (mc != CURLM_OK) {
-            log_info(QStringLiteral("get stream :: break after mc"));
+            log_attempt(QStringLiteral("get stream :: break after mc"));
             break;
         }
         int left = 0;
         while (CURLMsg* msg = curl_multi_info_read(multi, &left)) {
             if (msg->msg == CURLMSG_DONE) {
                 result = msg->data.result;
-                log_info(QStringLiteral("get stream :: transfer completed :: ") + QString::number(int(result)));
+                log_attempt(QStringLiteral("get stream :: transfer completed :: ") + QString::number(int(result)));
             }
         }
         // A stop ends the transfer at once, without waiting for the next
@@ -417,7 +442,19 @@ int ZQStreamParser::get_stream()
 
     if (m_connected_announced)
         emit send_status_message(QStringLiteral("disconnecting"));
-    log_info(QStringLiteral("get stream :: curl handle cleanup :: ") + QString::number(m_running));
+    log_attempt(QStringLiteral("get stream :: curl handle cleanup :: ") + QString::number(m_running));
+    if (!m_part_in_transfer && !m_stop && !m_pause) {
+        // One more attempt without a part; the line comes when the failure
+        // begins or changes, with the count of attempts so far.
+        QString why = result != CURLE_OK ? QString::fromLatin1(curl_easy_strerror(result))
+                                         : (m_text_response ? QStringLiteral("text answer")
+                                                            : QStringLiteral("ended without a part"));
+        ++m_failures;
+        if (m_failures == 1 || why != m_failure_text)
+            log_warn(QStringLiteral("get stream :: no stream :: ") + why + QStringLiteral(" :: failed attempts ")
+                     + QString::number(m_failures.load()));
+        m_failure_text = why;
+    }
     {
         QMutexLocker lock(&m_handle_mutex);
         m_easy = nullptr;
@@ -458,6 +495,40 @@ size_t ZQStreamParser::header_callback(char* data, size_t size, size_t count, vo
     if (parser->m_response_headers.size() < 256 * 1024)
         parser->m_response_headers.append(data, n);
     return n;
+}
+
+bool ZQStreamParser::transfer_diagnostics()
+{
+    const int forced = s_forced_diagnostics.load();
+    if (forced >= 0)
+        return forced > 0;
+    const QString version = Http_singleton::instance()->get_version();
+    return version.contains(QLatin1String(".DEV")) || version.contains(QLatin1String(".patch"));
+}
+
+void ZQStreamParser::force_transfer_diagnostics(int on)
+{
+    s_forced_diagnostics = on;
+}
+
+int ZQStreamParser::debug_callback(void*, int type, char* data, size_t size, void* self)
+{
+    auto* parser = static_cast<ZQStreamParser*>(self);
+    const char* kind = nullptr;
+    switch (type) {
+    case CURLINFO_TEXT: kind = "* "; break;
+    case CURLINFO_HEADER_IN: kind = "< "; break;
+    case CURLINFO_HEADER_OUT: kind = "> "; break;
+    default: return 0; // bodies and TLS records stay out of the log
+    }
+    const QByteArray block(data, qsizetype(qMin<size_t>(size, 16384)));
+    for (const QByteArray& line : block.split('\n')) {
+        const QByteArray trimmed = line.trimmed();
+        if (!trimmed.isEmpty())
+            parser->log_info(QStringLiteral("curl :: ") + QLatin1String(kind)
+                             + ZQLog::redact(QString::fromLatin1(trimmed)));
+    }
+    return 0;
 }
 
 int ZQStreamParser::progress_callback(void* self, long long, long long, long long, long long)
@@ -513,7 +584,7 @@ void ZQStreamParser::read_stream(const char* data, qsizetype size)
     }
     if (m_running < 1)
         return;
-    m_part_bytes += int(qMin<qsizetype>(size, 1 << 30));
+    m_part_bytes += size;
     if (m_window_timer.elapsed() >= speed_window_ms) {
         m_prev_window_bytes = m_window_bytes;
         m_prev_window_ms = m_window_timer.elapsed();
@@ -558,6 +629,40 @@ void ZQStreamParser::push_record(ZQMediaFrame* record)
     m_queue->push_back(record);
 }
 
+void ZQStreamParser::post_direct(DirectPicture picture)
+{
+    bool post = false;
+    {
+        QMutexLocker lock(&m_direct_mutex);
+        if (m_direct_has_pending)
+            ++m_direct_drops; // the older one was never taken: keep the newest
+        m_direct_pending = std::move(picture);
+        m_direct_has_pending = true;
+        post = !m_direct_posted;
+        m_direct_posted = true;
+    }
+    // One delivery waits in the owner's queue at a time; it takes whatever
+    // picture is newest when it runs.
+    if (post)
+        QMetaObject::invokeMethod(this, &ZQStreamParser::deliver_direct, Qt::QueuedConnection);
+}
+
+void ZQStreamParser::deliver_direct()
+{
+    DirectPicture p;
+    {
+        QMutexLocker lock(&m_direct_mutex);
+        m_direct_posted = false;
+        if (!m_direct_has_pending)
+            return;
+        p = std::move(m_direct_pending);
+        m_direct_pending = DirectPicture();
+        m_direct_has_pending = false;
+    }
+    emit frame_decoded_old(p.image, int(p.image.bytesPerLine()), p.time, p.draw_overlay, false, p.frame_id,
+                           p.image.width(), p.image.height(), p.fps, p.frametag, p.keyframe);
+}
+
 bool ZQStreamParser::handle_part(StreamPart& part)
 {
     if (m_stop || m_pause)
@@ -582,6 +687,13 @@ bool ZQStreamParser::handle_part(StreamPart& part)
     if (!m_connected_announced) {
         m_connected_announced = true;
         emit send_status_message(QStringLiteral("connected"));
+    }
+    m_part_in_transfer = true;
+    if (m_failures > 0) {
+        m_quiet = false;
+        log_info(QStringLiteral("get stream :: stream back after failed attempts ") + QString::number(m_failures.load()));
+        m_failures = 0;
+        m_failure_text.clear();
     }
     restart_network_fps(m_part_bytes, first);
     m_part_bytes = 0;
@@ -638,8 +750,8 @@ bool ZQStreamParser::handle_part(StreamPart& part)
                 m_last_height = h;
                 m_error_count = 0;
                 m_first_frame_done = 1;
-                emit frame_decoded_old(img, int(img.bytesPerLine()), part.time_text, part.draw_overlay, false,
-                                       m_frame_id, w, h, part.fps, part.frametag, m_decoder->is_keyframe());
+                post_direct(DirectPicture{img, part.time_text, part.draw_overlay, part.frametag, m_frame_id, part.fps,
+                                          m_decoder->is_keyframe()});
             } else {
                 m_error_count = part.frametag.isEmpty() ? m_error_count + 1 : 0;
             }
@@ -704,7 +816,7 @@ bool ZQStreamParser::handle_part(StreamPart& part)
 
 ZQStreamParser::End ZQStreamParser::stream_parsing_finished()
 {
-    log_info(QStringLiteral("stream parsing finished"));
+    log_attempt(QStringLiteral("stream parsing finished"));
     if (m_loop && !m_stop && !m_pause && !m_terminal) {
         if (m_buffering) {
             auto* marker = new ZQMediaFrame;
@@ -719,7 +831,7 @@ ZQStreamParser::End ZQStreamParser::stream_parsing_finished()
         } else {
             if (!m_owner)
                 log_error(QStringLiteral("failed to send error"));
-            wait_for(1000);
+            wait_for(qMax(1000, retry_delay_ms()));
         }
         if (m_stop || m_pause)
             return stream_parsing_finished();
@@ -748,18 +860,21 @@ ZQStreamParser::End ZQStreamParser::stream_parsing_finished()
             emit_can_delete();
         }
     } else {
-        log_info(QStringLiteral("stream parsing finished :: Stream Error"));
-        log_info(QStringLiteral("stream parsing finished :: set restart parser :: running handles :: ")
+        log_attempt(QStringLiteral("stream parsing finished :: Stream Error"));
+        log_attempt(QStringLiteral("stream parsing finished :: set restart parser :: running handles :: ")
                  + QString::number(m_running));
         if (!m_owner) {
             emit_error_once();
-        } else if (m_text_response) {
-            // The delay runs on the owner's side, in this object's thread.
-            QMetaObject::invokeMethod(
-                this, [this] { QTimer::singleShot(m_text_restart_delay_ms.load(), this, [this] { emit set_restart(); }); },
-                Qt::QueuedConnection);
         } else {
-            emit set_restart();
+            const int delay = qMax(m_text_response ? m_text_restart_delay_ms.load() : 0, retry_delay_ms());
+            if (delay > 0) {
+                // The delay runs on the owner's side, in this object's thread.
+                QMetaObject::invokeMethod(
+                    this, [this, delay] { QTimer::singleShot(delay, this, [this] { emit set_restart(); }); },
+                    Qt::QueuedConnection);
+            } else {
+                emit set_restart();
+            }
         }
     }
     emit send_status_message(QStringLiteral("disconnected"));

@@ -60,9 +60,24 @@ public:
     bool is_text_part() const { return m_text_response; }
     bool is_last_part_message() const { return m_last_part_message; }
     bool is_buffering() const { return m_buffering; }
+    // Direct mode: pictures replaced by a newer one before the owner took
+    // them (the owner's thread was busy).
+    qint64 direct_drops() const { return m_direct_drops; }
+    // Requests made over the parser's life.
+    int transfer_count() const { return m_transfers; }
+    // Transfers in a row that ended without a single part (0 once one came).
+    int failed_attempts() const { return m_failures; }
+    // Wait before the next request after such a transfer.
+    int retry_delay_ms() const;
     QString get_codec() const { return m_codec; }
     // The request of the last transfer: "GET <path> HTTP/1.0" and its headers.
     QString get_url() const;
+
+    // libcurl's transfer diagnostics, written to the log: on in development
+    // and patch builds. force_transfer_diagnostics(1 or 0) overrides the
+    // version's choice, -1 returns to it.
+    static bool transfer_diagnostics();
+    static void force_transfer_diagnostics(int on);
 
     void release_replay_wait();
     void Destroy();
@@ -95,7 +110,7 @@ public slots:
     void self_delete();
 
 private slots:
-    void restart_network_fps(int frame_bytesReceived, bool is_keyframe);
+    void restart_network_fps(qint64 frame_bytesReceived, bool is_keyframe);
     void calc_network_fps();
 
 protected:
@@ -106,6 +121,7 @@ private:
 
     static size_t WriteMemoryCallback(char* data, size_t size, size_t count, void* parser);
     static size_t header_callback(char* data, size_t size, size_t count, void* parser);
+    static int debug_callback(void* curl, int type, char* data, size_t size, void* parser);
     static int progress_callback(void* parser, long long, long long, long long, long long);
     static int ssl_ctx_callback(void* curl, void* ssl_ctx, void* parser);
 
@@ -115,6 +131,16 @@ private:
     End stream_parsing_finished();
     bool open_decoder_for(const QString& codec);
     void push_record(ZQMediaFrame* record);
+    struct DirectPicture
+    {
+        QImage image;
+        QString time, draw_overlay, frametag;
+        int frame_id = 0;
+        double fps = 0.0;
+        bool keyframe = false;
+    };
+    void post_direct(DirectPicture picture);
+    void deliver_direct();
     bool wait_for(int ms);
     void wake();
     void reset_part_state();
@@ -122,6 +148,9 @@ private:
     void emit_error_once();
 
     void log_info(const QString& step) const;
+    // A line of the ordinary course of a request, left out while retrying a
+    // server that stays out of reach.
+    void log_attempt(const QString& step) const;
     void log_warn(const QString& step) const;
     void log_error(const QString& step) const;
 
@@ -166,13 +195,21 @@ private:
     QString m_last_request;
 
     StreamMultipartParser m_parser;
-    int m_part_bytes = 0;
+    // Bytes since the last part: 64 bits, since a stream without a boundary
+    // may run past 2 GiB.
+    qint64 m_part_bytes = 0;
     int m_first_frame_done = 0;
     int m_frame_id = 1;
     int m_error_count = 0;
     int m_error_limit = 100;
     int m_last_width = -1;
     int m_last_height = -1;
+
+    std::atomic<int> m_transfers{0};
+    std::atomic<int> m_failures{0};
+    QString m_failure_text;
+    bool m_part_in_transfer = false;
+    std::atomic<bool> m_quiet{false};
 
     std::unique_ptr<VideoDecoder> m_decoder;
     bool m_decoder_open = false;
@@ -184,6 +221,15 @@ private:
     QElapsedTimer m_window_timer;
     QElapsedTimer m_speed_emit_timer;
 
+    // Direct mode holds at most one picture for the owner: a newer one
+    // replaces it, so a busy owner's thread never piles pictures up.
+    QMutex m_direct_mutex;
+    DirectPicture m_direct_pending;
+    bool m_direct_has_pending = false;
+    bool m_direct_posted = false;
+    std::atomic<qint64> m_direct_drops{0};
+
     QMutex m_wait_mutex;
     QWaitCondition m_wait;
+    static inline std::atomic<int> s_forced_diagnostics{-1};
 };

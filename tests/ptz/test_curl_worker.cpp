@@ -2,6 +2,8 @@
 // endpoints: Digest authentication, an error status with a body, a cancel
 // in the middle of a trickled body, and an empty PUT.
 
+#include <QElapsedTimer>
+#include <QSemaphore>
 #include <QSignalSpy>
 #include <QTest>
 #include <QThread>
@@ -56,6 +58,7 @@ private slots:
     void digest_then_ok();
     void not_found_with_body();
     void cancel_during_trickle();
+    void cancel_while_queued();
     void empty_put_has_zero_length();
     void https_verified_with_ca();
 };
@@ -121,6 +124,42 @@ void TestCurlWorker::cancel_during_trickle()
     QCOMPARE(k.errors.first().at(0).toString(), QStringLiteral("Requête annulée par l'utilisateur"));
     QCOMPARE(k.finished.count(), 0);
     // The next request is not cancelled by the old flag.
+    k.w->set_url(server.url(QStringLiteral("/notfound")));
+    k.get();
+    QVERIFY(k.wait_result(10000));
+    QCOMPARE(k.results.last().at(1).toInt(), 404);
+}
+
+// A cancel sent after the request was queued to the worker's thread but
+// before its transfer began holds for that request: it ends at once with the
+// cancellation, not after the 40 s body or the 15 s time-out.
+void TestCurlWorker::cancel_while_queued()
+{
+    LoopbackWeb server;
+    Worker k;
+    k.w->set_url(server.url(QStringLiteral("/trickle")));
+    // Hold the worker's thread busy so that the request waits in its queue.
+    QSemaphore busy, release;
+    QMetaObject::invokeMethod(
+        k.w,
+        [&] {
+            busy.release();
+            release.acquire();
+        },
+        Qt::QueuedConnection);
+    QVERIFY(busy.tryAcquire(1, 5000));
+    k.get();
+    k.w->requestCancel();
+    QElapsedTimer clock;
+    clock.start();
+    release.release();
+    QVERIFY(k.wait_result(20000));
+    QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(k.results.count(), 1);
+    QCOMPARE(k.results.first().at(2).toInt(), int(CURLE_ABORTED_BY_CALLBACK));
+    QCOMPARE(k.errors.first().at(0).toString(), QStringLiteral("Requête annulée par l'utilisateur"));
+    QCOMPARE(k.finished.count(), 0);
+    // The cancel was spent on that request: the next one runs.
     k.w->set_url(server.url(QStringLiteral("/notfound")));
     k.get();
     QVERIFY(k.wait_result(10000));

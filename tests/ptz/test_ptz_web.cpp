@@ -2,15 +2,32 @@
 // it sends, one request at a time, the kept release and the security stop,
 // failures and time-outs; then every web gesture of a tile.
 
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTemporaryFile>
 #include <QTest>
 
+#include <curl/curl.h>
+
+#include <cstdio>
+#include <unistd.h>
+
 #include "app/http_singleton.h"
+#include "app/zq_log.h"
 #include "ptz/ptz_ctrl_web.h"
 #include "ptz/ptz_gestures.h"
 #include "ptz_loopback.h"
+#include "tests/support/loopback_server.h"
+#include "tests/support/stream_routes.h"
 #include "tests/view/view_test_util.h"
+#include "view/new_display_thread.h"
+#include "view/zq_stream_parser.h"
 
 namespace {
 
@@ -46,6 +63,7 @@ private slots:
     void stalled_hold_gets_its_stop();
     void tile_gestures();
     void tile_without_options_sends_only_clicks();
+    void secrets_stay_out_of_the_log();
 };
 
 void TestPtzWeb::url_and_headers()
@@ -270,5 +288,110 @@ void TestPtzWeb::tile_without_options_sends_only_clicks()
     QCOMPARE(queries(server.web()), QStringList({"clic=1500,150&resolution=1920x1080&PHPSESSID="}));
 }
 
-QTEST_MAIN(TestPtzWeb)
+// The log goes out with crash reports: a web PTZ hold from the tile and a
+// stream started with a token (libcurl's diagnostics on, as in development
+// builds) leave neither the session id nor the token in the log file or on
+// stderr; the lines stay, with the values replaced.
+void TestPtzWeb::secrets_stay_out_of_the_log()
+{
+    const QString session = QStringLiteral("Sess10nSecretA7");
+    const QString token = QStringLiteral("T0kenSecretB8");
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    auto rec = QSharedPointer<StreamParts::Recording>::create();
+    QString error;
+    QVERIFY2(StreamParts::make_recording(dir.filePath("rec"), 1, QSize(160, 120), ZQFixture::Codec::H264, rec.get(),
+                                         &error),
+             qPrintable(error));
+
+    // stderr into a file for the test's span.
+    QTemporaryFile captured;
+    QVERIFY(captured.open());
+    std::fflush(stderr);
+    const int saved_stderr = ::dup(2);
+    QVERIFY(saved_stderr >= 0);
+    QVERIFY(::dup2(captured.handle(), 2) >= 0);
+    QVERIFY(QDir().mkpath(QFileInfo(ZQLog::logFilePath()).absolutePath()));
+    set_log_level(1);
+    ZQLog::installMessageHandler();
+    QVERIFY(ZQLog::emptyLogFile());
+    ZQStreamParser::force_transfer_diagnostics(1);
+    auto undo = [&] {
+        ZQStreamParser::force_transfer_diagnostics(-1);
+        qInstallMessageHandler(nullptr);
+        set_log_level(0);
+        std::fflush(stderr);
+        ::dup2(saved_stderr, 2);
+        ::close(saved_stderr);
+    };
+    auto restore = qScopeGuard(undo);
+
+    {
+        LoopbackWeb server;
+        Canvas c;
+        setup_like_player(c, 1280, 720);
+        push_frame(c, plain_image(1920, 1080, Qt::darkGray), 0);
+        c.grab();
+        c.set_ptz_mode(true);
+        c.set_ptz_options({"holdclic"});
+        c.set_ptz_web_url(server.url(QStringLiteral("/ptz.php?cam=1")));
+        c.set_session_id(session);
+        PtzGestures* g = PtzGestures::attach(&c);
+        send_mouse(c, QEvent::MouseButtonPress, QPointF(1000, 100), Qt::LeftButton, Qt::LeftButton);
+        QTRY_COMPARE(count_with(server.web(), QStringLiteral("holdclic")), 1);
+        send_mouse(c, QEvent::MouseButtonRelease, QPointF(1000, 100), Qt::LeftButton, Qt::NoButton);
+        QTRY_COMPARE(count_with(server.web(), QStringLiteral("releaseclic")), 1);
+        QTRY_VERIFY(g->web()->is_idle());
+        QVERIFY(server.web().requests().last().query.endsWith(QStringLiteral("PHPSESSID=") + session));
+    }
+    {
+        LoopbackServer server;
+        StreamScript script;
+        script.recording = rec;
+        script.count = 10;
+        script.token = token;
+        add_stream_route(server, "/video.cgi", script);
+        Canvas c;
+        c.set_stream_scheme(QStringLiteral("http"));
+        c.set_stream_host(QStringLiteral("127.0.0.1"));
+        c.set_stream_port(QString::number(server.port()));
+        c.set_stream_path(QStringLiteral("/video.cgi?id=3"));
+        c.set_codec(QStringLiteral("h264"));
+        c.set_access_token(token);
+        c.resize(320, 240);
+        c.show();
+        QTRY_VERIFY_WITH_TIMEOUT(c.get_last_frame_id() >= 3, 15000);
+        QCOMPARE(server.last_request().header("x-auth-token"), token.toUtf8());
+        c.setEnding();
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(new_display_thread::live_count() == 0, 10000);
+    restore.dismiss();
+    undo();
+
+    QFile log_file(ZQLog::logFilePath());
+    QVERIFY(log_file.open(QIODevice::ReadOnly));
+    const QByteArray log = log_file.readAll();
+    captured.seek(0);
+    const QByteArray err = captured.readAll();
+    for (const QByteArray& where : {log, err}) {
+        QVERIFY(!where.contains(session.toUtf8()));
+        QVERIFY(!where.contains(token.toUtf8()));
+    }
+    for (const QByteArray& where : {log, err}) {
+        // The lines are kept, with the values replaced.
+        QVERIFY(where.contains("post continuous :: "));
+        QVERIFY(where.contains("PHPSESSID=\xe2\x80\xa6"));
+        QVERIFY(where.contains("x-auth-token: \xe2\x80\xa6"));
+    }
+}
+
+int main(int argc, char** argv)
+{
+    // Before any thread, as in the program.
+    curl_global_init(CURL_GLOBAL_DEFAULT);
+    QApplication app(argc, argv);
+    TestPtzWeb t;
+    return QTest::qExec(&t, argc, argv);
+}
 #include "test_ptz_web.moc"

@@ -1,5 +1,7 @@
 #include "tests/support/stream_routes.h"
 
+#include <QUrlQuery>
+
 #include <deque>
 #include <memory>
 
@@ -15,11 +17,18 @@ public:
         const int frames = s_.recording ? int(s_.recording->frames.size()) : 0;
         total_ = s_.count < 0 ? frames - s_.first : qMin(s_.count, frames - s_.first);
         total_ = qMax(0, total_);
+        junk_left_ = s_.junk_first;
     }
 
     // Pull: fills out and returns the delay before the next call, End or Drop.
     int next(QByteArray& out)
     {
+        if (junk_left_ > 0) {
+            static const QByteArray junk(1 << 20, 'x');
+            out = junk.left(int(qMin<qint64>(junk_left_, junk.size())));
+            junk_left_ -= out.size();
+            return 0;
+        }
         if (!pending_.isEmpty()) {
             const int n = qMin<int>(3, pending_.size());
             out = pending_.left(n);
@@ -102,6 +111,7 @@ private:
     int current_ = 0;
     int before_sent_ = -1;
     bool stalled_ = false;
+    qint64 junk_left_ = 0;
     QByteArray pending_;
 };
 
@@ -115,13 +125,24 @@ void add_stream_route(LoopbackServer& server, const QByteArray& path, const Stre
             QMutexLocker lock(&log->mutex);
             ++log->replies;
         }
-        auto answer = [script, log, res, token = req.header("x-auth-token")] {
+        if (script.refuse && script.refuse())
+            return res->drop();
+        auto answer = [script, log, res, token = req.header("x-auth-token"), query = req.query] {
             if (!script.token.isEmpty() && token != script.token.toUtf8())
                 return res->reply(401, "text/plain", "token refused");
             if (script.text_page)
                 return res->reply_until_close(200, {{"Content-Type", "text/plain"}},
                                               "stream not available\n--myboundary\nContent-Length: 1\n\nx\n");
-            auto player = std::make_shared<ScriptPlayer>(script, log);
+            StreamScript from = script;
+            if (script.resume_from_starttime && script.recording) {
+                const QString start = QUrlQuery(QString::fromUtf8(query)).queryItemValue(QStringLiteral("starttime"));
+                const auto& frames = script.recording->frames;
+                int i = script.first;
+                while (start.size() == 14 && i < frames.size() && frames.at(i).timestamp.left(14) < start)
+                    ++i;
+                from.first = i;
+            }
+            auto player = std::make_shared<ScriptPlayer>(from, log);
             res->stream(200, {{"Content-Type", "multipart/x-mixed-replace; boundary=myboundary"}},
                         [player](QByteArray& out) { return player->next(out); }, HttpResponse::UntilClose);
         };

@@ -37,6 +37,14 @@ struct StreamScript
     int drop_after = -1;      // after that many frame parts cut the connection
     bool text_page = false;   // answer an error page, text/plain, instead of a stream
     int delay_ms = 0;         // before the answer
+    qint64 junk_first = 0;    // bytes without any boundary before the first part
+    // Start each reply at the first frame of the second the query's
+    // "starttime=yyyyMMddHHmmss" names (or after), as the recording server
+    // does for a playback stream; drop_after and count then run from there.
+    bool resume_from_starttime = false;
+    // While it returns true each request is cut at once, before any answer
+    // (a server that is down); called on the server's thread.
+    std::function<bool()> refuse;
     QString token;            // required "x-auth-token" (401 text/plain otherwise); empty: none
     QString draw_overlay;     // ZqDrawoverlay of every frame part; empty: none
     // Parts put before frame part i (pauses, messages, broken parts).

@@ -5,6 +5,7 @@
 
 #include <QElapsedTimer>
 #include <QSignalSpy>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -39,12 +40,14 @@ public:
     QList<int> ids;
     QList<int> indexes;
     QList<qint64> at_ms;
+    QStringList times;
     QStringList messages;
 
 public slots:
-    void frame(QImage img, int, int, int, QString, QString, bool, int id, double, bool)
+    void frame(QImage img, int, int, int, QString time, QString, bool, int id, double, bool)
     {
         ids << id;
+        times << time;
         at_ms << clock.elapsed();
         const ZQFixture::PatternValue v = ZQFixture::read_pattern(img);
         indexes << (v.valid ? v.frame_index : -1);
@@ -68,13 +71,19 @@ class TestDisplayThread : public QObject
 private slots:
     void initTestCase();
     void order_and_pace();
+    void ordinary_frames_adapt_the_buffer();
+    void cut_and_resume_never_goes_back_data();
+    void cut_and_resume_never_goes_back();
     void server_pause();
+    void refused_port_backs_off();
+    void server_back_is_picked_up_within_the_cap();
     void replay_at_the_end_of_a_loop();
     void silent_receiver_restarts_the_stream();
     void hide_pauses_a_live_stream_and_show_resumes();
 
 private:
-    new_display_thread* start(LoopbackServer& server, int buffer_ms, bool loop);
+    new_display_thread* start(LoopbackServer& server, int buffer_ms, bool loop,
+                              const QString& path = QStringLiteral("/video.cgi?id=1"));
     void finish(new_display_thread* t);
 
     QTemporaryDir m_dir;
@@ -90,14 +99,14 @@ void TestDisplayThread::initTestCase()
              qPrintable(error));
 }
 
-new_display_thread* TestDisplayThread::start(LoopbackServer& server, int buffer_ms, bool loop)
+new_display_thread* TestDisplayThread::start(LoopbackServer& server, int buffer_ms, bool loop, const QString& path)
 {
     auto* t = new new_display_thread(nullptr);
     t->name = QStringLiteral("test");
     t->buffer_duration_ms = buffer_ms;
     t->set_skip_decoding(false);
     t->init_stream_parser(QStringLiteral("http"), QStringLiteral("127.0.0.1"), QString::number(server.port()), {},
-                          QStringLiteral("/video.cgi?id=1"), false, QStringLiteral("h264"), loop, {}, {}, false, {});
+                          path, false, QStringLiteral("h264"), loop, {}, {}, false, {});
     return t;
 }
 
@@ -140,6 +149,149 @@ void TestDisplayThread::order_and_pace()
     for (const QList<QVariant>& b : buffering)
         ended = ended || (!b.at(0).toBool() && b.at(1).toDouble() == 100.0);
     QVERIFY(ended);
+}
+
+// Ordinary frames (no server message, an empty text overlay) drive the speed
+// adaptation and, once a second, the adaptive growth of the buffer: a stream
+// whose first part announces 5 frames per second and whose later parts come
+// at 25 grows its buffer of 1000 ms from 10 records to about 50.
+void TestDisplayThread::ordinary_frames_adapt_the_buffer()
+{
+    LoopbackServer server;
+    StreamScript script;
+    script.recording = m_rec;
+    script.realtime = true;
+    script.loops = 12;
+    script.edit = [](int i, StreamParts::Part& p) {
+        if (i == 0)
+            p.fps = QStringLiteral(" 5.00");
+    };
+    add_stream_route(server, "/video.cgi", script);
+    new_display_thread* t = start(server, 1000, false);
+    Receiver r(t, true);
+    t->start();
+    QTRY_COMPARE_WITH_TIMEOUT(t->get_max_list_size(), 10, 10000);
+    // Eleven samples of the records' rates, the first of them still at 5.
+    QTRY_VERIFY_WITH_TIMEOUT(t->get_max_list_size() >= 40, 30000);
+    finish(t);
+}
+
+void TestDisplayThread::cut_and_resume_never_goes_back_data()
+{
+    QTest::addColumn<int>("buffer_ms");
+    QTest::newRow("buffered 1000 ms") << 1000;
+    QTest::newRow("direct") << 0;
+}
+
+// A playback stream that the server cuts every 40 frames: the client asks
+// again from the second of the last keyframe shown, and the server starts
+// there, sending again frames already shown. What is shown never goes back:
+// ids and times strictly increase across every reconnect.
+void TestDisplayThread::cut_and_resume_never_goes_back()
+{
+    QFETCH(int, buffer_ms);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    auto rec = QSharedPointer<StreamParts::Recording>::create();
+    QString error;
+    QVERIFY2(StreamParts::make_recording(dir.path(), 8, QSize(160, 120), ZQFixture::Codec::H264, rec.get(), &error),
+             qPrintable(error));
+    LoopbackServer server;
+    StreamScript script;
+    script.recording = rec;
+    script.realtime = true;
+    script.drop_after = 40;
+    script.resume_from_starttime = true;
+    add_stream_route(server, "/video.cgi", script);
+    const QString path = QStringLiteral("/video.cgi?id=1&playback=1&starttime=") + rec->frames.first().timestamp.left(14);
+    new_display_thread* t = start(server, buffer_ms, false, path);
+    Receiver r(t, true);
+    if (buffer_ms > 0)
+        t->start();
+    else
+        t->start_stream_parser();
+    QTRY_VERIFY_WITH_TIMEOUT(server.request_count() >= 4 && r.ids.size() >= 100, 30000);
+    finish(t);
+    for (int i = 1; i < r.ids.size(); ++i) {
+        QVERIFY2(r.ids[i] > r.ids[i - 1], qPrintable(QStringLiteral("id %1 after %2").arg(r.ids[i]).arg(r.ids[i - 1])));
+        QVERIFY2(r.times[i] > r.times[i - 1], qPrintable(r.times[i] + QStringLiteral(" after ") + r.times[i - 1]));
+        QVERIFY(r.indexes[i] > r.indexes[i - 1]);
+    }
+}
+
+namespace {
+
+std::atomic<int> g_log_lines{0};
+
+void count_lines(QtMsgType, const QMessageLogContext&, const QString&)
+{
+    ++g_log_lines;
+}
+
+} // namespace
+
+// Nothing listens on the port: the first retry goes at once, then the waits
+// double from 100 ms (to 5 s), and the failure is logged when it begins, not
+// at every attempt. Before, some 95 attempts and a thousand log lines a
+// second emptied the log file within minutes.
+void TestDisplayThread::refused_port_backs_off()
+{
+    quint16 port = 0;
+    {
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::LocalHost));
+        port = probe.serverPort();
+    }
+    auto* t = new new_display_thread(nullptr);
+    t->name = QStringLiteral("test");
+    t->set_skip_decoding(false);
+    t->init_stream_parser(QStringLiteral("http"), QStringLiteral("127.0.0.1"), QString::number(port), {},
+                          QStringLiteral("/video.cgi?id=1"), false, QStringLiteral("h264"), false, {}, {}, false, {});
+    const int level = get_log_level();
+    set_log_level(1);
+    g_log_lines = 0;
+    const QtMessageHandler previous = qInstallMessageHandler(count_lines);
+    t->start_stream_parser();
+    // Three seconds of a server out of reach: attempts at about 0, 0, 0.1,
+    // 0.3, 0.7, 1.5 and 3.1 s.
+    QTest::qWait(3000);
+    qInstallMessageHandler(previous);
+    set_log_level(level);
+    const int attempts = t->get_stream_parser()->transfer_count();
+    const int lines = g_log_lines;
+    QVERIFY2(attempts >= 3 && attempts <= 12, qPrintable(QString::number(attempts)));
+    QVERIFY2(lines <= 30, qPrintable(QString::number(lines)));
+    QVERIFY(t->get_stream_parser()->failed_attempts() >= 3);
+    finish(t);
+}
+
+// The server cuts every request for a while, then serves again: its stream
+// is taken up within the 5 s cap, and frames bring the retries back to once.
+void TestDisplayThread::server_back_is_picked_up_within_the_cap()
+{
+    auto down = std::make_shared<std::atomic<bool>>(true);
+    LoopbackServer server;
+    StreamScript script;
+    script.recording = m_rec;
+    script.realtime = true;
+    script.loops = 20;
+    script.refuse = [down] { return down->load(); };
+    add_stream_route(server, "/video.cgi", script);
+    new_display_thread* t = start(server, 0, false);
+    Receiver r(t, true);
+    t->start_stream_parser();
+    QTRY_VERIFY_WITH_TIMEOUT(server.request_count() >= 6, 15000);
+    QVERIFY(r.ids.isEmpty());
+    const int refused = server.request_count();
+    *down = false;
+    QElapsedTimer back;
+    back.start();
+    QTRY_VERIFY_WITH_TIMEOUT(!r.ids.isEmpty(), 5000 + 5000);
+    QVERIFY2(back.elapsed() < 5000 + 3000, qPrintable(QString::number(back.elapsed())));
+    QCOMPARE(t->get_stream_parser()->failed_attempts(), 0);
+    QCOMPARE(t->get_stream_parser()->retry_delay_ms(), 0);
+    QVERIFY(server.request_count() <= refused + 2);
+    finish(t);
 }
 
 void TestDisplayThread::server_pause()

@@ -18,6 +18,7 @@
 #include "tools/zqfixture/lib/fixture_pattern.h"
 #include "view/canvas.h"
 #include "view/new_display_thread.h"
+#include "view/zq_stream_parser.h"
 
 namespace {
 
@@ -66,6 +67,13 @@ bool wait_no_display_threads()
     return new_display_thread::live_count() == 0;
 }
 
+// A tile that shows its stream client.
+class ProbeCanvas : public Canvas
+{
+public:
+    ZQStreamParser* parser() const { return display_thread ? display_thread->get_stream_parser() : nullptr; }
+};
+
 } // namespace
 
 class TestTileStream : public QObject
@@ -77,6 +85,7 @@ private slots:
     void direct_stream_https();
     void buffered_stream_then_message();
     void reconnects_after_a_cut();
+    void direct_mode_busy_gui_keeps_one_picture();
     void start_stop_cycles();
 
 private:
@@ -200,6 +209,39 @@ void TestTileStream::reconnects_after_a_cut()
         c.grab();
         QTRY_VERIFY_WITH_TIMEOUT(server.request_count() >= 2, 15000);
         QTRY_VERIFY_WITH_TIMEOUT(c.get_last_frame_id() >= 12, 15000);
+        c.setEnding();
+    }
+    QVERIFY(wait_no_display_threads());
+}
+
+// Direct mode (the tile's default) while the GUI thread is busy: the client
+// keeps one picture waiting for it, the newest, and drops the older ones;
+// it never queues one picture per frame (1 GB in 3 s of a 720p stream).
+void TestTileStream::direct_mode_busy_gui_keeps_one_picture()
+{
+    LoopbackServer server;
+    StreamScript script;
+    script.recording = m_rec;
+    script.loops = 4; // 300 frames, as fast as the socket takes
+    add_stream_route(server, "/video.cgi", script);
+    {
+        ProbeCanvas c;
+        point_at(c, server, 0);
+        c.grab();
+        QTRY_VERIFY(c.parser() != nullptr);
+        ZQStreamParser* p = c.parser();
+        int delivered = 0;
+        connect(p, &ZQStreamParser::frame_decoded_old, this, [&] { ++delivered; });
+        // Busy: no event runs on this thread while the stream comes and is decoded.
+        QElapsedTimer busy;
+        busy.start();
+        while (p->isRunning() && busy.elapsed() < 60000)
+            QThread::msleep(5);
+        QVERIFY(!p->isRunning());
+        const int before = delivered;
+        QCoreApplication::processEvents();
+        QVERIFY2(delivered - before <= 1, qPrintable(QString::number(delivered - before)));
+        QVERIFY2(p->direct_drops() >= 40, qPrintable(QString::number(p->direct_drops())));
         c.setEnding();
     }
     QVERIFY(wait_no_display_threads());
