@@ -253,9 +253,9 @@ bool isNewer(const ReleaseAsset& asset, const VersionStamp& running, bool testBu
         return byVersion == 0 && asset.version.segmentCount() == running.version.segmentCount()
                && running.dev_stamp >= 1;
     }
-    if (testBuild)
-        return VersionStamp::compare(asset.stamp(), running) > 0;
-    return byVersion > 0;
+    // A release build, or the testing channel: version, then DEV stamp, so a
+    // DEV build of the running release version counts as newer.
+    return VersionStamp::compare(asset.stamp(), running) > 0;
 }
 
 Selection selectAsset(const QList<ReleaseAsset>& assets, const SelectionRules& rules)

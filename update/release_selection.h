@@ -69,9 +69,8 @@ int assetTypeRank(const ReleaseAsset& asset, bool buildSwitch, bool programInBin
 // Whether an asset is newer than the running build.
 //  - a test build reading the stable channel: a higher version, or the same
 //    version once released (same number of segments, running DEV stamp set);
-//  - a test build reading the testing channel: version, then DEV stamp;
-//  - a release build: a strictly higher version (a DEV build of the running
-//    version is not an update).
+//  - otherwise (a release build, or the testing channel): version, then DEV
+//    stamp, so a release 3.4.1 sees 3.4.1 with a DEV stamp as newer.
 bool isNewer(const ReleaseAsset& asset, const VersionStamp& running, bool testBuild, const QString& channel);
 
 struct Selection
