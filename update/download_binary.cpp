@@ -319,6 +319,11 @@ void DownloadBinary::onMetaJsonFinished(QNetworkReply* reply)
         if (!testingFallBack())
             emit updateCheckFailed(tr("Aucun binaire compatible pour cette plateforme."));
         return;
+    case Selection::Outcome::NoDigest:
+        m_chosen_asset.reset();
+        if (!testingFallBack())
+            emit updateCheckFailed(tr("Aucun binaire vérifiable pour cette plateforme : empreinte SHA-256 absente."));
+        return;
     case Selection::Outcome::NotNewer:
         m_chosen_asset.reset();
         if (!testingFallBack())

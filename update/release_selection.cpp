@@ -264,13 +264,17 @@ Selection selectAsset(const QList<ReleaseAsset>& assets, const SelectionRules& r
     if (assets.isEmpty())
         return result;
     QList<ReleaseAsset> candidates;
+    bool platformMatched = false;
     for (const ReleaseAsset& asset : assets) {
-        if (asset.arch.compare(rules.platformKey, Qt::CaseInsensitive) == 0 && usableUrl(asset.url)
-            && hasUsableDigest(asset))
+        if (asset.arch.compare(rules.platformKey, Qt::CaseInsensitive) != 0 || !usableUrl(asset.url))
+            continue;
+        platformMatched = true;
+        if (hasUsableDigest(asset))
             candidates.append(asset);
     }
     if (candidates.isEmpty()) {
-        result.outcome = Selection::Outcome::NoCompatible;
+        // Say which: a missing build and an unverifiable one call for different fixes on the server.
+        result.outcome = platformMatched ? Selection::Outcome::NoDigest : Selection::Outcome::NoCompatible;
         return result;
     }
     const ReleaseAsset* best = nullptr;

@@ -75,7 +75,8 @@ bool isNewer(const ReleaseAsset& asset, const VersionStamp& running, bool testBu
 
 struct Selection
 {
-    enum class Outcome { NoAsset, NoCompatible, NotNewer, Chosen };
+    // NoDigest: this platform has assets, but none carries a usable SHA-256.
+    enum class Outcome { NoAsset, NoCompatible, NoDigest, NotNewer, Chosen };
     Outcome outcome = Outcome::NoAsset;
     ReleaseAsset asset; // when Chosen
 };

@@ -16,7 +16,7 @@ QByteArray listing(const QStringList& folders)
     return html + "</ul></body></html>";
 }
 
-enum Failure { Index404, Untrusted, HttpsToHttp, RedirectLoop, SilentListing, TricklingListing, HugeListing };
+enum Failure { Index404, Untrusted, HttpsToHttp, RedirectLoop, SilentListing, TricklingListing, HugeListing, NoDigest };
 } // namespace
 
 class TestUpdateNetwork : public QObject
@@ -126,6 +126,8 @@ private slots:
         QTest::newRow("silent listing") << int(SilentListing) << "Délai de vérification";
         QTest::newRow("trickling listing") << int(TricklingListing) << "Délai de vérification";
         QTest::newRow("huge listing") << int(HugeListing) << "Réponse trop volumineuse.";
+        QTest::newRow("only asset without SHA-256")
+            << int(NoDigest) << "Aucun binaire vérifiable pour cette plateforme : empreinte SHA-256 absente.";
     }
     void checkFailures()
     {
@@ -152,6 +154,9 @@ private slots:
             break;
         case HugeListing:
             add_update_text_route(*m_https, kProduct, QByteArray(2 * 1024 * 1024, 'x'));
+            break;
+        case NoDigest:
+            add_update_text_route(*m_https, kProduct + "3.3/STABLE/index.json", installerIndex(QString(), 10));
             break;
         }
         FakeUpdateUi ui;
