@@ -29,8 +29,6 @@ constexpr int kMetadataTimeoutMs = 15000;
 constexpr int kDownloadTimeoutMs = 600000;
 constexpr int kMaxRedirects = 5;
 
-const QString kCancelled = QStringLiteral("Téléchargement annulé.");
-const QString kUserCancelled = QStringLiteral("Opération annulée par l’utilisateur.");
 
 // The text a finished reply failed with: ours when we stopped it, else Qt's.
 QString replyError(QNetworkReply* reply)
@@ -525,11 +523,11 @@ bool DownloadBinary::checkAndPrompt(bool prompt)
 
 bool DownloadBinary::downloadPhase()
 {
+    // No message box reports how the download ended: the outcome goes to the
+    // log and start-up goes on.
     QEventLoop loop;
     bool finished = false;
     bool ended = false;
-    QString failure;
-    QString launchFailure;
     QString target;
     QList<QMetaObject::Connection> connections;
     connections << connect(this, &DownloadBinary::downloadFinished, &loop, [&](const QString& path) {
@@ -541,37 +539,29 @@ bool DownloadBinary::downloadPhase()
     connections << connect(this, &DownloadBinary::downloadFailed, &loop, [&](const QString& error) {
         finished = false;
         ended = true;
-        failure = error;
+        ZQLog::log(QStringLiteral("[WARN] Auto Update :: download failed :: ") + error);
         loop.quit();
     });
     connections << connect(this, &DownloadBinary::verificationFailed, &loop,
                            [&](const QString& expected, const QString& actual) {
                                finished = false;
                                ended = true;
-                               failure = QStringLiteral("Le fichier téléchargé ne correspond pas à l’empreinte "
-                                                        "SHA-256 annoncée ; il a été supprimé.\nAttendue : %1\n"
-                                                        "Obtenue : %2")
-                                             .arg(expected, actual);
+                               ZQLog::log(QStringLiteral("[WARN] Auto Update :: verification failed, file removed "
+                                                         ":: expected ")
+                                          + expected + QStringLiteral(" :: actual ") + actual);
                                loop.quit();
                            });
-    connections << connect(this, &DownloadBinary::installerLaunchFailed, &loop,
-                           [&](const QString& error) { launchFailure = error; });
+    connections << connect(this, &DownloadBinary::installerLaunchFailed, &loop, [&](const QString& error) {
+        ZQLog::log(QStringLiteral("[WARN] Auto Update :: installer not opened :: ") + error + QStringLiteral(" :: ")
+                   + QDir::toNativeSeparators(target));
+    });
     const qint64 size = m_chosen_asset ? m_chosen_asset->size : 0;
     startDownload(m_package_url, QString(), m_expected_sha256, m_quit_after_launch, true, size);
     if (!ended)
         loop.exec();
     for (const auto& c : std::as_const(connections))
         disconnect(c);
-
-    const QString title = QStringLiteral("Mise à jour");
-    if (!finished) {
-        if (failure != kCancelled && failure != kUserCancelled)
-            m_ui->warn(title, failure);
-        return true;
-    }
-    if (!m_installer_launched)
-        m_ui->warn(title, launchFailure + QStringLiteral("\n") + QDir::toNativeSeparators(target));
-    return false;
+    return !finished;
 }
 
 void DownloadBinary::startDownload(const QUrl& url, const QString& suggestedName, const QString& sha256,
