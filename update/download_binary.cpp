@@ -136,7 +136,6 @@ void DownloadBinary::abortCurrent()
         m_save_file->cancelWriting();
         m_save_file.reset();
     }
-    m_hash.reset();
 }
 
 QNetworkReply* DownloadBinary::get(const QUrl& url, int timeoutMs, bool metadata, QString* refused)
@@ -618,7 +617,6 @@ void DownloadBinary::startDownload(const QUrl& url, const QString& suggestedName
         return;
     }
     m_save_file = std::move(file);
-    m_hash = std::make_unique<zq::Sha256>();
 
     PackageTransfer::Options options;
     options.url = url;
@@ -631,7 +629,7 @@ void DownloadBinary::startDownload(const QUrl& url, const QString& suggestedName
     options.stallSeconds = kDownloadTimeoutMs / 1000;
     options.maxRedirects = kMaxRedirects;
     options.redirectRule = [](const QUrl& from, const QUrl& to) { return refusedRedirect(from, to); };
-    m_transfer = std::make_unique<PackageTransfer>(options, m_save_file.get(), m_hash.get());
+    m_transfer = std::make_unique<PackageTransfer>(options, m_save_file.get());
     connect(m_transfer.get(), &PackageTransfer::progress, this, [this, interactive](qint64 received, qint64 total) {
         emit downloadProgress(received, total);
         if (interactive)
@@ -651,6 +649,7 @@ void DownloadBinary::onDownloadFinished(PackageTransfer::Outcome outcome, const 
         return;
     // The worker has reported its last word: join it before touching the file.
     m_transfer->stopAndWait();
+    const QString actual = m_transfer->hexDigest();
     m_transfer.reset();
     closeProgressDialog();
 
@@ -659,7 +658,6 @@ void DownloadBinary::onDownloadFinished(PackageTransfer::Outcome outcome, const 
             m_save_file->cancelWriting();
             m_save_file.reset();
         }
-        m_hash.reset();
         emit downloadFailed(text);
     };
     if (outcome == PackageTransfer::Outcome::Cancelled) {
@@ -674,8 +672,6 @@ void DownloadBinary::onDownloadFinished(PackageTransfer::Outcome outcome, const 
         failDownload(tr("Échec de l’enregistrement du fichier."));
         return;
     }
-    const QString actual = m_hash ? m_hash->hexDigest() : QString();
-    m_hash.reset();
     if (normalizedDigest(m_expected_sha256) != actual) {
         m_save_file->cancelWriting();
         m_save_file.reset();

@@ -160,7 +160,6 @@ private:
     QNetworkAccessManager* m_network = nullptr;
     QPointer<QNetworkReply> m_reply;
     std::unique_ptr<QSaveFile> m_save_file;
-    std::unique_ptr<zq::Sha256> m_hash;
     QUrl m_track_list_url;
     QUrl m_index_url;
     QUrl m_package_url;
