@@ -12,12 +12,14 @@
 #include <deque>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 namespace zq {
 
-// Hashes the blocks handed to it on a thread of its own. The blocks are the
-// ones just written (shared, not copied); at most kQueued wait, so a hash
-// slower than the link holds the receiving thread back instead of memory growing.
+// Hashes the blocks handed to it on a thread of its own; at most kQueued
+// wait, so a hash slower than the link holds the receiving thread back
+// instead of memory growing. Hashed blocks come back for reuse: fresh
+// multi-MiB buffers would cost a page fault per 4 KiB.
 class CurlTransfer::Hasher
 {
 public:
@@ -31,6 +33,23 @@ public:
         m_queue.push_back(std::move(block));
         lock.unlock();
         m_wake.notify_one();
+    }
+
+    // An empty buffer with room for a block.
+    QByteArray take()
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            if (!m_free.empty()) {
+                QByteArray block = std::move(m_free.back());
+                m_free.pop_back();
+                block.resize(0);
+                return block;
+            }
+        }
+        QByteArray block;
+        block.reserve(kBlock);
+        return block;
     }
 
     QByteArray finish()
@@ -48,7 +67,7 @@ public:
     }
 
 private:
-    static constexpr size_t kQueued = 4;
+    static constexpr size_t kQueued = 16; // 32 MiB: room for the hash thread to fall behind for a while
 
     void loop()
     {
@@ -62,8 +81,13 @@ private:
                 block = std::move(m_queue.front());
                 m_queue.pop_front();
             }
-            m_space.notify_one();
             m_hash.add(block);
+            {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                if (m_free.size() < kQueued + 1)
+                    m_free.push_back(std::move(block));
+            }
+            m_space.notify_one();
         }
     }
 
@@ -72,6 +96,7 @@ private:
     std::condition_variable m_wake;
     std::condition_variable m_space;
     std::deque<QByteArray> m_queue;
+    std::vector<QByteArray> m_free;
     bool m_done = false;
     std::thread m_worker;
     QByteArray m_digest;
@@ -160,19 +185,14 @@ size_t CurlTransfer::onBody(char* data, size_t size, size_t count, void* self)
     return static_cast<CurlTransfer*>(self)->body(data, size * count);
 }
 
-bool CurlTransfer::flushBlock()
+void CurlTransfer::flushBlock()
 {
     if (m_block.isEmpty())
-        return true;
-    if (!m_file || m_file->write(m_block) != m_block.size()) {
-        m_file_failed = true;
-        return false;
-    }
+        return;
     if (!m_hasher)
         m_hasher = std::make_unique<Hasher>();
     m_hasher->push(std::move(m_block));
-    m_block = QByteArray();
-    return true;
+    m_block = m_hasher->take();
 }
 
 size_t CurlTransfer::body(const char* data, size_t n)
@@ -212,6 +232,13 @@ size_t CurlTransfer::body(const char* data, size_t n)
         m_refused = true;
         return 0;
     }
+    // Written straight from libcurl's receive buffer while it is in the cache,
+    // one write per read of up to kReceiveBuffer bytes, as the curl tool does;
+    // the copy for the hash is taken at the same time.
+    if (m_file->write(data, qint64(n)) != qint64(n)) {
+        m_file_failed = true;
+        return 0;
+    }
     if (m_block.capacity() < kBlock)
         m_block.reserve(kBlock);
     size_t at = 0;
@@ -219,8 +246,8 @@ size_t CurlTransfer::body(const char* data, size_t n)
         const size_t take = std::min<size_t>(n - at, size_t(kBlock - m_block.size()));
         m_block.append(data + at, qsizetype(take));
         at += take;
-        if (m_block.size() >= kBlock && !flushBlock())
-            return 0;
+        if (m_block.size() >= kBlock)
+            flushBlock();
     }
     m_file_bytes.store(total);
     return n;
@@ -246,9 +273,9 @@ bool CurlTransfer::finishFile()
     if (m_finished)
         return !m_file_failed;
     m_finished = true;
-    bool ok = !m_file_failed;
-    if (ok && !m_block.isEmpty())
-        ok = flushBlock();
+    const bool ok = !m_file_failed;
+    if (ok)
+        flushBlock();
     if (!m_hasher)
         m_hasher = std::make_unique<Hasher>(); // the digest of no bytes
     m_digest = m_hasher->finish();

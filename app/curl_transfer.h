@@ -5,10 +5,11 @@
 // each runs at the speed of the link and of the curl tool.
 //
 // It runs on the calling thread (a worker: it blocks until the transfer
-// ends). The body of the answer is received into a large buffer, gathered
-// into blocks of a few MiB, written to the file a block at a time and hashed
-// (SHA-256) on a thread of its own, so the receiving thread never waits for
-// the hash. Memory stays flat: at most a few blocks wait for the hash.
+// ends). The body of the answer is received into a large buffer (512 KiB),
+// written to the file straight from it, one write per read, and gathered
+// into blocks of a few MiB that are hashed (SHA-256) on a thread of its own,
+// so the receiving thread never waits for the hash. Memory stays flat: at
+// most a few blocks wait for the hash, and their buffers are reused.
 //
 //   zq::CurlTransfer::Options o;  o.url = ...;
 //   zq::CurlTransfer::Hooks h;    h.route = [](long status) { ... };
@@ -121,7 +122,7 @@ public:
 
     // Receive buffer and block sizes (the curl tool reads 100 KiB at a time).
     static constexpr long kReceiveBuffer = 512 * 1024;
-    static constexpr qsizetype kBlock = 4 * 1024 * 1024;
+    static constexpr qsizetype kBlock = 2 * 1024 * 1024;
 
 private:
     class Hasher;
@@ -130,7 +131,7 @@ private:
     static int onProgress(void* self, curl_off_t dltotal, curl_off_t dlnow, curl_off_t ultotal, curl_off_t ulnow);
     size_t body(const char* data, size_t n);
     size_t header(const char* data, size_t n);
-    bool flushBlock();
+    void flushBlock();
 
     Options m_options;
     Hooks m_hooks;
