@@ -17,6 +17,14 @@
 #include <QSslConfiguration>
 #include <QTcpServer>
 #include <QTest>
+#include <QThread>
+
+#include <atomic>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 const char kLogText[] = "first line\n\xff\xfe invalid UTF-8 kept\n";
@@ -225,6 +233,37 @@ private slots:
         QCOMPARE(received[0].part("email")->body, QByteArray("ops@example.org"));
         QCOMPARE(received[0].part("comment")->body, QByteArray("crashed while exporting"));
         qunsetenv("ZQPLAYER_CRASH_REPORT_URL");
+    }
+
+    void sendReturnsBeforeTheDumpIsRead()
+    {
+        // The dump is read (hashed and sent) off the calling thread: send()
+        // returns while the dump's writer still holds it open. A dump read in
+        // send() would keep it waiting until the writer gives up.
+        const QString fifo = QDir::home().filePath(".ZQPlayer/crash_reports/reports/slow.dmp");
+        QVERIFY(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+        std::atomic<bool> returned{false};
+        std::atomic<bool> closedEarly{false};
+        std::thread writer([&] {
+            const int fd = ::open(QFile::encodeName(fifo).constData(), O_WRONLY);
+            if (fd < 0)
+                return;
+            const char bytes[] = "MDMP";
+            (void)::write(fd, bytes, 4);
+            QDeadlineTimer deadline(5000);
+            while (!returned.load() && !deadline.hasExpired())
+                QThread::msleep(5);
+            closedEarly = !returned.load();
+            ::close(fd);
+        });
+        DumpSender* sender = makeSender();
+        QSignalSpy done(sender, &DumpSender::sendFinished);
+        sender->send(fifo);
+        returned = true;
+        writer.join();
+        QVERIFY(!closedEarly.load());
+        QVERIFY(done.wait(10000));
+        QFile::remove(fifo);
     }
 
     void lineLoggedDuringUploadSurvives()
