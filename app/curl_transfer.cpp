@@ -3,6 +3,7 @@
 #include "app/sha256.h"
 
 #include <QElapsedTimer>
+#include <QFileDevice>
 #include <QIODevice>
 #include <QUrl>
 
@@ -13,6 +14,10 @@
 #include <mutex>
 #include <thread>
 #include <vector>
+
+#ifdef Q_OS_LINUX
+#include <fcntl.h>
+#endif
 
 namespace zq {
 
@@ -185,8 +190,34 @@ size_t CurlTransfer::onBody(char* data, size_t size, size_t count, void* self)
     return static_cast<CurlTransfer*>(self)->body(data, size * count);
 }
 
+bool CurlTransfer::writePending()
+{
+    const qint64 pending = m_block.size() - m_block_written;
+    if (pending <= 0)
+        return true;
+    if (!m_file || m_file->write(m_block.constData() + m_block_written, pending) != pending) {
+        m_file_failed = true;
+        return false;
+    }
+    m_block_written = m_block.size();
+    m_file_written += pending;
+#ifdef Q_OS_LINUX
+    constexpr qint64 kWriteBackStep = 8 * 1024 * 1024;
+    if (m_options.writeBackEarly && m_file_written - m_written_back >= kWriteBackStep) {
+        if (auto* device = qobject_cast<QFileDevice*>(m_file)) {
+            const int fd = device->handle();
+            if (fd >= 0 && device->flush())
+                ::sync_file_range(fd, m_written_back, m_file_written - m_written_back, SYNC_FILE_RANGE_WRITE);
+        }
+        m_written_back = m_file_written;
+    }
+#endif
+    return true;
+}
+
 void CurlTransfer::flushBlock()
 {
+    m_block_written = 0;
     if (m_block.isEmpty())
         return;
     if (!m_hasher)
@@ -232,13 +263,9 @@ size_t CurlTransfer::body(const char* data, size_t n)
         m_refused = true;
         return 0;
     }
-    // Written straight from libcurl's receive buffer while it is in the cache,
-    // one write per read of up to kReceiveBuffer bytes, as the curl tool does;
-    // the copy for the hash is taken at the same time.
-    if (m_file->write(data, qint64(n)) != qint64(n)) {
-        m_file_failed = true;
-        return 0;
-    }
+    // One copy: into the hash block. The file is written from that block in
+    // large pieces (kWriteChunk) while they are still in the cache; a full
+    // block goes to the hash thread.
     if (m_block.capacity() < kBlock)
         m_block.reserve(kBlock);
     size_t at = 0;
@@ -246,6 +273,8 @@ size_t CurlTransfer::body(const char* data, size_t n)
         const size_t take = std::min<size_t>(n - at, size_t(kBlock - m_block.size()));
         m_block.append(data + at, qsizetype(take));
         at += take;
+        if ((m_block.size() - m_block_written >= kWriteChunk || m_block.size() >= kBlock) && !writePending())
+            return 0;
         if (m_block.size() >= kBlock)
             flushBlock();
     }
@@ -273,7 +302,7 @@ bool CurlTransfer::finishFile()
     if (m_finished)
         return !m_file_failed;
     m_finished = true;
-    const bool ok = !m_file_failed;
+    const bool ok = !m_file_failed && writePending();
     if (ok)
         flushBlock();
     if (!m_hasher)

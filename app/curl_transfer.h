@@ -6,10 +6,11 @@
 //
 // It runs on the calling thread (a worker: it blocks until the transfer
 // ends). The body of the answer is received into a large buffer (512 KiB),
-// written to the file straight from it, one write per read, and gathered
-// into blocks of a few MiB that are hashed (SHA-256) on a thread of its own,
-// so the receiving thread never waits for the hash. Memory stays flat: at
-// most a few blocks wait for the hash, and their buffers are reused.
+// copied once into blocks of 2 MiB, written to the file from them in pieces
+// of 256 KiB while those are still in the cache, and each full block is
+// hashed (SHA-256) on a thread of its own, so the receiving thread never
+// waits for the hash. Memory stays flat: at most a few blocks wait for the
+// hash, and their buffers are reused.
 //
 //   zq::CurlTransfer::Options o;  o.url = ...;
 //   zq::CurlTransfer::Hooks h;    h.route = [](long status) { ... };
@@ -63,6 +64,10 @@ public:
         bool http10 = false;
         int progressIntervalMs = 100;
         qsizetype keepCap = 64 * 1024;
+        // For a file that is synced to disk when it is complete (QSaveFile):
+        // start writing it back while it arrives, so that the final sync
+        // only waits for the last few MiB instead of the whole file.
+        bool writeBackEarly = false;
     };
 
     struct Hooks
@@ -123,6 +128,7 @@ public:
     // Receive buffer and block sizes (the curl tool reads 100 KiB at a time).
     static constexpr long kReceiveBuffer = 512 * 1024;
     static constexpr qsizetype kBlock = 2 * 1024 * 1024;
+    static constexpr qsizetype kWriteChunk = 256 * 1024;
 
 private:
     class Hasher;
@@ -131,6 +137,7 @@ private:
     static int onProgress(void* self, curl_off_t dltotal, curl_off_t dlnow, curl_off_t ultotal, curl_off_t ulnow);
     size_t body(const char* data, size_t n);
     size_t header(const char* data, size_t n);
+    bool writePending();
     void flushBlock();
 
     Options m_options;
@@ -150,6 +157,9 @@ private:
 
     QByteArray m_kept;
     QByteArray m_block;
+    qsizetype m_block_written = 0; // bytes of m_block already in the file
+    qint64 m_file_written = 0;     // bytes written to the file
+    qint64 m_written_back = 0;     // bytes of it whose write-back was started
     std::unique_ptr<Hasher> m_hasher;
     std::atomic<qint64> m_file_bytes{0};
     qint64 m_announced = -1;

@@ -57,6 +57,7 @@ void PackageTransfer::run()
     o.followRedirects = true;
     o.maxRedirects = m_options.maxRedirects;
     o.progressIntervalMs = 50; // a few reports a second are enough for the bar and the label
+    o.writeBackEarly = true;   // the save file is synced to disk when it is committed
 
     zq::CurlTransfer* current = nullptr;
     zq::CurlTransfer::Hooks h;
