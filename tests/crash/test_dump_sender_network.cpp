@@ -241,29 +241,42 @@ private slots:
         // returns while the dump's writer still holds it open. A dump read in
         // send() would keep it waiting until the writer gives up.
         const QString fifo = QDir::home().filePath(".ZQPlayer/crash_reports/reports/slow.dmp");
+        QFile::remove(fifo);
         QVERIFY(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+        const QByteArray name = QFile::encodeName(fifo);
         std::atomic<bool> returned{false};
         std::atomic<bool> closedEarly{false};
+        std::atomic<bool> finished{false};
         std::thread writer([&] {
-            const int fd = ::open(QFile::encodeName(fifo).constData(), O_WRONLY);
+            // The first reader gets a few bytes, once send() returned or after 5 s.
+            const int fd = ::open(name.constData(), O_WRONLY);
             if (fd < 0)
                 return;
-            const char bytes[] = "MDMP";
-            (void)::write(fd, bytes, 4);
+            (void)::write(fd, "MDMP", 4);
             QDeadlineTimer deadline(5000);
             while (!returned.load() && !deadline.hasExpired())
                 QThread::msleep(5);
             closedEarly = !returned.load();
             ::close(fd);
+            // Any later reader finds the end at once.
+            while (!finished.load()) {
+                const int again = ::open(name.constData(), O_WRONLY | O_NONBLOCK);
+                if (again >= 0)
+                    ::close(again);
+                else
+                    QThread::msleep(5);
+            }
         });
         DumpSender* sender = makeSender();
         QSignalSpy done(sender, &DumpSender::sendFinished);
         sender->send(fifo);
         returned = true;
+        const bool ended = done.wait(10000);
+        finished = true;
         writer.join();
-        QVERIFY(!closedEarly.load());
-        QVERIFY(done.wait(10000));
         QFile::remove(fifo);
+        QVERIFY(!closedEarly.load());
+        QVERIFY(ended);
     }
 
     void lineLoggedDuringUploadSurvives()
