@@ -10,99 +10,94 @@
 #include <algorithm>
 
 #include <condition_variable>
-#include <deque>
 #include <mutex>
 #include <thread>
-#include <vector>
 
-#ifdef Q_OS_LINUX
 #include <fcntl.h>
-#endif
+#include <unistd.h>
 
 namespace zq {
 
-// Hashes the blocks handed to it on a thread of its own; at most kQueued
-// wait, so a hash slower than the link holds the receiving thread back
-// instead of memory growing. Hashed blocks come back for reuse: fresh
-// multi-MiB buffers would cost a page fault per 4 KiB.
+// Hashes the file on a thread of its own as it grows, reading back what the
+// receiving thread has just written (still in the page cache): the
+// receiving thread only receives and writes, as the curl tool does, and the
+// copy and the hash run beside it.
 class CurlTransfer::Hasher
 {
 public:
-    Hasher() { m_worker = std::thread([this] { loop(); }); }
-    ~Hasher() { finish(); }
-
-    void push(QByteArray block)
+    // fd: a descriptor of its own on the file, read-only; closed at the end.
+    explicit Hasher(int fd)
+        : m_fd(fd)
     {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        m_space.wait(lock, [this] { return m_queue.size() < kQueued; });
-        m_queue.push_back(std::move(block));
-        lock.unlock();
-        m_wake.notify_one();
+        m_worker = std::thread([this] { loop(); });
+    }
+    ~Hasher()
+    {
+        finish(m_available);
+        ::close(m_fd);
     }
 
-    // An empty buffer with room for a block.
-    QByteArray take()
+    // The file holds this many bytes (written, none left in a user buffer).
+    void advance(qint64 available)
     {
         {
             std::lock_guard<std::mutex> lock(m_mutex);
-            if (!m_free.empty()) {
-                QByteArray block = std::move(m_free.back());
-                m_free.pop_back();
-                block.resize(0);
-                return block;
-            }
+            m_available = available;
         }
-        QByteArray block;
-        block.reserve(kBlock);
-        return block;
+        m_wake.notify_one();
     }
 
-    QByteArray finish()
+    // The digest of the file's first `total` bytes; empty when they could not be read back.
+    QByteArray finish(qint64 total)
     {
         if (m_worker.joinable()) {
             {
                 std::lock_guard<std::mutex> lock(m_mutex);
+                m_available = total;
                 m_done = true;
             }
             m_wake.notify_all();
             m_worker.join();
-            m_digest = QByteArray::fromHex(m_hash.hexDigest().toLatin1());
+            if (!m_failed)
+                m_digest = QByteArray::fromHex(m_hash.hexDigest().toLatin1());
         }
         return m_digest;
     }
 
 private:
-    static constexpr size_t kQueued = 16; // 32 MiB: room for the hash thread to fall behind for a while
-
     void loop()
     {
+        QByteArray buffer(kReadBack, Qt::Uninitialized);
+        qint64 hashed = 0;
         for (;;) {
-            QByteArray block;
+            qint64 available = 0;
             {
                 std::unique_lock<std::mutex> lock(m_mutex);
-                m_wake.wait(lock, [this] { return !m_queue.empty() || m_done; });
-                if (m_queue.empty())
+                m_wake.wait(lock, [&] { return m_available > hashed || m_done; });
+                available = m_available;
+                if (available <= hashed)
                     return;
-                block = std::move(m_queue.front());
-                m_queue.pop_front();
             }
-            m_hash.add(block);
-            {
-                std::lock_guard<std::mutex> lock(m_mutex);
-                if (m_free.size() < kQueued + 1)
-                    m_free.push_back(std::move(block));
+            while (hashed < available) {
+                const qint64 want = std::min<qint64>(kReadBack, available - hashed);
+                const ssize_t got = ::pread(m_fd, buffer.data(), size_t(want), off_t(hashed));
+                if (got <= 0) {
+                    m_failed = true;
+                    return;
+                }
+                m_hash.add(buffer.constData(), got);
+                hashed += got;
             }
-            m_space.notify_one();
         }
     }
 
+    int m_fd;
     Sha256 m_hash;
     std::mutex m_mutex;
     std::condition_variable m_wake;
-    std::condition_variable m_space;
-    std::deque<QByteArray> m_queue;
-    std::vector<QByteArray> m_free;
+    qint64 m_available = 0;
     bool m_done = false;
+    bool m_failed = false;
     std::thread m_worker;
     QByteArray m_digest;
 };
@@ -130,7 +125,7 @@ CurlTransfer::CurlTransfer(Options options, Hooks hooks)
 CurlTransfer::~CurlTransfer()
 {
     if (m_hasher)
-        m_hasher->finish();
+        m_hasher->finish(m_file_written);
 }
 
 void CurlTransfer::cancel()
@@ -190,40 +185,42 @@ size_t CurlTransfer::onBody(char* data, size_t size, size_t count, void* self)
     return static_cast<CurlTransfer*>(self)->body(data, size * count);
 }
 
-bool CurlTransfer::writePending()
+bool CurlTransfer::writeOut(const char* data, qint64 size)
 {
-    const qint64 pending = m_block.size() - m_block_written;
-    if (pending <= 0)
+    if (size <= 0)
         return true;
-    if (!m_file || m_file->write(m_block.constData() + m_block_written, pending) != pending) {
+    if (!m_file || m_file->write(data, size) != size) {
         m_file_failed = true;
         return false;
     }
-    m_block_written = m_block.size();
-    m_file_written += pending;
+    m_file_written += size;
+    // Nothing may wait in the device's own buffer when the hash reads the file back.
+    if (m_hasher && !static_cast<QFileDevice*>(m_file)->flush()) {
+        m_file_failed = true;
+        return false;
+    }
+    if (m_hasher) {
+        m_hasher->advance(m_file_written);
+    } else {
+        if (!m_inline_hash)
+            m_inline_hash = std::make_unique<Sha256>();
+        m_inline_hash->add(data, size);
+    }
 #ifdef Q_OS_LINUX
     constexpr qint64 kWriteBackStep = 8 * 1024 * 1024;
-    if (m_options.writeBackEarly && m_file_written - m_written_back >= kWriteBackStep) {
-        if (auto* device = qobject_cast<QFileDevice*>(m_file)) {
-            const int fd = device->handle();
-            if (fd >= 0 && device->flush())
-                ::sync_file_range(fd, m_written_back, m_file_written - m_written_back, SYNC_FILE_RANGE_WRITE);
-        }
+    if (m_options.writeBackEarly && m_fd >= 0 && m_file_written - m_written_back >= kWriteBackStep) {
+        ::sync_file_range(m_fd, m_written_back, m_file_written - m_written_back, SYNC_FILE_RANGE_WRITE);
         m_written_back = m_file_written;
     }
 #endif
     return true;
 }
 
-void CurlTransfer::flushBlock()
+bool CurlTransfer::writePending()
 {
-    m_block_written = 0;
-    if (m_block.isEmpty())
-        return;
-    if (!m_hasher)
-        m_hasher = std::make_unique<Hasher>();
-    m_hasher->push(std::move(m_block));
-    m_block = m_hasher->take();
+    const bool ok = writeOut(m_pending.constData(), m_pending.size());
+    m_pending.resize(0);
+    return ok;
 }
 
 size_t CurlTransfer::body(const char* data, size_t n)
@@ -263,20 +260,30 @@ size_t CurlTransfer::body(const char* data, size_t n)
         m_refused = true;
         return 0;
     }
-    // One copy: into the hash block. The file is written from that block in
-    // large pieces (kWriteChunk) while they are still in the cache; a full
-    // block goes to the hash thread.
-    if (m_block.capacity() < kBlock)
-        m_block.reserve(kBlock);
-    size_t at = 0;
-    while (at < n) {
-        const size_t take = std::min<size_t>(n - at, size_t(kBlock - m_block.size()));
-        m_block.append(data + at, qsizetype(take));
-        at += take;
-        if ((m_block.size() - m_block_written >= kWriteChunk || m_block.size() >= kBlock) && !writePending())
+    if (!m_started_file) {
+        m_started_file = true;
+        // The hash reads back from the file when it is a plain file: no copy here.
+        auto* device = qobject_cast<QFileDevice*>(m_file);
+        m_fd = device ? device->handle() : -1;
+        if (m_fd >= 0 && device->flush() && device->pos() == 0) {
+            // A read-only descriptor of our own: a save file is open for writing only.
+            const QByteArray self = "/proc/self/fd/" + QByteArray::number(m_fd);
+            const int readBack = ::open(self.constData(), O_RDONLY | O_CLOEXEC);
+            if (readBack >= 0)
+                m_hasher = std::make_unique<Hasher>(readBack);
+        }
+    }
+    // Large reads go to the file as they are; small ones (TLS records) are
+    // gathered first, so that every write is a large one.
+    if (qsizetype(n) >= kDirectWrite) {
+        if (!writePending() || !writeOut(data, qint64(n)))
             return 0;
-        if (m_block.size() >= kBlock)
-            flushBlock();
+    } else {
+        if (m_pending.capacity() < kWriteChunk)
+            m_pending.reserve(kWriteChunk);
+        m_pending.append(data, qsizetype(n));
+        if (m_pending.size() >= kWriteChunk - qsizetype(CURL_MAX_WRITE_SIZE) && !writePending())
+            return 0;
     }
     m_file_bytes.store(total);
     return n;
@@ -302,12 +309,19 @@ bool CurlTransfer::finishFile()
     if (m_finished)
         return !m_file_failed;
     m_finished = true;
-    const bool ok = !m_file_failed && writePending();
-    if (ok)
-        flushBlock();
-    if (!m_hasher)
-        m_hasher = std::make_unique<Hasher>(); // the digest of no bytes
-    m_digest = m_hasher->finish();
+    bool ok = !m_file_failed && writePending();
+    if (m_hasher) {
+        m_digest = m_hasher->finish(m_file_written);
+        m_hasher.reset();
+        if (m_digest.isEmpty()) {
+            m_file_failed = true;
+            ok = false;
+        }
+    } else {
+        if (!m_inline_hash)
+            m_inline_hash = std::make_unique<Sha256>(); // the digest of no bytes
+        m_digest = QByteArray::fromHex(m_inline_hash->hexDigest().toLatin1());
+    }
     return ok;
 }
 

@@ -5,12 +5,11 @@
 // each runs at the speed of the link and of the curl tool.
 //
 // It runs on the calling thread (a worker: it blocks until the transfer
-// ends). The body of the answer is received into a large buffer (512 KiB),
-// copied once into blocks of 2 MiB, written to the file from them in pieces
-// of 256 KiB while those are still in the cache, and each full block is
-// hashed (SHA-256) on a thread of its own, so the receiving thread never
-// waits for the hash. Memory stays flat: at most a few blocks wait for the
-// hash, and their buffers are reused.
+// ends). The body of the answer is received into a large buffer (512 KiB)
+// and written to the file in large writes (reads of 64 KiB and more as they
+// are, smaller ones gathered to 256 KiB); a thread of its own reads the file
+// back as it grows (from the page cache) and hashes it (SHA-256), so the
+// receiving thread does no more than the curl tool does. Memory stays flat.
 //
 //   zq::CurlTransfer::Options o;  o.url = ...;
 //   zq::CurlTransfer::Hooks h;    h.route = [](long status) { ... };
@@ -127,8 +126,9 @@ public:
 
     // Receive buffer and block sizes (the curl tool reads 100 KiB at a time).
     static constexpr long kReceiveBuffer = 512 * 1024;
-    static constexpr qsizetype kBlock = 2 * 1024 * 1024;
-    static constexpr qsizetype kWriteChunk = 256 * 1024;
+    static constexpr qsizetype kReadBack = 256 * 1024;        // read back and hashed at a time (fits the L2 cache)
+    static constexpr qsizetype kWriteChunk = 256 * 1024;      // small reads gathered up to this
+    static constexpr qsizetype kDirectWrite = 64 * 1024;      // reads this large are written as they are
 
 private:
     class Hasher;
@@ -137,8 +137,8 @@ private:
     static int onProgress(void* self, curl_off_t dltotal, curl_off_t dlnow, curl_off_t ultotal, curl_off_t ulnow);
     size_t body(const char* data, size_t n);
     size_t header(const char* data, size_t n);
+    bool writeOut(const char* data, qint64 size);
     bool writePending();
-    void flushBlock();
 
     Options m_options;
     Hooks m_hooks;
@@ -156,10 +156,12 @@ private:
     QByteArray m_location;
 
     QByteArray m_kept;
-    QByteArray m_block;
-    qsizetype m_block_written = 0; // bytes of m_block already in the file
+    QByteArray m_pending;          // small reads gathered for one large write
+    bool m_started_file = false;
+    int m_fd = -1;                 // the file's descriptor, when it is a plain file
     qint64 m_file_written = 0;     // bytes written to the file
     qint64 m_written_back = 0;     // bytes of it whose write-back was started
+    std::unique_ptr<class Sha256> m_inline_hash; // when the file cannot be read back
     std::unique_ptr<Hasher> m_hasher;
     std::atomic<qint64> m_file_bytes{0};
     qint64 m_announced = -1;
