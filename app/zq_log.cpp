@@ -7,6 +7,7 @@
 #include <QDebug>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QMutex>
 #include <QRegularExpression>
 #include <QSaveFile>
@@ -134,6 +135,14 @@ qint64 ZQLog::copyLogFile(const QString& target)
         total += got;
     }
     return copy.flush() ? total : -1;
+}
+
+qint64 ZQLog::logFileSize()
+{
+    const QString path = logFilePath();
+    QMutexLocker locker(&file_mutex());
+    QFileInfo info(path);
+    return info.exists() && info.isFile() ? info.size() : -1;
 }
 
 bool ZQLog::cutLogPrefix(qint64 bytes, const QString& sha256Hex)

@@ -27,6 +27,9 @@ public:
     // Copies the log file as it stands, under the log's lock, so that no line
     // is half written in the copy. Returns the copied size, -1 on failure.
     static qint64 copyLogFile(const QString& target);
+    // The log file's size as it stands, taken under the log's lock so that it
+    // ends on a whole line; -1 when there is no log file.
+    static qint64 logFileSize();
     // Removes the first `bytes` bytes of the log file under the log's lock,
     // keeping what was written after them; only when those bytes still hash
     // to `sha256Hex` (the file may have been emptied meanwhile).

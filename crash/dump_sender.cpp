@@ -5,37 +5,161 @@
 #include "app/url_policy.h"
 #include "app/zq_log.h"
 
+#include "app/curl_transfer.h"
+
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QHttpMultiPart>
+#include <QHash>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QNetworkAccessManager>
-#include <QNetworkRequest>
-#include <QTemporaryFile>
+#include <QMutex>
+#include <QSslCertificate>
+#include <QThread>
+#include <QThreadPool>
 #include <QTimer>
+#include <QWaitCondition>
+
+#include <curl/curl.h>
 
 namespace {
 
-QHttpPart textPart(const QByteArray& key, const QByteArray& value)
+// Digests of dumps, by path, for the file as it was hashed (size and
+// modification time): the form starts one when it opens, the upload takes it.
+class DigestCache
 {
-    QHttpPart part;
-    part.setRawHeader("Content-Disposition", "form-data; name=\"" + key + "\"");
-    part.setBody(value);
-    return part;
-}
+public:
+    static DigestCache& instance()
+    {
+        static DigestCache cache;
+        return cache;
+    }
 
-QHttpPart filePart(const QByteArray& key, const QString& fileName, QIODevice* device)
+    // Starts hashing in the background unless done or under way for that file.
+    void prepare(const QString& path)
+    {
+        const QFileInfo info(path);
+        if (!info.isFile())
+            return;
+        QMutexLocker lock(&m_mutex);
+        Entry& e = m_entries[path];
+        if (e.running || (e.done && e.size == info.size() && e.modified == info.lastModified()))
+            return;
+        e = Entry{};
+        e.running = true;
+        lock.unlock();
+        QThreadPool::globalInstance()->start([this, path] { compute(path); });
+    }
+
+    // The digest of the file as it is now; waits for a hash under way. Empty when it cannot be read.
+    QString digest(const QString& path, const std::atomic<bool>& stop)
+    {
+        const QFileInfo info(path);
+        QMutexLocker lock(&m_mutex);
+        for (;;) {
+            auto it = m_entries.find(path);
+            if (it == m_entries.end())
+                break;
+            if (it->running) {
+                if (stop.load())
+                    return {};
+                m_done.wait(&m_mutex, 100);
+                continue;
+            }
+            if (it->done && it->size == info.size() && it->modified == info.lastModified())
+                return it->sha;
+            break;
+        }
+        m_entries[path] = Entry{};
+        m_entries[path].running = true;
+        lock.unlock();
+        return compute(path);
+    }
+
+private:
+    struct Entry
+    {
+        bool running = false;
+        bool done = false;
+        qint64 size = -1;
+        QDateTime modified;
+        QString sha;
+    };
+
+    QString compute(const QString& path)
+    {
+        const QFileInfo before(path);
+        QString sha;
+        QFile file(path);
+        if (file.open(QIODevice::ReadOnly)) {
+            zq::Sha256 hash;
+            if (hash.addDevice(file))
+                sha = hash.hexDigest();
+        }
+        QMutexLocker lock(&m_mutex);
+        Entry& e = m_entries[path];
+        e.running = false;
+        e.done = !sha.isEmpty();
+        e.size = before.size();
+        e.modified = before.lastModified();
+        e.sha = sha;
+        m_done.wakeAll();
+        return sha;
+    }
+
+    QMutex m_mutex;
+    QWaitCondition m_done;
+    QHash<QString, Entry> m_entries;
+};
+
+// One file part's bytes, read from the file as the upload goes: exactly
+// `size` bytes from the start; a file found shorter ends the upload. The log,
+// which keeps being written, is hashed again on the way, so that bytes that
+// changed after its digest was sent end the upload instead of going out unnoticed.
+struct FileStream
 {
-    QHttpPart part;
-    part.setRawHeader("Content-Disposition",
-                      "form-data; name=\"" + key + "\"; filename=\"" + fileName.toUtf8() + "\"");
-    part.setRawHeader("Content-Type", "application/octet-stream");
-    part.setBodyDevice(device);
-    return part;
-}
+    QFile file;
+    qint64 size = 0;
+    qint64 sent = 0;
+    QString announced; // lower-case hex digest sent in the form
+    bool verify = false; // hash again on the way (the log, which keeps being written)
+    std::unique_ptr<zq::Sha256> check = std::make_unique<zq::Sha256>();
+    bool changed = false;
+
+    static size_t read(char* buffer, size_t size, size_t count, void* self)
+    {
+        auto* me = static_cast<FileStream*>(self);
+        const qint64 want = std::min<qint64>(qint64(size * count), me->size - me->sent);
+        if (want <= 0)
+            return 0;
+        const qint64 got = me->file.read(buffer, want);
+        if (got <= 0) {
+            me->changed = true; // shorter than when it was hashed
+            return CURL_READFUNC_ABORT;
+        }
+        me->sent += got;
+        if (!me->verify)
+            return size_t(got);
+        me->check->add(buffer, got);
+        if (me->sent == me->size && me->check->hexDigest() != me->announced) {
+            me->changed = true;
+            return CURL_READFUNC_ABORT;
+        }
+        return size_t(got);
+    }
+    static int seek(void* self, curl_off_t offset, int origin)
+    {
+        auto* me = static_cast<FileStream*>(self);
+        // libcurl rewinds a part only to send it again from its start.
+        if (origin != SEEK_SET || offset != 0 || !me->file.seek(0))
+            return CURL_SEEKFUNC_CANTSEEK;
+        me->sent = 0;
+        me->check = std::make_unique<zq::Sha256>();
+        return CURL_SEEKFUNC_OK;
+    }
+};
 
 bool memberAccepted(const QJsonObject& reply, const QString& member)
 {
@@ -66,7 +190,25 @@ DumpSender::DumpSender(QObject* parent)
 {
 }
 
-DumpSender::~DumpSender() = default;
+DumpSender::~DumpSender()
+{
+    // The upload never outlives its sender: stop it and wait.
+    m_stop.store(true);
+    {
+        QMutexLocker lock(&m_transfer_lock);
+        if (m_transfer)
+            m_transfer->cancel();
+    }
+    if (m_thread) {
+        m_thread->wait();
+        delete m_thread;
+    }
+}
+
+void DumpSender::prepareDigest(const QString& dumpPath)
+{
+    DigestCache::instance().prepare(dumpPath);
+}
 
 QUrl DumpSender::configuredEndpoint()
 {
@@ -113,10 +255,21 @@ void DumpSender::finish(bool dumpAccepted, bool logAccepted, const QString& erro
     if (m_finished)
         return;
     m_finished = true;
-    m_log_copy.reset();
     emit sendFinished(dumpAccepted, logAccepted, error);
     deleteLater();
 }
+
+struct DumpSender::Form
+{
+    QUrl endpoint;
+    QString dumpPath;
+    QString logPath;
+    QString logName;
+    QList<QPair<QByteArray, QByteArray>> fields; // os, product_name, version, email, comment
+    QByteArray caPem;
+    bool systemCa = true;
+    long timeoutSeconds = 120;
+};
 
 void DumpSender::send(const QString& dumpPath)
 {
@@ -134,101 +287,179 @@ void DumpSender::send(const QString& dumpPath)
         QTimer::singleShot(0, this, [this, refused] { finish(false, false, refused); });
         return;
     }
+    if (m_thread)
+        return; // one report per sender
+    // A sender nobody owns still ends with the application: its destructor
+    // stops the upload and waits for it, so no thread outlives the program's objects.
+    if (!parent() && QCoreApplication::instance())
+        setParent(QCoreApplication::instance());
 
-    const QString productName = context->get_display_name();
+    // Only what is cheap happens here; the files are read on the worker.
+    Form form;
+    form.endpoint = m_endpoint;
+    form.dumpPath = dumpPath;
+    form.logPath = ZQLog::logFilePath();
+    form.logName = context->get_log_file_name();
     QString version = context->get_version();
     if (version.isEmpty())
         version = QStringLiteral("1.0.0");
-
-    auto* multiPart = new QHttpMultiPart(QHttpMultiPart::FormDataType);
-    auto* dump = new QFile(dumpPath, multiPart);
-    const bool dumpOpen = dump->open(QIODevice::ReadOnly);
-    QString dumpSha;
-    if (dumpOpen) {
-        zq::Sha256 hash;
-        hash.addDevice(*dump);
-        dumpSha = hash.hexDigest();
-        dump->seek(0);
-    }
-
-    // The log goes out as it stood when the report was made: a copy taken
-    // under the log's lock, so the lines written meanwhile are not counted.
-    m_log_copy = std::make_unique<QTemporaryFile>();
-    bool logOpen = false;
-    if (m_log_copy->open()) {
-        m_log_size = ZQLog::copyLogFile(m_log_copy->fileName());
-        if (m_log_size >= 0) {
-            m_log_copy->close();
-            m_log_sha = zq::Sha256::ofFile(m_log_copy->fileName());
-            logOpen = m_log_copy->open() && !m_log_sha.isEmpty();
-        }
-    }
-
-    QList<QPair<QByteArray, QByteArray>> fields;
-    fields.append({"os", Http_singleton::os_description().toUtf8()});
-    fields.append({"product_name", productName.toUtf8()});
-    fields.append({"version", version.toUtf8()});
-    if (dumpOpen)
-        fields.append({"dumpdate", QFileInfo(dumpPath)
-                                       .lastModified()
-                                       .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
-                                       .toUtf8()});
+    form.fields.append({"os", Http_singleton::os_description().toUtf8()});
+    form.fields.append({"product_name", context->get_display_name().toUtf8()});
+    form.fields.append({"version", version.toUtf8()});
     if (!m_email.isEmpty())
-        fields.append({"email", m_email.toUtf8()});
+        form.fields.append({"email", m_email.toUtf8()});
     if (!m_comment.isEmpty())
-        fields.append({"comment", m_comment.toUtf8()});
+        form.fields.append({"comment", m_comment.toUtf8()});
+    if (m_ssl) {
+        form.systemCa = false;
+        for (const QSslCertificate& ca : m_ssl->caCertificates())
+            form.caPem += ca.toPem();
+    }
+    form.timeoutSeconds = std::max(1, (m_timeout_ms + 999) / 1000);
+    m_thread = QThread::create([this, form] { upload(form); });
+    m_thread->start();
+}
+
+void DumpSender::upload(const Form& form)
+{
+    auto post = [this](const QByteArray& body, const QString& error) {
+        m_reply_body = body;
+        m_reply_error = error;
+        QMetaObject::invokeMethod(this, &DumpSender::slot_send_request_finished, Qt::QueuedConnection);
+    };
+
+    // The dump: its digest (ready when the form prepared it) and its size as hashed.
+    FileStream dump;
+    dump.file.setFileName(form.dumpPath);
+    const bool dumpOpen = dump.file.open(QIODevice::ReadOnly);
+    QString dumpDate;
+    if (dumpOpen) {
+        dump.size = dump.file.size();
+        dumpDate = QFileInfo(form.dumpPath).lastModified().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+        dump.announced = DigestCache::instance().digest(form.dumpPath, m_stop);
+    }
+    if (m_stop.load())
+        return;
+    // The log as it stands now: lines written while the report goes out are
+    // not part of it, and stay when the server accepts the log.
+    FileStream log;
+    log.file.setFileName(form.logPath);
+    m_log_size = ZQLog::logFileSize();
+    bool logOpen = m_log_size >= 0 && log.file.open(QIODevice::ReadOnly);
+    if (logOpen) {
+        log.size = m_log_size;
+        zq::Sha256 hash;
+        logOpen = hash.addDevice(log.file, m_log_size) && log.file.seek(0);
+        m_log_sha = hash.hexDigest();
+        log.announced = m_log_sha;
+        log.verify = true;
+    }
+    const bool sendDump = dumpOpen && !dump.announced.isEmpty();
+
+    QList<QPair<QByteArray, QByteArray>> fields = form.fields;
+    auto insertAfterVersion = [&fields](const QByteArray& key, const QByteArray& value) {
+        fields.insert(3, {key, value});
+    };
+    if (sendDump)
+        insertAfterVersion("dumpdate", dumpDate.toUtf8());
     if (logOpen)
         fields.append({"sha_log", m_log_sha.toLatin1()});
-    if (dumpOpen)
-        fields.append({"sha_dump", dumpSha.toLatin1()});
-    for (const auto& field : std::as_const(fields)) {
+    if (sendDump)
+        fields.append({"sha_dump", dump.announced.toLatin1()});
+    for (const auto& field : std::as_const(fields))
         ZQLog::log(QStringLiteral("add to header    :: ") + QString::fromUtf8(field.first) + QStringLiteral("/")
                    + QString::fromUtf8(field.second.left(1000)));
-        multiPart->append(textPart(field.first, field.second));
-    }
-    if (dumpOpen)
-        multiPart->append(filePart("upload_file_minidump", sentDumpName(dumpPath), dump));
-    if (logOpen)
-        multiPart->append(filePart("upload_file_log", context->get_log_file_name(), m_log_copy.get()));
 
-    QNetworkRequest request(m_endpoint);
-    request.setRawHeader("Referer", m_endpoint.toString().toUtf8());
-    request.setTransferTimeout(m_timeout_ms);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
-    if (m_ssl)
-        request.setSslConfiguration(*m_ssl);
-
-    m_network = new QNetworkAccessManager(this);
-    QNetworkReply* reply = m_network->post(request, multiPart);
-    multiPart->setParent(reply);
-    m_reply = reply;
-    connect(reply, &QNetworkReply::finished, this, &DumpSender::slot_send_request_finished);
-    connect(reply, &QNetworkReply::uploadProgress, this, &DumpSender::slot_uploadprogress);
-    connect(reply, &QNetworkReply::errorOccurred, this, &DumpSender::slot_error);
-    connect(reply, &QNetworkReply::sslErrors, this, [](const QList<QSslError>& errors) {
-        if (!errors.isEmpty())
-            ZQLog::log(QStringLiteral("[WARN] ZQDumpSender :: TLS error :: ") + errors.first().errorString());
-    });
-    connect(reply, &QNetworkReply::downloadProgress, reply, [reply](qint64 received, qint64 total) {
-        if (received > kMaxReplyBytes || total > kMaxReplyBytes) {
-            reply->setProperty("zq_error", tr("Réponse trop volumineuse."));
-            reply->abort();
+    zq::CurlTransfer::Options o;
+    o.url = form.endpoint.toEncoded();
+    if (!form.systemCa)
+        o.caPem = form.caPem;
+    o.connectTimeoutSeconds = form.timeoutSeconds;
+    o.lowSpeedBytes = 1;
+    o.lowSpeedSeconds = form.timeoutSeconds;
+    o.keepCap = kMaxReplyBytes + 1;
+    zq::CurlTransfer::Hooks h;
+    h.route = [](long) { return zq::CurlTransfer::Body::Keep; }; // the reply, whatever its status
+    curl_mime* mime = nullptr;
+    curl_slist* headers = nullptr;
+    const QByteArray referer = "Referer: " + form.endpoint.toString().toUtf8();
+    const QByteArray dumpName = sentDumpName(form.dumpPath).toUtf8();
+    const QByteArray logName = form.logName.toUtf8();
+    h.configure = [&](CURL* easy) {
+        mime = curl_mime_init(easy);
+        for (const auto& field : std::as_const(fields)) {
+            curl_mimepart* part = curl_mime_addpart(mime);
+            curl_mime_name(part, field.first.constData());
+            curl_mime_data(part, field.second.constData(), size_t(field.second.size()));
         }
-    });
+        if (sendDump) {
+            curl_mimepart* part = curl_mime_addpart(mime);
+            curl_mime_name(part, "upload_file_minidump");
+            curl_mime_filename(part, dumpName.constData());
+            curl_mime_type(part, "application/octet-stream");
+            curl_mime_data_cb(part, curl_off_t(dump.size), &FileStream::read, &FileStream::seek, nullptr, &dump);
+        }
+        if (logOpen) {
+            curl_mimepart* part = curl_mime_addpart(mime);
+            curl_mime_name(part, "upload_file_log");
+            curl_mime_filename(part, logName.constData());
+            curl_mime_type(part, "application/octet-stream");
+            curl_mime_data_cb(part, curl_off_t(log.size), &FileStream::read, &FileStream::seek, nullptr, &log);
+        }
+        curl_easy_setopt(easy, CURLOPT_MIMEPOST, mime);
+        headers = curl_slist_append(headers, referer.constData());
+        // The server never asks to wait: no "100-continue" round trip before the body.
+        headers = curl_slist_append(headers, "Expect:");
+        curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
+    };
+    h.progress = [this](qint64, qint64, qint64 sent, qint64 total) {
+        if (total > 0)
+            QMetaObject::invokeMethod(this, [this, sent, total] { slot_uploadprogress(sent, total); },
+                                      Qt::QueuedConnection);
+    };
+    zq::CurlTransfer transfer(o, h);
+    {
+        // A stop (the sender going away) ends the transfer within one poll.
+        QMutexLocker lock(&m_transfer_lock);
+        m_transfer = &transfer;
+    }
+    if (m_stop.load())
+        transfer.cancel();
+    const CURLcode code = transfer.perform();
+    {
+        QMutexLocker lock(&m_transfer_lock);
+        m_transfer = nullptr;
+    }
+    curl_mime_free(mime);
+    curl_slist_free_all(headers);
+    if (m_stop.load())
+        return;
+
+    const QByteArray body = transfer.kept();
+    QString error;
+    if (dump.changed || log.changed)
+        error = tr("Fichier modifié pendant l’envoi.");
+    else if (body.size() > kMaxReplyBytes)
+        error = tr("Réponse trop volumineuse.");
+    else if (code != CURLE_OK) {
+        const QString detail = transfer.errorText(code);
+        const bool tls = code == CURLE_PEER_FAILED_VERIFICATION || code == CURLE_SSL_CONNECT_ERROR
+                         || code == CURLE_SSL_CACERT_BADFILE || code == CURLE_SSL_CERTPROBLEM;
+        error = tls ? QStringLiteral("Erreur SSL: %1").arg(detail) : detail;
+    } else if (transfer.status() >= 400)
+        error = tr("Le serveur a répondu %1.").arg(transfer.status());
+    if (!logOpen)
+        m_log_size = -1;
+    post(body, error);
 }
 
 void DumpSender::slot_send_request_finished()
 {
-    QNetworkReply* reply = m_reply;
-    if (!reply)
+    if (m_finished)
         return;
-    m_reply = nullptr;
-    reply->deleteLater();
-    const QByteArray body = reply->read(kMaxReplyBytes);
+    const QByteArray body = m_reply_body;
     ZQLog::log(QStringLiteral("ZQDumpSender :: send_request_finished + ") + QString::fromUtf8(body.left(4000)));
-    QString error = reply->property("zq_error").toString();
-    if (error.isEmpty() && reply->error() != QNetworkReply::NoError)
-        error = reply->errorString();
+    const QString error = m_reply_error;
     if (!error.isEmpty()) {
         ZQLog::log(QStringLiteral("[WARN] ZQDumpSender :: send failed :: ") + error);
         finish(false, false, error);

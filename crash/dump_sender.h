@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QMutex>
 #include <QNetworkReply>
 #include <QObject>
 #include <QPair>
@@ -10,15 +11,23 @@
 #include <QString>
 #include <QUrl>
 
+#include <atomic>
 #include <memory>
 #include <optional>
 
-class QNetworkAccessManager;
-class QTemporaryFile;
+class QThread;
 
-// Sends one crash report (the dump, a copy of the log and a few form fields)
-// as a streamed multipart POST, reads the JSON reply and cleans up what the
-// server accepted. Ends with exactly one sendFinished, then deletes itself.
+namespace zq {
+class CurlTransfer;
+}
+
+// Sends one crash report (the dump, the log and a few form fields) as one
+// multipart POST, reads the JSON reply and cleans up what the server
+// accepted. Ends with exactly one sendFinished, then deletes itself.
+//
+// send() returns at once: the digests, the form and the upload run on a
+// worker thread, streaming both files from disk (no copy of either in
+// memory or on disk), so the window never waits for a large dump.
 class DumpSender : public QObject
 {
     Q_OBJECT
@@ -37,6 +46,11 @@ public:
 
     void send(const QString& dumpPath);
     void removeDump(const QString& dumpPath);
+
+    // Starts hashing a dump in the background, so that a report sent later
+    // finds its digest ready (the form calls it when it opens). Safe to call
+    // more than once; a dump changed since is hashed again when sent.
+    static void prepareDigest(const QString& dumpPath);
 
     // The configured endpoint: the address as given, "/traitement" when it
     // names no path; empty when not configured.
@@ -67,17 +81,24 @@ public slots:
     void slot_error(QNetworkReply::NetworkError error);
 
 private:
+    struct Form;
     void finish(bool dumpAccepted, bool logAccepted, const QString& error);
+    // Worker thread: digests, form, upload; the outcome goes to slot_send_request_finished.
+    void upload(const Form& form);
 
     QUrl m_endpoint;
     QString m_dump_path;
     QString m_email;
     QString m_comment;
-    QPointer<QNetworkReply> m_reply;
-    QNetworkAccessManager* m_network = nullptr;
     std::optional<QSslConfiguration> m_ssl;
     int m_timeout_ms = 120000;
-    std::unique_ptr<QTemporaryFile> m_log_copy;
+    QThread* m_thread = nullptr;
+    std::atomic<bool> m_stop{false};
+    QMutex m_transfer_lock; // guards m_transfer against its end while the destructor reaches it
+    zq::CurlTransfer* m_transfer = nullptr;
+    // Set by the worker before it posts slot_send_request_finished.
+    QByteArray m_reply_body;
+    QString m_reply_error;
     qint64 m_log_size = -1;
     QString m_log_sha;
     bool m_finished = false;

@@ -88,6 +88,10 @@ ReporterWidget::ReporterWidget(const QString& dumpFileName, const QString& dumpP
     , m_dump_path(dumpPath)
 {
     build();
+    // While the operator reads and types, the dump's digest is made, so that
+    // "Envoyer" does not wait for a large dump to be read.
+    if (!m_dump_path.isEmpty())
+        DumpSender::prepareDigest(m_dump_path);
 }
 
 ReporterWidget::ReporterWidget(QWidget* parent)

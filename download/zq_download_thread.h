@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QMutex>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -9,6 +10,10 @@
 
 #include <atomic>
 #include <optional>
+
+namespace zq {
+class CurlTransfer;
+}
 
 // Downloads one file from the recording server over HTTP(S) with libcurl into a temporary file
 // beside the row's output path, renamed to it only once the whole body arrived and, when the
@@ -74,10 +79,7 @@ protected:
     void run() override;
 
 private:
-    static size_t write_cb(char* data, size_t size, size_t count, void* self);
-    static size_t header_cb(char* data, size_t size, size_t count, void* self);
-    static int progress_cb(void* self, long long dltotal, long long dlnow, long long, long long);
-    size_t on_body(const char* data, size_t n);
+    bool open_output();
     void on_header(const QByteArray& line);
     void fail(const QString& message);
 
@@ -90,7 +92,8 @@ private:
     long m_low_speed_seconds = 60;
     long m_connect_timeout = 60;
     std::atomic<bool> m_stop{false};
-    std::atomic<void*> m_multi{nullptr};
+    QMutex m_transfer_lock; // guards m_transfer against its end while request_stop() reaches it
+    zq::CurlTransfer* m_transfer = nullptr;
 
     // Transfer state, touched by the worker thread only.
     struct Transfer;

@@ -18,6 +18,7 @@
 struct AVCodecContext;
 struct AVCodecParameters;
 struct AVFrame;
+struct AVChannelLayout;
 struct AVPacket;
 struct SwrContext;
 
@@ -34,9 +35,28 @@ public:
     AudioDecodeResample(const AudioDecodeResample&) = delete;
     AudioDecodeResample& operator=(const AudioDecodeResample&) = delete;
 
+    // Which step of open() failed.
+    enum class OpenFailure {
+        None,
+        Refused,          // more than max_channels or a rate above max_sample_rate
+        NoCodec,          // no decoder for the codec
+        NoContext,        // the codec context could not be allocated
+        NoParameters,     // the stream parameters could not be copied
+        NoDecoder,        // the decoder did not open
+        NoDecodeFrame,    // the decoded frame could not be allocated
+        NoTranscodeFrame, // the converted frame could not be allocated
+        NoResampler,      // the resampler did not initialise
+    };
+    // decode() returns this when the resampler could not be rebuilt for a
+    // frame whose parameters changed: nothing more can be played.
+    static constexpr int resampler_failed = -0x5a515253;
+
     // Opens the decoder for a stream; refuses more than max_channels or a rate
-    // above max_sample_rate. `error` receives a short English reason.
+    // above max_sample_rate. A sample rate of 0 is read as 8000 Hz and a
+    // channel count of 0 as mono, as the recorders write such streams.
+    // `error` receives a short English reason, failure() the failed step.
     bool open(const AVCodecParameters* parameters, QString* error);
+    OpenFailure failure() const { return m_failure; }
     void close();
     bool is_open() const { return m_codec != nullptr; }
 
@@ -56,13 +76,17 @@ public:
 
 private:
     bool convert(const AVFrame* frame, QByteArray* out);
-    bool rebuild(const AVFrame* frame, QByteArray* out);
+    bool rebuild(int rate, int channels, const AVChannelLayout* layout, int format, QByteArray* out);
+    bool fail(OpenFailure failure, const QString& reason, QString* error);
     void drain_resampler(QByteArray* out);
 
     int m_out_rate;
     AVCodecContext* m_codec = nullptr;
     AVFrame* m_frame = nullptr;
+    AVFrame* m_out = nullptr; // the converted (transcode) frame: s16 stereo at the output rate
     SwrContext* m_swr = nullptr;
+    OpenFailure m_failure = OpenFailure::None;
+    bool m_resampler_broken = false;
     int m_in_rate = 0;
     int m_in_channels = 0;
     int m_in_format = -1;

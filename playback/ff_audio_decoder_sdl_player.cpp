@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QTimer>
 
 #include <SDL2/SDL.h>
 
@@ -19,6 +20,7 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/channel_layout.h>
 #include <libavutil/dict.h>
 #include <libavutil/mem.h>
 }
@@ -235,6 +237,17 @@ ff_audio_decoder_sdl_player::~ff_audio_decoder_sdl_player()
 
 void ff_audio_decoder_sdl_player::begin_stream()
 {
+    // Every five seconds the bandwidth line and the buffer level, while the thread plays.
+    if (!m_bandwidth_timer) {
+        m_bandwidth_timer = new QTimer(this);
+        m_bandwidth_timer->setInterval(int(bandwidth_period_ms));
+        connect(m_bandwidth_timer, &QTimer::timeout, this, &ff_audio_decoder_sdl_player::calculate_bandwidth);
+        connect(this, &QThread::finished, this, &ff_audio_decoder_sdl_player::stop_and_delete_timer,
+                Qt::UniqueConnection);
+    }
+    m_byte_counter = 0;
+    m_counting = true;
+    m_bandwidth_timer->start();
     start(QThread::InheritPriority);
 }
 
@@ -303,14 +316,22 @@ void ff_audio_decoder_sdl_player::set_start_framereader_timer()
 void ff_audio_decoder_sdl_player::calculate_bandwidth()
 {
     m_counting = false;
-    const qint64 perSecond = m_byte_counter.exchange(0) / 5;
-    emit send_message(QStringLiteral("GREEN"), QStringLiteral("Audio playing : ") + bandwidth_text(perSecond));
+    // The bytes of the last five seconds, per second, times eight.
+    const qint64 value = (m_byte_counter.exchange(0) / (bandwidth_period_ms / 1000)) * 8;
+    emit send_message(QStringLiteral("GREEN"), QStringLiteral("Audio playing : ") + bandwidth_text(value));
+    // The device's buffer: two channels, level 0 = the seconds of sound queued.
+    emit send_buffer_level(AudioDecodeResample::out_channels, 0, double(m_queued_now_ms.load()) / 1000.0);
     m_counting = true;
 }
 
 void ff_audio_decoder_sdl_player::stop_and_delete_timer()
 {
     ZQLog::log(kName + QStringLiteral("stop_and_delete_timer"));
+    if (m_bandwidth_timer) {
+        m_bandwidth_timer->stop();
+        delete m_bandwidth_timer;
+        m_bandwidth_timer = nullptr;
+    }
 }
 
 void ff_audio_decoder_sdl_player::read_next_audio_frame()
@@ -360,6 +381,7 @@ void ff_audio_decoder_sdl_player::read_stream(char* buffer_curl, int array_size)
 void ff_audio_decoder_sdl_player::update_heard()
 {
     const qint64 queued = queued_ms();
+    m_queued_now_ms = queued;
     if (!m_device || m_device_paused || queued <= 0 || m_queued_end_ms < 0)
         m_heard_ms = -1; // nothing is playing
     else
@@ -770,17 +792,59 @@ bool ff_audio_decoder_sdl_player::open_audio_input(bool mpegOutput)
         return true;
     }
     const AVCodecParameters* par = m_format->streams[index]->codecpar;
-    const int outRate = mpegOutput && par->sample_rate > 0 ? par->sample_rate : 48000;
+    // The stream's rate (8000 Hz when it names none) for the live MPEG/AAC parts, 48000 Hz otherwise.
+    const int inRate = par->sample_rate > 0 ? par->sample_rate : 8000;
+    const int inChannels = par->ch_layout.nb_channels > 0 ? par->ch_layout.nb_channels : 1;
+    if (mpegOutput)
+        ZQLog::log(kName + QStringLiteral("Define specific out formats for MPEG"));
+    const int outRate = mpegOutput ? inRate : 48000;
     m_decoder = std::make_unique<AudioDecodeResample>(std::min(outRate, AudioDecodeResample::max_sample_rate));
     QString why;
     if (!m_decoder->open(par, &why)) {
-        report_error(kError + QStringLiteral("Failed to open decoder for stream ") + QString::number(index) +
-                         QStringLiteral(" in ") + name + QStringLiteral(" :: ") + why,
-                     QStringLiteral("Audio stream error : Failed to open decoder for stream."));
+        using F = AudioDecodeResample::OpenFailure;
+        switch (m_decoder->failure()) {
+        case F::NoCodec:
+            report_error(kError + QStringLiteral("Failed to open codec id ") + QString::number(int(par->codec_id)),
+                         QStringLiteral("Audio stream error : Failed to open codec."));
+            break;
+        case F::NoContext:
+            report_error(kError + QStringLiteral("Failed to allocate context in ") + name,
+                         QStringLiteral("Audio stream error : Failed to allocate context."));
+            break;
+        case F::NoParameters:
+            report_error(kError + QStringLiteral("Failed to set parameters in ") + name,
+                         QStringLiteral("Audio stream error : Failed to to set parameters."));
+            break;
+        case F::NoDecodeFrame:
+            report_error(kError + QStringLiteral("Error allocating the decode frame"),
+                         QStringLiteral("Audio stream error :  Error allocating the decode frame."));
+            break;
+        case F::NoTranscodeFrame:
+            report_error(kError + QStringLiteral("Error allocating the transcode frame"),
+                         QStringLiteral("Audio stream error :  Error allocating the transcode frame."));
+            break;
+        case F::NoResampler:
+            report_error(kError + QStringLiteral("ERROR OPEN RESAMPLE"),
+                         QStringLiteral("Audio stream error :  Error open resampler."));
+            break;
+        case F::None:
+        case F::Refused:
+        case F::NoDecoder:
+            report_error(kError + QStringLiteral("Failed to open decoder for stream ") + QString::number(index) +
+                             QStringLiteral(" in ") + name + QStringLiteral(" :: ") + why,
+                         QStringLiteral("Audio stream error : Failed to open decoder for stream."));
+            break;
+        }
         return true;
     }
-    ZQLog::log(kName + QStringLiteral("in sample rate ") + QString::number(par->sample_rate));
-    ZQLog::log(kName + QStringLiteral("in_channels ") + QString::number(par->ch_layout.nb_channels));
+    char layoutName[128] = {};
+    AVChannelLayout inLayout;
+    av_channel_layout_default(&inLayout, inChannels);
+    av_channel_layout_describe(&inLayout, layoutName, sizeof layoutName);
+    av_channel_layout_uninit(&inLayout);
+    ZQLog::log(kName + QStringLiteral("in_channel_layout ") + QString::fromLatin1(layoutName));
+    ZQLog::log(kName + QStringLiteral("in sample rate ") + QString::number(inRate));
+    ZQLog::log(kName + QStringLiteral("in_channels ") + QString::number(inChannels));
     if (!m_device_lost && !open_device(m_decoder->out_rate()))
         return true;
     if (m_device_lost)
@@ -799,7 +863,16 @@ qint64 ff_audio_decoder_sdl_player::queued_ms() const
     return qint64(SDL_GetQueuedAudioSize(m_device)) * 1000 / (qint64(m_device_rate) * 4);
 }
 
-bool ff_audio_decoder_sdl_player::queue_samples(const QByteArray& pcm, qint64 startMs)
+void ff_audio_decoder_sdl_player::mix_onto_itself(QByteArray& pcm)
+{
+    if (pcm.isEmpty())
+        return;
+    // Mixed onto itself at full volume: twice the decoded level, clipped at full scale.
+    auto* samples = reinterpret_cast<Uint8*>(pcm.data());
+    SDL_MixAudioFormat(samples, samples, AUDIO_S16LSB, Uint32(pcm.size()), SDL_MIX_MAXVOLUME);
+}
+
+bool ff_audio_decoder_sdl_player::queue_samples(QByteArray pcm, qint64 startMs)
 {
     if (pcm.isEmpty())
         return true;
@@ -812,8 +885,10 @@ bool ff_audio_decoder_sdl_player::queue_samples(const QByteArray& pcm, qint64 st
             return true;
     }
     m_drop_before_ms = -1;
+    mix_onto_itself(pcm);
     if (SDL_QueueAudio(m_device, pcm.constData() + skip, Uint32(pcm.size() - skip)) != 0) {
         ZQLog::log(kError + QStringLiteral("decode and play data :: SDL_QueueAudio ") + QString::fromUtf8(SDL_GetError()));
+        std::printf(" %s\n", SDL_GetError());
         return false;
     }
     if (m_device_paused) {
@@ -918,6 +993,12 @@ bool ff_audio_decoder_sdl_player::decode_and_play_data(bool)
         QByteArray pcm;
         const int r = m_decoder->decode(m_packet, &pcm);
         av_packet_unref(m_packet);
+        if (r == AudioDecodeResample::resampler_failed) {
+            report_error(kError + QStringLiteral("ERROR OPEN RESAMPLE"),
+                         QStringLiteral("Audio stream error :  Error open resampler."));
+            m_file_done = true;
+            return false;
+        }
         if (r < 0 && r != AVERROR_INVALIDDATA) {
             report_error(kError + QStringLiteral("decode and play data :: Error during decoding"),
                          QStringLiteral("Audio stream error :  Error decode frame."));

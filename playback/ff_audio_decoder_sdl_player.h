@@ -29,6 +29,7 @@
 
 class AudioDecodeResample;
 class QFile;
+class QTimer;
 struct AVFormatContext;
 struct AVIOContext;
 struct AVPacket;
@@ -86,6 +87,11 @@ public:
     static qint64 timestamp_ms(const QString& text);
     // "%1 %2/s" with bytes, kB or MB.
     static QString bandwidth_text(qint64 bytesPerSecond);
+    // Signed 16-bit samples mixed onto themselves at full volume (twice the
+    // level, clipped), as they go to the device.
+    static void mix_onto_itself(QByteArray& pcm);
+    // Period of the bandwidth line (calculate_bandwidth).
+    static constexpr qint64 bandwidth_period_ms = 5000;
 
     // Figures for tests and benchmarks.
     qint64 max_queued_ms() const { return m_max_queued_ms.load(); }
@@ -141,7 +147,7 @@ private:
     void report_error(const QString& logLine, const QString& text);
     bool feed_entry();
     int read_input(uint8_t* buf, int size);
-    bool queue_samples(const QByteArray& pcm, qint64 startMs);
+    bool queue_samples(QByteArray pcm, qint64 startMs);
     qint64 queued_ms() const;
 
     static int read_callback(void* opaque, uint8_t* buf, int size);
@@ -173,6 +179,8 @@ private:
     std::atomic<bool> m_timed_out{false};
     std::atomic<qint64> m_byte_counter{0};
     std::atomic<bool> m_counting{false};
+    std::atomic<qint64> m_queued_now_ms{0};
+    QTimer* m_bandwidth_timer = nullptr; // owner's thread
 
     // Player thread only.
     QString m_audio_file;

@@ -29,8 +29,6 @@ constexpr int kMetadataTimeoutMs = 15000;
 constexpr int kDownloadTimeoutMs = 600000;
 constexpr int kMaxRedirects = 5;
 
-const QString kCancelled = QStringLiteral("Téléchargement annulé.");
-const QString kUserCancelled = QStringLiteral("Opération annulée par l’utilisateur.");
 
 // The text a finished reply failed with: ours when we stopped it, else Qt's.
 QString replyError(QNetworkReply* reply)
@@ -138,7 +136,6 @@ void DownloadBinary::abortCurrent()
         m_save_file->cancelWriting();
         m_save_file.reset();
     }
-    m_hash.reset();
 }
 
 QNetworkReply* DownloadBinary::get(const QUrl& url, int timeoutMs, bool metadata, QString* refused)
@@ -318,6 +315,11 @@ void DownloadBinary::onMetaJsonFinished(QNetworkReply* reply)
         m_chosen_asset.reset();
         if (!testingFallBack())
             emit updateCheckFailed(tr("Aucun binaire compatible pour cette plateforme."));
+        return;
+    case Selection::Outcome::NoDigest:
+        m_chosen_asset.reset();
+        if (!testingFallBack())
+            emit updateCheckFailed(tr("Aucun binaire vérifiable pour cette plateforme : empreinte SHA-256 absente."));
         return;
     case Selection::Outcome::NotNewer:
         m_chosen_asset.reset();
@@ -520,11 +522,11 @@ bool DownloadBinary::checkAndPrompt(bool prompt)
 
 bool DownloadBinary::downloadPhase()
 {
+    // No message box reports how the download ended: the outcome goes to the
+    // log and start-up goes on.
     QEventLoop loop;
     bool finished = false;
     bool ended = false;
-    QString failure;
-    QString launchFailure;
     QString target;
     QList<QMetaObject::Connection> connections;
     connections << connect(this, &DownloadBinary::downloadFinished, &loop, [&](const QString& path) {
@@ -536,37 +538,29 @@ bool DownloadBinary::downloadPhase()
     connections << connect(this, &DownloadBinary::downloadFailed, &loop, [&](const QString& error) {
         finished = false;
         ended = true;
-        failure = error;
+        ZQLog::log(QStringLiteral("[WARN] Auto Update :: download failed :: ") + error);
         loop.quit();
     });
     connections << connect(this, &DownloadBinary::verificationFailed, &loop,
                            [&](const QString& expected, const QString& actual) {
                                finished = false;
                                ended = true;
-                               failure = QStringLiteral("Le fichier téléchargé ne correspond pas à l’empreinte "
-                                                        "SHA-256 annoncée ; il a été supprimé.\nAttendue : %1\n"
-                                                        "Obtenue : %2")
-                                             .arg(expected, actual);
+                               ZQLog::log(QStringLiteral("[WARN] Auto Update :: verification failed, file removed "
+                                                         ":: expected ")
+                                          + expected + QStringLiteral(" :: actual ") + actual);
                                loop.quit();
                            });
-    connections << connect(this, &DownloadBinary::installerLaunchFailed, &loop,
-                           [&](const QString& error) { launchFailure = error; });
+    connections << connect(this, &DownloadBinary::installerLaunchFailed, &loop, [&](const QString& error) {
+        ZQLog::log(QStringLiteral("[WARN] Auto Update :: installer not opened :: ") + error + QStringLiteral(" :: ")
+                   + QDir::toNativeSeparators(target));
+    });
     const qint64 size = m_chosen_asset ? m_chosen_asset->size : 0;
     startDownload(m_package_url, QString(), m_expected_sha256, m_quit_after_launch, true, size);
     if (!ended)
         loop.exec();
     for (const auto& c : std::as_const(connections))
         disconnect(c);
-
-    const QString title = QStringLiteral("Mise à jour");
-    if (!finished) {
-        if (failure != kCancelled && failure != kUserCancelled)
-            m_ui->warn(title, failure);
-        return true;
-    }
-    if (!m_installer_launched)
-        m_ui->warn(title, launchFailure + QStringLiteral("\n") + QDir::toNativeSeparators(target));
-    return false;
+    return !finished;
 }
 
 void DownloadBinary::startDownload(const QUrl& url, const QString& suggestedName, const QString& sha256,
@@ -623,7 +617,6 @@ void DownloadBinary::startDownload(const QUrl& url, const QString& suggestedName
         return;
     }
     m_save_file = std::move(file);
-    m_hash = std::make_unique<zq::Sha256>();
 
     PackageTransfer::Options options;
     options.url = url;
@@ -636,7 +629,7 @@ void DownloadBinary::startDownload(const QUrl& url, const QString& suggestedName
     options.stallSeconds = kDownloadTimeoutMs / 1000;
     options.maxRedirects = kMaxRedirects;
     options.redirectRule = [](const QUrl& from, const QUrl& to) { return refusedRedirect(from, to); };
-    m_transfer = std::make_unique<PackageTransfer>(options, m_save_file.get(), m_hash.get());
+    m_transfer = std::make_unique<PackageTransfer>(options, m_save_file.get());
     connect(m_transfer.get(), &PackageTransfer::progress, this, [this, interactive](qint64 received, qint64 total) {
         emit downloadProgress(received, total);
         if (interactive)
@@ -656,6 +649,7 @@ void DownloadBinary::onDownloadFinished(PackageTransfer::Outcome outcome, const 
         return;
     // The worker has reported its last word: join it before touching the file.
     m_transfer->stopAndWait();
+    const QString actual = m_transfer->hexDigest();
     m_transfer.reset();
     closeProgressDialog();
 
@@ -664,7 +658,6 @@ void DownloadBinary::onDownloadFinished(PackageTransfer::Outcome outcome, const 
             m_save_file->cancelWriting();
             m_save_file.reset();
         }
-        m_hash.reset();
         emit downloadFailed(text);
     };
     if (outcome == PackageTransfer::Outcome::Cancelled) {
@@ -679,8 +672,6 @@ void DownloadBinary::onDownloadFinished(PackageTransfer::Outcome outcome, const 
         failDownload(tr("Échec de l’enregistrement du fichier."));
         return;
     }
-    const QString actual = m_hash ? m_hash->hexDigest() : QString();
-    m_hash.reset();
     if (normalizedDigest(m_expected_sha256) != actual) {
         m_save_file->cancelWriting();
         m_save_file.reset();

@@ -44,7 +44,6 @@ public:
     virtual QString progressLabel() const = 0;
     virtual void setProgressLabel(const QString& label) = 0;
     virtual void closeProgress() = 0;
-    virtual void warn(const QString& title, const QString& text) = 0;
 };
 
 // Message boxes, the save dialog and a progress dialog.
@@ -61,7 +60,6 @@ public:
     QString progressLabel() const override;
     void setProgressLabel(const QString& label) override;
     void closeProgress() override;
-    void warn(const QString& title, const QString& text) override;
 
 private:
     QWidget* m_parent = nullptr;
@@ -162,7 +160,6 @@ private:
     QNetworkAccessManager* m_network = nullptr;
     QPointer<QNetworkReply> m_reply;
     std::unique_ptr<QSaveFile> m_save_file;
-    std::unique_ptr<zq::Sha256> m_hash;
     QUrl m_track_list_url;
     QUrl m_index_url;
     QUrl m_package_url;

@@ -88,10 +88,3 @@ void DesktopDownloadBinaryUi::closeProgress()
     m_dialog->progress->deleteLater();
     m_dialog->progress = nullptr;
 }
-
-void DesktopDownloadBinaryUi::warn(const QString& title, const QString& text)
-{
-    QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::Ok, m_parent);
-    box.setTextFormat(Qt::PlainText);
-    box.exec();
-}

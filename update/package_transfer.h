@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QMutex>
 #include <QObject>
 #include <QString>
 #include <QUrl>
@@ -12,7 +13,7 @@ class QSaveFile;
 class QThread;
 
 namespace zq {
-class Sha256;
+class CurlTransfer;
 }
 
 // The package download itself: libcurl on a worker thread, hashing and
@@ -38,9 +39,9 @@ public:
         std::function<QString(const QUrl& from, const QUrl& to)> redirectRule;
     };
 
-    // file and hash belong to the caller and are used only by the worker
-    // until finished() is emitted.
-    PackageTransfer(Options options, QSaveFile* file, zq::Sha256* hash, QObject* parent = nullptr);
+    // file belongs to the caller and is used only by the worker until
+    // finished() is emitted.
+    PackageTransfer(Options options, QSaveFile* file, QObject* parent = nullptr);
     ~PackageTransfer() override;
 
     void start();
@@ -50,6 +51,8 @@ public:
     void stopAndWait();
 
     qint64 received() const { return m_received.load(); }
+    // Lower-case hexadecimal SHA-256 of the package, after finished(Done).
+    QString hexDigest() const { return m_digest; }
 
 signals:
     void progress(qint64 received, qint64 total);
@@ -60,7 +63,9 @@ private:
 
     Options m_options;
     QSaveFile* m_file = nullptr;
-    zq::Sha256* m_hash = nullptr;
+    QString m_digest;
+    QMutex m_transfer_lock; // guards m_transfer against its end while cancel() reaches it
+    zq::CurlTransfer* m_transfer = nullptr;
     QThread* m_thread = nullptr;
     std::atomic<bool> m_cancel{false};
     std::atomic<qint64> m_received{0};

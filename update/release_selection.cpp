@@ -253,9 +253,9 @@ bool isNewer(const ReleaseAsset& asset, const VersionStamp& running, bool testBu
         return byVersion == 0 && asset.version.segmentCount() == running.version.segmentCount()
                && running.dev_stamp >= 1;
     }
-    if (testBuild)
-        return VersionStamp::compare(asset.stamp(), running) > 0;
-    return byVersion > 0;
+    // A release build, or the testing channel: version, then DEV stamp, so a
+    // DEV build of the running release version counts as newer.
+    return VersionStamp::compare(asset.stamp(), running) > 0;
 }
 
 Selection selectAsset(const QList<ReleaseAsset>& assets, const SelectionRules& rules)
@@ -264,13 +264,17 @@ Selection selectAsset(const QList<ReleaseAsset>& assets, const SelectionRules& r
     if (assets.isEmpty())
         return result;
     QList<ReleaseAsset> candidates;
+    bool platformMatched = false;
     for (const ReleaseAsset& asset : assets) {
-        if (asset.arch.compare(rules.platformKey, Qt::CaseInsensitive) == 0 && usableUrl(asset.url)
-            && hasUsableDigest(asset))
+        if (asset.arch.compare(rules.platformKey, Qt::CaseInsensitive) != 0 || !usableUrl(asset.url))
+            continue;
+        platformMatched = true;
+        if (hasUsableDigest(asset))
             candidates.append(asset);
     }
     if (candidates.isEmpty()) {
-        result.outcome = Selection::Outcome::NoCompatible;
+        // Say which: a missing build and an unverifiable one call for different fixes on the server.
+        result.outcome = platformMatched ? Selection::Outcome::NoDigest : Selection::Outcome::NoCompatible;
         return result;
     }
     const ReleaseAsset* best = nullptr;

@@ -69,14 +69,14 @@ int assetTypeRank(const ReleaseAsset& asset, bool buildSwitch, bool programInBin
 // Whether an asset is newer than the running build.
 //  - a test build reading the stable channel: a higher version, or the same
 //    version once released (same number of segments, running DEV stamp set);
-//  - a test build reading the testing channel: version, then DEV stamp;
-//  - a release build: a strictly higher version (a DEV build of the running
-//    version is not an update).
+//  - otherwise (a release build, or the testing channel): version, then DEV
+//    stamp, so a release 3.4.1 sees 3.4.1 with a DEV stamp as newer.
 bool isNewer(const ReleaseAsset& asset, const VersionStamp& running, bool testBuild, const QString& channel);
 
 struct Selection
 {
-    enum class Outcome { NoAsset, NoCompatible, NotNewer, Chosen };
+    // NoDigest: this platform has assets, but none carries a usable SHA-256.
+    enum class Outcome { NoAsset, NoCompatible, NoDigest, NotNewer, Chosen };
     Outcome outcome = Outcome::NoAsset;
     ReleaseAsset asset; // when Chosen
 };

@@ -17,6 +17,14 @@
 #include <QSslConfiguration>
 #include <QTcpServer>
 #include <QTest>
+#include <QThread>
+
+#include <atomic>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 const char kLogText[] = "first line\n\xff\xfe invalid UTF-8 kept\n";
@@ -225,6 +233,50 @@ private slots:
         QCOMPARE(received[0].part("email")->body, QByteArray("ops@example.org"));
         QCOMPARE(received[0].part("comment")->body, QByteArray("crashed while exporting"));
         qunsetenv("ZQPLAYER_CRASH_REPORT_URL");
+    }
+
+    void sendReturnsBeforeTheDumpIsRead()
+    {
+        // The dump is read (hashed and sent) off the calling thread: send()
+        // returns while the dump's writer still holds it open. A dump read in
+        // send() would keep it waiting until the writer gives up.
+        const QString fifo = QDir::home().filePath(".ZQPlayer/crash_reports/reports/slow.dmp");
+        QFile::remove(fifo);
+        QVERIFY(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+        const QByteArray name = QFile::encodeName(fifo);
+        std::atomic<bool> returned{false};
+        std::atomic<bool> closedEarly{false};
+        std::atomic<bool> finished{false};
+        std::thread writer([&] {
+            // The first reader gets a few bytes, once send() returned or after 5 s.
+            const int fd = ::open(name.constData(), O_WRONLY);
+            if (fd < 0)
+                return;
+            (void)::write(fd, "MDMP", 4);
+            QDeadlineTimer deadline(5000);
+            while (!returned.load() && !deadline.hasExpired())
+                QThread::msleep(5);
+            closedEarly = !returned.load();
+            ::close(fd);
+            // Any later reader finds the end at once.
+            while (!finished.load()) {
+                const int again = ::open(name.constData(), O_WRONLY | O_NONBLOCK);
+                if (again >= 0)
+                    ::close(again);
+                else
+                    QThread::msleep(5);
+            }
+        });
+        DumpSender* sender = makeSender();
+        QSignalSpy done(sender, &DumpSender::sendFinished);
+        sender->send(fifo);
+        returned = true;
+        const bool ended = done.wait(10000);
+        finished = true;
+        writer.join();
+        QFile::remove(fifo);
+        QVERIFY(!closedEarly.load());
+        QVERIFY(ended);
     }
 
     void lineLoggedDuringUploadSurvives()

@@ -13,7 +13,6 @@ namespace {
 struct FakeUi : DownloadBinaryUi
 {
     int questions = 0;
-    QStringList warnings;
     QString label;
     int maximum = -1;
     int value = -1;
@@ -32,7 +31,6 @@ struct FakeUi : DownloadBinaryUi
     QString progressLabel() const override { return label; }
     void setProgressLabel(const QString& l) override { label = l; }
     void closeProgress() override {}
-    void warn(const QString&, const QString& text) override { warnings << text; }
 };
 } // namespace
 

@@ -140,15 +140,18 @@ private slots:
         QTest::newRow("same version exe: nothing newer")
             << array({asset("ZQPlayer-3.4.1.exe", "Linux/64")}) << "3.4.1" << false << "STABLE" << int(O::NotNewer)
             << "";
-        QTest::newRow("release: same version with DEV stamp is not newer")
+        QTest::newRow("release: same version with a DEV stamp is newer")
             << array({asset("ZQPlayer-3.4.1.DEV202401010000.zip", "Linux/64")}) << "3.4.1" << false << "STABLE"
+            << int(O::Chosen) << "ZQPlayer-3.4.1.DEV202401010000.zip";
+        QTest::newRow("release: an older version with a DEV stamp is no downgrade")
+            << array({asset("ZQPlayer-3.4.0.DEV202601010000.zip", "Linux/64")}) << "3.4.1" << false << "STABLE"
             << int(O::NotNewer) << "";
         QTest::newRow("other platform's newer asset is not offered")
             << array({asset("ZQPlayer-9.0.0.zip", "Windows/64"), asset("ZQPlayer-3.4.0.zip", "Linux/64")})
             << "3.4.1" << false << "STABLE" << int(O::NotNewer) << "";
-        QTest::newRow("no hash: never chosen")
+        QTest::newRow("no hash: never chosen, and said so")
             << array({asset("ZQPlayer-3.5.0.zip", "Linux/64", "")}) << "3.4.1" << false << "STABLE"
-            << int(O::NoCompatible) << "";
+            << int(O::NoDigest) << "";
         QTest::newRow("hash with colons and upper case is usable")
             << array({asset("ZQPlayer-3.5.0.zip", "Linux/64", QStringLiteral("AA:").repeated(31) + "AA")})
             << "3.4.1" << false << "STABLE" << int(O::Chosen) << "ZQPlayer-3.5.0.zip";

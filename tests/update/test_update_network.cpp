@@ -2,6 +2,7 @@
 // ways a check fails, the prompt's details and every way a download ends.
 #include "app/http_singleton.h"
 #include "update_fixture.h"
+#include "../recordings/log_capture.h"
 
 #include <QApplication>
 #include <QSignalSpy>
@@ -16,7 +17,7 @@ QByteArray listing(const QStringList& folders)
     return html + "</ul></body></html>";
 }
 
-enum Failure { Index404, Untrusted, HttpsToHttp, RedirectLoop, SilentListing, TricklingListing, HugeListing };
+enum Failure { Index404, Untrusted, HttpsToHttp, RedirectLoop, SilentListing, TricklingListing, HugeListing, NoDigest };
 } // namespace
 
 class TestUpdateNetwork : public QObject
@@ -126,6 +127,8 @@ private slots:
         QTest::newRow("silent listing") << int(SilentListing) << "Délai de vérification";
         QTest::newRow("trickling listing") << int(TricklingListing) << "Délai de vérification";
         QTest::newRow("huge listing") << int(HugeListing) << "Réponse trop volumineuse.";
+        QTest::newRow("only asset without SHA-256")
+            << int(NoDigest) << "Aucun binaire vérifiable pour cette plateforme : empreinte SHA-256 absente.";
     }
     void checkFailures()
     {
@@ -152,6 +155,9 @@ private slots:
             break;
         case HugeListing:
             add_update_text_route(*m_https, kProduct, QByteArray(2 * 1024 * 1024, 'x'));
+            break;
+        case NoDigest:
+            add_update_text_route(*m_https, kProduct + "3.3/STABLE/index.json", installerIndex(QString(), 10));
             break;
         }
         FakeUpdateUi ui;
@@ -204,23 +210,28 @@ private slots:
         QTest::addColumn<bool>("cancel");
         QTest::addColumn<bool>("goesOn");
         QTest::addColumn<bool>("fileKept");
-        QTest::addColumn<QString>("warning"); // "-" for none, "PATH" for the target
+        // The log line that tells how it ended ("PATH": the target's path); never a message box.
+        QTest::addColumn<QString>("logged");
         QTest::addColumn<int>("openerCalls");
         const int normal = int(InstallerMode::Normal);
         QTest::newRow("verified, upper case with colons")
-            << normal << 1 << true << false << false << false << true << "-" << 1;
-        QTest::newRow("shell refuses") << normal << 0 << false << false << false << false << true << "PATH" << 1;
+            << normal << 1 << true << false << false << false << true << "" << 1;
+        QTest::newRow("shell refuses") << normal << 0 << false << false << false << false << true
+                                       << "[WARN] Auto Update :: installer not opened :: Impossible d’ouvrir le fichier téléchargé. :: PATH"
+                                       << 1;
         QTest::newRow("wrong hash") << normal << 2 << true << false << false << true << false
-                                    << "ne correspond pas" << 0;
-        QTest::newRow("dropped") << int(InstallerMode::Drop) << 0 << true << false << false << true << false << ""
-                                 << 0;
-        QTest::newRow("404") << int(InstallerMode::NotFound) << 0 << true << false << false << true << false << ""
-                             << 0;
+                                    << "[WARN] Auto Update :: verification failed, file removed :: expected " << 0;
+        QTest::newRow("dropped") << int(InstallerMode::Drop) << 0 << true << false << false << true << false
+                                 << "[WARN] Auto Update :: download failed :: " << 0;
+        QTest::newRow("404") << int(InstallerMode::NotFound) << 0 << true << false << false << true << false
+                             << "[WARN] Auto Update :: download failed :: " << 0;
         QTest::newRow("no length") << int(InstallerMode::NoLength) << 0 << true << false << false << false << true
-                                   << "-" << 1;
-        QTest::newRow("past the announced size") << normal << 0 << true << true << false << true << false
-                                                 << "dépasse la taille annoncée" << 0;
-        QTest::newRow("cancelled") << normal << 0 << true << false << true << true << false << "-" << 0;
+                                   << "" << 1;
+        QTest::newRow("past the announced size")
+            << normal << 0 << true << true << false << true << false
+            << "[WARN] Auto Update :: download failed :: Le fichier reçu dépasse la taille annoncée." << 0;
+        QTest::newRow("cancelled") << normal << 0 << true << false << true << true << false
+                                   << "[WARN] Auto Update :: download failed :: Téléchargement annulé." << 0;
     }
     void downloads()
     {
@@ -231,8 +242,9 @@ private slots:
         QFETCH(bool, cancel);
         QFETCH(bool, goesOn);
         QFETCH(bool, fileKept);
-        QFETCH(QString, warning);
+        QFETCH(QString, logged);
         QFETCH(int, openerCalls);
+        LogCapture log;
         QString sha = m_installer->sha;
         if (hashForm == 1) {
             QStringList pairs;
@@ -260,12 +272,13 @@ private slots:
         } else {
             QCOMPARE(downloadsContent(), QStringList());
         }
-        if (warning == "-") {
-            QCOMPARE(ui.warnings, QStringList());
+        const QStringList failures = log.lines().filter(QStringLiteral("[WARN] Auto Update :: "));
+        if (logged.isEmpty()) {
+            QCOMPARE(failures, QStringList());
         } else {
-            QCOMPARE(ui.warnings.size(), 1);
-            const QString expected = warning == "PATH" ? target : warning;
-            QVERIFY2(ui.warnings[0].contains(expected), qPrintable(ui.warnings[0]));
+            QCOMPARE(failures.size(), 1);
+            const QString expected = QString(logged).replace("PATH", QDir::toNativeSeparators(target));
+            QVERIFY2(failures[0].contains(expected), qPrintable(failures[0]));
         }
     }
 
@@ -317,8 +330,9 @@ private slots:
         QDir().mkpath(QDir(downloadsFolder()).filePath("ZQPlayer-3.5.0.zip"));
         FakeUpdateUi ui;
         auto updater = makeUpdater(ui);
+        LogCapture log;
         QVERIFY(updater->checkAndPrompt(true));
-        QCOMPARE(ui.warnings, QStringList{"Impossible d’ouvrir le fichier destination."});
+        QVERIFY(log.has("[WARN] Auto Update :: download failed :: Impossible d’ouvrir le fichier destination."));
         QVERIFY(!paths().contains("/files/ZQPlayer-3.5.0.zip"));
         QCOMPARE(downloadsContent(), QStringList{"ZQPlayer-3.5.0.zip"});
     }

@@ -22,7 +22,6 @@ struct FakeUpdateUi : DownloadBinaryUi
     int questions = 0;
     QString text;
     QString details;
-    QStringList warnings;
     QString label;
     std::function<void()> cancel;
 
@@ -53,7 +52,6 @@ struct FakeUpdateUi : DownloadBinaryUi
     QString progressLabel() const override { return label; }
     void setProgressLabel(const QString& l) override { label = l; }
     void closeProgress() override {}
-    void warn(const QString&, const QString& t) override { warnings << t; }
 };
 
 inline const QByteArray kProduct = "/zqapps/9b00b_ZQPLAYER/";
