@@ -403,10 +403,18 @@ public:
         }
         if (!folder.isEmpty() && !real_folder(folder))
             return QString();
-        struct stat st;
-        if (lstat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISREG(st.st_mode))
+        if (m_checkFiles && !is_regular_file(path))
             return QString();
         return path;
+    }
+
+    // Off: accept() leaves out its last check, that the path is a regular file now, for a caller
+    // that makes it for many paths at once with is_regular_file.
+    void set_check_files(bool check) { m_checkFiles = check; }
+    static bool is_regular_file(const QString& path)
+    {
+        struct stat st;
+        return lstat(QFile::encodeName(path).constData(), &st) == 0 && S_ISREG(st.st_mode);
     }
 
 private:
@@ -463,6 +471,7 @@ private:
     QString m_root;
     QString m_storedRoot;
     QHash<QString, bool> m_folders;
+    bool m_checkFiles = true;
 };
 
 } // namespace
@@ -615,6 +624,8 @@ Stored read(const QString& dayFolder, bool withLists, qsizetype maxEntries)
             storedDay.append(QLatin1Char('/'));
     }
     EntryFilter filter(day, storedDay);
+    // A day lists tens of thousands of files: their look-ups run at once, after the path checks.
+    filter.set_check_files(false);
     auto take = [&](const char* key, QStringList& list) {
         const QJsonValue value = object.value(QLatin1String(key));
         if (!value.isArray()) {
@@ -629,9 +640,12 @@ Stored read(const QString& dayFolder, bool withLists, qsizetype maxEntries)
                        + QString::number(cap) + QStringLiteral(" entries :: ") + QLatin1String(key));
         // A file listed twice plays twice and costs a look-up each time: duplicates are dropped,
         // before the look-up when the text repeats and after it when only the rebased path does.
+        const qsizetype count = std::min(array.size(), cap);
         QSet<QString> seenTexts;
-        QSet<QString> seenPaths;
-        for (qsizetype i = 0; i < std::min(array.size(), cap); ++i) {
+        seenTexts.reserve(count);
+        std::vector<QString> paths;
+        paths.reserve(size_t(count));
+        for (qsizetype i = 0; i < count; ++i) {
             const QJsonValue entry = array.at(i);
             if (!entry.isString()) {
                 ++stored.rejected;
@@ -643,14 +657,23 @@ Stored read(const QString& dayFolder, bool withLists, qsizetype maxEntries)
                 continue;
             }
             seenTexts.insert(text);
-            const QString path = filter.accept(text);
+            paths.push_back(filter.accept(text));
+        }
+        QtConcurrent::blockingMap(paths, [](QString& path) {
+            if (!path.isEmpty() && !EntryFilter::is_regular_file(path))
+                path.clear();
+        });
+        QSet<QString> seenPaths;
+        seenPaths.reserve(qsizetype(paths.size()));
+        list.reserve(list.size() + qsizetype(paths.size()));
+        for (QString& path : paths) {
             if (path.isEmpty()) {
                 ++stored.rejected;
             } else if (seenPaths.contains(path)) {
                 ++stored.duplicates;
             } else {
                 seenPaths.insert(path);
-                list.append(path);
+                list.append(std::move(path));
             }
         }
     };
