@@ -634,6 +634,7 @@ Stored read(const QString& dayFolder, bool withLists, qsizetype maxEntries)
             return;
         }
         const QJsonArray array = value.toArray();
+        stored.longestList = std::max(stored.longestList, array.size());
         const qsizetype cap = std::min(maxEntries, kMaxListEntries);
         if (array.size() > cap)
             ZQLog::log(QStringLiteral("[WARN] ZQIndexManager :: set value from indexfile :: list cut to ")

@@ -61,6 +61,7 @@ struct Stored
     Files files;            // only entries that are existing regular files inside the day
     int rejected = 0;       // entries dropped (foreign, malformed, missing)
     int duplicates = 0;     // entries dropped because the file was listed already
+    qsizetype longestList = 0; // entries of the longest stored list, before any cut
 };
 
 // Reads the stored index of a day. Stored paths are rebased from the stored "root_directory" onto
