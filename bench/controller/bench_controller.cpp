@@ -6,7 +6,8 @@
 // Figures printed:
 //   - choosing the day and listing its cameras and lists (warm), beside
 //     `find DAY -type f -printf ... | sort | sha256sum`, the walk any current
-//     check must at least do;
+//     check must at least do; with the day index load split into the fingerprint walk and the
+//     stored index read, and the longest single call the GUI thread makes while the day opens;
 //   - a timeline seek through the controller (lookup + reader load + first
 //     picture) beside the reader's own seek (load the same recording into a
 //     fresh reader, position it, first picture), and their ratio;
