@@ -17,6 +17,7 @@
 #include <QMutexLocker>
 #include <QSaveFile>
 #include <QSet>
+#include <QtConcurrent/QtConcurrentMap>
 
 #include <algorithm>
 #include <cerrno>
@@ -219,6 +220,7 @@ public:
             ++collectedFolders;
         }
 
+        std::vector<Child> children;
         for (const DirEntry& item : items) {
             if (!item.isDir)
                 continue;
@@ -229,17 +231,70 @@ public:
                 ZQLog::log(QStringLiteral("[WARN] ZQIndex Manager :: scan :: folder too deep, skipped :: ") + childAbs);
                 continue;
             }
-            const int childFd = openat(dirfd(dir), item.name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-            if (childFd < 0) {
-                ZQLog::log(QStringLiteral("[WARN] ZQIndex Manager :: scan :: cannot open folder :: ") + childAbs);
-                continue;
-            }
-            walk(childFd, relPrefix + item.name + '/', childAbs, depth + 1);
+            Child child;
+            child.name = item.name;
+            child.abs = childAbs;
+            children.push_back(std::move(child));
         }
+        if (depth == 0 && children.size() > 1)
+            walk_in_parallel(dirfd(dir), relPrefix, children);
+        else
+            for (Child& child : children)
+                walk_child(dirfd(dir), relPrefix, child, depth + 1, this);
         closedir(dir);
     }
 
 private:
+    struct Child
+    {
+        QByteArray name;
+        QString abs;
+        // What a walk of this folder found, when it ran on a walker of its own.
+        QStringList entries;
+        Files files;
+        int collectedFolders = 0;
+    };
+
+    void walk_child(int parentFd, const QByteArray& relPrefix, const Child& child, int depth, Walker* into)
+    {
+        const int childFd = openat(parentFd, child.name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (childFd < 0) {
+            ZQLog::log(QStringLiteral("[WARN] ZQIndex Manager :: scan :: cannot open folder :: ") + child.abs);
+            return;
+        }
+        into->walk(childFd, relPrefix + child.name + '/', child.abs, depth);
+    }
+
+    // The start-time folders of a day are many and small: their reads and stat calls dominate, so
+    // they are read at once, each by a walker of its own, and their results joined in name order
+    // so that the lists and the fingerprint are the ones a walk one folder after the other gives.
+    void walk_in_parallel(int dirFd, const QByteArray& relPrefix, std::vector<Child>& children)
+    {
+        QtConcurrent::blockingMap(children, [this, dirFd, &relPrefix](Child& child) {
+            Walker walker(m_collect, &child.files);
+            walk_child(dirFd, relPrefix, child, 1, &walker);
+            child.entries = std::move(walker.entries);
+            child.collectedFolders = walker.collectedFolders;
+        });
+        qsizetype total = entries.size();
+        for (const Child& child : children)
+            total += child.entries.size();
+        entries.reserve(total);
+        for (Child& child : children) {
+            entries.append(std::move(child.entries));
+            collectedFolders += child.collectedFolders;
+            if (!m_collect)
+                continue;
+            m_files->video.append(std::move(child.files.video));
+            m_files->alarm.append(std::move(child.files.alarm));
+            m_files->tag.append(std::move(child.files.tag));
+            m_files->audio.append(std::move(child.files.audio));
+            m_files->preview.append(std::move(child.files.preview));
+            m_files->nfo.append(std::move(child.files.nfo));
+            m_files->dateDirectories.append(std::move(child.files.dateDirectories));
+        }
+    }
+
     void collect(const std::vector<DirEntry>& items, const QString& absFolder)
     {
         QHash<QByteArray, qint64> sizes;
@@ -621,15 +676,18 @@ Stored read(const QString& dayFolder, bool withLists, qsizetype maxEntries)
             return;
         }
         const QJsonArray array = value.toArray();
+        stored.longestList = std::max(stored.longestList, array.size());
         const qsizetype cap = std::min(maxEntries, kMaxListEntries);
         if (array.size() > cap)
             ZQLog::log(QStringLiteral("[WARN] ZQIndexManager :: set value from indexfile :: list cut to ")
                        + QString::number(cap) + QStringLiteral(" entries :: ") + QLatin1String(key));
         // A file listed twice plays twice and costs a look-up each time: duplicates are dropped,
         // before the look-up when the text repeats and after it when only the rebased path does.
+        const qsizetype count = std::min(array.size(), cap);
         QSet<QString> seenTexts;
+        seenTexts.reserve(count);
         QSet<QString> seenPaths;
-        for (qsizetype i = 0; i < std::min(array.size(), cap); ++i) {
+        for (qsizetype i = 0; i < count; ++i) {
             const QJsonValue entry = array.at(i);
             if (!entry.isString()) {
                 ++stored.rejected;
@@ -652,7 +710,7 @@ Stored read(const QString& dayFolder, bool withLists, qsizetype maxEntries)
                 ++stored.duplicates;
             } else {
                 seenPaths.insert(path);
-                list.append(path);
+                list.append(std::move(path));
             }
         }
     };

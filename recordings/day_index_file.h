@@ -65,6 +65,7 @@ struct Stored
     // no index of ours and is rebuilt instead of trusted, even with a current fingerprint.
     int foreign = 0;
     int duplicates = 0;     // entries dropped because the file was listed already
+    qsizetype longestList = 0; // entries of the longest stored list, before any cut
 };
 
 // Reads the stored index of a day. Stored paths are rebased from the stored "root_directory" onto

@@ -11,6 +11,7 @@
 #include <QMutexLocker>
 #include <QSet>
 #include <QWaitCondition>
+#include <QtConcurrent/QtConcurrentRun>
 
 namespace {
 
@@ -315,10 +316,16 @@ QFileInfoList ZQIndexManager::zqnfo_with_multiple_directory(const QString& folde
 ZQIndexManager::DayLoad ZQIndexManager::load_day(const QString& dayFolder)
 {
     DayLoad load;
+    // The walk and the stored index read run side by side.
+    QFuture<DayIndex::Stored> reading =
+        QtConcurrent::run([dayFolder] { return DayIndex::read(dayFolder, true, DayIndex::kMaxListEntries); });
     const DayIndex::Snapshot snapshot = DayIndex::scan(dayFolder, false);
+    DayIndex::Stored stored = reading.result();
     // No list can name more files than the day holds (plus the few its root folder may hold
-    // directly): a longer list is a tampered one.
-    const DayIndex::Stored stored = DayIndex::read(dayFolder, true, snapshot.fileCount + kRootFilesAllowance);
+    // directly): a longer list is a tampered one, read again cut to that length.
+    const qsizetype cap = snapshot.fileCount + kRootFilesAllowance;
+    if (stored.longestList > cap)
+        stored = DayIndex::read(dayFolder, true, cap);
     load.stored = stored.fingerprint;
     load.fingerprint = snapshot.fingerprint;
     // An index naming files that no scan lists was not written by us: a forged tag hidden from

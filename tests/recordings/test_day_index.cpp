@@ -190,6 +190,77 @@ private slots:
         QVERIFY(log.has("[WARNING] Encrypt :: generate snapshot :: Directory does not exist: " + empty + "/missing"));
     }
 
+    // A day of many start-time folders is read folder by folder at once: the fingerprint and the
+    // collected lists come out as one walk of the folders in name order gives them (the value below
+    // is the one that walk gave on this day).
+    void manyFoldersWalkedAsOne()
+    {
+        const QString day = fresh("/zqcore_0000-0000-0000-0003/2024-01-01");
+        QStringList counted;
+        QStringList video, alarm, preview;
+        QHash<QString, QDateTime> times;
+        auto put = [&](const QString& rel, int size, const QDateTime& when, bool counts = true) {
+            write_file(day + "/" + rel, QByteArray(size, 'x'));
+            set_mtime(day + "/" + rel, when);
+            if (counts) {
+                counted << rel;
+                times.insert(rel, when);
+            }
+        };
+        // The day's own files come first in the lists; "080100.zqtag" sorts beside the folder "080100".
+        put("080100.zqtag", 4, QDateTime(QDate(2024, 1, 1), QTime(7, 0, 0)));
+        put("\u00e9t\u00e9_1_20240101_070000.jpg", 5, QDateTime(QDate(2024, 1, 1), QTime(7, 0, 1)));
+        alarm << day + "/\u00e9t\u00e9_1_20240101_070000.jpg";
+        for (int i = 0; i < 60; ++i) {
+            const QString hhmmss = QStringLiteral("08%1").arg(i, 2, 10, QLatin1Char('0')) + "00";
+            for (int c = 1; c <= 3; ++c) {
+                const QDateTime when(QDate(2024, 1, 1), QTime(8, i, c));
+                const QString base = hhmmss + "/" + QString::number(c) + "_20240101_" + hhmmss;
+                put(base + ".zqvideo", 10 + i + c, when);
+                if (i % 7 != 3) {
+                    put(base + ".zqseek", 3, when);
+                    video << day + "/" + base + ".zqvideo";
+                }
+                put(base + ".zqnfo", 2, when, false);
+                put(hhmmss + "/" + QString::number(c) + "_5_20240101_" + hhmmss + ".jpg", 6, when);
+                put(base + "_preview.jpg", 7, when);
+            }
+            for (int c = 1; c <= 3; ++c)
+                alarm << day + "/" + hhmmss + "/" + QString::number(c) + "_5_20240101_" + hhmmss + ".jpg";
+            for (int c = 1; c <= 3; ++c)
+                preview << day + "/" + hhmmss + "/" + QString::number(c) + "_20240101_" + hhmmss + "_preview.jpg";
+        }
+        // Counted at any depth, collected only in the day and its direct sub-folders.
+        put("080200/deep/er/4_20240101_080200.zqvideo", 8, QDateTime(QDate(2024, 1, 1), QTime(9, 0, 0)));
+        put("2024-01-02/9_20240102_000000.zqvideo", 9, QDateTime(QDate(2024, 1, 2), QTime(0, 0, 0)));
+        put("2024-01-02/9_20240102_000000.zqseek", 9, QDateTime(QDate(2024, 1, 2), QTime(0, 0, 0)));
+        video << day + "/2024-01-02/9_20240102_000000.zqvideo";
+        write_file(day + "/.hidden/1_20240101_080000.zqvideo", "h");
+        write_file(day + "/080500/.h.zqvideo", "h");
+
+        QStringList entries;
+        for (const QString& rel : counted)
+            entries << QStringLiteral("%1|%2|%3").arg(rel, times.value(rel).toString("yyyyMMddHHmmss"))
+                           .arg(QFileInfo(day + "/" + rel).size());
+        entries.sort();
+        const QString documented = QString::fromLatin1(
+            QCryptographicHash::hash(entries.join(';').toUtf8(), QCryptographicHash::Sha256).toHex());
+
+        const DayIndex::Snapshot snapshot = DayIndex::scan(day, true);
+        QVERIFY(snapshot.exists);
+        QCOMPARE(snapshot.fingerprint, documented);
+        QCOMPARE(snapshot.fingerprint, QStringLiteral("6e7ad3792d66d1e2cc7a5b789d1b62b5828ba9f7f73d5f3bf36a91b04d3e8019"));
+        QCOMPARE(snapshot.fileCount, counted.size());
+        QCOMPARE(snapshot.folders, 62);
+        QCOMPARE(snapshot.files.video, video);
+        QCOMPARE(snapshot.files.alarm, alarm);
+        QCOMPARE(snapshot.files.preview, preview);
+        QCOMPARE(snapshot.files.tag, QStringList{day + "/080100.zqtag"});
+        QCOMPARE(snapshot.files.nfo.size(), 180);
+        QCOMPARE(snapshot.files.dateDirectories, QStringList{day + "/2024-01-02"});
+        QCOMPARE(DayIndex::fingerprint(day), documented);
+    }
+
     // Every change to a counted file changes the fingerprint; the index files do not.
     void fingerprintChanges_data()
     {
