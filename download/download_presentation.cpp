@@ -4,12 +4,14 @@
 #include "download/download_encode_item_presentation.h"
 #include "download/download_item_presentation.h"
 #include "download/download_multi_items_presentation.h"
+#include "download/encode_item_presentation.h"
 #include "download/zq_download_encode_data.h"
 #include "download/presentation_interface.h"
 #include "download/squeeze_label.h"
 #include "export/export_dialogs.h"
 
 #include <QCloseEvent>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QItemSelectionModel>
@@ -264,6 +266,9 @@ void Download_presentation::update()
                 info(QStringLiteral("item downloaded Successfully"));
                 auto* copy = new DownloadItem_Presentation(this, sender_row->fileName());
                 copy->downloadInfoLabel->setText(sender_row->downloadInfoLabel->text());
+                // An export stopped before it wrote anything ends well but leaves no file to open.
+                if (qobject_cast<EncodeItem_Presentation*>(sender_row) && !QFileInfo(sender_row->fileName()).isFile())
+                    copy->setOpenButtons(false);
                 remove_running(sender_row);
                 append_copy(copy, true);
                 ZQLog::log(QStringLiteral("[INFO] Download Presentation ::STOPPED FILE        ") + copy->fileName());

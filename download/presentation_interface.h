@@ -96,11 +96,14 @@ private slots:
 signals:
     void statusChanged();
 
+public:
+    // Shows and enables (or hides and disables) the open buttons, keeping their state.
+    void setOpenButtons(bool offered);
+
 protected:
     // Shows and enables (or hides and disables) the buttons, keeping their state.
     void setTryAgain(bool offered);
     void setStopButton(bool enabled);
-    void setOpenButtons(bool offered);
     void setProgressShown(bool shown);
     // The common look: file icon, white labels, styled progress bar.
     void applyCommonLook();

@@ -396,6 +396,9 @@ void TestJobsWindow::export_row_stopped_at_once_is_a_stop()
     QTRY_COMPARE_WITH_TIMEOUT(w->success_list.size() + w->failure_list.size(), 1, 60000);
     QCOMPARE(w->failure_list.size(), 0);
     QCOMPARE(w->success_list.first()->downloadInfoLabel->text(), QStringLiteral("Arrêt de l'utilisateur."));
+    // Nothing was written: the copy offers no file to open.
+    QVERIFY(!QFileInfo::exists(out));
+    QVERIFY(!w->success_list.first()->openOffered());
     QCOMPARE(w->tabWidget->tabText(1), QStringLiteral("Echoués (0)"));
     QTRY_VERIFY(guard.isNull());
     delete w;
