@@ -52,6 +52,17 @@
 
 namespace {
 
+// The camera that line `index` of an alarm or tag chooser names, now chosen in it; -1 (every
+// camera) for its first line.
+int choose_camera(QComboBox* chooser, int index, const QHash<int, QString>& cameras)
+{
+    if (index <= 0 || chooser->count() == 0)
+        return -1;
+    const int id = DayMedia::camera_id_of_camera_text(chooser->itemText(index), cameras);
+    chooser->setCurrentIndex(index);
+    return id;
+}
+
 // The chooser's line of a camera, added when it is not listed yet.
 int chooser_entry(QStringList* cameras, const QString& text)
 {
@@ -214,11 +225,7 @@ void ZQ_Player_presentation::set_alarm_list_from_index(int index)
 {
     log(QStringLiteral("set alarm list from index :: ") + QString::number(index));
     m_file_duration = file_duration_s();
-    int id = -1;
-    if (index > 0 && m_ui->alarm_combobox->count() > 0) {
-        id = DayMedia::camera_id_of_camera_text(m_ui->alarm_combobox->itemText(index), m_camera_table);
-        m_ui->alarm_combobox->setCurrentIndex(index);
-    }
+    const int id = choose_camera(m_ui->alarm_combobox, index, m_camera_table);
     set_alarm_list_from_cameraid(id);
     change_timelines_from_cameraid(id);
 }
@@ -227,11 +234,7 @@ void ZQ_Player_presentation::set_tags_list_from_index(int index)
 {
     log(QStringLiteral("set tags list from index :: ") + QString::number(index));
     m_file_duration = file_duration_s();
-    int id = -1;
-    if (index > 0 && m_ui->tags_comboBox->count() > 0) {
-        id = DayMedia::camera_id_of_camera_text(m_ui->tags_comboBox->itemText(index), m_camera_table);
-        m_ui->tags_comboBox->setCurrentIndex(index);
-    }
+    const int id = choose_camera(m_ui->tags_comboBox, index, m_camera_table);
     set_tags_list_from_cameraid(id);
     change_timelines_from_cameraid(id);
 }
