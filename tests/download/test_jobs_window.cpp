@@ -19,6 +19,31 @@
 
 namespace {
 
+// One camera's recording of `seconds` at 10 frames a second from 08:00:00.
+ZQFixture::Result ten_fps_recording(const QString& parent, int seconds)
+{
+    ZQFixture::Options o;
+    o.output_parent = parent;
+    o.fps = 10;
+    o.gop = 10;
+    o.seconds_per_recording = seconds;
+    return ZQFixture::write(o);
+}
+
+// An export of stream 1 of `files` from `begin` to `end` (HHmmss) at 2048 kb/s; `band` shows the
+// status band burnt into the pictures.
+ff_export* make_export(const QString& out, const char* codec, bool band, const QList<QFileInfo>& files,
+                       const char* begin, const char* end)
+{
+    auto* worker = new ff_export;
+    worker->init(out, QString::fromLatin1(codec), 2048, -1, -1, band, QStringLiteral("normal"));
+    worker->set_files(files);
+    worker->set_begin(QString::fromLatin1(begin));
+    worker->set_end(QString::fromLatin1(end));
+    worker->set_stream_id(QStringLiteral("1"));
+    return worker;
+}
+
 // A row driven by the test: it records what the window asks of it and ends
 // when told, as a worker thread would report.
 class ScriptedRow : public Presentation_Interface
@@ -272,20 +297,10 @@ void TestJobsWindow::squeeze_label_keeps_its_text()
 void TestJobsWindow::export_row_end_to_end()
 {
     QTemporaryDir dir;
-    ZQFixture::Options o;
-    o.output_parent = dir.path();
-    o.fps = 10;
-    o.gop = 10;
-    o.seconds_per_recording = 3;
-    const ZQFixture::Result r = ZQFixture::write(o);
+    const ZQFixture::Result r = ten_fps_recording(dir.path(), 3);
     QVERIFY(r.ok);
-    auto* worker = new ff_export;
     const QString out = dir.filePath("clip_MJPEG.avi");
-    worker->init(out, "mjpeg", 2048, -1, -1, true, "normal");
-    worker->set_files({QFileInfo(r.files.first().data_path)});
-    worker->set_begin("080000");
-    worker->set_end("080002");
-    worker->set_stream_id("1");
+    auto* worker = make_export(out, "mjpeg", true, {QFileInfo(r.files.first().data_path)}, "080000", "080002");
     QPointer<ff_export> guard = worker;
     DownloadJobHost host;
     host.host_reencode(worker, out);
@@ -309,13 +324,9 @@ void TestJobsWindow::export_row_end_to_end()
 void TestJobsWindow::export_row_error_lands_in_failures()
 {
     QTemporaryDir dir;
-    auto* worker = new ff_export;
     const QString out = dir.filePath("none.avi");
-    worker->init(out, "mjpeg", 2048, -1, -1, false, "normal");
-    worker->set_files({QFileInfo(dir.filePath("missing/1_20240101_080000.zqvideo"))});
-    worker->set_begin("080000");
-    worker->set_end("080002");
-    worker->set_stream_id("1");
+    auto* worker = make_export(out, "mjpeg", false, {QFileInfo(dir.filePath("missing/1_20240101_080000.zqvideo"))},
+                               "080000", "080002");
     QPointer<ff_export> guard = worker;
     DownloadJobHost host;
     host.host_reencode(worker, out);
@@ -334,20 +345,10 @@ void TestJobsWindow::export_row_error_lands_in_failures()
 void TestJobsWindow::export_row_stopped_is_a_success()
 {
     QTemporaryDir dir;
-    ZQFixture::Options o;
-    o.output_parent = dir.path();
-    o.fps = 10;
-    o.gop = 10;
-    o.seconds_per_recording = 30;
-    const ZQFixture::Result r = ZQFixture::write(o);
+    const ZQFixture::Result r = ten_fps_recording(dir.path(), 30);
     QVERIFY(r.ok);
-    auto* worker = new ff_export;
     const QString out = dir.filePath("stopped_H264.mp4");
-    worker->init(out, "libx264", 2048, -1, -1, true, "normal");
-    worker->set_files({QFileInfo(r.files.first().data_path)});
-    worker->set_begin("080000");
-    worker->set_end("080030");
-    worker->set_stream_id("1");
+    auto* worker = make_export(out, "libx264", true, {QFileInfo(r.files.first().data_path)}, "080000", "080030");
     QPointer<ff_export> guard = worker;
     DownloadJobHost host;
     host.host_reencode(worker, out);
@@ -371,20 +372,10 @@ void TestJobsWindow::export_row_stopped_is_a_success()
 void TestJobsWindow::export_row_stopped_at_once_is_a_stop()
 {
     QTemporaryDir dir;
-    ZQFixture::Options o;
-    o.output_parent = dir.path();
-    o.fps = 10;
-    o.gop = 10;
-    o.seconds_per_recording = 30;
-    const ZQFixture::Result r = ZQFixture::write(o);
+    const ZQFixture::Result r = ten_fps_recording(dir.path(), 30);
     QVERIFY(r.ok);
-    auto* worker = new ff_export;
     const QString out = dir.filePath("at_once_H264.mp4");
-    worker->init(out, "libx264", 2048, -1, -1, true, "normal");
-    worker->set_files({QFileInfo(r.files.first().data_path)});
-    worker->set_begin("080000");
-    worker->set_end("080030");
-    worker->set_stream_id("1");
+    auto* worker = make_export(out, "libx264", true, {QFileInfo(r.files.first().data_path)}, "080000", "080030");
     QPointer<ff_export> guard = worker;
     DownloadJobHost host;
     host.host_reencode(worker, out);
@@ -467,13 +458,8 @@ void TestJobsWindow::export_row_names_the_part_without_pictures()
                    + " à 08:00:04.000";
         }
     }
-    auto* worker = new ff_export;
     const QString out = dir.filePath("damaged_MJPEG.avi");
-    worker->init(out, "mjpeg", 2048, -1, -1, false, "normal");
-    worker->set_files(files);
-    worker->set_begin("080000");
-    worker->set_end("080006");
-    worker->set_stream_id("1");
+    auto* worker = make_export(out, "mjpeg", false, files, "080000", "080006");
     QPointer<ff_export> guard = worker;
     DownloadJobHost host;
     host.host_reencode(worker, out);
