@@ -175,7 +175,7 @@ QList<ZQFrame> ZQStreamReadAndControl::parse_seek_files(const QFileInfo& file, c
     const ZQSeekLoad load = zq_load_seek_index(file.absoluteFilePath(), streamId, m_cameras, nullptr);
     detectedStream = load.info.detectedStream;
     if (load.info.opened)
-        offer_streams(load.info.streams);
+        offer_streams(load.info.streams, load.info.unlistedLines);
     return load.frames;
 }
 

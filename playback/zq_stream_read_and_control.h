@@ -199,7 +199,7 @@ private:
     int locate(const QFileInfo& file) const;
     // Emits send_available_videostream with the ids worth offering; what a
     // seek index names beyond them is logged once per recording.
-    void offer_streams(const QStringList& streams);
+    void offer_streams(const QStringList& streams, qint64 unlisted_lines = 0);
     QString m_streamsTrimmedFor;
 
     // Shows entry i: reads it in emit mode, then the slider and the time.

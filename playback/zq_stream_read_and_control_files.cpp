@@ -158,17 +158,19 @@ void ZQStreamReadAndControl::take_file(int pos, const QFileInfo& file, const QLi
         offer_streams(streams);
 }
 
-void ZQStreamReadAndControl::offer_streams(const QStringList& streams)
+void ZQStreamReadAndControl::offer_streams(const QStringList& streams, qint64 unlisted_lines)
 {
     qsizetype dropped = 0;
     const QStringList kept = plausible_stream_ids(streams, &dropped);
     const QString file = m_currentFile.absoluteFilePath();
-    if (dropped > 0 && m_streamsTrimmedFor != file) {
+    if ((dropped > 0 || unlisted_lines > 0) && m_streamsTrimmedFor != file) {
         m_streamsTrimmedFor = file;
         zlog(QStringLiteral("[WARN] ZQStream read & control :: %1 stream ids of %2 not offered (at most %3 short numbers)")
                  .arg(dropped)
                  .arg(file)
-                 .arg(kMaxOfferedStreams));
+                 .arg(kMaxOfferedStreams)
+             + (unlisted_lines > 0 ? QStringLiteral(", %1 lines of further streams skipped").arg(unlisted_lines)
+                                   : QString()));
     }
     emit send_available_videostream(kept);
 }

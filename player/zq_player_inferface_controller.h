@@ -14,11 +14,13 @@
 #include <QSet>
 #include <QString>
 #include <QStringList>
+#include <QThreadPool>
 #include <QTime>
 #include <QVariantList>
 #include <QVector>
 
 #include <memory>
+#include <optional>
 
 class Canvas;
 class ZQStreamReadAndControl;
@@ -55,6 +57,11 @@ signals:
     void indexGenerated();
     void indexFailed();
     void updateStreams();
+    // The day asked for is read in the background (its folder walked, its stored index read):
+    // get_cameras_for_date returned with empty lists. dayLoaded() follows once the reading is
+    // done, and QML asks for the day's cameras again, which then takes the lists in one step.
+    void startDayLoad();
+    void dayLoaded();
 
 public slots:
     // Connected to the reader; it switches files by itself and never emits
@@ -145,6 +152,8 @@ public:
     QHash<int, QString> camera_table() const { return m_camera_table; }
     // True while an index rebuild started by this controller is running.
     bool is_indexing() const { return m_indexing; }
+    // True while a day's folder is read in the background for get_cameras_for_date.
+    bool is_loading_day() const { return !m_day_load_folder.isEmpty(); }
 
     // Replaces the message boxes and viewer windows (tests); the controller
     // takes ownership.
@@ -162,9 +171,12 @@ private:
     // Selects camera `id` (-1: none) shown under `camera`.
     void select_camera(int id, const QString& camera);
     void stop_playback();
-    void sort_day_lists();
     void invalidate_day_caches();
     const QHash<int, QVector<Recording>>& recordings_by_camera();
+    // Any thread: a day's recordings per camera in start-time order, and its video files per
+    // camera that lie in a storage root under that date (the caches the two above keep).
+    static QHash<int, QVector<Recording>> split_recordings(const QFileInfoList& video, const QFileInfoList& audio);
+    static QHash<int, QFileInfoList> split_camera_videos(const QFileInfoList& video, const QString& date);
     const QVector<QJsonObject>& decrypted_tags();
     // The selected date's video files of one camera, in start-time order.
     QFileInfoList camera_videos(int camera_id);
@@ -177,6 +189,28 @@ private:
     QString first_recording_timestamp();
     // The recording's seek index exists and is not empty; logs under step why not.
     bool has_seek_index(const QString& path, const QString& step) const;
+
+    // A day folder as read off the GUI thread: the fresh fingerprint, the stored one and, when
+    // they match, the five lists already in their final order.
+    struct PreparedDay
+    {
+        QString folder;  // cleaned path, no trailing "/"
+        bool current = false;
+        QString fingerprint;
+        QString stored;
+        QFileInfoList video, alarm, tag, audio, preview;
+        // The per-camera caches of those lists, the videos' for the folder's own date.
+        QHash<int, QVector<Recording>> recordings;
+        QHash<int, QFileInfoList> camera_videos;
+        double fill_ms = 0;  // time taken to fill, sort and split the lists
+    };
+    // Any thread: reads the day folder (the same work whatever thread runs it).
+    static PreparedDay prepare_day(const QString& day_folder);
+    // GUI thread: takes a read day's lists, or starts the rebuild it calls for.
+    void apply_day(const QString& day_folder, PreparedDay day);
+    // Starts reading the day folder in the background (once per folder at a time).
+    void start_day_load(const QString& key);
+    void cancel_day_load();
 
     void start_index_build(const QString& path, bool automatic, const QString& fingerprint);
     void on_index_finished();
@@ -223,6 +257,15 @@ private:
     // Tag files decrypted once per loaded day.
     bool m_tags_valid = false;
     QVector<QJsonObject> m_tags;
+
+    // The background read of a day folder: the folder being read (empty: none), a count that
+    // tells a superseded read's result apart, and the result waiting for QML's next
+    // get_cameras_for_date of that folder.
+    QString m_day_load_folder;
+    quint64 m_day_load_generation = 0;
+    std::optional<PreparedDay> m_prepared_day;
+    // One thread reads days; destroying the pool waits for a read under way.
+    QThreadPool m_day_load_pool;
 
     // One index controller serves every rebuild request.
     ZQIndexController* m_index_controller = nullptr;

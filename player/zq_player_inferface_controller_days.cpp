@@ -75,6 +75,15 @@ void sort_by_start(QFileInfoList& list)
         list.append(e.second);
 }
 
+// The order the day's lists are used in: recordings by start time, previews by name.
+void sort_day_lists(QFileInfoList& video, QFileInfoList& audio, QFileInfoList& preview)
+{
+    sort_by_start(video);
+    sort_by_start(audio);
+    std::stable_sort(preview.begin(), preview.end(),
+                     [](const QFileInfo& a, const QFileInfo& b) { return a.fileName() < b.fileName(); });
+}
+
 } // namespace
 
 void ZQPlayerInferfaceController::invalidate_day_caches()
@@ -108,6 +117,7 @@ QStringList ZQPlayerInferfaceController::get_available_days(QString root_directo
 
     // A new folder: nothing of the previous one may stay playing or listed.
     stop_playback();
+    cancel_day_load();
     clear_day_state();
     m_camera_table.clear();
     m_selected_camera.clear();
@@ -199,12 +209,14 @@ QStringList ZQPlayerInferfaceController::get_cameras_for_date(QString date)
     if (!parse_day(date, &parsed)) {
         log_warn(QStringLiteral("get cameras for date :: invalid date :: ") + date);
         stop_playback();
+        cancel_day_load();
         clear_day_state();
         return {};
     }
     if (m_root_folder.isEmpty()) {
         log_warn(QStringLiteral("get cameras for date :: main directory empty"));
         stop_playback();
+        cancel_day_load();
         clear_day_state();
         return {};
     }
@@ -218,12 +230,14 @@ QStringList ZQPlayerInferfaceController::get_cameras_for_date(QString date)
 
     const QFileInfo day_info(day_folder);
     if (!day_info.isDir()) {
+        cancel_day_load();
         log_warn(QStringLiteral("get cameras for date :: date directory ") + day_folder + QStringLiteral(" do not exist"));
         return {};
     }
     const QDir day_dir(day_folder);
     if (!QDirIterator(day_folder, QDir::Dirs | QDir::NoDotAndDotDot).hasNext()) {
         log_warn(QStringLiteral("get cameras for date :: date directory ") + day_folder + QStringLiteral(" empty"));
+        cancel_day_load();
         m_ui->warning(QStringLiteral("Attention"),
                       QStringLiteral("Aucun enregistrement trouvé dans le dossier ") + day_folder);
         return {};
@@ -265,7 +279,16 @@ QStringList ZQPlayerInferfaceController::get_cameras_for_date(QString date)
         }
     }
 
-    init_day_video_list(day_folder + QLatin1Char('/'));
+    // The day's lists: those read in the background for this folder since the last call, in one
+    // step; else the folder is read in the background and QML asks again at dayLoaded().
+    const QString key = QDir::cleanPath(day_folder);
+    if (m_prepared_day && m_prepared_day->folder == key) {
+        PreparedDay day = std::move(*m_prepared_day);
+        m_prepared_day.reset();
+        apply_day(day_folder + QLatin1Char('/'), std::move(day));
+    } else {
+        start_day_load(key);
+    }
 
     // Cameras that recorded but have no camera information.
     for (const QFileInfo& f : std::as_const(m_video_files)) {
@@ -284,27 +307,91 @@ QStringList ZQPlayerInferfaceController::get_cameras_for_date(QString date)
     return names;
 }
 
-void ZQPlayerInferfaceController::sort_day_lists()
+ZQPlayerInferfaceController::PreparedDay ZQPlayerInferfaceController::prepare_day(const QString& day_folder)
 {
-    sort_by_start(m_video_files);
-    sort_by_start(m_audio_files);
-    std::stable_sort(m_preview_files.begin(), m_preview_files.end(),
-                     [](const QFileInfo& a, const QFileInfo& b) { return a.fileName() < b.fileName(); });
+    QString folder = day_folder;
+    if (!folder.endsWith(QLatin1Char('/')))
+        folder += QLatin1Char('/');
+    PreparedDay day;
+    day.folder = QDir::cleanPath(folder);
+    // One walk gives the fresh fingerprint and reads the stored index.
+    ZQIndexManager::DayLoad load = ZQIndexManager::load_day(folder);
+    day.fingerprint = load.fingerprint;
+    day.stored = load.stored;
+    day.current = load.current && !day.fingerprint.isEmpty() && day.stored == day.fingerprint;
+    if (!day.current)
+        return day;
+    QElapsedTimer timer;
+    timer.start();
+    auto fill = [](QFileInfoList& list, const QStringList& paths) {
+        list.reserve(paths.size());
+        for (const QString& p : paths)
+            list.append(QFileInfo(p));
+    };
+    fill(day.video, load.files.video);
+    fill(day.alarm, load.files.alarm);
+    fill(day.tag, load.files.tag);
+    fill(day.audio, load.files.audio);
+    fill(day.preview, load.files.preview);
+    sort_day_lists(day.video, day.audio, day.preview);
+    day.recordings = split_recordings(day.video, day.audio);
+    day.camera_videos = split_camera_videos(day.video, QFileInfo(day.folder).fileName());
+    day.fill_ms = timer.nsecsElapsed() / 1e6;
+    return day;
 }
 
 void ZQPlayerInferfaceController::init_day_video_list(const QString& day_folder)
+{
+    apply_day(day_folder, prepare_day(day_folder));
+}
+
+void ZQPlayerInferfaceController::start_day_load(const QString& key)
+{
+    m_loaded_day_folder = key;
+    if (m_day_load_folder == key) {
+        emit startDayLoad();
+        return;
+    }
+    m_prepared_day.reset();
+    m_day_load_folder = key;
+    const quint64 generation = ++m_day_load_generation;
+    log_info(QStringLiteral("load day :: reading ") + key);
+    // The pool's one thread reads and posts the result back to this object's thread, always
+    // through the event loop (so dayLoaded() comes after this call's startDayLoad()). The
+    // destructor waits for the pool, so the object is alive while a read runs. A read
+    // superseded by another day or folder is dropped on arrival.
+    m_day_load_pool.start([this, key, generation] {
+        const PreparedDay day = prepare_day(key);
+        QMetaObject::invokeMethod(
+            this,
+            [this, generation, day] {
+                if (generation != m_day_load_generation)
+                    return;
+                m_day_load_folder.clear();
+                m_prepared_day = day;
+                emit dayLoaded();
+            },
+            Qt::QueuedConnection);
+    });
+    emit startDayLoad();
+}
+
+void ZQPlayerInferfaceController::cancel_day_load()
+{
+    ++m_day_load_generation;
+    m_day_load_folder.clear();
+    m_prepared_day.reset();
+}
+
+void ZQPlayerInferfaceController::apply_day(const QString& day_folder, PreparedDay day)
 {
     QString folder = day_folder;
     if (!folder.endsWith(QLatin1Char('/')))
         folder += QLatin1Char('/');
     const QString key = QDir::cleanPath(folder);
 
-    QElapsedTimer timer;
-    timer.start();
-    // One walk gives the fresh fingerprint and reads the stored index.
-    const ZQIndexManager::DayLoad load = ZQIndexManager::load_day(folder);
-    const QString& snapshot = load.fingerprint;
-    const QString& last_modified = load.stored;
+    const QString& snapshot = day.fingerprint;
+    const QString& last_modified = day.stored;
     log_info(QStringLiteral("init day video list :: directory ") + folder + QStringLiteral(" :: hash snapshot :: ") +
              snapshot);
     log_info(QStringLiteral("last modified from index :: ") + last_modified);
@@ -312,20 +399,20 @@ void ZQPlayerInferfaceController::init_day_video_list(const QString& day_folder)
     clear_day_state();
     m_loaded_day_folder = key;
 
-    const bool current = load.current && !snapshot.isEmpty() && last_modified == snapshot;
-    if (current) {
+    if (day.current) {
         log_info(QStringLiteral("get values from index"));
-        auto fill = [](QFileInfoList& list, const QStringList& paths) {
-            list.reserve(paths.size());
-            for (const QString& p : paths)
-                list.append(QFileInfo(p));
-        };
-        fill(m_video_files, load.files.video);
-        fill(m_alarm_files, load.files.alarm);
-        fill(m_tag_files, load.files.tag);
-        fill(m_audio_files, load.files.audio);
-        fill(m_preview_files, load.files.preview);
-        log_info(QStringLiteral("media file parsed in ") + QString::number(timer.nsecsElapsed() / 1e6, 'g', 6) +
+        m_video_files = std::move(day.video);
+        m_alarm_files = std::move(day.alarm);
+        m_tag_files = std::move(day.tag);
+        m_audio_files = std::move(day.audio);
+        m_preview_files = std::move(day.preview);
+        m_recordings = std::move(day.recordings);
+        m_recordings_valid = true;
+        // Per camera for the folder's date (kept only while that date stays selected).
+        m_camera_videos = std::move(day.camera_videos);
+        m_camera_videos_date = QFileInfo(key).fileName();
+        m_camera_videos_valid = true;
+        log_info(QStringLiteral("media file parsed in ") + QString::number(day.fill_ms, 'g', 6) +
                  QStringLiteral(" ms"));
     }
     const QString compare_line =
@@ -333,10 +420,8 @@ void ZQPlayerInferfaceController::init_day_video_list(const QString& day_folder)
     log_info(compare_line);
     log_info(QStringLiteral("available video :: ") + QString::number(m_video_files.size()));
 
-    if (current && !m_video_files.isEmpty()) {
-        sort_day_lists();
+    if (day.current && !m_video_files.isEmpty())
         return;
-    }
     log_info(compare_line);
 
     if (snapshot.isEmpty()) {
@@ -359,7 +444,7 @@ void ZQPlayerInferfaceController::init_day_video_list(const QString& day_folder)
         ZQIndexManager manager;
         manager.videolist_with_multiple_directory(folder, m_video_files, m_alarm_files, m_tag_files, m_audio_files,
                                                   m_preview_files, nfo);
-        sort_day_lists();
+        sort_day_lists(m_video_files, m_audio_files, m_preview_files);
         return;
     }
     start_index_build(key, true, snapshot);

@@ -77,12 +77,11 @@ QVariantMap capped_tag(const QJsonObject& obj)
 
 } // namespace
 
-const QHash<int, QVector<ZQPlayerInferfaceController::Recording>>& ZQPlayerInferfaceController::recordings_by_camera()
+QHash<int, QVector<ZQPlayerInferfaceController::Recording>>
+ZQPlayerInferfaceController::split_recordings(const QFileInfoList& video, const QFileInfoList& audio)
 {
-    if (m_recordings_valid)
-        return m_recordings;
-    m_recordings.clear();
-    auto add = [this](const QFileInfoList& list, bool audio) {
+    QHash<int, QVector<Recording>> recordings;
+    auto add = [&recordings](const QFileInfoList& list, bool is_audio) {
         for (const QFileInfo& f : list) {
             const StorageLayout::RecordingName p = StorageLayout::parse_recording_name(f.fileName());
             if (!p.valid)
@@ -91,21 +90,29 @@ const QHash<int, QVector<ZQPlayerInferfaceController::Recording>>& ZQPlayerInfer
             r.start_ms = p.startMs;
             r.path = f.absoluteFilePath();
             r.start_text = p.startText;
-            r.audio = audio;
+            r.audio = is_audio;
             r.day = p.dayText;
-            m_recordings[p.camera].append(r);
+            recordings[p.camera].append(r);
         }
     };
-    add(m_video_files, false);
-    add(m_audio_files, true);
-    for (auto it = m_recordings.begin(); it != m_recordings.end(); ++it) {
+    add(video, false);
+    add(audio, true);
+    for (auto it = recordings.begin(); it != recordings.end(); ++it) {
         std::stable_sort(it->begin(), it->end(), [](const Recording& a, const Recording& b) {
             if (a.start_ms != b.start_ms)
                 return a.start_ms < b.start_ms;
             return !a.audio && b.audio;
         });
     }
-    m_recordings_valid = true;
+    return recordings;
+}
+
+const QHash<int, QVector<ZQPlayerInferfaceController::Recording>>& ZQPlayerInferfaceController::recordings_by_camera()
+{
+    if (!m_recordings_valid) {
+        m_recordings = split_recordings(m_video_files, m_audio_files);
+        m_recordings_valid = true;
+    }
     return m_recordings;
 }
 
@@ -114,41 +121,51 @@ QFileInfoList ZQPlayerInferfaceController::camera_day_video_list()
     return camera_videos(m_camera_id);
 }
 
-QFileInfoList ZQPlayerInferfaceController::camera_videos(int camera_id)
+QHash<int, QFileInfoList> ZQPlayerInferfaceController::split_camera_videos(const QFileInfoList& video,
+                                                                           const QString& date)
 {
-    // A video file belongs to the selected camera's day when its path reads
+    // A video file belongs to a camera's day when its path reads
     // <root>/<yyyy-MM-dd>/<HHmmss>/<camera>_..., the root folder being a
-    // storage root and the date the selected one. Worked out once per loaded
-    // day and date, per camera.
-    if (!m_camera_videos_valid || m_camera_videos_date != m_selected_date) {
-        m_camera_videos.clear();
-        m_camera_videos_date = m_selected_date;
-        m_camera_videos_valid = true;
-        for (const QFileInfo& f : std::as_const(m_video_files)) {
-            const QString path = f.absoluteFilePath();
-            const int s3 = path.lastIndexOf(QLatin1Char('/'));
-            const int s2 = s3 > 0 ? path.lastIndexOf(QLatin1Char('/'), s3 - 1) : -1;
-            const int s1 = s2 > 0 ? path.lastIndexOf(QLatin1Char('/'), s2 - 1) : -1;
-            if (s1 < 0)
-                continue;
-            const int s0 = path.lastIndexOf(QLatin1Char('/'), s1 - 1);  // -1: the root is the first part
-            const QStringView root = QStringView(path).mid(s0 + 1, s1 - s0 - 1);
-            const QStringView date = QStringView(path).mid(s1 + 1, s2 - s1 - 1);
-            const QStringView time = QStringView(path).mid(s2 + 1, s3 - s2 - 1);
-            const QStringView name = QStringView(path).mid(s3 + 1);
-            if (date != m_selected_date || TimeText::hhmmss_to_ms(time.toString()) < 0)
-                continue;
-            if (!name.endsWith(QLatin1String(".zqvideo"), Qt::CaseInsensitive))
-                continue;
-            // A recording's name: camera, day and start joined by "_".
-            const StorageLayout::RecordingName parts = StorageLayout::parse_recording_name(name);
-            if (!parts.valid)
-                continue;
-            const int camera = parts.camera;
+    // storage root and the date the one asked for.
+    QHash<int, QFileInfoList> by_camera;
+    QString checked_root;  // the last root folder name found to be a storage root
+    for (const QFileInfo& f : video) {
+        const QString path = f.absoluteFilePath();
+        const int s3 = path.lastIndexOf(QLatin1Char('/'));
+        const int s2 = s3 > 0 ? path.lastIndexOf(QLatin1Char('/'), s3 - 1) : -1;
+        const int s1 = s2 > 0 ? path.lastIndexOf(QLatin1Char('/'), s2 - 1) : -1;
+        if (s1 < 0)
+            continue;
+        const int s0 = path.lastIndexOf(QLatin1Char('/'), s1 - 1);  // -1: the root is the first part
+        const QStringView root = QStringView(path).mid(s0 + 1, s1 - s0 - 1);
+        const QStringView day = QStringView(path).mid(s1 + 1, s2 - s1 - 1);
+        const QStringView time = QStringView(path).mid(s2 + 1, s3 - s2 - 1);
+        const QStringView name = QStringView(path).mid(s3 + 1);
+        if (day != date || TimeText::hhmmss_to_ms(time.toString()) < 0)
+            continue;
+        if (!name.endsWith(QLatin1String(".zqvideo"), Qt::CaseInsensitive))
+            continue;
+        // A recording's name: camera, day and start joined by "_".
+        const StorageLayout::RecordingName parts = StorageLayout::parse_recording_name(name);
+        if (!parts.valid)
+            continue;
+        if (root != checked_root) {
             if (!StorageLayout::is_root_folder_name(root.toString()))
                 continue;
-            m_camera_videos[camera].append(f);
+            checked_root = root.toString();
         }
+        by_camera[parts.camera].append(f);
+    }
+    return by_camera;
+}
+
+QFileInfoList ZQPlayerInferfaceController::camera_videos(int camera_id)
+{
+    // Worked out once per loaded day and date, for every camera.
+    if (!m_camera_videos_valid || m_camera_videos_date != m_selected_date) {
+        m_camera_videos = split_camera_videos(m_video_files, m_selected_date);
+        m_camera_videos_date = m_selected_date;
+        m_camera_videos_valid = true;
     }
     return m_camera_videos.value(camera_id);
 }

@@ -73,10 +73,27 @@ qint64 parse_size(const char* p, qsizetype n)
     return v;
 }
 
-QString remove_word(QString text, const QString& word)
+QString remove_word(QString text, QLatin1String word)
 {
     text.remove(word);
     return text;
+}
+
+// True when the stream token, with every `word` taken out (as remove_word does), reads `wanted`.
+bool stream_is(std::string_view token, std::string_view word, const QByteArray& wanted)
+{
+    qsizetype matched = 0;
+    for (size_t i = 0; i < token.size();) {
+        if (token.compare(i, word.size(), word) == 0) {
+            i += word.size();
+            continue;
+        }
+        if (matched >= wanted.size() || wanted.at(matched) != token[i])
+            return false;
+        ++matched;
+        ++i;
+    }
+    return matched == wanted.size();
 }
 
 class Parser
@@ -86,7 +103,8 @@ public:
         : m_options(options), m_result(result), m_files(files),
           m_video(files.kind == QLatin1String("video")),
           m_window(!options.windowBegin.isEmpty() && !options.windowEnd.isEmpty()),
-          m_begin(options.windowBegin.toLatin1()), m_end(options.windowEnd.toLatin1())
+          m_begin(options.windowBegin.toLatin1()), m_end(options.windowEnd.toLatin1()),
+          m_wanted(options.stream.isEmpty() ? QByteArray() : options.stream.toUtf8())
     {
         m_windowOpen = options.windowOpen ? *options.windowOpen : false;
     }
@@ -144,21 +162,9 @@ public:
         ++m_result.lines;
 
         const int needed = m_video ? 6 : 4;
-        qint64 size = 0;
-        ZQFrame frame;
-        if (count >= needed) {
-            // Fields 1 to 3 (video) or 1 to 2 (audio), contiguous in the line.
-            const int last = m_video ? 4 : 2;
-            const std::string_view key(f[1], size_t(f[last] + len[last] - f[1]));
-            frame = ZQFrame(texts_for(key, f, len));
-            size = parse_size(f[m_video ? 5 : 3], len[m_video ? 5 : 3]);
-        } else {
-            frame = ZQFrame(short_texts());
-        }
-
-        frame.set_packed_timestamp(packed);
-        frame.set_size(size);
-        frame.set_offset(m_offset);
+        const bool full = count >= needed;
+        const qint64 size = full ? parse_size(f[m_video ? 5 : 3], len[m_video ? 5 : 3]) : 0;
+        const qint64 offset = m_offset;
         m_offset = (m_offset > std::numeric_limits<qint64>::max() - size) ? std::numeric_limits<qint64>::max()
                                                                             : m_offset + size;
 
@@ -176,11 +182,45 @@ public:
                 m_windowOpen = false;
             }
         }
-        frame.set_in_range(inRange);
 
-        if (m_options.keepAll
-            || (inRange == 1 && (m_options.stream.isEmpty() || frame.get_stream() == m_options.stream)))
-            m_frames.append(std::move(frame));
+        const QExplicitlySharedDataPointer<ZQFrameTexts>* texts = &short_texts_if(!full);
+        if (full) {
+            // Fields 1 to 3 (video) or 1 to 2 (audio), contiguous in the line.
+            const int last = m_video ? 4 : 2;
+            const std::string_view key(f[1], size_t(f[last] + len[last] - f[1]));
+            texts = cached_texts(key);
+            if (!texts) {
+                // A line the result does not take needs no texts of its own: only its stream is
+                // listed, and once the list is full not even that. A file naming a new stream on
+                // every line stays cheap to read.
+                const std::string_view word(m_video ? "video" : "audio");
+                const bool taken =
+                    m_options.keepAll
+                    || (inRange == 1
+                        && (m_wanted.isNull() || stream_is(std::string_view(f[1], size_t(len[1])), word, m_wanted)));
+                if (!taken && m_streamSet.size() >= kMaxListedStreams) {
+                    ++m_result.unlistedLines;
+                    return;
+                }
+                const QString token = QString::fromUtf8(f[1], len[1]);
+                const QString stream = remove_word(token, QLatin1String(word.data(), qsizetype(word.size())));
+                if (!taken) {
+                    list_stream(token, stream);
+                    return;
+                }
+                texts = &new_texts(key, f, len, token, stream);
+            }
+        }
+        if (!m_options.keepAll
+            && !(inRange == 1 && (m_options.stream.isEmpty() || (*texts)->stream == m_options.stream)))
+            return;
+
+        ZQFrame frame(*texts);
+        frame.set_packed_timestamp(packed);
+        frame.set_size(size);
+        frame.set_offset(offset);
+        frame.set_in_range(inRange);
+        m_frames.append(std::move(frame));
     }
 
     qint64 offset() const { return m_offset; }
@@ -202,51 +242,61 @@ private:
         return t;
     }
 
-    const QExplicitlySharedDataPointer<ZQFrameTexts>& short_texts()
+    // The shared texts of a line too short to name its stream and codec (null when `use` is false).
+    const QExplicitlySharedDataPointer<ZQFrameTexts>& short_texts_if(bool use)
     {
-        if (!m_short)
+        if (use && !m_short)
             m_short = base_texts();
-        return m_short;
+        return use ? m_short : m_none;
     }
 
-    const QExplicitlySharedDataPointer<ZQFrameTexts>& texts_for(std::string_view key, const char* const* f,
-                                                                 const qsizetype* len)
+    // The texts already made for these fields, or null.
+    const QExplicitlySharedDataPointer<ZQFrameTexts>* cached_texts(std::string_view key)
     {
         if (m_last && std::string_view(m_lastKey.constData(), size_t(m_lastKey.size())) == key)
-            return m_last;
+            return &m_last;
         const QByteArray keyBytes = QByteArray::fromRawData(key.data(), qsizetype(key.size()));
         auto found = m_entries.constFind(keyBytes);
-        if (found != m_entries.constEnd()) {
-            m_lastKey = found.key();
-            m_last = found.value();
-            return m_last;
+        if (found == m_entries.constEnd())
+            return nullptr;
+        m_lastKey = found.key();
+        m_last = found.value();
+        return &m_last;
+    }
+
+    // Hashed: a file with many distinct tokens must not make every new one a scan.
+    void list_stream(const QString& token, const QString& stream)
+    {
+        if (!stream.isEmpty() && !m_streamSet.contains(stream)) {
+            m_streamSet.insert(stream);
+            m_result.streams.append(stream);
         }
+        if (!token.isEmpty() && !m_tokenSet.contains(token)) {
+            m_tokenSet.insert(token);
+            m_result.streamTokens.append(token);
+        }
+    }
+
+    const QExplicitlySharedDataPointer<ZQFrameTexts>& new_texts(std::string_view key, const char* const* f,
+                                                                const qsizetype* len, const QString& token,
+                                                                const QString& stream)
+    {
         // A file whose texts never repeat would grow this table without end; such a file simply
         // starts sharing afresh beyond a bound.
         if (m_entries.size() >= kMaxSharedTexts)
             m_entries.clear();
 
         auto t = base_texts();
-        const QString token = QString::fromUtf8(f[1], len[1]);
         const QString codec = QString::fromUtf8(f[2], len[2]);
+        t->stream = stream;
         if (m_video) {
-            t->stream = remove_word(token, QStringLiteral("video"));
             t->codec = m_options.deriveCodecName ? seek_index_codec_name(codec) : codec;
             t->extra = QString::fromUtf8(f[3], len[3]);
             t->keyframe = QString::fromUtf8(f[4], len[4]);
         } else {
-            t->stream = remove_word(token, QStringLiteral("audio"));
             t->codec = codec;
         }
-        // Hashed: a file with many distinct tokens must not make every new one a scan.
-        if (!t->stream.isEmpty() && !m_streamSet.contains(t->stream)) {
-            m_streamSet.insert(t->stream);
-            m_result.streams.append(t->stream);
-        }
-        if (!token.isEmpty() && !m_tokenSet.contains(token)) {
-            m_tokenSet.insert(token);
-            m_result.streamTokens.append(token);
-        }
+        list_stream(token, stream);
 
         m_lastKey = QByteArray(key.data(), qsizetype(key.size()));
         m_last = t;
@@ -261,6 +311,7 @@ private:
     const bool m_window;
     const QByteArray m_begin;
     const QByteArray m_end;
+    const QByteArray m_wanted;  // the stream asked for, UTF-8; null when every stream is
     bool m_windowOpen = false;
     qint64 m_offset = 0;
     int m_malformed = 0;
@@ -271,6 +322,7 @@ private:
     QSet<QString> m_streamSet;
     QSet<QString> m_tokenSet;
     QExplicitlySharedDataPointer<ZQFrameTexts> m_short;
+    const QExplicitlySharedDataPointer<ZQFrameTexts> m_none;
     QList<ZQFrame> m_frames;
 };
 

@@ -19,6 +19,7 @@
 // about 5 MB and 90,000 records.
 inline constexpr qint64 kMaxSeekIndexBytes = 256LL * 1024 * 1024;
 inline constexpr qint64 kMaxSeekIndexRecords = 4LL * 1000 * 1000;
+inline constexpr qsizetype kMaxListedStreams = 256;
 
 struct SeekIndexOptions
 {
@@ -57,8 +58,14 @@ struct SeekIndexResult
     QString kind;            // "video" or "audio"; empty for an unknown path
     QString cameraId;        // first "_"-separated part of the seek file name
     QString cameraName;      // the name the records carry (empty without id)
-    QStringList streams;     // stream ids (kind word removed), first-seen order
-    QStringList streamTokens;// raw stream tokens ("video1"), first-seen order
+    // Stream ids (kind word removed) and raw stream tokens ("video1"), first-seen order. When one
+    // stream is asked for (and not keepAll), the lines the result does not take list their
+    // streams only while fewer than kMaxListedStreams are listed, and are counted in
+    // unlistedLines after: no recording has that many, and a file naming a new stream on every
+    // line is read without listing them all.
+    QStringList streams;
+    QStringList streamTokens;
+    qint64 unlistedLines = 0;
     // When streams is not empty and does not hold the requested stream: the
     // first stream id of the file, the one to play instead. Empty otherwise.
     QString detectedStream;

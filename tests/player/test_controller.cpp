@@ -4,6 +4,7 @@
 
 #include "player/zq_player_controller_ui.h"
 #include "player/zq_player_inferface_controller.h"
+#include "tests/player/open_day.h"
 #include "playback/zq_stream_read_and_control.h"
 #include "recordings/day_index_file.h"
 #include "recordings/encrypt.h"
@@ -115,15 +116,7 @@ private:
 
     static QStringList load_day(ZQPlayerInferfaceController* c, const QString& date)
     {
-        QSignalSpy generated(c, &ZQPlayerInferfaceController::indexGenerated);
-        QSignalSpy failed(c, &ZQPlayerInferfaceController::indexFailed);
-        QStringList cams = c->get_cameras_for_date(date);
-        if (c->is_indexing()) {
-            if (!generated.wait(30000) && failed.isEmpty())
-                qWarning() << "index build did not end";
-            cams = c->get_cameras_for_date(date);
-        }
-        return cams;
+        return zqtest::open_day(*c, date);
     }
 
     // The time of day shown by the first picture the reader emitted since
@@ -257,7 +250,7 @@ private slots:
         QVERIFY(c->selected_date().isEmpty());
         QVERIFY(c->root_folder().isEmpty());
         QVERIFY(c->day_video_list().isEmpty());
-        QVERIFY(c->get_cameras_for_date(QStringLiteral("2024-01-01")).isEmpty());
+        QVERIFY(zqtest::read_day(*c, QStringLiteral("2024-01-01")).isEmpty());
     }
 
     void is_zqcore_directory_data()
@@ -326,6 +319,61 @@ private slots:
         QCOMPARE(QFileInfo(c->current_file()).fileName(), QStringLiteral("1_20240102_101500.zqvideo"));
     }
 
+    // The day's folder is read off the GUI thread: the call returns with empty lists,
+    // dayLoaded() follows, and the next ask takes the lists in one step. A read superseded by
+    // another day never reaches QML, and a controller destroyed during a read waits for it.
+    void day_read_in_background()
+    {
+        auto c = make();
+        const qsizetype videos = c->day_video_list().size();
+        QVERIFY(videos > 0);
+        load_day(c.get(), QStringLiteral("2024-01-02"));
+        QSignalSpy started(c.get(), &ZQPlayerInferfaceController::startDayLoad);
+        QSignalSpy loaded(c.get(), &ZQPlayerInferfaceController::dayLoaded);
+        // However fast the read, QML hears of its start first.
+        QStringList order;
+        connect(c.get(), &ZQPlayerInferfaceController::startDayLoad, this, [&order] { order << "start"; });
+        connect(c.get(), &ZQPlayerInferfaceController::dayLoaded, this, [&order] { order << "loaded"; });
+
+        QVERIFY(c->get_cameras_for_date(QStringLiteral("2024-01-01")).contains(QStringLiteral("Entrée")));
+        QVERIFY(c->is_loading_day());
+        QCOMPARE(started.size(), 1);
+        QVERIFY(c->day_video_list().isEmpty());
+        // Asked again during the read: the same read goes on.
+        c->get_cameras_for_date(QStringLiteral("2024-01-01"));
+        QVERIFY(loaded.wait(30000));
+        QCOMPARE(loaded.size(), 1);
+        QCOMPARE(order, QStringList({"start", "start", "loaded"}));
+        // The lists change only when asked for.
+        QVERIFY(c->day_video_list().isEmpty());
+        QCOMPARE(c->get_cameras_for_date(QStringLiteral("2024-01-01")), QStringList({"Entrée", "Camera 2"}));
+        QVERIFY(!c->is_loading_day());
+        QCOMPARE(started.size(), 2);
+        QCOMPARE(c->day_video_list().size(), videos);
+
+        // Two days asked for at once: the reads end in order, the first is dropped.
+        loaded.clear();
+        c->get_cameras_for_date(QStringLiteral("2024-01-01"));
+        c->get_cameras_for_date(QStringLiteral("2024-01-02"));
+        QVERIFY(loaded.wait(30000));
+        QCOMPARE(loaded.size(), 1);
+        c->get_cameras_for_date(QStringLiteral("2024-01-02"));
+        QVERIFY(!c->is_loading_day());
+        QVERIFY(!c->day_video_list().isEmpty());
+        for (const QFileInfo& f : c->day_video_list())
+            QVERIFY2(f.absoluteFilePath().contains(QLatin1String("/2024-01-02/")), qPrintable(f.absoluteFilePath()));
+
+        // A read for one day is not taken by the ask for another.
+        loaded.clear();
+        c->get_cameras_for_date(QStringLiteral("2024-01-01"));
+        QVERIFY(loaded.wait(30000));
+        c->get_cameras_for_date(QStringLiteral("2024-01-02"));
+        QVERIFY(c->is_loading_day());
+        QVERIFY(c->day_video_list().isEmpty());
+
+        c.reset();
+    }
+
     // ---- Index decision ----
 
     void index_decision()
@@ -350,36 +398,36 @@ private slots:
         // No index yet: a rebuild starts and the lists stay empty until it ends.
         // (no camera information: the cameras come from the recordings, so
         // none are known before the index)
-        QCOMPARE(c.get_cameras_for_date(QStringLiteral("2024-01-01")), QStringList{});
+        QCOMPARE(zqtest::read_day(c, QStringLiteral("2024-01-01")), QStringList{});
         QCOMPARE(start.size(), 1);
         QVERIFY(c.is_indexing());
         QVERIFY(c.day_video_list().isEmpty());
         QVERIFY(generated.wait(30000));
         // Current: read from the index, no rebuild.
-        QCOMPARE(c.get_cameras_for_date(QStringLiteral("2024-01-01")), QStringList{"Camera 3"});
+        QCOMPARE(zqtest::read_day(c, QStringLiteral("2024-01-01")), QStringList{"Camera 3"});
         QCOMPARE(start.size(), 1);
         QCOMPARE(c.day_video_list().size(), 2);
 
         // Stale: a new file makes the index old.
         write_file(QDir(r.root_path).filePath(QStringLiteral("2024-01-01/090000/3_7_20240101_090001.jpg")), "jpg");
-        c.get_cameras_for_date(QStringLiteral("2024-01-01"));
+        zqtest::read_day(c, QStringLiteral("2024-01-01"));
         QCOMPARE(start.size(), 2);
         QVERIFY(c.day_video_list().isEmpty());
         QVERIFY(generated.wait(30000));
-        c.get_cameras_for_date(QStringLiteral("2024-01-01"));
+        zqtest::read_day(c, QStringLiteral("2024-01-01"));
         QCOMPARE(start.size(), 2);
         QCOMPARE(c.day_alarm_list().size(), 1);
 
         // Failing: the operator is told once, and loading the day again does
         // not start the same failing build.
-        c.get_cameras_for_date(QStringLiteral("2024-01-03"));
+        zqtest::read_day(c, QStringLiteral("2024-01-03"));
         QCOMPARE(start.size(), 3);
         QTRY_COMPARE_WITH_TIMEOUT(failed.size(), 1, 30000);
         QTRY_VERIFY_WITH_TIMEOUT(!c.is_indexing(), 30000);
         QCOMPARE(u->warnings.size(), 1);
         QVERIFY(u->warnings.first().contains(QStringLiteral("Aucun enregistrement")));
-        c.get_cameras_for_date(QStringLiteral("2024-01-03"));
-        c.get_cameras_for_date(QStringLiteral("2024-01-03"));
+        zqtest::read_day(c, QStringLiteral("2024-01-03"));
+        zqtest::read_day(c, QStringLiteral("2024-01-03"));
         QCOMPARE(start.size(), 3);
         // The operator's own request rebuilds it anyway.
         c.set_selected_date(QStringLiteral("2024-01-03"));
@@ -427,10 +475,10 @@ private slots:
         QCOMPARE(u->warnings.size(), 1);
         QCOMPARE(order, QStringList({"failed", "generated"}));
         QCOMPARE(start.size(), 1);
-        c.get_cameras_for_date(QStringLiteral("2024-01-03"));
-        c.get_cameras_for_date(QStringLiteral("2024-01-04"));
+        zqtest::read_day(c, QStringLiteral("2024-01-03"));
+        zqtest::read_day(c, QStringLiteral("2024-01-04"));
         QCOMPARE(start.size(), 1);
-        QCOMPARE(c.get_cameras_for_date(QStringLiteral("2024-01-01")), QStringList{"Camera 3"});
+        QCOMPARE(zqtest::read_day(c, QStringLiteral("2024-01-01")), QStringList{"Camera 3"});
         QCOMPARE(start.size(), 1);
     }
 

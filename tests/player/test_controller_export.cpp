@@ -2,6 +2,7 @@
 #include "export/popup_export.h"
 #include "player/zq_player_controller_ui.h"
 #include "player/zq_player_inferface_controller.h"
+#include "tests/player/open_day.h"
 #include "tools/zqfixture/lib/fixture_writer.h"
 #include "view/canvas.h"
 
@@ -67,11 +68,7 @@ private:
         c->set_canvas(canvas);
         c->get_available_days(m_storage.root_path);
         c->set_selected_date("2024-01-01");
-        QSignalSpy generated(c.get(), &ZQPlayerInferfaceController::indexGenerated);
-        c->get_cameras_for_date("2024-01-01");
-        if (c->is_indexing())
-            generated.wait(30000);
-        const QStringList cams = c->get_cameras_for_date("2024-01-01");
+        const QStringList cams = zqtest::open_day(*c, QStringLiteral("2024-01-01"));
         if (!cams.isEmpty())
             c->set_selected_camera(cams.first());
         return c;

@@ -23,6 +23,9 @@ class FakeVideoWidget : public QObject
     Q_PROPERTY(QStringList streams MEMBER m_streams)
     Q_PROPERTY(QString thumbnailPath MEMBER m_thumbnailPath)
     Q_PROPERTY(QStringList zqcoreDirs MEMBER m_zqcoreDirs)
+    // How many of the next get_cameras_for_date calls start a background read of the day
+    // (startDayLoad, lists not in; the test emits dayLoaded).
+    Q_PROPERTY(int backgroundReads MEMBER m_backgroundReads)
 
 public:
     explicit FakeVideoWidget(QObject* parent = nullptr) : QObject(parent) {}
@@ -62,6 +65,7 @@ public:
         m_streams.clear();
         m_thumbnailPath.clear();
         m_zqcoreDirs.clear();
+        m_backgroundReads = 0;
     }
 
     // The controller's QML interface.
@@ -77,6 +81,10 @@ public:
     {
         record("get_cameras_for_date", {date});
         m_listedCameras = m_camerasByDate.value(date).toStringList();
+        if (m_backgroundReads > 0) {
+            --m_backgroundReads;
+            emit startDayLoad();
+        }
         return m_listedCameras;
     }
     // Ids 1, 2, ... in the order of the last list.
@@ -164,6 +172,8 @@ signals:
     void indexGenerated();
     void indexFailed();
     void updateStreams();
+    void startDayLoad();
+    void dayLoaded();
 
 private:
     void record(const char* name, const QVariantList& args = {})
@@ -185,6 +195,7 @@ private:
     QStringList m_streams;
     QString m_thumbnailPath;
     QStringList m_zqcoreDirs;
+    int m_backgroundReads = 0;
 };
 
 // "ZQFolderDialogController": answers the next folder a test sets.

@@ -83,6 +83,30 @@ TestCase {
         compare(videoWidget.callCount("start_button"), 1)
     }
 
+    // The day's folder is read in the background: the camera is chosen, and playback starts,
+    // once it has been read, with the cameras asked for again.
+    function test_automaticStartWaitsForDayRead() {
+        storage()
+        videoWidget.backgroundReads = 1
+        var p = makePanel()
+        videoWidget.clearCalls()
+        p.homePanel.selectFolder("/data/zqcore_ab12-cd34-ef56-7890")
+        verify(p.homePanel.dayLoading)
+        compare(p.cameraButton.count, 2)
+        compare(videoWidget.callCount("set_selected_camera_id"), 0)
+        wait(800)
+        compare(videoWidget.callCount("start_button"), 0)
+        videoWidget.dayLoaded()
+        verify(!p.homePanel.dayLoading)
+        compare(videoWidget.callCount("get_cameras_for_date"), 2)
+        compare(videoWidget.callCount("set_selected_camera_id"), 1)
+        compare(videoWidget.callCount("start_button"), 1)
+        var names = videoWidget.callNames()
+        verify(names.lastIndexOf("day_timestamp_list") < names.indexOf("start_button"))
+        wait(600)
+        compare(videoWidget.callCount("start_button"), 1)
+    }
+
     function test_cancelledDialogKeepsFolder() {
         storage()
         var p = makePanel()

@@ -92,6 +92,16 @@ private slots:
             << QByteArray("20240101083000000:video1:frame/h264:\xff\xfe:1:10\n\xc3\x28:\xff\n"
                           "20240101083000040:video1:frame/h264:1x1:0:5\n")
             << "1" << QList<qint64>{0, 10} << QStringList{"1"};
+        // The stream is the token with every "video" taken out, wherever it stands.
+        const QByteArray tokens = "20240101083000000:videovideo1:frame/h264:1x1:1:10\n"
+                                  "20240101083000040:1video:frame/h264:1x1:0:20\n"
+                                  "20240101083000080:vivideodeo1:frame/h264:1x1:0:40\n"
+                                  "20240101083000120:video:frame/h264:1x1:0:80\n"
+                                  "20240101083000160:video1:frame/h264:1x1:0:5\n";
+        QTest::newRow("token forms, stream 1") << tokens << "1" << QList<qint64>{0, 10, 150}
+                                               << QStringList{"1", "video1"};
+        QTest::newRow("token forms, stream video1") << tokens << "video1" << QList<qint64>{30}
+                                                    << QStringList{"1", "video1"};
         QTest::newRow("offsets past 2 GiB")
             << QByteArray("20240101083000000:video1:frame/h265:3840x2160:1:2147483000\n"
                           "20240101083000040:video1:frame/h265:3840x2160:0:3000\n"
@@ -382,6 +392,31 @@ private slots:
         QCOMPARE(result.streams.at(12345), QStringLiteral("12345"));
         QCOMPARE(frames.last().get_stream(), QStringLiteral("7"));
         QCOMPARE(frames.last().get_offset(), qint64(n) * 10);
+    }
+
+    // One stream asked for in a file naming a new stream on every line: the lines of the others
+    // are skipped, their streams listed up to the bound and counted beyond it, and the offsets of
+    // the stream asked for still count every line before them.
+    void many_streams_one_asked_for()
+    {
+        const int n = 80000;
+        QByteArray text;
+        text.reserve(n * 56);
+        text += "20240101083000000:video1:frame/h264:64x48:1:10\n";
+        for (int i = 2; i < n; ++i)
+            text += "20240101083000000:video" + QByteArray::number(i) + ":frame/h264:64x48:0:10\n";
+        text += "20240101083001000:video1:frame/h264:64x48:0:10\n";
+        SeekIndexOptions options;
+        options.stream = QStringLiteral("1");
+        SeekIndexResult result;
+        const QList<ZQFrame> frames = parse_seek_index(write(text), options, &result);
+        QCOMPARE(offsets(frames), (QList<qint64>{0, qint64(n - 1) * 10}));
+        QCOMPARE(result.lines, qint64(n));
+        QCOMPARE(result.streams.size(), kMaxListedStreams);
+        QCOMPARE(result.streams.first(), QStringLiteral("1"));
+        QCOMPARE(result.streams.last(), QString::number(kMaxListedStreams));
+        QCOMPARE(result.unlistedLines, qint64(n - 1 - kMaxListedStreams));
+        QCOMPARE(plausible_stream_ids(result.streams, nullptr).size(), kMaxOfferedStreams);
     }
 
     // A seek index far larger than any recording's is refused whole, with an error line, rather

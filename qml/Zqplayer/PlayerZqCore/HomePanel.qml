@@ -25,6 +25,9 @@ Item {
     // does not switch the camera behind our back.
     property bool fillingCameras: false
     property bool indexing: false
+    // The controller reads the day's folder in the background: the cameras are chosen, and
+    // playback starts, once it has read it (dayLoaded).
+    property bool dayLoading: false
     // The automatic start came while the day was still being indexed: it happens once the
     // day's lists are in.
     property bool startPending: false
@@ -58,6 +61,7 @@ Item {
         }
         folderButton.text = folderLabel(folderPath)
         AppState.currentFolder = folderPath
+        dayLoading = false
         var dates = controller.get_available_days(folderPath)
         var list = []
         for (var i = 0; i < dates.length; ++i)
@@ -113,6 +117,8 @@ Item {
             return
         var previous = controller.selected_camera()
         var previousId = selectedCameraId
+        // Set again by startDayLoad during the call when the day is still to be read.
+        dayLoading = false
         var cameras = controller.get_cameras_for_date(selectedDate)
         // Two cameras may share a name: they are told apart, and chosen, by id.
         cameraIds = controller.camera_ids()
@@ -121,6 +127,11 @@ Item {
             cameraButton.clear()
             for (var i = 0; i < cameras.length; ++i)
                 cameraButton.append(cameras[i])
+        }
+        if (dayLoading) {
+            // The lists are not in yet: the camera is chosen at dayLoaded.
+            fillingCameras = false
+            return
         }
         if (cameras.length === 0) {
             fillingCameras = false
@@ -215,17 +226,28 @@ Item {
             selectFolder(AppInfo.parentZQCoreDir)
     }
 
+    // The automatic start, once nothing the day's lists wait for is under way.
+    function startWhenReady() {
+        if (startPending && !indexing && !dayLoading) {
+            startPending = false
+            controller.start_button()
+        }
+    }
+
     Connections {
         target: home.controller
         ignoreUnknownSignals: true
         function onStartIndexGeneration() { home.startIndexing() }
+        function onStartDayLoad() { home.dayLoading = true }
+        function onDayLoaded() {
+            home.dayLoading = false
+            home.loadCameras()
+            home.startWhenReady()
+        }
         function onIndexGenerated() {
             home.loadCameras()
             home.endIndexing(true)
-            if (home.startPending) {
-                home.startPending = false
-                home.controller.start_button()
-            }
+            home.startWhenReady()
         }
         function onIndexFailed() {
             home.startPending = false
@@ -240,10 +262,8 @@ Item {
         onTriggered: {
             if (!home.controller)
                 return
-            if (home.indexing)
-                home.startPending = true
-            else
-                home.controller.start_button()
+            home.startPending = true
+            home.startWhenReady()
         }
     }
 
