@@ -264,7 +264,7 @@ void TestTileStream::start_stop_cycles()
         const qint64 gap = beat.restart();
         worst = qMax(worst, gap);
         ++beats;
-        late += gap > 110 ? 1 : 0;
+        late += gap > 300 ? 1 : 0;
     });
     {
         Canvas c;
@@ -283,8 +283,8 @@ void TestTileStream::start_stop_cycles()
     }
     QVERIFY(wait_no_display_threads());
     // A wait on a thread (a join, a transfer's end) holds the GUI thread for
-    // seconds and every cycle; a loaded machine only now and then delays a
-    // beat past 100 ms.
+    // seconds and every cycle; a loaded machine (a 2-core one running the other
+    // tests beside this one) only now and then delays a beat past 300 ms.
     QVERIFY2(worst < 1000, qPrintable(QStringLiteral("GUI thread held %1 ms").arg(worst)));
     QVERIFY2(late * 50 <= beats, qPrintable(QStringLiteral("%1 of %2 beats late").arg(late).arg(beats)));
 }
