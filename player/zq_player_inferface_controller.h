@@ -19,6 +19,7 @@
 #include <QVariantList>
 #include <QVector>
 
+#include <atomic>
 #include <memory>
 #include <optional>
 
@@ -262,7 +263,7 @@ private:
     // tells a superseded read's result apart, and the result waiting for QML's next
     // get_cameras_for_date of that folder.
     QString m_day_load_folder;
-    quint64 m_day_load_generation = 0;
+    std::atomic<quint64> m_day_load_generation{0};
     std::optional<PreparedDay> m_prepared_day;
     // One thread reads days; destroying the pool waits for a read under way.
     QThreadPool m_day_load_pool;

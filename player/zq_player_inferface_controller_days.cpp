@@ -361,6 +361,9 @@ void ZQPlayerInferfaceController::start_day_load(const QString& key)
     // destructor waits for the pool, so the object is alive while a read runs. A read
     // superseded by another day or folder is dropped on arrival.
     m_day_load_pool.start([this, key, generation] {
+        // Days clicked through quickly queue reads that no one waits for any more.
+        if (generation != m_day_load_generation.load())
+            return;
         const PreparedDay day = prepare_day(key);
         QMetaObject::invokeMethod(
             this,
