@@ -121,6 +121,14 @@ public:
         }
     }
 
+    // A stop was asked: an upload awaiting a hash looks at it now, not at
+    // its next turn.
+    void wakeWaiters()
+    {
+        QMutexLocker lock(&m_mutex);
+        m_done.wakeAll();
+    }
+
 private:
     struct Entry
     {
@@ -252,6 +260,7 @@ DumpSender::~DumpSender()
 {
     // The upload never outlives its sender: stop it and wait.
     m_stop.store(true);
+    DigestCache::instance().wakeWaiters();
     {
         QMutexLocker lock(&m_transfer_lock);
         if (m_transfer)
