@@ -26,8 +26,10 @@ class CurlTransfer::Hasher
 {
 public:
     // fd: a descriptor of its own on the file, read-only; closed at the end.
-    explicit Hasher(int fd)
+    // writeBack: start writing to disk what was hashed, a few MiB at a time.
+    Hasher(int fd, bool writeBack)
         : m_fd(fd)
+        , m_write_back(writeBack)
     {
         m_worker = std::thread([this] { loop(); });
     }
@@ -87,11 +89,28 @@ private:
                 }
                 m_hash.add(buffer.constData(), got);
                 hashed += got;
+                startWriteBack(hashed);
             }
         }
     }
 
+    // Here rather than on the receiving thread: starting a write-back waits
+    // whenever the disk's queue is full, and the receiving thread must not.
+    void startWriteBack(qint64 hashed)
+    {
+#ifdef Q_OS_LINUX
+        if (m_write_back && hashed - m_written_back >= kWriteBackStep) {
+            ::sync_file_range(m_fd, m_written_back, hashed - m_written_back, SYNC_FILE_RANGE_WRITE);
+            m_written_back = hashed;
+        }
+#else
+        Q_UNUSED(hashed);
+#endif
+    }
+
     int m_fd;
+    const bool m_write_back;
+    qint64 m_written_back = 0;
     Sha256 m_hash;
     std::mutex m_mutex;
     std::condition_variable m_wake;
@@ -207,8 +226,7 @@ bool CurlTransfer::writeOut(const char* data, qint64 size)
         m_inline_hash->add(data, size);
     }
 #ifdef Q_OS_LINUX
-    constexpr qint64 kWriteBackStep = 8 * 1024 * 1024;
-    if (m_options.writeBackEarly && m_fd >= 0 && m_file_written - m_written_back >= kWriteBackStep) {
+    if (!m_hasher && m_options.writeBackEarly && m_fd >= 0 && m_file_written - m_written_back >= kWriteBackStep) {
         ::sync_file_range(m_fd, m_written_back, m_file_written - m_written_back, SYNC_FILE_RANGE_WRITE);
         m_written_back = m_file_written;
     }
@@ -270,7 +288,7 @@ size_t CurlTransfer::body(const char* data, size_t n)
             const QByteArray self = "/proc/self/fd/" + QByteArray::number(m_fd);
             const int readBack = ::open(self.constData(), O_RDONLY | O_CLOEXEC);
             if (readBack >= 0)
-                m_hasher = std::make_unique<Hasher>(readBack);
+                m_hasher = std::make_unique<Hasher>(readBack, m_options.writeBackEarly);
         }
     }
     // Large reads go to the file as they are; small ones (TLS records) are

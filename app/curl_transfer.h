@@ -65,7 +65,9 @@ public:
         qsizetype keepCap = 64 * 1024;
         // For a file that is synced to disk when it is complete (QSaveFile):
         // start writing it back while it arrives, so that the final sync
-        // only waits for the last few MiB instead of the whole file.
+        // only waits for the last few MiB instead of the whole file. The
+        // hashing thread starts it, so the receiving thread never waits for
+        // a full disk queue.
         bool writeBackEarly = false;
     };
 
@@ -129,6 +131,7 @@ public:
     static constexpr qsizetype kReadBack = 256 * 1024;        // read back and hashed at a time (fits the L2 cache)
     static constexpr qsizetype kWriteChunk = 256 * 1024;      // small reads gathered up to this
     static constexpr qsizetype kDirectWrite = 64 * 1024;      // reads this large are written as they are
+    static constexpr qint64 kWriteBackStep = 8 * 1024 * 1024;  // writeBackEarly starts the disk write this often
 
 private:
     class Hasher;

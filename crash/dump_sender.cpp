@@ -26,11 +26,38 @@
 
 namespace {
 
-// Digests of dumps, by path, for the file as it was hashed (size and
-// modification time): the form starts one when it opens, the upload takes it.
+// A file's size and modification time, read at once: what tells whether a
+// digest made earlier still holds for it.
+struct Stamp
+{
+    qint64 size = -1;
+    QDateTime modified;
+    bool operator==(const Stamp& other) const = default;
+
+    static Stamp ofPath(const QString& path)
+    {
+        const QFileInfo info(path); // one stat, at the first query
+        return info.exists() ? Stamp{info.size(), info.lastModified()} : Stamp{};
+    }
+    static Stamp ofOpenFile(const QFile& file)
+    {
+        return Stamp{file.size(), file.fileTime(QFileDevice::FileModificationTime)};
+    }
+};
+
+// Digests of dumps, by path, each for the file as it was when its hash
+// began (size and modification time): the form starts one when it opens, the
+// upload takes it. A hash under way is awaited, never made twice; one still
+// queued behind other work of the pool is taken over by the upload.
 class DigestCache
 {
 public:
+    struct Result
+    {
+        QString sha; // empty when the file could not be read or kept changing
+        Stamp stamp; // the file the digest is of
+    };
+
     static DigestCache& instance()
     {
         static DigestCache cache;
@@ -40,78 +67,117 @@ public:
     // Starts hashing in the background unless done or under way for that file.
     void prepare(const QString& path)
     {
-        const QFileInfo info(path);
-        if (!info.isFile())
+        if (!QFileInfo(path).isFile())
             return;
+        const Stamp now = Stamp::ofPath(path);
         QMutexLocker lock(&m_mutex);
         Entry& e = m_entries[path];
-        if (e.running || (e.done && e.size == info.size() && e.modified == info.lastModified()))
+        if (e.state != Entry::Idle || (!e.sha.isEmpty() && e.stamp == now))
             return;
-        e = Entry{};
-        e.running = true;
+        const quint64 ticket = ++m_tickets;
+        e = Entry{Entry::Queued, ticket, {}, {}};
         lock.unlock();
-        QThreadPool::globalInstance()->start([this, path] { compute(path); });
+        QThreadPool::globalInstance()->start([this, path, ticket] {
+            {
+                QMutexLocker lock(&m_mutex);
+                const auto it = m_entries.constFind(path);
+                if (it == m_entries.constEnd() || it->ticket != ticket || it->state != Entry::Queued)
+                    return; // an upload took it over
+                m_entries[path].state = Entry::Hashing;
+            }
+            static const std::atomic<bool> never{false};
+            compute(path, ticket, never);
+        });
     }
 
-    // The digest of the file as it is now; waits for a hash under way. Empty when it cannot be read.
-    QString digest(const QString& path, const std::atomic<bool>& stop)
+    // The digest of the file as it is now: a hash under way is awaited, a
+    // finished one reused while the file is unchanged, else the file is hashed
+    // here. Empty when it cannot be read, when stopped, or when the file kept
+    // changing while it was hashed.
+    Result digest(const QString& path, const std::atomic<bool>& stop)
     {
-        const QFileInfo info(path);
         QMutexLocker lock(&m_mutex);
-        for (;;) {
-            auto it = m_entries.find(path);
-            if (it == m_entries.end())
-                break;
-            if (it->running) {
-                if (stop.load())
-                    return {};
+        for (int hashes = 0;;) {
+            if (stop.load())
+                return {};
+            const auto it = m_entries.constFind(path);
+            if (it != m_entries.constEnd() && it->state == Entry::Hashing) {
                 m_done.wait(&m_mutex, 100);
                 continue;
             }
-            if (it->done && it->size == info.size() && it->modified == info.lastModified())
-                return it->sha;
-            break;
+            const Stamp now = Stamp::ofPath(path);
+            if (it != m_entries.constEnd() && it->state == Entry::Idle && !it->sha.isEmpty() && it->stamp == now)
+                return {it->sha, it->stamp};
+            if (hashes == 3)
+                return {};
+            ++hashes;
+            const quint64 ticket = ++m_tickets;
+            m_entries[path] = Entry{Entry::Hashing, ticket, {}, {}};
+            lock.unlock();
+            const bool read = compute(path, ticket, stop);
+            lock.relock();
+            if (!read)
+                return {};
         }
-        m_entries[path] = Entry{};
-        m_entries[path].running = true;
-        lock.unlock();
-        return compute(path);
+    }
+
+    // A stop was asked: an upload awaiting a hash looks at it now, not at
+    // its next turn.
+    void wakeWaiters()
+    {
+        QMutexLocker lock(&m_mutex);
+        m_done.wakeAll();
     }
 
 private:
     struct Entry
     {
-        bool running = false;
-        bool done = false;
-        qint64 size = -1;
-        QDateTime modified;
-        QString sha;
+        enum State { Idle, Queued, Hashing };
+        State state = Idle;
+        quint64 ticket = 0;
+        Stamp stamp;
+        QString sha; // set only when the file did not change while hashed
     };
 
-    QString compute(const QString& path)
+    // Hashes the file and records the digest under the stamp taken before
+    // the first byte was read; a file that changed meanwhile gets no digest.
+    // False when the file could not be read to its end.
+    bool compute(const QString& path, quint64 ticket, const std::atomic<bool>& stop)
     {
-        const QFileInfo before(path);
+        const Stamp before = Stamp::ofPath(path);
         QString sha;
+        bool read = false;
         QFile file(path);
         if (file.open(QIODevice::ReadOnly)) {
             zq::Sha256 hash;
-            if (hash.addDevice(file))
+            QByteArray buffer(1 << 20, Qt::Uninitialized);
+            for (;;) {
+                if (stop.load())
+                    break;
+                const qint64 got = file.read(buffer.data(), buffer.size());
+                if (got < 0)
+                    break;
+                if (got == 0) {
+                    read = true;
+                    break;
+                }
+                hash.add(buffer.constData(), got);
+            }
+            if (read && Stamp::ofPath(path) == before)
                 sha = hash.hexDigest();
         }
         QMutexLocker lock(&m_mutex);
         Entry& e = m_entries[path];
-        e.running = false;
-        e.done = !sha.isEmpty();
-        e.size = before.size();
-        e.modified = before.lastModified();
-        e.sha = sha;
+        if (e.ticket == ticket)
+            e = Entry{Entry::Idle, ticket, before, sha};
         m_done.wakeAll();
-        return sha;
+        return read;
     }
 
     QMutex m_mutex;
     QWaitCondition m_done;
     QHash<QString, Entry> m_entries;
+    quint64 m_tickets = 0;
 };
 
 // One file part's bytes, read from the file as the upload goes: exactly
@@ -194,6 +260,7 @@ DumpSender::~DumpSender()
 {
     // The upload never outlives its sender: stop it and wait.
     m_stop.store(true);
+    DigestCache::instance().wakeWaiters();
     {
         QMutexLocker lock(&m_transfer_lock);
         if (m_transfer)
@@ -328,15 +395,26 @@ void DumpSender::upload(const Form& form)
         QMetaObject::invokeMethod(this, &DumpSender::slot_send_request_finished, Qt::QueuedConnection);
     };
 
-    // The dump: its digest (ready when the form prepared it) and its size as hashed.
+    // The dump: its digest (ready when the form prepared it), sent only for
+    // the very file it was made of, and exactly as many bytes as were hashed.
     FileStream dump;
     dump.file.setFileName(form.dumpPath);
     const bool dumpOpen = dump.file.open(QIODevice::ReadOnly);
     QString dumpDate;
-    if (dumpOpen) {
-        dump.size = dump.file.size();
-        dumpDate = QFileInfo(form.dumpPath).lastModified().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-        dump.announced = DigestCache::instance().digest(form.dumpPath, m_stop);
+    for (int attempt = 0; dumpOpen && attempt < 3 && !m_stop.load(); ++attempt) {
+        const DigestCache::Result digest = DigestCache::instance().digest(form.dumpPath, m_stop);
+        if (digest.sha.isEmpty())
+            break;
+        if (digest.stamp == Stamp::ofOpenFile(dump.file)) {
+            dump.announced = digest.sha;
+            dump.size = digest.stamp.size;
+            dumpDate = digest.stamp.modified.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+            break;
+        }
+        // Another file took the name since it was opened, or it changed: open it again.
+        dump.file.close();
+        if (!dump.file.open(QIODevice::ReadOnly))
+            break;
     }
     if (m_stop.load())
         return;
@@ -354,7 +432,7 @@ void DumpSender::upload(const Form& form)
         log.announced = m_log_sha;
         log.verify = true;
     }
-    const bool sendDump = dumpOpen && !dump.announced.isEmpty();
+    const bool sendDump = dump.file.isOpen() && !dump.announced.isEmpty();
 
     QList<QPair<QByteArray, QByteArray>> fields = form.fields;
     auto insertAfterVersion = [&fields](const QByteArray& key, const QByteArray& value) {

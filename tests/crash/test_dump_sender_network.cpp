@@ -50,6 +50,26 @@ QByteArray sha(const QByteArray& bytes)
     return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
 }
 
+// How far this process has read into the file through any descriptor open
+// on it (-1 when none is open).
+qint64 readOffsetOf(const QString& path)
+{
+    const QString target = QFileInfo(path).canonicalFilePath();
+    qint64 offset = -1;
+    const QDir fds(QStringLiteral("/proc/self/fd"));
+    for (const QString& fd : fds.entryList(QDir::System | QDir::Files | QDir::NoDotAndDotDot)) {
+        if (QFileInfo(fds.filePath(fd)).symLinkTarget() != target)
+            continue;
+        QFile info(QStringLiteral("/proc/self/fdinfo/") + fd);
+        if (!info.open(QIODevice::ReadOnly))
+            continue;
+        for (const QByteArray& line : info.readAll().split('\n'))
+            if (line.startsWith("pos:"))
+                offset = std::max(offset, line.mid(4).trimmed().toLongLong());
+    }
+    return offset;
+}
+
 enum Answer { OkOk, Error4Error7, Nok, Html500, ClosedPort, Silence, Untrusted };
 } // namespace
 
@@ -296,6 +316,40 @@ private slots:
         const QByteArray log = readFile(ZQLog::logFilePath());
         QVERIFY(!log.contains("first line"));
         QVERIFY(log.contains("written while the reply is held"));
+    }
+
+    void dumpRewrittenWhileTheFormHashesIt()
+    {
+        // The form's hash of the dump has begun when the dump is rewritten:
+        // the report must carry the digest of the bytes it sends, not one
+        // half made of the former file.
+        m_script->reply = "{}";
+        {
+            QFile dump(m_dump);
+            QVERIFY(dump.resize(qint64(1) << 30)); // sparse: long to hash, nothing on disk
+        }
+        DumpSender::prepareDigest(m_dump);
+        QTRY_VERIFY_WITH_TIMEOUT(readOffsetOf(m_dump) >= (1 << 20), 30000);
+        // New bytes over the part already read, then the file cut to them:
+        // the hash meets the end at its next read.
+        const QByteArray rewritten("MDMP written again after the hash began");
+        {
+            QFile dump(m_dump);
+            QVERIFY(dump.open(QIODevice::ReadWrite));
+            QCOMPARE(dump.write(rewritten), rewritten.size());
+            QVERIFY(dump.resize(rewritten.size()));
+        }
+        DumpSender* sender = makeSender();
+        QSignalSpy done(sender, &DumpSender::sendFinished);
+        sender->send(m_dump);
+        QVERIFY(done.wait(30000));
+        const QList<ParsedMultipart> received = m_script->receivedCopy();
+        QCOMPARE(received.size(), 1);
+        const FormPart* body = received[0].part("upload_file_minidump");
+        const FormPart* digest = received[0].part("sha_dump");
+        QVERIFY(body && digest);
+        QCOMPARE(body->body, rewritten);
+        QCOMPARE(digest->body, sha(rewritten));
     }
 };
 
