@@ -386,6 +386,9 @@ bool is_fingerprint_text(const QString& text)
 // not hidden either; rebased from the stored day folder. A file deleted since the index was
 // written is only dropped; anything else (a hidden name, a path outside the day, a file of
 // another kind) is no index of ours, and the index is not trusted.
+// Stored entries checked together on one pool thread.
+constexpr qsizetype kCheckBlock = 512;
+
 class EntryFilter
 {
 public:
@@ -686,7 +689,8 @@ Stored read(const QString& dayFolder, bool withLists, qsizetype maxEntries)
         const qsizetype count = std::min(array.size(), cap);
         QSet<QString> seenTexts;
         seenTexts.reserve(count);
-        QSet<QString> seenPaths;
+        QStringList texts;
+        texts.reserve(count);
         for (qsizetype i = 0; i < count; ++i) {
             const QJsonValue entry = array.at(i);
             if (!entry.isString()) {
@@ -700,17 +704,31 @@ Stored read(const QString& dayFolder, bool withLists, qsizetype maxEntries)
                 continue;
             }
             seenTexts.insert(text);
-            QString path;
-            const EntryFilter::Verdict verdict = filter.accept(text, kind, &path);
-            if (verdict != EntryFilter::Verdict::Listed) {
+            texts.append(text);
+        }
+        // The look-ups (two for a recording) are most of a big day's read: they run in blocks
+        // on the pool, each block with a filter of its own, and are taken in list order.
+        std::vector<EntryFilter::Verdict> verdicts(size_t(texts.size()), EntryFilter::Verdict::Foreign);
+        std::vector<QString> paths(size_t(texts.size()));
+        std::vector<std::pair<qsizetype, qsizetype>> blocks;
+        for (qsizetype b = 0; b < texts.size(); b += kCheckBlock)
+            blocks.emplace_back(b, std::min(texts.size(), b + kCheckBlock));
+        QtConcurrent::blockingMap(blocks, [&](const std::pair<qsizetype, qsizetype>& block) {
+            EntryFilter own = filter;
+            for (qsizetype i = block.first; i < block.second; ++i)
+                verdicts[size_t(i)] = own.accept(texts.at(i), kind, &paths[size_t(i)]);
+        });
+        QSet<QString> seenPaths;
+        for (size_t i = 0; i < verdicts.size(); ++i) {
+            if (verdicts[i] != EntryFilter::Verdict::Listed) {
                 ++stored.rejected;
-                if (verdict == EntryFilter::Verdict::Foreign)
+                if (verdicts[i] == EntryFilter::Verdict::Foreign)
                     ++stored.foreign;
-            } else if (seenPaths.contains(path)) {
+            } else if (seenPaths.contains(paths[i])) {
                 ++stored.duplicates;
             } else {
-                seenPaths.insert(path);
-                list.append(std::move(path));
+                seenPaths.insert(paths[i]);
+                list.append(std::move(paths[i]));
             }
         }
     };
