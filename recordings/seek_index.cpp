@@ -79,7 +79,16 @@ QString remove_word(QString text, QLatin1String word)
     return text;
 }
 
-// True when the stream token, with every `word` taken out (as remove_word does), reads `wanted`.
+bool is_ascii(std::string_view text)
+{
+    for (char c : text)
+        if (static_cast<unsigned char>(c) >= 0x80)
+            return false;
+    return true;
+}
+
+// True when the ASCII stream token, with every `word` taken out (as remove_word does), reads
+// `wanted`.
 bool stream_is(std::string_view token, std::string_view word, const QByteArray& wanted)
 {
     qsizetype matched = 0;
@@ -194,16 +203,21 @@ public:
                 // listed, and once the list is full not even that. A file naming a new stream on
                 // every line stays cheap to read.
                 const std::string_view word(m_video ? "video" : "audio");
-                const bool taken =
-                    m_options.keepAll
-                    || (inRange == 1
-                        && (m_wanted.isNull() || stream_is(std::string_view(f[1], size_t(len[1])), word, m_wanted)));
+                const std::string_view raw(f[1], size_t(len[1]));
+                const QLatin1String kindWord(word.data(), qsizetype(word.size()));
+                bool taken = m_options.keepAll || (inRange == 1 && m_wanted.isNull());
+                if (!taken && inRange == 1) {
+                    // Bytes compared as they are while they are ASCII; others as the text
+                    // the record would carry (invalid UTF-8 read as replacement characters).
+                    taken = is_ascii(raw) ? stream_is(raw, word, m_wanted)
+                                          : remove_word(QString::fromUtf8(f[1], len[1]), kindWord) == m_options.stream;
+                }
                 if (!taken && m_streamSet.size() >= kMaxListedStreams) {
                     ++m_result.unlistedLines;
                     return;
                 }
                 const QString token = QString::fromUtf8(f[1], len[1]);
-                const QString stream = remove_word(token, QLatin1String(word.data(), qsizetype(word.size())));
+                const QString stream = remove_word(token, kindWord);
                 if (!taken) {
                     list_stream(token, stream);
                     return;

@@ -102,6 +102,13 @@ private slots:
                                                << QStringList{"1", "video1"};
         QTest::newRow("token forms, stream video1") << tokens << "video1" << QList<qint64>{30}
                                                     << QStringList{"1", "video1"};
+        // A token that is not UTF-8 names the stream its text reads, replacement characters
+        // included.
+        QTest::newRow("stream token not utf8")
+            << QByteArray("20240101083000000:\xd6" "1:frame/h264:1x1:1:10\n"
+                          "20240101083000040:video1:frame/h264:1x1:0:5\n")
+            << QString::fromUtf8("\xef\xbf\xbd" "1") << QList<qint64>{0}
+            << QStringList{QString::fromUtf8("\xef\xbf\xbd" "1"), QStringLiteral("1")};
         QTest::newRow("offsets past 2 GiB")
             << QByteArray("20240101083000000:video1:frame/h265:3840x2160:1:2147483000\n"
                           "20240101083000040:video1:frame/h265:3840x2160:0:3000\n"
