@@ -328,6 +328,12 @@ bool CurlTransfer::finishFile()
         return !m_file_failed;
     m_finished = true;
     bool ok = !m_file_failed && writePending();
+    // A file synced to disk when complete is synced here, on the transfer's thread, so that its
+    // owner's sync (a QSaveFile's commit, on the GUI thread) finds nothing left to wait for.
+    if (ok && m_options.writeBackEarly && m_fd >= 0 && ::fdatasync(m_fd) != 0 && errno != EINVAL) {
+        m_file_failed = true;
+        ok = false;
+    }
     if (m_hasher) {
         m_digest = m_hasher->finish(m_file_written);
         m_hasher.reset();
