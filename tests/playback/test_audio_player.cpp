@@ -285,12 +285,21 @@ void TestAudioPlayer::jump_moves_the_sound()
     QVERIFY(h.last > 0);
     const ToneMeasure last = measure_tone(h.at(h.last - 9600), 7200, 2, 48000);
     QCOMPARE(tone_second(last.frequency), 16);
-    // Nothing of seconds 12..15 was heard between.
+    // Nothing of seconds 12..15 was heard between, but for the recording's own encoder delay: the
+    // sound captured in the last AAC frame before 16 s (64 ms at 16 kHz) is stored under 16 s, so
+    // up to 100 ms of second 15 may come just before second 16.
     const qsizetype n = h.pcm.size() / 4;
+    qsizetype first16 = -1;
+    for (qsizetype i = h.first; i + 2400 < n && first16 < 0; i += 2400)
+        if (tone_second(measure_tone(h.at(i), 2400, 2, 48000).frequency) == 16)
+            first16 = i;
+    QVERIFY(first16 >= 0);
     for (qsizetype i = h.first; i + 4800 < n; i += 2400) {
         // A window across the cut mixes two tones: judge only windows whose halves agree.
         const int a = tone_second(measure_tone(h.at(i), 2400, 2, 48000).frequency);
         const int b = tone_second(measure_tone(h.at(i + 2400), 2400, 2, 48000).frequency);
+        if (a == 15 && i >= first16 - 2 * 2400 && i < first16)
+            continue;
         if (a == b)
             QVERIFY2(a < 0 || a == 11 || a == 12 || a == 16, qPrintable(QString::number(a)));
     }
