@@ -1,8 +1,8 @@
 #include "app/curl_transfer.h"
 
+#include "app/monotonic_clock.h"
 #include "app/sha256.h"
 
-#include <QElapsedTimer>
 #include <QFileDevice>
 #include <QIODevice>
 #include <QUrl>
@@ -122,16 +122,6 @@ private:
 };
 
 namespace {
-
-qint64 monotonicMs()
-{
-    static QElapsedTimer clock = [] {
-        QElapsedTimer t;
-        t.start();
-        return t;
-    }();
-    return clock.elapsed();
-}
 
 } // namespace
 
@@ -313,7 +303,7 @@ int CurlTransfer::onProgress(void* self, curl_off_t dltotal, curl_off_t dlnow, c
     if (me->m_cancel.load())
         return 1;
     if (me->m_hooks.progress) {
-        const qint64 now = monotonicMs();
+        const qint64 now = zq::monotonic_ms();
         if (me->m_last_progress_ms < 0 || now - me->m_last_progress_ms >= me->m_options.progressIntervalMs) {
             me->m_last_progress_ms = now;
             me->m_hooks.progress(qint64(dlnow), qint64(dltotal), qint64(ulnow), qint64(ultotal));

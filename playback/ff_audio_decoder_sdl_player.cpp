@@ -1,11 +1,11 @@
 #include "playback/ff_audio_decoder_sdl_player.h"
 
+#include "app/monotonic_clock.h"
 #include "app/zq_log.h"
 #include "playback/audio_decode_resample.h"
 #include "recordings/seek_index.h"
 #include "recordings/time_text.h"
 
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QTimer>
@@ -36,16 +36,6 @@ constexpr int kIoBufferSize = 4096;
 constexpr qint64 kStallMs = 10000;
 constexpr qint64 kMaxQueueMs = 2000;
 constexpr qint64 kLiveQueueCap = 4 << 20;
-
-qint64 monotonic_ms()
-{
-    static QElapsedTimer clock = [] {
-        QElapsedTimer t;
-        t.start();
-        return t;
-    }();
-    return clock.elapsed();
-}
 
 // SDL's audio subsystem is initialised and quit in pairs, one caller at a time.
 std::mutex g_sdl_mutex;
@@ -676,7 +666,7 @@ bool ff_audio_decoder_sdl_player::feed_entry()
 
 int ff_audio_decoder_sdl_player::read_input(uint8_t* buf, int size)
 {
-    m_last_activity_ms = monotonic_ms();
+    m_last_activity_ms = zq::monotonic_ms();
     if (!m_live) {
         while (m_input_at >= m_input.size()) {
             if (m_stop)
@@ -697,15 +687,15 @@ int ff_audio_decoder_sdl_player::read_input(uint8_t* buf, int size)
                 m_wake.wakeAll();
                 break;
             }
-            if (monotonic_ms() - m_last_activity_ms >= kStallMs) {
+            if (zq::monotonic_ms() - m_last_activity_ms >= kStallMs) {
                 ZQLog::log(kName + QStringLiteral("timeout read frame ") +
-                           QString::number(monotonic_ms() - m_last_activity_ms));
+                           QString::number(zq::monotonic_ms() - m_last_activity_ms));
                 m_timed_out = true;
                 return AVERROR_EXIT;
             }
             m_wake.wait(&m_mutex, 100);
         }
-        m_last_activity_ms = monotonic_ms();
+        m_last_activity_ms = zq::monotonic_ms();
     }
     const int n = int(std::min<qsizetype>(size, m_input.size() - m_input_at));
     std::memcpy(buf, m_input.constData() + m_input_at, size_t(n));
@@ -729,7 +719,7 @@ int ff_audio_decoder_sdl_player::interrupt_callback(void* opaque)
     auto* self = static_cast<ff_audio_decoder_sdl_player*>(opaque);
     if (self->m_stop)
         return 1;
-    if (self->m_live && monotonic_ms() - self->m_last_activity_ms >= kStallMs) {
+    if (self->m_live && zq::monotonic_ms() - self->m_last_activity_ms >= kStallMs) {
         self->m_timed_out = true;
         return 1;
     }
@@ -740,7 +730,7 @@ bool ff_audio_decoder_sdl_player::open_audio_input(bool mpegOutput)
 {
     const QString name = m_live ? m_stream_location : QStringLiteral("STREAM");
     ZQLog::log(kName + QStringLiteral("DO DIRECT STREAMING ::  ") + name);
-    m_last_activity_ms = monotonic_ms();
+    m_last_activity_ms = zq::monotonic_ms();
     m_timed_out = false;
 
     AVDictionary* options = nullptr;
@@ -849,7 +839,7 @@ bool ff_audio_decoder_sdl_player::open_audio_input(bool mpegOutput)
         return true;
     if (m_device_lost)
         return true;
-    m_last_activity_ms = monotonic_ms();
+    m_last_activity_ms = zq::monotonic_ms();
     if (!m_live)
         ZQLog::log(kName + QStringLiteral("Init done. Flush audio data"));
     m_playing = true;
@@ -946,7 +936,7 @@ bool ff_audio_decoder_sdl_player::decode_and_play_data(bool)
                 return false;
             }
             m_packet_pending = true;
-            m_last_activity_ms = monotonic_ms();
+            m_last_activity_ms = zq::monotonic_ms();
             if (m_counting)
                 m_byte_counter += m_packet->size;
             // The entry the packet came from sets the clock; within it, decoded samples advance it.

@@ -4,6 +4,7 @@
 #include "widgetplayer/zq_player_presentation_p.h"
 
 #include "app/http_singleton.h"
+#include "app/monotonic_clock.h"
 #include "app/zq_log.h"
 #include "download/download_job_host.h"
 #include "export/export_format.h"
@@ -49,16 +50,6 @@
 #include <cmath>
 
 namespace {
-
-qint64 monotonic_ns()
-{
-    static QElapsedTimer clock = [] {
-        QElapsedTimer t;
-        t.start();
-        return t;
-    }();
-    return clock.nsecsElapsed();
-}
 
 bool seek_index_usable(const QString& path)
 {
@@ -365,7 +356,7 @@ void ZQ_Player_presentation::set_all_timelines_background(int camera_id, QFileIn
         QApplication::setOverrideCursor(Qt::WaitCursor);
         m_wait_cursor = true;
     }
-    m_timeline_build_start = monotonic_ns();
+    m_timeline_build_start = zq::monotonic_ns();
     QFileInfoList audio;
     for (const DayMedia::Entry& e : playable_media())
         if (e.audio)
@@ -427,7 +418,7 @@ void ZQ_Player_presentation::on_filled(QSharedPointer<TimelineFill> result)
 void ZQ_Player_presentation::timeline_thread_finished()
 {
     log(QStringLiteral("init timelines :: timelines creation done in ") +
-        QString::number((monotonic_ns() - m_timeline_build_start) / 1e6, 'g', 6) + QStringLiteral(" ms"));
+        QString::number((zq::monotonic_ns() - m_timeline_build_start) / 1e6, 'g', 6) + QStringLiteral(" ms"));
     const QString chosen = chosen_stream();
     m_ui->video_stream_box->clear();
     for (const QString& token : std::as_const(m_filled_streams)) {
