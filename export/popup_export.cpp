@@ -116,6 +116,14 @@ PopupExport::PopupExport(QList<QFileInfo> files, int cameraId, QString streamId,
     build_layout();
 }
 
+void PopupExport::delete_when_cancelled()
+{
+    connect(this, &QDialog::finished, this, [this] {
+        if (!m_started)
+            deleteLater();
+    });
+}
+
 PopupExport::~PopupExport()
 {
     // A raw copy still running deletes itself when its thread finishes.

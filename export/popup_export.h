@@ -43,6 +43,10 @@ public:
     QString get_export_path() const { return m_exportPath; }
     // "Exporter" started a copy or handed a re-encode over.
     bool export_started() const { return m_started; }
+    // A dialog made with new: closed before an export started (cancelled), it
+    // deletes itself, as nothing will end it later. A started raw copy keeps
+    // it to relay its progress and its end.
+    void delete_when_cancelled();
 
     // The chosen camera's files, sorted by start time.
     void select_camera_files(int cameraId);

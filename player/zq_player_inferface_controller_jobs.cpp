@@ -213,14 +213,7 @@ void ZQPlayerInferfaceController::video_export()
             m_export_dialog = nullptr;
         m_ui->warning(QStringLiteral("Attention"), dialog->error_message(code));
     });
-    // Closed without starting a copy (cancelled): nothing will end it later.
-    connect(dialog, &QDialog::finished, this, [this, dialog] {
-        if (dialog->export_started())
-            return;
-        dialog->deleteLater();
-        if (m_export_dialog == dialog)
-            m_export_dialog = nullptr;
-    });
+    dialog->delete_when_cancelled();
     dialog->setModal(true);
     dialog->show();
 }

@@ -155,6 +155,8 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    // A camera picked in the alarm or tag chooser: its list (through fill_list) and its timelines.
+    void show_camera_lists(QComboBox* chooser, int index, void (ZQ_Player_presentation::*fill_list)(int));
     int file_duration_s() const;
     void reading_ended();
     // The actual file becomes the recording the reader plays now.

@@ -72,16 +72,8 @@ void ZQ_Player_presentation::export_slot()
     m_export_dialog = dialog;
     connect(dialog, &PopupExport::valueChanged, this, &ZQ_Player_presentation::set_progress);
     connect(dialog, &PopupExport::endingsignal, this, &ZQ_Player_presentation::get_export_endingsignal);
-    // Cancelled (closed before "Exporter" started anything): it is gone, and
-    // the button opens a new one. A started raw copy keeps its dialog to
-    // relay its progress and its end.
-    connect(dialog, &QDialog::finished, this, [this, dialog] {
-        if (dialog->export_started())
-            return;
-        dialog->deleteLater();
-        if (m_export_dialog == dialog)
-            m_export_dialog = nullptr;
-    });
+    // Cancelled, it is gone (the pointer with it) and the button opens a new one.
+    dialog->delete_when_cancelled();
     // A raw copy that fails ends with its error instead: the dialog is done.
     connect(dialog, &PopupExport::error, this, [this, dialog](int code) {
         if (!dialog->export_started())

@@ -224,18 +224,21 @@ void ZQ_Player_presentation::set_tags_list_from_cameraid(int camera_id)
 void ZQ_Player_presentation::set_alarm_list_from_index(int index)
 {
     log(QStringLiteral("set alarm list from index :: ") + QString::number(index));
-    m_file_duration = file_duration_s();
-    const int id = choose_camera(m_ui->alarm_combobox, index, m_camera_table);
-    set_alarm_list_from_cameraid(id);
-    change_timelines_from_cameraid(id);
+    show_camera_lists(m_ui->alarm_combobox, index, &ZQ_Player_presentation::set_alarm_list_from_cameraid);
 }
 
 void ZQ_Player_presentation::set_tags_list_from_index(int index)
 {
     log(QStringLiteral("set tags list from index :: ") + QString::number(index));
+    show_camera_lists(m_ui->tags_comboBox, index, &ZQ_Player_presentation::set_tags_list_from_cameraid);
+}
+
+void ZQ_Player_presentation::show_camera_lists(QComboBox* chooser, int index,
+                                               void (ZQ_Player_presentation::*fill_list)(int))
+{
     m_file_duration = file_duration_s();
-    const int id = choose_camera(m_ui->tags_comboBox, index, m_camera_table);
-    set_tags_list_from_cameraid(id);
+    const int id = choose_camera(chooser, index, m_camera_table);
+    (this->*fill_list)(id);
     change_timelines_from_cameraid(id);
 }
 
