@@ -559,6 +559,22 @@ QString fingerprint(const QString& folder)
     return scan(folder, false).fingerprint;
 }
 
+bool same_files(const Files& a, const Files& b)
+{
+    auto same = [](const QStringList& x, const QStringList& y) {
+        if (x.size() != y.size())
+            return false;
+        if (x == y)
+            return true;
+        QStringList xs = x, ys = y;
+        std::sort(xs.begin(), xs.end());
+        std::sort(ys.begin(), ys.end());
+        return xs == ys;
+    };
+    return same(a.video, b.video) && same(a.alarm, b.alarm) && same(a.tag, b.tag) && same(a.audio, b.audio)
+           && same(a.preview, b.preview);
+}
+
 bool write(const QString& dayFolder, const Files& files, const QString& fingerprint, QString* error)
 {
     const QString day = StorageLayout::folder_with_slash(dayFolder);

@@ -49,6 +49,10 @@ QString fingerprint(const QString& folder);
 // The fingerprint text of a list of "<relative path>|<time>|<size>" entries.
 QString fingerprint_of_entries(QStringList entries);
 
+// The five stored lists (video, alarm, tag, audio, preview) of `a` and `b` name the same files, in
+// any order.
+bool same_files(const Files& a, const Files& b);
+
 // Writes "zqvideoindex.json" into the day folder through QSaveFile. False (with `error` set)
 // when it could not be written.
 bool write(const QString& dayFolder, const Files& files, const QString& fingerprint, QString* error = nullptr);

@@ -68,8 +68,6 @@ DayIndex::Snapshot collect_day(const QString& day)
     return snapshot;
 }
 
-// Files lying directly in the storage root that a day's lists may name (alarm pictures).
-constexpr qsizetype kRootFilesAllowance = 1024;
 
 QString ms_text(qint64 nsecs)
 {
@@ -319,20 +317,26 @@ ZQIndexManager::DayLoad ZQIndexManager::load_day(const QString& dayFolder)
     // The walk and the stored index read run side by side.
     QFuture<DayIndex::Stored> reading =
         QtConcurrent::run([dayFolder] { return DayIndex::read(dayFolder, true, DayIndex::kMaxListEntries); });
-    const DayIndex::Snapshot snapshot = DayIndex::scan(dayFolder, false);
-    DayIndex::Stored stored = reading.result();
-    // No list can name more files than the day holds (plus the few its root folder may hold
-    // directly): a longer list is a tampered one, read again cut to that length.
-    const qsizetype cap = snapshot.fileCount + kRootFilesAllowance;
-    if (stored.longestList > cap)
-        stored = DayIndex::read(dayFolder, true, cap);
+    // The walk collects the day's files too: the stored lists are checked against them below.
+    const DayIndex::Snapshot snapshot = DayIndex::scan(dayFolder, true);
+    const DayIndex::Stored stored = reading.result();
     load.stored = stored.fingerprint;
     load.fingerprint = snapshot.fingerprint;
-    // An index naming files that no scan lists was not written by us: a forged tag hidden from
-    // the fingerprint must not reach the markers, so such an index is built again.
+    // The stored index is a cache of the day: trusted only when its lists hold exactly the files
+    // the walk collects. An index naming files that no scan lists (a forged tag hidden from the
+    // fingerprint), or leaving out files of the day (a recording or a tag cut out of it, which
+    // changes no file the fingerprint counts), is built again.
     if (!load.fingerprint.isNull() && load.fingerprint == load.stored && stored.foreign == 0) {
-        load.current = true;
-        load.files = stored.files;
+        // (A list longer than the files the walk counted names some file twice, or one the walk
+        // does not count: not ours either.)
+        if (stored.longestList <= snapshot.fileCount && DayIndex::same_files(stored.files, snapshot.files)) {
+            load.current = true;
+            load.files = stored.files;
+        } else {
+            ZQLog::log(QStringLiteral("[WARN] ZQIndexManager :: stored index does not list the files of the day, "
+                                      "not trusted :: ")
+                       + dayFolder);
+        }
     }
     return load;
 }

@@ -469,17 +469,26 @@ private slots:
     // Tampered index files: what does not belong to the day or is of the wrong shape is dropped,
     // never followed, and a malformed file counts as no index. An index naming anything a scan of
     // the day would not list (hidden files, files beside the day, files of another kind, entries
-    // that are no paths) is not trusted even with a current fingerprint: the day is rebuilt.
+    // that are no paths), or leaving out a file the scan lists, is not trusted even with a current
+    // fingerprint: the day is rebuilt. @VIDEO@ and the like stand for the day's whole lists.
     void tamperedIndex_data()
     {
         QTest::addColumn<QByteArray>("json");
         QTest::addColumn<int>("videos");
         QTest::addColumn<bool>("hasFingerprint");
         QTest::addColumn<bool>("trusted");
-        QTest::newRow("clean") << QByteArray("{\"root_directory\":\"@DAY@/\",\"last_modified\":\"@FP@\","
-                                             "\"zqvideo_files\":[\"@DAY@/085900/1_20240305_085900.zqvideo\"],"
-                                             "\"zqtag_files\":[\"@DAY@/085900/gone.zqtag\"]}")
-                               << 1 << true << true;
+        const QByteArray whole("\"zqvideo_files\":[@VIDEO@],\"zqalarm_files\":[@ALARM@],\"zqpreview_files\":[@PREVIEW@],"
+                               "\"zqaudio_files\":[@AUDIO@]");
+        QTest::newRow("clean") << QByteArray("{\"root_directory\":\"@DAY@/\",\"last_modified\":\"@FP@\",") + whole
+                                      + ",\"zqtag_files\":[@TAG@,\"@DAY@/085900/gone.zqtag\"]}"
+                               << 6 << true << true;
+        QTest::newRow("a recording left out")
+            << QByteArray("{\"last_modified\":\"@FP@\",\"zqvideo_files\":[\"@DAY@/085900/1_20240305_085900.zqvideo\"],"
+                          "\"zqalarm_files\":[@ALARM@],\"zqpreview_files\":[@PREVIEW@],\"zqaudio_files\":[@AUDIO@],"
+                          "\"zqtag_files\":[@TAG@]}")
+            << 1 << true << false;
+        QTest::newRow("the tags left out")
+            << QByteArray("{\"last_modified\":\"@FP@\",") + whole + "}" << 6 << true << false;
         QTest::newRow("foreign-paths") << QByteArray("{\"root_directory\":\"@DAY@/\",\"last_modified\":\"@FP@\","
                                                      "\"zqvideo_files\":[\"/etc/passwd\",\"@DAY@/../../../../etc/passwd\","
                                                      "\"@DAY@/085900/1_20240305_085900.zqvideo\",\"relative.zqvideo\","
@@ -527,7 +536,17 @@ private slots:
         const QString day = storage.day_folders.first();
         const QString other = fresh("/zqcore_0a1b-2c3d-4e5f-6789/2024-03-05/085900");
         write_file(other + "/1_20240305_085900.zqvideo", "x");
-        const QString fp = DayIndex::fingerprint(day);
+        const DayIndex::Snapshot scanned = DayIndex::scan(day, true);
+        const QString fp = scanned.fingerprint;
+        auto entries = [](const QStringList& paths) {
+            QStringList quoted;
+            for (const QString& p : paths)
+                quoted << QLatin1Char('"') + p + QLatin1Char('"');
+            return quoted.join(QLatin1Char(',')).toUtf8();
+        };
+        json.replace("@VIDEO@", entries(scanned.files.video)).replace("@ALARM@", entries(scanned.files.alarm))
+            .replace("@TAG@", entries(scanned.files.tag)).replace("@AUDIO@", entries(scanned.files.audio))
+            .replace("@PREVIEW@", entries(scanned.files.preview));
         json.replace("@DAY@", day.toUtf8()).replace("@FP@", fp.toUtf8()).replace("@OTHER@", other.toUtf8());
         QFile::remove(day + "/zqvideoindex.json");
         if (QTest::currentDataTag() == QByteArray("pipe")) {
@@ -544,8 +563,8 @@ private slots:
         const DayIndex::Stored stored = DayIndex::read(day, true);
         QCOMPARE(stored.files.video.size(), videos);
         QCOMPARE(!stored.fingerprint.isNull(), hasFingerprint);
-        QVERIFY(stored.files.alarm.isEmpty());
-        QVERIFY(stored.files.tag.isEmpty());
+        QVERIFY(!stored.files.tag.contains(day + "/085900/gone.zqtag"));
+        QVERIFY(!stored.files.tag.contains(day + "/085900/.forged.zqtag"));
         QCOMPARE(ZQIndexManager::load_day(day).current, hasFingerprint && trusted);
     }
 
@@ -622,13 +641,14 @@ private slots:
 
     // A day index written on another machine: drive-letter and backslash roots are rebased onto
     // the folder's place like a moved Unix root; what leaves the day stays out and has the day
-    // rebuilt, a NUL inside a path is refused, and a file listed many times is kept once.
+    // rebuilt, a NUL inside a path is refused, and a file listed many times is kept once. The
+    // index lists `entry` (`copies` times) and the day's other files in the same form.
     void foreignIndex_data()
     {
         QTest::addColumn<QString>("root");
         QTest::addColumn<QString>("entry");
         QTest::addColumn<int>("copies");
-        QTest::addColumn<int>("videos");
+        QTest::addColumn<int>("videos"); // 1: trusted, 0: rebuilt
         const QString file = "085900/1_20240305_085900.zqvideo";
         QTest::newRow("drive letter") << "E:/zqcore_0a1b-2c3d-4e5f-6789/2024-03-05/"
                                       << "E:/zqcore_0a1b-2c3d-4e5f-6789/2024-03-05/" + file << 1 << 1;
@@ -645,7 +665,8 @@ private slots:
         QTest::newRow("other day") << "E:/zqcore_0a1b-2c3d-4e5f-6789/2024-03-05/"
                                    << "E:/zqcore_0a1b-2c3d-4e5f-6789/2024-03-06/" + file << 1 << 0;
         QTest::newRow("nul inside") << "@DAY@/" << "@DAY@/" + file + QChar(0) + "x" << 1 << 0;
-        QTest::newRow("listed many times") << "@DAY@/" << "@DAY@/" + file << 50000 << 1;
+        QTest::newRow("listed twice") << "@DAY@/" << "@DAY@/" + file << 2 << 1;
+        QTest::newRow("listed more times than the day has files") << "@DAY@/" << "@DAY@/" + file << 50000 << 0;
     }
     void foreignIndex()
     {
@@ -661,21 +682,39 @@ private slots:
         const QString day = storage.day_folders.first();
         root.replace("@DAY@", day);
         entry.replace("@DAY@", day);
-        QJsonArray list;
-        for (int i = 0; i < copies; ++i)
-            list.append(entry);
+        const DayIndex::Snapshot scanned = DayIndex::scan(day, true);
+        const QString first = day + "/085900/1_20240305_085900.zqvideo";
+        // The day's files in the entry's form: its prefix, and its separator.
+        const QChar separator = entry.contains(QLatin1Char('\\')) ? QLatin1Char('\\') : QLatin1Char('/');
+        const QString tail = QString(first.mid(day.size() + 1)).replace(QLatin1Char('/'), separator);
+        auto form = [&](const QStringList& paths) {
+            QJsonArray list;
+            for (const QString& p : paths) {
+                if (p == first) {
+                    for (int i = 0; i < copies; ++i)
+                        list.append(entry);
+                } else if (entry.endsWith(tail)) {
+                    list.append(entry.chopped(tail.size()) + QString(p.mid(day.size() + 1)).replace(QLatin1Char('/'), separator));
+                }
+            }
+            return list;
+        };
         QJsonObject index;
         index.insert("root_directory", root);
-        index.insert("last_modified", DayIndex::fingerprint(day));
-        index.insert("zqvideo_files", list);
+        index.insert("last_modified", scanned.fingerprint);
+        index.insert("zqvideo_files", form(scanned.files.video));
+        index.insert("zqalarm_files", form(scanned.files.alarm));
+        index.insert("zqtag_files", form(scanned.files.tag));
+        index.insert("zqaudio_files", form(scanned.files.audio));
+        index.insert("zqpreview_files", form(scanned.files.preview));
         QFile::remove(day + "/zqvideoindex.json");
         write_file(day + "/zqvideoindex.json", QJsonDocument(index).toJson());
         const ZQIndexManager::DayLoad load = ZQIndexManager::load_day(day);
         // An entry leaving the day is none of ours: the index is rebuilt, not trusted.
         QCOMPARE(load.current, videos > 0);
-        QCOMPARE(load.files.video.size(), videos);
+        QCOMPARE(load.files.video.size(), videos > 0 ? scanned.files.video.size() : 0);
         if (videos)
-            QCOMPARE(load.files.video.first(), day + "/085900/1_20240305_085900.zqvideo");
+            QCOMPARE(load.files.video.first(), first);
     }
 
     // A file whose name is not UTF-8 is left out of the lists once, with a log line, instead of
@@ -701,8 +740,8 @@ private slots:
         QVERIFY(!log.has("entries dropped"));
     }
 
-    // A list longer than the files of the day is cut before each entry is looked up.
-    void listCutToDay()
+    // A list longer than the files of the day names files the day does not hold: not trusted.
+    void listLongerThanTheDay()
     {
         const ZQFixture::Result storage = make_storage(fresh());
         QVERIFY2(storage.ok, qPrintable(storage.error));
@@ -717,8 +756,8 @@ private slots:
         write_file(day + "/zqvideoindex.json", QJsonDocument(index).toJson());
         LogCapture log;
         const ZQIndexManager::DayLoad load = ZQIndexManager::load_day(day);
-        QVERIFY(load.current);
-        QVERIFY(log.has("[WARN] ZQIndexManager :: set value from indexfile :: list cut to "));
+        QVERIFY(!load.current);
+        QVERIFY(log.has("[WARN] ZQIndexManager :: stored index does not list the files of the day, not trusted :: "));
         QVERIFY(load.files.video.isEmpty());
     }
 
