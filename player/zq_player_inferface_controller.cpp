@@ -42,7 +42,6 @@ ZQPlayerInferfaceController::ZQPlayerInferfaceController(QObject* parent)
     : QObject(parent), m_ui(std::make_unique<ZQPlayerControllerDesktopUi>())
 {
     log_info(QStringLiteral("construct"));
-    m_day_load_pool.setMaxThreadCount(1);
     m_reader = new ZQStreamReadAndControl();
     connect(m_reader, SIGNAL(set_next_file()), this, SLOT(set_next_file()));
     connect(m_reader, SIGNAL(set_previous_file()), this, SLOT(set_previous_file()));
@@ -62,7 +61,6 @@ ZQPlayerInferfaceController::ZQPlayerInferfaceController(QObject* parent)
 ZQPlayerInferfaceController::~ZQPlayerInferfaceController()
 {
     log_info(QStringLiteral("destruct"));
-    m_day_load_pool.waitForDone();
     stop_integrity_check();
     m_reader->removeEventFilter(this);
     delete m_reader;

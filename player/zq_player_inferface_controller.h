@@ -14,14 +14,11 @@
 #include <QSet>
 #include <QString>
 #include <QStringList>
-#include <QThreadPool>
 #include <QTime>
 #include <QVariantList>
 #include <QVector>
 
-#include <atomic>
 #include <memory>
-#include <optional>
 
 class Canvas;
 class ZQStreamReadAndControl;
@@ -58,11 +55,10 @@ signals:
     void indexGenerated();
     void indexFailed();
     void updateStreams();
-    // The day asked for is read in the background (its folder walked, its stored index read):
-    // get_cameras_for_date returned with empty lists. dayLoaded() follows once the reading is
-    // done, and QML asks for the day's cameras again, which then takes the lists in one step.
-    void startDayLoad();
-    void dayLoaded();
+    // Reading stopped by itself: the reader played past the end (or, backward, the start) of the
+    // day's recordings, or a seek found nothing to play and stopped it. The controls show the
+    // stopped state; Play starts again from the time read.
+    void stopRead();
 
 public slots:
     // Connected to the reader; it switches files by itself and never emits
@@ -153,8 +149,6 @@ public:
     QHash<int, QString> camera_table() const { return m_camera_table; }
     // True while an index rebuild started by this controller is running.
     bool is_indexing() const { return m_indexing; }
-    // True while a day's folder is read in the background for get_cameras_for_date.
-    bool is_loading_day() const { return !m_day_load_folder.isEmpty(); }
 
     // Replaces the message boxes and viewer windows (tests); the controller
     // takes ownership.
@@ -191,8 +185,8 @@ private:
     // The recording's seek index exists and is not empty; logs under step why not.
     bool has_seek_index(const QString& path, const QString& step) const;
 
-    // A day folder as read off the GUI thread: the fresh fingerprint, the stored one and, when
-    // they match, the five lists already in their final order.
+    // A day folder as read: the fresh fingerprint, the stored one and, when the stored index is
+    // current, the five lists already in their final order.
     struct PreparedDay
     {
         QString folder;  // cleaned path, no trailing "/"
@@ -205,13 +199,12 @@ private:
         QHash<int, QFileInfoList> camera_videos;
         double fill_ms = 0;  // time taken to fill, sort and split the lists
     };
-    // Any thread: reads the day folder (the same work whatever thread runs it).
     static PreparedDay prepare_day(const QString& day_folder);
-    // GUI thread: takes a read day's lists, or starts the rebuild it calls for.
+    // Takes a read day's lists, or starts the rebuild it calls for.
     void apply_day(const QString& day_folder, PreparedDay day);
-    // Starts reading the day folder in the background (once per folder at a time).
-    void start_day_load(const QString& key);
-    void cancel_day_load();
+    // The day asked for shows no camera: nothing of the day shown before stays playing, and the
+    // views that show the day's lists are told to reload them (empty).
+    void show_day_without_camera();
 
     void start_index_build(const QString& path, bool automatic, const QString& fingerprint);
     void on_index_finished();
@@ -258,15 +251,6 @@ private:
     // Tag files decrypted once per loaded day.
     bool m_tags_valid = false;
     QVector<QJsonObject> m_tags;
-
-    // The background read of a day folder: the folder being read (empty: none), a count that
-    // tells a superseded read's result apart, and the result waiting for QML's next
-    // get_cameras_for_date of that folder.
-    QString m_day_load_folder;
-    std::atomic<quint64> m_day_load_generation{0};
-    std::optional<PreparedDay> m_prepared_day;
-    // One thread reads days; destroying the pool waits for a read under way.
-    QThreadPool m_day_load_pool;
 
     // One index controller serves every rebuild request.
     ZQIndexController* m_index_controller = nullptr;

@@ -117,7 +117,6 @@ QStringList ZQPlayerInferfaceController::get_available_days(QString root_directo
 
     // A new folder: nothing of the previous one may stay playing or listed.
     stop_playback();
-    cancel_day_load();
     clear_day_state();
     m_camera_table.clear();
     m_selected_camera.clear();
@@ -143,8 +142,11 @@ QStringList ZQPlayerInferfaceController::get_available_days(QString root_directo
             m_selected_date = days.last();
     }
 
-    if (days.isEmpty())
+    if (days.isEmpty()) {
         m_ui->warning(QStringLiteral("Attention"), QStringLiteral("Aucun enregistrement trouvé dans le dossier ") + path);
+        // No day will be loaded: the views still show the previous folder's day.
+        emit dataChanged();
+    }
     return days;
 }
 
@@ -208,16 +210,12 @@ QStringList ZQPlayerInferfaceController::get_cameras_for_date(QString date)
     QDate parsed;
     if (!parse_day(date, &parsed)) {
         log_warn(QStringLiteral("get cameras for date :: invalid date :: ") + date);
-        stop_playback();
-        cancel_day_load();
-        clear_day_state();
+        show_day_without_camera();
         return {};
     }
     if (m_root_folder.isEmpty()) {
         log_warn(QStringLiteral("get cameras for date :: main directory empty"));
-        stop_playback();
-        cancel_day_load();
-        clear_day_state();
+        show_day_without_camera();
         return {};
     }
 
@@ -230,16 +228,16 @@ QStringList ZQPlayerInferfaceController::get_cameras_for_date(QString date)
 
     const QFileInfo day_info(day_folder);
     if (!day_info.isDir()) {
-        cancel_day_load();
         log_warn(QStringLiteral("get cameras for date :: date directory ") + day_folder + QStringLiteral(" do not exist"));
+        show_day_without_camera();
         return {};
     }
     const QDir day_dir(day_folder);
     if (!QDirIterator(day_folder, QDir::Dirs | QDir::NoDotAndDotDot).hasNext()) {
         log_warn(QStringLiteral("get cameras for date :: date directory ") + day_folder + QStringLiteral(" empty"));
-        cancel_day_load();
         m_ui->warning(QStringLiteral("Attention"),
                       QStringLiteral("Aucun enregistrement trouvé dans le dossier ") + day_folder);
+        show_day_without_camera();
         return {};
     }
 
@@ -279,16 +277,9 @@ QStringList ZQPlayerInferfaceController::get_cameras_for_date(QString date)
         }
     }
 
-    // The day's lists: those read in the background for this folder since the last call, in one
-    // step; else the folder is read in the background and QML asks again at dayLoaded().
-    const QString key = QDir::cleanPath(day_folder);
-    if (m_prepared_day && m_prepared_day->folder == key) {
-        PreparedDay day = std::move(*m_prepared_day);
-        m_prepared_day.reset();
-        apply_day(day_folder + QLatin1Char('/'), std::move(day));
-    } else {
-        start_day_load(key);
-    }
+    // The day's lists from its index, or the index rebuild started (the lists then come with
+    // indexGenerated(), when QML asks for the day again).
+    init_day_video_list(day_folder + QLatin1Char('/'));
 
     // Cameras that recorded but have no camera information.
     for (const QFileInfo& f : std::as_const(m_video_files)) {
@@ -298,13 +289,22 @@ QStringList ZQPlayerInferfaceController::get_cameras_for_date(QString date)
         if (!m_camera_table.contains(id))
             m_camera_table.insert(id, QStringLiteral("Camera ") + QString::number(id));
     }
-    if (m_camera_table.isEmpty())
+    if (m_camera_table.isEmpty()) {
         log_warn(QStringLiteral("get cameras for date :: no camera found"));
+        show_day_without_camera();
+    }
 
     QStringList names;
     for (int id : ZQFile::sorted_camera_ids(m_camera_table))
         names.append(m_camera_table.value(id));
     return names;
+}
+
+void ZQPlayerInferfaceController::show_day_without_camera()
+{
+    stop_playback();
+    clear_day_state();
+    emit dataChanged();
 }
 
 ZQPlayerInferfaceController::PreparedDay ZQPlayerInferfaceController::prepare_day(const QString& day_folder)
@@ -343,47 +343,6 @@ ZQPlayerInferfaceController::PreparedDay ZQPlayerInferfaceController::prepare_da
 void ZQPlayerInferfaceController::init_day_video_list(const QString& day_folder)
 {
     apply_day(day_folder, prepare_day(day_folder));
-}
-
-void ZQPlayerInferfaceController::start_day_load(const QString& key)
-{
-    m_loaded_day_folder = key;
-    if (m_day_load_folder == key) {
-        emit startDayLoad();
-        return;
-    }
-    m_prepared_day.reset();
-    m_day_load_folder = key;
-    const quint64 generation = ++m_day_load_generation;
-    log_info(QStringLiteral("load day :: reading ") + key);
-    // The pool's one thread reads and posts the result back to this object's thread, always
-    // through the event loop (so dayLoaded() comes after this call's startDayLoad()). The
-    // destructor waits for the pool, so the object is alive while a read runs. A read
-    // superseded by another day or folder is dropped on arrival.
-    m_day_load_pool.start([this, key, generation] {
-        // Days clicked through quickly queue reads that no one waits for any more.
-        if (generation != m_day_load_generation.load())
-            return;
-        const PreparedDay day = prepare_day(key);
-        QMetaObject::invokeMethod(
-            this,
-            [this, generation, day] {
-                if (generation != m_day_load_generation)
-                    return;
-                m_day_load_folder.clear();
-                m_prepared_day = day;
-                emit dayLoaded();
-            },
-            Qt::QueuedConnection);
-    });
-    emit startDayLoad();
-}
-
-void ZQPlayerInferfaceController::cancel_day_load()
-{
-    ++m_day_load_generation;
-    m_day_load_folder.clear();
-    m_prepared_day.reset();
 }
 
 void ZQPlayerInferfaceController::apply_day(const QString& day_folder, PreparedDay day)

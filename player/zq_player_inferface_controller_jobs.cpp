@@ -193,7 +193,7 @@ void ZQPlayerInferfaceController::video_export()
     ZQLog::log(QStringLiteral("[INFO] ZQPlayer Interface Controller :: export :: ") + m_root_folder + QStringLiteral("/")
                + m_selected_date);
     const QString timestamp = m_canvas ? m_canvas->get_current_timestamp() : QString();
-    ZQLog::log(QStringLiteral("export ::  timestamp ") + timestamp);
+    log_info(QStringLiteral("export ::  timestamp ") + timestamp);
     QDate date;
     qint64 ms = 0;
     if (!TimeText::parse_display_time(timestamp, &date, &ms))

@@ -158,6 +158,7 @@ void ZQPlayerInferfaceController::seek_to(const QString& ts)
         m_state = Stopped;
         if (m_canvas)
             m_canvas->stop_display(true);
+        emit stopRead();
         return;
     }
     if (found) {
@@ -377,6 +378,7 @@ void ZQPlayerInferfaceController::on_reading_ended()
     // starts again from the time read.
     log_info(QStringLiteral("reading ended"));
     m_state = Stopped;
+    emit stopRead();
 }
 
 void ZQPlayerInferfaceController::start_button()
@@ -443,6 +445,9 @@ void ZQPlayerInferfaceController::select_camera(int id, const QString& camera)
     m_state = Stopped;
     if (m_canvas)
         m_canvas->stop_display(true);
+    // The views reload the new camera's lists and reset the controls before reading starts, so
+    // that a startRead() of the seek below comes after it.
+    emit dataChanged();
     if (m_camera_id == -1) {
         // A name the table does not hold: nothing of another camera plays.
         log_warn(QStringLiteral("set selected camera :: unknown camera :: ") + camera);
@@ -454,6 +459,4 @@ void ZQPlayerInferfaceController::select_camera(int id, const QString& camera)
         if (m_canvas)
             m_canvas->stop_display(true);
     }
-    // Only now is the controller's state the new camera's.
-    emit dataChanged();
 }

@@ -7,9 +7,8 @@
 //   - choosing the day and listing its cameras and lists (warm), beside
 //     `find DAY -type f -printf ... | sort | sha256sum`, the walk any current
 //     check must at least do; with the day index load split into the fingerprint walk and the
-//     stored index read (done off the GUI thread), and the longest time the GUI thread spends
-//     away from its event loop while the day opens (each call QML makes, and each turn of the
-//     loop while the day's folder is read);
+//     stored index read, and the longest time the GUI thread spends away from its event loop
+//     while the day opens (each call QML makes);
 //   - a timeline seek through the controller (lookup + reader load + first
 //     picture) beside the reader's own seek (load the same recording into a
 //     fresh reader, position it, first picture), and their ratio;
@@ -93,7 +92,7 @@ int main(int argc, char** argv)
     {
         QElapsedTimer t;
         t.start();
-        zqtest::read_day(c, date, 600000);
+        c.get_cameras_for_date(date);
         if (c.is_indexing()) {
             zqtest::open_day(c, date, 600000);
             std::printf("index build: %.0f ms\n", t.nsecsElapsed() / 1e6);
@@ -124,19 +123,8 @@ int main(int argc, char** argv)
         block("get_available_days");
         c.set_selected_date(date);
         block("set_selected_date");
-        QStringList cams = c.get_cameras_for_date(date);
+        const QStringList cams = c.get_cameras_for_date(date);
         block("get_cameras_for_date");
-        // As the home panel does: the day's folder is read in the background and the cameras
-        // are asked for again at dayLoaded(); the loop keeps serving events meanwhile.
-        if (c.is_loading_day()) {
-            QSignalSpy loaded(&c, &ZQPlayerInferfaceController::dayLoaded);
-            while (loaded.isEmpty()) {
-                QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
-                block("event loop while the day is read");
-            }
-            cams = c.get_cameras_for_date(date);
-            block("get_cameras_for_date after dayLoaded");
-        }
         c.set_selected_camera(cams.value(0));
         block("set_selected_camera");
         const QList<qint64> starts = c.day_timestamp_list();
@@ -166,7 +154,7 @@ int main(int argc, char** argv)
         if (!l.current)
             std::printf("  (index not current)\n");
         t.restart();
-        const DayIndex::Snapshot snapshot = DayIndex::scan(day, false);
+        const DayIndex::Snapshot snapshot = DayIndex::scan(day, true);
         walk.push_back(t.nsecsElapsed() / 1e6);
         t.restart();
         DayIndex::read(day, true, snapshot.fileCount + 1000);
@@ -184,7 +172,7 @@ int main(int argc, char** argv)
 
     // ---- Tag list: decrypted once per day ----
     {
-        c.set_selected_camera(zqtest::read_day(c, date).value(0));
+        c.set_selected_camera(c.get_cameras_for_date(date).value(0));
         QElapsedTimer t;
         t.start();
         c.day_tags_list_string();

@@ -250,7 +250,52 @@ private slots:
         QVERIFY(c->selected_date().isEmpty());
         QVERIFY(c->root_folder().isEmpty());
         QVERIFY(c->day_video_list().isEmpty());
-        QVERIFY(zqtest::read_day(*c, QStringLiteral("2024-01-01")).isEmpty());
+        QVERIFY(c->get_cameras_for_date(QStringLiteral("2024-01-01")).isEmpty());
+    }
+
+    // A day that shows no camera (a missing or empty day folder, a folder without days) leaves
+    // nothing of the day shown before: playback stops, the lists are empty, and dataChanged()
+    // tells the views to reload them.
+    void day_without_camera_clears_the_views_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("missing day") << QStringLiteral("2024-01-09");
+        QTest::newRow("empty day folder") << QStringLiteral("empty");
+        QTest::newRow("day folder without recordings") << QStringLiteral("no recordings");
+        QTest::newRow("folder without days") << QStringLiteral("folder");
+    }
+    void day_without_camera_clears_the_views()
+    {
+        QFETCH(QString, how);
+        QTemporaryDir tmp;
+        const ZQFixture::Result r = write_small(tmp.path(), 1, 2, 2);
+        QVERIFY2(r.ok, qPrintable(r.error));
+        QVERIFY(QDir(r.root_path).mkpath(QStringLiteral("2024-01-05")));
+        QVERIFY(QDir(r.root_path).mkpath(QStringLiteral("2024-01-06/090000")));
+        ZQPlayerInferfaceController c;
+        c.set_ui(std::make_unique<RecordingUi>());
+        c.get_available_days(r.root_path);
+        c.set_selected_date(QStringLiteral("2024-01-01"));
+        QCOMPARE(zqtest::open_day(c, QStringLiteral("2024-01-01")), QStringList{"Camera 1"});
+        c.set_selected_camera(QStringLiteral("Camera 1"));
+        c.set_zqstream_reader_read_timestamp(QString::number(ms_of(9, 0, 1)));
+        QCOMPARE(c.state(), 1);
+        QSignalSpy changed(&c, &ZQPlayerInferfaceController::dataChanged);
+        if (how == QLatin1String("folder")) {
+            QVERIFY(c.get_available_days(tmp.path()).isEmpty());
+        } else {
+            const QString day = how == QLatin1String("empty")           ? QStringLiteral("2024-01-05")
+                                : how == QLatin1String("no recordings") ? QStringLiteral("2024-01-06")
+                                                                        : how;
+            c.set_selected_date(day);
+            QVERIFY(zqtest::open_day(c, day).isEmpty());
+        }
+        QVERIFY(!changed.isEmpty());
+        QCOMPARE(c.state(), 0);
+        QVERIFY(c.current_file().isEmpty());
+        QVERIFY(c.day_timestamp_list().isEmpty());
+        QVERIFY(c.day_tags_list_string().isEmpty());
+        QVERIFY(c.day_alarm_list_string().isEmpty());
     }
 
     void is_zqcore_directory_data()
@@ -319,59 +364,39 @@ private slots:
         QCOMPARE(QFileInfo(c->current_file()).fileName(), QStringLiteral("1_20240102_101500.zqvideo"));
     }
 
-    // The day's folder is read off the GUI thread: the call returns with empty lists,
-    // dayLoaded() follows, and the next ask takes the lists in one step. A read superseded by
-    // another day never reaches QML, and a controller destroyed during a read waits for it.
-    void day_read_in_background()
+    // A caller that follows the controller's order of calls (days, date, cameras, camera, lists)
+    // gets the day within the call: a current index gives the lists at once, with the cameras
+    // that only their recordings name; a day without index has its rebuild started before the
+    // call returns, and the lists come with the ask that follows indexGenerated().
+    void day_within_the_call()
     {
-        auto c = make();
-        const qsizetype videos = c->day_video_list().size();
-        QVERIFY(videos > 0);
-        load_day(c.get(), QStringLiteral("2024-01-02"));
-        QSignalSpy started(c.get(), &ZQPlayerInferfaceController::startDayLoad);
-        QSignalSpy loaded(c.get(), &ZQPlayerInferfaceController::dayLoaded);
-        // However fast the read, QML hears of its start first.
-        QStringList order;
-        connect(c.get(), &ZQPlayerInferfaceController::startDayLoad, this, [&order] { order << "start"; });
-        connect(c.get(), &ZQPlayerInferfaceController::dayLoaded, this, [&order] { order << "loaded"; });
-
-        QVERIFY(c->get_cameras_for_date(QStringLiteral("2024-01-01")).contains(QStringLiteral("Entrée")));
-        QVERIFY(c->is_loading_day());
-        QCOMPARE(started.size(), 1);
-        QVERIFY(c->day_video_list().isEmpty());
-        // Asked again during the read: the same read goes on.
-        c->get_cameras_for_date(QStringLiteral("2024-01-01"));
-        QVERIFY(loaded.wait(30000));
-        QCOMPARE(loaded.size(), 1);
-        QCOMPARE(order, QStringList({"start", "start", "loaded"}));
-        // The lists change only when asked for.
-        QVERIFY(c->day_video_list().isEmpty());
-        QCOMPARE(c->get_cameras_for_date(QStringLiteral("2024-01-01")), QStringList({"Entrée", "Camera 2"}));
-        QVERIFY(!c->is_loading_day());
-        QCOMPARE(started.size(), 2);
-        QCOMPARE(c->day_video_list().size(), videos);
-
-        // Two days asked for at once: the reads end in order, the first is dropped.
-        loaded.clear();
-        c->get_cameras_for_date(QStringLiteral("2024-01-01"));
-        c->get_cameras_for_date(QStringLiteral("2024-01-02"));
-        QVERIFY(loaded.wait(30000));
-        QCOMPARE(loaded.size(), 1);
-        c->get_cameras_for_date(QStringLiteral("2024-01-02"));
-        QVERIFY(!c->is_loading_day());
-        QVERIFY(!c->day_video_list().isEmpty());
-        for (const QFileInfo& f : c->day_video_list())
-            QVERIFY2(f.absoluteFilePath().contains(QLatin1String("/2024-01-02/")), qPrintable(f.absoluteFilePath()));
-
-        // A read for one day is not taken by the ask for another.
-        loaded.clear();
-        c->get_cameras_for_date(QStringLiteral("2024-01-01"));
-        QVERIFY(loaded.wait(30000));
-        c->get_cameras_for_date(QStringLiteral("2024-01-02"));
-        QVERIFY(c->is_loading_day());
-        QVERIFY(c->day_video_list().isEmpty());
-
-        c.reset();
+        QTemporaryDir tmp;
+        const ZQFixture::Result r = write_small(tmp.path(), 3, 2, 2);
+        QVERIFY2(r.ok, qPrintable(r.error));
+        const QList<qint64> starts{ms_of(9, 0, 0), ms_of(9, 0, 2)};
+        for (const bool indexed : {false, true}) {
+            ZQPlayerInferfaceController c;
+            c.set_ui(std::make_unique<RecordingUi>());
+            QSignalSpy start(&c, &ZQPlayerInferfaceController::startIndexGeneration);
+            QSignalSpy generated(&c, &ZQPlayerInferfaceController::indexGenerated);
+            QCOMPARE(c.get_available_days(r.root_path), QStringList{"2024-01-01"});
+            c.set_selected_date(c.selected_date());
+            const QStringList cameras = c.get_cameras_for_date(QStringLiteral("2024-01-01"));
+            if (indexed) {
+                QCOMPARE(cameras, QStringList{"Camera 3"});
+                QCOMPARE(start.size(), 0);
+            } else {
+                QCOMPARE(cameras, QStringList{});
+                QCOMPARE(start.size(), 1);
+                QVERIFY(c.day_video_list().isEmpty());
+                QTRY_COMPARE_WITH_TIMEOUT(generated.size(), 1, 30000);
+                QCOMPARE(c.get_cameras_for_date(QStringLiteral("2024-01-01")), QStringList{"Camera 3"});
+                QCOMPARE(start.size(), 1);
+            }
+            QCOMPARE(c.day_video_list().size(), 2);
+            c.set_selected_camera(QStringLiteral("Camera 3"));
+            QCOMPARE(c.day_timestamp_list(), starts);
+        }
     }
 
     // ---- Index decision ----
@@ -398,36 +423,36 @@ private slots:
         // No index yet: a rebuild starts and the lists stay empty until it ends.
         // (no camera information: the cameras come from the recordings, so
         // none are known before the index)
-        QCOMPARE(zqtest::read_day(c, QStringLiteral("2024-01-01")), QStringList{});
+        QCOMPARE(c.get_cameras_for_date(QStringLiteral("2024-01-01")), QStringList{});
         QCOMPARE(start.size(), 1);
         QVERIFY(c.is_indexing());
         QVERIFY(c.day_video_list().isEmpty());
         QVERIFY(generated.wait(30000));
         // Current: read from the index, no rebuild.
-        QCOMPARE(zqtest::read_day(c, QStringLiteral("2024-01-01")), QStringList{"Camera 3"});
+        QCOMPARE(c.get_cameras_for_date(QStringLiteral("2024-01-01")), QStringList{"Camera 3"});
         QCOMPARE(start.size(), 1);
         QCOMPARE(c.day_video_list().size(), 2);
 
         // Stale: a new file makes the index old.
         write_file(QDir(r.root_path).filePath(QStringLiteral("2024-01-01/090000/3_7_20240101_090001.jpg")), "jpg");
-        zqtest::read_day(c, QStringLiteral("2024-01-01"));
+        c.get_cameras_for_date(QStringLiteral("2024-01-01"));
         QCOMPARE(start.size(), 2);
         QVERIFY(c.day_video_list().isEmpty());
         QVERIFY(generated.wait(30000));
-        zqtest::read_day(c, QStringLiteral("2024-01-01"));
+        c.get_cameras_for_date(QStringLiteral("2024-01-01"));
         QCOMPARE(start.size(), 2);
         QCOMPARE(c.day_alarm_list().size(), 1);
 
         // Failing: the operator is told once, and loading the day again does
         // not start the same failing build.
-        zqtest::read_day(c, QStringLiteral("2024-01-03"));
+        c.get_cameras_for_date(QStringLiteral("2024-01-03"));
         QCOMPARE(start.size(), 3);
         QTRY_COMPARE_WITH_TIMEOUT(failed.size(), 1, 30000);
         QTRY_VERIFY_WITH_TIMEOUT(!c.is_indexing(), 30000);
         QCOMPARE(u->warnings.size(), 1);
         QVERIFY(u->warnings.first().contains(QStringLiteral("Aucun enregistrement")));
-        zqtest::read_day(c, QStringLiteral("2024-01-03"));
-        zqtest::read_day(c, QStringLiteral("2024-01-03"));
+        c.get_cameras_for_date(QStringLiteral("2024-01-03"));
+        c.get_cameras_for_date(QStringLiteral("2024-01-03"));
         QCOMPARE(start.size(), 3);
         // The operator's own request rebuilds it anyway.
         c.set_selected_date(QStringLiteral("2024-01-03"));
@@ -475,10 +500,10 @@ private slots:
         QCOMPARE(u->warnings.size(), 1);
         QCOMPARE(order, QStringList({"failed", "generated"}));
         QCOMPARE(start.size(), 1);
-        zqtest::read_day(c, QStringLiteral("2024-01-03"));
-        zqtest::read_day(c, QStringLiteral("2024-01-04"));
+        c.get_cameras_for_date(QStringLiteral("2024-01-03"));
+        c.get_cameras_for_date(QStringLiteral("2024-01-04"));
         QCOMPARE(start.size(), 1);
-        QCOMPARE(zqtest::read_day(c, QStringLiteral("2024-01-01")), QStringList{"Camera 3"});
+        QCOMPARE(c.get_cameras_for_date(QStringLiteral("2024-01-01")), QStringList{"Camera 3"});
         QCOMPARE(start.size(), 1);
     }
 
@@ -814,13 +839,20 @@ private slots:
 
         // A camera change stops, then plays on at the time read.
         QTRY_VERIFY(c->get_current_read_time_is_ms() >= ms_of(10, 15, 0));
-        QSignalSpy changed(c.get(), &ZQPlayerInferfaceController::dataChanged);
-        int state_when_changed = -1;
-        connect(c.get(), &ZQPlayerInferfaceController::dataChanged, this,
-                [&] { state_when_changed = c->state(); });
-        c->set_selected_camera(QStringLiteral("Camera 2"));
-        QCOMPARE(changed.size(), 1);
-        QCOMPARE(state_when_changed, 1);
+        // The change is reported with the controller stopped, before the seek starts reading.
+        QStringList order;
+        {
+            QObject context;
+            connect(c.get(), &ZQPlayerInferfaceController::dataChanged, &context,
+                    [&] { order << QStringLiteral("dataChanged %1 %2").arg(c->state()).arg(c->camera_id()); });
+            connect(c.get(), &ZQPlayerInferfaceController::startRead, &context,
+                    [&] { order << QStringLiteral("startRead"); });
+            c->set_selected_camera(QStringLiteral("Camera 2"));
+        }
+        QVERIFY2(order.size() >= 2, qPrintable(order.join(", ")));
+        QCOMPARE(order.first(), QStringLiteral("dataChanged 0 2"));
+        QCOMPARE(order.mid(1), QStringList(order.size() - 1, QStringLiteral("startRead")));
+        QCOMPARE(c->state(), 1);
         QCOMPARE(c->camera_id(), 2);
         QVERIFY(QFileInfo(c->current_file()).fileName().startsWith(QStringLiteral("2_")));
 
@@ -877,17 +909,31 @@ private slots:
         QCOMPARE(c->get_current_read_time_is_ms(), 36930000);
     }
 
-    // The end of the day's recordings moves the controller to stopped; Play
-    // then starts again from the time read.
+    // The end of the day's recordings (forward past the last, backward past the first) moves the
+    // controller to stopped and says so (stopRead); Play then starts again from the time read.
+    void end_of_list_stops_data()
+    {
+        QTest::addColumn<int>("rate");
+        QTest::addColumn<qint64>("from");
+        QTest::newRow("forward past the last") << 8 << ms_of(10, 19, 58);
+        QTest::newRow("backward past the first") << -8 << ms_of(10, 15, 2);
+    }
     void end_of_list_stops()
     {
+        QFETCH(int, rate);
+        QFETCH(qint64, from);
         auto c = make(nullptr, QStringLiteral("Camera 2"));
-        watch_pictures(c.get());
-        c->set_zqstream_reader_read_timestamp(QString::number(ms_of(10, 19, 58)));
-        c->set_playback_rate(8);
+        QSignalSpy stopped(c.get(), &ZQPlayerInferfaceController::stopRead);
+        QSignalSpy started(c.get(), &ZQPlayerInferfaceController::startRead);
+        c->set_zqstream_reader_read_timestamp(QString::number(from));
+        c->set_playback_rate(rate);
         QTRY_COMPARE_WITH_TIMEOUT(c->state(), 0, 10000);
+        QCOMPARE(stopped.size(), 1);
+        started.clear();
         c->start_button();
         QCOMPARE(c->state(), 1);
+        QVERIFY(!started.isEmpty());
+        QVERIFY(c->reader()->get_read_timer() && c->reader()->get_read_timer()->isActive());
     }
 
     // ---- File changes (reached only by direct calls) ----
@@ -1096,6 +1142,75 @@ private slots:
         QCOMPARE(names, QStringList{QStringLiteral("Vrai")});
         for (const QFileInfo& f : c.day_tags_list())
             QVERIFY2(f.absoluteFilePath() != forgedPath, qPrintable(forgedPath));
+    }
+
+    // A stored index cut short, its fingerprint kept: no file of the day changed, so the
+    // fingerprint still matches, yet the index hides a file. It is not trusted: the day is built
+    // again within the first ask, and the next ask shows every file.
+    void cut_index_data()
+    {
+        QTest::addColumn<QString>("list");
+        QTest::addColumn<QString>("cut"); // name of the file taken out of that list
+        QTest::newRow("a recording") << QStringLiteral("zqvideo_files") << QStringLiteral("1_20240101_090010.zqvideo");
+        QTest::newRow("a tag") << QStringLiteral("zqtag_files") << QStringLiteral("b.zqtag");
+        QTest::newRow("an alarm picture") << QStringLiteral("zqalarm_files") << QStringLiteral("1_4_20240101_090012.jpg");
+        QTest::newRow("a preview") << QStringLiteral("zqpreview_files") << QStringLiteral("1_20240101_090000_preview.jpg");
+    }
+    void cut_index()
+    {
+        QFETCH(QString, list);
+        QFETCH(QString, cut);
+        QTemporaryDir dir;
+        const ZQFixture::Result r = write_small(dir.path(), 1, 6, 10);
+        QVERIFY2(r.ok, qPrintable(r.error));
+        const QString day = QDir(r.root_path).filePath(QStringLiteral("2024-01-01"));
+        const QString first = QFileInfo(r.files.first().data_path).absolutePath();
+        write_tag(first + "/a.zqtag", {{"tag_cam_id", 1}, {"tag_datetime", "20240101090001"}, {"tag_name", "Un"}});
+        write_tag(first + "/b.zqtag", {{"tag_cam_id", 1}, {"tag_datetime", "20240101090012"}, {"tag_name", "Deux"}});
+        write_file(first + "/1_4_20240101_090012.jpg", "jpg");
+        write_file(first + "/1_20240101_090000_preview.jpg", "jpg");
+        auto open = [&](ZQPlayerInferfaceController& c) {
+            c.set_ui(std::make_unique<RecordingUi>());
+            c.get_available_days(r.root_path);
+            c.set_selected_date(QStringLiteral("2024-01-01"));
+        };
+        auto counts = [](ZQPlayerInferfaceController& c) {
+            c.set_selected_camera(QStringLiteral("Camera 1"));
+            return QList<qsizetype>{c.day_timestamp_list().size(), c.day_tags_list_string().size(),
+                                    c.day_alarm_list_string().size(), c.day_preview_list_string().size()};
+        };
+        const QList<qsizetype> whole{6, 2, 1, 1};
+        {
+            ZQPlayerInferfaceController c;
+            open(c);
+            QCOMPARE(zqtest::open_day(c, QStringLiteral("2024-01-01")), QStringList{"Camera 1"});
+            QCOMPARE(counts(c), whole);
+        }
+
+        QFile index(day + "/zqvideoindex.json");
+        QVERIFY(index.open(QIODevice::ReadOnly));
+        QJsonObject object = QJsonDocument::fromJson(index.readAll()).object();
+        index.close();
+        const QString fingerprint = object.value("last_modified").toString();
+        QJsonArray kept;
+        for (const QJsonValue& v : object.value(list).toArray()) {
+            if (!v.toString().endsWith(QLatin1Char('/') + cut))
+                kept.append(v);
+        }
+        QCOMPARE(kept.size(), object.value(list).toArray().size() - 1);
+        object.insert(list, kept);
+        write_file(day + "/zqvideoindex.json", QJsonDocument(object).toJson(QJsonDocument::Compact));
+        QCOMPARE(DayIndex::fingerprint(day), fingerprint);
+
+        ZQPlayerInferfaceController c;
+        open(c);
+        QSignalSpy start(&c, &ZQPlayerInferfaceController::startIndexGeneration);
+        c.get_cameras_for_date(QStringLiteral("2024-01-01"));
+        QCOMPARE(start.size(), 1);
+        QTRY_VERIFY_WITH_TIMEOUT(!c.is_indexing(), 30000);
+        QCOMPARE(c.get_cameras_for_date(QStringLiteral("2024-01-01")), QStringList{"Camera 1"});
+        QCOMPARE(counts(c), whole);
+        QVERIFY(c.day_timestamp_list().contains(ms_of(9, 0, 10)));
     }
 
     void alarm_popup()

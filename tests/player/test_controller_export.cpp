@@ -1,3 +1,4 @@
+#include "../recordings/log_capture.h"
 #include "export/export_dialogs.h"
 #include "export/popup_export.h"
 #include "player/zq_player_controller_ui.h"
@@ -93,9 +94,16 @@ void TestControllerExport::nothing_without_a_frame()
     auto c = make(&ui, &canvas);
     c->video_export();
     QVERIFY(open_dialogs().isEmpty());
+    LogCapture log;
     canvas.set_current_timestamp("not a time");
     c->video_export();
     QVERIFY(open_dialogs().isEmpty());
+    // Both lines carry the controller's prefix; the time on screen after two blanks.
+    const QString day = m_storage.root_path + QStringLiteral("/2024-01-01");
+    QVERIFY2(log.has(QStringLiteral("[INFO] ZQPlayer Interface Controller :: export :: ") + day),
+             qPrintable(log.lines().join('\n')));
+    QVERIFY2(log.has(QStringLiteral("[INFO] ZQPlayer Interface Controller :: export ::  timestamp not a time")),
+             qPrintable(log.lines().join('\n')));
     auto none = make(&ui, nullptr);
     none->video_export();
     QVERIFY(open_dialogs().isEmpty());

@@ -18,6 +18,9 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QMessageBox>
+#include <QSignalSpy>
+#include <QTimer>
 #include <QFile>
 #include <QProcess>
 #include <QQuickItem>
@@ -86,6 +89,10 @@ int runParent(int argc, char** argv)
         err << "fixture: " << r.error << Qt::endl;
         return 1;
     }
+    // Two days without recordings before the recorded ones: one with an empty start-time
+    // folder, one with no folder at all.
+    QDir(r.root_path).mkpath(QStringLiteral("2025-06-17/120000"));
+    QDir(r.root_path).mkpath(QStringLiteral("2025-06-16"));
     ZQFixture::MetadataOptions m;
     m.camera_names = {{1, QStringLiteral("Entrée Nord")}, {2, QStringLiteral("Parking")}};
     const ZQFixture::MetadataResult mr = ZQFixture::write_metadata(r.root_path, m);
@@ -133,8 +140,173 @@ class TestWindowE2E : public QObject
 
 private slots:
     void opensPlaysAndSeeks();
+    void readingEndShowsPlay_data();
+    void readingEndShowsPlay();
+    void dayWithoutRecordingsEmptiesTheTimeline();
     void closeDuringIndexRebuild();
 };
+
+namespace {
+
+// The item of that name among the visual descendants (Repeater delegates are no QObject children).
+QQuickItem* findItem(QQuickItem* item, const QString& name)
+{
+    if (!item)
+        return nullptr;
+    if (item->objectName() == name)
+        return item;
+    for (QQuickItem* child : item->childItems()) {
+        if (QQuickItem* found = findItem(child, name))
+            return found;
+    }
+    return nullptr;
+}
+
+// Answers the message boxes the window opens (a day without recordings has its warning) and
+// keeps their texts.
+struct BoxAnswerer
+{
+    QStringList texts;
+    QTimer timer;
+    BoxAnswerer()
+    {
+        timer.setInterval(50);
+        QObject::connect(&timer, &QTimer::timeout, [this] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                texts << box->text();
+                box->accept();
+            }
+        });
+        timer.start();
+    }
+};
+
+// The window opened by itself on its storage folder, playing the last day.
+struct OpenWindow
+{
+    ZQ_Player_qmlpresentation window{nullptr};
+    QQuickItem* home = nullptr;
+    QQuickItem* timeline = nullptr;
+    QQuickItem* controls = nullptr;
+
+    bool open()
+    {
+        window.resize(1600, 900);
+        window.show();
+        if (!QTest::qWaitForWindowExposed(&window))
+            return false;
+        home = itemProperty(window.sidePanel()->rootObject(), "homePanel");
+        timeline = itemProperty(window.timelinePanel()->rootObject(), "timeline");
+        controls = itemProperty(window.timelinePanel()->rootObject(), "controls");
+        if (!home || !timeline || !controls)
+            return false;
+        return QTest::qWaitFor([&] { return timeline->property("videoSegments").toList().size() == kRecordings; },
+                               60000)
+               && QTest::qWaitFor([&] { return !window.canvas()->get_frame_image().isNull(); }, 30000);
+    }
+
+    // Clicks a button of the controls row by its object name.
+    void click(const char* name)
+    {
+        QQuickItem* button = findItem(controls, QLatin1String(name));
+        QVERIFY2(button, name);
+        const QPointF centre = button->mapToScene(QPointF(button->width() / 2, button->height() / 2));
+        QTest::mouseClick(window.timelinePanel(), Qt::LeftButton, {}, centre.toPoint());
+    }
+
+    // Clicks the timeline at a time of the day, zoomed on the recordings so that a pixel is a
+    // few seconds.
+    void clickTimeline(qint64 ms)
+    {
+        QMetaObject::invokeMethod(timeline, "fitContentToTimeline", Q_ARG(QVariant, double(msOf(kFirstStart))),
+                                  Q_ARG(QVariant, double(msOf(kFirstStart) + kRecordings * 60000)));
+        const double x = callDouble(timeline, "msToX", double(ms));
+        const QPointF at = timeline->mapToScene(QPointF(x, timeline->property("barY").toDouble() + 5));
+        QTest::mouseClick(window.timelinePanel(), Qt::LeftButton, {}, at.toPoint());
+    }
+
+    QString playIcon() const
+    {
+        QQuickItem* button = findItem(controls, QStringLiteral("playPause"));
+        return button ? button->property("iconSource").toString() : QString();
+    }
+};
+
+} // namespace
+
+// Reading that runs past the day's last recording (or, backward, its first) ends by itself: the
+// controls show Play, and Play starts reading again from there.
+void TestWindowE2E::readingEndShowsPlay_data()
+{
+    QTest::addColumn<QByteArray>("speed"); // button of the speed
+    QTest::addColumn<QTime>("from");
+    QTest::newRow("8x past the last recording") << QByteArray("speed7") << QTime(9, 20, 52);
+    QTest::newRow("-8x past the first recording") << QByteArray("speed0") << QTime(9, 15, 8);
+}
+
+void TestWindowE2E::readingEndShowsPlay()
+{
+    QFETCH(QByteArray, speed);
+    QFETCH(QTime, from);
+    OpenWindow w;
+    QVERIFY(w.open());
+    ZQPlayerInferfaceController* controller = w.window.controller();
+    QTRY_COMPARE_WITH_TIMEOUT(w.playIcon(), QStringLiteral("pause"), 10000);
+
+    w.clickTimeline(msOf(from));
+    QTRY_VERIFY_WITH_TIMEOUT(std::abs(controller->get_current_read_time_is_ms() - msOf(from)) < 3000, 10000);
+    QSignalSpy stopped(controller, &ZQPlayerInferfaceController::stopRead);
+    w.click(speed.constData());
+    QCOMPARE(controller->playback_rate(), speed == "speed7" ? 8 : -8);
+    QCOMPARE(w.playIcon(), QStringLiteral("pause"));
+
+    // The reader runs off the day's recordings and stops: the controls show it.
+    QTRY_COMPARE_WITH_TIMEOUT(controller->state(), 0, 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(w.playIcon(), QStringLiteral("play"), 5000);
+    QCOMPARE(stopped.size(), 1);
+
+    // Play reads again from there, until the reading ends again.
+    QSignalSpy started(controller, &ZQPlayerInferfaceController::startRead);
+    w.click("playPause");
+    QVERIFY(!started.isEmpty());
+    QCOMPARE(controller->state() == 1 || stopped.size() == 2, true);
+    QTRY_COMPARE_WITH_TIMEOUT(stopped.size(), 2, 20000);
+    QCOMPARE(w.playIcon(), QStringLiteral("play"));
+}
+
+// A day without recordings, picked in the calendar, leaves nothing of the day shown before: no
+// recording, marker, alarm or cursor on the timeline, no alarm or marker in the side lists.
+void TestWindowE2E::dayWithoutRecordingsEmptiesTheTimeline()
+{
+    BoxAnswerer boxes;
+    OpenWindow w;
+    QVERIFY(w.open());
+    QVERIFY(!w.timeline->property("markers").toList().isEmpty());
+    QVERIFY(!w.timeline->property("alarms").toList().isEmpty());
+    QTRY_VERIFY_WITH_TIMEOUT(w.timeline->property("cursorShown").toBool(), 10000);
+    QQuickItem* side = w.window.sidePanel()->rootObject();
+    QQuickItem* calendar = itemProperty(w.home, "calendar");
+    QVERIFY(calendar);
+
+    for (const int dayOfMonth : {17, 16}) {
+        QQuickItem* cell = findItem(calendar, QStringLiteral("day%1").arg(dayOfMonth));
+        QVERIFY(cell);
+        const QPointF centre = cell->mapToScene(QPointF(cell->width() / 2, cell->height() / 2));
+        QTest::mouseClick(w.window.sidePanel(), Qt::LeftButton, {}, centre.toPoint());
+        QTRY_COMPARE_WITH_TIMEOUT(w.home->property("selectedDate").toString(),
+                                  QStringLiteral("2025-06-%1").arg(dayOfMonth), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(w.timeline->property("videoSegments").toList().isEmpty(), 10000);
+        QVERIFY(w.timeline->property("markers").toList().isEmpty());
+        QVERIFY(w.timeline->property("alarms").toList().isEmpty());
+        QVERIFY(w.timeline->property("previews").toList().isEmpty());
+        QVERIFY(!w.timeline->property("cursorShown").toBool());
+        QCOMPARE(itemProperty(side, "cameraButton")->property("count").toInt(), 0);
+        QCOMPARE(w.window.controller()->state(), 0);
+        QCOMPARE(w.playIcon(), QStringLiteral("play"));
+    }
+    QVERIFY2(boxes.texts.join(QLatin1Char('\n')).contains(QStringLiteral("Aucun enregistrement trouvé dans le dossier")),
+             qPrintable(boxes.texts.join(QLatin1Char('\n'))));
+}
 
 void TestWindowE2E::opensPlaysAndSeeks()
 {

@@ -23,9 +23,6 @@ class FakeVideoWidget : public QObject
     Q_PROPERTY(QStringList streams MEMBER m_streams)
     Q_PROPERTY(QString thumbnailPath MEMBER m_thumbnailPath)
     Q_PROPERTY(QStringList zqcoreDirs MEMBER m_zqcoreDirs)
-    // How many of the next get_cameras_for_date calls start a background read of the day
-    // (startDayLoad, lists not in; the test emits dayLoaded).
-    Q_PROPERTY(int backgroundReads MEMBER m_backgroundReads)
 
 public:
     explicit FakeVideoWidget(QObject* parent = nullptr) : QObject(parent) {}
@@ -65,7 +62,6 @@ public:
         m_streams.clear();
         m_thumbnailPath.clear();
         m_zqcoreDirs.clear();
-        m_backgroundReads = 0;
     }
 
     // The controller's QML interface.
@@ -81,10 +77,6 @@ public:
     {
         record("get_cameras_for_date", {date});
         m_listedCameras = m_camerasByDate.value(date).toStringList();
-        if (m_backgroundReads > 0) {
-            --m_backgroundReads;
-            emit startDayLoad();
-        }
         return m_listedCameras;
     }
     // Ids 1, 2, ... in the order of the last list.
@@ -155,13 +147,13 @@ public:
         return m_zqcoreDirs.contains(directory);
     }
 
-    // A camera switch as the controller makes it: when a recording is found at
-    // the read time, reading starts (startRead) before the change is reported.
+    // A camera switch as the controller makes it: the change is reported (dataChanged), then
+    // reading starts (startRead) when a recording is found at the read time.
     Q_INVOKABLE void switchCamera(bool recordingAtReadTime)
     {
+        emit dataChanged();
         if (recordingAtReadTime)
             emit startRead();
-        emit dataChanged();
     }
 
 signals:
@@ -172,13 +164,16 @@ signals:
     void indexGenerated();
     void indexFailed();
     void updateStreams();
-    void startDayLoad();
-    void dayLoaded();
+    void stopRead();
+    // After each recorded call, while the call runs: a test answers as the controller would
+    // within the call (for instance with stopRead).
+    void calledBack(QString name);
 
 private:
     void record(const char* name, const QVariantList& args = {})
     {
         m_calls << QVariantMap{{QStringLiteral("name"), QString::fromLatin1(name)}, {QStringLiteral("args"), args}};
+        emit calledBack(QString::fromLatin1(name));
     }
 
     QVariantList m_calls;
@@ -195,7 +190,6 @@ private:
     QStringList m_streams;
     QString m_thumbnailPath;
     QStringList m_zqcoreDirs;
-    int m_backgroundReads = 0;
 };
 
 // "ZQFolderDialogController": answers the next folder a test sets.

@@ -83,30 +83,6 @@ TestCase {
         compare(videoWidget.callCount("start_button"), 1)
     }
 
-    // The day's folder is read in the background: the camera is chosen, and playback starts,
-    // once it has been read, with the cameras asked for again.
-    function test_automaticStartWaitsForDayRead() {
-        storage()
-        videoWidget.backgroundReads = 1
-        var p = makePanel()
-        videoWidget.clearCalls()
-        p.homePanel.selectFolder("/data/zqcore_ab12-cd34-ef56-7890")
-        verify(p.homePanel.dayLoading)
-        compare(p.cameraButton.count, 2)
-        compare(videoWidget.callCount("set_selected_camera_id"), 0)
-        wait(800)
-        compare(videoWidget.callCount("start_button"), 0)
-        videoWidget.dayLoaded()
-        verify(!p.homePanel.dayLoading)
-        compare(videoWidget.callCount("get_cameras_for_date"), 2)
-        compare(videoWidget.callCount("set_selected_camera_id"), 1)
-        compare(videoWidget.callCount("start_button"), 1)
-        var names = videoWidget.callNames()
-        verify(names.lastIndexOf("day_timestamp_list") < names.indexOf("start_button"))
-        wait(600)
-        compare(videoWidget.callCount("start_button"), 1)
-    }
-
     function test_cancelledDialogKeepsFolder() {
         storage()
         var p = makePanel()
@@ -196,6 +172,24 @@ TestCase {
         var p = makePanel()
         compare(AppState.currentFolder, data.opened)
         compare(videoWidget.callCount("get_available_days"), data.opened === "" ? 0 : 1)
+    }
+
+    // The regeneration button waits for a day whose cameras were loaded: a day without camera
+    // leaves it disabled, a day with cameras enables it, and a later empty day keeps it enabled.
+    function test_regenerationButtonAfterCameras() {
+        storage()
+        videoWidget.camerasByDate = { "2025-06-18": ["Parking"], "2025-06-19": [] }
+        var p = makePanel()
+        var home = p.homePanel
+        verify(!home.regenerateButton.enabled)
+        home.selectFolder("/data/zqcore_ab12-cd34-ef56-7890")
+        compare(home.selectedDate, "2025-06-19")
+        compare(p.cameraButton.count, 0)
+        verify(!home.regenerateButton.enabled)
+        home.onDateSelected(new Date(2025, 5, 18))
+        verify(home.regenerateButton.enabled)
+        home.onDateSelected(new Date(2025, 5, 19))
+        verify(home.regenerateButton.enabled)
     }
 
     function test_regenerationFailure() {

@@ -412,6 +412,52 @@ TestCase {
         verify(!c.isPlaying)
     }
 
+    // Reading that ends by itself (or a seek that finds nothing) shows the play icon, and Play
+    // asks the controller to start again; a seek into nothing during the call leaves it stopped.
+    function test_controlsAfterReadingEnded() {
+        var c = createTemporaryObject(controlsComponent, tc)
+        var play = findChild(c, "playPause")
+        videoWidget.startRead()
+        compare(play.iconSource, "pause")
+        videoWidget.stopRead()
+        verify(!c.isPlaying)
+        compare(play.iconSource, "play")
+        videoWidget.clearCalls()
+        c.togglePlay()
+        compare(videoWidget.callNames(), ["start_button"])
+        compare(play.iconSource, "pause")
+        // The controller answers a seek into nothing with stopRead, within the call.
+        videoWidget.stopRead()
+        c.togglePlay()
+        videoWidget.clearCalls()
+        var stop = function () { videoWidget.stopRead() }
+        videoWidget.calledBack.connect(stop)
+        c.seekBy(30)
+        videoWidget.calledBack.disconnect(stop)
+        compare(videoWidget.callCount("set_zqstream_reader_read_timestamp"), 1)
+        compare(play.iconSource, "play")
+    }
+
+    // Groups stand 10 pixels apart, with 40 before the seek-back group and the tools and 20
+    // before the integrity and export buttons; buttons of a group 5 apart.
+    function test_controlsGaps_data() {
+        return [
+            { tag: "speeds to seek back", left: "speed3", right: "back30", gap: 40 },
+            { tag: "inside a group", left: "back30", right: "back10", gap: 5 },
+            { tag: "seek back to frame steps", left: "back5", right: "stepBackward", gap: 10 },
+            { tag: "frame steps to seek forward", left: "stepForward", right: "more5", gap: 10 },
+            { tag: "seek forward to tools", left: "more30", right: "settings", gap: 40 },
+            { tag: "tools to data", left: "snapshot", right: "integrity", gap: 20 }
+        ]
+    }
+    function test_controlsGaps(data) {
+        var c = createTemporaryObject(controlsComponent, tc)
+        var l = findChild(c, data.left)
+        var r = findChild(c, data.right)
+        verify(l && r)
+        compare(r.mapToItem(c, 0, 0).x - l.mapToItem(c, l.width, 0).x, data.gap)
+    }
+
     function test_streamPopup() {
         var c = createTemporaryObject(controlsComponent, tc, { "y": 200 })
         videoWidget.streams = ["1", "2"]

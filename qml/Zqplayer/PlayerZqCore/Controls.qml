@@ -14,8 +14,6 @@ Item {
     property string selectedOption: "1"
     readonly property var speeds: [-8.0, -4.0, -2.0, -1.0, 1.0, 2.0, 4.0, 8.0]
     property int selectedIndex: 4
-    // True from a startRead until the controller call that emitted it has returned.
-    property bool readStartedInThisCall: false
     property alias streamPopup: streamPopup
     readonly property int dayMs: 86400000
 
@@ -32,11 +30,10 @@ Item {
         var target = currentMs() + seconds * 1000
         // Stay inside the day: before midnight, and not past its last second.
         target = Math.max(0, Math.min(dayMs - 1000, target))
-        controller.set_zqstream_reader_read_timestamp(String(target))
+        // Set before the call: a seek that finds nothing to play says so (stopRead) during it.
         isPlaying = true
+        controller.set_zqstream_reader_read_timestamp(String(target))
     }
-
-    function endOfCall() { readStartedInThisCall = false }
 
     function togglePlay() {
         if (!controller)
@@ -45,8 +42,8 @@ Item {
             controller.pause_button()
             isPlaying = false
         } else {
-            controller.start_button()
             isPlaying = true
+            controller.start_button()
         }
     }
 
@@ -61,8 +58,8 @@ Item {
 
     function selectSpeed(index) {
         selectedIndex = index
-        if (controller) controller.set_playback_rate(Math.round(speeds[index]))
         isPlaying = true
+        if (controller) controller.set_playback_rate(Math.round(speeds[index]))
     }
 
     function listStreams() {
@@ -98,24 +95,24 @@ Item {
             controls.isPlaying = true
             controls.hasVideo = true
             controls.options = controls.listStreams()
-            // A camera switch that finds a recording at the read time starts
-            // reading and only then reports the change (same call): the
-            // reader plays on, so the change must not show the play icon.
-            controls.readStartedInThisCall = true
-            Qt.callLater(controls.endOfCall)
         }
+        // Reading ended by itself (past the day's last recording, or its first one backward), or
+        // a seek found nothing to play: the play icon shows, and Play starts again from there.
+        function onStopRead() { controls.isPlaying = false }
         function onUpdateStreams() { controls.options = controls.listStreams() }
         function onDataChanged() {
             controls.hasVideo = true
             controls.selectedIndex = 4
             if (controls.controller) controls.controller.set_playback_rate(1)
-            controls.isPlaying = controls.readStartedInThisCall
+            controls.isPlaying = false
         }
     }
 
+    // Groups 10 pixels apart, with wider gaps before the seek-back group (40), the tools (40)
+    // and the data group (20).
     Row {
         id: row
-        spacing: 10
+        spacing: 0
 
         // Speeds: two rows of four.
         Grid {
@@ -141,7 +138,7 @@ Item {
             }
         }
 
-        Item { width: 30; height: 1 }
+        Item { width: 40; height: 1 }
 
         Row {
             spacing: 5
@@ -149,12 +146,14 @@ Item {
             ButtonControl { objectName: "back10"; enabled: controls.hasVideo; iconSource: "minus-10"; tooltipText: "Reculer de 10 secondes"; onClicked: controls.seekBy(-10) }
             ButtonControl { objectName: "back5"; enabled: controls.hasVideo; iconSource: "minus-5"; tooltipText: "Reculer de 5 secondes"; onClicked: controls.seekBy(-5) }
         }
+        Item { width: 10; height: 1 }
         Row {
             spacing: 5
             ButtonControl { objectName: "stepBackward"; enabled: controls.hasVideo; iconSource: "step_backward"; tooltipText: "Image précédente"; onClicked: controls.stepBack() }
             ButtonControl { objectName: "playPause"; enabled: controls.hasVideo; iconSource: controls.isPlaying ? "pause" : "play"; onClicked: controls.togglePlay() }
             ButtonControl { objectName: "stepForward"; enabled: controls.hasVideo; iconSource: "step_forward"; tooltipText: "Image suivante"; onClicked: controls.stepForward() }
         }
+        Item { width: 10; height: 1 }
         Row {
             spacing: 5
             ButtonControl { objectName: "more5"; enabled: controls.hasVideo; iconSource: "more-5"; tooltipText: "Avancer de 5 secondes"; onClicked: controls.seekBy(5) }
@@ -162,7 +161,7 @@ Item {
             ButtonControl { objectName: "more30"; enabled: controls.hasVideo; iconSource: "more-30"; tooltipText: "Avancer de 30 secondes"; onClicked: controls.seekBy(30) }
         }
 
-        Item { width: 30; height: 1 }
+        Item { width: 40; height: 1 }
 
         Row {
             spacing: 5
@@ -170,7 +169,7 @@ Item {
             ButtonControl { objectName: "snapshot"; enabled: controls.hasVideo; iconSource: "screenshot"; tooltipText: "Capture"; onClicked: if (controls.controller) controls.controller.snapshot_full_button() }
         }
 
-        Item { width: 10; height: 1 }
+        Item { width: 20; height: 1 }
 
         Row {
             spacing: 5

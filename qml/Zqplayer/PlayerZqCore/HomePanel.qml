@@ -25,9 +25,6 @@ Item {
     // does not switch the camera behind our back.
     property bool fillingCameras: false
     property bool indexing: false
-    // The controller reads the day's folder in the background: the cameras are chosen, and
-    // playback starts, once it has read it (dayLoaded).
-    property bool dayLoading: false
     // The automatic start came while the day was still being indexed: it happens once the
     // day's lists are in.
     property bool startPending: false
@@ -61,7 +58,6 @@ Item {
         }
         folderButton.text = folderLabel(folderPath)
         AppState.currentFolder = folderPath
-        dayLoading = false
         var dates = controller.get_available_days(folderPath)
         var list = []
         for (var i = 0; i < dates.length; ++i)
@@ -117,8 +113,6 @@ Item {
             return
         var previous = controller.selected_camera()
         var previousId = selectedCameraId
-        // Set again by startDayLoad during the call when the day is still to be read.
-        dayLoading = false
         var cameras = controller.get_cameras_for_date(selectedDate)
         // Two cameras may share a name: they are told apart, and chosen, by id.
         cameraIds = controller.camera_ids()
@@ -128,17 +122,11 @@ Item {
             for (var i = 0; i < cameras.length; ++i)
                 cameraButton.append(cameras[i])
         }
-        if (dayLoading) {
-            // The lists are not in yet: the camera is chosen at dayLoaded.
-            fillingCameras = false
-            return
-        }
         if (cameras.length === 0) {
             fillingCameras = false
             selectedCamera = ""
             selectedCameraId = -1
             clearDayLists()
-            regenerateButton.enabled = !indexing
             return
         }
         var index = 0
@@ -226,9 +214,9 @@ Item {
             selectFolder(AppInfo.parentZQCoreDir)
     }
 
-    // The automatic start, once nothing the day's lists wait for is under way.
+    // The automatic start, once no index build the day's lists wait for is under way.
     function startWhenReady() {
-        if (startPending && !indexing && !dayLoading) {
+        if (startPending && !indexing) {
             startPending = false
             controller.start_button()
         }
@@ -238,12 +226,6 @@ Item {
         target: home.controller
         ignoreUnknownSignals: true
         function onStartIndexGeneration() { home.startIndexing() }
-        function onStartDayLoad() { home.dayLoading = true }
-        function onDayLoaded() {
-            home.dayLoading = false
-            home.loadCameras()
-            home.startWhenReady()
-        }
         function onIndexGenerated() {
             home.loadCameras()
             home.endIndexing(true)
