@@ -158,14 +158,38 @@ QString ArchiveExtractor::safe_entry_path(const QString& destination, const QStr
 
 bool ArchiveExtractor::safe_link_target(const QString& name, const QString& target)
 {
-    if (target.isEmpty() || target.startsWith(QLatin1Char('/')) || target.contains(QChar(0))
-        || target.contains(QLatin1Char('\\')))
+    const auto plain = [](const QString& text) {
+        return !text.isEmpty() && !text.startsWith(QLatin1Char('/')) && !text.contains(QChar(0))
+               && !text.contains(QLatin1Char('\\'));
+    };
+    if (!plain(name) || !plain(target))
         return false;
-    // Resolved from the link's own folder, the target must stay below the destination.
-    // The link's folder is taken from its cleaned name, as the entry is written ("a/" is "a").
-    const QString from = QFileInfo(QDir::cleanPath(QStringLiteral("/d/") + name)).path();
-    const QString resolved = QDir::cleanPath(from + QLatin1Char('/') + target);
-    return resolved == QLatin1String("/d") || resolved.startsWith(QLatin1String("/d/"));
+    // The link's folder, as the entry is written ("a/" is "a", "./a" is "a"): how deep below the
+    // destination the target is resolved from.
+    qsizetype depth = -1;
+    for (const QString& part : name.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
+        if (part == QLatin1String(".."))
+            return false;
+        if (part != QLatin1String("."))
+            ++depth;
+    }
+    if (depth < 0)
+        return false; // the destination itself
+    // Walked part by part, the target may never climb above the destination, even to come back:
+    // "../d/x" returns inside only when the destination happens to be named "d", and the
+    // destination's name is not part of the bundle.
+    for (const QString& part : target.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
+        if (part == QLatin1String("."))
+            continue;
+        if (part == QLatin1String("..")) {
+            if (depth == 0)
+                return false;
+            --depth;
+        } else {
+            ++depth;
+        }
+    }
+    return true;
 }
 
 void ArchiveExtractor::startExtraction()
@@ -299,10 +323,17 @@ bool ArchiveExtractor::extract()
                 continue;
             }
         }
+        // The cap is on what the files will be, not on the bytes the bundle carries: a sparse
+        // member of a few blocks becomes a file of its whole declared size, which the disk writer
+        // gives it and which hashing reads through. So the declared size counts in full, before
+        // anything of the entry is written.
         const qint64 announced = archive_entry_size_is_set(entry) ? archive_entry_size(entry) : -1;
-        if (type == AE_IFREG && total + qMax<qint64>(0, announced) > m_max_total) {
-            m_error = QStringLiteral("Archive trop volumineuse");
-            return false;
+        if (type == AE_IFREG && announced > 0) {
+            if (announced > m_max_total - total) {
+                m_error = QStringLiteral("Archive trop volumineuse");
+                return false;
+            }
+            total += announced;
         }
         if (link_below(m_destination, full)) {
             m_error = QStringLiteral("Entrée refusée : ") + name.left(300);
@@ -332,7 +363,7 @@ bool ArchiveExtractor::extract()
             const void* buff = nullptr;
             size_t size = 0;
             la_int64_t offset = 0;
-            qint64 written = 0; // of this entry
+            qint64 reached = 0; // end of this entry's furthest block: the file is at least that long
             for (;;) {
                 const int d = archive_read_data_block(reader.get(), &buff, &size, &offset);
                 if (d == ARCHIVE_EOF)
@@ -343,9 +374,21 @@ bool ArchiveExtractor::extract()
                     QFile::remove(full); // cut short: no half file looks complete
                     return false;
                 }
-                written += qint64(size);
-                total += qint64(size);
-                const bool too_big = (announced >= 0 && written > announced) || total > m_max_total;
+                // A block (of a sparse map, say) may sit anywhere: past the declared size it would
+                // make the file longer than what was counted above; without a declared size, the
+                // furthest end reached is what counts.
+                bool too_big = offset < 0 || qint64(size) > m_max_total || offset > m_max_total - qint64(size);
+                if (!too_big && offset + qint64(size) > reached) {
+                    const qint64 end = offset + qint64(size);
+                    if (announced >= 0) {
+                        too_big = end > announced;
+                    } else {
+                        too_big = end - reached > m_max_total - total;
+                        if (!too_big)
+                            total += end - reached;
+                    }
+                    reached = end;
+                }
                 if (too_big || archive_write_data_block(writer.get(), buff, size, offset) < 0) {
                     m_error = too_big ? QStringLiteral("Archive trop volumineuse") : text_of(writer.get());
                     archive_write_finish_entry(writer.get());

@@ -14,6 +14,7 @@
 
 #include <archive.h>
 #include <archive_entry.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 // Bundles are made here with libarchive's writer, hostile ones included, and unpacked on a worker
@@ -108,6 +109,10 @@ private slots:
     void delete_and_hash();
     void entry_names_data();
     void entry_names();
+    void link_targets_data();
+    void link_targets();
+    void sparse_members_data();
+    void sparse_members();
 
 private:
     // Runs one extraction on a worker thread; returns its result.
@@ -386,6 +391,126 @@ void TestArchiveExtractor::entry_names()
     const QString dest = QStringLiteral("/srv/dest");
     const QString got = ArchiveExtractor::safe_entry_path(dest, name);
     QCOMPARE(got, expected.isEmpty() ? QString() : dest + QLatin1Char('/') + expected);
+}
+
+void TestArchiveExtractor::link_targets_data()
+{
+    // Checked as text, without the disk: the destination's own name is not known to the bundle,
+    // so a target that climbs above it, even to come back in by a name, is refused.
+    QTest::addColumn<QString>("name");   // the link's name in the bundle
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<bool>("inside");
+    QTest::newRow("beside") << "l" << "f.txt" << true;
+    QTest::newRow("down") << "l" << "a/b/f.txt" << true;
+    QTest::newRow("the destination") << "a/l" << ".." << true;
+    QTest::newRow("dot") << "l" << "." << true;
+    QTest::newRow("up and down inside") << "a/b/l" << "../../c/f.txt" << true;
+    QTest::newRow("down and up inside") << "l" << "a/../f.txt" << true;
+    QTest::newRow("from a trailing-slash name") << "a/" << "f.txt" << true;
+    QTest::newRow("up from a trailing-slash name") << "a/" << "../f.txt" << false;
+    QTest::newRow("from a ./ name") << "./a/l" << "../f.txt" << true;
+    QTest::newRow("climb out and back into d") << "l" << "../d/x" << false;
+    QTest::newRow("from a folder named d") << "d/l" << "../../d/x" << false;
+    QTest::newRow("from d, into d below") << "d/l" << "../d/x" << true;
+    QTest::newRow("down, then out and back") << "l" << "a/../../d/x" << false;
+    QTest::newRow("out and back, deeper") << "a/b/l" << "../../../dest/a/x" << false;
+    QTest::newRow("up") << "l" << ".." << false;
+    QTest::newRow("up from a folder") << "a/l" << "../.." << false;
+    QTest::newRow("absolute") << "l" << "/etc/passwd" << false;
+    QTest::newRow("absolute into d") << "l" << "/d/x" << false;
+    QTest::newRow("empty") << "l" << "" << false;
+    QTest::newRow("backslash") << "l" << "..\\x" << false;
+    QTest::newRow("link named dot-dot") << "../l" << "x" << false;
+    QTest::newRow("link named dot") << "." << "x" << false;
+    QTest::newRow("absolute name") << "/l" << "x" << false;
+}
+
+void TestArchiveExtractor::link_targets()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, target);
+    QFETCH(bool, inside);
+    QCOMPARE(ArchiveExtractor::safe_link_target(name, target), inside);
+}
+
+void TestArchiveExtractor::sparse_members_data()
+{
+    // Files of the given sizes in GiB, almost all holes, put in a bundle by bsdtar, which stores
+    // only their data blocks: the bundle stays a few kilobytes.
+    // Hashing is asked for where the bundle is past the cap (64 GiB): it must fail before it, not
+    // after reading hundreds of GiB of holes. (Hashing a bundle within the cap would read it all.)
+    QTest::addColumn<QList<int>>("gib"); // 0: a file of one byte
+    QTest::addColumn<bool>("hash");
+    QTest::addColumn<bool>("success");
+    QTest::addColumn<int>("unpacked"); // how many members end up in the destination
+    QTest::newRow("one within the cap") << QList<int>{40} << false << true << 1;
+    QTest::newRow("each within, together past the cap") << QList<int>{40, 40} << true << false << 1;
+    QTest::newRow("many past the cap") << QList<int>{40, 40, 40, 40, 40, 40, 40, 40} << true << false << 1;
+    QTest::newRow("at the cap") << QList<int>{32, 32} << false << true << 2;
+    QTest::newRow("one byte past the cap") << QList<int>{32, 32, 0} << true << false << 2;
+}
+
+void TestArchiveExtractor::sparse_members()
+{
+    QFETCH(QList<int>, gib);
+    QFETCH(bool, hash);
+    QFETCH(bool, success);
+    QFETCH(int, unpacked);
+    constexpr qint64 GiB = 1024LL * 1024 * 1024;
+
+    QTemporaryDir dir;
+    const QString source = dir.filePath(QStringLiteral("source"));
+    QVERIFY(QDir().mkpath(source));
+    QStringList members;
+    for (int i = 0; i < gib.size(); ++i) {
+        const QString name = QStringLiteral("m%1.bin").arg(i);
+        const qint64 size = gib.at(i) > 0 ? gib.at(i) * GiB : 1;
+        QFile f(QDir(source).filePath(name));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        QVERIFY(f.write(name.toUtf8()) > 0); // data at the start, in the middle and at the end
+        QVERIFY(f.resize(size));
+        if (size > GiB) {
+            QVERIFY(f.seek(size / 2) && f.write("middle") == 6);
+            QVERIFY(f.seek(size - 3) && f.write("end") == 3);
+        }
+        f.close();
+        struct stat info;
+        QVERIFY(::stat(QFile::encodeName(f.fileName()).constData(), &info) == 0);
+        if (qint64(info.st_blocks) * 512 > 1024 * 1024)
+            QSKIP("this file system does not keep holes");
+        members << name;
+    }
+    const QString bundle = dir.filePath(QStringLiteral("b.zqtar"));
+    QVERIFY(bsdtar(QStringList{"-C", source, "-cf", bundle} + members));
+    QVERIFY(QFileInfo(bundle).size() < 1024 * 1024);
+
+    const QString dest = dir.filePath(QStringLiteral("dest"));
+    ArchiveExtractor extractor(bundle, dest, false, hash);
+    QList<QPair<QString, QString>> hashed;
+    const bool ok = run(extractor, &hashed);
+    QCOMPARE(ok, success);
+    QCOMPARE(extractor.errorMessage(), success ? QString() : QStringLiteral("Archive trop volumineuse"));
+    // What was unpacked before the refusal stays, and never adds up to more than the cap.
+    qint64 apparent = 0;
+    const QStringList left = tree(dest);
+    QCOMPARE(left, members.mid(0, unpacked));
+    for (int i = 0; i < unpacked; ++i) {
+        const QString path = QDir(dest).filePath(members.at(i));
+        const qint64 size = QFileInfo(path).size();
+        QCOMPARE(size, gib.at(i) > 0 ? gib.at(i) * GiB : 1);
+        apparent += size;
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.read(6), members.at(i).toUtf8().left(6));
+        if (size > GiB) {
+            QVERIFY(f.seek(size / 2));
+            QCOMPARE(f.read(6), QByteArray("middle"));
+            QVERIFY(f.seek(size - 3));
+            QCOMPARE(f.read(3), QByteArray("end"));
+        }
+    }
+    QVERIFY(apparent <= 64 * GiB);
+    QCOMPARE(hashed.size(), hash && success ? unpacked : 0);
 }
 
 QTEST_GUILESS_MAIN(TestArchiveExtractor)
