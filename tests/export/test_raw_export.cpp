@@ -118,7 +118,6 @@ QStringList files_below(const QString& folder)
 void TestRawExport::initTestCase()
 {
     ZQFixture::Options o;
-    o.output_parent = m_dir.filePath("store");
     o.dates = {QDate(2024, 1, 1), QDate(2024, 1, 2)};
     o.cameras = {1, 2};
     o.fps = 10;
@@ -130,21 +129,20 @@ void TestRawExport::initTestCase()
     m.alarms = false;
     m.previews = false;
     m.hash_list = false;
-    m_storage = ZQFixture::write_storage(o, m);
-    QVERIFY2(m_storage.ok, qPrintable(m_storage.error));
-    for (const auto& f : m_storage.storage.files)
-        if (f.camera == 1 && f.date == QDate(2024, 1, 1))
-            m_day1 << QFileInfo(f.data_path);
-    QCOMPARE(m_day1.size(), 3);
+    // Camera 1's recordings of the first day.
+    auto write = [&](const QString& parent, ZQFixture::StorageResult& storage, QList<QFileInfo>& day1) {
+        o.output_parent = m_dir.filePath(parent);
+        storage = ZQFixture::write_storage(o, m);
+        QVERIFY2(storage.ok, qPrintable(storage.error));
+        for (const auto& f : storage.storage.files)
+            if (f.camera == 1 && f.date == QDate(2024, 1, 1))
+                day1 << QFileInfo(f.data_path);
+        QCOMPARE(day1.size(), 3);
+    };
+    write("store", m_storage, m_day1);
     // Where folder names are case-sensitive, a root named in upper case is found only under its own name.
-    o.output_parent = m_dir.filePath("upper");
     o.root_id = "ZQCORE_0A1B-2C3D-4E5F-6789";
-    m_upper = ZQFixture::write_storage(o, m);
-    QVERIFY2(m_upper.ok, qPrintable(m_upper.error));
-    for (const auto& f : m_upper.storage.files)
-        if (f.camera == 1 && f.date == QDate(2024, 1, 1))
-            m_upperDay1 << QFileInfo(f.data_path);
-    QCOMPARE(m_upperDay1.size(), 3);
+    write("upper", m_upper, m_upperDay1);
 }
 
 void TestRawExport::layout_progress_and_bytes_data()
