@@ -10,14 +10,19 @@
 
 namespace {
 
-// The panels' own look; their children keep theirs.
+// The panels' own look; their other children keep theirs. Progress bars and
+// buttons in a panel are red unless they carry a style of their own (the rows do).
 // (A property, not the object name: a row's form has a child named "widget" too.)
-QString panel_style(QWidget* panel)
+void set_panel_style(QWidget* panel)
 {
     panel->setProperty("zqPanel", true);
-    return QStringLiteral("QWidget[zqPanel=\"true\"] { color: #fff; font: 14px \"Public Sans\"; background: rgba(0,0,0,0.5);"
-                          " border: 2px solid rgba(255,255,255,0.2); border-radius: 5px; }"
-                          " QToolTip { background: white; }");
+    panel->setStyleSheet(QStringLiteral(
+        "QWidget[zqPanel=\"true\"] { color: #fff; font: 14px \"Public Sans\"; background: rgba(0,0,0,0.5);"
+        " border: 2px solid rgba(255,255,255,0.2); border-radius: 5px; }"
+        " QProgressBar::chunk { background: #B71C1C; }"
+        " QPushButton { background: #B71C1C; }"
+        " QPushButton:hover { background: #B73030; border: 1px solid #B72525; }"
+        " QToolTip { background: white; }"));
 }
 
 } // namespace
@@ -35,7 +40,7 @@ void Ui_Download_presentation::setupUi(QWidget* form)
     widget_16 = new QWidget(form);
     widget_16->setObjectName(QStringLiteral("widget_16"));
     widget_16->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
-    widget_16->setStyleSheet(panel_style(widget_16));
+    set_panel_style(widget_16);
     verticalLayout_10 = new QVBoxLayout(widget_16);
     verticalLayout_10->setContentsMargins(0, 0, 0, 2);
     widget_17 = new QWidget(widget_16);
@@ -50,9 +55,10 @@ void Ui_Download_presentation::setupUi(QWidget* form)
     label_14->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     label_14->setPixmap(QPixmap(QStringLiteral(":/imgs/download.png")).scaled(20, 20, Qt::KeepAspectRatio,
                                                                               Qt::SmoothTransformation));
-    label_14->setFixedSize(30, 30);
-    label_14->setAlignment(Qt::AlignCenter);
-    label_14->setStyleSheet(QStringLiteral("padding: 5px; background: white; border-radius: 15px; margin-right: 5px;"));
+    // A round white badge around the whole picture: a label's size follows its 20 x 20 picture
+    // and the padding (30 x 30, hence the 15px radius), not the style's width and height.
+    label_14->setStyleSheet(QStringLiteral("width: 16px; height: 16px;"
+                                           " padding: 5px; background: white; border-radius: 15px; margin-right: 5px;"));
     horizontalLayout_13->addWidget(label_14);
     label_current_download = new QLabel(QStringLiteral("En cours"), widget_17);
     label_current_download->setObjectName(QStringLiteral("label_current_download"));
@@ -67,7 +73,7 @@ void Ui_Download_presentation::setupUi(QWidget* form)
 
     widget = new QWidget(form);
     widget->setObjectName(QStringLiteral("widget"));
-    widget->setStyleSheet(panel_style(widget));
+    set_panel_style(widget);
     verticalLayout = new QVBoxLayout(widget);
     verticalLayout->setContentsMargins(2, 2, 2, 2);
     tabWidget = new QTabWidget(widget);
@@ -80,6 +86,7 @@ void Ui_Download_presentation::setupUi(QWidget* form)
         "QTabBar::tab:selected { background: #656565; } QTabBar::tab:hover { background: #cccccc; color: white; }"));
     tab_success = new QWidget(tabWidget);
     tab_success->setObjectName(QStringLiteral("tab_success"));
+    set_panel_style(tab_success);
     verticalLayout_2 = new QVBoxLayout(tab_success);
     verticalLayout_2->setContentsMargins(0, 0, 0, 0);
     finished_downloadsView = new EditTableView(tab_success);
@@ -88,6 +95,7 @@ void Ui_Download_presentation::setupUi(QWidget* form)
     tabWidget->addTab(tab_success, QStringLiteral("Réussis"));
     tab_failure = new QWidget(tabWidget);
     tab_failure->setObjectName(QStringLiteral("tab_failure"));
+    set_panel_style(tab_failure);
     tab_failure->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Expanding);
     verticalLayout_3 = new QVBoxLayout(tab_failure);
     verticalLayout_3->setContentsMargins(0, 0, 0, 0);

@@ -8,7 +8,6 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QRandomGenerator>
-#include <QSet>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -97,6 +96,69 @@ bool same_content(int a, int b, const std::atomic<bool>& stop)
     }
 }
 
+// Opens the folders `names` one below the other from the open folder `dir` (which it takes and
+// closes), making each missing one inside its parent; `on_create` runs once, before the first is
+// made. A link or a file where a folder goes is refused, never followed. -1 on failure.
+template <typename OnCreate>
+int open_folders(int dir, const QStringList& names, OnCreate on_create)
+{
+    bool created = false;
+    for (const QString& name : names) {
+        if (dir < 0)
+            return -1;
+        const QByteArray name8 = QFile::encodeName(name);
+        int next = ::openat(dir, name8.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (next < 0 && errno == ENOENT) {
+            if (!created) {
+                on_create();
+                created = true;
+            }
+            if (::mkdirat(dir, name8.constData(), 0755) == 0 || errno == EEXIST)
+                next = ::openat(dir, name8.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        }
+        const int openError = errno;
+        ::close(dir);
+        dir = next;
+        if (next < 0 && (openError == ELOOP || openError == ENOTDIR))
+            ZQLog::log(QStringLiteral("[ERROR] ") + kName + QStringLiteral("copy File :: not a folder (link?) ")
+                       + name);
+    }
+    return dir;
+}
+
+// Opens the export folder, making it and its missing parents first: the nearest folder that
+// exists is opened as it is named (links there are the operator's own), and each new folder is
+// made inside the one above it without following a link.
+template <typename OnCreate>
+int open_export_folder(const QString& folder, OnCreate on_create)
+{
+    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0 || errno != ENOENT)
+        return fd;
+    QStringList missing;
+    QString base = folder;
+    struct stat s{};
+    while (::lstat(QFile::encodeName(base).constData(), &s) != 0) {
+        const int lstatError = errno;
+        const QString parent = QFileInfo(base).path();
+        if (lstatError != ENOENT || parent == base)
+            return -1;
+        missing.prepend(QFileInfo(base).fileName());
+        base = parent;
+    }
+    return open_folders(::open(QFile::encodeName(base).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC), missing,
+                        on_create);
+}
+
+// The index of the storage root folder's name among the parts of a path, or -1.
+qsizetype root_part(const QStringList& parts)
+{
+    for (qsizetype i = 0; i < parts.size(); ++i)
+        if (StorageLayout::is_root_folder_name(parts.at(i)))
+            return i;
+    return -1;
+}
+
 } // namespace
 
 RawExport::RawExport()
@@ -114,17 +176,21 @@ RawExport::~RawExport()
 
 QString RawExport::target_path(const QString& exportFolder, const QString& source)
 {
-    const QString clean = QDir::cleanPath(QFileInfo(source).absoluteFilePath());
-    const QStringList parts = clean.split(QLatin1Char('/'));
-    for (int i = 0; i < parts.size(); ++i) {
-        if (StorageLayout::is_root_folder_name(parts.at(i))) {
-            const QStringList rest = parts.mid(i);
-            if (rest.contains(QStringLiteral("..")))
-                return QString();
-            return QDir(exportFolder).filePath(rest.join(QLatin1Char('/')));
-        }
-    }
-    return QString();
+    const QStringList parts = QDir::cleanPath(QFileInfo(source).absoluteFilePath()).split(QLatin1Char('/'));
+    const qsizetype root = root_part(parts);
+    if (root < 0)
+        return QString();
+    const QStringList rest = parts.mid(root);
+    if (rest.contains(QStringLiteral("..")))
+        return QString();
+    return QDir(exportFolder).filePath(rest.join(QLatin1Char('/')));
+}
+
+QString RawExport::storage_root(const QString& source)
+{
+    const QStringList parts = QDir::cleanPath(QFileInfo(source).absoluteFilePath()).split(QLatin1Char('/'));
+    const qsizetype root = root_part(parts);
+    return root < 0 ? QString() : parts.mid(0, root + 1).join(QLatin1Char('/'));
 }
 
 int RawExport::copy_file(const QString& source, const QString& target)
@@ -164,29 +230,9 @@ int RawExport::copy_file(const QString& source, const QString& target)
     }
     const QByteArray name8 = QFile::encodeName(parts.takeLast());
     const QString folder = QFileInfo(target).absolutePath();
-    int dir = ::dup(m_exportFd);
-    bool created = false;
-    for (const QString& part : std::as_const(parts)) {
-        if (dir < 0)
-            break;
-        const QByteArray part8 = QFile::encodeName(part);
-        // O_NOFOLLOW: a link in place of a folder is refused, never followed out of the export folder.
-        int next = ::openat(dir, part8.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (next < 0 && errno == ENOENT) {
-            if (!created) {
-                ZQLog::log(QStringLiteral("[INFO] ") + kName + QStringLiteral("copy File :: create dir ") + folder);
-                created = true;
-            }
-            if (::mkdirat(dir, part8.constData(), 0755) == 0 || errno == EEXIST)
-                next = ::openat(dir, part8.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        }
-        const int openError = errno;
-        ::close(dir);
-        dir = next;
-        if (next < 0 && (openError == ELOOP || openError == ENOTDIR))
-            ZQLog::log(QStringLiteral("[ERROR] ") + kName + QStringLiteral("copy File :: not a folder (link?) ")
-                       + part);
-    }
+    const int dir = open_folders(::dup(m_exportFd), parts, [&] {
+        ZQLog::log(QStringLiteral("[INFO] ") + kName + QStringLiteral("copy File :: create dir ") + folder);
+    });
     if (dir < 0) {
         ZQLog::log(QStringLiteral("[ERROR] ") + kName + QStringLiteral("copy File :: failed to create ") + folder);
         return failed(target, -9);
@@ -269,11 +315,13 @@ int RawExport::copy_file(const QString& source, const QString& target)
 
 void RawExport::run()
 {
-    const QString exportFolder = m_target.absolutePath();
+    const QString exportFolder = QDir::cleanPath(m_target.absolutePath());
     ZQLog::log(QStringLiteral("[INFO] ") + kName + QStringLiteral("export path ") + exportFolder);
     // The export folder is resolved once; every folder and file below it is reached from here.
     m_exportFolder = exportFolder;
-    m_exportFd = ::open(QFile::encodeName(exportFolder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    m_exportFd = open_export_folder(exportFolder, [&] {
+        ZQLog::log(QStringLiteral("[INFO] ") + kName + QStringLiteral("copy File :: create dir ") + exportFolder);
+    });
     struct FdCloser
     {
         int& fd;
@@ -291,8 +339,6 @@ void RawExport::run()
         return;
     }
     const int n = int(m_files.size());
-    QStringList days;
-    QSet<QString> seenDays;
     auto fail = [this](int code) {
         if (!m_failedPath.isEmpty())
             emit failed_file(m_failedPath);
@@ -316,29 +362,36 @@ void RawExport::run()
         if (int rc = copy_file(seek, target_path(exportFolder, seek)))
             return fail(rc);
         emit valueChanged((200 * k) / (2 * n));
-        // The day folder: the recording lies in <day>/<HHmmss>/.
-        const QString day = QFileInfo(QFileInfo(source).absolutePath()).absolutePath();
-        if (!seenDays.contains(day)) {
-            seenDays.insert(day);
-            days << day;
-        }
     }
-    // Camera-information files of the exported days only.
-    for (const QString& day : std::as_const(days)) {
-        QStringList nfo;
-        QDirIterator it(day, {QStringLiteral("*.zqnfo")}, QDir::Files | QDir::NoSymLinks | QDir::Hidden,
+    // Every camera-information file of the storage root, whatever day it lies in, so that the
+    // export names its cameras as the storage folder does. The root is walked as it is named (a
+    // case-sensitive file system finds nothing under another case); links are not followed, and
+    // an export folder inside the root is not walked: its files are earlier copies.
+    const QString root = n > 0 ? storage_root(m_files.first().absoluteFilePath()) : QString();
+    QStringList nfo;
+    if (!root.isEmpty()) {
+        // The export folder as the walk would name it: the root's own path and the real folders below it.
+        QString exportPrefix = exportFolder + QLatin1Char('/');
+        const QString realRoot = QFileInfo(root).canonicalFilePath();
+        const QString realExport = QFileInfo(exportFolder).canonicalFilePath();
+        if (!realRoot.isEmpty() && realExport.startsWith(realRoot + QLatin1Char('/')))
+            exportPrefix = root + realExport.mid(realRoot.size()) + QLatin1Char('/');
+        QDirIterator it(root, {QStringLiteral("*.zqnfo")}, QDir::Files | QDir::NoSymLinks | QDir::Hidden,
                         QDirIterator::Subdirectories);
-        while (it.hasNext())
-            nfo << it.next();
-        nfo.sort();
-        for (const QString& file : std::as_const(nfo)) {
+        while (it.hasNext()) {
             if (m_stop.load())
                 return;
-            if (QFileInfo(file).isSymLink())
-                continue;
-            if (int rc = copy_file(file, target_path(exportFolder, file)))
-                return fail(rc);
+            const QString file = it.next();
+            if (!file.startsWith(exportPrefix))
+                nfo << file;
         }
+    }
+    nfo.sort();
+    for (const QString& file : std::as_const(nfo)) {
+        if (m_stop.load())
+            return;
+        if (int rc = copy_file(file, target_path(exportFolder, file)))
+            return fail(rc);
     }
     if (m_stop.load())
         return;

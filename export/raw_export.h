@@ -7,9 +7,11 @@
 #include <atomic>
 
 // Copies the recording files of a range (each data file with its seek index)
-// and the camera-information files of the exported days into the export
-// folder, each under its path from the storage root folder on, so that the
-// export folder holds a smaller storage folder the player can open.
+// and every camera-information file of their storage root folder, whatever
+// day it belongs to, into the export folder, each under its path from the
+// storage root folder on, so that the export folder holds a smaller storage
+// folder the player can open. The export folder and its missing parents are
+// made when they are not there yet.
 //
 // Every file is written under a temporary name and then published under its
 // own name only when nothing is there yet: a target with the same content as
@@ -36,6 +38,8 @@ public:
     // The export path of a source: the export folder followed by the source's
     // path from its storage root folder on; empty when the path holds no root folder.
     static QString target_path(const QString& exportFolder, const QString& source);
+    // The storage root folder of a source path, as the path names it; empty when it holds none.
+    static QString storage_root(const QString& source);
     // Copies source to target (a path below the export folder of the running
     // copy) through a temporary file; -14 (source), -9 (target) or 0. A target
     // with the source's content is kept; any other one fails.

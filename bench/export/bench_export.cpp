@@ -8,7 +8,10 @@
 // 2. The same H.264 export with the band on (only its rows are painted and
 //    converted), the queue's peak and the row text's update rate.
 // 3. Raw copy of a 1080p hour (the generated minute repeated as sixty
-//    recordings) against `cp` of the same files on the same file system, warm cache.
+//    recordings) in a storage root that also holds the camera-information
+//    files of a month of days, into a folder not there yet, against `cp -r` of
+//    the same root on the same file system, warm cache. Both copies are
+//    checked to hold the same files and bytes; a failed run prints no ratio.
 
 #include "../bench_report.h"
 #include "export/ff_export.h"
@@ -17,8 +20,10 @@
 
 #include <QGuiApplication>
 #include <QDir>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QMap>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTextStream>
@@ -44,6 +49,29 @@ double run_process(const QString& program, const QStringList& args)
     if (p.exitCode() != 0)
         out << "  " << program << " failed: " << args.join(' ') << Qt::endl;
     return ms;
+}
+
+// Our figure beside the reference's, or only the failure: a run that did not
+// do the work has no speed to compare.
+void print_result(const QString& what, bool ok, double ours, double reference, const QString& unit,
+                  const QString& referenceName)
+{
+    if (ok)
+        zq::bench::print_ratio(out, what, ours, reference, unit, referenceName);
+    else
+        out << what.leftJustified(28) << "  FAILED (no figure)" << Qt::endl;
+}
+
+// The files below a folder, by path from it, with their sizes.
+QMap<QString, qint64> tree(const QString& folder)
+{
+    QMap<QString, qint64> files;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        files.insert(path.mid(folder.size() + 1), QFileInfo(path).size());
+    }
+    return files;
 }
 
 struct Format
@@ -165,47 +193,67 @@ int main(int argc, char** argv)
         const double ref = run_process("ffmpeg", QStringList{"-hide_banner", "-loglevel", "error", "-y", "-threads", "0",
                                                              "-f", "h264", "-r", "25", "-i", concat}
                                                      + f.ffmpegArgs + QStringList{QDir(work).filePath("ref" + f.extension)});
-        zq::bench::print_ratio(out, f.name + (ours.ok ? "" : " (FAILED)"), ours.frames * 1000.0 / ours.ms,
-                               frames * 1000.0 / ref, "fps", "ffmpeg");
+        print_result(f.name, ours.ok, ours.frames * 1000.0 / ours.ms, frames * 1000.0 / ref, "fps", "ffmpeg");
         if (f.name == "h264") {
             out << "  queue peak " << ours.peakQueue << " pictures (limit 30), row text "
                 << QString::number(ours.rowUpdates * 1000.0 / ours.ms, 'f', 1) << " updates/s" << Qt::endl;
             const Ours banded = run_ours(files, f.codec, QDir(work).filePath("band" + f.extension), true, begin, end);
-            zq::bench::print_ratio(out, "h264 band on vs off", banded.frames * 1000.0 / banded.ms,
-                                   ours.frames * 1000.0 / ours.ms, "fps", "band off");
+            print_result("h264 band on vs off", banded.ok && ours.ok, banded.frames * 1000.0 / banded.ms,
+                         ours.frames * 1000.0 / ours.ms, "fps", "band off");
         }
     }
 
     if (rawMinutes > 0) {
         out << "\n2. Raw copy of " << rawMinutes << " minute(s) of 1080p (MB/s, higher is better)" << Qt::endl;
-        // The first minute repeated as one recording per minute of the hour.
-        const QString dayDir = QFileInfo(QFileInfo(r.files.first().data_path).absolutePath()).absolutePath();
-        const QString rawRoot = QDir(work).filePath("rawstore/zqcore_0a1b-2c3d-4e5f-6789/2024-01-01");
+        // The first minute repeated as one recording per minute of the hour, each with its
+        // camera-information file, and a month of other days that hold only theirs (the raw
+        // copy takes every camera-information file of the root).
+        const QString rootPath = QDir(work).filePath("rawstore/zqcore_0a1b-2c3d-4e5f-6789");
+        const QByteArray nfoBytes(112, '\x5a');
+        auto write_nfo = [&](const QString& path) {
+            QFile f(path);
+            return f.open(QIODevice::WriteOnly) && f.write(nfoBytes) == nfoBytes.size();
+        };
         QList<QFileInfo> rawFiles;
-        qint64 bytes = 0;
-        for (int m = 0; m < rawMinutes; ++m) {
-            const QString t = QTime(9, 0).addSecs(60 * m).toString("HHmmss");
-            const QString dir = rawRoot + "/" + t;
-            QDir().mkpath(dir);
-            const QString data = dir + "/1_20240101_" + t + ".zqvideo";
-            QFile::copy(r.files.first().data_path, data);
-            QFile::copy(r.files.first().seek_path, dir + "/1_20240101_" + t + ".zqseek");
-            rawFiles << QFileInfo(data);
-            bytes += QFileInfo(data).size() + QFileInfo(dir + "/1_20240101_" + t + ".zqseek").size();
+        for (int d = 1; d <= 30; ++d) {
+            const QString day = rootPath + "/" + QDate(2024, 1, d).toString("yyyy-MM-dd");
+            for (int m = 0; m < (d == 1 ? rawMinutes : 60); ++m) {
+                const QString t = QTime(9, 0).addSecs(60 * m).toString("HHmmss");
+                const QString base = day + "/" + t + "/1_" + QDate(2024, 1, d).toString("yyyyMMdd") + "_" + t;
+                QDir().mkpath(QFileInfo(base).path());
+                if (!write_nfo(base + ".zqnfo")) {
+                    out << "cannot write " << base << ".zqnfo" << Qt::endl;
+                    return 1;
+                }
+                if (d == 1) {
+                    if (!QFile::copy(r.files.first().data_path, base + ".zqvideo")
+                        || !QFile::copy(r.files.first().seek_path, base + ".zqseek")) {
+                        out << "cannot write " << base << Qt::endl;
+                        return 1;
+                    }
+                    rawFiles << QFileInfo(base + ".zqvideo");
+                }
+            }
+            write_nfo(day + "/index.zqnfo");
         }
-        Q_UNUSED(dayDir);
+        const QMap<QString, qint64> source = tree(rootPath);
+        qint64 bytes = 0;
+        for (qint64 size : source)
+            bytes += size;
         // Warm cache: read everything once.
         run_process("cat", [&] {
             QStringList l;
             for (const QFileInfo& f : rawFiles)
-                l << f.absoluteFilePath();
+                l << f.absoluteFilePath() << f.absoluteFilePath().replace(".zqvideo", ".zqseek");
             return l;
         }());
         const QString cpTarget = QDir(work).filePath("cp_out");
         QDir().mkpath(cpTarget);
-        const double cpMs = run_process("cp", {"-r", QDir(work).filePath("rawstore/zqcore_0a1b-2c3d-4e5f-6789"), cpTarget});
+        const double cpMs = run_process("cp", {"-r", rootPath, cpTarget});
+        // Into a folder that is not there yet, as an operator's new export folder.
+        const QString rawTarget = QDir(work).filePath("raw_out/new/x_RAW.zqcore");
         RawExport raw;
-        raw.set_target(QFileInfo(QDir(work).filePath("raw_out/x_RAW.zqcore")));
+        raw.set_target(QFileInfo(rawTarget));
         raw.set_files(rawFiles);
         QSignalSpy ending(&raw, &RawExport::endingsignal);
         QElapsedTimer t;
@@ -213,9 +261,14 @@ int main(int argc, char** argv)
         raw.start();
         raw.wait();
         const double oursMs = double(t.nsecsElapsed()) / 1e6;
+        const QString rootName = QFileInfo(rootPath).fileName();
+        const bool same = tree(QFileInfo(rawTarget).absolutePath() + "/" + rootName) == source
+                          && tree(cpTarget + "/" + rootName) == source;
         const double mb = double(bytes) / (1024.0 * 1024.0);
-        zq::bench::print_ratio(out, QString("raw copy %1 MiB").arg(int(mb)) + (ending.count() == 1 ? "" : " (FAILED)"),
-                               mb * 1000.0 / oursMs, mb * 1000.0 / cpMs, "MB/s", "cp");
+        out << "  " << source.size() << " files: " << rawFiles.size() * 2 << " of the recordings, "
+            << source.size() - rawFiles.size() * 2 << " camera-information files" << Qt::endl;
+        print_result(QString("raw copy %1 MiB").arg(int(mb)), ending.count() == 1 && same, mb * 1000.0 / oursMs,
+                     mb * 1000.0 / cpMs, "MB/s", "cp");
     }
     QDir(work).removeRecursively();
     return 0;

@@ -9,6 +9,7 @@
 
 #include <QDesktopServices>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -145,6 +146,7 @@ private slots:
     void failure_copy_and_delete_key();
     void close_asks_while_running();
     void squeeze_label_keeps_its_text();
+    void header_icon_shown_whole();
     void export_row_end_to_end();
     void export_row_error_lands_in_failures();
     void export_row_stopped_is_a_success();
@@ -290,6 +292,22 @@ void TestJobsWindow::squeeze_label_keeps_its_text()
     QCOMPARE(label.textFormat(), Qt::PlainText);
     label.setText(QString(100000, QLatin1Char('y')));
     QVERIFY(label.text().size() <= 10000);
+}
+
+// The header's download icon sits whole in its white badge: the label's
+// room inside its padding holds the whole picture, none of it cut off.
+void TestJobsWindow::header_icon_shown_whole()
+{
+    Download_presentation w;
+    w.resize(1080, 768);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    auto* icon = w.findChild<QLabel*>(QStringLiteral("label_14"));
+    QVERIFY(icon);
+    const QSize picture = icon->pixmap().size();
+    QCOMPARE(picture, QSize(20, 20));
+    QTRY_VERIFY2(icon->contentsRect().width() >= picture.width() && icon->contentsRect().height() >= picture.height(),
+                 qPrintable(QStringLiteral("%1 x %2").arg(icon->contentsRect().width()).arg(icon->contentsRect().height())));
 }
 
 // A real export through the host: the window opens with the row, runs the

@@ -65,7 +65,12 @@ class TestRawExport : public QObject
     Q_OBJECT
 private slots:
     void initTestCase();
+    void layout_progress_and_bytes_data();
     void layout_progress_and_bytes();
+    void camera_information_walk_follows_no_link();
+    void export_into_a_folder_not_there_yet_data();
+    void export_into_a_folder_not_there_yet();
+    void export_folder_inside_the_storage_root();
     void kept_and_never_replaced_targets();
     void no_link_below_the_export_folder_data();
     void no_link_below_the_export_folder();
@@ -78,12 +83,41 @@ private:
     QTemporaryDir m_dir;
     ZQFixture::StorageResult m_storage;
     QList<QFileInfo> m_day1; // camera 1, day 1: three recordings
+    ZQFixture::StorageResult m_upper; // the same storage under an upper-case root folder name
+    QList<QFileInfo> m_upperDay1;
 };
+
+namespace {
+
+// The camera-information files a storage holds, by their path from the root folder on.
+QStringList stored_camera_information(const ZQFixture::StorageResult& storage)
+{
+    const QString root = storage.storage.root_path;
+    const int from = int(root.size() - QFileInfo(root).fileName().size());
+    QStringList nfo;
+    for (const QString& f : storage.metadata.files)
+        if (f.endsWith(".zqnfo"))
+            nfo << f.mid(from);
+    nfo.sort();
+    return nfo;
+}
+
+// The files below a folder, by their path from it on, hidden ones included.
+QStringList files_below(const QString& folder)
+{
+    QStringList files;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        files << it.next().mid(folder.size() + 1);
+    files.sort();
+    return files;
+}
+
+} // namespace
 
 void TestRawExport::initTestCase()
 {
     ZQFixture::Options o;
-    o.output_parent = m_dir.filePath("store");
     o.dates = {QDate(2024, 1, 1), QDate(2024, 1, 2)};
     o.cameras = {1, 2};
     o.fps = 10;
@@ -95,51 +129,131 @@ void TestRawExport::initTestCase()
     m.alarms = false;
     m.previews = false;
     m.hash_list = false;
-    m_storage = ZQFixture::write_storage(o, m);
-    QVERIFY2(m_storage.ok, qPrintable(m_storage.error));
-    for (const auto& f : m_storage.storage.files)
-        if (f.camera == 1 && f.date == QDate(2024, 1, 1))
-            m_day1 << QFileInfo(f.data_path);
-    QCOMPARE(m_day1.size(), 3);
+    // Camera 1's recordings of the first day.
+    auto write = [&](const QString& parent, ZQFixture::StorageResult& storage, QList<QFileInfo>& day1) {
+        o.output_parent = m_dir.filePath(parent);
+        storage = ZQFixture::write_storage(o, m);
+        QVERIFY2(storage.ok, qPrintable(storage.error));
+        for (const auto& f : storage.storage.files)
+            if (f.camera == 1 && f.date == QDate(2024, 1, 1))
+                day1 << QFileInfo(f.data_path);
+        QCOMPARE(day1.size(), 3);
+    };
+    write("store", m_storage, m_day1);
+    // Where folder names are case-sensitive, a root named in upper case is found only under its own name.
+    o.root_id = "ZQCORE_0A1B-2C3D-4E5F-6789";
+    write("upper", m_upper, m_upperDay1);
+}
+
+void TestRawExport::layout_progress_and_bytes_data()
+{
+    QTest::addColumn<bool>("upper");
+    QTest::newRow("zqcore_ root folder") << false;
+    QTest::newRow("ZQCORE_ root folder") << true;
 }
 
 // Each recording and its seek index land under the export folder with their
-// path from the root folder on, byte for byte; only the exported day's
-// camera-information files come along.
+// path from the root folder on, byte for byte, and so does every
+// camera-information file of the storage root, of every day and camera: the
+// export names its cameras as the storage does. Nothing else comes along.
 void TestRawExport::layout_progress_and_bytes()
 {
+    QFETCH(bool, upper);
+    const ZQFixture::StorageResult& storage = upper ? m_upper : m_storage;
+    const QList<QFileInfo>& day1 = upper ? m_upperDay1 : m_day1;
     QTemporaryDir out;
-    const RawRun r = run_raw(out.filePath("CAM_2024-01-01_080000_RAW.zqcore"), m_day1);
+    const RawRun r = run_raw(out.filePath("CAM_2024-01-01_080000_RAW.zqcore"), day1);
     QCOMPARE(r.errors, QList<int>());
     QCOMPARE(r.ending, 1);
     QCOMPARE(r.progress, QList<int>({16, 33, 50, 66, 83, 100}));
-    const QString root = m_storage.storage.root_path;
+    const QString root = storage.storage.root_path;
     const QString rootName = QFileInfo(root).fileName();
-    for (const QFileInfo& f : m_day1) {
-        for (const QString& src : {f.absoluteFilePath(), f.absoluteFilePath().replace(".zqvideo", ".zqseek")}) {
-            const QString rel = src.mid(root.size() - rootName.size());
-            const QString copy = out.filePath(rel);
-            QVERIFY2(QFileInfo::exists(copy), qPrintable(copy));
-            QCOMPARE(sha256(copy), sha256(src));
+    QStringList expected = stored_camera_information(storage);
+    // Both days, both cameras, each recording's own file and each day's list.
+    QVERIFY(expected.filter("/2024-01-02/").size() >= 7);
+    QVERIFY(expected.filter("/2_").size() >= 6);
+    for (const QFileInfo& f : day1)
+        for (const QString& src : {f.absoluteFilePath(), f.absoluteFilePath().replace(".zqvideo", ".zqseek")})
+            expected << src.mid(root.size() - rootName.size());
+    expected.sort();
+    QCOMPARE(files_below(out.path()), expected);
+    for (const QString& rel : std::as_const(expected))
+        QCOMPARE(sha256(out.filePath(rel)), sha256(QFileInfo(root).absolutePath() + "/" + rel));
+}
+
+// The walk of the storage root lists files, not links: a linked file or a
+// linked folder of camera-information files in the root is not copied.
+void TestRawExport::camera_information_walk_follows_no_link()
+{
+    QTemporaryDir elsewhere;
+    const QString outside = elsewhere.filePath("9_20240109_080000.zqnfo");
+    {
+        QFile f(outside);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("not of this storage");
+    }
+    const QString root = m_storage.storage.root_path;
+    const QString linkedFile = root + "/2024-01-01/080000/9_20240101_080000.zqnfo";
+    const QString linkedDay = root + "/2024-01-09";
+    QVERIFY(QFile::link(outside, linkedFile));
+    QVERIFY(QFile::link(elsewhere.path(), linkedDay));
+    struct Unlink
+    {
+        QStringList paths;
+        ~Unlink()
+        {
+            for (const QString& p : paths)
+                QFile::remove(p);
         }
+    } unlink{{linkedFile, linkedDay}};
+
+    QTemporaryDir out;
+    const RawRun r = run_raw(out.filePath("x_RAW.zqcore"), m_day1.mid(0, 1));
+    QCOMPARE(r.errors, QList<int>());
+    QCOMPARE(r.ending, 1);
+    const QStringList files = files_below(out.path());
+    QVERIFY(files.filter("9_2024").isEmpty());
+    QVERIFY(files.filter("2024-01-09").isEmpty());
+    QCOMPARE(files.filter(".zqnfo"), stored_camera_information(m_storage));
+}
+
+void TestRawExport::export_into_a_folder_not_there_yet_data()
+{
+    QTest::addColumn<QString>("folder");
+    QTest::newRow("one new folder") << "newdir";
+    QTest::newRow("a new folder in a new folder") << "newdir/sub";
+}
+
+// The export folder and its missing parents are made; the export is whole.
+void TestRawExport::export_into_a_folder_not_there_yet()
+{
+    QFETCH(QString, folder);
+    QTemporaryDir out;
+    const RawRun r = run_raw(out.filePath(folder + "/X_RAW.zqcore"), m_day1.mid(0, 1));
+    QCOMPARE(r.errors, QList<int>());
+    QCOMPARE(r.failed, QStringList());
+    QCOMPARE(r.ending, 1);
+    const QString copy = RawExport::target_path(out.filePath(folder), m_day1.first().absoluteFilePath());
+    QCOMPARE(sha256(copy), sha256(m_day1.first().absoluteFilePath()));
+    QCOMPARE(files_below(out.filePath(folder)).filter(".zqnfo"), stored_camera_information(m_storage));
+}
+
+// An export folder inside the storage root holds copies: a second export there
+// does not copy the first one's camera-information files into itself again.
+void TestRawExport::export_folder_inside_the_storage_root()
+{
+    const QString exports = m_storage.storage.root_path + "/exports";
+    struct Remove
+    {
+        QString path;
+        ~Remove() { QDir(path).removeRecursively(); }
+    } remove{exports};
+    for (int run = 0; run < 2; ++run) {
+        const RawRun r = run_raw(exports + "/x_RAW.zqcore", m_day1.mid(run, 1));
+        QCOMPARE(r.errors, QList<int>());
+        QCOMPARE(r.ending, 1);
     }
-    QStringList nfo;
-    QDirIterator it(out.path(), {"*.zqnfo"}, QDir::Files, QDirIterator::Subdirectories);
-    while (it.hasNext())
-        nfo << it.next();
-    QVERIFY(!nfo.isEmpty());
-    for (const QString& n : nfo)
-        QVERIFY2(n.contains("/2024-01-01/"), qPrintable(n));
-    // Nothing else: no other camera's recordings, no temporary file left.
-    QDirIterator all(out.path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    int files = 0;
-    while (all.hasNext()) {
-        const QString p = all.next();
-        QVERIFY2(!p.endsWith(".part"), qPrintable(p));
-        QVERIFY2(QFileInfo(p).fileName().startsWith("1_") || p.endsWith(".zqnfo"), qPrintable(p));
-        ++files;
-    }
-    QCOMPARE(files, 6 + int(nfo.size()));
+    QCOMPARE(files_below(exports).filter(".zqnfo"), stored_camera_information(m_storage));
 }
 
 // The same bytes: kept as they are. Other bytes (an earlier export, or a file
@@ -177,6 +291,23 @@ void TestRawExport::kept_and_never_replaced_targets()
         QCOMPARE(sha256(copy), kept);
         QVERIFY(sha256(copy) != source);
     }
+
+    // A camera-information file of another day and camera, there with other bytes, is kept too.
+    const QString nfo = out.filePath(stored_camera_information(m_storage).filter("/2024-01-02/").filter("/2_").first());
+    QVERIFY(QFile::remove(copy));
+    QVERIFY(QDir().mkpath(QFileInfo(nfo).path()));
+    {
+        QFile f(nfo);
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write("an earlier camera name");
+    }
+    const RawRun r = run_raw(exportFile, m_day1.mid(0, 1));
+    QCOMPARE(r.ending, 0);
+    QCOMPARE(r.errors, QList<int>{-9});
+    QCOMPARE(r.failed, QStringList{nfo});
+    QFile kept(nfo);
+    QVERIFY(kept.open(QIODevice::ReadOnly));
+    QCOMPARE(kept.readAll(), QByteArray("an earlier camera name"));
 }
 
 void TestRawExport::no_link_below_the_export_folder_data()
