@@ -88,6 +88,8 @@ private slots:
     void range_across_files_data();
     void range_across_files();
     void codec_and_size_change();
+    void range_ending_after_a_gap_data();
+    void range_ending_after_a_gap();
     void rate_change_keeps_the_clock_data();
     void rate_change_keeps_the_clock();
     void damaged_recording_data();
@@ -214,6 +216,55 @@ void TestExportWorker::codec_and_size_change()
     const MediaProbe p = probe_media(path);
     QCOMPARE(p.width, 320);
     QCOMPARE(p.frames, first.files.first().frame_count + second.files.first().frame_count);
+}
+
+void TestExportWorker::range_ending_after_a_gap_data()
+{
+    QTest::addColumn<QString>("codec");
+    QTest::addColumn<QString>("ext");
+    QTest::newRow("H.264") << "libx264" << ".mp4";
+    QTest::newRow("H.265") << "hevc" << ".mp4";
+    QTest::newRow("MJPEG") << "mjpeg" << ".avi";
+    QTest::newRow("VP9") << "vp9" << ".webm";
+    QTest::newRow("AV1") << "av1" << ".mkv";
+}
+
+// A range that ends on the first picture after a gap (the picture that
+// reaches the end belongs to the range): the file and its stream end one
+// frame period after that picture, not one gap later (the last picture took
+// the interval before it as its span), nor where the encoder's decoding
+// times lag (MP4 takes the stream's length from them). The gap inside stays
+// time in the file.
+void TestExportWorker::range_ending_after_a_gap()
+{
+    QFETCH(QString, codec);
+    QFETCH(QString, ext);
+    QTemporaryDir out;
+    const QString path = out.filePath("gap" + ext);
+    ff_export job;
+    job.init(path, codec, 0, -1, -1, false, "normal");
+    job.set_files(data_files(m_gap.files));
+    // 08:00:04 to 08:00:07 is the gap; 08:00:07.000 starts the second recording.
+    job.set_begin("080002");
+    job.set_end("080007");
+    job.set_stream_id("1");
+    const Run run = run_export(job);
+    QCOMPARE(run.errors, QList<int>());
+    QCOMPARE(run.ending, 1);
+    const Expected want = expected(m_gap.files, hms(8, 0, 2), hms(8, 0, 7));
+    QCOMPARE(want.lastMs, hms(8, 0, 7));
+    const MediaProbe p = probe_media(path);
+    QVERIFY(p.ok);
+    QCOMPARE(p.frames, want.frames);
+    const double content = (want.lastMs - want.firstMs) / 1000.0 + 0.1;
+    const auto close = [content](double d) { return qAbs(d - content) <= 0.01 + 1e-3; };
+    QVERIFY2(close(p.file_duration), qPrintable(QString("file %1 s for %2 s").arg(p.file_duration).arg(content)));
+    QVERIFY(p.stream_duration >= 0);
+    QVERIFY2(close(p.stream_duration), qPrintable(QString("stream %1 s for %2 s").arg(p.stream_duration).arg(content)));
+    const QList<DecodedPicture> pictures = decode_pictures(path);
+    QVERIFY(!pictures.isEmpty());
+    QVERIFY2(qAbs(pictures.last().time - (want.lastMs - want.firstMs) / 1000.0) <= 0.1 + 1e-3,
+             qPrintable(QString::number(pictures.last().time)));
 }
 
 void TestExportWorker::rate_change_keeps_the_clock_data()
