@@ -92,6 +92,7 @@ private slots:
     void range_ending_after_a_gap();
     void rate_change_keeps_the_clock_data();
     void rate_change_keeps_the_clock();
+    void outage_keeps_the_rate();
     void damaged_recording_data();
     void damaged_recording();
     void empty_range_is_minus_10();
@@ -321,6 +322,46 @@ void TestExportWorker::rate_change_keeps_the_clock()
         }
     }
     QCOMPARE(recordingsSeen.size(), 3);
+}
+
+// A recording at 10 fps whose entries from 30 on are 5 s later (the camera
+// stopped sending): AVI, which has one rate, is written at the recording's
+// 10 fps, not at entries over the time they span (6.1), and each picture
+// keeps its time, the outage held by the picture before it.
+void TestExportWorker::outage_keeps_the_rate()
+{
+    QTemporaryDir dir;
+    ZQFixture::Options o;
+    o.output_parent = dir.path();
+    o.fps = 10;
+    o.gop = 10;
+    o.seconds_per_recording = 8;
+    o.outage_frame = 30;
+    o.outage_seconds = 5;
+    const ZQFixture::Result r = ZQFixture::write(o);
+    QVERIFY2(r.ok, qPrintable(r.error));
+    const QString path = dir.filePath("outage.avi");
+    ff_export job;
+    job.init(path, "mjpeg", 0, -1, -1, false, "normal");
+    job.set_files(data_files(r.files));
+    job.set_begin("080000");
+    job.set_end("080014");
+    job.set_stream_id("1");
+    const Run run = run_export(job);
+    QCOMPARE(run.errors, QList<int>());
+    QCOMPARE(run.ending, 1);
+    const MediaProbe p = probe_media(path);
+    QVERIFY(p.ok);
+    QVERIFY2(qAbs(p.rate - 10.0) < 1e-6, qPrintable(QString::number(p.rate)));
+    QVERIFY2(qAbs(p.file_duration - 13.0) <= 0.1 + 1e-3, qPrintable(QString::number(p.file_duration)));
+    const QList<DecodedPicture> pictures = decode_pictures(path);
+    QCOMPARE(pictures.size(), 80);
+    for (const DecodedPicture& d : pictures) {
+        const ZQFixture::PatternValue v = ZQFixture::read_pattern(d.image);
+        QVERIFY(v.valid);
+        const double own = (v.time_ms() - hms(8, 0, 0)) / 1000.0 + (v.frame_index >= 30 ? 5.0 : 0.0);
+        QVERIFY2(qAbs(d.time - own) <= 0.1 + 1e-3, qPrintable(QString("picture of %1 s shown at %2 s").arg(own).arg(d.time)));
+    }
 }
 
 void TestExportWorker::damaged_recording_data()
