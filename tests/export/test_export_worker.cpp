@@ -78,6 +78,29 @@ Run run_export(ff_export& job, int timeoutMs = 60000)
     return r;
 }
 
+// The re-encoded formats, as rows of codec and extension.
+void add_format_rows()
+{
+    QTest::addColumn<QString>("codec");
+    QTest::addColumn<QString>("ext");
+    QTest::newRow("H.264") << "libx264" << ".mp4";
+    QTest::newRow("H.265") << "hevc" << ".mp4";
+    QTest::newRow("MJPEG") << "mjpeg" << ".avi";
+    QTest::newRow("VP9") << "vp9" << ".webm";
+    QTest::newRow("AV1") << "av1" << ".mkv";
+}
+
+// Sets the job up for begin..end ("HHmmss") of stream 1 of the files, without the band.
+void set_up(ff_export& job, const QString& path, const QString& codec, const QList<QFileInfo>& files,
+            const QString& begin, const QString& end)
+{
+    job.init(path, codec, 0, -1, -1, false, "normal");
+    job.set_files(files);
+    job.set_begin(begin);
+    job.set_end(end);
+    job.set_stream_id("1");
+}
+
 } // namespace
 
 class TestExportWorker : public QObject
@@ -221,13 +244,7 @@ void TestExportWorker::codec_and_size_change()
 
 void TestExportWorker::range_ending_after_a_gap_data()
 {
-    QTest::addColumn<QString>("codec");
-    QTest::addColumn<QString>("ext");
-    QTest::newRow("H.264") << "libx264" << ".mp4";
-    QTest::newRow("H.265") << "hevc" << ".mp4";
-    QTest::newRow("MJPEG") << "mjpeg" << ".avi";
-    QTest::newRow("VP9") << "vp9" << ".webm";
-    QTest::newRow("AV1") << "av1" << ".mkv";
+    add_format_rows();
 }
 
 // A range that ends on the first picture after a gap (the picture that
@@ -243,12 +260,8 @@ void TestExportWorker::range_ending_after_a_gap()
     QTemporaryDir out;
     const QString path = out.filePath("gap" + ext);
     ff_export job;
-    job.init(path, codec, 0, -1, -1, false, "normal");
-    job.set_files(data_files(m_gap.files));
     // 08:00:04 to 08:00:07 is the gap; 08:00:07.000 starts the second recording.
-    job.set_begin("080002");
-    job.set_end("080007");
-    job.set_stream_id("1");
+    set_up(job, path, codec, data_files(m_gap.files), "080002", "080007");
     const Run run = run_export(job);
     QCOMPARE(run.errors, QList<int>());
     QCOMPARE(run.ending, 1);
@@ -270,13 +283,7 @@ void TestExportWorker::range_ending_after_a_gap()
 
 void TestExportWorker::rate_change_keeps_the_clock_data()
 {
-    QTest::addColumn<QString>("codec");
-    QTest::addColumn<QString>("ext");
-    QTest::newRow("H.264") << "libx264" << ".mp4";
-    QTest::newRow("H.265") << "hevc" << ".mp4";
-    QTest::newRow("MJPEG") << "mjpeg" << ".avi";
-    QTest::newRow("VP9") << "vp9" << ".webm";
-    QTest::newRow("AV1") << "av1" << ".mkv";
+    add_format_rows();
 }
 
 // A range whose recordings go from 10 to 25 fps and back keeps the
@@ -292,11 +299,7 @@ void TestExportWorker::rate_change_keeps_the_clock()
     QTemporaryDir out;
     const QString path = out.filePath("rates" + ext);
     ff_export job;
-    job.init(path, codec, 0, -1, -1, false, "normal");
-    job.set_files(m_mixedRates);
-    job.set_begin("080000");
-    job.set_end("080006");
-    job.set_stream_id("1");
+    set_up(job, path, codec, m_mixedRates, "080000", "080006");
     const Run run = run_export(job);
     QCOMPARE(run.errors, QList<int>());
     QCOMPARE(run.ending, 1);
@@ -342,11 +345,7 @@ void TestExportWorker::outage_keeps_the_rate()
     QVERIFY2(r.ok, qPrintable(r.error));
     const QString path = dir.filePath("outage.avi");
     ff_export job;
-    job.init(path, "mjpeg", 0, -1, -1, false, "normal");
-    job.set_files(data_files(r.files));
-    job.set_begin("080000");
-    job.set_end("080014");
-    job.set_stream_id("1");
+    set_up(job, path, "mjpeg", data_files(r.files), "080000", "080014");
     const Run run = run_export(job);
     QCOMPARE(run.errors, QList<int>());
     QCOMPARE(run.ending, 1);
