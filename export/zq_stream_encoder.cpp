@@ -1,6 +1,7 @@
 #include "export/zq_stream_encoder.h"
 
 #include "app/zq_log.h"
+#include "recordings/seek_index.h"
 #include "recordings/time_text.h"
 
 #include <QDir>
@@ -30,6 +31,8 @@ constexpr int kMaxSide = 16384;
 constexpr qint64 kMaxSpanMs = 2LL * 86400000;
 // Overlay texts come from storage metadata: a camera name longer than this is cut.
 constexpr int kMaxOverlay = 1000;
+// Intervals that say what the current frame period is.
+constexpr qsizetype kRecentIntervals = 16;
 
 // Encoder by the export's codec name; the speed settings suit an export that
 // should run near the decoder's pace.
@@ -87,6 +90,7 @@ ZQStreamEncoder::~ZQStreamEncoder()
         abort_encoding();
     av_frame_free(&m_encoderFrame);
     av_packet_free(&m_packet);
+    av_packet_free(&m_pending);
     avcodec_free_context(&m_codecContext);
     sws_freeContext(m_mainScaler);
     sws_freeContext(m_bandScaler);
@@ -294,7 +298,8 @@ bool ZQStreamEncoder::init_encoder(const QString& outputPath, const QString& cod
 
     m_encoderFrame = av_frame_alloc();
     m_packet = av_packet_alloc();
-    if (!m_encoderFrame || !m_packet)
+    m_pending = av_packet_alloc();
+    if (!m_encoderFrame || !m_packet || !m_pending)
         return fail(0, QStringLiteral("[ERROR] ZQStream Encoder :: Error on packet alloc"));
     m_encoderFrame->format = format;
     m_encoderFrame->width = width;
@@ -419,8 +424,11 @@ bool ZQStreamEncoder::encode_frame(const AVFrame* picture, int width, int height
         return false;
     }
     if (m_lastPts >= 0) {
-        m_lastInterval = next - m_lastPts;
-        m_durations[m_lastPts] = m_lastInterval;
+        const qint64 interval = next - m_lastPts;
+        m_durations[m_lastPts] = interval;
+        m_recentIntervals << interval;
+        if (m_recentIntervals.size() > kRecentIntervals)
+            m_recentIntervals.removeFirst();
         // Bounded: an encoder that never returns some picture leaves its entry behind.
         while (m_durations.size() > 1024)
             m_durations.erase(m_durations.begin());
@@ -447,29 +455,83 @@ bool ZQStreamEncoder::write_packets(bool draining)
             ZQLog::log(QStringLiteral("[ERROR] ZQStream Encoder :: receive packet :: ") + av_text(rc));
             return draining ? false : true;
         }
-        if (m_packet->pts != AV_NOPTS_VALUE) {
-            // Each picture lasts until the next one; the last one as long as the one before it.
-            const auto it = m_durations.find(m_packet->pts);
-            if (it != m_durations.end()) {
-                m_packet->duration = it->second;
-                m_durations.erase(it);
-            } else {
-                m_packet->duration = m_lastInterval > 0 ? m_lastInterval
-                                                        : (m_variableRate ? std::llround(1000.0 * m_rate.den / m_rate.num) : 1);
-            }
-        }
-        av_packet_rescale_ts(m_packet, m_codecContext->time_base, m_stream->time_base);
-        m_packet->stream_index = m_stream->index;
-        const int wrc = av_write_frame(m_formatContext, m_packet);
-        av_packet_unref(m_packet);
-        if (wrc < 0) {
-            ZQLog::log(QStringLiteral("[ERROR] ZQStream Encoder :: write packet failed :: ") + av_text(wrc));
-            m_writeFailed = true;
-            m_lastError = -4;
-            emit error(-4);
+        // Written once the next packet is there: by then the picture after
+        // this one has been sent, so its span is known, also from encoders
+        // that give each packet back at once.
+        if (!flush_pending(false))
             return false;
-        }
+        av_packet_move_ref(m_pending, m_packet);
     }
+}
+
+bool ZQStreamEncoder::flush_pending(bool last)
+{
+    if (!m_pending || (!m_pending->data && m_pending->size == 0 && !m_pending->side_data_elems))
+        return true;
+    AVPacket* p = m_pending;
+    if (p->pts != AV_NOPTS_VALUE) {
+        // Each picture lasts until the next one; one whose next is not known
+        // (the last one) for one frame period. The interval before it may be
+        // a gap: it says nothing of how long the picture lasts.
+        const auto it = m_durations.find(p->pts);
+        if (it != m_durations.end()) {
+            p->duration = it->second;
+            m_durations.erase(it);
+        } else {
+            p->duration = frame_period_ticks();
+        }
+        m_minPts = m_minPts == AV_NOPTS_VALUE ? p->pts : qMin(m_minPts, p->pts);
+        m_endPts = m_endPts == AV_NOPTS_VALUE ? p->pts + p->duration : qMax(m_endPts, p->pts + p->duration);
+    }
+    if (last && p->dts != AV_NOPTS_VALUE && p->pts != AV_NOPTS_VALUE && m_startDts != AV_NOPTS_VALUE) {
+        // The stream's decoding span must end where its presentation ends,
+        // less the decoder's delay at the start (as at every ordinary end).
+        // A reordering encoder dates the final packet from the pictures
+        // before it, so after a gap near the end that date lags the picture
+        // by the gap: the packet is dated again, between the packet before
+        // it and its own presentation, which leaves every presentation time
+        // as it is.
+        const qint64 end = m_endPts + (m_startDts - m_minPts);
+        const qint64 floor = m_lastDts == AV_NOPTS_VALUE ? p->dts : m_lastDts + 1;
+        const qint64 dts = qBound(floor, end - p->duration, qMax(floor, p->pts));
+        p->duration = qMax(p->duration, end - dts);
+        p->dts = dts;
+    }
+    return write_container_packet(p);
+}
+
+bool ZQStreamEncoder::write_container_packet(AVPacket* packet)
+{
+    if (packet->dts != AV_NOPTS_VALUE) {
+        if (m_startDts == AV_NOPTS_VALUE)
+            m_startDts = packet->dts;
+        m_lastDts = packet->dts;
+    }
+    av_packet_rescale_ts(packet, m_codecContext->time_base, m_stream->time_base);
+    packet->stream_index = m_stream->index;
+    const int wrc = av_write_frame(m_formatContext, packet);
+    av_packet_unref(packet);
+    if (wrc < 0) {
+        ZQLog::log(QStringLiteral("[ERROR] ZQStream Encoder :: write packet failed :: ") + av_text(wrc));
+        m_writeFailed = true;
+        m_lastError = -4;
+        emit error(-4);
+        return false;
+    }
+    return true;
+}
+
+qint64 ZQStreamEncoder::frame_period_ticks() const
+{
+    // A fixed-rate output counts in periods.
+    if (!m_variableRate)
+        return 1;
+    // The pictures' own period, which a change of rate within the range
+    // changes; the declared rate's before two pictures are known.
+    const double typical = typical_spacing(m_recentIntervals);
+    if (typical > 0.0)
+        return qMax<qint64>(1, std::llround(typical));
+    return qMax<qint64>(1, std::llround(1000.0 * m_rate.den / m_rate.num));
 }
 
 bool ZQStreamEncoder::end_encoding()
@@ -485,6 +547,8 @@ bool ZQStreamEncoder::end_encoding()
     // Packets the encoder still holds (look-ahead) belong to the file.
     if (avcodec_send_frame(m_codecContext, nullptr) >= 0)
         ok = write_packets(true);
+    if (ok)
+        ok = flush_pending(true);
     if (ok && m_framesEncoded > 0) {
         const int rc = av_write_trailer(m_formatContext);
         if (rc < 0) {

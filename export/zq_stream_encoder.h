@@ -1,10 +1,12 @@
 #pragma once
 
+#include <QList>
 #include <QObject>
 #include <QString>
 #include <map>
 
 extern "C" {
+#include <libavutil/avutil.h>
 #include <libavutil/rational.h>
 }
 
@@ -132,10 +134,25 @@ private:
     qint64 m_firstMs = -1;
     qint64 m_lastPts = -1;
     // Duration of each picture sent, by its pts, known once the next one is
-    // sent: packets get their own span, so the file ends where its last
-    // picture's period ends.
+    // sent: packets get their own span.
     std::map<qint64, qint64> m_durations;
-    qint64 m_lastInterval = 0;
+    // The last intervals between pictures (newest at the back), for the span
+    // of a picture whose successor is not known: one frame period, so that
+    // the file ends one period after its last picture even when a gap comes
+    // before that picture.
+    QList<qint64> m_recentIntervals;
+    qint64 frame_period_ticks() const;
+    // The last packet received is written only when the next one comes (or
+    // at the end), so that the stream's final packet can be set to end where
+    // the pictures end: with reordering, its decoding time may lag its
+    // presentation by a gap, and MP4 takes a stream's length from decoding times.
+    AVPacket* m_pending = nullptr;
+    qint64 m_startDts = AV_NOPTS_VALUE; // codec time base, first packet written
+    qint64 m_lastDts = AV_NOPTS_VALUE;  // of the last packet written
+    qint64 m_minPts = AV_NOPTS_VALUE;
+    qint64 m_endPts = AV_NOPTS_VALUE;   // latest presentation end
+    bool write_container_packet(AVPacket* packet);
+    bool flush_pending(bool last);
     bool m_variableRate = false;
     int m_framesEncoded = 0;
     int m_framesDropped = 0;

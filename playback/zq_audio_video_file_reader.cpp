@@ -21,28 +21,6 @@ void log_info(const QString& text)
 {
     ZQLog::log(QStringLiteral("[INFO] ") + kName + text);
 }
-
-// Frames per second of entries in time order: the intervals between
-// neighbours of one data file over the time they span (the step from one file
-// to the next is no frame interval).
-double estimate_fps(const QList<ZQFrame>& frames)
-{
-    qint64 intervals = 0;
-    qint64 spanMs = 0;
-    for (qsizetype i = 1; i < frames.size(); ++i) {
-        const ZQFrame& a = frames.at(i - 1);
-        const ZQFrame& b = frames.at(i);
-        const qint64 ta = a.absolute_ms();
-        const qint64 tb = b.absolute_ms();
-        if (ta < 0 || tb < ta || a.get_data_file() != b.get_data_file())
-            continue;
-        ++intervals;
-        spanMs += tb - ta;
-    }
-    if (intervals == 0 || spanMs <= 0)
-        return -1.0;
-    return double(intervals) * 1000.0 / double(spanMs);
-}
 }
 
 ZQAudioVideoFileReader::ZQAudioVideoFileReader() = default;
@@ -182,7 +160,7 @@ bool ZQAudioVideoFileReader::read_file(const QFileInfo& file, bool* windowOpen, 
         return true;
     }
     m_frameCount.store(int(frames.size()));
-    const double fps = estimate_fps(frames);
+    const double fps = seek_index_frame_rate(frames);
     if (fps > 0)
         m_fps.store(fps);
     ZQLog::log(QStringLiteral("[INFO] ") + kName + QStringLiteral("Get FPS :: ")
@@ -352,7 +330,7 @@ QList<ZQFrame> ZQAudioVideoFileReader::read_seek_file(QList<QFileInfo> files, QS
 
 double ZQAudioVideoFileReader::get_fps()
 {
-    const double fps = estimate_fps(m_frameList);
+    const double fps = seek_index_frame_rate(m_frameList);
     log_info(QStringLiteral("Get FPS :: ") + QString::number(fps, 'f', 2));
     return fps;
 }

@@ -59,7 +59,8 @@ public:
     void stop();
     // Entries of the frame list of the file being read; -1 when empty.
     int get_frame_count() const { return m_frameCount.load(); }
-    // Frames per second of the file being read: (entries - 1) / span; -1 until known.
+    // Frames per second of the file being read, from the typical spacing of
+    // its entries (seek_index_frame_rate); -1 until known.
     double get_stream_fps() const { return m_fps.load(); }
     // 0, or -14 when reading ended on a fault.
     int failure() const { return m_failure.load(); }
@@ -90,8 +91,8 @@ public:
     bool init_displayer_for_stream(QString stream);
     // Opens a decoder for the codec of the frame list's first entry.
     bool init_decoder_for_stream(QString stream);
-    // Frames per second of the frame list, from the spacing of the entries of
-    // each file; -1 when the list shows no spacing.
+    // Frames per second of the frame list, from the typical spacing of the
+    // entries of each file; -1 when the list shows no spacing.
     double get_fps();
     // Decoded size recorded by the probe of init_displayer_for_stream; -1 before.
     int get_width() const { return m_width; }

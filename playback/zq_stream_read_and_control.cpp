@@ -235,13 +235,12 @@ double ZQStreamReadAndControl::get_fps()
 {
     if (m_frames.isEmpty())
         return m_fps;
-    // Frames over the time they span. Counting changes of second instead
-    // would give 50 for a two-second recording of 25 frames per second.
-    double fps = std::numeric_limits<double>::infinity();
-    const qint64 first = m_frames.first().absolute_ms();
-    const qint64 last = m_frames.last().absolute_ms();
-    if (m_frames.size() > 1 && first >= 0 && last > first)
-        fps = double(m_frames.size() - 1) * 1000.0 / double(last - first);
+    // The typical spacing of the entries: counting changes of second would
+    // give 50 for a two-second recording of 25 frames per second, and frames
+    // over the time they span would slow a recording with an outage inside.
+    double fps = seek_index_frame_rate(m_frames);
+    if (fps <= 0.0)
+        fps = std::numeric_limits<double>::infinity();
     zlog(kName + QStringLiteral(" get FPS :: ") + QString::number(fps, 'f', 2));
     return fps;
 }

@@ -9,6 +9,7 @@
 #include <QSet>
 #include <QTime>
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <string_view>
@@ -544,4 +545,47 @@ QList<ZQFrame> parse_seek_index(const QString& path, const SeekIndexOptions& opt
     if (!result.streams.isEmpty() && !result.streams.contains(options.stream))
         result.detectedStream = result.streams.first();
     return parser.take();
+}
+
+double typical_spacing(QList<qint64> spacings)
+{
+    if (spacings.isEmpty())
+        return -1.0;
+    const qsizetype mid = spacings.size() / 2;
+    std::nth_element(spacings.begin(), spacings.begin() + mid, spacings.end());
+    const qint64 median = spacings.at(mid);
+    double sum = 0.0;
+    qsizetype count = 0;
+    if (median <= 0) {
+        for (qint64 s : std::as_const(spacings)) {
+            sum += double(qMax<qint64>(0, s));
+            ++count;
+        }
+    } else {
+        // Within [median / 2, 3 * median / 2], in integers without overflow.
+        for (qint64 s : std::as_const(spacings)) {
+            if (s >= median - median / 2 && s <= median + median / 2) {
+                sum += double(s);
+                ++count;
+            }
+        }
+    }
+    if (count == 0 || sum <= 0.0)
+        return -1.0;
+    return sum / double(count);
+}
+
+double seek_index_frame_rate(const QList<ZQFrame>& frames)
+{
+    QList<qint64> spacings;
+    spacings.reserve(frames.size());
+    qint64 previous = -1;
+    for (qsizetype i = 0; i < frames.size(); ++i) {
+        const qint64 t = frames.at(i).absolute_ms();
+        if (i > 0 && previous >= 0 && t >= previous && frames.at(i - 1).get_data_file() == frames.at(i).get_data_file())
+            spacings << t - previous;
+        previous = t;
+    }
+    const double ms = typical_spacing(std::move(spacings));
+    return ms > 0.0 ? 1000.0 / ms : -1.0;
 }

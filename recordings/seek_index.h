@@ -96,6 +96,20 @@ QString seek_index_codec_name(QStringView codecText);
 // Valid "yyyyMMddHHmmsszzz" text, read from its digits (no time zone).
 bool seek_index_timestamp_valid(QStringView text);
 
+// The typical spacing of pictures among spacings (any unit, any order): the
+// mean of those within half the median of it, so that one long spacing (an
+// outage, a gap) or a short one weighs nothing, while stamps cut to the
+// millisecond (33, 33, 34 ms at 30 frames per second) still average to their
+// true period. When most spacings are 0 (pictures stamped alike), the mean of
+// them all. -1 when there is no spacing or no positive one.
+double typical_spacing(QList<qint64> spacings);
+// Frames per second of entries in time order (one stream), from the typical
+// spacing of neighbouring entries of one data file (the step from one file
+// to the next, or back in time, is no spacing). Holds for a recording of two
+// seconds as for one with an outage inside. -1 when the entries show no
+// spacing (fewer than two, or all at one time).
+double seek_index_frame_rate(const QList<ZQFrame>& frames);
+
 // The stream ids worth offering to choose from: the short numbers a recording
 // server writes ("1" for "video1"), first-seen order kept, at most
 // kMaxOfferedStreams of them. A seek index is untrusted and may name any number

@@ -9,6 +9,7 @@
 #include <QString>
 #include <QtGlobal>
 #include <cmath>
+#include <cstdio>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -29,7 +30,20 @@ struct MediaProbe
     double duration = -1;// last packet end minus first packet start, seconds
     double rate = 0;     // avg_frame_rate, or r_frame_rate when unset
     double file_duration = -1; // the container's duration (what ffprobe shows as format duration), seconds
+    // The video stream's own declared duration (ffprobe's stream duration, or
+    // the stream's DURATION tag in Matroska and WebM), seconds; -1 when none.
+    double stream_duration = -1;
 };
+
+// "HH:MM:SS.fraction" of a Matroska DURATION tag, in seconds; -1 when unreadable.
+inline double tag_seconds(const char* text)
+{
+    int h = 0, m = 0;
+    double s = 0;
+    if (!text || std::sscanf(text, "%d:%d:%lf", &h, &m, &s) != 3)
+        return -1;
+    return h * 3600.0 + m * 60.0 + s;
+}
 
 inline MediaProbe probe_media(const QString& path)
 {
@@ -55,6 +69,10 @@ inline MediaProbe probe_media(const QString& path)
     p.rate = r.den > 0 ? av_q2d(r) : 0;
     if (fc->duration != AV_NOPTS_VALUE)
         p.file_duration = double(fc->duration) / AV_TIME_BASE;
+    if (st->duration != AV_NOPTS_VALUE && st->duration > 0)
+        p.stream_duration = st->duration * av_q2d(st->time_base);
+    else if (const AVDictionaryEntry* tag = av_dict_get(st->metadata, "DURATION", nullptr, 0))
+        p.stream_duration = tag_seconds(tag->value);
     AVPacket* pkt = av_packet_alloc();
     qint64 minPts = INT64_MAX, maxEnd = INT64_MIN;
     while (av_read_frame(fc, pkt) >= 0) {

@@ -78,6 +78,29 @@ Run run_export(ff_export& job, int timeoutMs = 60000)
     return r;
 }
 
+// The re-encoded formats, as rows of codec and extension.
+void add_format_rows()
+{
+    QTest::addColumn<QString>("codec");
+    QTest::addColumn<QString>("ext");
+    QTest::newRow("H.264") << "libx264" << ".mp4";
+    QTest::newRow("H.265") << "hevc" << ".mp4";
+    QTest::newRow("MJPEG") << "mjpeg" << ".avi";
+    QTest::newRow("VP9") << "vp9" << ".webm";
+    QTest::newRow("AV1") << "av1" << ".mkv";
+}
+
+// Sets the job up for begin..end ("HHmmss") of stream 1 of the files, without the band.
+void set_up(ff_export& job, const QString& path, const QString& codec, const QList<QFileInfo>& files,
+            const QString& begin, const QString& end)
+{
+    job.init(path, codec, 0, -1, -1, false, "normal");
+    job.set_files(files);
+    job.set_begin(begin);
+    job.set_end(end);
+    job.set_stream_id("1");
+}
+
 } // namespace
 
 class TestExportWorker : public QObject
@@ -88,8 +111,11 @@ private slots:
     void range_across_files_data();
     void range_across_files();
     void codec_and_size_change();
+    void range_ending_after_a_gap_data();
+    void range_ending_after_a_gap();
     void rate_change_keeps_the_clock_data();
     void rate_change_keeps_the_clock();
+    void outage_keeps_the_rate();
     void damaged_recording_data();
     void damaged_recording();
     void empty_range_is_minus_10();
@@ -216,15 +242,48 @@ void TestExportWorker::codec_and_size_change()
     QCOMPARE(p.frames, first.files.first().frame_count + second.files.first().frame_count);
 }
 
+void TestExportWorker::range_ending_after_a_gap_data()
+{
+    add_format_rows();
+}
+
+// A range that ends on the first picture after a gap (the picture that
+// reaches the end belongs to the range): the file and its stream end one
+// frame period after that picture, not one gap later (the last picture took
+// the interval before it as its span), nor where the encoder's decoding
+// times lag (MP4 takes the stream's length from them). The gap inside stays
+// time in the file.
+void TestExportWorker::range_ending_after_a_gap()
+{
+    QFETCH(QString, codec);
+    QFETCH(QString, ext);
+    QTemporaryDir out;
+    const QString path = out.filePath("gap" + ext);
+    ff_export job;
+    // 08:00:04 to 08:00:07 is the gap; 08:00:07.000 starts the second recording.
+    set_up(job, path, codec, data_files(m_gap.files), "080002", "080007");
+    const Run run = run_export(job);
+    QCOMPARE(run.errors, QList<int>());
+    QCOMPARE(run.ending, 1);
+    const Expected want = expected(m_gap.files, hms(8, 0, 2), hms(8, 0, 7));
+    QCOMPARE(want.lastMs, hms(8, 0, 7));
+    const MediaProbe p = probe_media(path);
+    QVERIFY(p.ok);
+    QCOMPARE(p.frames, want.frames);
+    const double content = (want.lastMs - want.firstMs) / 1000.0 + 0.1;
+    const auto close = [content](double d) { return qAbs(d - content) <= 0.01 + 1e-3; };
+    QVERIFY2(close(p.file_duration), qPrintable(QString("file %1 s for %2 s").arg(p.file_duration).arg(content)));
+    QVERIFY(p.stream_duration >= 0);
+    QVERIFY2(close(p.stream_duration), qPrintable(QString("stream %1 s for %2 s").arg(p.stream_duration).arg(content)));
+    const QList<DecodedPicture> pictures = decode_pictures(path);
+    QVERIFY(!pictures.isEmpty());
+    QVERIFY2(qAbs(pictures.last().time - (want.lastMs - want.firstMs) / 1000.0) <= 0.1 + 1e-3,
+             qPrintable(QString::number(pictures.last().time)));
+}
+
 void TestExportWorker::rate_change_keeps_the_clock_data()
 {
-    QTest::addColumn<QString>("codec");
-    QTest::addColumn<QString>("ext");
-    QTest::newRow("H.264") << "libx264" << ".mp4";
-    QTest::newRow("H.265") << "hevc" << ".mp4";
-    QTest::newRow("MJPEG") << "mjpeg" << ".avi";
-    QTest::newRow("VP9") << "vp9" << ".webm";
-    QTest::newRow("AV1") << "av1" << ".mkv";
+    add_format_rows();
 }
 
 // A range whose recordings go from 10 to 25 fps and back keeps the
@@ -240,11 +299,7 @@ void TestExportWorker::rate_change_keeps_the_clock()
     QTemporaryDir out;
     const QString path = out.filePath("rates" + ext);
     ff_export job;
-    job.init(path, codec, 0, -1, -1, false, "normal");
-    job.set_files(m_mixedRates);
-    job.set_begin("080000");
-    job.set_end("080006");
-    job.set_stream_id("1");
+    set_up(job, path, codec, m_mixedRates, "080000", "080006");
     const Run run = run_export(job);
     QCOMPARE(run.errors, QList<int>());
     QCOMPARE(run.ending, 1);
@@ -270,6 +325,42 @@ void TestExportWorker::rate_change_keeps_the_clock()
         }
     }
     QCOMPARE(recordingsSeen.size(), 3);
+}
+
+// A recording at 10 fps whose entries from 30 on are 5 s later (the camera
+// stopped sending): AVI, which has one rate, is written at the recording's
+// 10 fps, not at entries over the time they span (6.1), and each picture
+// keeps its time, the outage held by the picture before it.
+void TestExportWorker::outage_keeps_the_rate()
+{
+    QTemporaryDir dir;
+    ZQFixture::Options o;
+    o.output_parent = dir.path();
+    o.fps = 10;
+    o.gop = 10;
+    o.seconds_per_recording = 8;
+    o.outage_frame = 30;
+    o.outage_seconds = 5;
+    const ZQFixture::Result r = ZQFixture::write(o);
+    QVERIFY2(r.ok, qPrintable(r.error));
+    const QString path = dir.filePath("outage.avi");
+    ff_export job;
+    set_up(job, path, "mjpeg", data_files(r.files), "080000", "080014");
+    const Run run = run_export(job);
+    QCOMPARE(run.errors, QList<int>());
+    QCOMPARE(run.ending, 1);
+    const MediaProbe p = probe_media(path);
+    QVERIFY(p.ok);
+    QVERIFY2(qAbs(p.rate - 10.0) < 1e-6, qPrintable(QString::number(p.rate)));
+    QVERIFY2(qAbs(p.file_duration - 13.0) <= 0.1 + 1e-3, qPrintable(QString::number(p.file_duration)));
+    const QList<DecodedPicture> pictures = decode_pictures(path);
+    QCOMPARE(pictures.size(), 80);
+    for (const DecodedPicture& d : pictures) {
+        const ZQFixture::PatternValue v = ZQFixture::read_pattern(d.image);
+        QVERIFY(v.valid);
+        const double own = (v.time_ms() - hms(8, 0, 0)) / 1000.0 + (v.frame_index >= 30 ? 5.0 : 0.0);
+        QVERIFY2(qAbs(d.time - own) <= 0.1 + 1e-3, qPrintable(QString("picture of %1 s shown at %2 s").arg(own).arg(d.time)));
+    }
 }
 
 void TestExportWorker::damaged_recording_data()

@@ -6,6 +6,7 @@
 #include "playback/media_frame_queue.h"
 #include "playback/video_decoder.h"
 #include "playback/zq_audio_video_file_reader.h"
+#include "playback/zq_stream_read_and_control.h"
 #include "tests/recordings/log_capture.h"
 #include "tools/zqfixture/lib/fixture_writer.h"
 
@@ -88,7 +89,8 @@ private slots:
     void init_displayer_codecs();
     void raw_run_reads_every_file();
     void stop_before_start();
-    void fps_of_whole_seconds();
+    void frame_rate_of_recordings_data();
+    void frame_rate_of_recordings();
     void export_read_keeps_frame_list();
     void raw_audio_entries();
     void destruct_is_logged();
@@ -366,20 +368,51 @@ void TestExportReaderRandom::stop_before_start()
     QCOMPARE(reader.get_frame_count(), -1);
 }
 
-// Ten whole seconds at 25 entries per second read as 25 frames per second.
-void TestExportReaderRandom::fps_of_whole_seconds()
+void TestExportReaderRandom::frame_rate_of_recordings_data()
 {
+    QTest::addColumn<int>("seconds");
+    QTest::addColumn<int>("fps");
+    QTest::addColumn<int>("outageFrame");
+    QTest::addColumn<int>("outageSeconds");
+    QTest::newRow("ten whole seconds at 25") << 10 << 25 << -1 << 0;
+    // Entries over changes of second would say 50: played twice too fast.
+    QTest::newRow("two seconds at 25") << 2 << 25 << -1 << 0;
+    // Stamps cut to the millisecond: 33, 33 and 34 ms apart.
+    QTest::newRow("30 per second") << 4 << 30 << -1 << 0;
+    // A minute at 25 whose entries from 500 on are 20 s later (the camera
+    // stopped sending): entries over the time they span would say 18.75.
+    QTest::newRow("outage inside the recording") << 60 << 25 << 500 << 20;
+}
+
+// Both readers take the rate of a recording from its entries' spacing, the
+// same way: the export writes a fixed-rate file at it, playback paces at it.
+void TestExportReaderRandom::frame_rate_of_recordings()
+{
+    QFETCH(int, seconds);
+    QFETCH(int, fps);
+    QFETCH(int, outageFrame);
+    QFETCH(int, outageSeconds);
     ZQFixture::Options o;
-    o.seconds_per_recording = 10;
-    o.fps = 25;
+    o.seconds_per_recording = seconds;
+    o.fps = fps;
+    o.gop = fps;
     o.size = QSize(32, 32);
+    o.outage_frame = outageFrame;
+    o.outage_seconds = outageSeconds;
     const ZQFixture::Result r = make(o);
     QVERIFY2(r.ok, qPrintable(r.error));
     LogCapture log;
     ZQAudioVideoFileReader reader(data_files(r), "1");
-    QCOMPARE(reader.read_seek_file(data_files(r), "1", "", "", true).size(), 250);
-    QCOMPARE(reader.get_stream_fps(), 25.0);
-    QVERIFY(log.has("[INFO] ZQAudioVideo file reader :: Get FPS :: 25.00"));
+    QCOMPARE(reader.read_seek_file(data_files(r), "1", "", "", true).size(), seconds * fps);
+    QVERIFY2(qAbs(reader.get_stream_fps() - fps) < 0.01, qPrintable(QString::number(reader.get_stream_fps())));
+    QVERIFY(log.has("[INFO] ZQAudioVideo file reader :: Get FPS :: " + QString::number(reader.get_stream_fps(), 'f', 2)));
+
+    ZQStreamReadAndControl playback;
+    QVERIFY(playback.init_displayer_for_stream(QFileInfo(r.files.first().seek_path), "1", data_files(r)));
+    QVERIFY2(qAbs(playback.get_frames_per_second() - fps) < 0.01,
+             qPrintable(QString::number(playback.get_frames_per_second())));
+    playback.stop();
+    playback.wait_for_prefetches();
 }
 
 // After the export's own read, the frame list is the last file read: the

@@ -2,6 +2,7 @@
 #include "playback/zq_stream_read_and_control.h"
 #include "tools/zqfixture/lib/fixture_writer.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QSemaphore>
 #include <QSignalSpy>
@@ -744,6 +745,49 @@ private slots:
         QVERIFY(reader.init_displayer_for_stream(QFileInfo(r.files[0].seek_path), "1", data_files(r.files)));
         reader.stop();
         reader.wait_for_prefetches();
+    }
+
+    // A minute at 25 frames per second whose entries from 500 on are 20 s
+    // later (the camera stopped sending for a while): played by the timer
+    // from just before the outage to after it, the pictures come at the
+    // recording's own rate, one entry after the other.
+    void outage_plays_at_its_own_rate()
+    {
+        ZQFixture::Options o = day_options();
+        o.recordings_per_camera = 1;
+        o.seconds_per_recording = 60;
+        o.size = QSize(64, 48);
+        o.outage_frame = 500;
+        o.outage_seconds = 20;
+        const ZQFixture::Result r = make(o);
+        QVERIFY2(r.ok, qPrintable(r.error));
+        const QList<qint64> entries = entry_times(r.files[0]);
+        QCOMPARE(entries.at(500) - entries.at(499), 20040);
+
+        ZQStreamReadAndControl reader;
+        QSignalSpy frames(&reader, &ZQStreamReadAndControl::set_display_frame);
+        QList<qint64> arrivals; // ns on a steady clock, one per picture shown
+        QElapsedTimer clock;
+        clock.start();
+        connect(&reader, &ZQStreamReadAndControl::set_display_frame, this, [&] { arrivals << clock.nsecsElapsed(); });
+        QVERIFY(reader.init_displayer_for_stream(QFileInfo(r.files[0].seek_path), "1", data_files(r.files)));
+        reader.set_index(480); // a keyframe (GOP 10): shows it
+        reader.read_forward();
+        const int pictures = 50;
+        QTRY_VERIFY_WITH_TIMEOUT(frames.size() >= pictures + 1, 30000);
+        reader.stop();
+
+        // Each picture shown once, in order, through the outage (the
+        // pictures' patterns give the times without the outage).
+        QList<qint64> want{8 * 3600000 + 480 * 40};
+        for (int i = 480; i < 480 + pictures; ++i)
+            want << 8 * 3600000 + i * 40;
+        QCOMPARE(times(shown(frames)).mid(0, pictures + 1), want);
+        // The first picture is the one set_index showed; the timer's start there.
+        const double seconds = (arrivals.at(pictures) - arrivals.at(1)) / 1e9;
+        const double rate = (pictures - 1) / seconds;
+        QVERIFY2(rate >= 0.85 * 25 && rate <= 1.1 * 25,
+                 qPrintable(QString("%1 pictures per second for a recording of 25").arg(rate, 0, 'f', 2)));
     }
 
     // The timer itself drives playback to the end of the list.

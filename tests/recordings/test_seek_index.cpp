@@ -231,6 +231,29 @@ private slots:
             QCOMPARE(seek_index_camera_id(c.seekPath), camera);
     }
 
+    // Spacings that an index of one stream can show, in milliseconds.
+    void typical_spacing_data()
+    {
+        QTest::addColumn<QList<qint64>>("spacings");
+        QTest::addColumn<double>("typical");
+        QTest::newRow("even") << QList<qint64>{40, 40, 40} << 40.0;
+        QTest::newRow("cut to the millisecond") << QList<qint64>{33, 33, 34, 33, 33, 34} << 100.0 / 3;
+        QTest::newRow("one outage") << QList<qint64>{40, 40, 20040, 40, 40} << 40.0;
+        QTest::newRow("an outage among two spacings") << QList<qint64>{40, 20040, 40} << 40.0;
+        QTest::newRow("one short") << QList<qint64>{40, 1, 40, 40} << 40.0;
+        // Pictures stamped alike in bunches: the mean of every spacing.
+        QTest::newRow("mostly alike") << QList<qint64>{0, 0, 0, 1000, 0, 0, 0, 1000} << 250.0;
+        QTest::newRow("all alike") << QList<qint64>{0, 0} << -1.0;
+        QTest::newRow("none") << QList<qint64>{} << -1.0;
+    }
+
+    void typical_spacing()
+    {
+        QFETCH(QList<qint64>, spacings);
+        QFETCH(double, typical);
+        QVERIFY2(qAbs(::typical_spacing(spacings) - typical) < 1e-9, qPrintable(QString::number(::typical_spacing(spacings))));
+    }
+
     void codec_names_data()
     {
         QTest::addColumn<QString>("text");

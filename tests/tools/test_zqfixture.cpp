@@ -404,19 +404,24 @@ void TestZqFixture::damage_data()
     QTest::addColumn<Codec>("codec");
     QTest::addColumn<int>("corrupt_frame");
     QTest::addColumn<bool>("truncate");
+    QTest::addColumn<int>("outage_frame");
 
-    QTest::newRow("h264 corrupt keyframe") << Codec::H264 << 0 << false;
-    QTest::newRow("mjpeg corrupt frame") << Codec::MJPEG << 3 << false;
-    QTest::newRow("h264 truncated") << Codec::H264 << -1 << true;
+    QTest::newRow("h264 corrupt keyframe") << Codec::H264 << 0 << false << -1;
+    QTest::newRow("mjpeg corrupt frame") << Codec::MJPEG << 3 << false << -1;
+    QTest::newRow("h264 truncated") << Codec::H264 << -1 << true << -1;
+    QTest::newRow("h264 outage from frame 4") << Codec::H264 << -1 << false << 4;
 }
 
 // Damage lands on the chosen recording only, and the seek index still
 // describes the undamaged frames, as a recording cut off by a crash would.
+// An outage moves the stamps of the frames after it, in the index and on the
+// painted clock, and nothing else.
 void TestZqFixture::damage()
 {
     QFETCH(Codec, codec);
     QFETCH(int, corrupt_frame);
     QFETCH(bool, truncate);
+    QFETCH(int, outage_frame);
 
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
@@ -429,6 +434,8 @@ void TestZqFixture::damage()
     o.codec = codec;
     o.corrupt_frame = corrupt_frame;
     o.truncate = truncate;
+    o.outage_frame = outage_frame;
+    o.outage_seconds = 7;
     o.damaged_recording = 1;
     const Result r = write(o);
     QVERIFY2(r.ok, qPrintable(r.error));
@@ -446,6 +453,12 @@ void TestZqFixture::damage()
         QCOMPARE(file.truncated, damaged && truncate);
         QCOMPARE(on_disk, file.truncated ? described - lines.last().bytes + lines.last().bytes / 2 : described);
         QCOMPARE(file.corrupted_frame, damaged ? corrupt_frame : -1);
+        for (int k = 0; k < lines.size(); ++k) {
+            const bool later = damaged && outage_frame >= 0 && k >= outage_frame;
+            const QString want = timestamp_text(o.dates.first(), 8 * 3600000 + k * 100 + (later ? 7000 : 0));
+            QCOMPARE(lines[k].timestamp, want);
+            QCOMPARE(timestamp_text(file.date, file.frames[k].time_ms), want);
+        }
 
         QFile data(file.data_path);
         QVERIFY(data.open(QIODevice::ReadOnly));
@@ -478,6 +491,8 @@ void TestZqFixture::refused_options_data()
     QTest::newRow("past midnight") << "start" << "23:59:59 for 2 s";
     QTest::newRow("corrupt frame beyond the end") << "corrupt" << "25";
     QTest::newRow("damaged recording missing") << "damaged" << "1";
+    QTest::newRow("outage after the last frame") << "outage" << "25";
+    QTest::newRow("outage of no length") << "outage-seconds" << "0";
 }
 
 // A bad request fails with a message and writes nothing, rather than leaving
@@ -505,6 +520,14 @@ void TestZqFixture::refused_options()
     else if (field == "damaged") {
         o.truncate = true;
         o.damaged_recording = value.toInt();
+    }
+    else if (field == "outage") {
+        o.outage_frame = value.toInt();
+        o.outage_seconds = 5;
+    }
+    else if (field == "outage-seconds") {
+        o.outage_frame = 3;
+        o.outage_seconds = value.toInt();
     }
     const Result r = write(o);
     QVERIFY(!r.ok);

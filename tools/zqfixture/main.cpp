@@ -122,8 +122,16 @@ int main(int argc, char** argv)
                                      QStringLiteral("N"));
     const QCommandLineOption truncate({QStringLiteral("truncate")},
                                       QStringLiteral("Cut the data file halfway through its last frame."));
+    const QCommandLineOption outage_frame({QStringLiteral("outage-frame")},
+                                          QStringLiteral("Stamp this video1 frame and the rest of the recording "
+                                                         "--outage-seconds later (a camera outage inside the file)."),
+                                          QStringLiteral("N"));
+    const QCommandLineOption outage_seconds({QStringLiteral("outage-seconds")},
+                                            QStringLiteral("Length of the outage of --outage-frame."),
+                                            QStringLiteral("S"), QStringLiteral("20"));
     const QCommandLineOption damaged({QStringLiteral("damaged-recording")},
-                                     QStringLiteral("Which recording (in date, time, camera order) gets the damage."),
+                                     QStringLiteral("Which recording (in date, time, camera order) gets the damage "
+                                                    "or the outage."),
                                      QStringLiteral("I"), QStringLiteral("0"));
     const QCommandLineOption threads({QStringLiteral("threads")},
                                      QStringLiteral("Recordings coded at once (default: one per core)."),
@@ -145,7 +153,8 @@ int main(int argc, char** argv)
                                          QStringLiteral("MS"), QStringLiteral("1000"));
     p.addOptions({audio, audio_rate, audio_channels, audio_entry});
     p.addOptions({out, root, date, cameras, start, minutes, seconds, gap, size, fps, gop, codec, codec_text, second,
-                  second_size, corrupt, truncate, damaged, threads, metadata});
+                  second_size, corrupt, truncate, outage_frame, outage_seconds, damaged, threads,
+                  metadata});
     p.process(app);
 
     if (!p.positionalArguments().isEmpty())
@@ -202,6 +211,10 @@ int main(int argc, char** argv)
     if (p.isSet(corrupt) && !parse_int(p.value(corrupt), 0, 1 << 20, &o.corrupt_frame))
         return fail(QStringLiteral("invalid --corrupt-frame"));
     o.truncate = p.isSet(truncate);
+    if (p.isSet(outage_frame) && !parse_int(p.value(outage_frame), 0, 1 << 20, &o.outage_frame))
+        return fail(QStringLiteral("invalid --outage-frame"));
+    if (!parse_int(p.value(outage_seconds), 1, 86400, &o.outage_seconds))
+        return fail(QStringLiteral("invalid --outage-seconds"));
     if (p.isSet(audio) && !ZQFixture::parse_audio_codec(p.value(audio), &o.audio.codec))
         return fail(QStringLiteral("unknown audio codec \"%1\" (aac, mp3)").arg(p.value(audio)));
     if (!parse_int(p.value(audio_rate), 8000, 48000, &o.audio.rate))

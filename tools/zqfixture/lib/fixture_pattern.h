@@ -17,7 +17,8 @@ struct PatternValue {
     int stream = 1;                // 1 for "video1", 2 for "video2"
     qint64 recording_start_ms = 0; // start of the recording, time of day in whole seconds (as milliseconds)
     int fps = 25;                  // 1 .. 1000
-    // Time of day of the frame, milliseconds since midnight, as the seek index states it.
+    // Time of day of the frame, milliseconds since midnight, as the seek index states it; for
+    // the frames after an outage (Options::outage_frame) the index states it that much later.
     qint64 time_ms() const { return recording_start_ms + qint64(frame_index) * 1000 / qMax(1, fps); }
 };
 

@@ -92,6 +92,7 @@ struct Job {
     qint64 start_ms = 0;
     bool corrupt = false;
     bool truncate = false;
+    bool outage = false;
 };
 
 class RecordingWriter {
@@ -113,6 +114,14 @@ private:
         QByteArray size_word;
     };
 
+    // Time of day of frame index, with the outage when the recording has one.
+    qint64 frame_time(const Job& job, qint64 index) const
+    {
+        qint64 t = job.start_ms + index * 1000 / m_o.fps;
+        if (job.outage && index >= m_o.outage_frame)
+            t += qint64(m_o.outage_seconds) * 1000;
+        return t;
+    }
     bool paint_and_encode(Stream& s, const Job& job, int index, qint64 time_ms, QString* error);
     bool emit_ready(const Job& job, QString* error);
     bool emit_frame(Stream& s, CodedFrame& f, const Job& job, QString* error);
@@ -151,7 +160,7 @@ bool RecordingWriter::paint_and_encode(Stream& s, const Job& job, int index, qin
 bool RecordingWriter::emit_frame(Stream& s, CodedFrame& f, const Job& job, QString* error)
 {
     WrittenFile& file = *job.file;
-    const qint64 time_ms = job.start_ms + f.index * 1000 / m_o.fps;
+    const qint64 time_ms = frame_time(job, f.index);
     const int size = int(f.bytes.size());
     if (s.id == 1 && job.corrupt && f.index == m_o.corrupt_frame) {
         fill_noise(&f.bytes, quint32(f.index));
@@ -252,7 +261,7 @@ bool RecordingWriter::write(const Job& job, QString* error)
     file.frames.reserve(int(m_lines_total));
 
     for (int i = 0; i < n; ++i) {
-        const qint64 t = job.start_ms + qint64(i) * 1000 / m_o.fps;
+        const qint64 t = frame_time(job, i);
         for (auto& s : m_streams)
             if (!paint_and_encode(*s, job, i, t, error))
                 return false;
@@ -329,15 +338,20 @@ QString check_options(const Options& o)
     if (frames >= (1 << 20))
         return QStringLiteral("too many frames in one recording");
     const qint64 start = o.start_time.msecsSinceStartOfDay();
+    if (o.outage_frame >= 0 && (o.outage_seconds < 1 || o.outage_seconds > 86400))
+        return QStringLiteral("the outage must last between 1 and 86400 seconds");
+    const qint64 outage = o.outage_frame >= 0 ? qint64(o.outage_seconds) * 1000 : 0;
     const qint64 end = start + qint64(o.recordings_per_camera - 1) * (o.seconds_per_recording + o.gap_seconds) * 1000 +
-                       qint64(o.seconds_per_recording) * 1000;
+                       qint64(o.seconds_per_recording) * 1000 + outage;
     if (end > day_ms)
         return QStringLiteral("the recordings run past midnight");
     const qint64 count = qint64(o.dates.size()) * o.cameras.size() * o.recordings_per_camera;
-    if ((o.corrupt_frame >= 0 || o.truncate) && (o.damaged_recording < 0 || o.damaged_recording >= count))
+    if ((o.corrupt_frame >= 0 || o.truncate || o.outage_frame >= 0) && (o.damaged_recording < 0 || o.damaged_recording >= count))
         return QStringLiteral("damaged recording %1 does not exist").arg(o.damaged_recording);
     if (o.corrupt_frame >= frames)
         return QStringLiteral("frame %1 to corrupt does not exist").arg(o.corrupt_frame);
+    if (o.outage_frame >= frames)
+        return QStringLiteral("frame %1 after the outage does not exist").arg(o.outage_frame);
     if (o.audio.codec != AudioCodec::None) {
         if (o.audio.rate != 8000 && o.audio.rate != 16000 && o.audio.rate != 48000)
             return QStringLiteral("audio rate must be 8000, 16000 or 48000");
@@ -457,6 +471,7 @@ Result write(const Options& o)
         jobs[i].file = &result.files[qsizetype(i)];
         jobs[i].corrupt = o.corrupt_frame >= 0 && int(i) == o.damaged_recording;
         jobs[i].truncate = o.truncate && int(i) == o.damaged_recording;
+        jobs[i].outage = o.outage_frame >= 0 && int(i) == o.damaged_recording;
     }
 
     const int cores = std::max(1u, std::thread::hardware_concurrency());

@@ -46,6 +46,12 @@ struct Options {
     int damaged_recording = 0;
     int corrupt_frame = -1;                             // "video1" frame whose bytes are overwritten with noise
     bool truncate = false;                              // data file ends halfway through its last frame
+    // An outage inside the recording: the "video1" frame outage_frame and every
+    // frame after it are stamped (and their clocks painted) outage_seconds
+    // later, as when a camera stops sending for a while and the server goes
+    // on writing the same file. The pattern's time_ms() does not know it.
+    int outage_frame = -1;
+    int outage_seconds = 0;
     int threads = 0;                                    // recordings coded at once; 0: one per core
     AudioOptions audio;                                 // codec None: no ".zqaudio" companions
 };
