@@ -2,6 +2,8 @@
 #include "tests/support/loopback_server.h"
 #include "tests/support/stream_routes.h"
 
+#include "../recordings/log_capture.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -243,8 +245,9 @@ void TestDownloadEncode::earlier_file_kept()
 }
 
 // A remux that fails removes nothing the job did not write: an earlier file at the video path
-// stays. Frames that are not video fail the set-up (-15..-21); a final rename refused by what
-// stands at the video path (here a folder) has its own code, not an input error.
+// stays. The remuxer is called 50 times before the job fails with its result: a set-up code
+// (-15..-21) for frames that are not video, 1 for a final rename refused by what stands at the
+// video path (here a folder). Neither is ever a success.
 void TestDownloadEncode::remux_failure_keeps_earlier_file()
 {
     for (const bool junk_frames : {true, false}) {
@@ -264,13 +267,16 @@ void TestDownloadEncode::remux_failure_keeps_earlier_file()
         f.write("earlier");
         f.close();
         ZQDownload_encode_data job(job_for(server, clip, QStringLiteral("raw")));
+        LogCapture capture;
         const End end = run(job);
         QCOMPARE(end.terminals(), 1);
+        QCOMPARE(end.finished, 0);
         QCOMPARE(end.errors.size(), 1);
         if (junk_frames)
             QVERIFY2(end.errors.first() <= -15 && end.errors.first() >= -21, qPrintable(QString::number(end.errors.first())));
         else
-            QCOMPARE(end.errors.first(), -35);
+            QCOMPARE(end.errors.first(), 1);
+        QCOMPARE(capture.count(QStringLiteral("[WARN] Raw data downloader :: zqstream remuxer :: retry to remux file")), 49);
         QVERIFY(f.open(QIODevice::ReadOnly));
         QCOMPARE(f.readAll(), QByteArray("earlier"));
         f.close();

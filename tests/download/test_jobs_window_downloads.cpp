@@ -48,6 +48,7 @@ private slots:
     void multi_row_failed_file_then_relancer();
     void encode_row_stop_then_relancer();
     void encode_row_cut_stream_fails();
+    void encode_row_remux_failure_fails();
     void close_with_jobs_running();
 
 private:
@@ -179,6 +180,39 @@ void TestJobsWindowDownloads::encode_row_cut_stream_fails()
         delete window; // the failed copy holds the job; it goes with it
         QVERIFY(QTest::qWaitFor([&] { return job.isNull(); }, 5000));
     }
+}
+
+// A raw job whose remux fails after its set-up (here the final rename, refused by a folder at the
+// video path) is listed as failed with the unknown-error text, never as a success.
+void TestJobsWindowDownloads::encode_row_remux_failure_fails()
+{
+    LoopbackServer server;
+    StreamScript script;
+    script.recording = m_rec;
+    add_stream_route(server, "/video.cgi", script);
+    QTemporaryDir out;
+    DownloadEncodeJob j;
+    j.scheme = QStringLiteral("http");
+    j.host = QStringLiteral("127.0.0.1");
+    j.port = QString::number(server.port());
+    j.path = QStringLiteral("/video.cgi?id=1");
+    j.end_time = m_rec->frames.last().timestamp;
+    j.video_path = out.filePath(QStringLiteral("v.mp4"));
+    j.video_format = QStringLiteral("raw");
+    j.frame_wait_ms = 50;
+    QVERIFY(QDir().mkpath(j.video_path));
+    QPointer<ZQDownload_encode_data> job = new ZQDownload_encode_data(j);
+    auto* window = new Download_presentation;
+    auto* row = new DownloadEncodeItem_Presentation(window, j.video_path);
+    row->set_worker(job);
+    window->add_item(row);
+    QVERIFY(QTest::qWaitFor([&] { return window->failure_list.size() + window->success_list.size() == 1; }, 60000));
+    QVERIFY(window->success_list.isEmpty());
+    QCOMPARE(window->failure_list.first()->downloadInfoLabel->text(), QStringLiteral("Erreur inconnue."));
+    QVERIFY(QFileInfo(j.video_path).isDir());
+    QVERIFY(QTest::qWaitFor([&] { return job.isNull() || job->isFinished(); }, 5000));
+    delete window;
+    QVERIFY(QTest::qWaitFor([&] { return job.isNull(); }, 5000));
 }
 
 void TestJobsWindowDownloads::close_with_jobs_running()
