@@ -1,5 +1,6 @@
 #include "download/zq_download_encode_data.h"
 #include "tests/support/loopback_server.h"
+#include "tests/download/loopback_stream_job.h"
 #include "tests/support/stream_routes.h"
 
 #include "../recordings/log_capture.h"
@@ -83,16 +84,7 @@ TestDownloadEncode::End TestDownloadEncode::run(ZQDownload_encode_data& job, int
 DownloadEncodeJob TestDownloadEncode::job_for(const LoopbackServer& server, const QString& video,
                                               const QString& format) const
 {
-    DownloadEncodeJob j;
-    j.scheme = QStringLiteral("http");
-    j.host = QStringLiteral("127.0.0.1");
-    j.port = QString::number(server.port());
-    j.path = QStringLiteral("/video.cgi?id=1");
-    j.end_time = m_rec->frames.last().timestamp; // the whole recording is the range
-    j.video_path = video;
-    j.video_format = format;
-    j.frame_wait_ms = 20;
-    return j;
+    return loopback_stream_job(server, *m_rec, video, format, 20);
 }
 
 int TestDownloadEncode::count_packets(const QString& path, QString* codec)
