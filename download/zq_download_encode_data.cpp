@@ -207,7 +207,7 @@ void ZQDownload_encode_data::run()
         return;
     }
     const bool raw = m_job.video_format.toLower().contains(QLatin1String("raw"));
-    const int result = raw ? run_raw() : run_encode();
+    const Ending ending = raw ? run_raw() : run_encode();
 
     info(QStringLiteral("set stop"));
     m_stopped = true;
@@ -224,13 +224,13 @@ void ZQDownload_encode_data::run()
         delete client;
     }
     drain_queue();
-    if (result == 1)
+    if (ending.done)
         emit job_finished();
     else
-        emit error(result);
+        emit error(ending.code);
 }
 
-int ZQDownload_encode_data::run_raw()
+ZQDownload_encode_data::Ending ZQDownload_encode_data::run_raw()
 {
     info(QStringLiteral("start zqstream remuxer :: register filepath :: absolute path ")
          + QFileInfo(m_job.video_path).absolutePath());
@@ -239,7 +239,7 @@ int ZQDownload_encode_data::run_raw()
     QTemporaryFile raw_file(QDir(work_folder()).filePath(QStringLiteral("tmp-XXXXXX.raw")));
     if (!raw_file.open()) {
         error_line(QStringLiteral("zqstream remuxer :: failed to open temporary file"));
-        return -20;
+        return failed(-20);
     }
     info(QStringLiteral("start zqstream remuxer"));
     ZQStreamParser* client = start_client(true);
@@ -261,7 +261,7 @@ int ZQDownload_encode_data::run_raw()
                     break;
                 if (m_client_error || m_frames > 0) {
                     error_line(QStringLiteral("zqstream remuxer :: stream ended before ") + m_job.end_time);
-                    return -11;
+                    return failed(-11);
                 }
             }
             if (++empty_checks > 30) {
@@ -286,7 +286,7 @@ int ZQDownload_encode_data::run_raw()
         if (raw_file.write(reinterpret_cast<const char*>(frame->get_data()), frame->get_data_size())
             != frame->get_data_size()) {
             error_line(QStringLiteral("zqstream remuxer :: failed to write temporary file"));
-            return -20;
+            return failed(-20);
         }
         if (first_time < 0)
             first_time = frame->get_time_value();
@@ -299,11 +299,11 @@ int ZQDownload_encode_data::run_raw()
     info(QStringLiteral("zqstream remuxer :: outfile close"));
     raw_file.close();
     if (m_stopped_by_user)
-        return -34;
+        return failed(-34);
     if (timed_out)
-        return -1;
+        return failed(-1);
     if (m_frames == 0)
-        return -14;
+        return failed(-14);
 
     // The frames' own times give the rate; the Fps header when they span no time.
     double fps = -1;
@@ -313,27 +313,38 @@ int ZQDownload_encode_data::run_raw()
         fps = header_fps;
     if (!(fps > 0)) {
         error_line(QStringLiteral("zqstream remuxer :: no frame rate"));
-        return -15;
+        return failed(-15);
     }
     QTemporaryFile work(QDir(work_folder()).filePath(QStringLiteral("tmp-XXXXXX.mp4")));
     if (!work.open())
-        return -20;
+        return failed(-20);
     const QString work_path = work.fileName();
     work.close();
+    // The remuxer keeps its input when it fails, so a failure that passes (a full disk freed, a
+    // busy file) is tried again. Its output reaches the video path only on success: a file there
+    // now was there before this job and stays.
     ZQStreamRemux remux;
-    const int remuxed = remux.remux_url(QFileInfo(raw_file.fileName()).absoluteFilePath(), work_path, m_job.video_path, fps);
+    const QString raw_path = QFileInfo(raw_file.fileName()).absoluteFilePath();
+    int remuxed = 0;
+    for (int call = 1;; ++call) {
+        remuxed = remux.remux_url(raw_path, work_path, m_job.video_path, fps);
+        if (remuxed == 0 || call == kRemuxCalls || m_stopped)
+            break;
+        warn(QStringLiteral("zqstream remuxer :: retry to remux file"));
+    }
     QFile::remove(work_path);
     if (remuxed != 0) {
-        // The remuxer puts its output at the video path only on success: a file there now was
-        // there before this job and stays. A failure after the set-up (reading, writing or the
-        // final rename) has its own code.
-        return remuxed < 0 ? remuxed : -35;
+        if (m_stopped_by_user)
+            return failed(-34);
+        // The remuxer's own result: a set-up code (-15 to -21), or 1 for a failure while reading,
+        // writing or renaming, which the row shows as an unknown error. Never a success.
+        return failed(remuxed);
     }
     m_job.video_path = ZQStreamRemux::final_path_for(m_job.video_path); // the file actually written
     return finish_steps();
 }
 
-int ZQDownload_encode_data::run_encode()
+ZQDownload_encode_data::Ending ZQDownload_encode_data::run_encode()
 {
     ZQStreamParser* client = start_client(false);
     const int pause = m_job.frame_wait_ms > 0 ? m_job.frame_wait_ms : 500;
@@ -360,7 +371,7 @@ int ZQDownload_encode_data::run_encode()
                     error_line(QStringLiteral("raw zqstream :: stream ended before ") + m_job.end_time);
                     if (encoder)
                         encoder->abort_encoding();
-                    return -11;
+                    return failed(-11);
                 }
             }
             if (++empty_checks > 30) {
@@ -388,7 +399,7 @@ int ZQDownload_encode_data::run_encode()
                                        m_job.band, QStringLiteral("large"), f->get_pixel_format())) {
                 error_line(QStringLiteral("raw zqstream :: failed to init encoder"));
                 encoder.reset();
-                return -5;
+                return failed(-5);
             }
         }
         if (f->get_width() != encoder->output_width() && f->get_width() / 2 * 2 != encoder->output_width()) {
@@ -406,7 +417,7 @@ int ZQDownload_encode_data::run_encode()
             refused = 0;
         } else if (encoder->write_failed()) {
             encoder->abort_encoding();
-            return -4;
+            return failed(-4);
         } else if (++refused >= 3) {
             warn(QStringLiteral("raw zqstream :: remove frame ") + QString::number(f->get_frame_id())
                  + QStringLiteral(" / refused"));
@@ -415,44 +426,46 @@ int ZQDownload_encode_data::run_encode()
         }
     }
     if (!encoder)
-        return result == 1 ? -14 : result;
+        return failed(result == 1 ? -14 : result);
     // A job that does not finish removes only its own output (the encoder's temporary file): a
     // file already at the video path stays until a finished job replaces it.
     if (m_stopped_by_user) {
         encoder->abort_encoding();
-        return -34;
+        return failed(-34);
     }
     if (result != 1) {
         encoder->abort_encoding();
-        return result;
+        return failed(result);
     }
     if (m_frames < 50) {
         encoder->abort_encoding();
-        return -14;
+        return failed(-14);
     }
     if (!encoder->end_encoding())
-        return -4;
+        return failed(-4);
     encoder.reset();
     return finish_steps();
 }
 
-int ZQDownload_encode_data::finish_steps()
+ZQDownload_encode_data::Ending ZQDownload_encode_data::finish_steps()
 {
     if (!m_job.descriptor_path.isEmpty() && !m_job.descriptor_data.isEmpty()) {
         info(QStringLiteral("descriptor"));
         emit generic_message(QStringLiteral("Création du descripteur [") + m_job.descriptor_path + QLatin1Char(']'));
         const int r = write_descriptor(m_job.descriptor_path, m_job.descriptor_data);
         if (r != 1)
-            return r;
+            return failed(r);
     }
     if (!m_job.archive_path.isEmpty()) {
         info(QStringLiteral("archive data :: ") + m_job.archive_path);
         info(QStringLiteral("archive data :: descriptor :: ") + m_job.descriptor_path);
         info(QStringLiteral("archive data :: video      :: ") + m_job.video_path);
         emit generic_message(QStringLiteral("Archivage des fichiers en cours ... [") + m_job.archive_path + QLatin1Char(']'));
-        return archive_files(m_job.archive_path, m_job.descriptor_path, m_job.video_path);
+        const int r = archive_files(m_job.archive_path, m_job.descriptor_path, m_job.video_path);
+        if (r != 1)
+            return failed(r);
     }
-    return 1;
+    return done();
 }
 
 int ZQDownload_encode_data::write_descriptor(const QString& path, const QString& base64)

@@ -37,7 +37,8 @@ struct DownloadEncodeJob
 // Fetches a time range of a camera from the server's video stream and turns it into a video file,
 // optionally zipped with a descriptor. Raw mode writes the coded frames to a job file and remuxes
 // them; otherwise decoded pictures are re-encoded. Ends with exactly one terminal signal:
-// job_finished() or error(code) with a code of the export error table.
+// job_finished() or error(code) with a code of the export error table (or the remuxer's failure
+// value 1).
 class ZQDownload_encode_data : public QThread
 {
     Q_OBJECT
@@ -72,9 +73,21 @@ protected:
     void run() override;
 
 private:
-    int run_raw();
-    int run_encode();
-    int finish_steps();
+    // How a job ended: done, or failed with the code its error signal carries. A code alone cannot
+    // say it: the remuxer's failure value is 1, the value the job's own steps give on success.
+    struct Ending
+    {
+        bool done = false;
+        int code = 0;
+    };
+    static Ending done() { return {true, 0}; }
+    static Ending failed(int code) { return {false, code}; }
+    // Calls of the remuxer before a raw job fails.
+    static constexpr int kRemuxCalls = 50;
+
+    Ending run_raw();
+    Ending run_encode();
+    Ending finish_steps();
     ZQStreamParser* start_client(bool raw);
     void stop_client();
     void drain_queue();

@@ -2,6 +2,8 @@
 
 #include "export/export_dialogs.h"
 
+#include <iterator>
+
 namespace {
 
 const QList<export_format> kFormats = {
@@ -49,8 +51,9 @@ const char* const kErrorTexts[] = {
     "Echec de vérification d'intégrité de l'archive.",
     "Echec d'ouverture du fichier.",
     "Arrêt de l'utilisateur.",
-    "REMUX : Echec d'écriture du fichier de sortie.",
 };
+// Codes -34 to -1: the job rows and the dialogs show these sentences, other values are unknown.
+static_assert(std::size(kErrorTexts) == 34);
 
 } // namespace
 

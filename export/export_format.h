@@ -32,8 +32,7 @@ public:
     explicit export_error(QWidget* boxParent);
     ~export_error() override = default;
 
-    // "Erreur inconnue." for anything outside -35..-1 (-35: the remuxer failed to write or rename
-    // its output after a good set-up).
+    // The sentence of an error code from -34 to -1; "Erreur inconnue." for anything else.
     static QString error_text(int code);
 
 public slots:

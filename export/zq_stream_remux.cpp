@@ -10,14 +10,75 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 extern "C" {
 #include <libavformat/avformat.h>
+#include <libavutil/dict.h>
 #include <libavutil/mathematics.h>
 }
 
 namespace {
+
+// What an input may reach: the protocols FFmpeg may use for it and for anything it names
+// (playlist entries, references), and for a network location how its TLS is checked.
+struct InputAccess
+{
+    QByteArray protocols;
+    bool network = false;
+    QByteArray ca_file;
+    qint64 timeout_us = 0;
+};
+
+// The protocol libavformat takes a location for: the scheme before the first ':' when the
+// letters before it can form one, "file" otherwise (a path).
+QByteArray protocol_of(const QByteArray& location)
+{
+    static const char kSchemeChars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789+-.";
+    const size_t n = std::strspn(location.constData(), kSchemeChars);
+    if (qsizetype(n) < location.size() && location.at(qsizetype(n)) == ':')
+        return location.left(qsizetype(n));
+    if (location.startsWith("subfile,"))
+        return QByteArrayLiteral("subfile");
+    return QByteArrayLiteral("file");
+}
+
+// Host names are checked only by the gnutls backend of this FFmpeg: with another backend an
+// https location could not be verified, so it is refused.
+bool tls_verifies_host_names()
+{
+    static const bool gnutls = QByteArray(avformat_configuration()).contains("--enable-gnutls");
+    return gnutls;
+}
+
+// libavformat opens the input and everything the input names through this: each open gets the
+// input's protocols, certificate and host-name checks and time-out, whatever the demuxer asks for.
+int open_with_access(AVFormatContext* s, AVIOContext** pb, const char* url, int flags, AVDictionary** options)
+{
+    const auto* access = static_cast<const InputAccess*>(s->opaque);
+    AVDictionary* opts = nullptr;
+    if (options)
+        av_dict_copy(&opts, *options, 0);
+    av_dict_set(&opts, "protocol_whitelist", access->protocols.constData(), 0);
+    if (access->network) {
+        av_dict_set(&opts, "tls_verify", "1", 0);
+        if (!access->ca_file.isEmpty())
+            av_dict_set(&opts, "ca_file", access->ca_file.constData(), 0);
+        av_dict_set_int(&opts, "rw_timeout", access->timeout_us, 0);
+    }
+    const int ret = avio_open2(pb, url, flags, &s->interrupt_callback, &opts);
+    // What is left goes back as the caller's unused options; ours are no concern of the caller.
+    for (const char* key : {"protocol_whitelist", "tls_verify", "ca_file", "rw_timeout"})
+        av_dict_set(&opts, key, nullptr, 0);
+    if (options) {
+        av_dict_free(options);
+        *options = opts;
+    } else {
+        av_dict_free(&opts);
+    }
+    return ret;
+}
 
 QString av_error_text(int err)
 {
@@ -130,12 +191,36 @@ int ZQStreamRemux::remux_url(QString input, QString output_path, QString final_p
         return -15;
     }
 
-    // Local files only: every caller hands the raw frames it already received. FFmpeg's own
-    // network protocols would fetch without checking certificates, and pipes or other protocols
-    // could be named by a crafted location (or by a playlist inside the input).
-    AVDictionary* in_opts = nullptr;
-    av_dict_set(&in_opts, "protocol_whitelist", "file", 0);
+    // A local file, or an http or https location; pipes, sockets and FFmpeg's other protocols
+    // are refused. A local input reaches local files only and a network one the network only,
+    // so neither can be turned into the other by what it names; https never falls back to http.
     const QByteArray in_name = input.toUtf8();
+    const QByteArray protocol = protocol_of(in_name);
+    InputAccess access;
+    if (protocol == "file") {
+        access.protocols = "file";
+    } else if (protocol == "http") {
+        access.protocols = "http,https,tls,tcp,httpproxy";
+        access.network = true;
+    } else if (protocol == "https" && tls_verifies_host_names()) {
+        access.protocols = "https,tls,tcp,httpproxy";
+        access.network = true;
+    } else {
+        ZQLog::log(QStringLiteral("[ERROR] ZQStream Remux :: Could not open input :: protocol refused ")
+                   + QString::fromUtf8(protocol));
+        return -15;
+    }
+    access.ca_file = QFile::encodeName(m_ca_file);
+    access.timeout_us = qint64(qMax(1, m_timeout_ms)) * 1000;
+    run.in = avformat_alloc_context();
+    if (!run.in) {
+        ZQLog::log("[ERROR] ZQStream Remux :: Could not allocate input context");
+        return 1;
+    }
+    run.in->opaque = &access;
+    run.in->io_open = open_with_access;
+    AVDictionary* in_opts = nullptr;
+    av_dict_set(&in_opts, "protocol_whitelist", access.protocols.constData(), 0);
     int ret = avformat_open_input(&run.in, in_name.constData(), nullptr, &in_opts);
     av_dict_free(&in_opts);
     if (ret < 0) {
@@ -251,7 +336,11 @@ int ZQStreamRemux::remux_url(QString input, QString output_path, QString final_p
             return 1;
         }
     }
-    if (QFileInfo(input).isFile() && QFileInfo(input).absoluteFilePath() != final_abs)
-        QFile::remove(input);
+    if (!access.network) {
+        // The file protocol takes what follows "file:" as the path.
+        const QString local = input.startsWith(QLatin1String("file:")) ? input.mid(5) : input;
+        if (QFileInfo(local).isFile() && QFileInfo(local).absoluteFilePath() != final_abs)
+            QFile::remove(local);
+    }
     return 0;
 }

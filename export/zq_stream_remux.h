@@ -3,16 +3,26 @@
 #include <QObject>
 #include <QString>
 
-// Puts an already coded elementary stream (a local file of raw coded frames; locations on a
-// server are refused) into the container the output path's extension names, without
-// re-encoding: packets get fresh, evenly spaced timestamps at the given frame rate. On success the
-// output is renamed to its final path and the input deleted.
+// Puts an already coded elementary stream (a local file of raw coded frames, or an http or https
+// location) into the container the output path's extension names, without re-encoding: packets
+// get fresh, evenly spaced timestamps at the given frame rate. On success the output is renamed to
+// its final path and a local input deleted.
+//
+// An https location is read with its certificate and host name verified, against the system's
+// authorities or the file given to set_ca_file(). Other protocols are refused, also for what the
+// input itself names (a playlist's entries are opened under the same rules).
 class ZQStreamRemux : public QObject
 {
     Q_OBJECT
 public:
     ZQStreamRemux();
     ~ZQStreamRemux() override;
+
+    // PEM file of the authorities trusted for https locations, in place of the system's; empty:
+    // the system's.
+    void set_ca_file(const QString& path) { m_ca_file = path; }
+    // Longest wait for a connection or for data of a network location.
+    void set_timeout_ms(int ms) { m_timeout_ms = ms; }
 
     // 0 on success; 1 on a failure while reading, writing or renaming (the input is kept, and a
     // file that was at the final path before stays as it was: the output replaces it in one
@@ -24,4 +34,8 @@ public:
 
     // The final path as the remuxer writes it: blanks of the file name replaced by "_".
     static QString final_path_for(const QString& final_path);
+
+private:
+    QString m_ca_file;
+    int m_timeout_ms = 30000;
 };

@@ -188,9 +188,10 @@ IntegrityCheck::List IntegrityCheck::parse_list(const QByteArray& plain)
             entry.absolute_only = true;
             entry.problem = QStringLiteral("only an absolute path");
         }
-        // Digests compare case-insensitively: some writers use upper-case hexadecimal.
+        // Kept as written: the computed digest is lower-case text and the two compare exactly, so
+        // an upper-case digest never matches.
         if (is_digest(digest))
-            entry.sha256 = digest.toLower();
+            entry.sha256 = digest;
         else if (entry.problem.isEmpty())
             entry.problem = QStringLiteral("no valid SHA-256");
         list.entries.append(entry);
@@ -258,17 +259,11 @@ void IntegrityCheck::report_differences(const QList<Entry>& entries, const QStri
     }
     missing.sort();
 
-    int named = 0;
-    for (const QString& path : std::as_const(missing)) {
+    // The log only: the dialog's file lines belong to the files checked one by one.
+    for (const QString& path : std::as_const(missing))
         log(QStringLiteral("[ERROR] Integrity check :: invalid integrity :: file missing :: ") + path);
-        if (named++ < kMaxNamedDifferences)
-            emit end_check_file(capped(path), false);
-    }
-    for (const QString& path : std::as_const(added)) {
+    for (const QString& path : std::as_const(added))
         log(QStringLiteral("[ERROR] Integrity check :: invalid integrity :: file added :: ") + path);
-        if (named++ < kMaxNamedDifferences)
-            emit end_check_file(capped(path), false);
-    }
 }
 
 void IntegrityCheck::check()

@@ -30,7 +30,7 @@ public:
         QString label;    // what the operator sees: "file", else the path, else "#" + index
         QString relative; // cleaned path relative to the day folder; empty when unusable
         QString listed;   // the path as the list gives it (for the missing/added comparison)
-        QString sha256;   // lowercase hexadecimal, 64 digits; empty when malformed
+        QString sha256;   // 64 hexadecimal digits as the list gives them; empty when malformed
         QString problem;  // why the element cannot be checked; empty when it can
         bool absolute_only = false; // no "path", only "absolutepath" (usable inside the day folder)
     };
@@ -42,8 +42,6 @@ public:
         QList<Entry> entries;
     };
 
-    // Lines naming differing files shown to the operator; the log gets all of them.
-    static constexpr int kMaxNamedDifferences = 20;
     // Files are hashed in reads of this size, the stop request read before each.
     static constexpr qint64 kReadSize = 1024 * 1024;
 
@@ -85,7 +83,7 @@ private:
 
     void check();
     QList<Entry> read_list(const QString& listPath);
-    // Logs and names the files on one side only of the comparison.
+    // Logs the files on one side only of the comparison.
     void report_differences(const QList<Entry>& entries, const QStringList& counted);
     // The element's file, opened and hashed; logs its own failure lines.
     Hashed check_entry(const Entry& entry, const QString& canonicalDay);

@@ -4,6 +4,7 @@
 #include "download/squeeze_label.h"
 #include "download/zq_download_encode_data.h"
 #include "export/export_dialogs.h"
+#include "tests/download/loopback_stream_job.h"
 #include "tests/support/download_routes.h"
 #include "tests/support/loopback_server.h"
 #include "tests/support/stream_routes.h"
@@ -48,9 +49,13 @@ private slots:
     void multi_row_failed_file_then_relancer();
     void encode_row_stop_then_relancer();
     void encode_row_cut_stream_fails();
+    void encode_row_remux_failure_fails();
     void close_with_jobs_running();
 
 private:
+    // A stream download-and-encode job of the whole recording from the loopback stream route.
+    DownloadEncodeJob stream_job(const LoopbackServer& server, const QString& video, const QString& format) const;
+
     QTemporaryDir m_dir;
     QSharedPointer<StreamParts::Recording> m_rec;
     YesDialogs m_yes;
@@ -64,6 +69,12 @@ void TestJobsWindowDownloads::initTestCase()
     QVERIFY2(StreamParts::make_recording(m_dir.filePath(QStringLiteral("rec")), 3, QSize(160, 120),
                                          ZQFixture::Codec::H264, m_rec.get(), &error),
              qPrintable(error));
+}
+
+DownloadEncodeJob TestJobsWindowDownloads::stream_job(const LoopbackServer& server, const QString& video,
+                                                     const QString& format) const
+{
+    return loopback_stream_job(server, *m_rec, video, format, 50);
 }
 
 void TestJobsWindowDownloads::multi_row_failed_file_then_relancer()
@@ -112,15 +123,7 @@ void TestJobsWindowDownloads::encode_row_stop_then_relancer()
     script.realtime = true;
     add_stream_route(server, "/video.cgi", script);
     QTemporaryDir out;
-    DownloadEncodeJob j;
-    j.scheme = QStringLiteral("http");
-    j.host = QStringLiteral("127.0.0.1");
-    j.port = QString::number(server.port());
-    j.path = QStringLiteral("/video.cgi?id=1");
-    j.end_time = m_rec->frames.last().timestamp;
-    j.video_path = out.filePath(QStringLiteral("v.mp4"));
-    j.video_format = QStringLiteral("raw");
-    j.frame_wait_ms = 50;
+    DownloadEncodeJob j = stream_job(server, out.filePath(QStringLiteral("v.mp4")), QStringLiteral("raw"));
     QPointer<ZQDownload_encode_data> job = new ZQDownload_encode_data(j);
 
     auto* window = new Download_presentation;
@@ -154,14 +157,7 @@ void TestJobsWindowDownloads::encode_row_cut_stream_fails()
     script.drop_after = 60;
     add_stream_route(server, "/video.cgi", script);
     QTemporaryDir out;
-    DownloadEncodeJob j;
-    j.scheme = QStringLiteral("http");
-    j.host = QStringLiteral("127.0.0.1");
-    j.port = QString::number(server.port());
-    j.path = QStringLiteral("/video.cgi?id=1");
-    j.end_time = m_rec->frames.last().timestamp;
-    j.video_path = out.filePath(QStringLiteral("v.mp4"));
-    j.frame_wait_ms = 50;
+    DownloadEncodeJob j = stream_job(server, out.filePath(QStringLiteral("v.mp4")), QString());
     for (const QString& format : {QStringLiteral("raw"), QStringLiteral("h264")}) {
         j.video_format = format;
         QPointer<ZQDownload_encode_data> job = new ZQDownload_encode_data(j);
@@ -179,6 +175,31 @@ void TestJobsWindowDownloads::encode_row_cut_stream_fails()
         delete window; // the failed copy holds the job; it goes with it
         QVERIFY(QTest::qWaitFor([&] { return job.isNull(); }, 5000));
     }
+}
+
+// A raw job whose remux fails after its set-up (here the final rename, refused by a folder at the
+// video path) is listed as failed with the unknown-error text, never as a success.
+void TestJobsWindowDownloads::encode_row_remux_failure_fails()
+{
+    LoopbackServer server;
+    StreamScript script;
+    script.recording = m_rec;
+    add_stream_route(server, "/video.cgi", script);
+    QTemporaryDir out;
+    DownloadEncodeJob j = stream_job(server, out.filePath(QStringLiteral("v.mp4")), QStringLiteral("raw"));
+    QVERIFY(QDir().mkpath(j.video_path));
+    QPointer<ZQDownload_encode_data> job = new ZQDownload_encode_data(j);
+    auto* window = new Download_presentation;
+    auto* row = new DownloadEncodeItem_Presentation(window, j.video_path);
+    row->set_worker(job);
+    window->add_item(row);
+    QVERIFY(QTest::qWaitFor([&] { return window->failure_list.size() + window->success_list.size() == 1; }, 60000));
+    QVERIFY(window->success_list.isEmpty());
+    QCOMPARE(window->failure_list.first()->downloadInfoLabel->text(), QStringLiteral("Erreur inconnue."));
+    QVERIFY(QFileInfo(j.video_path).isDir());
+    QVERIFY(QTest::qWaitFor([&] { return job.isNull() || job->isFinished(); }, 5000));
+    delete window;
+    QVERIFY(QTest::qWaitFor([&] { return job.isNull(); }, 5000));
 }
 
 void TestJobsWindowDownloads::close_with_jobs_running()
@@ -200,14 +221,8 @@ void TestJobsWindowDownloads::close_with_jobs_running()
     auto* multi = new DownloadMultiItems_Presentation({entry(server.url_string(QStringLiteral("/slow")), QStringLiteral("s.bin"))}, {}, out.path());
     multi->clearFlags();
     window->add_item(multi);
-    DownloadEncodeJob j;
-    j.scheme = QStringLiteral("http");
-    j.host = QStringLiteral("127.0.0.1");
-    j.port = QString::number(server.port());
-    j.path = QStringLiteral("/video.cgi?id=1");
-    j.end_time = m_rec->frames.last().timestamp;
-    j.video_path = out.filePath(QStringLiteral("v.mp4"));
-    j.video_format = QStringLiteral("h264");
+    DownloadEncodeJob j = stream_job(server, out.filePath(QStringLiteral("v.mp4")), QStringLiteral("h264"));
+    j.frame_wait_ms = -1;
     QPointer<ZQDownload_encode_data> job = new ZQDownload_encode_data(j);
     auto* row = new DownloadEncodeItem_Presentation(window, j.video_path);
     row->set_worker(job);

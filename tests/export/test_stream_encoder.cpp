@@ -104,8 +104,8 @@ void TestStreamEncoder::tables()
     QFETCH(QString, codec);
     QCOMPARE(find_export_format(text).codec, codec);
     QCOMPARE(export_error::error_text(0), QStringLiteral("Erreur inconnue."));
-    QCOMPARE(export_error::error_text(-36), QStringLiteral("Erreur inconnue."));
-    QCOMPARE(export_error::error_text(-35), QStringLiteral("REMUX : Echec d'écriture du fichier de sortie."));
+    QCOMPARE(export_error::error_text(-35), QStringLiteral("Erreur inconnue."));
+    QCOMPARE(export_error::error_text(1), QStringLiteral("Erreur inconnue."));
     QCOMPARE(export_error::error_text(5), QStringLiteral("Erreur inconnue."));
     QCOMPARE(export_error::error_text(-1), QStringLiteral("Heure de début d'exportation introuvable."));
     QCOMPARE(export_error::error_text(-10), QStringLiteral("L'intervalle selectionnée ne contient pas de vidéo."));

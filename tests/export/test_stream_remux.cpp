@@ -3,9 +3,11 @@
 #include "tools/zqfixture/lib/fixture_writer.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QUrl>
 
 #include <cmath>
 
@@ -29,8 +31,11 @@ private slots:
     void refused();
     void replaces_in_one_step_data();
     void replaces_in_one_step();
-    void network_input_refused_data();
-    void network_input_refused();
+    void network_input_data();
+    void network_input();
+    void other_protocols_refused_data();
+    void other_protocols_refused();
+    void stalled_server_times_out();
 
 private:
     struct Probe
@@ -47,6 +52,7 @@ private:
 
     QTemporaryDir m_dir;
     QString m_raw;
+    QString m_ts; // the same frames in an MPEG-TS segment, for playlists
     int m_frames = 0;
 };
 
@@ -64,6 +70,11 @@ void TestStreamRemux::initTestCase()
     m_raw = r.files.first().data_path;
     m_frames = r.files.first().frame_count;
     QCOMPARE(m_frames, 20);
+    const QString seg_dir = m_dir.filePath(QStringLiteral("segment"));
+    QVERIFY(QDir().mkpath(seg_dir));
+    m_ts = QDir(seg_dir).filePath(QStringLiteral("seg.ts"));
+    ZQStreamRemux remux;
+    QCOMPARE(remux.remux_url(raw_copy(seg_dir), QDir(seg_dir).filePath(QStringLiteral("work.ts")), m_ts, 10.0), 0);
 }
 
 QString TestStreamRemux::raw_copy(const QString& dir) const
@@ -270,32 +281,165 @@ void TestStreamRemux::replaces_in_one_step()
     }
 }
 
-void TestStreamRemux::network_input_refused_data()
+void TestStreamRemux::network_input_data()
 {
-    QTest::addColumn<bool>("https");
-    QTest::newRow("http") << false;
-    QTest::newRow("https, certificate of an unknown authority") << true;
+    QTest::addColumn<QString>("server");  // "http", "https", "https other host"
+    QTest::addColumn<QString>("trust");   // "server": its CA handed over; "other": another CA; "none"
+    QTest::addColumn<QString>("served");  // "raw": the recording; "playlist": a playlist naming it
+    QTest::addColumn<QString>("segment"); // for a playlist: where it names the recording
+    QTest::addColumn<int>("code");
+
+    QTest::newRow("http") << "http" << "none" << "raw" << "" << 0;
+    QTest::newRow("https, its CA handed over") << "https" << "server" << "raw" << "" << 0;
+    QTest::newRow("https, certificate of an unknown authority") << "https" << "other" << "raw" << "" << -15;
+    QTest::newRow("https, no CA handed over: the system's do not know it") << "https" << "none" << "raw" << "" << -15;
+    QTest::newRow("https, certificate for another host") << "https other host" << "server" << "raw" << "" << -15;
+    // What the input names is opened under the same rules as the input.
+    QTest::newRow("https playlist naming its own server") << "https" << "server" << "playlist" << "same" << 0;
+    QTest::newRow("https playlist naming an unverified server") << "https" << "server" << "playlist" << "untrusted" << -15;
+    QTest::newRow("https playlist naming plain http") << "https" << "server" << "playlist" << "http" << -15;
+    QTest::newRow("https playlist naming a local file") << "https" << "server" << "playlist" << "local" << -15;
 }
 
-// The remuxer takes local files only: FFmpeg's network protocols would fetch without checking
-// certificates. A location on a server is refused before any connection.
-void TestStreamRemux::network_input_refused()
+// A location on a server is read like a local file, over http or over https with its certificate
+// and host name verified against the authorities handed to the remuxer.
+void TestStreamRemux::network_input()
 {
-    QFETCH(bool, https);
+    QFETCH(QString, server);
+    QFETCH(QString, trust);
+    QFETCH(QString, served);
+    QFETCH(QString, segment);
+    QFETCH(int, code);
+
     QFile raw(m_raw);
     QVERIFY(raw.open(QIODevice::ReadOnly));
     const QByteArray bytes = raw.readAll();
-    LoopbackServer server(https ? LoopbackServer::Https : LoopbackServer::Http);
+    QFile ts(m_ts);
+    QVERIFY(ts.open(QIODevice::ReadOnly));
+    const QByteArray ts_bytes = ts.readAll();
+    auto serve_raw = [bytes, ts_bytes](LoopbackServer& s) {
+        s.route("GET", "/tmp.raw", [bytes](const HttpRequest&, HttpResponsePtr res) {
+            res->reply(200, "application/octet-stream", bytes);
+        });
+        s.route("GET", "/seg.ts", [ts_bytes](const HttpRequest&, HttpResponsePtr res) {
+            res->reply(200, "video/mp2t", ts_bytes);
+        });
+    };
+    const bool https = server.startsWith(QLatin1String("https"));
+    LoopbackServer host(https ? LoopbackServer::Https : LoopbackServer::Http,
+                        server == QLatin1String("https other host") ? TlsMaterial::generate(TlsMaterial::WrongHost)
+                                                                     : TlsMaterial());
+    LoopbackServer untrusted(LoopbackServer::Https);
+    LoopbackServer plain(LoopbackServer::Http);
+    serve_raw(host);
+    serve_raw(untrusted);
+    serve_raw(plain);
+    QTemporaryDir dir;
+    const QString local = dir.filePath(QStringLiteral("seg.ts"));
+    QVERIFY(QFile::copy(m_ts, local));
+    const QString segment_url = segment == QLatin1String("untrusted") ? untrusted.url_string(QStringLiteral("/seg.ts"))
+                                : segment == QLatin1String("http")    ? plain.url_string(QStringLiteral("/seg.ts"))
+                                : segment == QLatin1String("local")   ? QUrl::fromLocalFile(local).toString()
+                                                                      : host.url_string(QStringLiteral("/seg.ts"));
+    const QByteArray playlist = "#EXTM3U\n#EXT-X-VERSION:3\n#EXT-X-TARGETDURATION:2\n#EXT-X-MEDIA-SEQUENCE:0\n"
+                                "#EXTINF:2.0,\n"
+                                + segment_url.toUtf8() + "\n#EXT-X-ENDLIST\n";
+    host.route("GET", "/list.m3u8", [playlist](const HttpRequest&, HttpResponsePtr res) {
+        res->reply(200, "application/vnd.apple.mpegurl", playlist);
+    });
+
+    const TlsMaterial other = TlsMaterial::generate();
+    ZQStreamRemux remux;
+    if (trust == QLatin1String("server"))
+        remux.set_ca_file(host.tls().ca_file());
+    else if (trust == QLatin1String("other"))
+        remux.set_ca_file(other.ca_file());
+    const QString location = host.url_string(served == QLatin1String("raw") ? QStringLiteral("/tmp.raw")
+                                                                            : QStringLiteral("/list.m3u8"));
+    const QString out_dir = dir.filePath(QStringLiteral("out"));
+    QVERIFY(QDir().mkpath(out_dir));
+    const QString final_path = QDir(out_dir).filePath(QStringLiteral("final.mp4"));
+    const int result = remux.remux_url(location, QDir(out_dir).filePath(QStringLiteral("work.mp4")), final_path, 10.0);
+    QCOMPARE(result, code);
+    QVERIFY(QFile::exists(local)); // a local file named by a network input is never deleted
+    if (code == 0) {
+        const Probe p = probe(final_path);
+        QVERIFY(p.ok);
+        QCOMPARE(p.packets, m_frames);
+        QCOMPARE(QDir(out_dir).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("final.mp4")});
+    } else {
+        QCOMPARE(QDir(out_dir).entryList(QDir::Files | QDir::Hidden), QStringList());
+    }
+    // A refused certificate ends the connection before any request is sent.
+    if (served == QLatin1String("raw") && code != 0)
+        QCOMPARE(host.request_count(), 0);
+    if (segment == QLatin1String("untrusted"))
+        QCOMPARE(untrusted.request_count(), 0);
+    if (segment == QLatin1String("http"))
+        QCOMPARE(plain.connections_accepted(), 0);
+}
+
+void TestStreamRemux::other_protocols_refused_data()
+{
+    QTest::addColumn<QString>("location"); // %1: the server's port, %2: the local raw file
+    QTest::newRow("tcp") << "tcp://127.0.0.1:%1";
+    QTest::newRow("tls") << "tls://127.0.0.1:%1";
+    QTest::newRow("httpproxy") << "httpproxy://127.0.0.1:%1/";
+    QTest::newRow("cache over http") << "cache:http://127.0.0.1:%1/tmp.raw";
+    QTest::newRow("async over http") << "async:http://127.0.0.1:%1/tmp.raw";
+    QTest::newRow("crypto") << "crypto:%2";
+    QTest::newRow("concat") << "concat:%2|%2";
+    QTest::newRow("subfile") << "subfile,,start,0,end,0,,:%2";
+    QTest::newRow("pipe") << "pipe:0";
+    QTest::newRow("data") << "data:application/octet-stream;base64,AAAAAQ==";
+    QTest::newRow("upper-case scheme") << "HTTP://127.0.0.1:%1/tmp.raw";
+}
+
+// Only local files, http and https: FFmpeg's other protocols are refused before any connection
+// and before the input file is touched.
+void TestStreamRemux::other_protocols_refused()
+{
+    QFETCH(QString, location);
+    QFile raw(m_raw);
+    QVERIFY(raw.open(QIODevice::ReadOnly));
+    const QByteArray bytes = raw.readAll();
+    LoopbackServer server;
     server.route("GET", "/tmp.raw", [bytes](const HttpRequest&, HttpResponsePtr res) {
         res->reply(200, "application/octet-stream", bytes);
     });
     QTemporaryDir dir;
+    const QString local = raw_copy(dir.path());
+    QVERIFY(!local.isEmpty());
+    const QString out_dir = dir.filePath(QStringLiteral("out"));
+    QVERIFY(QDir().mkpath(out_dir));
     ZQStreamRemux remux;
+    QString input = location;
+    input.replace(QStringLiteral("%1"), QString::number(server.port())).replace(QStringLiteral("%2"), local);
+    const int result = remux.remux_url(input, QDir(out_dir).filePath(QStringLiteral("work.mp4")),
+                                       QDir(out_dir).filePath(QStringLiteral("final.mp4")), 10.0);
+    QCOMPARE(result, -15);
+    QCOMPARE(server.connections_accepted(), 0);
+    QVERIFY(QFile::exists(local));
+    QCOMPARE(QDir(out_dir).entryList(QDir::Files | QDir::Hidden), QStringList());
+}
+
+// A server that accepts the connection and never answers ends the remux at the time-out given.
+void TestStreamRemux::stalled_server_times_out()
+{
+    LoopbackServer server(LoopbackServer::Https);
+    server.route("GET", "/tmp.raw", [](const HttpRequest&, HttpResponsePtr) {}); // never answers
+    QTemporaryDir dir;
+    ZQStreamRemux remux;
+    remux.set_ca_file(server.tls().ca_file());
+    remux.set_timeout_ms(500);
+    QElapsedTimer clock;
+    clock.start();
     const int result = remux.remux_url(server.url_string(QStringLiteral("/tmp.raw")), dir.filePath(QStringLiteral("work.mp4")),
                                        dir.filePath(QStringLiteral("final.mp4")), 10.0);
     QCOMPARE(result, -15);
-    QCOMPARE(server.connections_accepted(), 0);
-    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
+    QCOMPARE(server.request_count(), 1);
+    // Bounded by the time-out, not by the server: a generous margin for a loaded machine.
+    QVERIFY2(clock.elapsed() < 20000, qPrintable(QString::number(clock.elapsed())));
 }
 
 QTEST_GUILESS_MAIN(TestStreamRemux)

@@ -68,12 +68,15 @@ public:
     void run_here() { run(); }
 };
 
-bool is_lower_digest(const QString& s)
+// 64 hexadecimal digits, kept in the case the list wrote them: an upper-case digest is kept as
+// such and never matches the computed lower-case one.
+bool is_digest(const QString& s)
 {
     if (s.size() != 64)
         return false;
     for (const QChar c : s) {
-        if (!((c >= QLatin1Char('0') && c <= QLatin1Char('9')) || (c >= QLatin1Char('a') && c <= QLatin1Char('f'))))
+        if (!((c >= QLatin1Char('0') && c <= QLatin1Char('9')) || (c >= QLatin1Char('a') && c <= QLatin1Char('f'))
+              || (c >= QLatin1Char('A') && c <= QLatin1Char('F'))))
             return false;
     }
     return true;
@@ -93,7 +96,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     for (const IntegrityCheck::Entry& e : list.entries) {
         if (e.label.isEmpty() || e.label.size() > 1001)
             std::abort();
-        if (!e.sha256.isEmpty() && !is_lower_digest(e.sha256))
+        if (!e.sha256.isEmpty() && !is_digest(e.sha256))
             std::abort();
         if (!e.relative.isEmpty()) {
             const QString clean = QDir::cleanPath(e.relative);
