@@ -23,6 +23,10 @@ namespace {
 
 struct Entry
 {
+    Entry(QByteArray n, QByteArray d, mode_t t = AE_IFREG, QByteArray l = {})
+        : name(std::move(n)), data(std::move(d)), type(t), link(std::move(l))
+    {
+    }
     QByteArray name;
     QByteArray data;
     mode_t type = AE_IFREG;

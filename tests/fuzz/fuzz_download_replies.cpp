@@ -23,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (const auto digest = ZQDownload_thread::parse_content_digest(first); digest && digest->size() != 32)
         std::abort();
 
-    for (const QByteArray type : {QByteArray("text/html"), QByteArray("application/json"), first}) {
+    for (const QByteArray& type : {QByteArray("text/html"), QByteArray("application/json"), first}) {
         const QString message = ZQDownload_thread::error_body_message(type, rest);
         if (message.size() > 1000) // shown in a row: capped
             std::abort();
