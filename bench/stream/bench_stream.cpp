@@ -50,6 +50,7 @@
 #include "bench/bench_report.h"
 #include "platform/process_stats.h"
 #include "playback/zq_media_frame.h"
+#include "tests/recordings/log_capture.h"
 #include "tests/support/loopback_server.h"
 #include "tests/support/stream_routes.h"
 #include "view/canvas.h"
@@ -375,13 +376,6 @@ void refused_reconnects(int seconds, int* ours, int* curl)
     *curl = 1 + int(p.readAllStandardError().count("Will retry"));
 }
 
-std::atomic<int> g_log_lines{0};
-
-void count_log_line(QtMsgType, const QMessageLogContext&, const QString&)
-{
-    ++g_log_lines;
-}
-
 struct TileRun
 {
     int requests = 0;       // over the whole run
@@ -397,10 +391,7 @@ TileRun tile_against(const StreamScript& script, const QString& scheme, bool loo
     LoopbackServer server;
     add_stream_route(server, "/video.cgi", script);
     TileRun r;
-    const int level = get_log_level();
-    set_log_level(1);
-    g_log_lines = 0;
-    const QtMessageHandler previous = qInstallMessageHandler(count_log_line);
+    LogCapture log;
     {
         Canvas c;
         c.set_stream_scheme(scheme);
@@ -427,9 +418,7 @@ TileRun tile_against(const StreamScript& script, const QString& scheme, bool loo
         r.frames = c.get_last_frame_id();
         c.setEnding();
     }
-    r.log_lines = g_log_lines;
-    qInstallMessageHandler(previous);
-    set_log_level(level);
+    r.log_lines = int(log.lines().size());
     spin_until([] { return new_display_thread::live_count() == 0; }, 10000);
     return r;
 }

@@ -6,10 +6,10 @@
 #include <QSignalSpy>
 #include <QTest>
 
-#include "app/zq_log.h"
 #include "ptz/ptz_drivers.h"
 #include "ptz/ptz_gestures.h"
 #include "ptz_test_driver.h"
+#include "tests/recordings/log_capture.h"
 #include "tests/view/view_test_util.h"
 
 namespace {
@@ -37,13 +37,6 @@ struct Tile
         }
     }
 };
-
-QStringList g_lines;
-
-void keep_line(QtMsgType, const QMessageLogContext&, const QString& text)
-{
-    g_lines << text;
-}
 
 void press(Canvas& c, QPointF p)
 {
@@ -405,26 +398,24 @@ void TestPtzTile::empty_options_only_clicks()
 void TestPtzTile::release_deletes_driver_and_says_so()
 {
     QPointer<RecordingDriver> driver;
-    const int level = get_log_level();
-    set_log_level(1);
-    g_lines.clear();
-    const QtMessageHandler previous = qInstallMessageHandler(keep_line);
+    LogCapture log;
     {
         Tile t;
         driver = t.d;
         QVERIFY(driver);
     }
-    qInstallMessageHandler(previous);
-    set_log_level(level);
     QVERIFY(driver.isNull());
+    const QStringList lines = log.lines();
     int destroy = -1, finished = -1;
-    for (int i = 0; i < g_lines.size(); ++i) {
-        if (g_lines.at(i).contains(QLatin1String("[INFO] Plugin [")) && g_lines.at(i).contains(QLatin1String("] :: Destroy :: Destroy native PTZ ")))
+    for (int i = 0; i < lines.size(); ++i) {
+        const QString& line = lines.at(i);
+        if (line.contains(QLatin1String("[INFO] Plugin ["))
+            && line.contains(QLatin1String("] :: Destroy :: Destroy native PTZ ")))
             destroy = i;
-        if (g_lines.at(i).contains(QLatin1String("] :: Destroy finished")))
+        if (line.contains(QLatin1String("] :: Destroy finished")))
             finished = i;
     }
-    QVERIFY2(destroy >= 0, qPrintable(g_lines.join(QLatin1Char('\n')).right(2000)));
+    QVERIFY2(destroy >= 0, qPrintable(lines.join(QLatin1Char('\n')).right(2000)));
     QVERIFY(finished > destroy);
 }
 

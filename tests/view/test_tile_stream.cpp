@@ -13,6 +13,7 @@
 
 #include "app/zq_log.h"
 #include "recordings/time_text.h"
+#include "tests/recordings/log_capture.h"
 #include "tests/support/loopback_server.h"
 #include "tests/support/stream_routes.h"
 #include "tools/zqfixture/lib/fixture_pattern.h"
@@ -66,35 +67,6 @@ bool wait_no_display_threads()
     }
     return new_display_thread::live_count() == 0;
 }
-
-std::atomic<int> g_log_lines{0};
-
-void count_lines(QtMsgType, const QMessageLogContext&, const QString&)
-{
-    ++g_log_lines;
-}
-
-// Counts the log lines written while it lives.
-class LineCounter
-{
-public:
-    LineCounter() : level(get_log_level())
-    {
-        set_log_level(1);
-        g_log_lines = 0;
-        previous = qInstallMessageHandler(count_lines);
-    }
-    ~LineCounter()
-    {
-        qInstallMessageHandler(previous);
-        set_log_level(level);
-    }
-    int lines() const { return g_log_lines; }
-
-private:
-    int level;
-    QtMessageHandler previous;
-};
 
 // A tile that shows its stream client.
 class ProbeCanvas : public Canvas
@@ -335,7 +307,7 @@ void TestTileStream::short_connections_back_off()
     script.count = 1;
     add_stream_route(server, "/video.cgi", script);
     {
-        LineCounter log;
+        LogCapture log;
         Canvas c;
         point_at(c, server, 0);
         QElapsedTimer clock;
@@ -345,7 +317,7 @@ void TestTileStream::short_connections_back_off()
         const qint64 elapsed = clock.elapsed();
         QVERIFY2(elapsed >= 3000, qPrintable(QStringLiteral("8 requests in %1 ms").arg(elapsed)));
         QVERIFY(c.get_last_frame_id() >= 1);
-        QVERIFY2(log.lines() <= 150, qPrintable(QString::number(log.lines())));
+        QVERIFY2(log.lines().size() <= 150, qPrintable(QString::number(log.lines().size())));
         c.setEnding();
     }
     QVERIFY(wait_no_display_threads());
