@@ -408,12 +408,14 @@ void Onvif::ptz_command(QString command, int zoom_only, float pan, float tilt, f
 {
     if (!std::isfinite(pan) || !std::isfinite(tilt) || !std::isfinite(zoom)) {
         emit status_message(-2, command, QStringLiteral("invalid value"), name);
+        end_refused_request();
         return;
     }
     const Onvif_ptz* ptz = parser->result();
     const QStringList profiles = ptz->get_profile_tokens();
     if (!is_ready() || profiles.isEmpty()) {
         log_line(QStringLiteral("[WARN] ONVIF :: ") + command.left(100) + QStringLiteral(" :: driver not ready"));
+        end_refused_request();
         return;
     }
     const QString profile = profiles.first();
@@ -448,6 +450,7 @@ void Onvif::ptz_command(QString command, int zoom_only, float pan, float tilt, f
                                         scale_unit(rz, ptz->get_relative_zoom_range()));
     } else {
         emit status_message(-2, command, QStringLiteral("not supported"), name);
+        end_refused_request();
         return;
     }
     if (reply) {
@@ -457,6 +460,7 @@ void Onvif::ptz_command(QString command, int zoom_only, float pan, float tilt, f
             pending_stop_command = command;
             log_line(QStringLiteral("[INFO] ONVIF :: ") + command + QStringLiteral(" :: kept until the request ends"));
         } else {
+            // Dropped: the request in flight ends with its own signal.
             log_line(QStringLiteral("[WARN] ONVIF :: ") + command.left(100)
                      + QStringLiteral(" :: previous request not finished"));
         }

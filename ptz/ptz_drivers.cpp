@@ -10,6 +10,7 @@ VendorPtzDriver::VendorPtzDriver(const QString& driver_name, QObject* parent) : 
 void VendorPtzDriver::ptz_command(QString command, int, float, float, float, int, int, int, int, int)
 {
     emit status_message(-2, command, QStringLiteral("not supported"), name);
+    end_refused_request();
 }
 
 QString VendorPtzDriver::status_text()

@@ -250,6 +250,9 @@ void Canvas::set_stream_start(bool start)
     }
     last_frame_id = -1;
     start_pending = true;
+    loop_restarts = 0;
+    if (loop_restart_timer)
+        loop_restart_timer->stop();
     first_frame_logged = false;
     first_frame_drawn = false;
     raise_display_count();
@@ -267,6 +270,8 @@ void Canvas::setEnding()
     log_info(QStringLiteral("set ending"));
     const bool was_running = has_display() || !ending;
     ending = true;
+    if (loop_restart_timer)
+        loop_restart_timer->stop();
     emit display_stop();
     lower_display_count();
     display_started = false;
@@ -319,6 +324,7 @@ void Canvas::Go()
     last_frame_time = now;
     paint_start_time = now;
     rate_window_start = now;
+    frame_since_go = false;
     if (stream_path.contains(QLatin1String("onlyobjframes=1")))
         only_object_frames = true;
 
@@ -337,11 +343,35 @@ void Canvas::checkend()
     if (loop) {
         if (has_display())
             emit display_stop();
-        start_pending = true;
-        go();
+        // The first restart goes at once; while the stream keeps ending in
+        // an error before a frame, the wait grows from 1 s to 5 s, so that an
+        // error that does not go away (a codec no decoder reads, a refused
+        // scheme) is not retried without pause, a request each time.
+        if (frame_since_go)
+            loop_restarts = 0;
+        const int n = loop_restarts++;
+        const int delay = n == 0 ? 0 : int(qMin<qint64>(5000, qint64(1000) << qMin(n - 1, 8)));
+        if (delay == 0) {
+            loop_restart();
+            return;
+        }
+        if (!loop_restart_timer) {
+            loop_restart_timer = new QTimer(this);
+            loop_restart_timer->setSingleShot(true);
+            connect(loop_restart_timer, &QTimer::timeout, this, &Canvas::loop_restart);
+        }
+        loop_restart_timer->start(delay);
     } else if (ending_timer) {
         ending_timer->start(1000);
     }
+}
+
+void Canvas::loop_restart()
+{
+    if (ending)
+        return;
+    start_pending = true;
+    go();
 }
 
 void Canvas::timerEnding()
@@ -575,6 +605,7 @@ void Canvas::displayFrame(QImage frame, int linesize, int fw, int fh, QString ti
     }
     if (fps > 0 && std::isfinite(fps))
         stream_frame_rate = fps;
+    frame_since_go = true;
     if (frame_id > last_frame_id) {
         last_frame_id = frame_id;
         shown_frame_counter += 1;

@@ -142,6 +142,7 @@ private slots:
     void mouse_release_post_event();
     void display_update();
     void delete_display_thread();
+    void loop_restart();
 
 public slots:
     QImage get_snapshot_full(QString session_id, QString upload_uri);
@@ -276,6 +277,11 @@ private:
     QTimer* wheel_timer = nullptr;
     QTimer* single_click_timer = nullptr;
     QTimer* security_stop_timer = nullptr;
+    // Loop mode: restarts after an error that ended the stream, and whether
+    // a frame came since the last start (which begins the count again).
+    QTimer* loop_restart_timer = nullptr;
+    int loop_restarts = 0;
+    bool frame_since_go = false;
     bool wheel_ready = true;
     bool stream_start = true;
     bool fisheye_active = false;

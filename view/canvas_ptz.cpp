@@ -70,6 +70,7 @@ void Canvas::release_ptz()
     if (ptz_status_timer)
         ptz_status_timer->stop();
     if (ptz_driver) {
+        log_info(QStringLiteral("Destroy :: Destroy native PTZ "));
         NativePTZInterface* d = ptz_driver;
         ptz_driver = nullptr;
         d->disconnect(this);

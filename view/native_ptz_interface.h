@@ -30,11 +30,17 @@ public slots:
     virtual QString status_text() = 0;
 
 signals:
+    // Ends every command: 1 done, -1 failed at the camera, 2 done with a stop
+    // to follow, 0 refused before anything was sent.
     void send_request_finished(int request_code);
     void status_message(int status, QString command, QString fault, QString driver);
 
 protected:
     void set_ready(bool v) { ready = v; }
+    // A command refused before anything went out still ends: its finished
+    // signal (code 0) follows once the call has returned, so that a caller
+    // that marks itself busy after the call is freed too.
+    void end_refused_request();
 
     QString name;
     QString speed;

@@ -273,7 +273,7 @@ void new_display_thread::start_stream_parser()
 {
     // A retry of a server out of reach is told by the client, once per
     // change of its failure, not here at every attempt.
-    const bool retry = client && client->failed_attempts() > 0;
+    const bool retry = client && (client->failed_attempts() > 0 || client->short_transfers() > 0);
     if (!retry)
         log_info(QStringLiteral("start stream parser"));
     if (stop) {
@@ -283,16 +283,9 @@ void new_display_thread::start_stream_parser()
     if (!client)
         return;
     // The GUI thread never waits on the client: a restart asked while its
-    // transfer still winds down follows its finished signal.
+    // transfer still winds down follows its end.
     if (client->isRunning()) {
-        if (!restart_queued.exchange(true))
-            connect(client, &QThread::finished, this, [this] {
-                restart_queued = false;
-                // finished comes just before the thread stops running.
-                if (client)
-                    client->wait(1000);
-                start_stream_parser();
-            }, Qt::SingleShotConnection);
+        queue_restart();
         if (!retry)
             log_warn(QStringLiteral("start stream parser :: stream parser already running"));
         return;
@@ -355,6 +348,36 @@ void new_display_thread::start_stream_parser()
         }
     }
     client->start();
+}
+
+void new_display_thread::queue_restart()
+{
+    if (restart_queued.exchange(true))
+        return;
+    connect(client, &QThread::finished, this, &new_display_thread::run_queued_restart, Qt::UniqueConnection);
+    // The client may have ended between the look above and the connection,
+    // its finished signal then gone unheard: look again now that it is
+    // connected (isRunning() is false from the emission of finished on).
+    if (!client->isRunning())
+        QMetaObject::invokeMethod(this, &new_display_thread::run_queued_restart, Qt::QueuedConnection);
+    // And a timer, so that a queued restart always has a trigger to come.
+    QTimer::singleShot(1000, this, &new_display_thread::run_queued_restart);
+}
+
+void new_display_thread::run_queued_restart()
+{
+    if (!restart_queued)
+        return;
+    if (stop || !client) {
+        restart_queued = false;
+        return;
+    }
+    if (client->isRunning()) {
+        QTimer::singleShot(1000, this, &new_display_thread::run_queued_restart);
+        return;
+    }
+    restart_queued = false;
+    start_stream_parser();
 }
 
 void new_display_thread::run()

@@ -115,6 +115,9 @@ private:
     QImage convert(const AVFrame* frame);
     void pace_frame(double rate, bool compensate);
     void stop_and_restart_parser();
+    // A restart asked while the client still runs: done once it has ended.
+    void queue_restart();
+    void run_queued_restart();
     void uninit_frames();
     void set_size_from_rate(int fps, bool filling);
     bool wait_ms(int ms);

@@ -95,11 +95,14 @@ void ZQStreamParser::log_attempt(const QString& step) const
 int ZQStreamParser::retry_delay_ms() const
 {
     // The first retry goes at once; then the wait doubles from 100 ms up to
-    // 5 s, until a transfer brings a part again.
-    const int failures = m_failures;
-    if (failures <= 1)
+    // 5 s while transfers keep failing or ending early, whatever they
+    // brought: a server that answers a part and closes is no healthier than
+    // one out of reach. A stream that ran steadily and is cut once resumes
+    // at once.
+    const int attempts = m_failures + m_short;
+    if (attempts <= 1)
         return 0;
-    return int(qMin<qint64>(5000, qint64(100) << qMin(failures - 2, 16)));
+    return int(qMin<qint64>(5000, qint64(100) << qMin(attempts - 2, 16)));
 }
 
 void ZQStreamParser::log_warn(const QString& step) const
@@ -311,7 +314,7 @@ int ZQStreamParser::get_stream()
     const QString path = get_path();
     // While the server stays out of reach each retry is told by one line
     // when the failure changes, not by every line of every attempt.
-    m_quiet = m_failures > 0;
+    m_quiet = m_failures > 0 || m_short > 0;
     log_attempt(QStringLiteral("get stream :: ") + path.left(1000));
     if (m_delete_after_reply) {
         log_warn(QStringLiteral("get stream :: could not get new stream, will be deleted"));
@@ -354,6 +357,11 @@ int ZQStreamParser::get_stream()
     m_running = 1;
     ++m_transfers;
     m_part_in_transfer = false;
+    m_steady_in_transfer = false;
+    m_no_part_abort = false;
+    m_bytes_since_part = 0;
+    m_transfer_clock.start();
+    m_since_part.start();
     const QByteArray url_bytes = m_scheme.toLatin1() + "://" + m_host.toLatin1() + ':' + m_port.toLatin1()
                                  + path.toUtf8();
     curl_easy_setopt(easy, CURLOPT_URL, url_bytes.constData());
@@ -446,14 +454,21 @@ int ZQStreamParser::get_stream()
     if (!m_part_in_transfer && !m_stop && !m_pause) {
         // One more attempt without a part; the line comes when the failure
         // begins or changes, with the count of attempts so far.
-        QString why = result != CURLE_OK ? QString::fromLatin1(curl_easy_strerror(result))
-                                         : (m_text_response ? QStringLiteral("text answer")
-                                                            : QStringLiteral("ended without a part"));
+        QString why = m_no_part_abort ? QStringLiteral("no part in what came")
+                      : result != CURLE_OK
+                          ? QString::fromLatin1(curl_easy_strerror(result))
+                          : (m_text_response ? QStringLiteral("text answer") : QStringLiteral("ended without a part"));
         ++m_failures;
         if (m_failures == 1 || why != m_failure_text)
             log_warn(QStringLiteral("get stream :: no stream :: ") + why + QStringLiteral(" :: failed attempts ")
                      + QString::number(m_failures.load()));
         m_failure_text = why;
+    } else if (m_part_in_transfer && !m_stop && !m_pause && (!m_steady_in_transfer || m_no_part_abort)) {
+        // Parts came, but the transfer ended before the stream ran steadily
+        // (or it stopped bringing parts): it counts toward the back-off like
+        // a failure, told when it begins.
+        if (++m_short == 1)
+            log_warn(QStringLiteral("get stream :: stream ended early :: short transfers 1"));
     }
     {
         QMutexLocker lock(&m_handle_mutex);
@@ -554,6 +569,8 @@ size_t ZQStreamParser::WriteMemoryCallback(char* data, size_t size, size_t count
         parser->log_info(QStringLiteral("WriteMemoryCallback :: stream error detected"));
         return CURL_WRITEFUNC_ERROR;
     }
+    if (parser->m_no_part_abort)
+        return CURL_WRITEFUNC_ERROR;
     if (parser->m_stop)
         return CURL_WRITEFUNC_ERROR;
     return n;
@@ -590,9 +607,18 @@ void ZQStreamParser::read_stream(const char* data, qsizetype size)
         m_prev_window_ms = m_window_timer.elapsed();
         calc_network_fps();
     }
-    if (m_text_response)
+    m_bytes_since_part += size;
+    if (m_text_response) {
+        check_part_progress();
         return; // an error page: nothing in it is a part
-    m_parser.feed(data, size, [this](StreamPart& part) { return handle_part(part); });
+    }
+    m_parser.feed(data, size, [this](StreamPart& part) {
+        const bool go_on = handle_part(part);
+        m_bytes_since_part = 0;
+        m_since_part.restart();
+        return go_on;
+    });
+    check_part_progress();
     if (m_error_count >= m_error_limit && !m_stop) {
         log_info(QStringLiteral("read stream :: Too Much errors"));
         if (!m_owner)
@@ -600,6 +626,20 @@ void ZQStreamParser::read_stream(const char* data, qsizetype size)
         emit send_displayError(QString(), QStringLiteral("ERROR :: Corrupted frames"), true);
         m_error_count = 0;
     }
+}
+
+void ZQStreamParser::check_part_progress()
+{
+    // Bytes that never make a part (no boundary, a part announcing more than
+    // a frame can be, an endless error page) end the transfer as a failure.
+    if (m_no_part_abort || m_stop || m_pause)
+        return;
+    const qint64 ms = m_since_part.elapsed();
+    if (m_bytes_since_part <= kMaxBytesWithoutPart && ms < m_part_timeout_ms)
+        return;
+    m_no_part_abort = true;
+    log_error(QStringLiteral("read stream :: no part in ") + QString::number(m_bytes_since_part)
+              + QStringLiteral(" bytes and ") + QString::number(ms) + QStringLiteral(" ms :: transfer ended"));
 }
 
 bool ZQStreamParser::open_decoder_for(const QString& codec)
@@ -689,6 +729,15 @@ bool ZQStreamParser::handle_part(StreamPart& part)
         emit send_status_message(QStringLiteral("connected"));
     }
     m_part_in_transfer = true;
+    if (!m_steady_in_transfer && m_transfer_clock.elapsed() >= kSteadyMs) {
+        m_steady_in_transfer = true;
+        if (m_short > 0) {
+            m_quiet = false;
+            log_info(QStringLiteral("get stream :: stream steady after short transfers ")
+                     + QString::number(m_short.load()));
+            m_short = 0;
+        }
+    }
     if (m_failures > 0) {
         m_quiet = false;
         log_info(QStringLiteral("get stream :: stream back after failed attempts ") + QString::number(m_failures.load()));

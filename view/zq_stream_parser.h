@@ -67,8 +67,21 @@ public:
     int transfer_count() const { return m_transfers; }
     // Transfers in a row that ended without a single part (0 once one came).
     int failed_attempts() const { return m_failures; }
-    // Wait before the next request after such a transfer.
+    // Transfers in a row that brought parts but ended before the stream had
+    // run steadily (parts still coming kSteadyMs after the request); 0 once
+    // one did.
+    int short_transfers() const { return m_short; }
+    // Wait before the next request after a transfer that failed or ended
+    // early.
     int retry_delay_ms() const;
+    // A transfer that brings no part for this long, while bytes still come,
+    // is ended as a failure (30 s).
+    void set_part_timeout_ms(int ms) { m_part_timeout_ms = ms; }
+
+    static constexpr qint64 kSteadyMs = 3000;
+    // Bytes without a part after which a transfer is ended as a failure: a
+    // part is at most a frame's size plus its headers.
+    static constexpr qint64 kMaxBytesWithoutPart = 2 * StreamMultipartParser::max_body_size;
     QString get_codec() const { return m_codec; }
     // The request of the last transfer: "GET <path> HTTP/1.0" and its headers.
     QString get_url() const;
@@ -127,6 +140,7 @@ private:
 
     int get_stream();
     void read_stream(const char* data, qsizetype size);
+    void check_part_progress();
     bool handle_part(StreamPart& part);
     End stream_parsing_finished();
     bool open_decoder_for(const QString& codec);
@@ -207,6 +221,13 @@ private:
 
     std::atomic<int> m_transfers{0};
     std::atomic<int> m_failures{0};
+    std::atomic<int> m_short{0};
+    std::atomic<int> m_part_timeout_ms{30000};
+    QElapsedTimer m_transfer_clock;   // since the request
+    QElapsedTimer m_since_part;       // since the request or the last part
+    qint64 m_bytes_since_part = 0;
+    bool m_steady_in_transfer = false;
+    bool m_no_part_abort = false;
     QString m_failure_text;
     bool m_part_in_transfer = false;
     std::atomic<bool> m_quiet{false};

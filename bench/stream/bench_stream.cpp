@@ -13,11 +13,18 @@
 //      tile in direct mode (its default) whose GUI thread is busy for 3 s
 //      while the server sends at full speed, beside 64 MiB;
 //   4. reconnects against a refused port in 10 s, beside curl's own retries
-//      (--retry --retry-connrefused) over the same span.
+//      (--retry --retry-connrefused) over the same span;
+//   5. a server that answers one part and closes, through a tile in direct
+//      mode: requests and log lines in 10 s beside curl's retries of part 4
+//      (curl itself asks once: the reply is complete), and in the full run
+//      the requests of the last 10 s of a minute (the tile still asks);
+//   6. loop mode after an error that ends the stream (a codec no decoder
+//      reads, a refused scheme): starts and requests of a tile in 10 s.
 // Generated data is kept in $ZQ_BENCH_DIR (default /tmp/zq_bench_stream).
 //
-//   bench_stream [--quick] [--throughput | --latency]
-//       --quick: 10 seconds of video; --throughput: part 1 only; --latency: parts 2 and 3
+//   bench_stream [--quick] [--throughput | --latency | --restarts]
+//       --quick: 10 seconds of video; --throughput: part 1 only; --latency: parts 2 and 3;
+//       --restarts: parts 4 to 6
 
 #include <QApplication>
 #include <QDir>
@@ -43,6 +50,7 @@
 #include "bench/bench_report.h"
 #include "platform/process_stats.h"
 #include "playback/zq_media_frame.h"
+#include "tests/recordings/log_capture.h"
 #include "tests/support/loopback_server.h"
 #include "tests/support/stream_routes.h"
 #include "view/canvas.h"
@@ -368,6 +376,67 @@ void refused_reconnects(int seconds, int* ours, int* curl)
     *curl = 1 + int(p.readAllStandardError().count("Will retry"));
 }
 
+struct TileRun
+{
+    int requests = 0;       // over the whole run
+    int starts = 0;         // "connecting" of the tile
+    int log_lines = 0;
+    int last_requests = 0;  // in the last 10 s of the run
+    int frames = 0;
+};
+
+// A tile in direct mode against a server run by `script`, for `seconds`.
+TileRun tile_against(const StreamScript& script, const QString& scheme, bool loop, int seconds)
+{
+    LoopbackServer server;
+    add_stream_route(server, "/video.cgi", script);
+    TileRun r;
+    LogCapture log;
+    {
+        Canvas c;
+        c.set_stream_scheme(scheme);
+        c.set_stream_host(QStringLiteral("127.0.0.1"));
+        c.set_stream_port(QString::number(server.port()));
+        c.set_stream_path(QStringLiteral("/video.cgi?id=1"));
+        c.set_codec(QStringLiteral("h264"));
+        c.set_buffer_size_ms(0);
+        c.set_loop(loop);
+        c.resize(640, 360);
+        c.show();
+        QObject::connect(&c, &Canvas::send_status_message, &c, [&r](QString s) {
+            r.starts += s == QLatin1String("connecting");
+        });
+        QElapsedTimer clock;
+        clock.start();
+        c.grab();
+        const qint64 end = seconds * 1000LL;
+        spin_until([&] { return clock.elapsed() >= end - 10000; }, seconds * 1000 + 1000);
+        const int before_last = server.request_count();
+        spin_until([&] { return clock.elapsed() >= end; }, 11000);
+        r.requests = server.request_count();
+        r.last_requests = r.requests - before_last;
+        r.frames = c.get_last_frame_id();
+        c.setEnding();
+    }
+    r.log_lines = int(log.lines().size());
+    spin_until([] { return new_display_thread::live_count() == 0; }, 10000);
+    return r;
+}
+
+// curl with its retries against the one-part server: it asks once, since
+// the reply is complete.
+int curl_one_part(const StreamScript& script, int seconds)
+{
+    LoopbackServer server;
+    add_stream_route(server, "/video.cgi", script);
+    QProcess p;
+    p.start(QStringLiteral("curl"), {"--no-progress-meter", "--retry", "1000", "--retry-all-errors",
+                                     "--retry-max-time", QString::number(seconds), "-o", "/dev/null",
+                                     QStringLiteral("http://127.0.0.1:%1/video.cgi?id=1").arg(server.port())});
+    spin_until([&] { return p.state() == QProcess::NotRunning; }, seconds * 1000 + 60000);
+    return server.request_count();
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -402,20 +471,22 @@ int main(int argc, char** argv)
     if (qEnvironmentVariableIsSet("ZQ_BENCH_LOG"))
         set_log_level(1);
     const bool only_latency = app.arguments().contains(QStringLiteral("--latency"));
-    out << "1. Direct mode, server at full speed: parse + decode + convert" << Qt::endl;
+    const bool only_restarts = app.arguments().contains(QStringLiteral("--restarts"));
+    if (!only_restarts)
+        out << "1. Direct mode, server at full speed: parse + decode + convert" << Qt::endl;
     // Rounds interleave the reference and ours, so that a change in the
     // machine's load touches both; the best of each is kept.
     const QStringList ffmpeg_args = {"-hide_banner", "-loglevel", "error", "-threads", "0", "-thread_type", "slice",
                                      "-filter_threads", "1", "-f", "h264", "-i", raw, "-pix_fmt", "bgra", "-f",
                                      "null", "-"};
     double ffmpeg_ms = 1e300, http = 0, https = 0;
-    for (int i = 0; i < (only_latency ? 0 : 3); ++i) {
+    for (int i = 0; i < (only_latency || only_restarts ? 0 : 3); ++i) {
         ffmpeg_ms = std::min(ffmpeg_ms, run_best("ffmpeg", ffmpeg_args, 1));
         http = std::max(http, direct_throughput(rec, LoopbackServer::Http));
         https = std::max(https, direct_throughput(rec, LoopbackServer::Https));
     }
     const double ref_fps = rec->frames.size() * 1000.0 / ffmpeg_ms;
-    if (!only_latency) {
+    if (!only_latency && !only_restarts) {
         zq::bench::print_ratio(out, QStringLiteral("HTTP frames/s"), http, ref_fps, QStringLiteral("fps"),
                                QStringLiteral("ffmpeg"));
         zq::bench::print_ratio(out, QStringLiteral("HTTPS frames/s"), https, ref_fps, QStringLiteral("fps"),
@@ -425,40 +496,74 @@ int main(int argc, char** argv)
 
     if (app.arguments().contains(QStringLiteral("--throughput")))
         return 0;
-    out << "2. Latency, server's last byte of part N to the end of the paint showing frame N" << Qt::endl;
-    const int lat_seconds = quick ? 8 : 20;
-    const QList<double> direct = latency(rec, 0, lat_seconds);
-    out << QStringLiteral("   direct   : %1 frames  median %2 ms  p99 %3 ms   (target median < 40, p99 < 80)")
-               .arg(direct.size())
-               .arg(percentile(direct, 0.5), 0, 'f', 1)
-               .arg(percentile(direct, 0.99), 0, 'f', 1)
-        << Qt::endl;
-    const QList<double> buffered = latency(rec, 1000, lat_seconds);
-    out << QStringLiteral("   buffered : %1 frames  median %2 ms  p99 %3 ms   beside its buffer of 1000 ms")
-               .arg(buffered.size())
-               .arg(percentile(buffered, 0.5), 0, 'f', 1)
-               .arg(percentile(buffered, 0.99), 0, 'f', 1)
-        << Qt::endl;
+    if (!only_restarts) {
+        out << "2. Latency, server's last byte of part N to the end of the paint showing frame N" << Qt::endl;
+        const int lat_seconds = quick ? 8 : 20;
+        const QList<double> direct = latency(rec, 0, lat_seconds);
+        out << QStringLiteral("   direct   : %1 frames  median %2 ms  p99 %3 ms   (target median < 40, p99 < 80)")
+                   .arg(direct.size())
+                   .arg(percentile(direct, 0.5), 0, 'f', 1)
+                   .arg(percentile(direct, 0.99), 0, 'f', 1)
+            << Qt::endl;
+        const QList<double> buffered = latency(rec, 1000, lat_seconds);
+        out << QStringLiteral("   buffered : %1 frames  median %2 ms  p99 %3 ms   beside its buffer of 1000 ms")
+                   .arg(buffered.size())
+                   .arg(percentile(buffered, 0.5), 0, 'f', 1)
+                   .arg(percentile(buffered, 0.99), 0, 'f', 1)
+            << Qt::endl;
 
-    out << "3. Fast producer, slow consumer: peak resident growth" << Qt::endl;
-    const int mem_seconds = quick ? 6 : 15;
-    const MemoryResult q = slow_queue_consumer(rec, mem_seconds);
-    zq::bench::print_ratio(out, QStringLiteral("queue consumer 100 ms"), q.peak_growth_mb, q.bound_mb,
-                           QStringLiteral("MiB"), QStringLiteral("bound"));
-    const MemoryResult tile = slow_tile(rec, mem_seconds);
-    zq::bench::print_ratio(out, QStringLiteral("tile acknowledging 200 ms"), tile.peak_growth_mb, tile.bound_mb,
-                           QStringLiteral("MiB"), QStringLiteral("bound"));
-    qint64 drops = 0;
-    const MemoryResult busy = direct_busy_gui(rec, 3000, &drops);
-    zq::bench::print_ratio(out, QStringLiteral("direct, GUI busy 3 s"), busy.peak_growth_mb,
-                           busy.bound_mb, QStringLiteral("MiB"), QStringLiteral("bound"));
-    out << "   target: ratio < 1.00 (records taken: " << q.taken << ", frames shown: " << tile.taken
-        << ", direct mode: " << drops << " pictures dropped while the GUI thread was busy)" << Qt::endl;
+        out << "3. Fast producer, slow consumer: peak resident growth" << Qt::endl;
+        const int mem_seconds = quick ? 6 : 15;
+        const MemoryResult q = slow_queue_consumer(rec, mem_seconds);
+        zq::bench::print_ratio(out, QStringLiteral("queue consumer 100 ms"), q.peak_growth_mb, q.bound_mb,
+                               QStringLiteral("MiB"), QStringLiteral("bound"));
+        const MemoryResult tile = slow_tile(rec, mem_seconds);
+        zq::bench::print_ratio(out, QStringLiteral("tile acknowledging 200 ms"), tile.peak_growth_mb, tile.bound_mb,
+                               QStringLiteral("MiB"), QStringLiteral("bound"));
+        qint64 drops = 0;
+        const MemoryResult busy = direct_busy_gui(rec, 3000, &drops);
+        zq::bench::print_ratio(out, QStringLiteral("direct, GUI busy 3 s"), busy.peak_growth_mb,
+                               busy.bound_mb, QStringLiteral("MiB"), QStringLiteral("bound"));
+        out << "   target: ratio < 1.00 (records taken: " << q.taken << ", frames shown: " << tile.taken
+            << ", direct mode: " << drops << " pictures dropped while the GUI thread was busy)" << Qt::endl;
+    }
 
     out << "4. Reconnects against a refused port in 10 s" << Qt::endl;
     int ours = 0, curl = 0;
     refused_reconnects(10, &ours, &curl);
     zq::bench::print_ratio(out, QStringLiteral("requests"), ours, curl, QString(), QStringLiteral("curl --retry"));
     out << "   target: a handful (first retry at once, then 0.1 s doubling to 5 s)" << Qt::endl;
+
+    out << "5. One part per connection, through a tile in direct mode" << Qt::endl;
+    StreamScript one_part;
+    one_part.recording = rec;
+    one_part.count = 1;
+    const TileRun short10 = tile_against(one_part, QStringLiteral("http"), false, 10);
+    zq::bench::print_ratio(out, QStringLiteral("requests in 10 s"), short10.requests, curl, QString(),
+                           QStringLiteral("curl --retry (part 4)"));
+    out << "   log lines in 10 s: " << short10.log_lines << ", frames shown: " << short10.frames
+        << "; curl --retry --retry-all-errors on this server: " << curl_one_part(one_part, 10) << " request(s)"
+        << Qt::endl;
+    if (!quick) {
+        const TileRun short60 = tile_against(one_part, QStringLiteral("http"), false, 60);
+        out << "   60 s: " << short60.requests << " requests, " << short60.last_requests
+            << " in the last 10 s (still asking), " << short60.log_lines << " log lines" << Qt::endl;
+    }
+    out << "   target: a handful in 10 s, and still asking after a minute" << Qt::endl;
+
+    out << "6. Loop mode, an error that ends the stream, 10 s" << Qt::endl;
+    StreamScript bad_codec;
+    bad_codec.recording = rec;
+    bad_codec.realtime = true;
+    bad_codec.edit = [](int, StreamParts::Part& p) { p.codec = QStringLiteral("vp8x"); };
+    const TileRun codec10 = tile_against(bad_codec, QStringLiteral("http"), true, 10);
+    zq::bench::print_ratio(out, QStringLiteral("codec vp8x: requests"), codec10.requests, curl, QString(),
+                           QStringLiteral("curl --retry (part 4)"));
+    out << "   starts: " << codec10.starts << ", log lines: " << codec10.log_lines << Qt::endl;
+    const TileRun ftp10 = tile_against(one_part, QStringLiteral("ftp"), true, 10);
+    zq::bench::print_ratio(out, QStringLiteral("scheme ftp: starts"), ftp10.starts, curl, QString(),
+                           QStringLiteral("curl --retry (part 4)"));
+    out << "   requests: " << ftp10.requests << ", log lines: " << ftp10.log_lines << Qt::endl;
+    out << "   target: a handful (first restart at once, then 1 s doubling to 5 s)" << Qt::endl;
     return 0;
 }

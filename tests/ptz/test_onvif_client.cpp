@@ -327,8 +327,14 @@ void TestOnvifClient::refused_commands()
     QCOMPARE(cam.status->count(), 3);
     QCOMPARE(cam.status->at(0).at(2).toString(), QStringLiteral("not supported"));
     QCOMPARE(cam.status->at(0).at(0).toInt(), -2);
+    // Each refusal ends its request, after the call returns, with code 0
+    // (nothing sent): a caller that waits for the end is never left busy.
+    QTRY_COMPARE(cam.finished->count(), 4);
+    for (const QList<QVariant>& f : std::as_const(*cam.finished))
+        QCOMPARE(f.at(0).toInt(), 0);
     QTest::qWait(100);
     QVERIFY(cam.device().moves().isEmpty());
+    QCOMPARE(cam.finished->count(), 4);
 }
 
 void TestOnvifClient::stop_kept_while_busy()

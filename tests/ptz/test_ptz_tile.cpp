@@ -2,12 +2,14 @@
 // status messages, host commands, held moves and their refusals, and every
 // gesture on an offscreen tile with a frame, on real timers.
 
+#include <QPointer>
 #include <QSignalSpy>
 #include <QTest>
 
 #include "ptz/ptz_drivers.h"
 #include "ptz/ptz_gestures.h"
 #include "ptz_test_driver.h"
+#include "tests/recordings/log_capture.h"
 #include "tests/view/view_test_util.h"
 
 namespace {
@@ -74,6 +76,7 @@ private slots:
     void wheel_rate_limited_and_stopped();
     void paused_wheel_zooms_out();
     void empty_options_only_clicks();
+    void release_deletes_driver_and_says_so();
 };
 
 void TestPtzTile::attach_reports_starting()
@@ -259,11 +262,16 @@ void TestPtzTile::vendor_security_stops()
     QCOMPARE(hik.seen, QStringList({"ContinuousMove 0 0 0 0"}));
     QCOMPARE(fuji.seen, QStringList({"ContinuousMove 0 0 0 1"}));
     // Without a transport of their own, commands are reported unsupported.
+    // Each such request still ends, with code 0 (nothing sent), so that a
+    // tile waiting for it is free again.
     Fujiptz plain;
     QSignalSpy spy(&plain, &NativePTZInterface::status_message);
+    QSignalSpy finished(&plain, &NativePTZInterface::send_request_finished);
     plain.security_stop();
     QCOMPARE(spy.count(), 1);
     QCOMPARE(spy.at(0).at(0).toInt(), -2);
+    QTRY_COMPARE(finished.count(), 1);
+    QCOMPARE(finished.at(0).at(0).toInt(), 0);
 }
 
 void TestPtzTile::click_after_release()
@@ -384,6 +392,31 @@ void TestPtzTile::empty_options_only_clicks()
     send_mouse(t.c, QEvent::MouseButtonPress, QPointF(10, 10), Qt::RightButton, Qt::RightButton);
     send_mouse(t.c, QEvent::MouseButtonRelease, QPointF(10, 10), Qt::RightButton, Qt::NoButton);
     QTRY_COMPARE(t.d->commands(), QStringList({"right_clic", "clic"}));
+}
+
+// The tile owns its driver: it deletes it when it goes, and its log tells so.
+void TestPtzTile::release_deletes_driver_and_says_so()
+{
+    QPointer<RecordingDriver> driver;
+    LogCapture log;
+    {
+        Tile t;
+        driver = t.d;
+        QVERIFY(driver);
+    }
+    QVERIFY(driver.isNull());
+    const QStringList lines = log.lines();
+    int destroy = -1, finished = -1;
+    for (int i = 0; i < lines.size(); ++i) {
+        const QString& line = lines.at(i);
+        if (line.contains(QLatin1String("[INFO] Plugin ["))
+            && line.contains(QLatin1String("] :: Destroy :: Destroy native PTZ ")))
+            destroy = i;
+        if (line.contains(QLatin1String("] :: Destroy finished")))
+            finished = i;
+    }
+    QVERIFY2(destroy >= 0, qPrintable(lines.join(QLatin1Char('\n')).right(2000)));
+    QVERIFY(finished > destroy);
 }
 
 QTEST_MAIN(TestPtzTile)

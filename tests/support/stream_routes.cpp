@@ -53,6 +53,11 @@ public:
             return 0;
         }
         const int all = total_ * qMax(1, s_.loops);
+        if ((seq_ >= all || !s_.recording) && s_.junk_forever) {
+            static const QByteArray junk(1 << 16, 'x');
+            out = s_.junk_interval_ms > 0 ? junk.left(1024) : junk;
+            return s_.junk_interval_ms;
+        }
         if (seq_ >= all || !s_.recording)
             return HttpResponse::End;
         if (s_.stall_after >= 0 && seq_ >= s_.stall_after) {
@@ -159,6 +164,7 @@ QByteArray stream_script_body(const StreamScript& script)
     s.realtime = false;
     s.trickle_parts = 0;
     s.stall_after = -1;
+    s.junk_forever = false;
     ScriptPlayer player(s, nullptr);
     QByteArray all, piece;
     for (;;) {

@@ -38,6 +38,10 @@ struct StreamScript
     bool text_page = false;   // answer an error page, text/plain, instead of a stream
     int delay_ms = 0;         // before the answer
     qint64 junk_first = 0;    // bytes without any boundary before the first part
+    // After the last part, bytes without any boundary until the client goes:
+    // as fast as the socket takes, or 1 KiB every junk_interval_ms.
+    bool junk_forever = false;
+    int junk_interval_ms = 0;
     // Start each reply at the first frame of the second the query's
     // "starttime=yyyyMMddHHmmss" names (or after), as the recording server
     // does for a playback stream; drop_after and count then run from there.

@@ -85,7 +85,8 @@ private slots:
     void end_of_transfer();
     void stall_then_restart_and_stop();
     void stop_with_a_full_queue();
-    void junk_past_2_gib_before_the_first_part();
+    void no_part_ends_the_transfer_data();
+    void no_part_ends_the_transfer();
     void decoder_cannot_open();
     void bad_input_data();
     void bad_input();
@@ -427,16 +428,38 @@ void TestStreamClient::stop_with_a_full_queue()
     QVERIFY2(t.elapsed() < 1000, qPrintable(QString::number(t.elapsed())));
 }
 
-// More than 2 GiB without a boundary before the first part: the bytes
-// counted for that part go past the range of an int (the sanitizers stop
-// the test at such an overflow); the parts after it still come out.
-void TestStreamClient::junk_past_2_gib_before_the_first_part()
+void TestStreamClient::no_part_ends_the_transfer_data()
 {
+    QTest::addColumn<qint64>("junk_first");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<bool>("huge_length");
+    QTest::addColumn<int>("junk_interval_ms");
+    QTest::newRow("2 GiB without a boundary before the first part")
+        << ((qint64(1) << 31) + (qint64(1) << 20)) << 3 << false << -1;
+    QTest::newRow("a part announcing 10^18 bytes, then no boundary") << qint64(0) << 1 << true << 0;
+    QTest::newRow("a trickle without a boundary") << qint64(0) << 0 << false << 20;
+}
+
+// Bytes that never make a part (no boundary, or a part announcing more than
+// a frame can be) end the transfer as a failure after a bounded number of
+// bytes (128 MiB) or seconds without a part, and the owner is asked to
+// restart (with the back-off of a failure). Before, such a stream was read
+// for ever, without an error.
+void TestStreamClient::no_part_ends_the_transfer()
+{
+    QFETCH(qint64, junk_first);
+    QFETCH(int, count);
+    QFETCH(bool, huge_length);
+    QFETCH(int, junk_interval_ms);
     LoopbackServer server;
     StreamScript script;
     script.recording = m_h264;
-    script.count = 3;
-    script.junk_first = (qint64(1) << 31) + (qint64(1) << 20);
+    script.count = count;
+    script.junk_first = junk_first;
+    script.junk_forever = junk_interval_ms >= 0;
+    script.junk_interval_ms = qMax(0, junk_interval_ms);
+    if (huge_length)
+        script.edit = [](int, StreamParts::Part& p) { p.content_length = "1000000000000000000"; };
     add_stream_route(server, "/video.cgi", script);
     Consumer c;
     QObject owner;
@@ -444,11 +467,18 @@ void TestStreamClient::junk_past_2_gib_before_the_first_part()
                      QStringLiteral("/video.cgi"), false, QStringLiteral("h264"), false, &owner);
     p.set_queue_mode(true);
     p.set_raw_packets(true);
+    p.set_part_timeout_ms(1500);
     c.attach(p);
     QSignalSpy restart(&p, &ZQStreamParser::set_restart);
     p.start();
-    QVERIFY(p.wait(600000));
-    QCOMPARE(c.size(), 3);
+    const bool ended = p.wait(60000);
+    if (!ended)
+        p.threadStop(false);
+    QVERIFY2(ended, "still reading after 60 s");
+    // The parts after the junk never came: the transfer ended before it ran out.
+    QCOMPARE(c.size(), 0);
+    QCOMPARE(p.failed_attempts(), 1);
+    QCOMPARE(server.request_count(), 1);
     QTRY_COMPARE(restart.size(), 1);
 }
 

@@ -13,6 +13,7 @@
 
 #include "app/zq_log.h"
 #include "recordings/time_text.h"
+#include "tests/recordings/log_capture.h"
 #include "tests/support/loopback_server.h"
 #include "tests/support/stream_routes.h"
 #include "tools/zqfixture/lib/fixture_pattern.h"
@@ -87,6 +88,9 @@ private slots:
     void reconnects_after_a_cut();
     void direct_mode_busy_gui_keeps_one_picture();
     void start_stop_cycles();
+    void short_connections_back_off();
+    void loop_mode_terminal_error_backs_off_data();
+    void loop_mode_terminal_error_backs_off();
 
 private:
     QTemporaryDir m_dir;
@@ -287,6 +291,89 @@ void TestTileStream::start_stop_cycles()
     // tests beside this one) only now and then delays a beat past 300 ms.
     QVERIFY2(worst < 1000, qPrintable(QStringLiteral("GUI thread held %1 ms").arg(worst)));
     QVERIFY2(late * 50 <= beats, qPrintable(QStringLiteral("%1 of %2 beats late").arg(late).arg(beats)));
+}
+
+// A server that answers one part and closes, again and again: the tile shows
+// it, and its restarts back off as they would for a server out of reach
+// (about 0, 0, 0.1, 0.3, 0.7, 1.5, 3.1, 6.3 s), since every connection ends
+// early; the tile is still asking after 5 s. Before, a part reset the
+// back-off: some 56 requests and 600 log lines a second, until a restart
+// asked while the client wound down was lost and the tile froze for good.
+void TestTileStream::short_connections_back_off()
+{
+    LoopbackServer server;
+    StreamScript script;
+    script.recording = m_rec;
+    script.count = 1;
+    add_stream_route(server, "/video.cgi", script);
+    {
+        LogCapture log;
+        Canvas c;
+        point_at(c, server, 0);
+        QElapsedTimer clock;
+        clock.start();
+        c.grab();
+        QTRY_VERIFY_WITH_TIMEOUT(server.request_count() >= 8, 40000);
+        const qint64 elapsed = clock.elapsed();
+        QVERIFY2(elapsed >= 3000, qPrintable(QStringLiteral("8 requests in %1 ms").arg(elapsed)));
+        QVERIFY(c.get_last_frame_id() >= 1);
+        QVERIFY2(log.lines().size() <= 150, qPrintable(QString::number(log.lines().size())));
+        c.setEnding();
+    }
+    QVERIFY(wait_no_display_threads());
+}
+
+void TestTileStream::loop_mode_terminal_error_backs_off_data()
+{
+    QTest::addColumn<QString>("scheme");
+    QTest::addColumn<QString>("codec");
+    QTest::addColumn<bool>("requests");
+    QTest::newRow("decoder cannot open") << "http" << "vp8x" << true;
+    QTest::newRow("scheme refused") << "ftp" << "h264" << false;
+}
+
+// In loop mode an error that ends the client (a codec no decoder reads, a
+// refused scheme) starts the display again after a wait that grows (at
+// once, then 1 s doubling to 5 s): five starts in some seven seconds, and
+// still starting after 5 s. Before, every start followed the last at once:
+// about 12 to 20 starts a second, each with its request and its log lines.
+void TestTileStream::loop_mode_terminal_error_backs_off()
+{
+    QFETCH(QString, scheme);
+    QFETCH(QString, codec);
+    QFETCH(bool, requests);
+    LoopbackServer server;
+    StreamScript script;
+    script.recording = m_rec;
+    script.realtime = true;
+    script.edit = [codec](int, StreamParts::Part& p) { p.codec = codec; };
+    add_stream_route(server, "/video.cgi", script);
+    {
+        Canvas c;
+        point_at(c, server, 0);
+        c.set_stream_scheme(scheme);
+        c.set_loop(true);
+        QSignalSpy status(&c, &Canvas::send_status_message);
+        auto starts = [&] {
+            int n = 0;
+            for (const QList<QVariant>& s : status)
+                n += s.at(0).toString() == QLatin1String("connecting");
+            return n;
+        };
+        QElapsedTimer clock;
+        clock.start();
+        c.grab();
+        QTRY_VERIFY_WITH_TIMEOUT(starts() >= 5, 40000);
+        const qint64 elapsed = clock.elapsed();
+        QVERIFY2(elapsed >= 4000, qPrintable(QStringLiteral("5 starts in %1 ms").arg(elapsed)));
+        if (requests)
+            QVERIFY2(server.request_count() >= 4 && server.request_count() <= 6,
+                     qPrintable(QString::number(server.request_count())));
+        else
+            QCOMPARE(server.request_count(), 0);
+        c.setEnding();
+    }
+    QVERIFY(wait_no_display_threads());
 }
 
 int main(int argc, char** argv)
