@@ -633,10 +633,10 @@ void ZQ_Player_presentation::init_timelines(QFileInfoList VIDEO_filelist, int ca
     rows->setSpacing(2);
     rows->setAlignment(Qt::AlignTop);
     rows->setContentsMargins(0, 0, 0, 0);
-    m_camera_combo->setStyleSheet(QStringLiteral(
-        "QComboBox{min-height:25px; max-height:25px; color:white; background-color:rgba(255,255,255,0.05);"
-        " border:1px solid rgba(255,255,255,0.5);}"
-        "QComboBox QAbstractItemView{background-color:white; color:black; selection-background-color:lightgray;}"));
+    m_camera_combo->setStyleSheet(
+        QStringLiteral("QComboBox{min-height:25px; max-height:25px; color:white; background-color:rgba(255,255,255,0.05);"
+                       " border:1px solid rgba(255,255,255,0.5);}") +
+        Ui_ZQ_Player_presentation::chooser_list_style());
     QElapsedTimer clock;
     clock.start();
     log(QStringLiteral("init timelines :: video files count") + QString::number(VIDEO_filelist.size()));

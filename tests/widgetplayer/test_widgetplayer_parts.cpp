@@ -15,6 +15,8 @@
 #include "widgetplayer/zq_timeline_thread.h"
 #include "widgetplayer/zq_video_file_system_model.h"
 
+#include "contrast.h"
+
 #include <QApplication>
 #include <QFile>
 #include <QJsonDocument>
@@ -24,8 +26,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <algorithm>
-#include <cmath>
+#include <atomic>
 
 using DayMedia::Entry;
 
@@ -50,19 +51,6 @@ Entry entry(int camera, int h, int m, int s, bool audio = false)
                  .arg(s, 2, 10, QLatin1Char('0'))
                  .arg(audio ? QStringLiteral("zqaudio") : QStringLiteral("zqvideo"));
     return e;
-}
-
-// Contrast ratio of two colours as the accessibility guidelines define it
-// (1 for the same colour, 21 for black on white; 4.5 reads as body text).
-double contrast_ratio(const QColor& a, const QColor& b)
-{
-    auto luminance = [](const QColor& c) {
-        auto channel = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
-        return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
-    };
-    const double la = luminance(a);
-    const double lb = luminance(b);
-    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
 }
 
 bool write_file(const QString& path, const QByteArray& bytes)

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QColor>
+
+#include <algorithm>
+#include <cmath>
+
+// Contrast ratio of two colours as the accessibility guidelines define it
+// (1 for the same colour, 21 for black on white; 4.5 reads as body text).
+inline double contrast_ratio(const QColor& a, const QColor& b)
+{
+    auto luminance = [](const QColor& c) {
+        auto channel = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+        return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+    };
+    const double la = luminance(a);
+    const double lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
