@@ -153,6 +153,19 @@ void ZQ_Player_presentation::load_day_lists()
     load_day_tags();
 }
 
+void ZQ_Player_presentation::reload_day_lists()
+{
+    // Read again from the folder: recordings written since the day was opened
+    // must show. A changed folder has its index rebuilt first, and the REC tab
+    // is set up again when that is done.
+    m_controller->clear_day_video_list();
+    m_controller->clear_day_audio_list();
+    m_controller->clear_day_alarm_list();
+    m_loaded_day.clear();
+    m_media_valid = false;
+    load_day_lists();
+}
+
 void ZQ_Player_presentation::on_index_generated()
 {
     if (!m_waiting_for_index || m_day_folder.isEmpty())
@@ -328,8 +341,7 @@ void ZQ_Player_presentation::change_timelines_from_cameraid(int camera_id)
         return;
     log(QStringLiteral("change timeline for camera id :: ") + QString::number(camera_id) +
         QStringLiteral(" // current time :: ") + m_current_time);
-    // The day's lists are already loaded: a camera change reuses them.
-    load_day_lists();
+    reload_day_lists();
     const QString name = DayMedia::camera_text(camera_id, m_camera_table);
     for (int i = 0; i < m_camera_combo->count(); ++i)
         if (m_camera_combo->itemText(i) == name)

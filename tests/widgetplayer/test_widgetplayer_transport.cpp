@@ -1,8 +1,8 @@
 // The widget player window keeping in step with its playback reader, on
 // generated days: the recording a seek lands in after playback crossed into
 // the next one, the slider's press and release while playing and paused, the
-// end of reading forward and backward, recordings longer than a minute and a
-// day of two streams. Each case drives the window as an operator would (row
+// end of reading forward and backward, recordings longer than a minute, a
+// day of two streams and a recording written after the day was opened. Each case drives the window as an operator would (row
 // clicks, slider presses, the transport buttons) and reads the time of each
 // picture the reader sends from the picture itself.
 
@@ -23,6 +23,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -361,6 +362,57 @@ private slots:
         click_row(ms(8, 9, 58));
         QVERIFY(wait_picture([](auto&&) { return true; }));
         QVERIFY2(first_time() >= ms(8, 9, 58) && first_time() < ms(8, 9, 59), qPrintable(hms(first_time())));
+    }
+
+    void camera_change_shows_recordings_written_since_the_day_opened()
+    {
+        // Cameras 1 and 2 at 08:00. While camera 1 is shown, camera 2's
+        // 09:30 recording lands in the day folder; choosing camera 2 shows it
+        // (the lists read when the day was opened did not hold it).
+        const QString parent = m_home.filePath(QStringLiteral("later_file"));
+        ZQFixture::Options o = options(parent);
+        o.cameras = {1, 2};
+        o.recordings_per_camera = 1;
+        const QString day = write_day(o);
+        QVERIFY(!day.isEmpty());
+        QVERIFY(open(day));
+        QCOMPARE(m_w->current_camera_id(), QStringLiteral("1"));
+
+        ZQFixture::Options late = options(m_home.filePath(QStringLiteral("later_file_source")));
+        late.cameras = {2};
+        late.start_time = QTime(9, 30, 0);
+        late.recordings_per_camera = 1;
+        const ZQFixture::Result written = ZQFixture::write(late);
+        QVERIFY2(written.ok, qPrintable(written.error));
+        QCOMPARE(written.files.size(), 1);
+        const QDir target(QDir(day).filePath(QStringLiteral("093000")));
+        QVERIFY(QDir().mkpath(target.path()));
+        for (const QString& path : {written.files[0].data_path, written.files[0].seek_path})
+            QVERIFY(QFile::copy(path, target.filePath(QFileInfo(path).fileName())));
+
+        QComboBox* cameras = m_w->camera_combo();
+        int index = -1;
+        for (int i = 0; i < cameras->count(); ++i)
+            if (cameras->itemText(i).contains(QLatin1Char('2')))
+                index = i;
+        QVERIFY(index >= 0);
+        QSignalSpy filled(m_w.get(), &ZQ_Player_presentation::timelines_filled);
+        cameras->setCurrentIndex(index);
+        emit cameras->activated(index);
+        // The rows of camera 2 are filled (after the day's index is brought up to date).
+        QVERIFY(QTest::qWaitFor(
+            [&] { return !filled.isEmpty() && m_w->current_camera_id() == QLatin1String("2") && !m_w->is_filling(); },
+            60000));
+        QTRY_VERIFY_WITH_TIMEOUT(m_w->hour_row(9) && m_w->hour_row(9)->minute(30), 60000);
+        QVERIFY(m_w->hour_row(8)->minute(0));
+        QVERIFY(m_w->form()->slider->minute(9 * 60 + 30));
+        // And it plays.
+        watch();
+        ZQTimeline* row = m_w->hour_row(9);
+        emit row->clicked(QStringLiteral("09:30:10"), 2);
+        QVERIFY(wait_picture([](const ZQFixture::PatternValue& p) { return p.camera == 2; }));
+        QVERIFY2(first_time() >= ms(9, 30, 10) && first_time() < ms(9, 30, 11), qPrintable(hms(first_time())));
+        QVERIFY(m_w->actual_file().endsWith(QStringLiteral("2_20240101_093000.zqvideo")));
     }
 };
 
