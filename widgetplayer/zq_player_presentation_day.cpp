@@ -272,7 +272,7 @@ void ZQ_Player_presentation::tab_changed(int index)
                 m_current_camera_id = QString::number(ZQFile::sorted_camera_ids(m_camera_table).value(0, -1));
         }
         m_minutes_per_file = 1;
-        load_day_lists();
+        reload_day_lists();
         if (m_camera_table.isEmpty()) {
             // Without camera-information files the chooser names cameras by number.
             QList<int> ids;

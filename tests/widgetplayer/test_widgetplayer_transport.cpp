@@ -364,12 +364,25 @@ private slots:
         QVERIFY2(first_time() >= ms(8, 9, 58) && first_time() < ms(8, 9, 59), qPrintable(hms(first_time())));
     }
 
-    void camera_change_shows_recordings_written_since_the_day_opened()
+    void recordings_written_since_the_day_opened_data()
     {
-        // Cameras 1 and 2 at 08:00. While camera 1 is shown, camera 2's
-        // 09:30 recording lands in the day folder; choosing camera 2 shows it
-        // (the lists read when the day was opened did not hold it).
-        const QString parent = m_home.filePath(QStringLiteral("later_file"));
+        QTest::addColumn<bool>("camera_change");
+        // Camera 2's new recording shows when camera 2 is chosen.
+        QTest::newRow("camera change") << true;
+        // Camera 1's new recording shows when the REC tab is opened again.
+        QTest::newRow("REC tab again") << false;
+    }
+
+    void recordings_written_since_the_day_opened()
+    {
+        // Cameras 1 and 2 at 08:00. While camera 1 is shown, a 09:30
+        // recording lands in the day folder; it is on the timeline the next
+        // time the day's timeline is set up (the lists read when the day was
+        // opened did not hold it).
+        QFETCH(bool, camera_change);
+        const int camera = camera_change ? 2 : 1;
+        const QString parent =
+            m_home.filePath(camera_change ? QStringLiteral("later_camera") : QStringLiteral("later_tab"));
         ZQFixture::Options o = options(parent);
         o.cameras = {1, 2};
         o.recordings_per_camera = 1;
@@ -378,8 +391,8 @@ private slots:
         QVERIFY(open(day));
         QCOMPARE(m_w->current_camera_id(), QStringLiteral("1"));
 
-        ZQFixture::Options late = options(m_home.filePath(QStringLiteral("later_file_source")));
-        late.cameras = {2};
+        ZQFixture::Options late = options(parent + QStringLiteral("_source"));
+        late.cameras = {camera};
         late.start_time = QTime(9, 30, 0);
         late.recordings_per_camera = 1;
         const ZQFixture::Result written = ZQFixture::write(late);
@@ -390,29 +403,36 @@ private slots:
         for (const QString& path : {written.files[0].data_path, written.files[0].seek_path})
             QVERIFY(QFile::copy(path, target.filePath(QFileInfo(path).fileName())));
 
-        QComboBox* cameras = m_w->camera_combo();
-        int index = -1;
-        for (int i = 0; i < cameras->count(); ++i)
-            if (cameras->itemText(i).contains(QLatin1Char('2')))
-                index = i;
-        QVERIFY(index >= 0);
         QSignalSpy filled(m_w.get(), &ZQ_Player_presentation::timelines_filled);
-        cameras->setCurrentIndex(index);
-        emit cameras->activated(index);
-        // The rows of camera 2 are filled (after the day's index is brought up to date).
+        if (camera_change) {
+            QComboBox* cameras = m_w->camera_combo();
+            int index = -1;
+            for (int i = 0; i < cameras->count(); ++i)
+                if (cameras->itemText(i).contains(QLatin1Char('2')))
+                    index = i;
+            QVERIFY(index >= 0);
+            cameras->setCurrentIndex(index);
+            emit cameras->activated(index);
+        } else {
+            m_w->form()->tabWidget->setCurrentIndex(0);
+            m_w->form()->tabWidget->setCurrentIndex(1);
+        }
+        // The rows are filled again (after the day's index is brought up to date).
         QVERIFY(QTest::qWaitFor(
-            [&] { return !filled.isEmpty() && m_w->current_camera_id() == QLatin1String("2") && !m_w->is_filling(); },
+            [&] {
+                return !filled.isEmpty() && m_w->current_camera_id() == QString::number(camera) &&
+                       !m_w->is_filling();
+            },
             60000));
         QTRY_VERIFY_WITH_TIMEOUT(m_w->hour_row(9) && m_w->hour_row(9)->minute(30), 60000);
         QVERIFY(m_w->hour_row(8)->minute(0));
         QVERIFY(m_w->form()->slider->minute(9 * 60 + 30));
         // And it plays.
         watch();
-        ZQTimeline* row = m_w->hour_row(9);
-        emit row->clicked(QStringLiteral("09:30:10"), 2);
-        QVERIFY(wait_picture([](const ZQFixture::PatternValue& p) { return p.camera == 2; }));
+        emit m_w->hour_row(9)->clicked(QStringLiteral("09:30:10"), camera);
+        QVERIFY(wait_picture([&](const ZQFixture::PatternValue& p) { return p.camera == camera; }));
         QVERIFY2(first_time() >= ms(9, 30, 10) && first_time() < ms(9, 30, 11), qPrintable(hms(first_time())));
-        QVERIFY(m_w->actual_file().endsWith(QStringLiteral("2_20240101_093000.zqvideo")));
+        QVERIFY(m_w->actual_file().endsWith(QString::number(camera) + QStringLiteral("_20240101_093000.zqvideo")));
     }
 };
 
