@@ -17,7 +17,7 @@
 #include "widgetplayer/zq_timeline_thread.h"
 #include "widgetplayer/zq_video_file_system_model.h"
 
-#include "contrast.h"
+#include "widgetplayer_test_helpers.h"
 
 #include <QApplication>
 #include <QDir>

@@ -20,6 +20,8 @@
 #include "widgetplayer/zq_slider_timeline.h"
 #include "widgetplayer/zq_timeline.h"
 
+#include "widgetplayer_test_helpers.h"
+
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
@@ -405,14 +407,7 @@ private slots:
 
         QSignalSpy filled(m_w.get(), &ZQ_Player_presentation::timelines_filled);
         if (camera_change) {
-            QComboBox* cameras = m_w->camera_combo();
-            int index = -1;
-            for (int i = 0; i < cameras->count(); ++i)
-                if (cameras->itemText(i).contains(QLatin1Char('2')))
-                    index = i;
-            QVERIFY(index >= 0);
-            cameras->setCurrentIndex(index);
-            emit cameras->activated(index);
+            QVERIFY(choose_camera(m_w.get(), 2));
         } else {
             m_w->form()->tabWidget->setCurrentIndex(0);
             m_w->form()->tabWidget->setCurrentIndex(1);

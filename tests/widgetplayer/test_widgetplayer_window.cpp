@@ -24,7 +24,7 @@
 #include "widgetplayer/zq_timeline.h"
 #include "widgetplayer/zq_video_file_system_model.h"
 
-#include "contrast.h"
+#include "widgetplayer_test_helpers.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -373,16 +373,9 @@ private slots:
 
     void camera_switch()
     {
-        QComboBox* cameras = m_w->camera_combo();
-        int index = -1;
-        for (int i = 0; i < cameras->count(); ++i)
-            if (cameras->itemText(i).contains(QLatin1Char('2')))
-                index = i;
-        QVERIFY(index >= 0);
         watch();
         QSignalSpy filled(m_w, &ZQ_Player_presentation::timelines_filled);
-        cameras->setCurrentIndex(index);
-        emit cameras->activated(index);
+        QVERIFY(choose_camera(m_w, 2));
         QVERIFY(filled.wait(30000));
         QCOMPARE(m_w->current_camera_id(), QStringLiteral("2"));
         QVERIFY(QTest::qWaitFor([&] { return !m_pictures.isEmpty() && m_pictures.last().camera == 2; }, 20000));
