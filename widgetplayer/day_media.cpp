@@ -4,6 +4,7 @@
 #include "recordings/time_text.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QSet>
 
 #include <limits>
@@ -109,6 +110,12 @@ void add_stream_tokens(const QList<QByteArray>& lines, QStringList* streams)
         known.insert(token);
         streams->append(token);
     }
+}
+
+// Opens a regular file read-only; anything else (a folder, a pipe) is refused.
+bool open_regular_file(QFile& f)
+{
+    return QFileInfo(f.fileName()).isFile() && f.open(QIODevice::ReadOnly);
 }
 
 } // namespace
@@ -240,7 +247,7 @@ double minutes_from_last_frame(qint64 start_ms, qint64 last_ms)
 void seek_stream_tokens(const QString& seek_path, QStringList* streams)
 {
     QFile f(seek_path);
-    if (!streams || !f.open(QIODevice::ReadOnly))
+    if (!streams || !open_regular_file(f))
         return;
     // Several hundred lines, read the same whatever the file's length.
     const qint64 kHead = 16384;
@@ -263,18 +270,26 @@ void stream_tokens_of_head(const QByteArray& head, bool cut_last, QStringList* s
 
 LastLine seek_last_line(const QString& seek_path, QStringList* streams)
 {
+    LastLine out;
     QFile f(seek_path);
-    if (!f.open(QIODevice::ReadOnly))
-        return LastLine();
+    if (!open_regular_file(f))
+        return out;
+    out.opened = true;
     // Enough for several lines of either kind; a line is at most 511 bytes.
     const qint64 kTail = 4096;
-    const qint64 size = f.size();
-    if (size <= 0)
-        return LastLine();
-    const qint64 from = qMax<qint64>(0, size - kTail);
-    if (!f.seek(from))
-        return LastLine();
-    return last_line_of_tail(f.read(size - from), from > 0, streams);
+    const qint64 from = qMax<qint64>(0, f.size() - kTail);
+    if (from > 0 && !f.seek(from))
+        return out;
+    QByteArray tail(kTail, Qt::Uninitialized);
+    const qint64 n = f.read(tail.data(), kTail);
+    out.read = n;
+    if (n < 1)
+        return out;
+    tail.truncate(n);
+    LastLine last = last_line_of_tail(tail, from > 0, streams);
+    last.opened = true;
+    last.read = n;
+    return last;
 }
 
 LastLine last_line_of_tail(const QByteArray& tail, bool cut_first, QStringList* streams)

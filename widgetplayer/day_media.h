@@ -82,8 +82,11 @@ double minutes_from_last_frame(qint64 start_ms, qint64 last_ms);
 // The last complete seek-index line of a file, read from its tail: a line of
 // at most 511 bytes whose first field is a valid "yyyyMMddHHmmsszzz".
 // Video stream tokens ("video1") met in the tail are added to *streams once.
+// Only a regular file is opened: a pipe would block the reader for good.
 struct LastLine
 {
+    bool opened = false; // the file could be opened
+    qint64 read = -1;    // bytes its tail read returned (0: empty file, -1: read failed)
     bool found = false;
     QString timestamp; // "yyyyMMddHHmmsszzz"
     qint64 time_ms = -1;

@@ -23,10 +23,22 @@ const char* kBrowserStyle =
     "QWidget#widget_browser{background-color:rgba(0,0,0,0.5); border-radius:5px;}"
     "QPushButton{background-color:#B71C1C; color:white;} QPushButton:hover{background-color:#B73030;}"
     "QTabBar::tab{min-width:44px; min-height:44px;}";
+// The open list of every chooser of the window. A list is a window of its
+// own: without these rules it took the see-through background and light text
+// meant for the panels, and its rows showed no readable name.
+const char* kChooserListStyle =
+    "QComboBox QAbstractItemView{background-color:#333333; color:white; border:1px solid #656565;"
+    " selection-background-color:#656565; selection-color:white; outline:0px;}"
+    "QComboBox{selection-background-color:#656565; selection-color:white;}";
 const char* kButtonsStyle =
     "QPushButton{background-color:#656565; color:white; height:22px;} QPushButton:hover{background-color:#787878;}";
 
 } // namespace
+
+QString Ui_ZQ_Player_presentation::chooser_list_style()
+{
+    return QString::fromLatin1(kChooserListStyle);
+}
 
 void Ui_ZQ_Player_presentation::setupUi(QWidget* w)
 {
@@ -34,7 +46,7 @@ void Ui_ZQ_Player_presentation::setupUi(QWidget* w)
         w->setObjectName(QStringLiteral("ZQ_Player_presentation"));
     w->resize(1258, 675);
     w->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
-    w->setStyleSheet(QStringLiteral("QWidget{background-color:#333333;}"));
+    w->setStyleSheet(QStringLiteral("QWidget{background-color:#333333;}") + chooser_list_style());
 
     horizontalLayout = new QHBoxLayout(w);
     horizontalLayout->setObjectName(QStringLiteral("horizontalLayout"));
@@ -43,7 +55,7 @@ void Ui_ZQ_Player_presentation::setupUi(QWidget* w)
     widget_browser->setObjectName(QStringLiteral("widget_browser"));
     widget_browser->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
     widget_browser->setMinimumWidth(380);
-    widget_browser->setStyleSheet(QString::fromLatin1(kBrowserStyle));
+    widget_browser->setStyleSheet(QString::fromLatin1(kBrowserStyle) + chooser_list_style());
     verticalLayout_2 = new QVBoxLayout(widget_browser);
     verticalLayout_2->setObjectName(QStringLiteral("verticalLayout_2"));
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QString>
 #include <QWidget>
 
 class QComboBox;
@@ -18,6 +19,10 @@ class ZQSlidertimeline;
 class Ui_ZQ_Player_presentation
 {
 public:
+    // Style rules of the choosers' open lists, for every style sheet that
+    // applies to a chooser (a closer sheet wins over these).
+    static QString chooser_list_style();
+
     QHBoxLayout* horizontalLayout = nullptr;
     QWidget* widget_browser = nullptr;
     QVBoxLayout* verticalLayout_2 = nullptr;

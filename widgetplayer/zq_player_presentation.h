@@ -168,6 +168,7 @@ private:
     void stop_filler();
     void tear_down_timelines();
     void load_day_lists();
+    void reload_day_lists();
     void load_day_tags();
     void free_day_tags();
     QString chosen_stream() const;
@@ -225,7 +226,7 @@ private:
     mutable QVector<DayMedia::Entry> m_media;
     QHash<ZQTag*, QFileInfo> m_tag_files;
     bool m_wait_cursor = false;
-    // The day folder whose lists the controller holds (camera changes reuse them).
+    // The day folder whose lists the controller holds.
     QString m_loaded_day;
     QString m_tags_day;
     // The day is waiting for its index to be rebuilt.

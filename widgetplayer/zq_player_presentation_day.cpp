@@ -153,6 +153,19 @@ void ZQ_Player_presentation::load_day_lists()
     load_day_tags();
 }
 
+void ZQ_Player_presentation::reload_day_lists()
+{
+    // Read again from the folder: recordings written since the day was opened
+    // must show. A changed folder has its index rebuilt first, and the REC tab
+    // is set up again when that is done.
+    m_controller->clear_day_video_list();
+    m_controller->clear_day_audio_list();
+    m_controller->clear_day_alarm_list();
+    m_loaded_day.clear();
+    m_media_valid = false;
+    load_day_lists();
+}
+
 void ZQ_Player_presentation::on_index_generated()
 {
     if (!m_waiting_for_index || m_day_folder.isEmpty())
@@ -259,7 +272,7 @@ void ZQ_Player_presentation::tab_changed(int index)
                 m_current_camera_id = QString::number(ZQFile::sorted_camera_ids(m_camera_table).value(0, -1));
         }
         m_minutes_per_file = 1;
-        load_day_lists();
+        reload_day_lists();
         if (m_camera_table.isEmpty()) {
             // Without camera-information files the chooser names cameras by number.
             QList<int> ids;
@@ -328,8 +341,7 @@ void ZQ_Player_presentation::change_timelines_from_cameraid(int camera_id)
         return;
     log(QStringLiteral("change timeline for camera id :: ") + QString::number(camera_id) +
         QStringLiteral(" // current time :: ") + m_current_time);
-    // The day's lists are already loaded: a camera change reuses them.
-    load_day_lists();
+    reload_day_lists();
     const QString name = DayMedia::camera_text(camera_id, m_camera_table);
     for (int i = 0; i < m_camera_combo->count(); ++i)
         if (m_camera_combo->itemText(i) == name)
@@ -633,10 +645,10 @@ void ZQ_Player_presentation::init_timelines(QFileInfoList VIDEO_filelist, int ca
     rows->setSpacing(2);
     rows->setAlignment(Qt::AlignTop);
     rows->setContentsMargins(0, 0, 0, 0);
-    m_camera_combo->setStyleSheet(QStringLiteral(
-        "QComboBox{min-height:25px; max-height:25px; color:white; background-color:rgba(255,255,255,0.05);"
-        " border:1px solid rgba(255,255,255,0.5);}"
-        "QComboBox QAbstractItemView{background-color:white; color:black; selection-background-color:lightgray;}"));
+    m_camera_combo->setStyleSheet(
+        QStringLiteral("QComboBox{min-height:25px; max-height:25px; color:white; background-color:rgba(255,255,255,0.05);"
+                       " border:1px solid rgba(255,255,255,0.5);}") +
+        Ui_ZQ_Player_presentation::chooser_list_style());
     QElapsedTimer clock;
     clock.start();
     log(QStringLiteral("init timelines :: video files count") + QString::number(VIDEO_filelist.size()));

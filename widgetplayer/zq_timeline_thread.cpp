@@ -85,12 +85,27 @@ QSharedPointer<TimelineFill> ZQTimelinethread::compute(int camera_id, const QFil
                 DayMedia::seek_stream_tokens(c.seekPath, &fill->stream_ids);
             if (minutes > 0)
                 continue;
+            ZQLog::log(QStringLiteral("[INFO] ZQTimelinethread :: get minute diff :: file ") + e.path);
             const DayMedia::LastLine last = DayMedia::seek_last_line(c.seekPath, nullptr);
-            if (!last.found) {
-                ZQLog::log(QStringLiteral("[WARN] ZQTimelinethread :: seek last frame :: return empty frame ") +
+            if (!last.opened) {
+                ZQLog::log(QStringLiteral("[WARN] ZQTimelinethread :: seek last frame :: Error Opening Seek File ") +
                            c.seekPath);
                 continue;
             }
+            if (last.read < 1) {
+                // Nothing to read: a recording whose index is not written yet.
+                ZQLog::log(QStringLiteral("[WARN] ZQTimelinethread :: seek last frame :: read return value  :: ") +
+                           QString::number(last.read));
+                ZQLog::log(QStringLiteral("[WARN] ZQTimelinethread :: seek last frame :: buffer check       :: 1"));
+                ZQLog::log(QStringLiteral("[WARN] ZQTimelinethread :: seek last frame :: return empty frame"));
+                continue;
+            }
+            if (!last.found) {
+                ZQLog::log(QStringLiteral("[WARN] ZQTimelinethread :: seek last frame :: no valid last line :: ") +
+                           c.seekPath);
+                continue;
+            }
+            ZQLog::log(QStringLiteral("[INFO] ZQTimelinethread :: get minute diff :: last frame ") + last.timestamp);
             const double d = DayMedia::minutes_from_last_frame(e.start_ms, last.time_ms);
             if (d > 0)
                 minutes = d;

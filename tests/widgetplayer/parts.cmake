@@ -2,4 +2,4 @@
 # filler's estimate, the rows, the slider, the lists and the file tree.
 zq_add_test(test_widgetplayer_parts
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_widgetplayer_parts.cpp
-    LIBS zq_widgetplayer)
+    LIBS zq_widgetplayer zq_fixture)

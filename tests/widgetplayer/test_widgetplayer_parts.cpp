@@ -5,6 +5,8 @@
 #include "recordings/encrypt.h"
 #include "recordings/zq_file.h"
 #include "recordings/zq_tag.h"
+#include "tests/recordings/log_capture.h"
+#include "tools/zqfixture/lib/fixture_writer.h"
 #include "widgetplayer/alarm_item_delegate.h"
 #include "widgetplayer/alarm_model.h"
 #include "widgetplayer/day_media.h"
@@ -15,7 +17,10 @@
 #include "widgetplayer/zq_timeline_thread.h"
 #include "widgetplayer/zq_video_file_system_model.h"
 
+#include "widgetplayer_test_helpers.h"
+
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -24,8 +29,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <algorithm>
-#include <cmath>
+#include <atomic>
+
+#include <sys/stat.h>
 
 using DayMedia::Entry;
 
@@ -50,19 +56,6 @@ Entry entry(int camera, int h, int m, int s, bool audio = false)
                  .arg(s, 2, 10, QLatin1Char('0'))
                  .arg(audio ? QStringLiteral("zqaudio") : QStringLiteral("zqvideo"));
     return e;
-}
-
-// Contrast ratio of two colours as the accessibility guidelines define it
-// (1 for the same colour, 21 for black on white; 4.5 reads as body text).
-double contrast_ratio(const QColor& a, const QColor& b)
-{
-    auto luminance = [](const QColor& c) {
-        auto channel = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
-        return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
-    };
-    const double la = luminance(a);
-    const double lb = luminance(b);
-    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
 }
 
 bool write_file(const QString& path, const QByteArray& bytes)
@@ -103,6 +96,8 @@ private slots:
     void seek_last_line_data();
     void seek_last_line();
     void filler_marks_camera_minutes();
+    void filler_reports_unreadable_seek_index_data();
+    void filler_reports_unreadable_seek_index();
     void row_tags_data();
     void row_tags();
     void row_click_maps_and_clamps();
@@ -346,6 +341,79 @@ void TestWidgetPlayerParts::filler_marks_camera_minutes()
     QVERIFY(!ZQTimelinethread::compute(1, video, {}, &cancel));
     // Camera -1 takes the first camera met.
     QCOMPARE(ZQTimelinethread::compute(-1, video, {}, nullptr)->camera, 1);
+}
+
+void TestWidgetPlayerParts::filler_reports_unreadable_seek_index_data()
+{
+    QTest::addColumn<QString>("damage");
+    QTest::addColumn<QStringList>("warnings");
+    const QString prefix = QStringLiteral("[WARN] ZQTimelinethread :: seek last frame :: ");
+    // The seek index is gone, or a folder stands in its place: it cannot be opened.
+    QTest::newRow("missing") << "missing" << QStringList{prefix + "Error Opening Seek File <seek>"};
+    QTest::newRow("folder") << "folder" << QStringList{prefix + "Error Opening Seek File <seek>"};
+    // A pipe is not opened at all: opening it would wait for a writer for good.
+    QTest::newRow("pipe") << "pipe" << QStringList{prefix + "Error Opening Seek File <seek>"};
+    // It is there but empty: a recording whose index is not written yet.
+    QTest::newRow("empty") << "empty"
+                           << QStringList{prefix + "read return value  :: 0", prefix + "buffer check       :: 1",
+                                          prefix + "return empty frame"};
+}
+
+void TestWidgetPlayerParts::filler_reports_unreadable_seek_index()
+{
+    // Two generated one-minute recordings of camera 1 at 08:00 and 08:01 (one
+    // minute apart, so a last frame gives the minutes a recording covers).
+    // The first one's seek index cannot be read: the filler says why, and
+    // takes the estimate from the second one.
+    QFETCH(QString, damage);
+    QFETCH(QStringList, warnings);
+    QTemporaryDir dir;
+    ZQFixture::Options o;
+    o.output_parent = dir.path();
+    o.recordings_per_camera = 2;
+    o.size = QSize(64, 48);
+    o.fps = 5;
+    o.gop = 5;
+    const ZQFixture::Result written = ZQFixture::write(o);
+    QVERIFY2(written.ok, qPrintable(written.error));
+    QCOMPARE(written.files.size(), 2);
+    const QString seek = written.files[0].seek_path;
+    if (damage == QLatin1String("empty")) {
+        QFile f(seek);
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    } else {
+        QVERIFY(QFile::remove(seek));
+        if (damage == QLatin1String("folder"))
+            QVERIFY(QDir().mkdir(seek));
+        if (damage == QLatin1String("pipe"))
+            QCOMPARE(mkfifo(QFile::encodeName(seek).constData(), 0600), 0);
+    }
+    for (QString& w : warnings)
+        w.replace(QStringLiteral("<seek>"), seek);
+    QFileInfoList video;
+    for (const ZQFixture::WrittenFile& f : written.files)
+        video.append(QFileInfo(f.data_path));
+
+    LogCapture log;
+    ZQTimelinethread filler(1, video, {});
+    QSharedPointer<TimelineFill> fill;
+    connect(&filler, &ZQTimelinethread::filled, this, [&](QSharedPointer<TimelineFill> r) { fill = r; },
+            Qt::DirectConnection);
+    filler.start();
+    QVERIFY(filler.wait(60000));
+    QStringList reported;
+    for (QString line : log.lines()) {
+        if (!line.contains(QLatin1String("ZQTimelinethread :: seek last frame")))
+            continue;
+        if (line.startsWith(QLatin1Char('"')) && line.endsWith(QLatin1Char('"'))) // the log quotes its texts
+            line = line.mid(1, line.size() - 2);
+        reported << line;
+    }
+    QCOMPARE(reported, warnings);
+    QVERIFY(fill);
+    QCOMPARE(fill->minutes_per_file, 1.0);
+    QCOMPARE(fill->rows[8][0], quint8(1));
+    QCOMPARE(fill->rows[8][1], quint8(1));
 }
 
 void TestWidgetPlayerParts::row_tags_data()

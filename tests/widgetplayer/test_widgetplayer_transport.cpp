@@ -1,8 +1,8 @@
 // The widget player window keeping in step with its playback reader, on
 // generated days: the recording a seek lands in after playback crossed into
 // the next one, the slider's press and release while playing and paused, the
-// end of reading forward and backward, recordings longer than a minute and a
-// day of two streams. Each case drives the window as an operator would (row
+// end of reading forward and backward, recordings longer than a minute, a
+// day of two streams and a recording written after the day was opened. Each case drives the window as an operator would (row
 // clicks, slider presses, the transport buttons) and reads the time of each
 // picture the reader sends from the picture itself.
 
@@ -20,9 +20,12 @@
 #include "widgetplayer/zq_slider_timeline.h"
 #include "widgetplayer/zq_timeline.h"
 
+#include "widgetplayer_test_helpers.h"
+
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -361,6 +364,70 @@ private slots:
         click_row(ms(8, 9, 58));
         QVERIFY(wait_picture([](auto&&) { return true; }));
         QVERIFY2(first_time() >= ms(8, 9, 58) && first_time() < ms(8, 9, 59), qPrintable(hms(first_time())));
+    }
+
+    void recordings_written_since_the_day_opened_data()
+    {
+        QTest::addColumn<bool>("camera_change");
+        // Camera 2's new recording shows when camera 2 is chosen.
+        QTest::newRow("camera change") << true;
+        // Camera 1's new recording shows when the REC tab is opened again.
+        QTest::newRow("REC tab again") << false;
+    }
+
+    void recordings_written_since_the_day_opened()
+    {
+        // Cameras 1 and 2 at 08:00. While camera 1 is shown, a 09:30
+        // recording lands in the day folder; it is on the timeline the next
+        // time the day's timeline is set up (the lists read when the day was
+        // opened did not hold it).
+        QFETCH(bool, camera_change);
+        const int camera = camera_change ? 2 : 1;
+        const QString parent =
+            m_home.filePath(camera_change ? QStringLiteral("later_camera") : QStringLiteral("later_tab"));
+        ZQFixture::Options o = options(parent);
+        o.cameras = {1, 2};
+        o.recordings_per_camera = 1;
+        const QString day = write_day(o);
+        QVERIFY(!day.isEmpty());
+        QVERIFY(open(day));
+        QCOMPARE(m_w->current_camera_id(), QStringLiteral("1"));
+
+        ZQFixture::Options late = options(parent + QStringLiteral("_source"));
+        late.cameras = {camera};
+        late.start_time = QTime(9, 30, 0);
+        late.recordings_per_camera = 1;
+        const ZQFixture::Result written = ZQFixture::write(late);
+        QVERIFY2(written.ok, qPrintable(written.error));
+        QCOMPARE(written.files.size(), 1);
+        const QDir target(QDir(day).filePath(QStringLiteral("093000")));
+        QVERIFY(QDir().mkpath(target.path()));
+        for (const QString& path : {written.files[0].data_path, written.files[0].seek_path})
+            QVERIFY(QFile::copy(path, target.filePath(QFileInfo(path).fileName())));
+
+        QSignalSpy filled(m_w.get(), &ZQ_Player_presentation::timelines_filled);
+        if (camera_change) {
+            QVERIFY(choose_camera(m_w.get(), 2));
+        } else {
+            m_w->form()->tabWidget->setCurrentIndex(0);
+            m_w->form()->tabWidget->setCurrentIndex(1);
+        }
+        // The rows are filled again (after the day's index is brought up to date).
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                return !filled.isEmpty() && m_w->current_camera_id() == QString::number(camera) &&
+                       !m_w->is_filling();
+            },
+            60000));
+        QTRY_VERIFY_WITH_TIMEOUT(m_w->hour_row(9) && m_w->hour_row(9)->minute(30), 60000);
+        QVERIFY(m_w->hour_row(8)->minute(0));
+        QVERIFY(m_w->form()->slider->minute(9 * 60 + 30));
+        // And it plays.
+        watch();
+        emit m_w->hour_row(9)->clicked(QStringLiteral("09:30:10"), camera);
+        QVERIFY(wait_picture([&](const ZQFixture::PatternValue& p) { return p.camera == camera; }));
+        QVERIFY2(first_time() >= ms(9, 30, 10) && first_time() < ms(9, 30, 11), qPrintable(hms(first_time())));
+        QVERIFY(m_w->actual_file().endsWith(QString::number(camera) + QStringLiteral("_20240101_093000.zqvideo")));
     }
 };
 

@@ -24,10 +24,15 @@
 #include "widgetplayer/zq_timeline.h"
 #include "widgetplayer/zq_video_file_system_model.h"
 
+#include "widgetplayer_test_helpers.h"
+
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QHash>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -37,6 +42,8 @@
 #include <QTimer>
 #include <QTableView>
 #include <QTreeView>
+
+#include <algorithm>
 
 namespace {
 
@@ -70,6 +77,38 @@ bool is_red(QRgb c)
 qint64 ms(int h, int m, int s)
 {
     return (h * 3600LL + m * 60 + s) * 1000;
+}
+
+// How one row of an open drop-down list looks on screen: the colour that
+// fills most of it, whether that colour is opaque (a see-through pop-up shows
+// whatever lies behind it: black on one desktop, white on another), and the
+// contrast of the row's ink that stands out most from it.
+struct RowLook
+{
+    QColor background;
+    bool opaque = false;
+    double contrast = 1.0;
+};
+
+RowLook row_look(const QImage& picture, const QRect& row)
+{
+    QHash<QRgb, int> counts;
+    for (int y = row.top(); y <= row.bottom(); ++y)
+        for (int x = row.left(); x <= row.right(); ++x)
+            ++counts[picture.pixel(x, y)];
+    QRgb most = 0;
+    int best = -1;
+    for (auto it = counts.cbegin(); it != counts.cend(); ++it)
+        if (it.value() > best) {
+            best = it.value();
+            most = it.key();
+        }
+    RowLook look;
+    look.background = QColor::fromRgba(most);
+    look.opaque = qAlpha(most) == 255;
+    for (auto it = counts.cbegin(); it != counts.cend(); ++it)
+        look.contrast = std::max(look.contrast, contrast_ratio(QColor::fromRgba(it.key()), look.background));
+    return look;
 }
 
 } // namespace
@@ -334,16 +373,9 @@ private slots:
 
     void camera_switch()
     {
-        QComboBox* cameras = m_w->camera_combo();
-        int index = -1;
-        for (int i = 0; i < cameras->count(); ++i)
-            if (cameras->itemText(i).contains(QLatin1Char('2')))
-                index = i;
-        QVERIFY(index >= 0);
         watch();
         QSignalSpy filled(m_w, &ZQ_Player_presentation::timelines_filled);
-        cameras->setCurrentIndex(index);
-        emit cameras->activated(index);
+        QVERIFY(choose_camera(m_w, 2));
         QVERIFY(filled.wait(30000));
         QCOMPARE(m_w->current_camera_id(), QStringLiteral("2"));
         QVERIFY(QTest::qWaitFor([&] { return !m_pictures.isEmpty() && m_pictures.last().camera == 2; }, 20000));
@@ -390,6 +422,73 @@ private slots:
         QCOMPARE(seeks.size(), 1);
         QCOMPARE(seeks[0][0].toString(), QStringLiteral("20240101075959")); // tag 08:00:01
         QVERIFY(m_seen.warnings.isEmpty());
+    }
+
+    void drop_down_rows_read_data()
+    {
+        // Each chooser of the window, on the tab that shows it (-1: below the display).
+        QTest::addColumn<QString>("chooser");
+        QTest::addColumn<int>("tab");
+        QTest::newRow("camera") << QStringLiteral("camera") << 1;
+        QTest::newRow("alarm camera") << QStringLiteral("alarm_combobox") << 2;
+        QTest::newRow("tag camera") << QStringLiteral("tags_comboBox") << 3;
+        QTest::newRow("stream") << QStringLiteral("video_stream_box") << -1;
+        QTest::newRow("rate") << QStringLiteral("rateBox") << -1;
+    }
+
+    void drop_down_rows_read()
+    {
+        // An open drop-down list: every row, the one under the pointer too,
+        // is opaque and its name stands out from it. The panels' light text
+        // on the lists' white left the camera names blank.
+        QFETCH(QString, chooser);
+        QFETCH(int, tab);
+        Ui_ZQ_Player_presentation* ui = m_w->form();
+        if (tab >= 0)
+            ui->tabWidget->setCurrentIndex(tab);
+        QComboBox* box = chooser == QLatin1String("camera") ? m_w->camera_combo()
+                                                           : m_w->findChild<QComboBox*>(chooser);
+        QVERIFY(box);
+        QTRY_VERIFY(box->isVisible());
+        QVERIFY(box->count() >= 1);
+        box->showPopup();
+        QAbstractItemView* view = box->view();
+        QTRY_VERIFY(view->isVisible());
+        QWidget* popup = view->window();
+        const int rows = std::min(box->count(), 3);
+        for (int hovered = 0; hovered < rows; ++hovered) {
+            QColor hovered_background;
+            QList<QColor> other_backgrounds;
+            const QRect hover_rect = view->visualRect(view->model()->index(hovered, 0));
+            // The pointer moving over the list, as the pop-up's event filter sees it.
+            QMouseEvent move(QEvent::MouseMove, hover_rect.center(), view->viewport()->mapToGlobal(hover_rect.center()),
+                             Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+            QApplication::sendEvent(view->viewport(), &move);
+            QTRY_COMPARE(view->currentIndex().row(), hovered);
+            const QImage picture = popup->grab().toImage().convertToFormat(QImage::Format_ARGB32);
+            for (int r = 0; r < rows; ++r) {
+                QRect rect = view->visualRect(view->model()->index(r, 0));
+                rect.moveTopLeft(view->viewport()->mapTo(popup, rect.topLeft()));
+                rect &= picture.rect();
+                QVERIFY(!rect.isEmpty());
+                const RowLook look = row_look(picture, rect);
+                const QString what = QStringLiteral("row %1 (pointer on %2): background %3, contrast %4")
+                                         .arg(r)
+                                         .arg(hovered)
+                                         .arg(look.background.name(QColor::HexArgb))
+                                         .arg(look.contrast);
+                QVERIFY2(look.opaque, qPrintable(what));
+                QVERIFY2(look.contrast >= 4.5, qPrintable(what));
+                // The row under the pointer stands out from the others.
+                if (r == hovered)
+                    hovered_background = look.background;
+                else
+                    other_backgrounds << look.background;
+            }
+            QVERIFY2(!other_backgrounds.contains(hovered_background), qPrintable(hovered_background.name()));
+        }
+        box->hidePopup();
+        QTRY_VERIFY(!view->isVisible());
     }
 
     void integrity_check_of_the_day()
