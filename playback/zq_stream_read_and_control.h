@@ -110,7 +110,8 @@ public:
     bool is_audio_enabled() const { return m_audioEnabled; }
     ff_audio_decoder_sdl_player* get_audio_player() const { return m_audioPlayer; }
 
-    // Steady clock in nanoseconds used to measure late backward ticks.
+    // Steady clock in nanoseconds that the read timer's schedule and the
+    // backward ticks go by.
     void set_clock(std::function<qint64()> nowNs);
     int get_index() const { return m_index; }
     int get_last_read_index() const { return m_lastReadIndex; }
@@ -129,8 +130,11 @@ public:
     bool is_backward_prefetch_finished() const;
     // Waits for every prefetch job, running or dropped (at exit, in tests).
     void wait_for_prefetches();
-    // Interval of the read timer for a rate and a frame rate.
-    static int interval_for(int rate, double fps, int* divisor = nullptr);
+    // Milliseconds from one picture to the next for a rate and a frame rate:
+    // the recording's own spacing at rates of magnitude 1 or less (1000 when
+    // the frame rate is not known), 1000 / (2 x rate) in whole milliseconds
+    // for the keyframes of the fast rates.
+    static double period_for(int rate, double fps);
 
 signals:
     void error(int code);
@@ -191,6 +195,12 @@ private:
     void switch_file(bool forward);
 
     void recreate_timer(bool forward);
+    // The read timer's schedule: each tick is due one period after the one
+    // before was due; the timer is armed for the whole milliseconds left.
+    void on_read_timer(bool forward);
+    void start_schedule();
+    qint64 period_ns() const;
+    int ms_until(qint64 deadlineNs) const;
     void end_reading();
     void queue_tick(bool forward, bool step);
     void close_data_file();
@@ -254,6 +264,7 @@ private:
     qint64 m_lastBackwardTick = 0;
     double m_backwardCarry = 0.0;
     int m_backwardInterval = 40;
+    qint64 m_deadlineNs = 0;    // when the read timer's next tick is due (reader's clock)
     int m_lastDecoded = -1;     // entry of the current frame index last fed to the decoder
     quint64 m_generation = 0;   // queued self-calls of an older generation are dropped
     QMap<int, CachedPicture> m_cache;

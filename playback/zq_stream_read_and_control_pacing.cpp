@@ -23,21 +23,60 @@ extern "C" {
 
 using namespace zq_reader_detail;
 
-int ZQStreamReadAndControl::interval_for(int rate, double fps, int* divisor)
+double ZQStreamReadAndControl::period_for(int rate, double fps)
 {
     const int r = std::abs(rate);
-    int d = 1;
-    if (r <= 1) {
-        // Clamped before the conversion: a seek index can give any rate, and a double beyond
-        // the int range does not convert. A tick below a millisecond is not possible anyway.
-        if (std::isfinite(fps) && fps >= 1.0)
-            d = qMax(1, int(std::trunc(std::min(fps, 1001.0) - 1.0)));
-    } else {
-        d = 2 * r;
-    }
-    if (divisor)
-        *divisor = d;
-    return qMax(1, 1000 / d);
+    if (r >= 2)
+        return double(qMax(1, 1000 / (2 * r))); // keyframes only, twice the rate per second
+    if (!std::isfinite(fps) || fps < 1.0)
+        return 1000.0; // rate not known
+    // Every frame at the recording's own spacing, fraction included: a whole
+    // number of milliseconds, or a frame per second less, would play 5 fps at
+    // 4 pictures per second and 12.5 fps 11 % slow. A tick below a
+    // millisecond is not possible anyway.
+    return std::max(1.0, 1000.0 / fps);
+}
+
+qint64 ZQStreamReadAndControl::period_ns() const
+{
+    return qMax<qint64>(1'000'000, std::llround(period_for(m_rate, m_fps) * 1e6));
+}
+
+int ZQStreamReadAndControl::ms_until(qint64 deadlineNs) const
+{
+    const qint64 left = deadlineNs - now_ns();
+    if (left <= 0)
+        return 0;
+    // Rounded up: a timer never comes before its time, so no tick comes early.
+    return int(qMin<qint64>((left + 999'999) / 1'000'000, std::numeric_limits<int>::max()));
+}
+
+void ZQStreamReadAndControl::start_schedule()
+{
+    m_deadlineNs = now_ns() + period_ns();
+    m_timer->start(ms_until(m_deadlineNs));
+}
+
+void ZQStreamReadAndControl::on_read_timer(bool forward)
+{
+    QTimer* const timer = m_timer;
+    const qint64 fired = now_ns();
+    if (forward)
+        read_and_display_next_frame(false);
+    else
+        read_and_display_previous_frame(false);
+    // The tick may have ended reading.
+    if (m_timer != timer || !timer->isActive())
+        return;
+    // The next picture is due a period after this one was due, not after it
+    // came: the fraction of a millisecond, a timer a little late and the
+    // time the tick took are made up on the next interval, so the pictures
+    // come at the recording's own rate. A tick later than a whole period (a
+    // busy window, a slow file switch) starts the schedule again from now:
+    // the pictures it missed are not shown in a burst.
+    const qint64 period = period_ns();
+    m_deadlineNs = fired - m_deadlineNs > period ? fired + period : m_deadlineNs + period;
+    timer->start(ms_until(m_deadlineNs));
 }
 
 void ZQStreamReadAndControl::recreate_timer(bool forward)
@@ -49,10 +88,7 @@ void ZQStreamReadAndControl::recreate_timer(bool forward)
     }
     m_timer = new QTimer(this);
     m_timer->setTimerType(Qt::PreciseTimer);
-    if (forward)
-        connect(m_timer, &QTimer::timeout, this, [this] { read_and_display_next_frame(false); });
-    else
-        connect(m_timer, &QTimer::timeout, this, [this] { read_and_display_previous_frame(false); });
+    connect(m_timer, &QTimer::timeout, this, [this, forward] { on_read_timer(forward); });
 }
 
 void ZQStreamReadAndControl::end_reading()
@@ -87,21 +123,22 @@ void ZQStreamReadAndControl::read_forward()
     m_paused = false;
     clear_cache();
     recreate_timer(true);
-    int divisor = 1;
-    const int interval = interval_for(m_rate, m_fps, &divisor);
-    zlog(kName + (std::abs(m_rate) <= 1 ? QStringLiteral("read forward (all frames) :: ")
-                                        : QStringLiteral("read forward (keyframes) :: "))
-         + QString::number(divisor) + QStringLiteral(" fps"));
-    m_timer->start(interval);
+    // Pictures per second the timer aims at.
+    const bool all = std::abs(m_rate) <= 1;
+    const QString aim = all ? QString::number(1000.0 / period_for(m_rate, m_fps), 'g', 6)
+                            : QString::number(2 * std::abs(m_rate));
+    zlog(kName + (all ? QStringLiteral("read forward (all frames) :: ") : QStringLiteral("read forward (keyframes) :: "))
+         + aim + QStringLiteral(" fps"));
+    start_schedule();
 }
 
 void ZQStreamReadAndControl::read_backward()
 {
     recreate_timer(false);
-    m_backwardInterval = interval_for(m_rate, m_fps);
+    m_backwardInterval = qRound(period_for(m_rate, m_fps));
     zlog(kName + QStringLiteral("read backward :: interval ") + QString::number(m_backwardInterval)
          + QStringLiteral(" ms"));
-    m_timer->start(m_backwardInterval);
+    start_schedule();
     // The first tick measures from here, not from an older tick.
     m_lastBackwardTick = now_ns();
     m_backwardCarry = 0.0;
@@ -168,7 +205,7 @@ void ZQStreamReadAndControl::set_pause()
         // Time spent paused is not time to catch up on.
         m_lastBackwardTick = now_ns();
         m_backwardCarry = 0.0;
-        m_timer->start();
+        start_schedule();
         if (m_audioPlayer && m_rate == 1 && m_speed > 0) // audio hook
             m_audioPlayer->set_start_framereader_timer();
     }
@@ -279,7 +316,7 @@ void ZQStreamReadAndControl::tick_backward()
         // Rounded, with the remainder carried to the next tick: timer jitter
         // (one tick a little early, the next a little late) then neither
         // repeats an entry nor holds one twice.
-        const double owed = qMax(0.0, elapsed / double(qMax(1, m_backwardInterval)) + m_backwardCarry);
+        const double owed = qMax(0.0, elapsed / period_for(m_rate, m_fps) + m_backwardCarry);
         const int skip = qMin(1, int(std::floor(owed + 0.5)));
         m_backwardCarry = qBound(-0.5, owed - skip, 0.5);
         if (m_index <= 0) {

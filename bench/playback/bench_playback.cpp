@@ -8,10 +8,16 @@
 //   3. the playback reader on a one-hour 1080p 25 fps day (GOP 50): loading a
 //      recording and seeking to a second against ffmpeg decoding the same
 //      group of pictures up to that frame, then forward, fast-forward and
-//      backward playback paced by its own timer.
+//      backward playback paced by its own timer;
+//   4. the pace at rates 1 and -1 of small recordings of 5 to 60 frames per
+//      second, whole or not, stamps cut or rounded, a camera clock a little
+//      slow: pictures per second shown by the reader's own timer against the
+//      rate the recording's stamps give (and what the former rule, a
+//      whole-millisecond interval of 1000 / (fps - 1), would show).
 // Generated data is kept in $ZQ_BENCH_DIR (default /tmp/zq_bench_playback).
 //
-//   bench_playback [--quick]     (--quick: 10-minute day, shorter runs)
+//   bench_playback [--quick] [--pace]   (--quick: 10-minute day, shorter runs;
+//                                        --pace: part 4 only)
 
 #include "playback/video_decoder.h"
 #include "playback/zq_stream_read_and_control.h"
@@ -28,6 +34,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <ctime>
 #include <malloc.h>
@@ -346,17 +353,100 @@ void bench_reader(const ZQFixture::Result& day, bool quick)
     const QString stampMiddle = "20240101" + QTime(8, 0, 0).addSecs(middle * 60 + 40).toString("HHmmss");
     const int secs = quick ? 4 : 10;
     const auto fwd = run("b. forward x1   ", middle, stampMiddle, 1.0, secs, 1);
-    std::printf("     target: 25 pictures/s (the timer paces at 1000/24 ms), GUI < 50 %% busy\n");
+    std::printf("     target: 25 pictures/s (the recording's own rate), GUI < 50 %% busy\n");
     run("c. forward x8 (keyframes only)", middle, stampMiddle, 8.0, secs, 0);
     std::printf("     target: 16 keyframes/s (62 ms), each 2 s of recording\n");
     const auto back = run("d. backward x-1 ", middle, stampMiddle, -1.0, secs, -1);
     // The approach without the picture cache decodes from the keyframe for
     // every picture shown: on average half a group (25 frames) per picture.
     const double naive = 25.0 * g_decodeMsPerFrame * back.first / 10.0;
-    std::printf("     target: every frame in order at 24.4/s; decoding from the keyframe for every picture would need "
+    std::printf("     target: every frame in order at 25/s; decoding from the keyframe for every picture would need "
                 "%.0f %% of the GUI thread (25 decodes of %.2f ms per picture)\n",
                 naive, g_decodeMsPerFrame);
     (void)fwd;
+}
+
+// ---------------------------------------------------------------- 4. pace
+
+void bench_pace(bool quick)
+{
+    const int seconds = quick ? 6 : 20;
+    std::printf("\n4. Pace at rates 1 and -1, 64x48 recordings (decoding costs nothing), %d s each on the reader's "
+                "own timer\n",
+                seconds);
+    std::printf("   %-34s %5s %12s %12s %7s %16s\n", "recording", "rate", "ours /s", "recording /s", "ratio",
+                "former rule /s");
+    struct Case
+    {
+        const char* name;
+        int fps;
+        double period;
+        bool rounded;
+    };
+    const Case cases[] = {
+        {"5 fps", 5, 0, false},
+        {"10 fps", 10, 0, false},
+        {"12.5 fps", 12, 80.0, false},
+        {"25 fps", 25, 0, false},
+        {"30 fps, stamps cut", 30, 0, false},
+        {"30 fps, stamps rounded (29.9998)", 30, 0, true},
+        {"25 fps, clock 0.04 % slow (24.99)", 25, 40.016, false},
+        {"2.5 fps", 2, 400.0, false},
+        {"60 fps", 60, 0, false},
+    };
+    double worst = 1.0;
+    int n = 0;
+    for (const Case& c : cases) {
+        ZQFixture::Options o;
+        o.output_parent = QDir(g_dir).filePath(QStringLiteral("pace%1").arg(n++));
+        o.cameras = {1};
+        o.seconds_per_recording = seconds + 4;
+        o.size = QSize(64, 48);
+        o.fps = c.fps;
+        o.gop = 10;
+        o.stamp_period_ms = c.period;
+        o.round_stamps = c.rounded;
+        o.threads = 1;
+        const ZQFixture::Result r = ZQFixture::write(o);
+        if (!r.ok) {
+            std::printf("   fixture failed: %s\n", qPrintable(r.error));
+            continue;
+        }
+        const ZQFixture::WrittenFile& f = r.files.first();
+        const double own = (f.frames.size() - 1) * 1000.0 / double(f.frames.last().time_ms - f.frames.first().time_ms);
+        for (const double rate : {1.0, -1.0}) {
+            ZQStreamReadAndControl reader;
+            QList<qint64> at;
+            QElapsedTimer clock;
+            clock.start();
+            QObject::connect(&reader, &ZQStreamReadAndControl::set_display_frame,
+                             [&at, &clock] { at << clock.nsecsElapsed(); });
+            reader.init_displayer_for_stream(QFileInfo(f.seek_path), "1", {QFileInfo(f.data_path)});
+            // The former rule: 1000 / (fps - 1) truncated, in whole milliseconds.
+            const double estimate = reader.get_frames_per_second();
+            const int divisor = std::isfinite(estimate) && estimate >= 1.0 ? std::max(1, int(estimate - 1.0)) : 1;
+            const double former = 1000.0 / std::max(1, 1000 / divisor);
+            reader.set_index(rate > 0 ? 0 : int(f.frames.size()) - 1);
+            at.clear();
+            reader.change_rate(rate);
+            QEventLoop loop;
+            QTimer::singleShot(seconds * 1000, &loop, &QEventLoop::quit);
+            loop.exec();
+            reader.stop();
+            if (at.size() < 2) {
+                std::printf("   %-34s %5.0f   no pictures\n", c.name, rate);
+                continue;
+            }
+            const double ours = (at.size() - 1) * 1e9 / double(at.last() - at.first());
+            const double ratio = ours / own;
+            if (std::abs(ratio - 1.0) > std::abs(worst - 1.0))
+                worst = ratio;
+            std::printf("   %-34s %5.0f %12.3f %12.3f %7.4f %16.3f\n", c.name, rate, ours, own, ratio, former);
+            std::fflush(stdout);
+        }
+    }
+    std::printf("   worst ratio %.4f   target 0.97 - 1.03\n", worst);
+    std::printf("   (former rule: computed from the reader's estimate, 1000 / (1000 / trunc(fps - 1)) pictures/s)\n");
 }
 
 } // namespace
@@ -368,6 +458,10 @@ int main(int argc, char** argv)
     g_dir = qEnvironmentVariable("ZQ_BENCH_DIR", "/tmp/zq_bench_playback");
     QDir().mkpath(g_dir);
     std::printf("bench_playback (data in %s)\n", qPrintable(g_dir));
+    if (app.arguments().contains("--pace")) {
+        bench_pace(quick);
+        return 0;
+    }
 
     bench_parse();
 
@@ -384,5 +478,6 @@ int main(int argc, char** argv)
         return 1;
     }
     bench_reader(day, quick);
+    bench_pace(quick);
     return 0;
 }

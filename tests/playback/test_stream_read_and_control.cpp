@@ -4,6 +4,7 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QRandomGenerator>
 #include <QSemaphore>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -82,6 +83,22 @@ void settle()
         QCoreApplication::processEvents();
 }
 
+// The reader's read timer going off as the event loop would deliver it: the
+// reader's clock moves on by the interval the reader armed plus `lateNs` (a
+// timer comes at its time or a little after), then the timer's own event
+// runs the tick and whatever the reader does after it. No wall clock is
+// involved, so the schedule is checked exactly, on any machine.
+bool fire_read_timer(ZQStreamReadAndControl& reader, qint64& clock, qint64 lateNs)
+{
+    QTimer* timer = reader.get_read_timer();
+    if (!timer || !timer->isActive())
+        return false;
+    clock += qint64(timer->interval()) * 1'000'000 + lateNs;
+    QTimerEvent event(timer->timerId());
+    QCoreApplication::sendEvent(timer, &event);
+    return true;
+}
+
 } // namespace
 
 // The reader is driven through its slots directly; the fixture's pictures say
@@ -135,33 +152,43 @@ private slots:
 
     void init() { g_log.clear(); }
 
-    void interval_table_data()
+    // Time from one picture to the next: the recording's own spacing for
+    // every frame, fraction included; whole milliseconds for the keyframes of
+    // the fast rates; a second when the rate is not known.
+    void period_table_data()
     {
         QTest::addColumn<double>("fps");
         QTest::addColumn<int>("rate");
-        QTest::addColumn<int>("interval");
-        QTest::newRow("25 fps x1") << 25.0 << 1 << 41;
-        QTest::newRow("25 fps x-1") << 25.0 << -1 << 41;
-        QTest::newRow("30 fps x1") << 30.0 << 1 << 34;
-        QTest::newRow("initial fps") << -1.0 << 1 << 1000;
-        QTest::newRow("2.5 fps") << 2.5 << 1 << 1000;
-        QTest::newRow("below 1 fps") << 0.5 << 1 << 1000;
-        QTest::newRow("infinite fps") << qInf() << 1 << 1000;
-        QTest::newRow("nan fps") << qQNaN() << -1 << 1000;
+        QTest::addColumn<double>("period");
+        QTest::newRow("25 fps x1") << 25.0 << 1 << 40.0;
+        QTest::newRow("25 fps x-1") << 25.0 << -1 << 40.0;
+        QTest::newRow("30 fps x1") << 30.0 << 1 << 1000.0 / 30;
+        QTest::newRow("29.9998 fps") << 29.9998 << 1 << 1000.0 / 29.9998;
+        QTest::newRow("24.99 fps x-1") << 24.99 << -1 << 1000.0 / 24.99;
+        QTest::newRow("12.5 fps") << 12.5 << 1 << 80.0;
+        QTest::newRow("5 fps") << 5.0 << 1 << 200.0;
+        QTest::newRow("2.5 fps") << 2.5 << 1 << 400.0;
+        QTest::newRow("1 fps") << 1.0 << -1 << 1000.0;
+        QTest::newRow("initial fps") << -1.0 << 1 << 1000.0;
+        QTest::newRow("below 1 fps") << 0.5 << 1 << 1000.0;
+        QTest::newRow("infinite fps") << qInf() << 1 << 1000.0;
+        QTest::newRow("nan fps") << qQNaN() << -1 << 1000.0;
         // A seek index whose frames share one millisecond but one: a rate far beyond any int.
-        QTest::newRow("fps above int range") << 1e12 << 1 << 1;
-        QTest::newRow("fps above int range, backward") << 3e9 << -1 << 1;
-        QTest::newRow("x2") << 25.0 << 2 << 250;
-        QTest::newRow("x-4") << 25.0 << -4 << 125;
-        QTest::newRow("x8") << 25.0 << 8 << 62;
+        QTest::newRow("fps above int range") << 1e12 << 1 << 1.0;
+        QTest::newRow("fps above int range, backward") << 3e9 << -1 << 1.0;
+        QTest::newRow("x2") << 25.0 << 2 << 250.0;
+        QTest::newRow("x-4") << 25.0 << -4 << 125.0;
+        QTest::newRow("x8") << 25.0 << 8 << 62.0;
+        QTest::newRow("x8, rate not known") << -1.0 << -8 << 62.0;
     }
 
-    void interval_table()
+    void period_table()
     {
         QFETCH(double, fps);
         QFETCH(int, rate);
-        QFETCH(int, interval);
-        QCOMPARE(ZQStreamReadAndControl::interval_for(rate, fps), interval);
+        QFETCH(double, period);
+        QVERIFY2(qAbs(ZQStreamReadAndControl::period_for(rate, fps) - period) < 1e-9,
+                 qPrintable(QString::number(ZQStreamReadAndControl::period_for(rate, fps), 'g', 12)));
     }
 
     // Rates as the player's buttons and odd values set them.
@@ -172,9 +199,9 @@ private slots:
         QTest::addColumn<int>("interval");
         QTest::addColumn<bool>("backward");
         QTest::newRow("2") << 2.0 << 2 << 250 << false;
-        QTest::newRow("0.5 plays like 1") << 0.5 << 1 << 41 << false;
-        QTest::newRow("-1") << -1.0 << -1 << 41 << true;
-        QTest::newRow("-1.5") << -1.5 << -1 << 41 << true;
+        QTest::newRow("0.5 plays like 1") << 0.5 << 1 << 40 << false;
+        QTest::newRow("-1") << -1.0 << -1 << 40 << true;
+        QTest::newRow("-1.5") << -1.5 << -1 << 40 << true;
         QTest::newRow("-8") << -8.0 << -8 << 62 << true;
     }
 
@@ -788,6 +815,139 @@ private slots:
         const double rate = (pictures - 1) / seconds;
         QVERIFY2(rate >= 0.85 * 25 && rate <= 1.1 * 25,
                  qPrintable(QString("%1 pictures per second for a recording of 25").arg(rate, 0, 'f', 2)));
+    }
+
+    // Rate 1 and -1 show every picture at the recording's own rate, whatever
+    // the spacing of its stamps: a whole or fractional number of frames per
+    // second, stamps cut or rounded to the millisecond, a camera clock a
+    // little slow. Played for 20 s of the reader's clock through its own read
+    // timer, with the timer coming up to 3 ms late as event loops do; every
+    // entry is shown once, in order, and the pictures per second over those
+    // 20 s match the recording's within 0.5 %.
+    void pace_at_own_rate_data()
+    {
+        QTest::addColumn<int>("fps");        // the fixture's nominal rate
+        QTest::addColumn<double>("period");  // ms between stamps; 0: 1000 / fps
+        QTest::addColumn<bool>("rounded");   // stamps rounded rather than cut
+        QTest::addColumn<double>("rate");
+        QTest::addColumn<double>("estimate"); // what the seek index says, for the record
+        QTest::newRow("5 fps") << 5 << 0.0 << false << 1.0 << 5.0;
+        QTest::newRow("10 fps") << 10 << 0.0 << false << 1.0 << 10.0;
+        QTest::newRow("12.5 fps") << 12 << 80.0 << false << 1.0 << 12.5;
+        QTest::newRow("25 fps") << 25 << 0.0 << false << 1.0 << 25.0;
+        QTest::newRow("30 fps, stamps cut") << 30 << 0.0 << false << 1.0 << 30.0;
+        QTest::newRow("29.9998 fps (30, stamps rounded)") << 30 << 0.0 << true << 1.0 << 29.9998;
+        QTest::newRow("24.99 fps (25, clock 0.04 % slow)") << 25 << 40.016 << false << 1.0 << 24.99;
+        QTest::newRow("2.5 fps") << 2 << 400.0 << false << 1.0 << 2.5;
+        QTest::newRow("60 fps") << 60 << 0.0 << false << 1.0 << 60.0;
+        QTest::newRow("0.5 plays at 1") << 10 << 0.0 << false << 0.5 << 10.0;
+        QTest::newRow("5 fps backward") << 5 << 0.0 << false << -1.0 << 5.0;
+        QTest::newRow("12.5 fps backward") << 12 << 80.0 << false << -1.0 << 12.5;
+        QTest::newRow("25 fps backward") << 25 << 0.0 << false << -1.0 << 25.0;
+        QTest::newRow("29.9998 fps backward") << 30 << 0.0 << true << -1.0 << 29.9998;
+        QTest::newRow("24.99 fps backward") << 25 << 40.016 << false << -1.0 << 24.99;
+        QTest::newRow("-0.5 plays at -1") << 30 << 0.0 << false << -0.5 << 30.0;
+    }
+
+    void pace_at_own_rate()
+    {
+        QFETCH(int, fps);
+        QFETCH(double, period);
+        QFETCH(bool, rounded);
+        QFETCH(double, rate);
+        QFETCH(double, estimate);
+        ZQFixture::Options o = day_options();
+        o.recordings_per_camera = 1;
+        o.seconds_per_recording = 22;
+        o.size = QSize(64, 48);
+        o.fps = fps;
+        o.stamp_period_ms = period;
+        o.round_stamps = rounded;
+        const ZQFixture::Result r = make(o);
+        QVERIFY2(r.ok, qPrintable(r.error));
+        const QList<qint64> entries = entry_times(r.files[0]);
+        const double own = (entries.size() - 1) * 1000.0 / double(entries.last() - entries.first());
+
+        ZQStreamReadAndControl reader;
+        qint64 clock = 1'000'000'000;
+        reader.set_clock([&clock] { return clock; });
+        QList<qint64> at;  // the reader's clock at each picture shown
+        QList<int> ids;    // entry of each picture
+        connect(&reader, &ZQStreamReadAndControl::set_display_frame, this,
+                [&](QImage, int, int, int, QString, QString, bool, int id) {
+                    at << clock;
+                    ids << id;
+                });
+        QVERIFY(reader.init_displayer_for_stream(QFileInfo(r.files[0].seek_path), "1", data_files(r.files)));
+        QVERIFY2(qAbs(reader.get_frames_per_second() - estimate) < 0.005,
+                 qPrintable(QString::number(reader.get_frames_per_second(), 'f', 4)));
+        const bool backward = rate < 0;
+        reader.set_index(backward ? int(entries.size()) - 1 : 0);
+        at.clear();
+        ids.clear();
+        reader.change_rate(rate);
+
+        QRandomGenerator late(7);
+        const qint64 end = clock + 20'000'000'000LL;
+        while (clock < end)
+            QVERIFY(fire_read_timer(reader, clock, late.bounded(3'000'000)));
+        reader.stop();
+
+        QVERIFY(ids.size() > 2);
+        for (int i = 1; i < ids.size(); ++i)
+            QCOMPARE(ids.at(i), ids.at(i - 1) + (backward ? -1 : 1));
+        const double shown = (ids.size() - 1) * 1e9 / double(at.last() - at.first());
+        QVERIFY2(qAbs(shown / own - 1.0) < 0.005,
+                 qPrintable(QString("%1 pictures per second for a recording of %2")
+                                .arg(shown, 0, 'f', 3)
+                                .arg(own, 0, 'f', 4)));
+    }
+
+    // The schedule makes up for a timer a little late, but not for a stall
+    // (a busy window, a pause): the pictures missed are not shown in a burst
+    // afterwards, the next one comes a period later and the pace goes on.
+    void pace_after_a_stall()
+    {
+        ZQFixture::Options o = day_options();
+        o.recordings_per_camera = 1;
+        o.seconds_per_recording = 10;
+        o.size = QSize(64, 48);
+        o.fps = 12;
+        o.stamp_period_ms = 80;
+        const ZQFixture::Result r = make(o);
+        QVERIFY2(r.ok, qPrintable(r.error));
+
+        ZQStreamReadAndControl reader;
+        qint64 clock = 1'000'000'000;
+        reader.set_clock([&clock] { return clock; });
+        QList<qint64> at;
+        connect(&reader, &ZQStreamReadAndControl::set_display_frame, this, [&] { at << clock; });
+        QVERIFY(reader.init_displayer_for_stream(QFileInfo(r.files[0].seek_path), "1", data_files(r.files)));
+        reader.change_rate(1.0);
+        for (int i = 0; i < 20; ++i)
+            QVERIFY(fire_read_timer(reader, clock, 0));
+
+        auto gaps_after = [&](int from) {
+            QList<qint64> gaps;
+            for (int i = from + 1; i < at.size(); ++i)
+                gaps << (at.at(i) - at.at(i - 1)) / 1'000'000;
+            return gaps;
+        };
+        // One tick a whole second late.
+        int before = int(at.size());
+        QVERIFY(fire_read_timer(reader, clock, 1'000'000'000));
+        for (int i = 0; i < 5; ++i)
+            QVERIFY(fire_read_timer(reader, clock, 0));
+        QCOMPARE(gaps_after(before - 1).mid(1), (QList<qint64>{80, 80, 80, 80, 80}));
+
+        // A pause of five seconds: Play shows the next picture a period later.
+        reader.set_pause();
+        clock += 5'000'000'000LL;
+        reader.set_pause();
+        before = int(at.size());
+        for (int i = 0; i < 5; ++i)
+            QVERIFY(fire_read_timer(reader, clock, 0));
+        QCOMPARE(gaps_after(before - 1), (QList<qint64>{5080, 80, 80, 80, 80}));
     }
 
     // The timer itself drives playback to the end of the list.

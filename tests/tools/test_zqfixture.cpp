@@ -217,6 +217,8 @@ private slots:
     void folder_layout();
     void damage_data();
     void damage();
+    void stamps_data();
+    void stamps();
     void refused_options_data();
     void refused_options();
     void pattern_rejects_other_pictures();
@@ -480,6 +482,60 @@ void TestZqFixture::damage()
     }
 }
 
+void TestZqFixture::stamps_data()
+{
+    QTest::addColumn<int>("fps");
+    QTest::addColumn<double>("period");
+    QTest::addColumn<bool>("rounded");
+    QTest::addColumn<int>("count");      // frames of a two-second recording
+    QTest::addColumn<QList<int>>("at");  // frame indexes
+    QTest::addColumn<QList<int>>("ms");  // their stamps after the start
+
+    QTest::newRow("30 fps cut") << 30 << 0.0 << false << 60 << QList<int>{1, 2, 3, 59} << QList<int>{33, 66, 100, 1966};
+    QTest::newRow("30 fps rounded") << 30 << 0.0 << true << 60 << QList<int>{1, 2, 3, 59} << QList<int>{33, 67, 100, 1967};
+    QTest::newRow("12.5 fps") << 12 << 80.0 << false << 25 << QList<int>{1, 24} << QList<int>{80, 1920};
+    QTest::newRow("25 fps, clock 0.04 % slow") << 25 << 40.016 << false << 50 << QList<int>{1, 25, 49}
+                                               << QList<int>{40, 1000, 1960};
+    QTest::newRow("rounded period") << 25 << 40.6 << true << 50 << QList<int>{1, 2, 49} << QList<int>{41, 81, 1989};
+}
+
+// Stamps as cameras write them: cut or rounded to the millisecond, at a
+// period that is not a whole number of milliseconds.
+void TestZqFixture::stamps()
+{
+    QFETCH(int, fps);
+    QFETCH(double, period);
+    QFETCH(bool, rounded);
+    QFETCH(int, count);
+    QFETCH(QList<int>, at);
+    QFETCH(QList<int>, ms);
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    Options o;
+    o.output_parent = dir.path();
+    o.seconds_per_recording = 2;
+    o.size = QSize(32, 32);
+    o.fps = fps;
+    o.gop = 10;
+    o.stamp_period_ms = period;
+    o.round_stamps = rounded;
+    o.threads = 1;
+    const Result r = write(o);
+    QVERIFY2(r.ok, qPrintable(r.error));
+    const WrittenFile& file = r.files.first();
+    QCOMPARE(file.frame_count, count);
+    QString error;
+    const QList<SeekLine> lines = read_seek_index(file.seek_path, &error);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QCOMPARE(lines.size(), count);
+    const qint64 start = o.start_time.msecsSinceStartOfDay();
+    for (int k = 0; k < at.size(); ++k) {
+        QCOMPARE(file.frames[at[k]].time_ms - start, qint64(ms[k]));
+        QCOMPARE(lines[at[k]].timestamp, timestamp_text(o.dates.first(), start + ms[k]));
+    }
+}
+
 void TestZqFixture::refused_options_data()
 {
     QTest::addColumn<QString>("field");
@@ -493,6 +549,8 @@ void TestZqFixture::refused_options_data()
     QTest::newRow("damaged recording missing") << "damaged" << "1";
     QTest::newRow("outage after the last frame") << "outage" << "25";
     QTest::newRow("outage of no length") << "outage-seconds" << "0";
+    QTest::newRow("stamp period under a millisecond") << "stamp-period" << "0.5";
+    QTest::newRow("stamp period not a number") << "stamp-period" << "nan";
 }
 
 // A bad request fails with a message and writes nothing, rather than leaving
@@ -525,6 +583,8 @@ void TestZqFixture::refused_options()
         o.outage_frame = value.toInt();
         o.outage_seconds = 5;
     }
+    else if (field == "stamp-period")
+        o.stamp_period_ms = value == "nan" ? qQNaN() : value.toDouble();
     else if (field == "outage-seconds") {
         o.outage_frame = 3;
         o.outage_seconds = value.toInt();
@@ -559,6 +619,7 @@ void TestZqFixture::command_line_data()
     QTest::newRow("unknown codec") << QStringList{"--codec", "vp8"} << false;
     QTest::newRow("impossible date") << QStringList{"--date", "2023-02-29"} << false;
     QTest::newRow("bad start") << QStringList{"--start", "126000"} << false;
+    QTest::newRow("stamp period under a millisecond") << QStringList{"--stamp-period", "0.5", "--round-stamps"} << false;
 }
 
 void TestZqFixture::command_line()

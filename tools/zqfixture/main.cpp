@@ -103,6 +103,14 @@ int main(int argc, char** argv)
                                   QStringLiteral("WxH"), QStringLiteral("320x240"));
     const QCommandLineOption fps({QStringLiteral("fps")}, QStringLiteral("Frames per second."), QStringLiteral("F"),
                                  QStringLiteral("25"));
+    const QCommandLineOption stamp_period({QStringLiteral("stamp-period")},
+                                          QStringLiteral("Milliseconds between frame stamps, fractions allowed "
+                                                         "(default: 1000 / fps); the file holds the frames stamped "
+                                                         "inside its seconds."),
+                                          QStringLiteral("MS"));
+    const QCommandLineOption round_stamps({QStringLiteral("round-stamps")},
+                                          QStringLiteral("Round frame stamps to the nearest millisecond instead of "
+                                                         "cutting them."));
     const QCommandLineOption gop({QStringLiteral("gop")},
                                  QStringLiteral("Frames from one keyframe to the next (default: the frame rate)."),
                                  QStringLiteral("G"));
@@ -152,6 +160,7 @@ int main(int argc, char** argv)
                                          QStringLiteral("One audio seek line per about N ms (0: one per coded frame)."),
                                          QStringLiteral("MS"), QStringLiteral("1000"));
     p.addOptions({audio, audio_rate, audio_channels, audio_entry});
+    p.addOptions({stamp_period, round_stamps});
     p.addOptions({out, root, date, cameras, start, minutes, seconds, gap, size, fps, gop, codec, codec_text, second,
                   second_size, corrupt, truncate, outage_frame, outage_seconds, damaged, threads,
                   metadata});
@@ -199,6 +208,13 @@ int main(int argc, char** argv)
         return fail(QStringLiteral("invalid --size \"%1\" (WxH)").arg(p.value(size)));
     if (!parse_int(p.value(fps), 1, 1000, &o.fps))
         return fail(QStringLiteral("invalid --fps"));
+    if (p.isSet(stamp_period)) {
+        bool ok = false;
+        o.stamp_period_ms = p.value(stamp_period).toDouble(&ok);
+        if (!ok || !(o.stamp_period_ms >= 1 && o.stamp_period_ms <= 60000))
+            return fail(QStringLiteral("invalid --stamp-period"));
+    }
+    o.round_stamps = p.isSet(round_stamps);
     o.gop = o.fps;
     if (p.isSet(gop) && !parse_int(p.value(gop), 1, 100000, &o.gop))
         return fail(QStringLiteral("invalid --gop"));

@@ -7,6 +7,7 @@
 #include <QSaveFile>
 
 #include <algorithm>
+#include <cmath>
 #include <atomic>
 #include <memory>
 #include <cstdio>
@@ -81,6 +82,27 @@ QSize default_second_size(QSize s)
     return QSize(std::max(16, (s.width() / 2) & ~1), std::max(16, (s.height() / 2) & ~1));
 }
 
+// "video1" frames of one recording.
+qint64 frames_per_recording(const Options& o)
+{
+    if (o.stamp_period_ms > 0)
+        return qint64(std::ceil(o.seconds_per_recording * 1000.0 / o.stamp_period_ms - 1e-9));
+    return qint64(o.seconds_per_recording) * o.fps;
+}
+
+// Milliseconds from the start of a recording to the stamp of frame index.
+qint64 stamp_offset_ms(const Options& o, qint64 index)
+{
+    if (o.stamp_period_ms > 0) {
+        const double exact = double(index) * o.stamp_period_ms;
+        return o.round_stamps ? qint64(std::llround(exact)) : qint64(std::floor(exact + 1e-9));
+    }
+    // In integers, so that the usual rates give the same stamps on every machine.
+    if (o.round_stamps)
+        return (index * 2000 + o.fps) / (2 * qint64(o.fps));
+    return index * 1000 / o.fps;
+}
+
 bool valid_size(QSize s)
 {
     return s.width() >= 16 && s.height() >= 16 && s.width() <= 8192 && s.height() <= 8192 && s.width() % 2 == 0 &&
@@ -117,7 +139,7 @@ private:
     // Time of day of frame index, with the outage when the recording has one.
     qint64 frame_time(const Job& job, qint64 index) const
     {
-        qint64 t = job.start_ms + index * 1000 / m_o.fps;
+        qint64 t = job.start_ms + stamp_offset_ms(m_o, index);
         if (job.outage && index >= m_o.outage_frame)
             t += qint64(m_o.outage_seconds) * 1000;
         return t;
@@ -228,7 +250,7 @@ bool RecordingWriter::emit_ready(const Job& job, QString* error)
 bool RecordingWriter::write(const Job& job, QString* error)
 {
     WrittenFile& file = *job.file;
-    const int n = m_o.seconds_per_recording * m_o.fps;
+    const int n = int(frames_per_recording(m_o));
 
     m_streams.clear();
     auto add_stream = [&](int id, QSize size) {
@@ -334,7 +356,9 @@ QString check_options(const Options& o)
         return QStringLiteral("frame rate must be between 1 and 1000");
     if (o.gop < 1)
         return QStringLiteral("GOP length must be at least 1");
-    const qint64 frames = qint64(o.seconds_per_recording) * o.fps;
+    if (!(o.stamp_period_ms == 0 || (o.stamp_period_ms >= 1 && o.stamp_period_ms <= 60000)))
+        return QStringLiteral("stamp period must be between 1 and 60000 ms");
+    const qint64 frames = frames_per_recording(o);
     if (frames >= (1 << 20))
         return QStringLiteral("too many frames in one recording");
     const qint64 start = o.start_time.msecsSinceStartOfDay();

@@ -38,6 +38,13 @@ struct Options {
     QSize size = QSize(320, 240);                       // even, 16 .. 8192
     int fps = 25;
     int gop = 25;                                       // keyframe every gop frames
+    // Frame i of a recording is stamped start + i * stamp_period_ms (0: 1000 / fps), cut to
+    // the millisecond, or rounded to the nearest one with round_stamps, as many cameras
+    // write them: rounded 30 fps stamps, 12.5 fps (80 ms), a camera clock 0.04 % slow
+    // (40.016 ms). With a period of its own a recording holds the frames stamped inside
+    // its seconds. The pattern's time_ms() knows only fps.
+    double stamp_period_ms = 0;
+    bool round_stamps = false;
     Codec codec = Codec::H264;
     QString codec_text;                                 // third seek-index field; empty: the codec's usual text
     bool second_stream = false;                         // adds "video2" lines, interleaved after each "video1" line
