@@ -78,13 +78,23 @@ int ZQAudioVideoFileReader::read_all_frames()
     }
     bool windowOpen = false;
     bool first = true;
+    // The first seek pass goes through the files up to the first one with
+    // entries in the window; when it ends without any (stopped before or
+    // during it, or no entry in the window) the empty frame list is reported,
+    // as read_seek_file does. A seek index or data file that does not open is
+    // reported by failure() instead.
+    bool found = false;
     for (const QFileInfo& file : m_files) {
         if (m_stop.load())
             break;
-        if (!read_file(file, &windowOpen, first))
+        const bool goOn = read_file(file, &windowOpen, first);
+        found = found || !m_frameList.isEmpty();
+        if (!goOn)
             break;
         first = false;
     }
+    if (!found && m_failure.load() == 0)
+        emit error(-10);
     m_data.close();
     m_decoder.reset();
     QMutexLocker lock(&m_queue->mutex);

@@ -88,7 +88,8 @@ private slots:
     void init_displayer_codecs_data();
     void init_displayer_codecs();
     void raw_run_reads_every_file();
-    void stop_before_start();
+    void first_seek_pass_data();
+    void first_seek_pass();
     void frame_rate_of_recordings_data();
     void frame_rate_of_recordings();
     void export_read_keeps_frame_list();
@@ -352,20 +353,57 @@ void TestExportReaderRandom::raw_run_reads_every_file()
     QCOMPARE(reader.get_raw_bytes(), slice(last.data_path, last.frames.last().offset, last.frames.last().size));
 }
 
-// stop() before start(): nothing is read, the first seek pass reports the
-// empty list, and the run ends.
-void TestExportReaderRandom::stop_before_start()
+void TestExportReaderRandom::first_seek_pass_data()
 {
-    ZQAudioVideoFileReader reader(data_files(m_three), "1");
-    reader.set_raw_mode(true);
-    QSignalSpy errors(&reader, &ZQAudioVideoFileReader::error);
-    reader.stop();
+    QTest::addColumn<bool>("raw");
+    QTest::addColumn<bool>("stopFirst");
+    QTest::addColumn<QString>("begin");
+    QTest::addColumn<QString>("end");
+    QTest::addColumn<int>("errors");
+    QTest::addColumn<int>("queued");
+    QTest::newRow("export, stop before start") << false << true << "080000" << "080005" << 1 << 0;
+    QTest::newRow("raw, stop before start") << true << true << "" << "" << 1 << 0;
+    QTest::newRow("export, no entry in the window") << false << false << "090000" << "090010" << 1 << 0;
+    QTest::newRow("export, entries") << false << false << "080000" << "080005" << 0 << 26;
+}
+
+// The run's first seek pass, through the thread as the export worker and the
+// audio player start it: a reader stopped before start() reads nothing,
+// reports the empty frame list with error(-10) and its run ends; so does a
+// time window that no recording reaches. A run that finds entries reports no
+// error.
+void TestExportReaderRandom::first_seek_pass()
+{
+    QFETCH(bool, raw);
+    QFETCH(bool, stopFirst);
+    QFETCH(QString, begin);
+    QFETCH(QString, end);
+    QFETCH(int, errors);
+    QFETCH(int, queued);
+    LogCapture log;
+    MediaFrameQueue queue;
+    ZQAudioVideoFileReader reader(data_files(m_three), "1", begin, end);
+    reader.set_raw_mode(raw);
+    if (!raw) {
+        reader.set_buffer(&queue);
+        reader.set_queue_limit(1000);
+    }
+    QSignalSpy spy(&reader, &ZQAudioVideoFileReader::error);
+    if (stopFirst)
+        reader.stop();
     reader.start();
-    QVERIFY(reader.wait(30000));
-    QCOMPARE(errors.count(), 1);
-    QCOMPARE(errors.first().first().toInt(), -10);
-    QVERIFY(reader.get_raw_bytes().isEmpty());
-    QCOMPARE(reader.get_frame_count(), -1);
+    QVERIFY(reader.wait(60000));
+    QCOMPARE(spy.count(), errors);
+    if (errors > 0)
+        QCOMPARE(spy.first().first().toInt(), -10);
+    QCOMPARE(int(queue.frames.size()), queued);
+    QCOMPARE(reader.frames_queued(), queued);
+    QCOMPARE(reader.failure(), 0);
+    if (stopFirst) {
+        QCOMPARE(log.count("Read Seek File :: readed file"), 0);
+        QVERIFY(reader.get_raw_bytes().isEmpty());
+        QCOMPARE(reader.get_frame_count(), -1);
+    }
 }
 
 void TestExportReaderRandom::frame_rate_of_recordings_data()
