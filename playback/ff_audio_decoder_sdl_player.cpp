@@ -341,8 +341,15 @@ void ff_audio_decoder_sdl_player::read_stream(char* buffer_curl, int array_size)
     if (array_size <= 0)
         return;
     m_byte_counter += array_size;
+    // Only the parts of the server's multipart stream carry sound we know;
+    // anything else opens nothing.
+    if (!m_part_header.is_multipart()) {
+        if (!m_live_not_multipart.exchange(true))
+            ZQLog::log(kWarn + QStringLiteral("read stream :: part is not multipart, not played"));
+        return;
+    }
     const QString type = m_part_header.get_content_type();
-    if (m_part_header.is_multipart() && type != QLatin1String("audio/aac") && type != QLatin1String("audio/mpeg")) {
+    if (type != QLatin1String("audio/aac") && type != QLatin1String("audio/mpeg")) {
         QMutexLocker lock(&m_mutex);
         if (m_live_refused)
             return;

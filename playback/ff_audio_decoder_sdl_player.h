@@ -10,7 +10,9 @@
 // File form: the player waits for the first picture time
 // (get_video_frame_timestamp), starts at the entry that covers it and keeps
 // the sound heard within a few seconds of the picture. Live form: read_stream
-// hands it each received part with its part header.
+// hands it each received part with its part header; multipart parts of
+// "audio/aac" or "audio/mpeg" play, another multipart type stops the player
+// with a message, a part that is not multipart is not played.
 
 #include "recordings/zq_frame.h"
 
@@ -168,6 +170,7 @@ private:
     std::deque<QByteArray> m_live_parts; // live form: received parts not yet demuxed
     qint64 m_live_bytes = 0;
     bool m_live_refused = false;
+    std::atomic<bool> m_live_not_multipart{false}; // logged once
 
     std::atomic<bool> m_stop{false};
     std::atomic<bool> m_following{true};

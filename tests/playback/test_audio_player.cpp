@@ -141,7 +141,8 @@ private slots:
     void mix_onto_itself();
     void bandwidth_every_five_seconds();
     void live_adts_parts();
-    void live_refused_type();
+    void live_part_types_data();
+    void live_part_types();
     void live_stall_stops_at_once();
 };
 
@@ -640,26 +641,84 @@ void TestAudioPlayer::live_adts_parts()
     QVERIFY2(m.peak > 0.66 && m.peak < 0.94, qPrintable(QString::number(m.peak)));
 }
 
-void TestAudioPlayer::live_refused_type()
+void TestAudioPlayer::live_part_types_data()
 {
-    next_disk_file();
+    QTest::addColumn<AudioCodec>("codec");
+    QTest::addColumn<QByteArray>("header");
+    QTest::addColumn<bool>("refused");
+    QTest::addColumn<int>("firstSecond"); // the tone heard first: 10 when the first parts play, 11 when not
+    QTest::newRow("multipart aac") << AudioCodec::AAC << QByteArray("--myboundary\r\nContent-Type: audio/aac\r\n\r\n")
+                                   << false << 10;
+    QTest::newRow("multipart mpeg") << AudioCodec::MP3 << QByteArray("--myboundary\r\nContent-Type: audio/mpeg\r\n\r\n")
+                                    << false << 10;
+    QTest::newRow("aac, not multipart") << AudioCodec::AAC << QByteArray("Content-Type: audio/aac\r\n\r\n") << false << 11;
+    QTest::newRow("mpeg, not multipart") << AudioCodec::MP3 << QByteArray("Content-Type: audio/mpeg\r\n\r\n") << false << 11;
+    QTest::newRow("no header") << AudioCodec::AAC << QByteArray() << false << 11;
+    QTest::newRow("multipart wav") << AudioCodec::AAC << QByteArray("--myboundary\r\nContent-Type: audio/x-wav\r\n\r\n")
+                                   << true << 0;
+    QTest::newRow("multipart without a type") << AudioCodec::AAC << QByteArray("--myboundary\r\n\r\n") << true << 0;
+}
+
+// The live form plays the parts of the server's multipart stream that carry
+// AAC or MPEG audio. Another type in a multipart part is refused with a
+// message and the player stops; a part that is not a multipart part opens
+// nothing and is not played. Each case is followed, when not refused, by
+// the rest of the stream in multipart parts of its own type, so what was
+// heard first tells whether the first parts played.
+void TestAudioPlayer::live_part_types()
+{
+    QFETCH(AudioCodec, codec);
+    QFETCH(QByteArray, header);
+    QFETCH(bool, refused);
+    QFETCH(int, firstSecond);
+    QTemporaryDir dir;
+    const WrittenFile f = write_recording(dir.path(), codec, 16000, 1, 6, 0);
+    QFile data(f.audio_data_path);
+    QVERIFY(data.open(QIODevice::ReadOnly));
+    const QByteArray all = data.readAll();
+    const QString heardPath = next_disk_file();
     std::unique_ptr<Player> player(Player::for_stream(QStringLiteral("https://127.0.0.1/live")));
     QSignalSpy messages(player.get(), &Player::send_message);
-    QVERIFY(player->part_header()->parse("--myboundary\r\nContent-Type: audio/x-wav\r\n\r\n"));
+    auto send = [&](bool firstSecondOnly) {
+        for (const AudioEntry& e : f.audio_entries) {
+            if ((e.time_ms < kStart + 1000) != firstSecondOnly)
+                continue;
+            QByteArray part = all.mid(e.offset, e.size);
+            player->read_stream(part.data(), int(part.size()));
+        }
+    };
+    QVERIFY(player->part_header()->parse(header));
     player->begin_stream();
-    QByteArray part(400, 'x');
-    player->read_stream(part.data(), int(part.size()));
-    player->read_stream(part.data(), int(part.size()));
-    QTRY_VERIFY_WITH_TIMEOUT(player->isFinished(), 3000);
-    QCOMPARE(messages.count(), 1);
-    QCOMPARE(messages.first().at(1).toString(), QStringLiteral("Audio stream error : Format too old."));
+    send(true);
+    if (refused) {
+        send(true);
+        QTRY_VERIFY_WITH_TIMEOUT(player->isFinished(), 5000);
+        QCOMPARE(messages.count(), 1);
+        QCOMPARE(messages.first().at(0).toString(), QStringLiteral("RED"));
+        QCOMPARE(messages.first().at(1).toString(), QStringLiteral("Audio stream error : Format too old."));
+        return;
+    }
+    const QByteArray type = codec == AudioCodec::AAC ? "audio/aac" : "audio/mpeg";
+    QVERIFY(player->part_header()->parse("--myboundary\r\nContent-Type: " + type + "\r\n\r\n"));
+    send(false);
+    // Half a second of sound heard.
+    QTRY_VERIFY_WITH_TIMEOUT([&] {
+        const Heard h = read_heard(heardPath);
+        return h.first >= 0 && h.last - h.first > 8000;
+    }(), 20000);
+    player.reset();
+    for (const QList<QVariant>& m : messages)
+        QVERIFY2(m.at(0).toString() != QLatin1String("RED"), qPrintable(m.at(1).toString()));
+    const Heard h = read_heard(heardPath);
+    const ToneMeasure m = measure_tone(h.at(h.first + 1600), 3200, 2, 16000);
+    QCOMPARE(tone_second(m.frequency), firstSecond);
 }
 
 void TestAudioPlayer::live_stall_stops_at_once()
 {
     next_disk_file();
     std::unique_ptr<Player> player(Player::for_stream(QStringLiteral("https://127.0.0.1/live")));
-    QVERIFY(player->part_header()->parse("Content-Type: audio/mpeg\r\n\r\n"));
+    QVERIFY(player->part_header()->parse("--myboundary\r\nContent-Type: audio/mpeg\r\n\r\n"));
     player->begin_stream();
     QByteArray part(100, '\xff');
     player->read_stream(part.data(), int(part.size())); // not enough to know the stream: the demuxer waits
