@@ -34,6 +34,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
@@ -242,7 +243,17 @@ struct Watch
     qint64 lastMs = -1;
     int direction = 1;
     int keyframes = 0;
+    qint64 firstNs = -1; // steady clock at the first and the last picture
+    qint64 lastNs = -1;
+    qint64 longestGapNs = 0;
 };
+
+qint64 steady_ns()
+{
+    return qint64(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                      std::chrono::steady_clock::now().time_since_epoch())
+                      .count());
+}
 
 qint64 display_ms(const QString& ts) // "yyyy-MM-dd HH:mm:ss.zzz"
 {
@@ -330,6 +341,12 @@ void bench_reader(const ZQFixture::Result& day, bool quick)
                              w.lastMs = ms;
                              w.keyframes += key;
                              ++w.pictures;
+                             const qint64 now = steady_ns();
+                             if (w.lastNs >= 0)
+                                 w.longestGapNs = std::max(w.longestGapNs, now - w.lastNs);
+                             else
+                                 w.firstNs = now;
+                             w.lastNs = now;
                          });
         reader.init_displayer_for_stream(QFileInfo(day.files[file].seek_path), "1", dayFiles);
         reader.set_read_timestamp(stamp);
@@ -345,8 +362,11 @@ void bench_reader(const ZQFixture::Result& day, bool quick)
         loop.exec();
         const double busy = (thread_cpu_ms() - cpu0) / double(wall.elapsed()) * 100.0;
         const double pps = w.pictures * 1000.0 / double(wall.elapsed());
-        std::printf("  %s: %6.1f pictures/s, %d keyframes, %d out of order, %d skipped, GUI thread %4.1f %% busy\n", label,
-                    pps, w.keyframes, w.outOfOrder, w.skipped, busy);
+        // From the first picture to the last: the pace itself, without the wait for the first.
+        const double pace = w.pictures > 1 ? (w.pictures - 1) * 1e9 / double(w.lastNs - w.firstNs) : 0.0;
+        std::printf("  %s: %6.1f pictures/s (%.2f from the first to the last), longest gap %.0f ms, %d keyframes, "
+                    "%d out of order, %d skipped, GUI thread %4.1f %% busy\n",
+                    label, pps, pace, w.longestGapNs / 1e6, w.keyframes, w.outOfOrder, w.skipped, busy);
         return std::make_pair(pps, busy);
     };
     const int middle = int(day.files.size() / 2);
@@ -441,7 +461,7 @@ void bench_pace(bool quick)
             const double ratio = ours / own;
             if (std::abs(ratio - 1.0) > std::abs(worst - 1.0))
                 worst = ratio;
-            std::printf("   %-34s %5.0f %12.3f %12.3f %7.4f %16.3f\n", c.name, rate, ours, own, ratio, former);
+            std::printf("   %-34s %5.0f %12.3f %12.4f %7.4f %16.3f\n", c.name, rate, ours, own, ratio, former);
             std::fflush(stdout);
         }
     }

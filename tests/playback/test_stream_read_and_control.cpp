@@ -131,6 +131,16 @@ private:
         return o;
     }
 
+    // One small recording, cheap to decode, for the pace measures.
+    static ZQFixture::Options one_recording(int seconds)
+    {
+        ZQFixture::Options o = day_options();
+        o.recordings_per_camera = 1;
+        o.seconds_per_recording = seconds;
+        o.size = QSize(64, 48);
+        return o;
+    }
+
     QList<qint64> all_times(const ZQFixture::Result& r) const
     {
         QList<qint64> t;
@@ -780,10 +790,7 @@ private slots:
     // recording's own rate, one entry after the other.
     void outage_plays_at_its_own_rate()
     {
-        ZQFixture::Options o = day_options();
-        o.recordings_per_camera = 1;
-        o.seconds_per_recording = 60;
-        o.size = QSize(64, 48);
+        ZQFixture::Options o = one_recording(60);
         o.outage_frame = 500;
         o.outage_seconds = 20;
         const ZQFixture::Result r = make(o);
@@ -856,10 +863,7 @@ private slots:
         QFETCH(bool, rounded);
         QFETCH(double, rate);
         QFETCH(double, estimate);
-        ZQFixture::Options o = day_options();
-        o.recordings_per_camera = 1;
-        o.seconds_per_recording = 22;
-        o.size = QSize(64, 48);
+        ZQFixture::Options o = one_recording(22);
         o.fps = fps;
         o.stamp_period_ms = period;
         o.round_stamps = rounded;
@@ -908,10 +912,7 @@ private slots:
     // afterwards, the next one comes a period later and the pace goes on.
     void pace_after_a_stall()
     {
-        ZQFixture::Options o = day_options();
-        o.recordings_per_camera = 1;
-        o.seconds_per_recording = 10;
-        o.size = QSize(64, 48);
+        ZQFixture::Options o = one_recording(10);
         o.fps = 12;
         o.stamp_period_ms = 80;
         const ZQFixture::Result r = make(o);
