@@ -17,7 +17,7 @@
 // Generated data is kept in $ZQ_BENCH_DIR (default /tmp/zq_bench_playback).
 //
 //   bench_playback [--quick] [--pace]   (--quick: 10-minute day, shorter runs;
-//                                        --pace: part 4 only)
+//                                        --pace: section 4 only)
 
 #include "playback/video_decoder.h"
 #include "playback/zq_stream_read_and_control.h"
