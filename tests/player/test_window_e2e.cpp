@@ -13,6 +13,7 @@
 #include "player/zq_player_qmlpresentation.h"
 #include "playback/zq_stream_read_and_control.h"
 #include "recordings/zq_index_manager.h"
+#include "tests/player/e2e_child.h"
 #include "tools/zqfixture/lib/fixture_metadata.h"
 #include "tools/zqfixture/lib/fixture_pattern.h"
 #include "tools/zqfixture/lib/fixture_writer.h"
@@ -31,8 +32,6 @@
 #include <QElapsedTimer>
 #include <QTest>
 #include <QTextStream>
-
-#include <unistd.h>
 
 namespace {
 
@@ -66,41 +65,6 @@ bool isRecordingRed(QRgb c)
 bool isCursorCyan(QRgb c)
 {
     return qRed(c) < 110 && qGreen(c) > 190 && qBlue(c) > 190;
-}
-
-// Places the program inside a storage root, as an operator would run it from there; returns its
-// path there, or empty.
-QString placeProgram(const QString& root)
-{
-    const QString binDir = QDir(root).filePath(QStringLiteral("player/bin"));
-    QDir().mkpath(binDir);
-    const QString self = QCoreApplication::applicationFilePath();
-    const QString inside = QDir(binDir).filePath(QFileInfo(self).fileName());
-    QFile::remove(inside);
-    if (::link(QFile::encodeName(self).constData(), QFile::encodeName(inside).constData()) != 0
-        && !QFile::copy(self, inside))
-        return {};
-    return inside;
-}
-
-// Runs the tests of one window class in the program placed inside `root`; its exit code.
-int runChild(const QString& program, const QString& root, const char* which, const QStringList& args)
-{
-    QTextStream err(stderr);
-    QProcess child;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("ZQ_E2E_CHILD"), QString::fromLatin1(which));
-    env.insert(QStringLiteral("ZQ_E2E_ROOT"), root);
-    child.setProcessEnvironment(env);
-    child.setProcessChannelMode(QProcess::ForwardedChannels);
-    child.start(program, args);
-    if (!child.waitForFinished(330000)) {
-        err << "the window test did not end" << Qt::endl;
-        child.kill();
-        child.waitForFinished();
-        return 1;
-    }
-    return child.exitStatus() == QProcess::NormalExit ? child.exitCode() : 1;
 }
 
 // True when one of the arguments names a test function of that class (with or without a data tag).
@@ -166,24 +130,27 @@ int runParent(int argc, char** argv, const QMetaObject& first, const QMetaObject
     }
     QDir(er.root_path).mkpath(QStringLiteral("2025-06-20/120000"));
 
-    const QString inside = placeProgram(r.root_path);
-    const QString insideEmptyNewest = placeProgram(er.root_path);
+    const QString inside = zqtest::place_program_in(r.root_path);
+    const QString insideEmptyNewest = zqtest::place_program_in(er.root_path);
     if (inside.isEmpty() || insideEmptyNewest.isEmpty()) {
         err << "cannot place the program in the storage folders" << Qt::endl;
         return 1;
     }
 
-    QStringList args;
-    for (int i = 1; i < argc; ++i)
-        args << QString::fromLocal8Bit(argv[i]);
+    const QStringList args = zqtest::arguments_of(argc, argv);
     // Functions named on the command line run in the child of their class only.
     const bool forFirst = namesFunctionOf(first, args);
     const bool forSecond = namesFunctionOf(second, args);
+    auto runChild = [&args](const QString& program, const QString& root, const char* which) {
+        const QHash<QString, QString> vars{{QStringLiteral("ZQ_E2E_CHILD"), QString::fromLatin1(which)},
+                                           {QStringLiteral("ZQ_E2E_ROOT"), root}};
+        return zqtest::run_child(program, vars, args, 330000);
+    };
     int failed = 0;
     if (forFirst || !forSecond)
-        failed += runChild(inside, r.root_path, "1", args) != 0;
+        failed += runChild(inside, r.root_path, "1") != 0;
     if (forSecond || !forFirst)
-        failed += runChild(insideEmptyNewest, er.root_path, "2", args) != 0;
+        failed += runChild(insideEmptyNewest, er.root_path, "2") != 0;
     return failed;
 }
 
