@@ -55,9 +55,10 @@ signals:
     void indexGenerated();
     void indexFailed();
     void updateStreams();
-    // Reading stopped by itself: the reader played past the end (or, backward, the start) of the
-    // day's recordings, or a seek found nothing to play and stopped it. The controls show the
-    // stopped state; Play starts again from the time read.
+    // Nothing plays: the reader played past the end (or, backward, the start) of the day's
+    // recordings, or a seek found nothing to play while nothing was playing (reading had ended,
+    // was paused, or no file was open). The controls show the stopped state; Play starts again
+    // from the time read, or resumes a pause.
     void stopRead();
 
 public slots:

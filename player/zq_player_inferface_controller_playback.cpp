@@ -168,6 +168,14 @@ void ZQPlayerInferfaceController::seek_to(const QString& ts)
         return;
     }
     log_warn(QStringLiteral("fail to get datetime"));
+    // A file is still current but nothing plays (reading ended by itself, or paused): the seek
+    // found nothing to start, and the controls, which show Pause as soon as a seek is asked,
+    // must show the stopped state again. While reading, reading goes on and nothing is said.
+    if (!reader_ticking()) {
+        if (m_state == Reading)
+            m_state = Stopped;
+        emit stopRead();
+    }
 }
 
 bool ZQPlayerInferfaceController::timeline_get_datetime(const QString& ts, int camera_id)

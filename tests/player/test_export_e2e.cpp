@@ -13,6 +13,7 @@
 #include "player/zq_player_controller_ui.h"
 #include "player/zq_player_inferface_controller.h"
 #include "player/zq_player_qmlpresentation.h"
+#include "tests/player/e2e_child.h"
 #include "tools/zqfixture/lib/fixture_metadata.h"
 #include "tools/zqfixture/lib/fixture_writer.h"
 #include "view/canvas.h"
@@ -30,8 +31,6 @@
 #include <QTest>
 #include <QTextStream>
 #include <QTimeEdit>
-
-#include <unistd.h>
 
 namespace {
 
@@ -124,31 +123,13 @@ int runParent(int argc, char** argv)
     m.camera_names = {{1, QStringLiteral("Entrée Nord")}, {2, QStringLiteral("Parking")}};
     if (!ZQFixture::write_metadata(r.root_path, m).ok)
         return 1;
-    const QString binDir = QDir(r.root_path).filePath(QStringLiteral("player/bin"));
-    QDir().mkpath(binDir);
-    const QString self = QCoreApplication::applicationFilePath();
-    const QString inside = QDir(binDir).filePath(QFileInfo(self).fileName());
-    QFile::remove(inside);
-    if (::link(QFile::encodeName(self).constData(), QFile::encodeName(inside).constData()) != 0
-        && !QFile::copy(self, inside))
+    const QString inside = zqtest::place_program_in(r.root_path);
+    if (inside.isEmpty())
         return 1;
-    QProcess child;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("ZQ_E2E_CHILD"), QStringLiteral("1"));
-    env.insert(QStringLiteral("ZQ_E2E_ROOT"), r.root_path);
-    env.insert(QStringLiteral("ZQ_E2E_OUT"), QDir(base).filePath(QStringLiteral("exports")));
-    child.setProcessEnvironment(env);
-    child.setProcessChannelMode(QProcess::ForwardedChannels);
-    QStringList args;
-    for (int i = 1; i < argc; ++i)
-        args << QString::fromLocal8Bit(argv[i]);
-    child.start(inside, args);
-    if (!child.waitForFinished(480000)) {
-        child.kill();
-        child.waitForFinished();
-        return 1;
-    }
-    return child.exitStatus() == QProcess::NormalExit ? child.exitCode() : 1;
+    const QHash<QString, QString> vars{{QStringLiteral("ZQ_E2E_CHILD"), QStringLiteral("1")},
+                                       {QStringLiteral("ZQ_E2E_ROOT"), r.root_path},
+                                       {QStringLiteral("ZQ_E2E_OUT"), QDir(base).filePath(QStringLiteral("exports"))}};
+    return zqtest::run_child(inside, vars, zqtest::arguments_of(argc, argv), 480000);
 }
 
 PopupExport* open_dialog()

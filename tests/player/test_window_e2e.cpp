@@ -2,15 +2,18 @@
 // itself (the program lies inside the storage root), plays it, and the
 // timeline, its cursor and the tile show the right things.
 //
-// The test program runs twice: first it writes the storage folder and places
-// a hard link to itself inside the root, then it runs that link, which builds
-// the window. Set ZQ_SCREENSHOT to a file name to keep a picture of the window.
+// The test program runs three times: first it writes two storage folders (the
+// second one's newest day has no recording) and places a hard link to itself
+// inside each root, then it runs each link, which builds the window on that
+// folder. Set ZQ_SCREENSHOT to a file name to keep a picture of the window.
 
 #include "player/alarm_viewer.h"
 #include "player/preview_popup.h"
 #include "player/zq_player_inferface_controller.h"
 #include "player/zq_player_qmlpresentation.h"
+#include "playback/zq_stream_read_and_control.h"
 #include "recordings/zq_index_manager.h"
+#include "tests/player/e2e_child.h"
 #include "tools/zqfixture/lib/fixture_metadata.h"
 #include "tools/zqfixture/lib/fixture_pattern.h"
 #include "tools/zqfixture/lib/fixture_writer.h"
@@ -30,11 +33,10 @@
 #include <QTest>
 #include <QTextStream>
 
-#include <unistd.h>
-
 namespace {
 
 const char* kRootId = "zqcore_ab12-cd34-ef56-7890";
+const char* kEmptyNewestRootId = "zqcore_ab12-cd34-ef56-7891";
 const QTime kFirstStart(9, 15, 0);
 constexpr int kRecordings = 6; // 09:15:00 to 09:21:00
 
@@ -65,7 +67,20 @@ bool isCursorCyan(QRgb c)
     return qRed(c) < 110 && qGreen(c) > 190 && qBlue(c) > 190;
 }
 
-int runParent(int argc, char** argv)
+// True when one of the arguments names a test function of that class (with or without a data tag).
+bool namesFunctionOf(const QMetaObject& mo, const QStringList& args)
+{
+    for (const QString& a : args) {
+        const QString name = a.section(QLatin1Char(':'), 0, 0);
+        for (int i = mo.methodOffset(); i < mo.methodCount(); ++i) {
+            if (QString::fromLatin1(mo.method(i).name()) == name)
+                return true;
+        }
+    }
+    return false;
+}
+
+int runParent(int argc, char** argv, const QMetaObject& first, const QMetaObject& second)
 {
     QCoreApplication app(argc, argv);
     QTextStream err(stderr);
@@ -101,35 +116,42 @@ int runParent(int argc, char** argv)
         return 1;
     }
 
-    // The program inside the storage root, as an operator would run it from there.
-    const QString binDir = QDir(r.root_path).filePath(QStringLiteral("player/bin"));
-    QDir().mkpath(binDir);
-    const QString self = QCoreApplication::applicationFilePath();
-    const QString inside = QDir(binDir).filePath(QFileInfo(self).fileName());
-    QFile::remove(inside);
-    if (::link(QFile::encodeName(self).constData(), QFile::encodeName(inside).constData()) != 0
-        && !QFile::copy(self, inside)) {
-        err << "cannot place the program in " << binDir << Qt::endl;
+    // A second storage folder whose newest day has no recording: a start-time folder without
+    // files, after a day with two recordings of one camera.
+    ZQFixture::Options e = o;
+    e.root_id = QString::fromLatin1(kEmptyNewestRootId);
+    e.dates = {QDate(2025, 6, 18)};
+    e.cameras = {1};
+    e.recordings_per_camera = 2;
+    const ZQFixture::Result er = ZQFixture::write(e);
+    if (!er.ok) {
+        err << "fixture: " << er.error << Qt::endl;
+        return 1;
+    }
+    QDir(er.root_path).mkpath(QStringLiteral("2025-06-20/120000"));
+
+    const QString inside = zqtest::place_program_in(r.root_path);
+    const QString insideEmptyNewest = zqtest::place_program_in(er.root_path);
+    if (inside.isEmpty() || insideEmptyNewest.isEmpty()) {
+        err << "cannot place the program in the storage folders" << Qt::endl;
         return 1;
     }
 
-    QProcess child;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("ZQ_E2E_CHILD"), QStringLiteral("1"));
-    env.insert(QStringLiteral("ZQ_E2E_ROOT"), r.root_path);
-    child.setProcessEnvironment(env);
-    child.setProcessChannelMode(QProcess::ForwardedChannels);
-    QStringList args;
-    for (int i = 1; i < argc; ++i)
-        args << QString::fromLocal8Bit(argv[i]);
-    child.start(inside, args);
-    if (!child.waitForFinished(360000)) {
-        err << "the window test did not end" << Qt::endl;
-        child.kill();
-        child.waitForFinished();
-        return 1;
-    }
-    return child.exitStatus() == QProcess::NormalExit ? child.exitCode() : 1;
+    const QStringList args = zqtest::arguments_of(argc, argv);
+    // Functions named on the command line run in the child of their class only.
+    const bool forFirst = namesFunctionOf(first, args);
+    const bool forSecond = namesFunctionOf(second, args);
+    auto runChild = [&args](const QString& program, const QString& root, const char* which) {
+        const QHash<QString, QString> vars{{QStringLiteral("ZQ_E2E_CHILD"), QString::fromLatin1(which)},
+                                           {QStringLiteral("ZQ_E2E_ROOT"), root}};
+        return zqtest::run_child(program, vars, args, 330000);
+    };
+    int failed = 0;
+    if (forFirst || !forSecond)
+        failed += runChild(inside, r.root_path, "1") != 0;
+    if (forSecond || !forFirst)
+        failed += runChild(insideEmptyNewest, er.root_path, "2") != 0;
+    return failed;
 }
 
 } // namespace
@@ -142,6 +164,8 @@ private slots:
     void opensPlaysAndSeeks();
     void readingEndShowsPlay_data();
     void readingEndShowsPlay();
+    void seekIntoNothing_data();
+    void seekIntoNothing();
     void dayWithoutRecordingsEmptiesTheTimeline();
     void closeDuringIndexRebuild();
 };
@@ -225,6 +249,17 @@ struct OpenWindow
         QTest::mouseClick(window.timelinePanel(), Qt::LeftButton, {}, at.toPoint());
     }
 
+    // Clicks the timeline and waits until the click has sought (200 ms later).
+    bool seekTimeline(qint64 ms)
+    {
+        auto* timer = timeline->property("clickTimer").value<QObject*>();
+        if (!timer)
+            return false;
+        clickTimeline(ms);
+        return timer->property("running").toBool()
+               && QTest::qWaitFor([timer] { return !timer->property("running").toBool(); }, 5000);
+    }
+
     QString playIcon() const
     {
         QQuickItem* button = findItem(controls, QStringLiteral("playPause"));
@@ -272,6 +307,108 @@ void TestWindowE2E::readingEndShowsPlay()
     QCOMPARE(controller->state() == 1 || stopped.size() == 2, true);
     QTRY_COMPARE_WITH_TIMEOUT(stopped.size(), 2, 20000);
     QCOMPARE(w.playIcon(), QStringLiteral("play"));
+}
+
+// A seek into a time without recordings (after the last one, before the first) while nothing
+// plays leaves the controls showing Play, and Play then does what it says; while playing, the
+// reading goes on and Pause stays. Seeks by the +/- buttons and by a timeline click.
+void TestWindowE2E::seekIntoNothing_data()
+{
+    QTest::addColumn<QByteArray>("speed");  // speed button clicked first, or empty for 1x
+    QTest::addColumn<QTime>("from");        // where reading starts
+    QTest::addColumn<QString>("before");    // "end": reading runs off the recordings; "pause"; "play"
+    QTest::addColumn<QByteArray>("seek");   // seek button, or empty for a timeline click at `at`
+    QTest::addColumn<QTime>("at");
+    QTest::addColumn<bool>("playing");      // reading goes on after the seek
+
+    const QTime none;
+    QTest::newRow("ended forward, +5 s") << QByteArray("speed7") << QTime(9, 20, 52) << "end" << QByteArray("more5")
+                                         << none << false;
+    QTest::newRow("ended backward, -5 s") << QByteArray("speed0") << QTime(9, 15, 8) << "end" << QByteArray("back5")
+                                          << none << false;
+    QTest::newRow("ended forward, click after the last") << QByteArray("speed7") << QTime(9, 20, 52) << "end"
+                                                         << QByteArray() << QTime(9, 21, 15) << false;
+    QTest::newRow("ended backward, click before the first") << QByteArray("speed0") << QTime(9, 15, 8) << "end"
+                                                            << QByteArray() << QTime(9, 14, 45) << false;
+    QTest::newRow("paused, +30 s past the last") << QByteArray() << QTime(9, 20, 45) << "pause" << QByteArray("more30")
+                                                 << none << false;
+    QTest::newRow("paused, -10 s before the first") << QByteArray() << QTime(9, 15, 5) << "pause"
+                                                    << QByteArray("back10") << none << false;
+    QTest::newRow("reading, +30 s past the last") << QByteArray() << QTime(9, 20, 35) << "play" << QByteArray("more30")
+                                                  << none << true;
+    QTest::newRow("reading, click after the last") << QByteArray() << QTime(9, 17, 0) << "play" << QByteArray()
+                                                   << QTime(9, 21, 30) << true;
+}
+
+void TestWindowE2E::seekIntoNothing()
+{
+    QFETCH(QByteArray, speed);
+    QFETCH(QTime, from);
+    QFETCH(QString, before);
+    QFETCH(QByteArray, seek);
+    QFETCH(QTime, at);
+    QFETCH(bool, playing);
+    OpenWindow w;
+    QVERIFY(w.open());
+    ZQPlayerInferfaceController* controller = w.window.controller();
+    auto ticking = [controller] {
+        const QTimer* t = controller->reader()->get_read_timer();
+        return t && t->isActive();
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(w.playIcon(), QStringLiteral("pause"), 10000);
+
+    w.clickTimeline(msOf(from));
+    QTRY_VERIFY_WITH_TIMEOUT(std::abs(controller->get_current_read_time_is_ms() - msOf(from)) < 3000, 10000);
+    if (!speed.isEmpty())
+        w.click(speed.constData());
+    if (before == QLatin1String("end")) {
+        QTRY_COMPARE_WITH_TIMEOUT(controller->state(), 0, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(w.playIcon(), QStringLiteral("play"), 5000);
+    } else if (before == QLatin1String("pause")) {
+        w.click("playPause");
+        QCOMPARE(controller->state(), 2);
+        QCOMPARE(w.playIcon(), QStringLiteral("play"));
+    }
+    QVERIFY(ticking() == (before == QLatin1String("play")));
+    const int shownBefore = controller->get_current_read_time_is_ms();
+
+    QSignalSpy stopped(controller, &ZQPlayerInferfaceController::stopRead);
+    QSignalSpy started(controller, &ZQPlayerInferfaceController::startRead);
+    if (!seek.isEmpty()) {
+        w.click(seek.constData());
+    } else {
+        QVERIFY(w.seekTimeline(msOf(at)));
+    }
+    QVERIFY(started.isEmpty());  // nothing is there to play
+    if (playing) {
+        QCOMPARE(w.playIcon(), QStringLiteral("pause"));
+        QCOMPARE(controller->state(), 1);
+        QVERIFY(ticking());
+        QVERIFY(stopped.isEmpty());
+        // Reading goes on from where it was.
+        QTRY_VERIFY_WITH_TIMEOUT(controller->get_current_read_time_is_ms() > shownBefore, 10000);
+        // The toggle pauses.
+        w.click("playPause");
+        QCOMPARE(controller->state(), 2);
+        QCOMPARE(w.playIcon(), QStringLiteral("play"));
+        return;
+    }
+    QCOMPARE(w.playIcon(), QStringLiteral("play"));
+    QCOMPARE(stopped.size(), 1);
+    QVERIFY(!ticking());
+    QCOMPARE(controller->get_current_read_time_is_ms(), shownBefore);
+
+    // Play reads again: from where the reading ended, or on from the pause.
+    w.click("playPause");
+    QCOMPARE(w.playIcon(), QStringLiteral("pause"));
+    QCOMPARE(controller->state(), 1);
+    if (before == QLatin1String("pause")) {
+        QVERIFY(ticking());
+    } else {
+        QVERIFY(!started.isEmpty());
+        // At 8x the reading runs off the recordings again at once.
+        QTRY_COMPARE_WITH_TIMEOUT(w.playIcon(), QStringLiteral("play"), 20000);
+    }
 }
 
 // A day without recordings, picked in the calendar, leaves nothing of the day shown before: no
@@ -488,11 +625,78 @@ void TestWindowE2E::closeDuringIndexRebuild()
     QCOMPARE(ZQIndexManager::running_builds(), 0);
 }
 
+// The window run from a storage folder whose newest day has no recording.
+class TestWindowNewestDayEmpty : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void regenerationWaitsForCameras();
+};
+
+// The window opens the newest day by itself; the index build it starts for that day fails with
+// its warning box. No camera was ever loaded: the regeneration button stays disabled and a click
+// on it starts nothing. A day with a camera, picked in the calendar, then enables it.
+void TestWindowNewestDayEmpty::regenerationWaitsForCameras()
+{
+    BoxAnswerer boxes;
+    ZQ_Player_qmlpresentation window(nullptr);
+    window.resize(1600, 900);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    ZQPlayerInferfaceController* controller = window.controller();
+    QQuickItem* side = window.sidePanel()->rootObject();
+    QQuickItem* home = itemProperty(side, "homePanel");
+    QQuickItem* cameras = itemProperty(side, "cameraButton");
+    QVERIFY(home && cameras);
+    QQuickItem* button = itemProperty(home, "regenerateButton");
+    QQuickItem* calendar = itemProperty(home, "calendar");
+    QVERIFY(button && calendar);
+    auto clickSide = [&window](QQuickItem* item) {
+        const QPointF centre = item->mapToScene(QPointF(item->width() / 2, item->height() / 2));
+        QTest::mouseClick(window.sidePanel(), Qt::LeftButton, {}, centre.toPoint());
+    };
+
+    QTRY_COMPARE_WITH_TIMEOUT(home->property("selectedDate").toString(), QStringLiteral("2025-06-20"), 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(boxes.texts.join(QLatin1Char('\n')).contains(QStringLiteral("2025-06-20")), 60000);
+    QVERIFY2(boxes.texts.first().startsWith(QStringLiteral("Aucun enregistrement trouvé dans le dossier ")),
+             qPrintable(boxes.texts.first()));
+    QTRY_VERIFY_WITH_TIMEOUT(!home->property("indexing").toBool() && !controller->is_indexing(), 30000);
+    QCOMPARE(itemProperty(home, "indexResult")->property("text").toString(), QStringLiteral("Échec de l’indexation"));
+    QCOMPARE(cameras->property("count").toInt(), 0);
+    QVERIFY(!button->isEnabled());
+    // The box came while the window was still being laid out: clicks wait for the page to stand.
+    QTRY_VERIFY_WITH_TIMEOUT(home->width() > 0 && calendar->width() > 0, 10000);
+    QVERIFY(!button->isEnabled());
+    QSignalSpy builds(controller, &ZQPlayerInferfaceController::startIndexGeneration);
+    clickSide(button);
+    QVERIFY(builds.isEmpty());
+    QVERIFY(!controller->is_indexing());
+
+    // The recorded day: its cameras load (after the build of its index), and the button works.
+    QQuickItem* cell = findItem(calendar, QStringLiteral("day18"));
+    QVERIFY(cell);
+    clickSide(cell);
+    QTRY_COMPARE_WITH_TIMEOUT(home->property("selectedDate").toString(), QStringLiteral("2025-06-18"), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(cameras->property("count").toInt() == 1 && !controller->is_indexing(), 60000);
+    QTRY_VERIFY_WITH_TIMEOUT(button->isEnabled(), 5000);
+    builds.clear();
+    clickSide(button);
+    QCOMPARE(builds.size(), 1);
+    QTRY_VERIFY_WITH_TIMEOUT(!controller->is_indexing(), 60000);
+    QTRY_VERIFY_WITH_TIMEOUT(button->isEnabled(), 5000);
+}
+
 int main(int argc, char** argv)
 {
-    if (qEnvironmentVariableIsEmpty("ZQ_E2E_CHILD"))
-        return runParent(argc, argv);
+    const QByteArray child = qgetenv("ZQ_E2E_CHILD");
+    if (child.isEmpty())
+        return runParent(argc, argv, TestWindowE2E::staticMetaObject, TestWindowNewestDayEmpty::staticMetaObject);
     QApplication app(argc, argv);
+    if (child == "2") {
+        TestWindowNewestDayEmpty test;
+        return QTest::qExec(&test, argc, argv);
+    }
     TestWindowE2E test;
     return QTest::qExec(&test, argc, argv);
 }

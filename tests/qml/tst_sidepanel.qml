@@ -18,6 +18,14 @@ TestCase {
     }
     SignalSpy { id: stateSpy; signalName: "panelStateChanged" }
 
+    // A call-back a test hooked on the fake controller; unhooked even when the test fails.
+    property var hook: null
+    function cleanup() {
+        if (hook)
+            videoWidget.calledBack.disconnect(hook)
+        hook = null
+    }
+
     function init() {
         videoWidget.reset()
         AppState.currentFolder = ""
@@ -189,6 +197,65 @@ TestCase {
         home.onDateSelected(new Date(2025, 5, 18))
         verify(home.regenerateButton.enabled)
         home.onDateSelected(new Date(2025, 5, 19))
+        verify(home.regenerateButton.enabled)
+    }
+
+    // The controller starts an index build inside get_cameras_for_date when the day has no
+    // current index. Its end, whichever way it ends, enables the button only once cameras were
+    // loaded: a first day without camera leaves it disabled; after a day with cameras, the same
+    // build on an empty day gives it back.
+    function test_regenerationButtonAfterAutomaticBuild_data() {
+        return [
+            { tag: "build succeeds", failed: false },
+            { tag: "build fails", failed: true }
+        ]
+    }
+    function test_regenerationButtonAfterAutomaticBuild(data) {
+        storage()
+        videoWidget.camerasByDate = { "2025-06-18": ["Parking"], "2025-06-19": [] }
+        var p = makePanel()
+        var home = p.homePanel
+        var building = false
+        // As the controller does: the first load of a day without index starts a build, within
+        // the call; the load after the build finds the index.
+        var startBuild = function (name) {
+            if (name === "get_cameras_for_date" && !building) {
+                building = true
+                videoWidget.startIndexGeneration()
+            }
+        }
+        var endBuild = function () {
+            if (data.failed)
+                videoWidget.indexFailed()
+            else
+                videoWidget.indexGenerated()
+        }
+        hook = startBuild
+        videoWidget.calledBack.connect(startBuild)
+        home.selectFolder("/data/zqcore_ab12-cd34-ef56-7890")
+        verify(home.indexing)
+        verify(!home.regenerateButton.enabled)
+        endBuild()
+        verify(!home.indexing)
+        compare(home.indexResult.visible, true)
+        compare(p.cameraButton.count, 0)
+        verify(!home.regenerateButton.enabled)
+
+        // A day with cameras, after its own build: enabled.
+        building = false
+        home.onDateSelected(new Date(2025, 5, 18))
+        verify(home.indexing)
+        verify(!home.regenerateButton.enabled)
+        endBuild()
+        compare(p.cameraButton.count, 1)
+        verify(home.regenerateButton.enabled)
+
+        // The empty day again: disabled while its build runs, enabled after it.
+        building = false
+        home.onDateSelected(new Date(2025, 5, 19))
+        verify(!home.regenerateButton.enabled)
+        endBuild()
+        compare(p.cameraButton.count, 0)
         verify(home.regenerateButton.enabled)
     }
 

@@ -25,6 +25,9 @@ Item {
     // does not switch the camera behind our back.
     property bool fillingCameras: false
     property bool indexing: false
+    // Cameras of some day were loaded: from then on the regeneration button is offered (a build
+    // ending before that, on a day without camera, leaves it disabled).
+    property bool camerasLoaded: false
     // The automatic start came while the day was still being indexed: it happens once the
     // day's lists are in.
     property bool startPending: false
@@ -148,6 +151,7 @@ Item {
             cameraButton.currentIndex = index
         fillingCameras = false
         onCameraSelected(index)
+        camerasLoaded = true
         regenerateButton.enabled = !indexing
     }
 
@@ -190,7 +194,7 @@ Item {
         indexing = false
         blink.stop()
         statusFadeOut.restart()
-        regenerateButton.enabled = true
+        regenerateButton.enabled = camerasLoaded
         indexResult.success = success
         indexResult.text = success ? "Indexation terminée" : "Échec de l’indexation"
         indexResult.opacity = 1
