@@ -6,13 +6,13 @@
 #include "recordings/storage_layout.h"
 
 #include <QDir>
-#include <QDirIterator>
 #include <QRandomGenerator>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <vector>
 #include <fcntl.h>
+#include <fts.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -150,13 +150,65 @@ int open_export_folder(const QString& folder, OnCreate on_create)
                         on_create);
 }
 
-// The index of the storage root folder's name among the parts of a path, or -1.
+// The index of the storage root folder's name among the folders of a file's path, or -1. The
+// nearest one above the file: an export made inside a storage folder holds a root folder of its
+// own, and a file of such a copy (opened as a storage) belongs to the copy, not to the storage
+// around it.
 qsizetype root_part(const QStringList& parts)
 {
-    for (qsizetype i = 0; i < parts.size(); ++i)
+    for (qsizetype i = parts.size() - 2; i >= 0; --i)
         if (StorageLayout::is_root_folder_name(parts.at(i)))
             return i;
     return -1;
+}
+
+// The camera-information files of a storage root folder and of every folder below it, sorted.
+// Links are not followed (so no loop either), and a folder named as a storage root below the
+// root is left out with everything in it: that is what an export writes, so it holds copies
+// (of this storage or of another one), never the storage's own files, whatever the export folder
+// was (the root itself, a day folder, a folder inside the root, reached directly or through a
+// link). The storage's own folders are named as days and start times, never as a root. A folder
+// that cannot be read goes to `unreadable`. Empty when stopped.
+QStringList camera_information_files(const QString& root, const std::atomic<bool>& stop, QStringList* unreadable)
+{
+    QByteArray root8 = QFile::encodeName(root);
+    char* const paths[] = {root8.data(), nullptr};
+    FTS* fts = ::fts_open(paths, FTS_PHYSICAL | FTS_NOCHDIR, nullptr);
+    if (!fts) {
+        *unreadable << root;
+        return QStringList();
+    }
+    QStringList files;
+    while (FTSENT* e = ::fts_read(fts)) {
+        if (stop.load()) {
+            files.clear();
+            break;
+        }
+        const QString name = QFile::decodeName(e->fts_name);
+        switch (e->fts_info) {
+        case FTS_D:
+            if (e->fts_level > 0 && StorageLayout::is_root_folder_name(name))
+                ::fts_set(fts, e, FTS_SKIP);
+            break;
+        case FTS_F:
+            if (name.endsWith(QStringLiteral(".zqnfo"), Qt::CaseInsensitive))
+                files << QFile::decodeName(e->fts_path);
+            break;
+        case FTS_DNR:
+        case FTS_ERR:
+            *unreadable << QFile::decodeName(e->fts_path);
+            break;
+        case FTS_NS: // not even its kind could be read
+            if (name.endsWith(QStringLiteral(".zqnfo"), Qt::CaseInsensitive))
+                *unreadable << QFile::decodeName(e->fts_path);
+            break;
+        default: // links, other kinds of files, a folder met again through a mount
+            break;
+        }
+    }
+    ::fts_close(fts);
+    files.sort();
+    return files;
 }
 
 } // namespace
@@ -338,12 +390,17 @@ void RawExport::run()
         emit error(-9);
         return;
     }
-    const int n = int(m_files.size());
-    auto fail = [this](int code) {
-        if (!m_failedPath.isEmpty())
-            emit failed_file(m_failedPath);
-        emit error(code);
+    // A failed file does not end the copy: every other file is copied first, and the job then
+    // ends with the first failure's code and file (each failure has its own log line).
+    int failure = 0;
+    QString failedPath;
+    auto note = [&](int code) {
+        if (code != 0 && failure == 0) {
+            failure = code;
+            failedPath = m_failedPath;
+        }
     };
+    const int n = int(m_files.size());
     for (int k = 1; k <= n; ++k) {
         if (m_stop.load())
             return;
@@ -352,48 +409,47 @@ void RawExport::run()
         if (target.isEmpty()) {
             ZQLog::log(QStringLiteral("[ERROR] ") + kName + QStringLiteral("no storage root in ") + source);
             m_failedPath = source;
-            return fail(-14);
+            note(-14);
+        } else {
+            note(copy_file(source, target));
         }
-        if (int rc = copy_file(source, target))
-            return fail(rc);
         emit valueChanged((200 * k - 100) / (2 * n));
-        const SeekCompanions companions = seek_index_companions(source);
-        const QString seek = companions.valid() ? companions.seekPath : replace_suffix(source, QStringLiteral("zqseek"));
-        if (int rc = copy_file(seek, target_path(exportFolder, seek)))
-            return fail(rc);
-        emit valueChanged((200 * k) / (2 * n));
-    }
-    // Every camera-information file of the storage root, whatever day it lies in, so that the
-    // export names its cameras as the storage folder does. The root is walked as it is named (a
-    // case-sensitive file system finds nothing under another case); links are not followed, and
-    // an export folder inside the root is not walked: its files are earlier copies.
-    const QString root = n > 0 ? storage_root(m_files.first().absoluteFilePath()) : QString();
-    QStringList nfo;
-    if (!root.isEmpty()) {
-        // The export folder as the walk would name it: the root's own path and the real folders below it.
-        QString exportPrefix = exportFolder + QLatin1Char('/');
-        const QString realRoot = QFileInfo(root).canonicalFilePath();
-        const QString realExport = QFileInfo(exportFolder).canonicalFilePath();
-        if (!realRoot.isEmpty() && realExport.startsWith(realRoot + QLatin1Char('/')))
-            exportPrefix = root + realExport.mid(realRoot.size()) + QLatin1Char('/');
-        QDirIterator it(root, {QStringLiteral("*.zqnfo")}, QDir::Files | QDir::NoSymLinks | QDir::Hidden,
-                        QDirIterator::Subdirectories);
-        while (it.hasNext()) {
-            if (m_stop.load())
-                return;
-            const QString file = it.next();
-            if (!file.startsWith(exportPrefix))
-                nfo << file;
+        if (!target.isEmpty()) {
+            const SeekCompanions companions = seek_index_companions(source);
+            const QString seek =
+                companions.valid() ? companions.seekPath : replace_suffix(source, QStringLiteral("zqseek"));
+            note(copy_file(seek, target_path(exportFolder, seek)));
         }
-    }
-    nfo.sort();
-    for (const QString& file : std::as_const(nfo)) {
-        if (m_stop.load())
-            return;
-        if (int rc = copy_file(file, target_path(exportFolder, file)))
-            return fail(rc);
+        emit valueChanged((200 * k) / (2 * n));
     }
     if (m_stop.load())
         return;
+    // Every camera-information file of the storage root, whatever day it lies in, so that the
+    // export names its cameras as the storage folder does. The root is walked as it is named (a
+    // case-sensitive file system finds nothing under another case).
+    QString root;
+    for (const QFileInfo& file : std::as_const(m_files))
+        if (!(root = storage_root(file.absoluteFilePath())).isEmpty())
+            break;
+    QStringList unreadable;
+    const QStringList nfo = root.isEmpty() ? QStringList() : camera_information_files(root, m_stop, &unreadable);
+    for (const QString& folder : std::as_const(unreadable)) {
+        ZQLog::log(QStringLiteral("[ERROR] ") + kName + QStringLiteral("cannot read folder ") + folder);
+        m_failedPath = folder;
+        note(-14);
+    }
+    for (const QString& file : nfo) {
+        if (m_stop.load())
+            return;
+        note(copy_file(file, target_path(exportFolder, file)));
+    }
+    if (m_stop.load())
+        return;
+    if (failure != 0) {
+        if (!failedPath.isEmpty())
+            emit failed_file(failedPath);
+        emit error(failure);
+        return;
+    }
     emit endingsignal();
 }

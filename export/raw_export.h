@@ -11,18 +11,22 @@
 // day it belongs to, into the export folder, each under its path from the
 // storage root folder on, so that the export folder holds a smaller storage
 // folder the player can open. The export folder and its missing parents are
-// made when they are not there yet.
+// made when they are not there yet. The storage's camera-information files
+// come along once wherever the export goes, even inside the storage root:
+// folders named as a storage root below the root are exports, not walked.
 //
 // Every file is written under a temporary name and then published under its
 // own name only when nothing is there yet: a target with the same content as
 // its source is kept, one with other content is never replaced (an earlier
-// export is evidence), and the copy fails. The folders from the export folder
-// down to each file are opened one by one without following links, and the
-// files are created relative to them: a link planted in the export folder
-// cannot send the copy elsewhere. One terminal signal: endingsignal() when
-// everything was copied, or error(-14) (a source missing or unreadable) or
-// error(-9) (a target that cannot be written, exists with other content, or
-// is its own source), with failed_file() naming the file just before it.
+// export is evidence), and that file's copy fails. The folders from the export
+// folder down to each file are opened one by one without following links, and
+// the files are created relative to them: a link planted in the export folder
+// cannot send the copy elsewhere. A failed file is logged and the copy goes on
+// with the next one. One terminal signal: endingsignal() when everything was
+// copied, or else, once every other file was copied, error() with the first
+// failure's code, -14 (a source missing or unreadable) or -9 (a target that
+// cannot be written, exists with other content, or is its own source), and
+// failed_file() naming that file just before it.
 class RawExport : public QThread
 {
     Q_OBJECT
@@ -38,7 +42,8 @@ public:
     // The export path of a source: the export folder followed by the source's
     // path from its storage root folder on; empty when the path holds no root folder.
     static QString target_path(const QString& exportFolder, const QString& source);
-    // The storage root folder of a source path, as the path names it; empty when it holds none.
+    // The storage root folder of a source path (the nearest folder above it named as one), as the
+    // path names it; empty when it holds none.
     static QString storage_root(const QString& source);
     // Copies source to target (a path below the export folder of the running
     // copy) through a temporary file; -14 (source), -9 (target) or 0. A target
@@ -49,7 +54,7 @@ signals:
     void valueChanged(int percent);
     void endingsignal();
     void error(int code);
-    // The file whose copy failed, emitted just before error().
+    // The first file whose copy failed, emitted just before error().
     void failed_file(const QString& path);
 
 protected:

@@ -1,3 +1,4 @@
+#include "../recordings/log_capture.h"
 #include "export/raw_export.h"
 #include "tools/zqfixture/lib/fixture_metadata.h"
 #include "tools/zqfixture/lib/fixture_writer.h"
@@ -9,6 +10,7 @@
 #include <QtTest>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -70,16 +72,37 @@ private slots:
     void camera_information_walk_follows_no_link();
     void export_into_a_folder_not_there_yet_data();
     void export_into_a_folder_not_there_yet();
-    void export_folder_inside_the_storage_root();
+    void camera_files_carried_once_data();
+    void camera_files_carried_once();
+    void export_of_a_copy_opened_as_storage();
+    void unreadable_storage_folder_is_a_failure();
     void kept_and_never_replaced_targets();
+    void failed_copy_goes_on_with_the_next_file_data();
+    void failed_copy_goes_on_with_the_next_file();
     void no_link_below_the_export_folder_data();
     void no_link_below_the_export_folder();
     void target_that_is_its_source();
+    void missing_seek_index_is_minus_14_data();
     void missing_seek_index_is_minus_14();
     void target_path_data();
     void target_path();
 
 private:
+    // A storage of two days and two cameras, three recordings each, with every camera-information
+    // file; day1 gets camera 1's recordings of the first day.
+    static void write_storage(const QString& parent, const QString& rootId, ZQFixture::StorageResult& storage,
+                              QList<QFileInfo>& day1);
+    // Such a storage of its own, for a case that writes into it; false when it could not be made.
+    struct OwnStorage
+    {
+        QTemporaryDir dir;
+        ZQFixture::StorageResult storage;
+        QList<QFileInfo> day1;
+        QString root;
+        QString rootName;
+    };
+    static bool write_own_storage(OwnStorage& s, const QString& rootId = "zqcore_0a1b-2c3d-4e5f-6789");
+
     QTemporaryDir m_dir;
     ZQFixture::StorageResult m_storage;
     QList<QFileInfo> m_day1; // camera 1, day 1: three recordings
@@ -115,9 +138,12 @@ QStringList files_below(const QString& folder)
 
 } // namespace
 
-void TestRawExport::initTestCase()
+void TestRawExport::write_storage(const QString& parent, const QString& rootId, ZQFixture::StorageResult& storage,
+                                  QList<QFileInfo>& day1)
 {
     ZQFixture::Options o;
+    o.output_parent = parent;
+    o.root_id = rootId;
     o.dates = {QDate(2024, 1, 1), QDate(2024, 1, 2)};
     o.cameras = {1, 2};
     o.fps = 10;
@@ -129,20 +155,28 @@ void TestRawExport::initTestCase()
     m.alarms = false;
     m.previews = false;
     m.hash_list = false;
-    // Camera 1's recordings of the first day.
-    auto write = [&](const QString& parent, ZQFixture::StorageResult& storage, QList<QFileInfo>& day1) {
-        o.output_parent = m_dir.filePath(parent);
-        storage = ZQFixture::write_storage(o, m);
-        QVERIFY2(storage.ok, qPrintable(storage.error));
-        for (const auto& f : storage.storage.files)
-            if (f.camera == 1 && f.date == QDate(2024, 1, 1))
-                day1 << QFileInfo(f.data_path);
-        QCOMPARE(day1.size(), 3);
-    };
-    write("store", m_storage, m_day1);
+    storage = ZQFixture::write_storage(o, m);
+    QVERIFY2(storage.ok, qPrintable(storage.error));
+    day1.clear();
+    for (const auto& f : storage.storage.files)
+        if (f.camera == 1 && f.date == QDate(2024, 1, 1))
+            day1 << QFileInfo(f.data_path);
+    QCOMPARE(day1.size(), 3);
+}
+
+bool TestRawExport::write_own_storage(OwnStorage& s, const QString& rootId)
+{
+    write_storage(s.dir.filePath("store"), rootId, s.storage, s.day1);
+    s.root = s.storage.storage.root_path;
+    s.rootName = QFileInfo(s.root).fileName();
+    return !QTest::currentTestFailed();
+}
+
+void TestRawExport::initTestCase()
+{
+    write_storage(m_dir.filePath("store"), "zqcore_0a1b-2c3d-4e5f-6789", m_storage, m_day1);
     // Where folder names are case-sensitive, a root named in upper case is found only under its own name.
-    o.root_id = "ZQCORE_0A1B-2C3D-4E5F-6789";
-    write("upper", m_upper, m_upperDay1);
+    write_storage(m_dir.filePath("upper"), "ZQCORE_0A1B-2C3D-4E5F-6789", m_upper, m_upperDay1);
 }
 
 void TestRawExport::layout_progress_and_bytes_data()
@@ -238,22 +272,166 @@ void TestRawExport::export_into_a_folder_not_there_yet()
     QCOMPARE(files_below(out.filePath(folder)).filter(".zqnfo"), stored_camera_information(m_storage));
 }
 
-// An export folder inside the storage root holds copies: a second export there
-// does not copy the first one's camera-information files into itself again.
-void TestRawExport::export_folder_inside_the_storage_root()
+namespace {
+
+// What differs between two sorted lists of files, for a failure message.
+QString difference(const QStringList& got, const QStringList& expected)
 {
-    const QString exports = m_storage.storage.root_path + "/exports";
-    struct Remove
-    {
-        QString path;
-        ~Remove() { QDir(path).removeRecursively(); }
-    } remove{exports};
-    for (int run = 0; run < 2; ++run) {
-        const RawRun r = run_raw(exports + "/x_RAW.zqcore", m_day1.mid(run, 1));
+    QStringList extra, missing;
+    for (const QString& f : got)
+        if (!expected.contains(f))
+            extra << f;
+    for (const QString& f : expected)
+        if (!got.contains(f))
+            missing << f;
+    return QString("%1 files, %2 expected; extra: %3; missing: %4")
+        .arg(got.size())
+        .arg(expected.size())
+        .arg(extra.mid(0, 5).join(", "), missing.mid(0, 5).join(", "));
+}
+
+// A recording's data file and seek index by their path from the root folder on.
+QStringList recording_paths(const QString& root, const QString& data)
+{
+    const QString rel = data.mid(root.size() - QFileInfo(root).fileName().size());
+    return {rel, rel.chopped(int(strlen(".zqvideo"))) + ".zqseek"};
+}
+
+} // namespace
+
+void TestRawExport::camera_files_carried_once_data()
+{
+    QTest::addColumn<bool>("upper");
+    // Links "name=target" made in the root before the exports.
+    QTest::addColumn<QStringList>("links");
+    // Export folders used one after another, from the root on: "" the root itself, "/outside" a
+    // folder outside the root. Export k copies the (k mod 3)-th recording of the first day.
+    QTest::addColumn<QStringList>("folders");
+    QTest::newRow("the storage root") << false << QStringList() << QStringList{""};
+    QTest::newRow("the storage root, twice") << false << QStringList() << QStringList{"", ""};
+    QTest::newRow("a day folder") << false << QStringList() << QStringList{"2024-01-01"};
+    QTest::newRow("another day's folder") << false << QStringList() << QStringList{"2024-01-02", "2024-01-02"};
+    QTest::newRow("a start-time folder") << false << QStringList() << QStringList{"2024-01-01/080000"};
+    QTest::newRow("a folder inside the root, twice") << false << QStringList() << QStringList{"exports", "exports"};
+    QTest::newRow("e1, e2, e3, then e1 again") << false << QStringList() << QStringList{"e1", "e2", "e3", "e1"};
+    QTest::newRow("through a link to one of them")
+        << false << QStringList{"l2=e2"} << QStringList{"e1", "e2", "e3", "l2", "e1", "l2"};
+    QTest::newRow("through a link loop") << false << QStringList{"loop=."}
+                                         << QStringList{"loop/e1", "e2", "loop/loop/e1", "loop"};
+    QTest::newRow("a folder named like another storage's root")
+        << false << QStringList() << QStringList{"zqcore_1111-2222-3333-4444", "e1"};
+    QTest::newRow("a folder named like the root in other letters")
+        << false << QStringList() << QStringList{"ZQCORE_0A1B-2C3D-4E5F-6789", "e1"};
+    QTest::newRow("a folder outside the root") << false << QStringList() << QStringList{"/outside", "e1", "/outside"};
+    QTest::newRow("upper-case root: the root, then folders inside it")
+        << true << QStringList() << QStringList{"", "e1", "e2", "e1"};
+}
+
+// Wherever the export goes (the root itself, one of its day folders, folders inside it used one
+// after another, directly or through links), it carries the storage's own camera-information
+// files exactly once: not fewer (the storage's own folders are never left out), and not the
+// copies that earlier exports made inside the root.
+void TestRawExport::camera_files_carried_once()
+{
+    QFETCH(bool, upper);
+    QFETCH(QStringList, links);
+    QFETCH(QStringList, folders);
+    QTemporaryDir outside;
+    OwnStorage s;
+    if (!write_own_storage(s, upper ? "ZQCORE_0A1B-2C3D-4E5F-6789" : "zqcore_0a1b-2c3d-4e5f-6789"))
+        return;
+    const QString& root = s.root;
+    const QString& rootName = s.rootName;
+    const QList<QFileInfo>& day1 = s.day1;
+    for (const QString& l : std::as_const(links))
+        QVERIFY(QFile::link(l.section('=', 1), root + "/" + l.section('=', 0, 0)));
+    const QStringList own = stored_camera_information(s.storage);
+    QHash<QString, QStringList> recordings; // exported so far, by the export folder's real path
+    for (int k = 0; k < folders.size(); ++k) {
+        const QString name = folders.at(k);
+        const QString folder = name == "/outside" ? outside.path() : name.isEmpty() ? root : root + "/" + name;
+        const QString what = QString("export %1 into \"%2\"").arg(k + 1).arg(name);
+        const QFileInfo recording = day1.at(k % day1.size());
+        const RawRun r = run_raw(folder + "/x_RAW.zqcore", {recording});
+        QVERIFY2(r.errors.isEmpty() && r.ending == 1, qPrintable(what + ": " + r.failed.join(", ")));
+        QStringList& mine = recordings[QFileInfo(folder).canonicalFilePath()];
+        for (const QString& f : recording_paths(root, recording.absoluteFilePath()))
+            if (!mine.contains(f))
+                mine << f;
+        QStringList expected = own + mine;
+        expected.sort();
+        QStringList got;
+        for (const QString& f : files_below(folder + "/" + rootName))
+            got << rootName + "/" + f;
+        QVERIFY2(got == expected, qPrintable(what + ": " + difference(got, expected)));
+    }
+}
+
+// An export inside the root, opened as a storage of its own and exported again: its files are
+// taken from its own root folder on, with its own camera-information files.
+void TestRawExport::export_of_a_copy_opened_as_storage()
+{
+    QTemporaryDir outside;
+    OwnStorage s;
+    if (!write_own_storage(s))
+        return;
+    const QString& root = s.root;
+    const QString& rootName = s.rootName;
+    const QList<QFileInfo>& day1 = s.day1;
+    QCOMPARE(run_raw(root + "/e1/x_RAW.zqcore", day1).ending, 1);
+    const QString copyRoot = root + "/e1/" + rootName;
+    QList<QFileInfo> copies;
+    QStringList expected = stored_camera_information(s.storage);
+    for (const QFileInfo& f : day1) {
+        copies << QFileInfo(copyRoot + f.absoluteFilePath().mid(root.size()));
+        QVERIFY(copies.last().isFile());
+        expected << recording_paths(root, f.absoluteFilePath());
+    }
+    expected.sort();
+    for (const QString& folder : {root + "/e2", outside.path()}) {
+        const RawRun r = run_raw(folder + "/x_RAW.zqcore", copies);
         QCOMPARE(r.errors, QList<int>());
         QCOMPARE(r.ending, 1);
+        QStringList got;
+        for (const QString& f : files_below(folder + "/" + rootName))
+            got << rootName + "/" + f;
+        QVERIFY2(got == expected, qPrintable(folder + ": " + difference(got, expected)));
     }
-    QCOMPARE(files_below(exports).filter(".zqnfo"), stored_camera_information(m_storage));
+}
+
+// A folder of the storage that cannot be read holds camera-information files the export cannot
+// carry: everything else is copied and the job ends with -14 naming the folder.
+void TestRawExport::unreadable_storage_folder_is_a_failure()
+{
+    if (geteuid() == 0)
+        QSKIP("folder permissions do not bind the superuser");
+    OwnStorage s;
+    if (!write_own_storage(s))
+        return;
+    const QString closed = s.root + "/2024-01-02/080002";
+    QVERIFY(QFile::setPermissions(closed, QFileDevice::Permissions()));
+    struct Reopen
+    {
+        QString path;
+        ~Reopen()
+        {
+            QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        }
+    } reopen{closed};
+    QTemporaryDir out;
+    const RawRun r = run_raw(out.filePath("x_RAW.zqcore"), s.day1);
+    QCOMPARE(r.ending, 0);
+    QCOMPARE(r.errors, QList<int>{-14});
+    QCOMPARE(r.failed, QStringList{closed});
+    QStringList expected;
+    for (const QString& f : stored_camera_information(s.storage))
+        if (!f.contains("/2024-01-02/080002/"))
+            expected << f;
+    for (const QFileInfo& f : std::as_const(s.day1))
+        expected << recording_paths(s.root, f.absoluteFilePath());
+    expected.sort();
+    const QStringList got = files_below(out.path());
+    QVERIFY2(got == expected, qPrintable(difference(got, expected)));
 }
 
 // The same bytes: kept as they are. Other bytes (an earlier export, or a file
@@ -310,6 +488,71 @@ void TestRawExport::kept_and_never_replaced_targets()
     QCOMPARE(kept.readAll(), QByteArray("an earlier camera name"));
 }
 
+void TestRawExport::failed_copy_goes_on_with_the_next_file_data()
+{
+    // Targets that hold other bytes when the export runs, in the order they are copied: the
+    // second recording's data file, the third one's seek index, a camera-information file of
+    // another day and camera, the first day's camera list.
+    QTest::addColumn<QStringList>("taken");
+    QTest::newRow("the second of three recordings") << QStringList{"data2"};
+    QTest::newRow("a day's camera list changed since an earlier export") << QStringList{"index"};
+    QTest::newRow("a recording, a seek index and a camera file") << QStringList{"data2", "seek3", "nfo"};
+}
+
+// A target that cannot be written is never replaced and the job ends with the error, but only
+// after every other file was copied: each failure is logged, one error and nothing else ends it.
+void TestRawExport::failed_copy_goes_on_with_the_next_file()
+{
+    QFETCH(QStringList, taken);
+    QTemporaryDir out;
+    const QString exportFile = out.filePath("x_RAW.zqcore");
+    const QString root = m_storage.storage.root_path;
+    // The first recording is there from an earlier export, with its own bytes: no failure.
+    const QString first = recording_paths(root, m_day1.first().absoluteFilePath()).first();
+    QVERIFY(QDir().mkpath(QFileInfo(out.filePath(first)).path()));
+    QVERIFY(QFile::copy(QFileInfo(root).absolutePath() + "/" + first, out.filePath(first)));
+
+    const QStringList nfo = stored_camera_information(m_storage);
+    QStringList expected = nfo;
+    for (const QFileInfo& f : std::as_const(m_day1))
+        expected << recording_paths(root, f.absoluteFilePath());
+    expected.sort();
+    const QMap<QString, QString> targets{
+        {"data2", recording_paths(root, m_day1.at(1).absoluteFilePath()).first()},
+        {"seek3", recording_paths(root, m_day1.at(2).absoluteFilePath()).last()},
+        {"nfo", nfo.filter("/2024-01-02/").filter("/2_").first()},
+        {"index", nfo.filter("/2024-01-01/index.zqnfo").first()},
+    };
+    QStringList takenPaths;
+    for (const QString& key : std::as_const(taken)) {
+        const QString path = out.filePath(targets.value(key));
+        takenPaths << path;
+        QVERIFY(QDir().mkpath(QFileInfo(path).path()));
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write("an earlier copy");
+    }
+
+    LogCapture log;
+    const RawRun r = run_raw(exportFile, m_day1);
+    QCOMPARE(r.ending, 0);
+    QCOMPARE(r.errors, QList<int>{-9});
+    QCOMPARE(r.failed, QStringList{takenPaths.first()});
+    QCOMPARE(r.progress, QList<int>({16, 33, 50, 66, 83, 100}));
+    const QStringList got = files_below(out.path());
+    QVERIFY2(got == expected, qPrintable(difference(got, expected)));
+    for (const QString& rel : std::as_const(expected)) {
+        const QString copy = out.filePath(rel);
+        if (takenPaths.contains(copy))
+            QCOMPARE(sha256(copy), QCryptographicHash::hash("an earlier copy", QCryptographicHash::Sha256).toHex());
+        else
+            QVERIFY2(sha256(copy) == sha256(QFileInfo(root).absolutePath() + "/" + rel), qPrintable(rel));
+    }
+    QCOMPARE(log.count("copy File :: failed to copy "), int(takenPaths.size()));
+    for (const QString& path : std::as_const(takenPaths))
+        QVERIFY2(log.count("copy File :: target exists with other content " + path) == 1, qPrintable(path));
+}
+
 void TestRawExport::no_link_below_the_export_folder_data()
 {
     QTest::addColumn<int>("depth"); // 1: the root folder, 2: the day, 3: the start-time folder
@@ -353,20 +596,49 @@ void TestRawExport::target_that_is_its_source()
     QCOMPARE(sha256(m_day1.first().absoluteFilePath()), before);
 }
 
+void TestRawExport::missing_seek_index_is_minus_14_data()
+{
+    QTest::addColumn<bool>("laterTargetTaken");
+    QTest::newRow("only the seek index") << false;
+    QTest::newRow("and a later target with other bytes") << true;
+}
+
+// A missing seek index is reported (-14, naming it) once everything else was copied; the first
+// failure names the job's error.
 void TestRawExport::missing_seek_index_is_minus_14()
 {
+    QFETCH(bool, laterTargetTaken);
     QTemporaryDir src;
     ZQFixture::Options o;
     o.output_parent = src.path();
+    o.recordings_per_camera = 2;
     o.seconds_per_recording = 1;
     o.fps = 10;
     const ZQFixture::Result r = ZQFixture::write(o);
     QVERIFY(r.ok);
+    QCOMPARE(r.files.size(), 2);
     QVERIFY(QFile::remove(r.files.first().seek_path));
     QTemporaryDir out;
-    const RawRun run = run_raw(out.filePath("x_RAW.zqcore"), {QFileInfo(r.files.first().data_path)});
+    const QString taken = RawExport::target_path(out.path(), r.files.last().data_path);
+    if (laterTargetTaken) {
+        QVERIFY(QDir().mkpath(QFileInfo(taken).path()));
+        QFile f(taken);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("an earlier copy");
+    }
+    const QList<QFileInfo> files{QFileInfo(r.files.first().data_path), QFileInfo(r.files.last().data_path)};
+    const RawRun run = run_raw(out.filePath("x_RAW.zqcore"), files);
     QCOMPARE(run.errors, QList<int>{-14});
+    QCOMPARE(run.failed, QStringList{r.files.first().seek_path});
     QCOMPARE(run.ending, 0);
+    QCOMPARE(run.progress, QList<int>({25, 50, 75, 100}));
+    for (const QString& source : {r.files.first().data_path, r.files.last().seek_path, r.files.last().data_path}) {
+        const QString copy = RawExport::target_path(out.path(), source);
+        if (copy == taken && laterTargetTaken)
+            QCOMPARE(QFileInfo(copy).size(), qint64(15));
+        else
+            QVERIFY2(sha256(copy) == sha256(source), qPrintable(copy));
+    }
 }
 
 void TestRawExport::target_path_data()
@@ -379,6 +651,12 @@ void TestRawExport::target_path_data()
                                                    << "/e/Exports/ZQCORE_1A2B-3C4D-5E6F-7A8B/2024-03-05/a.zqvideo";
     QTest::newRow("no root folder") << "/d/Archive/2024-03-05/a.zqvideo" << "";
     QTest::newRow("look-alike name is no root") << "/d/zqcore_xyz/2024-03-05/a.zqvideo" << "";
+    QTest::newRow("an export inside a root: from its own root on")
+        << "/d/zqcore_1a2b-3c4d-5e6f-7a8b/e1/zqcore_1a2b-3c4d-5e6f-7a8b/2024-03-05/a.zqvideo"
+        << "/e/Exports/zqcore_1a2b-3c4d-5e6f-7a8b/2024-03-05/a.zqvideo";
+    QTest::newRow("a file named as a root is no root folder")
+        << "/d/zqcore_1a2b-3c4d-5e6f-7a8b/2024-03-05/zqcore_0000-0000-0000-0000"
+        << "/e/Exports/zqcore_1a2b-3c4d-5e6f-7a8b/2024-03-05/zqcore_0000-0000-0000-0000";
 }
 
 void TestRawExport::target_path()
