@@ -107,6 +107,20 @@ bool make_file(const QString& root, const QString& name, qint64 size)
     return ::stat(QFile::encodeName(f.fileName()).constData(), &info) == 0 && qint64(info.st_blocks) * 512 <= 1024 * 1024;
 }
 
+// Gives the file `name` below `root` `count` more names (hard links) beside it, "l1.bin", "l2.bin", ...
+// (numbered with three digits from 100 on, so that they sort in order); the names, the file's first.
+QStringList link_names(const QString& root, const QString& name, int count)
+{
+    QStringList names{name};
+    for (int i = 1; i <= count; ++i) {
+        names << QStringLiteral("l%1.bin").arg(i, count >= 100 ? 3 : 1, 10, QLatin1Char('0'));
+        if (::link(QFile::encodeName(QDir(root).filePath(name)).constData(),
+                   QFile::encodeName(QDir(root).filePath(names.last())).constData()) != 0)
+            return {};
+    }
+    return names;
+}
+
 // The bytes a process has read so far (read(2) and the like), or -1 when the system does not say.
 qint64 bytes_read_by_process()
 {
@@ -593,12 +607,8 @@ void TestArchiveExtractor::hard_links()
     const QString source = dir.filePath(QStringLiteral("source"));
     if (!make_file(source, QStringLiteral("a.bin"), size))
         QSKIP("this file system does not keep holes");
-    QStringList members{QStringLiteral("a.bin")};
-    for (int i = 1; i <= links; ++i) {
-        members << QStringLiteral("l%1.bin").arg(i, 3, 10, QLatin1Char('0'));
-        QVERIFY(::link(QFile::encodeName(QDir(source).filePath(members.first())).constData(),
-                       QFile::encodeName(QDir(source).filePath(members.last())).constData()) == 0);
-    }
+    const QStringList members = link_names(source, QStringLiteral("a.bin"), links);
+    QCOMPARE(members.size(), links + 1);
     const QString bundle = dir.filePath(QStringLiteral("b.zqtar"));
     QVERIFY(bsdtar(QStringList{"--format", format, "-C", source, "-cf", bundle} + members));
     QVERIFY(QFileInfo(bundle).size() < 1024 * 1024);
@@ -640,12 +650,8 @@ void TestArchiveExtractor::each_file_hashed_once()
     QTemporaryDir dir;
     const QString source = dir.filePath(QStringLiteral("source"));
     QVERIFY(make_file(source, QStringLiteral("a.bin"), size));
-    QStringList members{QStringLiteral("a.bin")};
-    for (int i = 1; i <= links; ++i) {
-        members << QStringLiteral("l%1.bin").arg(i);
-        QVERIFY(::link(QFile::encodeName(QDir(source).filePath(members.first())).constData(),
-                       QFile::encodeName(QDir(source).filePath(members.last())).constData()) == 0);
-    }
+    const QStringList members = link_names(source, QStringLiteral("a.bin"), links);
+    QCOMPARE(members.size(), links + 1);
     const QString bundle = dir.filePath(QStringLiteral("b.zqtar"));
     QVERIFY(bsdtar(QStringList{"-C", source, "-cf", bundle} + members));
     QFile original(QDir(source).filePath(members.first()));

@@ -87,16 +87,16 @@ void TestDownloadEncode::initTestCase()
              qPrintable(error));
     QCOMPARE(m_rec->frames.size(), 75);
 
-    ZQFixture::Options o;
-    o.output_parent = m_dir.filePath(QStringLiteral("private"));
-    o.seconds_per_recording = 3;
-    o.size = QSize(320, 240);
-    o.fps = 10;
-    o.gop = 10;
-    const ZQFixture::Result r = ZQFixture::write(o);
-    QVERIFY2(r.ok, qPrintable(r.error));
+    StreamParts::Recording clip;
+    QVERIFY2(StreamParts::make_recording(m_dir.filePath(QStringLiteral("private")), 3, QSize(320, 240),
+                                         ZQFixture::Codec::H264, &clip, &error, 10),
+             qPrintable(error));
     const QString raw = m_dir.filePath(QStringLiteral("private.h264"));
-    QVERIFY(QFile::copy(r.files.first().data_path, raw));
+    QFile raw_file(raw);
+    QVERIFY(raw_file.open(QIODevice::WriteOnly));
+    for (const StreamParts::Frame& frame : std::as_const(clip.frames))
+        QCOMPARE(raw_file.write(frame.bytes), frame.bytes.size());
+    raw_file.close();
     m_private_ts = m_dir.filePath(QStringLiteral("private.ts"));
     QVERIFY(write_ts(raw, m_private_ts));
     QSize size;

@@ -60,6 +60,7 @@ private:
     QTemporaryDir m_dir;
     QString m_raw;
     QString m_ts; // the same frames in an MPEG-TS segment, for playlists
+    QByteArray m_raw_bytes, m_ts_bytes; // what servers serve of them
     int m_frames = 0;
     QByteArray m_clip; // MP4 of MJPEG frames, index at the end: a reader seeks over a megabyte
     int m_clip_frames = 0;
@@ -84,6 +85,11 @@ void TestStreamRemux::initTestCase()
     m_ts = QDir(seg_dir).filePath(QStringLiteral("seg.ts"));
     ZQStreamRemux remux;
     QCOMPARE(remux.remux_url(raw_copy(seg_dir), QDir(seg_dir).filePath(QStringLiteral("work.ts")), m_ts, 10.0), 0);
+    for (auto [path, bytes] : {std::pair{m_raw, &m_raw_bytes}, std::pair{m_ts, &m_ts_bytes}}) {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        *bytes = f.readAll();
+    }
 
     o.output_parent = m_dir.filePath(QStringLiteral("clip"));
     o.seconds_per_recording = 4;
@@ -343,12 +349,8 @@ void TestStreamRemux::network_input()
     QFETCH(QString, segment);
     QFETCH(int, code);
 
-    QFile raw(m_raw);
-    QVERIFY(raw.open(QIODevice::ReadOnly));
-    const QByteArray bytes = raw.readAll();
-    QFile ts(m_ts);
-    QVERIFY(ts.open(QIODevice::ReadOnly));
-    const QByteArray ts_bytes = ts.readAll();
+    const QByteArray bytes = m_raw_bytes;
+    const QByteArray ts_bytes = m_ts_bytes;
     auto serve_raw = [bytes, ts_bytes](LoopbackServer& s) {
         s.route("GET", "/tmp.raw", [bytes](const HttpRequest&, HttpResponsePtr res) {
             res->reply(200, "application/octet-stream", bytes);
@@ -582,13 +584,6 @@ void TestStreamRemux::redirects()
     QFETCH(QString, target);
     QFETCH(QString, read);
 
-    QFile raw(m_raw);
-    QVERIFY(raw.open(QIODevice::ReadOnly));
-    const QByteArray raw_bytes = raw.readAll();
-    QFile ts(m_ts);
-    QVERIFY(ts.open(QIODevice::ReadOnly));
-    const QByteArray ts_bytes = ts.readAll();
-
     LoopbackServer https(LoopbackServer::Https);
     LoopbackServer https2(LoopbackServer::Https, https.tls());
     LoopbackServer http(LoopbackServer::Http);
@@ -596,8 +591,8 @@ void TestStreamRemux::redirects()
     LoopbackServer* to = servers.value(target);
     QVERIFY(to && servers.contains(start));
     for (LoopbackServer* s : servers) {
-        add_media_route(*s, "/tmp.raw", raw_bytes);
-        add_media_route(*s, "/seg.ts", ts_bytes);
+        add_media_route(*s, "/tmp.raw", m_raw_bytes);
+        add_media_route(*s, "/seg.ts", m_ts_bytes);
         add_media_route(*s, "/clip.mp4", m_clip);
         add_media_route(*s, "/clip-seeks.mp4", m_clip, to->url_string(QStringLiteral("/clip.mp4")).toUtf8());
         for (const char* name : {"tmp.raw", "seg.ts"})
