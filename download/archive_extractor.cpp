@@ -6,6 +6,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
+#include <QPair>
 #include <QSet>
 
 #include <archive.h>
@@ -202,13 +204,24 @@ void ArchiveExtractor::startExtraction()
         ok = false;
     }
     if (ok && m_hash_files) {
-        // Only what this run unpacked: other files of the folder are not ours to vouch for.
+        // Only what this run unpacked: other files of the folder are not ours to vouch for. Names
+        // of one file (hard links) share its digest: the file is read once, not once per name.
+        QHash<QPair<quint64, quint64>, QString> digests; // (device, inode) -> digest
         for (const QString& path : std::as_const(m_extracted)) {
             if (path.contains(QLatin1String(".zqtar")))
                 continue;
-            const QString digest = zq::Sha256::ofFile(path);
-            if (!digest.isEmpty())
-                emit fileHashed(path, digest);
+            struct stat info;
+            if (::lstat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISREG(info.st_mode))
+                continue;
+            const QPair<quint64, quint64> key(quint64(info.st_dev), quint64(info.st_ino));
+            QString digest = digests.value(key);
+            if (digest.isEmpty()) {
+                digest = zq::Sha256::ofFile(path);
+                if (digest.isEmpty())
+                    continue;
+                digests.insert(key, digest);
+            }
+            emit fileHashed(path, digest);
         }
     }
     if (!ok)
@@ -284,6 +297,9 @@ bool ArchiveExtractor::extract()
         const QString name = QString::fromUtf8(archive_entry_pathname_utf8(entry) ? archive_entry_pathname_utf8(entry)
                                                                                   : archive_entry_pathname(entry));
         mode_t type = archive_entry_filetype(entry);
+        // For a hard link: what the file it names holds now, and under how many names.
+        qint64 linked_size = -1;
+        qint64 linked_names = 0;
         if (const char* hard = archive_entry_hardlink(entry)) {
             // The form tar gives the second name of a hard-linked pair: it becomes a hard link to
             // the file of that name unpacked earlier in this run, and to nothing else (no file
@@ -299,6 +315,14 @@ bool ArchiveExtractor::extract()
                           + target_name.left(300);
                 return false;
             }
+            struct stat linked;
+            if (::lstat(QFile::encodeName(target).constData(), &linked) != 0 || !S_ISREG(linked.st_mode)) {
+                m_error = QStringLiteral("Lien physique refusé : ") + name.left(300) + QStringLiteral(" -> ")
+                          + target_name.left(300);
+                return false;
+            }
+            linked_size = qint64(linked.st_size);
+            linked_names = qint64(linked.st_nlink);
             archive_entry_set_hardlink(entry, QFile::encodeName(target).constData());
             archive_entry_set_filetype(entry, AE_IFREG);
             type = AE_IFREG;
@@ -328,13 +352,28 @@ bool ArchiveExtractor::extract()
         // gives it and which hashing reads through. So the declared size counts in full, before
         // anything of the entry is written.
         const qint64 announced = archive_entry_size_is_set(entry) ? archive_entry_size(entry) : -1;
-        if (type == AE_IFREG && announced > 0) {
+        // A hard link adds a name of the whole file, at no cost in the bundle: the file is read
+        // in full through that name too. A link carrying data (the last name of a cpio set)
+        // rewrites the file, so the names it already had take the new size as well.
+        const qint64 names = linked_size >= 0 ? linked_names + 1 : 1; // of the file once written
+        qint64 adds = 0;
+        if (type == AE_IFREG && linked_size >= 0) {
+            const qint64 size = announced > 0 ? announced : linked_size;
+            const qint64 growth = qMax<qint64>(0, size - linked_size);
+            const qint64 room = m_max_total - total;
+            if (size > room || (growth > 0 && linked_names > (room - size) / growth)) {
+                m_error = QStringLiteral("Archive trop volumineuse");
+                return false;
+            }
+            adds = size + linked_names * growth;
+        } else if (type == AE_IFREG && announced > 0) {
             if (announced > m_max_total - total) {
                 m_error = QStringLiteral("Archive trop volumineuse");
                 return false;
             }
-            total += announced;
+            adds = announced;
         }
+        total += adds;
         if (link_below(m_destination, full)) {
             m_error = QStringLiteral("Entrée refusée : ") + name.left(300);
             return false;
@@ -383,9 +422,11 @@ bool ArchiveExtractor::extract()
                     if (announced >= 0) {
                         too_big = end > announced;
                     } else {
-                        too_big = end - reached > m_max_total - total;
+                        // Every name of the file grows with it.
+                        const qint64 growth = end - reached;
+                        too_big = growth > (m_max_total - total) / names;
                         if (!too_big)
-                            total += end - reached;
+                            total += growth * names;
                     }
                     reached = end;
                 }
@@ -396,8 +437,10 @@ bool ArchiveExtractor::extract()
                     return false;
                 }
             }
-            m_extracted.append(full);
-            extracted_here.insert(full);
+            if (!extracted_here.contains(full)) {
+                m_extracted.append(full);
+                extracted_here.insert(full);
+            }
         }
         if (archive_write_finish_entry(writer.get()) != ARCHIVE_OK) {
             m_error = text_of(writer.get());

@@ -11,8 +11,10 @@
 // Nothing lands outside the destination: absolute entry names, "..", links leaving the folder
 // and writes through links are refused (a link's target is resolved through the links made before
 // it); a hard link may only name a file unpacked earlier in the run; devices, FIFOs and sockets are
-// skipped; the unpacked total is capped. Only a bundle read to its end is a success (a tar without
-// its end blocks is a cut one); a corrupt one is kept, and the entry it cut short is removed.
+// skipped; the unpacked total is capped, each name of a hard-linked file counting the file's whole
+// size (what a reader of the folder sees), and hashing reads a file once whatever its names. Only a
+// bundle read to its end is a success (a tar without its end blocks is a cut one); a corrupt one is
+// kept, and the entry it cut short is removed.
 class ArchiveExtractor : public QObject
 {
     Q_OBJECT
@@ -22,7 +24,7 @@ public:
 
     QString errorMessage() const { return m_error; }
     QStringList extractedFiles() const { return m_extracted; } // regular files of the last run
-    // Largest total of unpacked bytes (default 64 GiB); a bundle past it fails.
+    // Largest total of unpacked bytes, over every name (default 64 GiB); a bundle past it fails.
     void setMaxTotalBytes(qint64 bytes) { m_max_total = bytes; }
 
     // The path an entry named `name` gets inside the destination, or an empty text when the name

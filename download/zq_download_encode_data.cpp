@@ -68,6 +68,21 @@ QString ZQDownload_encode_data::work_folder()
     return QDir(Http_singleton::instance()->user_folder()).filePath(QStringLiteral("ZQDOWNLOAD"));
 }
 
+QString ZQDownload_encode_data::raw_demuxer_for(const QString& codec)
+{
+    const QString word = codec.trimmed().toLower();
+    if (word == QLatin1String("h264") || word == QLatin1String("h.264") || word == QLatin1String("264"))
+        return QStringLiteral("h264");
+    if (word == QLatin1String("h265") || word == QLatin1String("h.265") || word == QLatin1String("265")
+        || word == QLatin1String("hevc"))
+        return QStringLiteral("hevc");
+    if (word == QLatin1String("mjpeg") || word == QLatin1String("jpeg"))
+        return QStringLiteral("mjpeg");
+    if (word == QLatin1String("mpeg4"))
+        return QStringLiteral("m4v");
+    return QString();
+}
+
 QString ZQDownload_encode_data::last_frame_time() const
 {
     QMutexLocker lock(&m_state_mutex);
@@ -234,6 +249,11 @@ ZQDownload_encode_data::Ending ZQDownload_encode_data::run_raw()
 {
     info(QStringLiteral("start zqstream remuxer :: register filepath :: absolute path ")
          + QFileInfo(m_job.video_path).absolutePath());
+    const QString demuxer = raw_demuxer_for(m_job.codec);
+    if (demuxer.isEmpty()) {
+        error_line(QStringLiteral("zqstream remuxer :: no raw reader for the stream codec ") + m_job.codec.left(64));
+        return failed(-15);
+    }
     QDir().mkpath(work_folder());
     // Job files of their own: two jobs at once never share "tmp.raw".
     QTemporaryFile raw_file(QDir(work_folder()).filePath(QStringLiteral("tmp-XXXXXX.raw")));
@@ -324,6 +344,7 @@ ZQDownload_encode_data::Ending ZQDownload_encode_data::run_raw()
     // busy file) is tried again. Its output reaches the video path only on success: a file there
     // now was there before this job and stays.
     ZQStreamRemux remux;
+    remux.set_input_format(demuxer);
     const QString raw_path = QFileInfo(raw_file.fileName()).absoluteFilePath();
     int remuxed = 0;
     for (int call = 1;; ++call) {

@@ -17,6 +17,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/dict.h>
 #include <libavutil/mathematics.h>
+#include <libavutil/opt.h>
 }
 
 namespace {
@@ -27,6 +28,7 @@ struct InputAccess
 {
     QByteArray protocols;
     bool network = false;
+    bool tls_only = false; // an https input: what comes over plain http is never used
     QByteArray ca_file;
     qint64 timeout_us = 0;
 };
@@ -52,22 +54,83 @@ bool tls_verifies_host_names()
     return gnutls;
 }
 
-// libavformat opens the input and everything the input names through this: each open gets the
-// input's protocols, certificate and host-name checks and time-out, whatever the demuxer asks for.
-int open_with_access(AVFormatContext* s, AVIOContext** pb, const char* url, int flags, AVDictionary** options)
+// FFmpeg's http protocol follows redirects inside an open context, to plain http as well, both
+// when it opens and when a seek sends a new request; only the location it ended at tells. So an
+// https input is read through a guard that looks at that location after every read and seek of
+// the context below: once it is not https, nothing more is handed on, not even the bytes just read.
+struct TlsGuard
 {
-    const auto* access = static_cast<const InputAccess*>(s->opaque);
+    AVIOContext* inner = nullptr;
+    bool left_tls = false;
+};
+
+constexpr int kGuardBuffer = 64 * 1024;
+
+// The location an http(s) context now reads from, empty when it does not say.
+QByteArray location_of(AVIOContext* pb)
+{
+    uint8_t* value = nullptr;
+    if (av_opt_get(pb, "location", AV_OPT_SEARCH_CHILDREN, &value) < 0 || !value)
+        return QByteArray();
+    const QByteArray location(reinterpret_cast<const char*>(value));
+    av_free(value);
+    return location;
+}
+
+bool still_on_tls(TlsGuard* guard)
+{
+    if (guard->left_tls)
+        return false;
+    const QByteArray location = location_of(guard->inner);
+    if (location.left(8).toLower() == "https://")
+        return true;
+    guard->left_tls = true;
+    ZQLog::log(QStringLiteral("[ERROR] ZQStream Remux :: https input redirected off https :: refused :: ")
+               + QString::fromUtf8(location.left(300)));
+    return false;
+}
+
+int guarded_read(void* opaque, uint8_t* buf, int size)
+{
+    auto* guard = static_cast<TlsGuard*>(opaque);
+    if (guard->left_tls)
+        return AVERROR(EPERM);
+    const int n = avio_read_partial(guard->inner, buf, size);
+    if (!still_on_tls(guard))
+        return AVERROR(EPERM);
+    return n == 0 ? AVERROR_EOF : n;
+}
+
+int64_t guarded_seek(void* opaque, int64_t offset, int whence)
+{
+    auto* guard = static_cast<TlsGuard*>(opaque);
+    if (guard->left_tls)
+        return AVERROR(EPERM);
+    if (whence & AVSEEK_SIZE)
+        return avio_size(guard->inner);
+    const int64_t ret = avio_seek(guard->inner, offset, whence & ~AVSEEK_FORCE);
+    if (!still_on_tls(guard))
+        return AVERROR(EPERM);
+    return ret;
+}
+
+// Opens a location with the input's protocols, certificate and host-name checks and time-out,
+// whatever the caller asks for; an https one comes back behind its guard.
+int open_location(const InputAccess& access, const AVIOInterruptCB* interrupt, AVIOContext** pb, const char* url,
+                  int flags, AVDictionary** options)
+{
     AVDictionary* opts = nullptr;
     if (options)
         av_dict_copy(&opts, *options, 0);
-    av_dict_set(&opts, "protocol_whitelist", access->protocols.constData(), 0);
-    if (access->network) {
+    av_dict_set(&opts, "protocol_whitelist", access.protocols.constData(), 0);
+    if (access.network) {
         av_dict_set(&opts, "tls_verify", "1", 0);
-        if (!access->ca_file.isEmpty())
-            av_dict_set(&opts, "ca_file", access->ca_file.constData(), 0);
-        av_dict_set_int(&opts, "rw_timeout", access->timeout_us, 0);
+        if (!access.ca_file.isEmpty())
+            av_dict_set(&opts, "ca_file", access.ca_file.constData(), 0);
+        av_dict_set_int(&opts, "rw_timeout", access.timeout_us, 0);
     }
-    const int ret = avio_open2(pb, url, flags, &s->interrupt_callback, &opts);
+    AVIOContext* inner = nullptr;
+    int ret = avio_open2(&inner, url, flags, interrupt, &opts);
     // What is left goes back as the caller's unused options; ours are no concern of the caller.
     for (const char* key : {"protocol_whitelist", "tls_verify", "ca_file", "rw_timeout"})
         av_dict_set(&opts, key, nullptr, 0);
@@ -77,7 +140,59 @@ int open_with_access(AVFormatContext* s, AVIOContext** pb, const char* url, int 
     } else {
         av_dict_free(&opts);
     }
+    if (ret < 0 || !access.tls_only) {
+        *pb = inner;
+        return ret;
+    }
+    auto* guard = new TlsGuard{inner, false};
+    auto* buffer = static_cast<unsigned char*>(av_malloc(kGuardBuffer));
+    AVIOContext* outer = buffer && still_on_tls(guard)
+                             ? avio_alloc_context(buffer, kGuardBuffer, 0, guard, guarded_read, nullptr,
+                                                  inner->seekable ? guarded_seek : nullptr)
+                             : nullptr;
+    if (!outer) {
+        ret = guard->left_tls ? AVERROR(EPERM) : AVERROR(ENOMEM);
+        av_free(buffer);
+        avio_closep(&inner);
+        delete guard;
+        return ret;
+    }
+    outer->seekable = inner->seekable;
+    *pb = outer;
+    return 0;
+}
+
+// Closes what open_location() gave.
+int close_location(AVIOContext* pb)
+{
+    if (!pb)
+        return 0;
+    if (pb->read_packet != guarded_read)
+        return avio_close(pb);
+    auto* guard = static_cast<TlsGuard*>(pb->opaque);
+    av_freep(&pb->buffer);
+    avio_context_free(&pb);
+    const int ret = avio_close(guard->inner);
+    delete guard;
     return ret;
+}
+
+// Everything the input names goes through these. A local input is one file and names nothing:
+// a playlist or reference inside it opens nothing. A network input's entries get its rules.
+int open_named(AVFormatContext* s, AVIOContext** pb, const char* url, int flags, AVDictionary** options)
+{
+    const auto* access = static_cast<const InputAccess*>(s->opaque);
+    if (!access->network) {
+        ZQLog::log(QStringLiteral("[ERROR] ZQStream Remux :: local input names another input :: refused :: ")
+                   + QString::fromUtf8(QByteArray(url).left(300)));
+        return AVERROR(EPERM);
+    }
+    return open_location(*access, &s->interrupt_callback, pb, url, flags, options);
+}
+
+int close_named(AVFormatContext*, AVIOContext* pb)
+{
+    return close_location(pb);
 }
 
 QString av_error_text(int err)
@@ -92,6 +207,7 @@ struct RemuxRun
 {
     AVPacket* pkt = nullptr;
     AVFormatContext* in = nullptr;
+    AVIOContext* in_pb = nullptr; // opened here, given to the input as its own
     AVFormatContext* out = nullptr;
     bool output_opened = false;
 
@@ -99,6 +215,7 @@ struct RemuxRun
     {
         av_packet_free(&pkt);
         avformat_close_input(&in);
+        close_location(in_pb);
         if (out) {
             if (output_opened)
                 avio_closep(&out->pb);
@@ -205,6 +322,7 @@ int ZQStreamRemux::remux_url(QString input, QString output_path, QString final_p
     } else if (protocol == "https" && tls_verifies_host_names()) {
         access.protocols = "https,tls,tcp,httpproxy";
         access.network = true;
+        access.tls_only = true;
     } else {
         ZQLog::log(QStringLiteral("[ERROR] ZQStream Remux :: Could not open input :: protocol refused ")
                    + QString::fromUtf8(protocol));
@@ -218,10 +336,34 @@ int ZQStreamRemux::remux_url(QString input, QString output_path, QString final_p
         return 1;
     }
     run.in->opaque = &access;
-    run.in->io_open = open_with_access;
+    run.in->io_open = open_named;
+    run.in->io_close2 = close_named;
+    const AVInputFormat* format = nullptr;
+    if (!m_input_format.isEmpty()) {
+        format = av_find_input_format(m_input_format.toUtf8().constData());
+        if (!format) {
+            ZQLog::log(QStringLiteral("[ERROR] ZQStream Remux :: Could not open input :: unknown format ") + m_input_format);
+            return -15;
+        }
+    }
+    // The input itself is opened here, under the same rules as what it names.
+    int ret = open_location(access, &run.in->interrupt_callback, &run.in_pb, in_name.constData(), AVIO_FLAG_READ,
+                            nullptr);
+    if (ret < 0) {
+        ZQLog::log(QStringLiteral("[ERROR] ZQStream Remux :: Could not open input :: ") + av_error_text(ret));
+        return -15;
+    }
+    run.in->pb = run.in_pb;
     AVDictionary* in_opts = nullptr;
-    av_dict_set(&in_opts, "protocol_whitelist", access.protocols.constData(), 0);
-    int ret = avformat_open_input(&run.in, in_name.constData(), nullptr, &in_opts);
+    // Opens that do not go through io_open (a concat list opens its entries in an input of its
+    // own, with the whitelists of this one but FFmpeg's plain open) are refused: no protocol is
+    // named "none".
+    av_dict_set(&in_opts, "protocol_whitelist", "none", 0);
+    // A playlist would otherwise send its next requests down the connection of the last one,
+    // past the guard of an https input.
+    if (access.tls_only)
+        av_dict_set(&in_opts, "http_persistent", "0", 0);
+    ret = avformat_open_input(&run.in, in_name.constData(), format, &in_opts);
     av_dict_free(&in_opts);
     if (ret < 0) {
         ZQLog::log(QStringLiteral("[ERROR] ZQStream Remux :: Could not open input :: ") + av_error_text(ret));

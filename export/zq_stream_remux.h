@@ -9,8 +9,10 @@
 // its final path and a local input deleted.
 //
 // An https location is read with its certificate and host name verified, against the system's
-// authorities or the file given to set_ca_file(). Other protocols are refused, also for what the
-// input itself names (a playlist's entries are opened under the same rules).
+// authorities or the file given to set_ca_file(), and only while it stays on https: a redirect to
+// plain http ends the remux. Other protocols are refused, also for what the input itself names (a
+// playlist's entries are opened under the same rules). A local input is one file and names nothing:
+// whatever it would open besides itself is refused.
 class ZQStreamRemux : public QObject
 {
     Q_OBJECT
@@ -23,6 +25,10 @@ public:
     void set_ca_file(const QString& path) { m_ca_file = path; }
     // Longest wait for a connection or for data of a network location.
     void set_timeout_ms(int ms) { m_timeout_ms = ms; }
+    // The demuxer the input is read with, by FFmpeg's name: for a file of raw coded frames the
+    // codec's own ("h264", "hevc", "mjpeg", "m4v"), so that its content cannot choose another.
+    // Empty: chosen by FFmpeg from the content.
+    void set_input_format(const QString& name) { m_input_format = name; }
 
     // 0 on success; 1 on a failure while reading, writing or renaming (the input is kept, and a
     // file that was at the final path before stays as it was: the output replaces it in one
@@ -37,5 +43,6 @@ public:
 
 private:
     QString m_ca_file;
+    QString m_input_format;
     int m_timeout_ms = 30000;
 };

@@ -96,6 +96,7 @@ int main(int argc, char** argv)
             return 1;
         }
         ZQStreamRemux remux;
+        remux.set_input_format(QStringLiteral("h264")); // as the stream job reads its job file
         QElapsedTimer t;
         t.start();
         const int code = remux.remux_url(input, part, final_mp4, 25.0);

@@ -85,6 +85,54 @@ bool make_files(const QString& root, const QStringList& files)
     return true;
 }
 
+// Makes `name` below `root` holding `size` bytes: a pattern, or from 1 GiB on holes with a few
+// bytes at the start, in the middle and at the end. False also when the file system keeps no holes.
+bool make_file(const QString& root, const QString& name, qint64 size)
+{
+    constexpr qint64 GiB = 1024LL * 1024 * 1024;
+    QFile f(QDir(root).filePath(name));
+    if (!QDir().mkpath(root) || !f.open(QIODevice::WriteOnly))
+        return false;
+    if (size < GiB) {
+        QByteArray bytes(int(size), Qt::Uninitialized);
+        for (int i = 0; i < bytes.size(); ++i)
+            bytes[i] = char(i * 131 + 7);
+        return f.write(bytes) == size;
+    }
+    if (f.write(name.toUtf8()) <= 0 || !f.resize(size) || !f.seek(size / 2) || f.write("middle") != 6
+        || !f.seek(size - 3) || f.write("end") != 3)
+        return false;
+    f.close();
+    struct stat info;
+    return ::stat(QFile::encodeName(f.fileName()).constData(), &info) == 0 && qint64(info.st_blocks) * 512 <= 1024 * 1024;
+}
+
+// Gives the file `name` below `root` `count` more names (hard links) beside it, "l1.bin", "l2.bin", ...
+// (numbered with three digits from 100 on, so that they sort in order); the names, the file's first.
+QStringList link_names(const QString& root, const QString& name, int count)
+{
+    QStringList names{name};
+    for (int i = 1; i <= count; ++i) {
+        names << QStringLiteral("l%1.bin").arg(i, count >= 100 ? 3 : 1, 10, QLatin1Char('0'));
+        if (::link(QFile::encodeName(QDir(root).filePath(name)).constData(),
+                   QFile::encodeName(QDir(root).filePath(names.last())).constData()) != 0)
+            return {};
+    }
+    return names;
+}
+
+// The bytes a process has read so far (read(2) and the like), or -1 when the system does not say.
+qint64 bytes_read_by_process()
+{
+    QFile io(QStringLiteral("/proc/self/io"));
+    if (!io.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : io.readAll().split('\n'))
+        if (line.startsWith("rchar:"))
+            return line.mid(6).trimmed().toLongLong();
+    return -1;
+}
+
 // Runs bsdtar, the tool bundles are made with on the server side.
 bool bsdtar(const QStringList& args)
 {
@@ -117,6 +165,9 @@ private slots:
     void link_targets();
     void sparse_members_data();
     void sparse_members();
+    void hard_links_data();
+    void hard_links();
+    void each_file_hashed_once();
 
 private:
     // Runs one extraction on a worker thread; returns its result.
@@ -515,6 +566,116 @@ void TestArchiveExtractor::sparse_members()
     }
     QVERIFY(apparent <= 64 * GiB);
     QCOMPARE(hashed.size(), hash && success ? unpacked : 0);
+}
+
+void TestArchiveExtractor::hard_links_data()
+{
+    // One file and other names for it (real hard links in the source folder), bundled by bsdtar.
+    // A tar carries the other names as link entries without data; a "newc" cpio carries every name
+    // but the last without data, and the last with it. Unpacked, each name is a file of the whole
+    // size, which hashing reads and every later reader sees: every name counts against the cap.
+    QTest::addColumn<QString>("format"); // bsdtar --format
+    QTest::addColumn<qint64>("size");    // of the file; from 1 GiB on, almost all holes
+    QTest::addColumn<int>("links");      // other names of it
+    QTest::addColumn<qint64>("cap");     // -1: the default (64 GiB)
+    QTest::addColumn<bool>("success");
+    QTest::addColumn<int>("names");      // names left in the destination
+    constexpr qint64 GiB = 1024LL * 1024 * 1024;
+    QTest::newRow("tar, one link within the cap") << "pax" << qint64(1000) << 1 << qint64(2000) << true << 2;
+    QTest::newRow("tar, names at the cap") << "pax" << qint64(1000) << 2 << qint64(3000) << true << 3;
+    QTest::newRow("tar, names one byte past the cap") << "pax" << qint64(1000) << 2 << qint64(2999) << false << 2;
+    QTest::newRow("cpio, data on the last name, at the cap") << "newc" << qint64(1000) << 2 << qint64(3000) << true << 3;
+    QTest::newRow("cpio, data on the last name, past the cap") << "newc" << qint64(1000) << 2 << qint64(2999) << false
+                                                               << 2;
+    QTest::newRow("tar, 60 GiB member and 200 links") << "pax" << 60 * GiB << 200 << qint64(-1) << false << 1;
+    QTest::newRow("tar, 30 GiB member and one link") << "pax" << 30 * GiB << 1 << qint64(-1) << true << 2;
+}
+
+// Names that share one file cannot get a bundle past the cap: the names left never add up to more
+// than the cap, whatever the bundle declares.
+void TestArchiveExtractor::hard_links()
+{
+    QFETCH(QString, format);
+    QFETCH(qint64, size);
+    QFETCH(int, links);
+    QFETCH(qint64, cap);
+    QFETCH(bool, success);
+    QFETCH(int, names);
+    constexpr qint64 GiB = 1024LL * 1024 * 1024;
+
+    QTemporaryDir dir;
+    const QString source = dir.filePath(QStringLiteral("source"));
+    if (!make_file(source, QStringLiteral("a.bin"), size))
+        QSKIP("this file system does not keep holes");
+    const QStringList members = link_names(source, QStringLiteral("a.bin"), links);
+    QCOMPARE(members.size(), links + 1);
+    const QString bundle = dir.filePath(QStringLiteral("b.zqtar"));
+    QVERIFY(bsdtar(QStringList{"--format", format, "-C", source, "-cf", bundle} + members));
+    QVERIFY(QFileInfo(bundle).size() < 1024 * 1024);
+
+    // Hashing where it reads little (hashing holes is slow, and a bundle let through would be
+    // read once per name: 12 TiB for the 200 links).
+    const bool hash = size < GiB;
+    const QString dest = dir.filePath(QStringLiteral("dest"));
+    ArchiveExtractor extractor(bundle, dest, false, hash);
+    if (cap >= 0)
+        extractor.setMaxTotalBytes(cap);
+    QList<QPair<QString, QString>> hashed;
+    QCOMPARE(run(extractor, &hashed), success);
+    QCOMPARE(extractor.errorMessage(), success ? QString() : QStringLiteral("Archive trop volumineuse"));
+    const QStringList left = tree(dest);
+    QCOMPARE(left, members.mid(0, names));
+    qint64 apparent = 0;
+    for (const QString& name : left)
+        apparent += QFileInfo(QDir(dest).filePath(name)).size();
+    QVERIFY2(apparent <= (cap >= 0 ? cap : 64 * GiB), qPrintable(QString::number(apparent)));
+    if (success) {
+        for (const QString& name : left)
+            QCOMPARE(QFileInfo(QDir(dest).filePath(name)).size(), size);
+    }
+    QCOMPARE(hashed.size(), hash && success ? names : 0);
+    for (const auto& h : hashed) {
+        QFile f(h.first);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(h.second, QString::fromLatin1(QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256).toHex()));
+    }
+}
+
+// The names of one file are hashed by reading it once: a bundle of one file with many names does
+// not make the extractor read the file once per name.
+void TestArchiveExtractor::each_file_hashed_once()
+{
+    constexpr qint64 size = 8 * 1024 * 1024;
+    constexpr int links = 7;
+    QTemporaryDir dir;
+    const QString source = dir.filePath(QStringLiteral("source"));
+    QVERIFY(make_file(source, QStringLiteral("a.bin"), size));
+    const QStringList members = link_names(source, QStringLiteral("a.bin"), links);
+    QCOMPARE(members.size(), links + 1);
+    const QString bundle = dir.filePath(QStringLiteral("b.zqtar"));
+    QVERIFY(bsdtar(QStringList{"-C", source, "-cf", bundle} + members));
+    QFile original(QDir(source).filePath(members.first()));
+    QVERIFY(original.open(QIODevice::ReadOnly));
+    const QString digest = QString::fromLatin1(QCryptographicHash::hash(original.readAll(), QCryptographicHash::Sha256).toHex());
+
+    const QString dest = dir.filePath(QStringLiteral("dest"));
+    ArchiveExtractor extractor(bundle, dest, false, true);
+    QList<QPair<QString, QString>> hashed;
+    const qint64 before = bytes_read_by_process();
+    if (before < 0)
+        QSKIP("no read count in /proc/self/io here");
+    QVERIFY(run(extractor, &hashed));
+    const qint64 read = bytes_read_by_process() - before;
+    QStringList names;
+    for (const auto& h : hashed) {
+        names << QFileInfo(h.first).fileName();
+        QCOMPARE(h.second, digest);
+    }
+    names.sort();
+    QCOMPARE(names, members);
+    // The bundle once (the file's bytes are in it once) and the file once, with room to spare;
+    // a read per name would be eight times the file.
+    QVERIFY2(read < 3 * size, qPrintable(QString::number(read)));
 }
 
 QTEST_GUILESS_MAIN(TestArchiveExtractor)

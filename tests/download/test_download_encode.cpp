@@ -2,6 +2,7 @@
 #include "tests/support/loopback_server.h"
 #include "tests/download/loopback_stream_job.h"
 #include "tests/support/stream_routes.h"
+#include "export/zq_stream_remux.h"
 
 #include "../recordings/log_capture.h"
 
@@ -13,12 +14,27 @@
 #include <QTest>
 #include <QTimer>
 
+#include <QUrl>
+
 #include <curl/curl.h>
+#include <sys/inotify.h>
+#include <unistd.h>
 #include <zip.h>
 
 extern "C" {
 #include <libavformat/avformat.h>
 }
+
+namespace {
+
+// Puts a file of raw H.264 frames into an MPEG-TS clip (the input goes once the clip stands).
+bool write_ts(const QString& raw, const QString& ts)
+{
+    ZQStreamRemux remux;
+    return remux.remux_url(raw, QFileInfo(ts).absoluteDir().filePath(QStringLiteral("work.ts")), ts, 10.0) == 0;
+}
+
+} // namespace
 
 // The stream download-and-encode worker against the loopback stream route: what each job ends with
 // (one terminal signal), and the files it leaves, read back with libavformat and libzip.
@@ -40,6 +56,10 @@ private slots:
     void stop_then_again();
     void pauses_and_messages_skipped();
     void descriptor_replaced_not_appended();
+    void playlist_frame_data();
+    void playlist_frame();
+    void raw_codecs_data();
+    void raw_codecs();
 
 private:
     struct End
@@ -50,10 +70,11 @@ private:
     };
     End run(ZQDownload_encode_data& job, int ms = 60000);
     DownloadEncodeJob job_for(const LoopbackServer& server, const QString& video, const QString& format) const;
-    static int count_packets(const QString& path, QString* codec);
+    static int count_packets(const QString& path, QString* codec, QSize* size = nullptr);
 
     QTemporaryDir m_dir;
     QSharedPointer<StreamParts::Recording> m_rec;
+    QString m_private_ts; // a local clip of other pictures (320 x 240) that no job may take in
 };
 
 void TestDownloadEncode::initTestCase()
@@ -65,6 +86,23 @@ void TestDownloadEncode::initTestCase()
                                          ZQFixture::Codec::H264, m_rec.get(), &error),
              qPrintable(error));
     QCOMPARE(m_rec->frames.size(), 75);
+
+    StreamParts::Recording clip;
+    QVERIFY2(StreamParts::make_recording(m_dir.filePath(QStringLiteral("private")), 3, QSize(320, 240),
+                                         ZQFixture::Codec::H264, &clip, &error, 10),
+             qPrintable(error));
+    const QString raw = m_dir.filePath(QStringLiteral("private.h264"));
+    QFile raw_file(raw);
+    QVERIFY(raw_file.open(QIODevice::WriteOnly));
+    for (const StreamParts::Frame& frame : std::as_const(clip.frames))
+        QCOMPARE(raw_file.write(frame.bytes), frame.bytes.size());
+    raw_file.close();
+    m_private_ts = m_dir.filePath(QStringLiteral("private.ts"));
+    QVERIFY(write_ts(raw, m_private_ts));
+    QSize size;
+    QString codec;
+    QCOMPARE(count_packets(m_private_ts, &codec, &size), 30);
+    QCOMPARE(size, QSize(320, 240));
 }
 
 TestDownloadEncode::End TestDownloadEncode::run(ZQDownload_encode_data& job, int ms)
@@ -87,7 +125,7 @@ DownloadEncodeJob TestDownloadEncode::job_for(const LoopbackServer& server, cons
     return loopback_stream_job(server, *m_rec, video, format, 20);
 }
 
-int TestDownloadEncode::count_packets(const QString& path, QString* codec)
+int TestDownloadEncode::count_packets(const QString& path, QString* codec, QSize* size)
 {
     AVFormatContext* ctx = nullptr;
     if (avformat_open_input(&ctx, QFile::encodeName(path).constData(), nullptr, nullptr) < 0)
@@ -95,6 +133,8 @@ int TestDownloadEncode::count_packets(const QString& path, QString* codec)
     int n = -1;
     if (avformat_find_stream_info(ctx, nullptr) >= 0 && ctx->nb_streams == 1) {
         *codec = QString::fromLatin1(avcodec_get_name(ctx->streams[0]->codecpar->codec_id));
+        if (size)
+            *size = QSize(ctx->streams[0]->codecpar->width, ctx->streams[0]->codecpar->height);
         AVPacket* pkt = av_packet_alloc();
         n = 0;
         while (av_read_frame(ctx, pkt) >= 0) {
@@ -406,6 +446,106 @@ void TestDownloadEncode::descriptor_replaced_not_appended()
     QCOMPARE(ZQDownload_encode_data::write_descriptor(path, QStringLiteral("@@not base64@@")), -30);
     QCOMPARE(ZQDownload_encode_data::archive_files(out.filePath(QStringLiteral("a.zip")), out.filePath(QStringLiteral("none")), path), -26);
     QCOMPARE(ZQDownload_encode_data::archive_files(out.filePath(QStringLiteral("a.zip")), path, out.filePath(QStringLiteral("none"))), -27);
+}
+
+void TestDownloadEncode::playlist_frame_data()
+{
+    QTest::addColumn<int>("at"); // the frame whose body is the playlist
+    QTest::newRow("first frame") << 0;
+    QTest::newRow("a middle frame") << 30;
+}
+
+// A frame body is what the server says it is: coded video of the stream's codec. A frame that holds
+// a playlist naming a local clip never makes the job read that clip: the job file is read as the
+// stream's raw video and opens nothing else. The job ends as any job whose server sent one damaged
+// frame: the 74 frames that are video, in the stream's codec and size, the playlist's bytes a
+// damaged tail of a neighbour; never the clip's pictures (320 x 240).
+void TestDownloadEncode::playlist_frame()
+{
+    QFETCH(int, at);
+    LoopbackServer server;
+    StreamScript script;
+    script.recording = m_rec;
+    const QByteArray playlist = "#EXTM3U\n#EXT-X-VERSION:3\n#EXT-X-TARGETDURATION:3\n#EXTINF:3.0,\n"
+                                + QUrl::fromLocalFile(m_private_ts).toEncoded() + "\n#EXT-X-ENDLIST\n";
+    script.edit = [at, playlist](int index, StreamParts::Part& part) {
+        if (index == at)
+            part.body = playlist;
+    };
+    add_stream_route(server, "/video.cgi", script);
+    QTemporaryDir out;
+    const QString video = out.filePath(QStringLiteral("v.mp4"));
+    ZQDownload_encode_data job(job_for(server, video, QStringLiteral("raw")));
+
+    const int watch_fd = inotify_init1(IN_NONBLOCK);
+    QVERIFY(watch_fd >= 0);
+    QVERIFY(inotify_add_watch(watch_fd, QFile::encodeName(m_private_ts).constData(), IN_OPEN | IN_ACCESS) >= 0);
+    const End end = run(job);
+    char buf[4096] __attribute__((aligned(__alignof__(struct inotify_event))));
+    const ssize_t touched = read(watch_fd, buf, sizeof buf);
+    close(watch_fd);
+
+    QCOMPARE(end.terminals(), 1);
+    QCOMPARE(end.finished, 1);
+    QString codec;
+    QSize size;
+    const int packets = count_packets(video, &codec, &size);
+    QCOMPARE(size, QSize(160, 120));
+    QCOMPARE(codec, QStringLiteral("h264"));
+    QCOMPARE(packets, 74);
+    QVERIFY2(touched <= 0, "the local clip was opened");
+    QCOMPARE(QDir(ZQDownload_encode_data::work_folder()).entryList(QDir::Files | QDir::Hidden), QStringList());
+}
+
+void TestDownloadEncode::raw_codecs_data()
+{
+    QTest::addColumn<int>("codec");     // ZQFixture::Codec of the stream; -1: the job is given none
+    QTest::addColumn<QString>("word");  // the job's codec text
+    QTest::addColumn<QString>("output"); // codec of the file made; empty: the job fails with -15
+    QTest::newRow("h265") << int(ZQFixture::Codec::H265) << "h265" << "hevc";
+    QTest::newRow("hevc") << int(ZQFixture::Codec::H265) << "hevc" << "hevc";
+    QTest::newRow("mjpeg") << int(ZQFixture::Codec::MJPEG) << "mjpeg" << "mjpeg";
+    QTest::newRow("mpeg4") << int(ZQFixture::Codec::MPEG4) << "mpeg4" << "mpeg4";
+    QTest::newRow("upper case") << int(ZQFixture::Codec::H264) << "H264" << "h264";
+    QTest::newRow("no codec given") << int(ZQFixture::Codec::H264) << "" << "";
+    QTest::newRow("a codec without a raw reader") << int(ZQFixture::Codec::H264) << "vp9" << "";
+}
+
+// The job file is read as raw video of the codec the job is given, for each codec the server
+// streams; without one it knows, the job ends before asking the server for anything.
+void TestDownloadEncode::raw_codecs()
+{
+    QFETCH(int, codec);
+    QFETCH(QString, word);
+    QFETCH(QString, output);
+    QTemporaryDir dir;
+    auto rec = QSharedPointer<StreamParts::Recording>::create();
+    QString error;
+    QVERIFY2(StreamParts::make_recording(dir.filePath(QStringLiteral("rec")), 2, QSize(160, 120),
+                                         ZQFixture::Codec(codec), rec.get(), &error),
+             qPrintable(error));
+    LoopbackServer server;
+    StreamScript script;
+    script.recording = rec;
+    add_stream_route(server, "/video.cgi", script);
+    const QString video = dir.filePath(QStringLiteral("v.mp4"));
+    DownloadEncodeJob j = loopback_stream_job(server, *rec, video, QStringLiteral("raw"), 20);
+    j.codec = word;
+    ZQDownload_encode_data job(j);
+    const End end = run(job);
+    QCOMPARE(end.terminals(), 1);
+    if (output.isEmpty()) {
+        QCOMPARE(end.errors, QList<int>{-15});
+        QCOMPARE(server.request_count(), 0);
+        QVERIFY(!QFile::exists(video));
+        return;
+    }
+    QCOMPARE(end.finished, 1);
+    QString written;
+    QSize size;
+    QCOMPARE(count_packets(video, &written, &size), int(rec->frames.size()));
+    QCOMPARE(written, output);
+    QCOMPARE(size, QSize(160, 120));
 }
 
 int main(int argc, char** argv)

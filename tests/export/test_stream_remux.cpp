@@ -1,10 +1,13 @@
 #include "export/zq_stream_remux.h"
 #include "tests/support/loopback_server.h"
+#include "tests/support/media_routes.h"
+#include "tests/support/update_routes.h"
 #include "tools/zqfixture/lib/fixture_writer.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QHash>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
@@ -36,6 +39,10 @@ private slots:
     void other_protocols_refused_data();
     void other_protocols_refused();
     void stalled_server_times_out();
+    void local_input_names_nothing_data();
+    void local_input_names_nothing();
+    void redirects_data();
+    void redirects();
 
 private:
     struct Probe
@@ -53,7 +60,10 @@ private:
     QTemporaryDir m_dir;
     QString m_raw;
     QString m_ts; // the same frames in an MPEG-TS segment, for playlists
+    QByteArray m_raw_bytes, m_ts_bytes; // what servers serve of them
     int m_frames = 0;
+    QByteArray m_clip; // MP4 of MJPEG frames, index at the end: a reader seeks over a megabyte
+    int m_clip_frames = 0;
 };
 
 void TestStreamRemux::initTestCase()
@@ -75,6 +85,31 @@ void TestStreamRemux::initTestCase()
     m_ts = QDir(seg_dir).filePath(QStringLiteral("seg.ts"));
     ZQStreamRemux remux;
     QCOMPARE(remux.remux_url(raw_copy(seg_dir), QDir(seg_dir).filePath(QStringLiteral("work.ts")), m_ts, 10.0), 0);
+    for (auto [path, bytes] : {std::pair{m_raw, &m_raw_bytes}, std::pair{m_ts, &m_ts_bytes}}) {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        *bytes = f.readAll();
+    }
+
+    o.output_parent = m_dir.filePath(QStringLiteral("clip"));
+    o.seconds_per_recording = 4;
+    o.size = QSize(640, 480);
+    o.fps = 25;
+    o.gop = 25;
+    o.codec = ZQFixture::Codec::MJPEG;
+    const ZQFixture::Result c = ZQFixture::write(o);
+    QVERIFY2(c.ok, qPrintable(c.error));
+    m_clip_frames = c.files.first().frame_count;
+    const QString clip_raw = m_dir.filePath(QStringLiteral("clip.mjpeg"));
+    const QString clip = m_dir.filePath(QStringLiteral("clip.mp4"));
+    QVERIFY(QFile::copy(c.files.first().data_path, clip_raw));
+    remux.set_input_format(QStringLiteral("mjpeg"));
+    QCOMPARE(remux.remux_url(clip_raw, m_dir.filePath(QStringLiteral("work.mp4")), clip, 25.0), 0);
+    QFile clip_file(clip);
+    QVERIFY(clip_file.open(QIODevice::ReadOnly));
+    m_clip = clip_file.readAll();
+    QVERIFY2(m_clip.size() > 1024 * 1024, qPrintable(QString::number(m_clip.size())));
+    QCOMPARE(m_clip.mid(m_clip.size() - 4096).contains("moov"), true); // the index comes last
 }
 
 QString TestStreamRemux::raw_copy(const QString& dir) const
@@ -285,7 +320,7 @@ void TestStreamRemux::network_input_data()
 {
     QTest::addColumn<QString>("server");  // "http", "https", "https other host"
     QTest::addColumn<QString>("trust");   // "server": its CA handed over; "other": another CA; "none"
-    QTest::addColumn<QString>("served");  // "raw": the recording; "playlist": a playlist naming it
+    QTest::addColumn<QString>("served");  // "raw": the recording; "playlist" or "concat": a list naming it
     QTest::addColumn<QString>("segment"); // for a playlist: where it names the recording
     QTest::addColumn<int>("code");
 
@@ -299,6 +334,9 @@ void TestStreamRemux::network_input_data()
     QTest::newRow("https playlist naming an unverified server") << "https" << "server" << "playlist" << "untrusted" << -15;
     QTest::newRow("https playlist naming plain http") << "https" << "server" << "playlist" << "http" << -15;
     QTest::newRow("https playlist naming a local file") << "https" << "server" << "playlist" << "local" << -15;
+    // A concat list opens its entries (relative names, resolved on its server) outside these
+    // rules, without a certificate check: refused.
+    QTest::newRow("https concat list naming a file beside it") << "https" << "server" << "concat" << "same" << -15;
 }
 
 // A location on a server is read like a local file, over http or over https with its certificate
@@ -311,12 +349,8 @@ void TestStreamRemux::network_input()
     QFETCH(QString, segment);
     QFETCH(int, code);
 
-    QFile raw(m_raw);
-    QVERIFY(raw.open(QIODevice::ReadOnly));
-    const QByteArray bytes = raw.readAll();
-    QFile ts(m_ts);
-    QVERIFY(ts.open(QIODevice::ReadOnly));
-    const QByteArray ts_bytes = ts.readAll();
+    const QByteArray bytes = m_raw_bytes;
+    const QByteArray ts_bytes = m_ts_bytes;
     auto serve_raw = [bytes, ts_bytes](LoopbackServer& s) {
         s.route("GET", "/tmp.raw", [bytes](const HttpRequest&, HttpResponsePtr res) {
             res->reply(200, "application/octet-stream", bytes);
@@ -347,6 +381,10 @@ void TestStreamRemux::network_input()
     host.route("GET", "/list.m3u8", [playlist](const HttpRequest&, HttpResponsePtr res) {
         res->reply(200, "application/vnd.apple.mpegurl", playlist);
     });
+    const QByteArray concat = "ffconcat version 1.0\nfile 'seg.ts'\n";
+    host.route("GET", "/list.ffconcat", [concat](const HttpRequest&, HttpResponsePtr res) {
+        res->reply(200, "text/plain", concat);
+    });
 
     const TlsMaterial other = TlsMaterial::generate();
     ZQStreamRemux remux;
@@ -354,8 +392,9 @@ void TestStreamRemux::network_input()
         remux.set_ca_file(host.tls().ca_file());
     else if (trust == QLatin1String("other"))
         remux.set_ca_file(other.ca_file());
-    const QString location = host.url_string(served == QLatin1String("raw") ? QStringLiteral("/tmp.raw")
-                                                                            : QStringLiteral("/list.m3u8"));
+    const QString location = host.url_string(served == QLatin1String("raw")      ? QStringLiteral("/tmp.raw")
+                                             : served == QLatin1String("concat") ? QStringLiteral("/list.ffconcat")
+                                                                                  : QStringLiteral("/list.m3u8"));
     const QString out_dir = dir.filePath(QStringLiteral("out"));
     QVERIFY(QDir().mkpath(out_dir));
     const QString final_path = QDir(out_dir).filePath(QStringLiteral("final.mp4"));
@@ -440,6 +479,153 @@ void TestStreamRemux::stalled_server_times_out()
     QCOMPARE(server.request_count(), 1);
     // Bounded by the time-out, not by the server: a generous margin for a loaded machine.
     QVERIFY2(clock.elapsed() < 20000, qPrintable(QString::number(clock.elapsed())));
+}
+
+void TestStreamRemux::local_input_names_nothing_data()
+{
+    QTest::addColumn<QByteArray>("content"); // of the input; %1: the clip's path
+    QTest::addColumn<QString>("name");       // of the input file
+    QTest::addColumn<QString>("format");     // the demuxer forced; empty: none
+    QTest::addColumn<bool>("success");
+    const QByteArray playlist = "#EXTM3U\n#EXT-X-TARGETDURATION:2\n#EXTINF:2.0,\n%1\n#EXT-X-ENDLIST\n";
+    QTest::newRow("playlist naming a clip by address") << playlist << "in.m3u8" << "" << false;
+    QTest::newRow("playlist naming a clip beside it") << QByteArray(playlist).replace("%1", "seg.ts") << "in.m3u8" << ""
+                                                      << false;
+    QTest::newRow("concat list naming a clip") << QByteArray("ffconcat version 1.0\nfile 'seg.ts'\n") << "in.txt" << ""
+                                               << false;
+    QTest::newRow("playlist read as raw H.264") << playlist << "tmp.raw" << "h264" << false;
+    QTest::newRow("raw H.264 read as raw H.264") << QByteArray() << "tmp.raw" << "h264" << true;
+    QTest::newRow("unknown format") << QByteArray() << "tmp.raw" << "no-such-format" << false;
+}
+
+// A local input is one file and names nothing: a playlist or list inside it opens no other file,
+// and a format given for it is the one it is read with, whatever its content.
+void TestStreamRemux::local_input_names_nothing()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QString, name);
+    QFETCH(QString, format);
+    QFETCH(bool, success);
+
+    QTemporaryDir dir;
+    const QString clip = dir.filePath(QStringLiteral("seg.ts"));
+    QVERIFY(QFile::copy(m_ts, clip));
+    QString input = dir.filePath(name);
+    if (content.isEmpty()) {
+        input = raw_copy(dir.path());
+        QVERIFY(!input.isEmpty());
+    } else {
+        QFile f(input);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray(content).replace("%1", QUrl::fromLocalFile(clip).toEncoded()));
+    }
+    const QString out_dir = dir.filePath(QStringLiteral("out"));
+    QVERIFY(QDir().mkpath(out_dir));
+    const QString final_path = QDir(out_dir).filePath(QStringLiteral("final.mp4"));
+
+    const int watch_fd = inotify_init1(IN_NONBLOCK);
+    QVERIFY(watch_fd >= 0);
+    QVERIFY(inotify_add_watch(watch_fd, QFile::encodeName(clip).constData(), IN_OPEN | IN_ACCESS) >= 0);
+    ZQStreamRemux remux;
+    remux.set_input_format(format);
+    const int result = remux.remux_url(input, QDir(out_dir).filePath(QStringLiteral("work.mp4")), final_path, 10.0);
+    char buf[4096] __attribute__((aligned(__alignof__(struct inotify_event))));
+    const ssize_t touched = read(watch_fd, buf, sizeof buf);
+    close(watch_fd);
+
+    QVERIFY2(touched <= 0, "the clip beside the input was opened");
+    if (success) {
+        QCOMPARE(result, 0);
+        const Probe p = probe(final_path);
+        QVERIFY(p.ok);
+        QCOMPARE(p.packets, m_frames);
+    } else {
+        QVERIFY2(result != 0, "refused input reported as a success");
+        QCOMPARE(QDir(out_dir).entryList(QDir::Files | QDir::Hidden), QStringList());
+        QVERIFY(QFile::exists(input)); // a refused input is kept
+    }
+}
+
+void TestStreamRemux::redirects_data()
+{
+    // Three servers: "https" (where an https input starts), "https2" (another, with a certificate
+    // of the same trusted authority) and "http". Each serves the recording as "/tmp.raw", it as an
+    // MPEG-TS segment "/seg.ts" and the clip "/clip.mp4" (with byte ranges); "/away/<x>" answers a
+    // 302 to <x> on the row's target server, "/clip-seeks.mp4" serves the clip's start itself and
+    // sends every later range (a seek) to "/clip.mp4" on the target, and "/list.m3u8" names
+    // "/away/seg.ts" on its own server.
+    QTest::addColumn<QString>("start");  // the server of the input
+    QTest::addColumn<QString>("path");   // the input's path there
+    QTest::addColumn<QString>("target"); // where the redirects lead
+    QTest::addColumn<QString>("read");   // "raw" or "clip": what a success reads; "": the remux fails
+
+    QTest::newRow("https to http") << "https" << "/away/tmp.raw" << "http" << "";
+    QTest::newRow("https to another https server") << "https" << "/away/tmp.raw" << "https2" << "raw";
+    QTest::newRow("https to https, same server") << "https" << "/away/tmp.raw" << "https" << "raw";
+    QTest::newRow("https clip, seeks on its own server") << "https" << "/clip.mp4" << "https" << "clip";
+    QTest::newRow("https clip, seeks sent to http") << "https" << "/clip-seeks.mp4" << "http" << "";
+    QTest::newRow("https clip, seeks sent to another https server") << "https" << "/clip-seeks.mp4" << "https2"
+                                                                    << "clip";
+    QTest::newRow("https playlist, segment redirected to http") << "https" << "/list.m3u8" << "http" << "";
+    QTest::newRow("https playlist, segment redirected to https") << "https" << "/list.m3u8" << "https2" << "raw";
+    // A plain http input may end on http or https.
+    QTest::newRow("http to http") << "http" << "/away/tmp.raw" << "http" << "raw";
+    QTest::newRow("http to https") << "http" << "/away/tmp.raw" << "https" << "raw";
+    QTest::newRow("http clip, seeks sent to http") << "http" << "/clip-seeks.mp4" << "http" << "clip";
+}
+
+// Nothing read without TLS is used for an https input, wherever FFmpeg's http protocol is sent:
+// by the first answer, by the answer to a seek, or for an entry of a playlist. Such a remux ends
+// with an error and writes nothing.
+void TestStreamRemux::redirects()
+{
+    QFETCH(QString, start);
+    QFETCH(QString, path);
+    QFETCH(QString, target);
+    QFETCH(QString, read);
+
+    LoopbackServer https(LoopbackServer::Https);
+    LoopbackServer https2(LoopbackServer::Https, https.tls());
+    LoopbackServer http(LoopbackServer::Http);
+    const QHash<QString, LoopbackServer*> servers{{"https", &https}, {"https2", &https2}, {"http", &http}};
+    LoopbackServer* to = servers.value(target);
+    QVERIFY(to && servers.contains(start));
+    for (LoopbackServer* s : servers) {
+        add_media_route(*s, "/tmp.raw", m_raw_bytes);
+        add_media_route(*s, "/seg.ts", m_ts_bytes);
+        add_media_route(*s, "/clip.mp4", m_clip);
+        add_media_route(*s, "/clip-seeks.mp4", m_clip, to->url_string(QStringLiteral("/clip.mp4")).toUtf8());
+        for (const char* name : {"tmp.raw", "seg.ts"})
+            add_redirect_route(*s, QByteArray("/away/") + name, to->url_string(QStringLiteral("/") + name).toUtf8());
+        const QByteArray playlist = "#EXTM3U\n#EXT-X-TARGETDURATION:2\n#EXTINF:2.0,\n"
+                                    + s->url_string(QStringLiteral("/away/seg.ts")).toUtf8() + "\n#EXT-X-ENDLIST\n";
+        s->route("GET", "/list.m3u8", [playlist](const HttpRequest&, HttpResponsePtr res) {
+            res->reply(200, "application/vnd.apple.mpegurl", playlist);
+        });
+    }
+
+    QTemporaryDir dir;
+    const QString out_dir = dir.filePath(QStringLiteral("out"));
+    QVERIFY(QDir().mkpath(out_dir));
+    const QString final_path = QDir(out_dir).filePath(QStringLiteral("final.mp4"));
+    ZQStreamRemux remux;
+    remux.set_ca_file(https.tls().ca_file());
+    const int result = remux.remux_url(servers.value(start)->url_string(path),
+                                       QDir(out_dir).filePath(QStringLiteral("work.mp4")), final_path,
+                                       read == QLatin1String("clip") ? 25.0 : 10.0);
+    if (read.isEmpty()) {
+        QVERIFY2(result != 0, "data read over plain http was used");
+        QCOMPARE(QDir(out_dir).entryList(QDir::Files | QDir::Hidden), QStringList());
+        return;
+    }
+    QCOMPARE(result, 0);
+    const Probe p = probe(final_path);
+    QVERIFY(p.ok);
+    QCOMPARE(p.codec, read == QLatin1String("clip") ? QStringLiteral("mjpeg") : QStringLiteral("h264"));
+    QCOMPARE(p.packets, read == QLatin1String("clip") ? m_clip_frames : m_frames);
+    // The clip's index is at its end: reading it took a request for a later range.
+    if (path == QLatin1String("/clip-seeks.mp4"))
+        QVERIFY(to->request_count() > 0);
 }
 
 QTEST_GUILESS_MAIN(TestStreamRemux)
