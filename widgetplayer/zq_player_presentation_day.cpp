@@ -645,10 +645,16 @@ void ZQ_Player_presentation::init_timelines(QFileInfoList VIDEO_filelist, int ca
     rows->setSpacing(2);
     rows->setAlignment(Qt::AlignTop);
     rows->setContentsMargins(0, 0, 0, 0);
-    m_camera_combo->setStyleSheet(
-        QStringLiteral("QComboBox{min-height:25px; max-height:25px; color:white; background-color:rgba(255,255,255,0.05);"
-                       " border:1px solid rgba(255,255,255,0.5);}") +
-        Ui_ZQ_Player_presentation::chooser_list_style());
+    // Dark when closed; its open list white with black names, the row under
+    // the pointer light grey. The item rules are needed too: without them the
+    // rows took the panel's white text, unreadable on white.
+    m_camera_combo->setStyleSheet(QStringLiteral(
+        "QComboBox{min-height:25px; max-height:25px; color:white; background-color:rgba(255,255,255,0.05);"
+        " border:1px solid rgba(255,255,255,0.5); selection-background-color:lightgray; selection-color:black;}"
+        "QComboBox QAbstractItemView{background-color:white; color:black; border:1px solid gray;"
+        " selection-background-color:lightgray; selection-color:black; outline:0px;}"
+        "QComboBox::item{background-color:white; color:black;}"
+        "QComboBox::item:selected{background-color:lightgray; color:black;}"));
     QElapsedTimer clock;
     clock.start();
     log(QStringLiteral("init timelines :: video files count") + QString::number(VIDEO_filelist.size()));
