@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QSet>
 
+#include <cmath>
 #include <limits>
 
 namespace DayMedia {
@@ -101,8 +102,8 @@ void add_stream_tokens(const QList<QByteArray>& lines, QStringList* streams)
         if (first < 0)
             continue;
         const qsizetype second = l.indexOf(':', first + 1);
-        const QByteArray field = l.mid(first + 1, second < 0 ? -1 : second - first - 1);
-        if (!field.contains("video"))
+        const QByteArrayView field = QByteArrayView(l).sliced(first + 1, (second < 0 ? l.size() : second) - first - 1);
+        if (!field.contains(QByteArrayView("video")))
             continue;
         const QString token = QString::fromLatin1(field);
         if (known.contains(token))
@@ -119,6 +120,13 @@ bool open_regular_file(QFile& f)
 }
 
 } // namespace
+
+qint64 entry_end(const Entry& entry, int duration_s)
+{
+    if (entry.end_ms > entry.start_ms)
+        return entry.end_ms;
+    return entry.start_ms + qint64(duration_s) * 1000;
+}
 
 SearchResult search_time(const QVector<Entry>& list, qint64 time_ms, int camera, int tolerance_s, int duration_s)
 {
@@ -138,7 +146,7 @@ SearchResult search_time(const QVector<Entry>& list, qint64 time_ms, int camera,
         (e.audio ? last_audio : last_video) = i;
         const qint64 s = e.start_ms;
         if (a < 1) {
-            if (s <= time_ms && time_ms < s + qint64(duration_s) * 1000) {
+            if (s <= time_ms && time_ms < entry_end(e, duration_s)) {
                 r.index = i;
                 return r;
             }
@@ -164,7 +172,7 @@ SearchResult search_time(const QVector<Entry>& list, qint64 time_ms, int camera,
         for (const int last : {last_video, last_audio}) {
             if (last < 0)
                 continue;
-            const qint64 end = list[last].start_ms + qint64(duration_s) * 1000;
+            const qint64 end = entry_end(list[last], duration_s);
             const qint64 d = (end - time_ms) / 1000;
             if (d < 0 && d > -a) {
                 r.index = last;
@@ -196,8 +204,7 @@ int entry_for_alarm(const QVector<Entry>& list, int camera, const QString& day, 
         return -1;
     for (int i = 0; i < list.size(); ++i) {
         const Entry& e = list[i];
-        if (e.camera == camera && e.day == day && e.start_ms <= time_ms &&
-            time_ms < e.start_ms + qint64(duration_s) * 1000)
+        if (e.camera == camera && e.day == day && e.start_ms <= time_ms && time_ms < entry_end(e, duration_s))
             return i;
     }
     return -1;
@@ -218,20 +225,6 @@ int hour_of_time_text(const QString& time)
     return ms < 0 ? -1 : int(ms / 3600000);
 }
 
-double minutes_from_gaps(const QVector<qint64>& starts_ms)
-{
-    double best = -1.0;
-    for (int i = 0; i + 1 < starts_ms.size(); ++i) {
-        const qint64 gap = starts_ms[i + 1] - starts_ms[i];
-        if (gap <= 0)
-            continue;
-        const qint64 g = gap / 60000;
-        if (g > 1 && g < 10 && (best < 0 || best > g))
-            best = double(g);
-    }
-    return best;
-}
-
 double minutes_from_last_frame(qint64 start_ms, qint64 last_ms)
 {
     if (start_ms < 0 || last_ms <= start_ms)
@@ -244,15 +237,41 @@ double minutes_from_last_frame(qint64 start_ms, qint64 last_ms)
     return -1.0;
 }
 
-void seek_stream_tokens(const QString& seek_path, QStringList* streams)
+QVector<qint64> recording_ends(const QVector<qint64>& starts_ms, const QVector<qint64>& last_ms,
+                               double* minutes_per_file)
 {
-    QFile f(seek_path);
-    if (!streams || !open_regular_file(f))
-        return;
-    // Several hundred lines, read the same whatever the file's length.
-    const qint64 kHead = 16384;
-    const QByteArray head = f.read(kHead);
-    stream_tokens_of_head(head, !f.atEnd(), streams);
+    const int n = int(starts_ms.size());
+    double minutes = minutes_per_file ? *minutes_per_file : -1.0;
+    auto own_end = [&](int i) {
+        return i < last_ms.size() && last_ms[i] > starts_ms[i] ? last_ms[i] + 1 : qint64(-1);
+    };
+    for (int i = 0; i < n; ++i) {
+        if (i + 1 < n && starts_ms[i + 1] > starts_ms[i]) {
+            const qint64 g = (starts_ms[i + 1] - starts_ms[i]) / 60000;
+            if (g > 1 && g < 10 && (minutes < 0 || minutes > g))
+                minutes = double(g);
+        }
+        if (minutes < 0 && own_end(i) > 0) {
+            const double d = minutes_from_last_frame(starts_ms[i], last_ms[i]);
+            if (d > 0)
+                minutes = d;
+        }
+    }
+    if (minutes_per_file)
+        *minutes_per_file = minutes;
+    constexpr qint64 kDay = 24LL * 3600 * 1000;
+    QVector<qint64> ends(n, -1);
+    for (int i = 0; i < n; ++i) {
+        qint64 end = own_end(i);
+        if (end < 0 && minutes > 0)
+            end = starts_ms[i] + qint64(std::llround(minutes * 60000.0));
+        if (end < 0)
+            continue;
+        if (i + 1 < n && starts_ms[i + 1] > starts_ms[i])
+            end = qMin(end, starts_ms[i + 1]);
+        ends[i] = qMin(end, kDay);
+    }
+    return ends;
 }
 
 void stream_tokens_of_head(const QByteArray& head, bool cut_last, QStringList* streams)
@@ -277,50 +296,87 @@ LastLine seek_last_line(const QString& seek_path, QStringList* streams)
     out.opened = true;
     // Enough for several lines of either kind; a line is at most 511 bytes.
     const qint64 kTail = 4096;
-    const qint64 from = qMax<qint64>(0, f.size() - kTail);
-    if (from > 0 && !f.seek(from))
+    QByteArray tail;
+    bool cut = false;
+    bool head_covered = false;
+    if (streams) {
+        // Several hundred lines, read the same whatever the file's length;
+        // a short index is read once for both ends.
+        const qint64 kHead = 16384;
+        QByteArray head = f.read(kHead);
+        const bool whole = f.atEnd();
+        stream_tokens_of_head(head, !whole, streams);
+        if (whole) {
+            head_covered = true;
+            cut = head.size() > kTail;
+            tail = cut ? head.right(kTail) : head;
+            out.read = tail.size();
+        }
+    }
+    if (out.read < 0) {
+        const qint64 from = qMax<qint64>(0, f.size() - kTail);
+        if (from > 0 && !f.seek(from))
+            return out;
+        tail.resize(kTail);
+        const qint64 n = f.read(tail.data(), kTail);
+        out.read = n;
+        if (n < 1)
+            return out;
+        tail.truncate(n);
+        cut = from > 0;
+    }
+    if (out.read < 1)
         return out;
-    QByteArray tail(kTail, Qt::Uninitialized);
-    const qint64 n = f.read(tail.data(), kTail);
-    out.read = n;
-    if (n < 1)
-        return out;
-    tail.truncate(n);
-    LastLine last = last_line_of_tail(tail, from > 0, streams);
+    // A short index's head covered every line already.
+    LastLine last = last_line_of_tail(tail, cut, head_covered ? nullptr : streams);
     last.opened = true;
-    last.read = n;
+    last.read = out.read;
     return last;
 }
 
 LastLine last_line_of_tail(const QByteArray& tail, bool cut_first, QStringList* streams)
 {
     LastLine out;
-    QList<QByteArray> lines = tail.split('\n');
     // The first piece may be the end of a line cut by the tail's start.
-    if (cut_first && !lines.isEmpty())
-        lines.removeFirst();
-    for (QByteArray& l : lines)
+    qsizetype begin = 0;
+    if (cut_first) {
+        const qsizetype nl = tail.indexOf('\n');
+        if (nl < 0)
+            return out;
+        begin = nl + 1;
+    }
+    if (streams) {
+        QList<QByteArray> lines = tail.mid(begin).split('\n');
+        for (QByteArray& l : lines)
+            if (l.endsWith('\r'))
+                l.chop(1);
+        add_stream_tokens(lines, streams);
+    }
+    // From the last line back: only the last valid one is wanted.
+    qsizetype end = tail.size();
+    for (;;) {
+        const qsizetype nl = end > begin ? tail.lastIndexOf('\n', end - 1) : -1;
+        const qsizetype start = nl >= begin ? nl + 1 : begin;
+        QByteArrayView l(tail.constData() + start, end - start);
         if (l.endsWith('\r'))
             l.chop(1);
-    if (streams)
-        add_stream_tokens(lines, streams);
-    for (int i = lines.size() - 1; i >= 0; --i) {
-        const QByteArray& l = lines[i];
-        if (l.isEmpty() || l.size() > 511)
-            continue;
-        const QString text = QString::fromLatin1(l);
-        const QStringList fields = text.split(QLatin1Char(':'));
-        QDate date;
-        qint64 ms = -1;
-        if (!TimeText::parse_yyyymmddhhmmsszzz(fields.at(0), &date, &ms))
-            continue;
-        out.found = true;
-        out.timestamp = fields.at(0);
-        out.time_ms = ms;
-        out.fields = fields;
-        return out;
+        if (!l.isEmpty() && l.size() <= 511) {
+            const qsizetype colon = l.indexOf(':');
+            QDate date;
+            qint64 ms = -1;
+            const QString first = QString::fromLatin1(colon < 0 ? l : l.first(colon));
+            if (TimeText::parse_yyyymmddhhmmsszzz(first, &date, &ms)) {
+                out.found = true;
+                out.timestamp = first;
+                out.time_ms = ms;
+                out.fields = QString::fromLatin1(l).split(QLatin1Char(':'));
+                return out;
+            }
+        }
+        if (nl < begin)
+            return out;
+        end = nl;
     }
-    return out;
 }
 
 } // namespace DayMedia

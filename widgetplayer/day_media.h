@@ -35,7 +35,13 @@ struct Entry
     QString day;
     qint64 start_ms = -1;
     bool audio = false;
+    // Where the recording ends (exclusive) when known, from its own last
+    // picture; -1 when not known yet: start plus the file duration.
+    qint64 end_ms = -1;
 };
+
+// End of an entry: its own when known, else `duration_s` after its start.
+qint64 entry_end(const Entry& entry, int duration_s);
 
 // The valid recordings of a list, in the list's order.
 QVector<Entry> entries_of(const QFileInfoList& files);
@@ -47,8 +53,8 @@ int camera_id_of_camera_text(const QString& text, const QHash<int, QString>& cam
 QString camera_text(int camera, const QHash<int, QString>& cameras);
 
 // Time search of a click. `camera` -1 takes the camera of the first entry met.
-// With tolerance_s below 1 an entry is found when start <= time < start +
-// duration; otherwise a click less than tolerance_s seconds before a file, or
+// With tolerance_s below 1 an entry is found when start <= time < its end
+// (entry_end with duration_s); otherwise a click less than tolerance_s seconds before a file, or
 // after the camera's last file of its kind, finds the nearest one. The next
 // file and the last file of these rules are the camera's own, of the same kind.
 struct SearchResult
@@ -62,8 +68,8 @@ SearchResult search_time(const QVector<Entry>& list, qint64 time_ms, int camera,
 // closest after (next) or before (previous) `current`; -1 when there is none.
 int adjacent_entry(const QVector<Entry>& list, const Entry& current, bool next);
 
-// Entry of `camera` on `day` whose span [start, start + duration) holds the
-// time; -1 when none (or duration below 1).
+// Entry of `camera` on `day` whose span [start, end) holds the time (end as
+// entry_end gives it); -1 when none (or duration below 1).
 int entry_for_alarm(const QVector<Entry>& list, int camera, const QString& day, qint64 time_ms, int duration_s);
 
 // Hour row (0..23) of a "HH:mm:ss" / "HHmmss" / "HH:mm:ss:zzz" time; -1 when it does not read.
@@ -71,18 +77,28 @@ int hour_of_time_text(const QString& time);
 // Time of day of such a text, -1 when it does not read.
 qint64 ms_of_time_text(const QString& time);
 
-// Minutes one recording covers, estimated from the camera's recordings in
-// start order: the smallest gap of 2 to 9 whole minutes to the same camera's
-// next recording; -1 when none gives one.
-double minutes_from_gaps(const QVector<qint64>& starts_ms);
 // From a file's start and its last frame's time: fractional minutes when
 // between 1 and 10, 1.0 when below one minute, -1 otherwise.
 double minutes_from_last_frame(qint64 start_ms, qint64 last_ms);
 
+// Where each of a camera's recordings of one kind ends (exclusive), given in
+// start order with the time of each one's last picture (-1 when its seek
+// index gave none). A recording ends just after its own last picture; one
+// without gets the minutes per file estimated from the others; none runs into
+// the next one or past midnight; -1 when nothing tells.
+// The estimate walks the recordings in order: the gap to the next one when it
+// is 2 to 9 whole minutes, else, while none is known, the recording's own last
+// picture; a later estimate only makes it smaller. *minutes_per_file carries
+// it in and out (-1 for none).
+QVector<qint64> recording_ends(const QVector<qint64>& starts_ms, const QVector<qint64>& last_ms,
+                               double* minutes_per_file);
+
 // The last complete seek-index line of a file, read from its tail: a line of
 // at most 511 bytes whose first field is a valid "yyyyMMddHHmmsszzz".
-// Video stream tokens ("video1") met in the tail are added to *streams once.
-// Only a regular file is opened: a pipe would block the reader for good.
+// With `streams`, the video stream tokens ("video1") of its first lines and of
+// its tail are added to *streams once, in the order they first appear: the
+// streams of a recording are interleaved from its start, so its head names
+// them all. Only a regular file is opened: a pipe would block the reader for good.
 struct LastLine
 {
     bool opened = false; // the file could be opened
@@ -97,12 +113,8 @@ LastLine seek_last_line(const QString& seek_path, QStringList* streams);
 // line cut by the tail's start.
 LastLine last_line_of_tail(const QByteArray& tail, bool cut_first, QStringList* streams);
 
-// Video stream tokens ("video1") of the first lines of a seek index, in the
-// order they first appear, added to *streams once: the streams of a
-// recording are interleaved from its start, so its head names them all.
-void seek_stream_tokens(const QString& seek_path, QStringList* streams);
-// The same on the head's bytes; cut_last drops the last piece, the start of a
-// line cut by the head's end.
+// The stream tokens of a seek index's head bytes; cut_last drops the last
+// piece, the start of a line cut by the head's end.
 void stream_tokens_of_head(const QByteArray& head, bool cut_last, QStringList* streams);
 
 } // namespace DayMedia

@@ -174,6 +174,8 @@ private:
     QString chosen_stream() const;
     // Recordings of the day with a usable seek index (video then audio).
     QVector<DayMedia::Entry> playable_media() const;
+    // The recordings of a list, with the ends the filler found for them.
+    QVector<DayMedia::Entry> entries_with_ends(const QFileInfoList& files) const;
     QFileInfoList camera_files(int camera, bool audio) const;
     bool load_reader(const QFileInfo& file);
     void show_snapshot(bool full);
@@ -224,6 +226,8 @@ private:
     // Playable recordings of the loaded day, worked out once per load.
     mutable bool m_media_valid = false;
     mutable QVector<DayMedia::Entry> m_media;
+    // Where the loaded day's recordings end, as the filler found them, by path.
+    QHash<QString, qint64> m_recording_ends;
     QHash<ZQTag*, QFileInfo> m_tag_files;
     bool m_wait_cursor = false;
     // The day folder whose lists the controller holds.

@@ -143,6 +143,8 @@ void ZQ_Player_presentation::load_day_lists()
         return;
     m_controller->init_day_video_list(m_day_folder);
     m_media_valid = false;
+    // Read again: a recording still being written may end later now.
+    m_recording_ends.clear();
     if (m_controller->day_video_list().isEmpty() && m_controller->day_audio_list().isEmpty()) {
         // A stale index is being rebuilt: the day is set up again when it is done.
         m_waiting_for_index = m_controller->is_indexing();
@@ -172,9 +174,31 @@ void ZQ_Player_presentation::on_index_generated()
         return;
     m_waiting_for_index = false;
     log(QStringLiteral("index generated :: ") + m_day_folder);
-    tear_down_timelines();
-    if (m_ui->tabWidget->currentIndex() == 1)
+    const int tab = m_ui->tabWidget->currentIndex();
+    if (tab == 1) {
+        tear_down_timelines();
         tab_changed(1);
+        return;
+    }
+    // On another tab the day's lists, emptied for the rebuild, are read again
+    // now (an alarm or tag row found no recording to play), and the filler
+    // marks the camera's rows and slider from them; the REC tab is left as it is.
+    const int camera = m_current_camera_id.toInt();
+    if (camera >= 0)
+        change_timelines_from_cameraid(camera);
+    else
+        load_day_lists();
+    if (m_waiting_for_index)
+        return; // changed again meanwhile: the next rebuild ends this
+    QComboBox* chooser = tab == 2 ? m_ui->alarm_combobox : tab == 3 ? m_ui->tags_comboBox : nullptr;
+    if (!chooser)
+        return;
+    // The camera the list shows: the one chosen, or every camera.
+    const int listed = !chooser->isHidden() && chooser->count() > 0 && chooser->currentIndex() == 0 ? -1 : camera;
+    if (tab == 2)
+        set_alarm_list_from_cameraid(listed);
+    else
+        set_tags_list_from_cameraid(listed);
 }
 
 void ZQ_Player_presentation::free_day_tags()
@@ -212,13 +236,21 @@ void ZQ_Player_presentation::load_day_tags()
     m_tags_day = m_loaded_day;
 }
 
+QVector<DayMedia::Entry> ZQ_Player_presentation::entries_with_ends(const QFileInfoList& files) const
+{
+    QVector<DayMedia::Entry> out = DayMedia::entries_of(files);
+    for (DayMedia::Entry& e : out)
+        e.end_ms = m_recording_ends.value(e.path, -1);
+    return out;
+}
+
 QVector<DayMedia::Entry> ZQ_Player_presentation::playable_media() const
 {
     if (m_media_valid)
         return m_media;
     QVector<DayMedia::Entry> out;
     for (const QFileInfoList& list : {m_controller->day_video_list(), m_controller->day_audio_list()}) {
-        for (const DayMedia::Entry& e : DayMedia::entries_of(list)) {
+        for (const DayMedia::Entry& e : entries_with_ends(list)) {
             if (!seek_index_usable(e.path)) {
                 log(QStringLiteral("timeline get datetime :: remove ") + e.path);
                 continue;
@@ -383,9 +415,9 @@ void ZQ_Player_presentation::set_all_timelines_background(int camera_id, QFileIn
 
 void ZQ_Player_presentation::stop_filler()
 {
-    if (!m_filler)
+    ZQTimelinethread* filler = m_filler.data();
+    if (!filler)
         return;
-    ZQTimelinethread* filler = m_filler;
     m_filler = nullptr;
     disconnect(filler, nullptr, this, nullptr);
     filler->cancel();
@@ -420,9 +452,16 @@ void ZQ_Player_presentation::on_filled(QSharedPointer<TimelineFill> result)
     m_ui->slider->update();
     m_filled_streams = result->stream_ids;
     // The searches take a recording to cover what the filler marks for it:
-    // with one minute assumed, a click inside a longer recording found the next one.
+    // with one minute assumed, a click inside a longer recording found the
+    // next one; with a length shared by all, a click in a pause found the
+    // recording before it.
     if (result->minutes_per_file > 0)
         m_minutes_per_file = result->minutes_per_file;
+    for (auto it = result->ends.cbegin(); it != result->ends.cend(); ++it)
+        m_recording_ends.insert(it.key(), it.value());
+    if (m_media_valid)
+        for (DayMedia::Entry& e : m_media)
+            e.end_ms = m_recording_ends.value(e.path, e.end_ms);
     timeline_thread_finished();
     emit timelines_filled();
 }
@@ -637,6 +676,13 @@ void ZQ_Player_presentation::init_timelines(QFileInfoList VIDEO_filelist, int ca
     log(QStringLiteral("init timelines :: camera id :: ") + QString::number(camera_id));
     tear_down_timelines();
     if (VIDEO_filelist.isEmpty()) {
+        // A day without recordings: nothing of the previous day may stay on
+        // the slider or in the stream chooser (its marks played nothing).
+        m_ui->slider->clear();
+        m_ui->slider->set_camera_id(camera_id);
+        m_ui->slider->check_and_add_tags({}, camera_id);
+        m_ui->slider->update();
+        m_ui->video_stream_box->clear();
         update();
         return;
     }
@@ -645,10 +691,16 @@ void ZQ_Player_presentation::init_timelines(QFileInfoList VIDEO_filelist, int ca
     rows->setSpacing(2);
     rows->setAlignment(Qt::AlignTop);
     rows->setContentsMargins(0, 0, 0, 0);
-    m_camera_combo->setStyleSheet(
-        QStringLiteral("QComboBox{min-height:25px; max-height:25px; color:white; background-color:rgba(255,255,255,0.05);"
-                       " border:1px solid rgba(255,255,255,0.5);}") +
-        Ui_ZQ_Player_presentation::chooser_list_style());
+    // Dark when closed; its open list white with black names, the row under
+    // the pointer light grey. The item rules are needed too: without them the
+    // rows took the panel's white text, unreadable on white.
+    m_camera_combo->setStyleSheet(QStringLiteral(
+        "QComboBox{min-height:25px; max-height:25px; color:white; background-color:rgba(255,255,255,0.05);"
+        " border:1px solid rgba(255,255,255,0.5); selection-background-color:lightgray; selection-color:black;}"
+        "QComboBox QAbstractItemView{background-color:white; color:black; border:1px solid gray;"
+        " selection-background-color:lightgray; selection-color:black; outline:0px;}"
+        "QComboBox::item{background-color:white; color:black;}"
+        "QComboBox::item:selected{background-color:lightgray; color:black;}"));
     QElapsedTimer clock;
     clock.start();
     log(QStringLiteral("init timelines :: video files count") + QString::number(VIDEO_filelist.size()));
@@ -735,7 +787,7 @@ QFileInfo ZQ_Player_presentation::get_video_file_for_alarm(const QString& camera
                                                            const QString& time) const
 {
     log(QStringLiteral("get video file for alarm :: alarm time :: ") + time);
-    const QVector<DayMedia::Entry> video = DayMedia::entries_of(m_controller->day_video_list());
+    const QVector<DayMedia::Entry> video = entries_with_ends(m_controller->day_video_list());
     const int i = DayMedia::entry_for_alarm(video, DayMedia::parse_camera_id(camera), day,
                                             TimeText::hhmmss_to_ms(time), m_file_duration);
     return i < 0 ? QFileInfo() : QFileInfo(video[i].path);

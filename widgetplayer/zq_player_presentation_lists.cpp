@@ -165,7 +165,7 @@ void ZQ_Player_presentation::set_tags_list_from_cameraid(int camera_id)
         return;
     }
     m_file_duration = file_duration_s();
-    const QVector<DayMedia::Entry> video = DayMedia::entries_of(m_controller->day_video_list());
+    const QVector<DayMedia::Entry> video = entries_with_ends(m_controller->day_video_list());
     m_tags_list.clear();
     QStringList cameras{QStringLiteral("Toutes les caméras")};
     int chosen = -1;

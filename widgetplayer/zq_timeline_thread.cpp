@@ -62,31 +62,27 @@ QSharedPointer<TimelineFill> ZQTimelinethread::compute(int camera_id, const QFil
         }
         std::stable_sort(own.begin(), own.end(),
                          [](const DayMedia::Entry& a, const DayMedia::Entry& b) { return a.start_ms < b.start_ms; });
-        QVector<qint64> starts;
-        starts.reserve(own.size());
-        for (const DayMedia::Entry& e : own)
-            starts.append(e.start_ms);
-        const double from_gaps = DayMedia::minutes_from_gaps(starts);
-        if (from_gaps > 0 && (minutes < 0 || minutes > from_gaps))
-            minutes = from_gaps;
-        // The stream tokens come from the head of every video recording's
-        // seek index, in the order they first appear (a stream that starts
-        // later in the day is offered too); the last frames are read only
-        // while no estimate exists.
-        for (const DayMedia::Entry& e : own) {
+        // Each recording is bounded by its own last picture, so that a pause
+        // between two recordings never shows as recorded. The stream tokens
+        // come from the head of every video recording's seek index, in the
+        // order they first appear (a stream that starts later in the day is
+        // offered too).
+        QVector<qint64> starts(own.size(), -1);
+        QVector<qint64> lasts(own.size(), -1);
+        // The readings are said until one gives the minutes a recording covers.
+        bool tell = minutes < 0;
+        for (int i = 0; i < own.size(); ++i) {
             if (cancel && cancel->load())
                 return {};
-            if (minutes > 0 && e.audio)
-                break;
+            const DayMedia::Entry& e = own[i];
+            starts[i] = e.start_ms;
             const SeekCompanions c = seek_index_companions(e.path);
             if (!c.valid())
                 continue;
-            if (!e.audio)
-                DayMedia::seek_stream_tokens(c.seekPath, &fill->stream_ids);
-            if (minutes > 0)
-                continue;
-            ZQLog::log(QStringLiteral("[INFO] ZQTimelinethread :: get minute diff :: file ") + e.path);
-            const DayMedia::LastLine last = DayMedia::seek_last_line(c.seekPath, nullptr);
+            if (tell)
+                ZQLog::log(QStringLiteral("[INFO] ZQTimelinethread :: get minute diff :: file ") + e.path);
+            const DayMedia::LastLine last =
+                DayMedia::seek_last_line(c.seekPath, e.audio ? nullptr : &fill->stream_ids);
             if (!last.opened) {
                 ZQLog::log(QStringLiteral("[WARN] ZQTimelinethread :: seek last frame :: Error Opening Seek File ") +
                            c.seekPath);
@@ -105,21 +101,26 @@ QSharedPointer<TimelineFill> ZQTimelinethread::compute(int camera_id, const QFil
                            c.seekPath);
                 continue;
             }
-            ZQLog::log(QStringLiteral("[INFO] ZQTimelinethread :: get minute diff :: last frame ") + last.timestamp);
-            const double d = DayMedia::minutes_from_last_frame(e.start_ms, last.time_ms);
-            if (d > 0)
-                minutes = d;
+            if (tell)
+                ZQLog::log(QStringLiteral("[INFO] ZQTimelinethread :: get minute diff :: last frame ") +
+                           last.timestamp);
+            lasts[i] = last.time_ms;
+            if (DayMedia::minutes_from_last_frame(e.start_ms, last.time_ms) > 0)
+                tell = false;
         }
         if (cancel && cancel->load())
             return {};
-        const int count = minutes > 0 ? int(minutes) : 0;
-        for (const DayMedia::Entry& e : own) {
-            const int start_minute = int(e.start_ms / 60000);
-            const int hour = start_minute / 60;
-            for (int m = start_minute % 60; m < start_minute % 60 + count && m < 60; ++m)
-                fill->rows[hour][m] = 1;
-            for (int i = start_minute; i < start_minute + count && i < 1440; ++i)
-                fill->day[i] = 1;
+        const QVector<qint64> ends = DayMedia::recording_ends(starts, lasts, &minutes);
+        for (int i = 0; i < own.size(); ++i) {
+            if (ends[i] <= starts[i])
+                continue;
+            fill->ends.insert(own[i].path, ends[i]);
+            const int first = int(starts[i] / 60000);
+            const int last = int((ends[i] - 1) / 60000);
+            for (int m = first; m <= last && m < 1440; ++m) {
+                fill->rows[m / 60][m % 60] = 1;
+                fill->day[m] = 1;
+            }
         }
     }
     fill->camera = camera;

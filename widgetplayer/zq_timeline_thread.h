@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QFileInfoList>
+#include <QHash>
 #include <QMetaType>
 #include <QSharedPointer>
 #include <QStringList>
@@ -18,6 +19,9 @@ struct TimelineFill
     std::array<quint8, 1440> day{};
     QStringList stream_ids; // raw tokens, "video1"
     double minutes_per_file = -1.0;
+    // Where each marked recording ends (exclusive), by path: the searches
+    // take a recording to cover what its marks show.
+    QHash<QString, qint64> ends;
 };
 
 // Fills the REC tab of one camera off the GUI thread. It touches no widget:

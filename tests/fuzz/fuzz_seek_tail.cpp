@@ -21,6 +21,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         const DayMedia::LastLine last = DayMedia::last_line_of_tail(tail, cut, &streams);
         if (last.found && (last.time_ms < 0 || last.time_ms >= 24LL * 3600 * 1000 || last.timestamp.size() != 17))
             __builtin_trap();
+        // Without the stream tokens the last line found is the same.
+        const DayMedia::LastLine bare = DayMedia::last_line_of_tail(tail, cut, nullptr);
+        if (bare.found != last.found || bare.timestamp != last.timestamp || bare.fields != last.fields)
+            __builtin_trap();
         DayMedia::minutes_from_last_frame(0, last.time_ms);
         // The same bytes as the head of a seek index.
         QStringList tokens;

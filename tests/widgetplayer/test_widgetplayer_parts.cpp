@@ -93,6 +93,8 @@ private slots:
     void hour_of_time_data();
     void hour_of_time();
     void minutes_estimate();
+    void recording_ends_data();
+    void recording_ends();
     void seek_last_line_data();
     void seek_last_line();
     void filler_marks_camera_minutes();
@@ -189,6 +191,13 @@ void TestWidgetPlayerParts::search_time_data()
     QTest::newRow("audio-only day, after the end") << audio_only << hms(10, 2, 5) << 2 << 900 << 1;
     QTest::newRow("empty") << QVector<Entry>{} << hms(1, 0, 0) << 1 << 900 << -1;
     QTest::newRow("far from any file") << day << hms(20, 0, 0) << 1 << 900 << -1;
+    // Ends known from the recordings' last pictures: 30 s, then 150 s.
+    QVector<Entry> ends{entry(1, 8, 0, 0), entry(1, 8, 1, 0)};
+    ends[0].end_ms = hms(8, 0, 30);
+    ends[1].end_ms = hms(8, 3, 30);
+    QTest::newRow("after a short recording's end") << ends << hms(8, 0, 40) << 1 << 0 << -1;
+    QTest::newRow("inside a long recording") << ends << hms(8, 3, 0) << 1 << 0 << 1;
+    QTest::newRow("after a short recording, the next one") << ends << hms(8, 0, 40) << 1 << 900 << 1;
 }
 
 void TestWidgetPlayerParts::search_time()
@@ -224,22 +233,28 @@ void TestWidgetPlayerParts::adjacent_entry()
 
 void TestWidgetPlayerParts::alarm_bounds_data()
 {
+    QTest::addColumn<int>("camera");
     QTest::addColumn<qint64>("time");
     QTest::addColumn<int>("duration");
     QTest::addColumn<int>("index");
-    QTest::newRow("exact start") << hms(8, 0, 0) << 60 << 0;
-    QTest::newRow("last second") << hms(8, 0, 59) << 60 << 0;
-    QTest::newRow("start + duration") << hms(8, 1, 0) << 60 << -1;
-    QTest::newRow("duration -1") << hms(8, 0, 0) << -1 << -1;
+    QTest::newRow("exact start") << 1 << hms(8, 0, 0) << 60 << 0;
+    QTest::newRow("last second") << 1 << hms(8, 0, 59) << 60 << 0;
+    QTest::newRow("start + duration") << 1 << hms(8, 1, 0) << 60 << -1;
+    QTest::newRow("duration -1") << 1 << hms(8, 0, 0) << -1 << -1;
+    // Camera 12's recording ends at its own last picture, 08:01:30, not a duration after its start.
+    QTest::newRow("own end, inside") << 12 << hms(8, 1, 20) << 60 << 1;
+    QTest::newRow("own end, after") << 12 << hms(8, 1, 30) << 60 << -1;
 }
 
 void TestWidgetPlayerParts::alarm_bounds()
 {
+    QFETCH(int, camera);
     QFETCH(qint64, time);
     QFETCH(int, duration);
     QFETCH(int, index);
-    const QVector<Entry> list{entry(1, 8, 0, 0), entry(12, 8, 0, 30)};
-    QCOMPARE(DayMedia::entry_for_alarm(list, 1, QStringLiteral("20240501"), time, duration), index);
+    QVector<Entry> list{entry(1, 8, 0, 0), entry(12, 8, 0, 30)};
+    list[1].end_ms = hms(8, 1, 30);
+    QCOMPARE(DayMedia::entry_for_alarm(list, camera, QStringLiteral("20240501"), time, duration), index);
 }
 
 void TestWidgetPlayerParts::hour_of_time_data()
@@ -262,14 +277,58 @@ void TestWidgetPlayerParts::hour_of_time()
 
 void TestWidgetPlayerParts::minutes_estimate()
 {
-    // Two recordings 5 minutes apart give 5; 1 minute apart gives nothing.
-    QCOMPARE(DayMedia::minutes_from_gaps({hms(8, 0, 0), hms(8, 5, 0), hms(8, 20, 0)}), 5.0);
-    QCOMPARE(DayMedia::minutes_from_gaps({hms(8, 0, 0), hms(8, 1, 0)}), -1.0);
     // A last frame 40 s after the start gives one minute; 3.5 minutes gives 3.5.
     QCOMPARE(DayMedia::minutes_from_last_frame(hms(8, 0, 0), hms(8, 0, 40)), 1.0);
     QCOMPARE(DayMedia::minutes_from_last_frame(hms(8, 0, 0), hms(8, 3, 30)), 3.5);
     QCOMPARE(DayMedia::minutes_from_last_frame(hms(8, 0, 0), hms(8, 30, 0)), -1.0);
     QCOMPARE(DayMedia::minutes_from_last_frame(hms(8, 0, 0), hms(7, 0, 0)), -1.0);
+}
+
+void TestWidgetPlayerParts::recording_ends_data()
+{
+    QTest::addColumn<QVector<qint64>>("starts");
+    QTest::addColumn<QVector<qint64>>("lasts"); // last picture of each, -1: none read
+    QTest::addColumn<double>("minutes_in");
+    QTest::addColumn<QVector<qint64>>("ends");
+    QTest::addColumn<double>("minutes_out");
+    const qint64 frame = 200; // one picture every 200 ms
+    QTest::newRow("each to its own last picture, a pause between")
+        << QVector<qint64>{hms(10, 0, 0), hms(10, 1, 0), hms(10, 8, 0)}
+        << QVector<qint64>{hms(10, 1, 0) - frame, hms(10, 2, 0) - frame, hms(10, 9, 0) - frame} << -1.0
+        << QVector<qint64>{hms(10, 1, 0) - frame + 1, hms(10, 2, 0) - frame + 1, hms(10, 9, 0) - frame + 1}
+        << 1.0; // the 10:00 recording's last picture comes first: the 7-minute gap is larger
+    QTest::newRow("longer than its gap: up to the next start")
+        << QVector<qint64>{hms(10, 0, 0), hms(10, 1, 0)} << QVector<qint64>{hms(10, 3, 0), hms(10, 1, 30)} << -1.0
+        << QVector<qint64>{hms(10, 1, 0), hms(10, 1, 30) + 1} << 3.0;
+    // Without a last picture, a recording gets the estimate: the gaps in
+    // order, 5 and then 3 minutes, the smaller kept.
+    QTest::newRow("estimate for the unread, only shrinking")
+        << QVector<qint64>{hms(10, 0, 0), hms(10, 5, 0), hms(10, 8, 0), hms(10, 18, 0)}
+        << QVector<qint64>{-1, -1, -1, -1} << -1.0
+        << QVector<qint64>{hms(10, 3, 0), hms(10, 8, 0), hms(10, 11, 0), hms(10, 21, 0)} << 3.0;
+    QTest::newRow("one minute apart: the last picture tells")
+        << QVector<qint64>{hms(10, 0, 0), hms(10, 1, 0)} << QVector<qint64>{hms(10, 0, 40), -1} << -1.0
+        << QVector<qint64>{hms(10, 0, 40) + 1, hms(10, 2, 0)} << 1.0;
+    QTest::newRow("an estimate carried in") << QVector<qint64>{hms(10, 0, 0)} << QVector<qint64>{-1} << 2.5
+                                            << QVector<qint64>{hms(10, 2, 30)} << 2.5;
+    QTest::newRow("last picture before the start") << QVector<qint64>{hms(10, 0, 0)}
+                                                   << QVector<qint64>{hms(9, 0, 0)} << -1.0 << QVector<qint64>{-1}
+                                                   << -1.0;
+    QTest::newRow("not past midnight") << QVector<qint64>{hms(23, 58, 0)} << QVector<qint64>{-1} << 5.0
+                                       << QVector<qint64>{hms(24, 0, 0)} << 5.0;
+    QTest::newRow("none") << QVector<qint64>{} << QVector<qint64>{} << -1.0 << QVector<qint64>{} << -1.0;
+}
+
+void TestWidgetPlayerParts::recording_ends()
+{
+    QFETCH(QVector<qint64>, starts);
+    QFETCH(QVector<qint64>, lasts);
+    QFETCH(double, minutes_in);
+    QFETCH(QVector<qint64>, ends);
+    QFETCH(double, minutes_out);
+    double minutes = minutes_in;
+    QCOMPARE(DayMedia::recording_ends(starts, lasts, &minutes), ends);
+    QCOMPARE(minutes, minutes_out);
 }
 
 void TestWidgetPlayerParts::seek_last_line_data()
@@ -290,6 +349,11 @@ void TestWidgetPlayerParts::seek_last_line_data()
                                  << "20240501080000000" << QStringList{"video1", "video2"};
     QTest::newRow("unfinished last line is garbage") << a + "2024050108" << true << "20240501080000000"
                                                      << QStringList{"video1"};
+    // Read as a head and a tail: within the head, and past it (a stream named only near the end).
+    QTest::newRow("between tail and head size") << a.repeated(200) + b << true << "20240501080059960"
+                                                << QStringList{"video1"};
+    QTest::newRow("past the head") << a.repeated(800) + "20240501080059000:video3:frame/264:size 64x48:1:9\n" + b
+                                   << true << "20240501080059960" << QStringList{"video1", "video3"};
     QTest::newRow("empty") << QByteArray() << true << QString() << QStringList{};
     QTest::newRow("missing") << QByteArray() << false << QString() << QStringList{};
     QTest::newRow("garbage") << QByteArray(3000, '\xff') << true << QString() << QStringList{};

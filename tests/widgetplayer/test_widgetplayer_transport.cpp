@@ -2,11 +2,16 @@
 // generated days: the recording a seek lands in after playback crossed into
 // the next one, the slider's press and release while playing and paused, the
 // end of reading forward and backward, recordings longer than a minute, a
-// day of two streams and a recording written after the day was opened. Each case drives the window as an operator would (row
-// clicks, slider presses, the transport buttons) and reads the time of each
-// picture the reader sends from the picture itself.
+// day of two streams, a recording written after the day was opened, alarm
+// and tag rows after a camera change rebuilt the day's index, the hour rows of
+// days with pauses and recordings of several lengths, and a day without
+// recordings chosen after one with. Each case drives the window as an
+// operator would (row clicks, slider presses, the transport buttons, the
+// tree) and reads the time of each picture the reader sends from the picture
+// itself.
 
 #include "playback/zq_stream_read_and_control.h"
+#include "player/zq_player_inferface_controller.h"
 #include "tools/zqfixture/lib/fixture_metadata.h"
 #include "tools/zqfixture/lib/fixture_pattern.h"
 #include "tools/zqfixture/lib/fixture_writer.h"
@@ -22,6 +27,7 @@
 
 #include "widgetplayer_test_helpers.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
@@ -33,20 +39,41 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QTableView>
+#include <QTreeView>
 
 #include <functional>
 #include <memory>
 
 namespace {
 
+// Keeps the warnings' texts; the rest is answered silently.
 class QuietUi : public WidgetPlayerUi
 {
 public:
-    void warning(const QString&, const QString&) override {}
+    explicit QuietUi(QStringList* warnings) : m_warnings(warnings) {}
+    void warning(const QString&, const QString& text) override { *m_warnings << text; }
     void information(const QString&, const QString&) override {}
     void open_alarm_viewer(const QString&, const QString&) override {}
     void open_snapshot_viewer(const QImage&, const QString&) override {}
     void open_alarm_record(const Vignette&) override {}
+
+private:
+    QStringList* m_warnings;
+};
+
+bool is_red(QRgb c)
+{
+    return qRed(c) > 200 && qGreen(c) < 60 && qBlue(c) < 60;
+}
+
+// Recordings of camera 1 that start every `seconds` + `gap` seconds.
+struct Run
+{
+    QTime start;
+    int count = 1;
+    int seconds = 60;
+    int gap = 0;
 };
 
 qint64 ms(int h, int m, int s, int z = 0)
@@ -61,6 +88,8 @@ QString hms(qint64 t)
 
 } // namespace
 
+Q_DECLARE_METATYPE(QList<Run>)
+
 class TestWidgetPlayerTransport : public QObject
 {
     Q_OBJECT
@@ -70,6 +99,8 @@ class TestWidgetPlayerTransport : public QObject
     QString m_day;
     std::unique_ptr<ZQ_Player_presentation> m_w;
     QList<ZQFixture::PatternValue> m_pictures;
+    QStringList m_warnings;
+    int m_sources = 0;
 
     static ZQFixture::Options options(const QString& parent)
     {
@@ -97,10 +128,11 @@ class TestWidgetPlayerTransport : public QObject
     bool open(const QString& day)
     {
         m_w = std::make_unique<ZQ_Player_presentation>(nullptr);
-        m_w->set_ui(std::make_unique<QuietUi>());
+        m_w->set_ui(std::make_unique<QuietUi>(&m_warnings));
         m_w->resize(1600, 900);
         m_w->show();
         m_pictures.clear();
+        m_warnings.clear();
         connect(m_w->reader(), &ZQStreamReadAndControl::set_display_frame, this,
                 [this](QImage image, auto&&...) { m_pictures << ZQFixture::read_pattern(image); });
         if (!QTest::qWaitFor([&] { return m_w->tree_index_of(day).isValid(); }, 20000))
@@ -117,6 +149,44 @@ class TestWidgetPlayerTransport : public QObject
         ZQTimeline* row = m_w->hour_row(int(t / 3600000));
         QVERIFY(row);
         emit row->clicked(QTime::fromMSecsSinceStartOfDay(int(t)).toString(QStringLiteral("HH:mm:ss")), 1);
+    }
+
+    // A recording of `camera` at `start` copied into the day folder, as the
+    // recorder writes one while the day is open.
+    bool add_recording(const QString& day, int camera, QTime start)
+    {
+        // Written elsewhere first: the recorder's file appears whole.
+        ZQFixture::Options late = options(m_home.filePath(QStringLiteral("source_%1").arg(++m_sources)));
+        late.cameras = {camera};
+        late.start_time = start;
+        late.recordings_per_camera = 1;
+        const ZQFixture::Result written = ZQFixture::write(late);
+        if (!written.ok || written.files.size() != 1)
+            return false;
+        const QDir target(QDir(day).filePath(start.toString(QStringLiteral("HHmmss"))));
+        if (!QDir().mkpath(target.path()))
+            return false;
+        for (const QString& path : {written.files[0].data_path, written.files[0].seek_path})
+            if (!QFile::copy(path, target.filePath(QFileInfo(path).fileName())))
+                return false;
+        return true;
+    }
+
+    // Where the tree row of a folder is, shown: its parents expanded and
+    // the row scrolled into view. Null when the row does not come.
+    QPoint tree_row_point(const QString& folder)
+    {
+        if (!QTest::qWaitFor([&] { return m_w->tree_index_of(folder).isValid(); }, 20000))
+            return QPoint();
+        QTreeView* tree = m_w->form()->tree;
+        const QModelIndex index = m_w->tree_index_of(folder);
+        for (QModelIndex p = index.parent(); p.isValid(); p = p.parent())
+            tree->expand(p);
+        tree->scrollTo(index);
+        QRect rect;
+        if (!QTest::qWaitFor([&] { return (rect = tree->visualRect(m_w->tree_index_of(folder))).height() > 0; }, 20000))
+            return QPoint();
+        return rect.center();
     }
 
     // Pictures the reader sends from now on.
@@ -393,17 +463,7 @@ private slots:
         QVERIFY(open(day));
         QCOMPARE(m_w->current_camera_id(), QStringLiteral("1"));
 
-        ZQFixture::Options late = options(parent + QStringLiteral("_source"));
-        late.cameras = {camera};
-        late.start_time = QTime(9, 30, 0);
-        late.recordings_per_camera = 1;
-        const ZQFixture::Result written = ZQFixture::write(late);
-        QVERIFY2(written.ok, qPrintable(written.error));
-        QCOMPARE(written.files.size(), 1);
-        const QDir target(QDir(day).filePath(QStringLiteral("093000")));
-        QVERIFY(QDir().mkpath(target.path()));
-        for (const QString& path : {written.files[0].data_path, written.files[0].seek_path})
-            QVERIFY(QFile::copy(path, target.filePath(QFileInfo(path).fileName())));
+        QVERIFY(add_recording(day, camera, QTime(9, 30, 0)));
 
         QSignalSpy filled(m_w.get(), &ZQ_Player_presentation::timelines_filled);
         if (camera_change) {
@@ -428,6 +488,231 @@ private slots:
         QVERIFY(wait_picture([&](const ZQFixture::PatternValue& p) { return p.camera == camera; }));
         QVERIFY2(first_time() >= ms(9, 30, 10) && first_time() < ms(9, 30, 11), qPrintable(hms(first_time())));
         QVERIFY(m_w->actual_file().endsWith(QString::number(camera) + QStringLiteral("_20240101_093000.zqvideo")));
+    }
+    void list_row_plays_after_index_rebuild_data()
+    {
+        QTest::addColumn<int>("tab");
+        QTest::addColumn<QString>("seek");
+        // Camera 2's alarm at 10:00:00 and its tag at 10:00:01 seek 2 s before.
+        QTest::newRow("ALARMS") << 2 << QStringLiteral("20240101095958");
+        QTest::newRow("TAGS") << 3 << QStringLiteral("20240101095959");
+    }
+
+    void list_row_plays_after_index_rebuild()
+    {
+        // A recording of camera 2 lands in the day folder while the ALARMS
+        // (or TAGS) tab is open. Choosing camera 2 in that tab's chooser
+        // reads the day again, finds its index stale and rebuilds it, the
+        // day's lists emptied meanwhile. Once the rebuild ends the lists are
+        // read again on this tab too: the rows play, and the new recording
+        // is on the slider.
+        QFETCH(int, tab);
+        QFETCH(QString, seek);
+        ZQFixture::Options o =
+            options(m_home.filePath(tab == 2 ? QStringLiteral("rebuild_alarms") : QStringLiteral("rebuild_tags")));
+        o.cameras = {1, 2};
+        o.start_time = QTime(10, 0, 0);
+        o.recordings_per_camera = 6;
+        const QString day = write_day(o);
+        QVERIFY(!day.isEmpty());
+        QVERIFY(open(day));
+        Ui_ZQ_Player_presentation* ui = m_w->form();
+        ui->tabWidget->setCurrentIndex(tab);
+        QComboBox* chooser = tab == 2 ? ui->alarm_combobox : ui->tags_comboBox;
+        QTableView* view = tab == 2 ? ui->listVignettes_view : ui->listTags_view;
+        QTRY_VERIFY(chooser->isVisible() && view->model() && view->model()->rowCount() >= 1);
+
+        QVERIFY(add_recording(day, 2, QTime(10, 8, 0)));
+        QSignalSpy generated(m_w->controller(), &ZQPlayerInferfaceController::indexGenerated);
+        QSignalSpy filled(m_w.get(), &ZQ_Player_presentation::timelines_filled);
+        QVERIFY(choose_camera_in(chooser, 2));
+        QTRY_VERIFY_WITH_TIMEOUT(!generated.isEmpty(), 60000);
+        // Camera 2's rows and slider come from the rebuilt index.
+        QTRY_VERIFY_WITH_TIMEOUT(!filled.isEmpty(), 60000);
+        QCOMPARE(m_w->current_camera_id(), QStringLiteral("2"));
+        QVERIFY(ui->slider->minute(10 * 60 + 8));
+        QVERIFY(ui->slider->minute(10 * 60));
+        QCOMPARE(ui->tabWidget->currentIndex(), tab);
+        QCOMPARE(chooser->currentText(), QStringLiteral("Caméra 2"));
+        QTRY_VERIFY(view->model() && view->model()->rowCount() == 1);
+
+        // The operator clicks the row (away from its picture button).
+        QSignalSpy seeks(m_w.get(), &ZQ_Player_presentation::change_timestamp);
+        watch();
+        const QRect row = view->visualRect(view->model()->index(0, 0));
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, QPoint(row.left() + 20, row.center().y()));
+        QVERIFY2(m_warnings.isEmpty(), qPrintable(m_warnings.join(QStringLiteral(", "))));
+        QVERIFY(!seeks.isEmpty());
+        QCOMPARE(seeks.last()[0].toString(), seek);
+        QVERIFY(wait_picture([](const ZQFixture::PatternValue& p) { return p.camera == 2; }));
+        QVERIFY2(first_time() >= ms(10, 0, 0) && first_time() < ms(10, 0, 1), qPrintable(hms(first_time())));
+        QVERIFY(m_w->actual_file().endsWith(QStringLiteral("2_20240101_100000.zqvideo")));
+
+        // Back on the REC tab: camera 2's rows with the new recording, and it still plays.
+        ui->tabWidget->setCurrentIndex(1);
+        QCOMPARE(m_w->camera_combo()->currentText(), QStringLiteral("Caméra 2"));
+        QVERIFY(m_w->hour_row(10) && m_w->hour_row(10)->minute(8) && !m_w->hour_row(10)->minute(7));
+        QCOMPARE(m_w->play_state(), 1);
+        watch();
+        QVERIFY(wait_picture([](const ZQFixture::PatternValue& p) { return p.camera == 2; }));
+    }
+
+    void hour_row_marks_and_clicks_data()
+    {
+        QTest::addColumn<QList<Run>>("runs");
+        QTest::addColumn<QList<int>>("marked"); // minutes of the 10:00 row drawn red
+        QTest::addColumn<QList<int>>("empty");  // minutes drawn empty
+        QTest::addColumn<QTime>("click");       // the first pixel column from this time is clicked
+        QTest::addColumn<QTime>("file");        // start of the recording that plays
+        QTest::addColumn<bool>("at_click");     // from the clicked second, else from the file's start
+        const QList<Run> gap{{QTime(10, 0, 0), 6, 60, 0}, {QTime(10, 8, 0), 1, 60, 0}};
+        // One-minute recordings 10:00 to 10:05, then 10:08: 10:06 and 10:07 hold nothing, and a
+        // click there plays the next recording (10:05 played when every recording was taken for
+        // three minutes, the smallest gap).
+        QTest::newRow("gap in the middle, click in it")
+            << gap << QList<int>{0, 1, 2, 3, 4, 5, 8} << QList<int>{6, 7, 9, 10} << QTime(10, 6, 50)
+            << QTime(10, 8, 0) << false;
+        QTest::newRow("gap in the middle, click before it")
+            << gap << QList<int>{0, 5, 8} << QList<int>{6, 7} << QTime(10, 5, 30) << QTime(10, 5, 0) << true;
+        // 10:00 and 10:03: the last recording ends with its own last picture.
+        QTest::newRow("last recording of the day")
+            << QList<Run>{{QTime(10, 0, 0), 2, 60, 120}} << QList<int>{0, 3} << QList<int>{1, 2, 4, 5}
+            << QTime(10, 3, 30) << QTime(10, 3, 0) << true;
+        // Two and a half minutes at 10:00 and 10:05.
+        QTest::newRow("longer than a minute")
+            << QList<Run>{{QTime(10, 0, 0), 2, 150, 150}} << QList<int>{0, 1, 2, 5, 6, 7}
+            << QList<int>{3, 4, 8, 9} << QTime(10, 3, 30) << QTime(10, 5, 0) << false;
+        // Half a minute at 10:00, 10:01 and 10:02: 10:00:40 lies after the first one.
+        QTest::newRow("shorter than a minute")
+            << QList<Run>{{QTime(10, 0, 0), 3, 30, 30}} << QList<int>{0, 1, 2} << QList<int>{3, 4}
+            << QTime(10, 0, 40) << QTime(10, 1, 0) << false;
+        // One recording of two and a half minutes: its third minute too.
+        QTest::newRow("a single recording") << QList<Run>{{QTime(10, 0, 0), 1, 150, 0}} << QList<int>{0, 1, 2}
+                                            << QList<int>{3} << QTime(10, 2, 10) << QTime(10, 0, 0) << true;
+    }
+
+    void hour_row_marks_and_clicks()
+    {
+        // Each recording is drawn from its start to its own last picture, and
+        // a click finds the recording that holds the clicked second.
+        QFETCH(QList<Run>, runs);
+        QFETCH(QList<int>, marked);
+        QFETCH(QList<int>, empty);
+        QFETCH(QTime, click);
+        QFETCH(QTime, file);
+        QFETCH(bool, at_click);
+        const QString parent = m_home.filePath(QStringLiteral("rows_%1").arg(QTest::currentDataTag()));
+        QString day;
+        for (const Run& run : runs) {
+            ZQFixture::Options o = options(parent);
+            o.start_time = run.start;
+            o.recordings_per_camera = run.count;
+            o.seconds_per_recording = run.seconds;
+            o.gap_seconds = run.gap;
+            o.fps = 5;
+            o.gop = 5;
+            day = write_day(o);
+            QVERIFY(!day.isEmpty());
+        }
+        QVERIFY(open(day));
+        ZQTimeline* row = m_w->hour_row(10);
+        QVERIFY(row);
+        QTRY_VERIFY(row->width() > 100);
+        const QImage picture = row->grab().toImage();
+        const int w = row->width();
+        for (int m : marked) {
+            // The minute's last pixel column (a cell reaches a little into its right neighbour).
+            QVERIFY2(is_red(picture.pixel(ZQTimeline::minute_x(m + 1, w) - 1, 18)), qPrintable(QString::number(m)));
+            QVERIFY2(m_w->form()->slider->minute(10 * 60 + m), qPrintable(QString::number(m)));
+        }
+        for (int m : empty) {
+            QVERIFY2(!is_red(picture.pixel(ZQTimeline::minute_x(m + 1, w) - 1, 18)), qPrintable(QString::number(m)));
+            QVERIFY2(!m_w->form()->slider->minute(10 * 60 + m), qPrintable(QString::number(m)));
+        }
+
+        int x = 0;
+        while (row->time_at(x, w) < click)
+            ++x;
+        QSignalSpy clicked(row, &ZQTimeline::clicked);
+        watch();
+        QTest::mouseClick(row, Qt::LeftButton, {}, QPoint(x, 15));
+        QCOMPARE(clicked.size(), 1);
+        const qint64 clicked_ms =
+            QTime::fromString(clicked[0][0].toString(), QStringLiteral("HH:mm:ss")).msecsSinceStartOfDay();
+        QVERIFY(wait_picture([](auto&&) { return true; }));
+        const QString name = QStringLiteral("1_20240101_") + file.toString(QStringLiteral("HHmmss")) +
+                             QStringLiteral(".zqvideo");
+        QVERIFY2(m_w->actual_file().endsWith(name), qPrintable(m_w->actual_file()));
+        const qint64 from = at_click ? clicked_ms : qint64(file.msecsSinceStartOfDay());
+        QVERIFY2(first_time() >= from && first_time() < from + 1000,
+                 qPrintable(hms(first_time()) + QStringLiteral(" clicked ") + hms(clicked_ms)));
+    }
+
+    void day_without_recordings_shows_nothing_data()
+    {
+        QTest::addColumn<QString>("layout");
+        QTest::newRow("empty folder") << QStringLiteral("empty");
+        QTest::newRow("only other files") << QStringLiteral("other");
+        // Removed after the tree listed it (the storage was unplugged, or the day expired).
+        QTest::newRow("folder gone") << QStringLiteral("gone");
+    }
+
+    void day_without_recordings_shows_nothing()
+    {
+        // After a day with recordings, the operator picks in the tree a day
+        // without any: the slider, the hour rows and the lists are empty (the
+        // previous day's marks stayed on the slider, and a click on one
+        // played nothing).
+        QFETCH(QString, layout);
+        const QString day = write_day(options(m_home.filePath(QStringLiteral("no_recordings_") + layout)));
+        QVERIFY(!day.isEmpty());
+        const QString other = QDir::cleanPath(day + QStringLiteral("/../2024-01-02"));
+        QVERIFY(QDir().mkpath(other));
+        if (layout == QLatin1String("other")) {
+            QVERIFY(QDir().mkpath(other + QStringLiteral("/080000")));
+            QFile thumb(other + QStringLiteral("/080000/1_1000_20240102_080000-thumb.jpg"));
+            QVERIFY(thumb.open(QIODevice::WriteOnly));
+            thumb.write("not a picture");
+            thumb.close();
+            QFile notes(other + QStringLiteral("/notes.txt"));
+            QVERIFY(notes.open(QIODevice::WriteOnly));
+            notes.write("nothing recorded");
+            notes.close();
+        }
+        QVERIFY(open(day));
+        Ui_ZQ_Player_presentation* ui = m_w->form();
+        QVERIFY(ui->slider->minute(8 * 60));
+        QCOMPARE(ui->slider->tags().size(), 1);
+
+        const QPoint at = tree_row_point(other);
+        QVERIFY(!at.isNull());
+        if (layout == QLatin1String("gone"))
+            QVERIFY(QDir(other).removeRecursively());
+        QTest::mouseClick(ui->tree->viewport(), Qt::LeftButton, {}, at);
+        QCOMPARE(QDir::cleanPath(m_w->day_folder()), other);
+        auto nothing_shown = [&] {
+            for (int i = 0; i < ZQSlidertimeline::kMinutes; ++i)
+                if (ui->slider->minute(i))
+                    return false;
+            for (int h = 0; h < 24; ++h)
+                if (ZQTimeline* row = m_w->hour_row(h))
+                    for (int m = 0; m < 60; ++m)
+                        if (row->minute(m))
+                            return false;
+            return ui->slider->tags().isEmpty();
+        };
+        QVERIFY(nothing_shown());
+        // Also once a rebuild of the day's index has ended.
+        QTRY_VERIFY_WITH_TIMEOUT(!m_w->controller()->is_indexing(), 60000);
+        QVERIFY(nothing_shown());
+        for (int tab : {2, 3}) {
+            ui->tabWidget->setCurrentIndex(tab);
+            QTableView* view = tab == 2 ? ui->listVignettes_view : ui->listTags_view;
+            QVERIFY(!view->model() || view->model()->rowCount() == 0);
+        }
+        // The only word the operator gets: the day holds no recording.
+        for (const QString& w : std::as_const(m_warnings))
+            QVERIFY2(w.startsWith(QStringLiteral("Aucun enregistrement trouvé dans le dossier")), qPrintable(w));
     }
 };
 

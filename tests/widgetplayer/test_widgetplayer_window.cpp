@@ -88,6 +88,7 @@ struct RowLook
     QColor background;
     bool opaque = false;
     double contrast = 1.0;
+    QColor ink; // the colour of that ink
 };
 
 RowLook row_look(const QImage& picture, const QRect& row)
@@ -106,8 +107,13 @@ RowLook row_look(const QImage& picture, const QRect& row)
     RowLook look;
     look.background = QColor::fromRgba(most);
     look.opaque = qAlpha(most) == 255;
-    for (auto it = counts.cbegin(); it != counts.cend(); ++it)
-        look.contrast = std::max(look.contrast, contrast_ratio(QColor::fromRgba(it.key()), look.background));
+    for (auto it = counts.cbegin(); it != counts.cend(); ++it) {
+        const double c = contrast_ratio(QColor::fromRgba(it.key()), look.background);
+        if (c > look.contrast) {
+            look.contrast = c;
+            look.ink = QColor::fromRgba(it.key());
+        }
+    }
     return look;
 }
 
@@ -429,20 +435,25 @@ private slots:
         // Each chooser of the window, on the tab that shows it (-1: below the display).
         QTest::addColumn<QString>("chooser");
         QTest::addColumn<int>("tab");
-        QTest::newRow("camera") << QStringLiteral("camera") << 1;
-        QTest::newRow("alarm camera") << QStringLiteral("alarm_combobox") << 2;
-        QTest::newRow("tag camera") << QStringLiteral("tags_comboBox") << 3;
-        QTest::newRow("stream") << QStringLiteral("video_stream_box") << -1;
-        QTest::newRow("rate") << QStringLiteral("rateBox") << -1;
+        QTest::addColumn<bool>("light"); // white list, black names, light grey row under the pointer
+        QTest::newRow("camera") << QStringLiteral("camera") << 1 << true;
+        // The others: the panels' dark list with white names.
+        QTest::newRow("alarm camera") << QStringLiteral("alarm_combobox") << 2 << false;
+        QTest::newRow("tag camera") << QStringLiteral("tags_comboBox") << 3 << false;
+        QTest::newRow("stream") << QStringLiteral("video_stream_box") << -1 << false;
+        QTest::newRow("rate") << QStringLiteral("rateBox") << -1 << false;
     }
 
     void drop_down_rows_read()
     {
         // An open drop-down list: every row, the one under the pointer too,
         // is opaque and its name stands out from it. The panels' light text
-        // on the lists' white left the camera names blank.
+        // on the lists' white left the camera names blank. The REC tab's
+        // camera chooser has a white list with black names; the others a
+        // dark one with white names.
         QFETCH(QString, chooser);
         QFETCH(int, tab);
+        QFETCH(bool, light);
         Ui_ZQ_Player_presentation* ui = m_w->form();
         if (tab >= 0)
             ui->tabWidget->setCurrentIndex(tab);
@@ -479,6 +490,18 @@ private slots:
                                          .arg(look.contrast);
                 QVERIFY2(look.opaque, qPrintable(what));
                 QVERIFY2(look.contrast >= 4.5, qPrintable(what));
+                const double lightness = look.background.lightnessF();
+                if (light) {
+                    QVERIFY2(look.ink.lightnessF() < 0.2, qPrintable(what));
+                    if (r == hovered)
+                        QVERIFY2(lightness > 0.6 && lightness < 0.95, qPrintable(what));
+                    else
+                        QVERIFY2(lightness > 0.95, qPrintable(what));
+                } else {
+                    QVERIFY2(look.ink.lightnessF() > 0.8, qPrintable(what));
+                    if (r != hovered)
+                        QVERIFY2(lightness < 0.3, qPrintable(what));
+                }
                 // The row under the pointer stands out from the others.
                 if (r == hovered)
                     hovered_background = look.background;

@@ -23,11 +23,10 @@ inline double contrast_ratio(const QColor& a, const QColor& b)
     return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
 }
 
-// Chooses a camera in the REC tab's camera chooser as the operator does: the
-// first item that names the id, then its activation. False when none names it.
-inline bool choose_camera(ZQ_Player_presentation* window, int camera)
+// Chooses a camera in a camera chooser as the operator does: the first item
+// that names the id, then its activation. False when none names it.
+inline bool choose_camera_in(QComboBox* cameras, int camera)
 {
-    QComboBox* cameras = window->camera_combo();
     const QString id = QString::number(camera);
     for (int i = 0; i < cameras->count(); ++i) {
         if (cameras->itemText(i).endsWith(QLatin1Char(' ') + id)) {
@@ -37,4 +36,10 @@ inline bool choose_camera(ZQ_Player_presentation* window, int camera)
         }
     }
     return false;
+}
+
+// The same in the REC tab's camera chooser.
+inline bool choose_camera(ZQ_Player_presentation* window, int camera)
+{
+    return choose_camera_in(window->camera_combo(), camera);
 }
