@@ -305,17 +305,14 @@ void Canvas::Go()
 
     const QStringList parts = stream_path.split(QLatin1Char('&'), Qt::KeepEmptyParts);
     const bool was_fullscreen = name.contains(QLatin1String("fullscreen"));
-    if (!stream_path.isEmpty()) {
-        QString new_name;
-        for (const QString& part : parts) {
-            if (part.contains(QLatin1String("id="))) {
-                new_name = part;
-                new_name.remove(QLatin1String("id="));
-                if (was_fullscreen)
-                    new_name += QLatin1String(" - fullscreen");
-            }
+    name.clear();
+    for (const QString& part : parts) {
+        if (part.contains(QLatin1String("id="))) {
+            name = part;
+            name.remove(QLatin1String("id="));
+            if (was_fullscreen)
+                name += QLatin1String(" - fullscreen");
         }
-        name = new_name;
     }
     log_info(QStringLiteral("Go() :: buffer_size_in_ms > 0 : ") + QString::number(buffer_size_in_ms));
     // A frame pushed before the display started is kept: it is the picture

@@ -11,6 +11,7 @@
 #include <QWaitCondition>
 
 #include <atomic>
+#include <cstdint>
 #include <deque>
 #include <memory>
 #include <string>
@@ -107,6 +108,9 @@ signals:
     void signal_network_fps(int, bool);
     void set_codec_size(int, int);
     void signal_setup_scaler_dewrap(int, int);
+    void frame_decoded(int frameid, AVFrame* pFrame, uint8_t** frame_data, int framelenght, char* timestamp,
+                       QString drawoverlay, bool is_keyframe, double fps, int width, int height,
+                       AVPixelFormat pix_fmt, int frames_contained, int bitdepth, bool isYUV);
     void frame_decoded_old(QImage frame, int linesize, QString timestamp, QString drawoverlay, bool isUnwrapped,
                            int frame_id, int width, int height, double fps, QString frametag, bool is_keyframe);
     void speed_send(double);
