@@ -321,7 +321,6 @@ void Canvas::Go()
     last_frame_time = now;
     paint_start_time = now;
     rate_window_start = now;
-    frame_since_go = false;
     if (stream_path.contains(QLatin1String("onlyobjframes=1")))
         only_object_frames = true;
 
@@ -338,16 +337,19 @@ void Canvas::checkend()
 {
     log_info(QStringLiteral("Checkend"));
     if (loop) {
+        // The first restart goes at once; while starts keep ending in an
+        // error before their stream ran steadily, the wait grows from 1 s to
+        // 5 s, so that an error that does not go away (a codec no decoder
+        // reads, a refused scheme, a stream that shows a picture and then
+        // one of those) is not retried without pause, a request each time.
+        // Asked before the stop, which may let the display thread go.
+        if (display_thread && display_thread->stream_ran_steadily())
+            loop_restarts = 0;
         if (has_display())
             emit display_stop();
-        // The first restart goes at once; while the stream keeps ending in
-        // an error before a frame, the wait grows from 1 s to 5 s, so that an
-        // error that does not go away (a codec no decoder reads, a refused
-        // scheme) is not retried without pause, a request each time.
-        if (frame_since_go)
-            loop_restarts = 0;
         const int n = loop_restarts++;
         const int delay = n == 0 ? 0 : int(qMin<qint64>(5000, qint64(1000) << qMin(n - 1, 8)));
+        log_info(QStringLiteral("Checkend :: loop restart in ") + QString::number(delay) + QStringLiteral(" ms"));
         if (delay == 0) {
             loop_restart();
             return;
@@ -602,7 +604,6 @@ void Canvas::displayFrame(QImage frame, int linesize, int fw, int fh, QString ti
     }
     if (fps > 0 && std::isfinite(fps))
         stream_frame_rate = fps;
-    frame_since_go = true;
     if (frame_id > last_frame_id) {
         last_frame_id = frame_id;
         shown_frame_counter += 1;

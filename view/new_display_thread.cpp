@@ -1020,3 +1020,8 @@ ZQStreamParser* new_display_thread::get_stream_parser() const
 {
     return client.data();
 }
+
+bool new_display_thread::stream_ran_steadily() const
+{
+    return client && client->ran_steadily();
+}

@@ -39,6 +39,8 @@ public:
     bool is_stopping() const { return stop; }
     bool is_finished_loop() const { return finished_loop; }
     ZQStreamParser* get_stream_parser() const;
+    // The stream client ran steadily at some time (the client's own rule).
+    bool stream_ran_steadily() const;
     int get_max_list_size() const { return max_list_size; }
     int get_error_count() const { return error_count; }
 

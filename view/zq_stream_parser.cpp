@@ -731,6 +731,7 @@ bool ZQStreamParser::handle_part(StreamPart& part)
     m_part_in_transfer = true;
     if (!m_steady_in_transfer && m_transfer_clock.elapsed() >= kSteadyMs) {
         m_steady_in_transfer = true;
+        m_ran_steadily = true;
         if (m_short > 0) {
             m_quiet = false;
             log_info(QStringLiteral("get stream :: stream steady after short transfers ")

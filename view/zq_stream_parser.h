@@ -72,6 +72,9 @@ public:
     // run steadily (parts still coming kSteadyMs after the request); 0 once
     // one did.
     int short_transfers() const { return m_short; }
+    // A transfer of this parser ran steadily: parts still came kSteadyMs
+    // after its request.
+    bool ran_steadily() const { return m_ran_steadily; }
     // Wait before the next request after a transfer that failed or ended
     // early.
     int retry_delay_ms() const;
@@ -226,6 +229,7 @@ private:
     std::atomic<int> m_transfers{0};
     std::atomic<int> m_failures{0};
     std::atomic<int> m_short{0};
+    std::atomic<bool> m_ran_steadily{false};
     std::atomic<int> m_part_timeout_ms{30000};
     QElapsedTimer m_transfer_clock;   // since the request
     QElapsedTimer m_since_part;       // since the request or the last part

@@ -68,6 +68,19 @@ bool wait_no_display_threads()
     return new_display_thread::live_count() == 0;
 }
 
+// The wait before each restart a tile chose in loop mode, from its log.
+QList<int> loop_restart_waits(const LogCapture& log)
+{
+    QList<int> waits;
+    const QString key = QStringLiteral("Checkend :: loop restart in ");
+    for (const QString& line : log.lines()) {
+        const qsizetype at = line.indexOf(key);
+        if (at >= 0)
+            waits << line.mid(at + key.size()).section(QLatin1Char(' '), 0, 0).toInt();
+    }
+    return waits;
+}
+
 // A tile that shows its stream client.
 class ProbeCanvas : public Canvas
 {
@@ -91,6 +104,7 @@ private slots:
     void short_connections_back_off();
     void loop_mode_terminal_error_backs_off_data();
     void loop_mode_terminal_error_backs_off();
+    void loop_mode_steady_run_resets_back_off();
 
 private:
     QTemporaryDir m_dir;
@@ -328,8 +342,10 @@ void TestTileStream::loop_mode_terminal_error_backs_off_data()
     QTest::addColumn<QString>("scheme");
     QTest::addColumn<QString>("codec");
     QTest::addColumn<bool>("requests");
-    QTest::newRow("decoder cannot open") << "http" << "vp8x" << true;
-    QTest::newRow("scheme refused") << "ftp" << "h264" << false;
+    QTest::addColumn<int>("first_bad"); // first part that carries the codec
+    QTest::newRow("decoder cannot open") << "http" << "vp8x" << true << 0;
+    QTest::newRow("scheme refused") << "ftp" << "h264" << false << 0;
+    QTest::newRow("one picture, then a codec no decoder reads") << "http" << "vp8x" << true << 1;
 }
 
 // In loop mode an error that ends the client (a codec no decoder reads, a
@@ -337,16 +353,22 @@ void TestTileStream::loop_mode_terminal_error_backs_off_data()
 // once, then 1 s doubling to 5 s): five starts in some seven seconds, and
 // still starting after 5 s. Before, every start followed the last at once:
 // about 12 to 20 starts a second, each with its request and its log lines.
+// A picture shown before the error does not start the count again (before,
+// it did: some 11 starts a second, for ever).
 void TestTileStream::loop_mode_terminal_error_backs_off()
 {
     QFETCH(QString, scheme);
     QFETCH(QString, codec);
     QFETCH(bool, requests);
+    QFETCH(int, first_bad);
     LoopbackServer server;
     StreamScript script;
     script.recording = m_rec;
     script.realtime = true;
-    script.edit = [codec](int, StreamParts::Part& p) { p.codec = codec; };
+    script.edit = [codec, first_bad](int i, StreamParts::Part& p) {
+        if (i >= first_bad)
+            p.codec = codec;
+    };
     add_stream_route(server, "/video.cgi", script);
     {
         Canvas c;
@@ -371,6 +393,39 @@ void TestTileStream::loop_mode_terminal_error_backs_off()
                      qPrintable(QString::number(server.request_count())));
         else
             QCOMPARE(server.request_count(), 0);
+        if (first_bad > 0)
+            QVERIFY(c.get_last_frame_id() >= 1); // the picture was shown
+        c.setEnding();
+    }
+    QVERIFY(wait_no_display_threads());
+}
+
+// Loop mode: three starts that show a picture and end in an error raise the
+// wait; a start whose stream then runs steadily (4 s) before the same error
+// begins the count again, so it resumes at once, and the next quick error
+// waits 1 s as the first one did.
+void TestTileStream::loop_mode_steady_run_resets_back_off()
+{
+    LoopbackServer server;
+    StreamScript script;
+    script.recording = m_rec;
+    script.realtime = true;
+    script.loops = 2;
+    // The server's fourth answer runs 100 frames (4 s) before the bad codec.
+    script.edit = [&server](int i, StreamParts::Part& p) {
+        if (i >= (server.request_count() == 4 ? 100 : 1))
+            p.codec = QStringLiteral("vp8x");
+    };
+    add_stream_route(server, "/video.cgi", script);
+    {
+        LogCapture log;
+        Canvas c;
+        point_at(c, server, 0);
+        c.set_loop(true);
+        c.grab();
+        QTRY_VERIFY_WITH_TIMEOUT(loop_restart_waits(log).size() >= 5, 60000);
+        QCOMPARE(loop_restart_waits(log).mid(0, 5), (QList<int>{0, 1000, 2000, 0, 1000}));
+        QVERIFY(c.get_last_frame_id() >= 90); // the steady run was shown
         c.setEnding();
     }
     QVERIFY(wait_no_display_threads());
