@@ -477,7 +477,7 @@ void Canvas::delete_display_thread()
     log_info(QStringLiteral("delete display thread"));
     // The thread that asks may be an earlier one, already replaced.
     if (auto* ended = qobject_cast<new_display_thread*>(sender())) {
-        retire_display_thread(ended);
+        delete_when_finished(ended);
         if (ended != display_thread)
             return;
         display_thread = nullptr;

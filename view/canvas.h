@@ -207,7 +207,7 @@ private:
     // Server stream mode (canvas_stream.cpp).
     void start_stream_display();
     void end_stream_display();
-    static void retire_display_thread(new_display_thread* t);
+    void release_display_thread(new_display_thread* t);
 
     // Overlays.
     void draw_overlay(QPainter& painter);

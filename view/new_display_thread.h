@@ -21,6 +21,10 @@ class ZQStreamParser;
 struct AVFrame;
 struct SwsContext;
 
+// Deletes a thread object once its thread has finished (at once when it is
+// not running): a QThread is never destroyed while it runs.
+void delete_when_finished(QThread* t);
+
 // Stands between one stream client and one display tile: keeps a buffer of
 // decoded records sized from the stream's rate and a buffer duration, shows
 // them in frame-id order at the stream's pace, converts each picture into a

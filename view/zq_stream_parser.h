@@ -40,7 +40,11 @@ public:
     explicit ZQStreamParser(QObject* owner = nullptr);
     ~ZQStreamParser() override;
 
-    void set_frame_queue(std::deque<ZQMediaFrame*>* queue) { m_queue = queue; }
+    void set_frame_queue(std::deque<ZQMediaFrame*>* queue)
+    {
+        QMutexLocker lock(&m_link_mutex);
+        m_queue = queue;
+    }
     void set_token(QString token) { m_token = token; }
     void set_path(QString path);
     QString get_path() const;
@@ -97,8 +101,13 @@ public:
     static void force_transfer_diagnostics(int on);
 
     void release_replay_wait();
+    // Lets the parser go: no owner, no consumer's queue any more, stopped
+    // with delete after reply.
     void Destroy();
     void force_libcurl_stop();
+
+    // Parsers alive, for leak checks of their owners.
+    static int live_count() { return s_live; }
 
     // Written by the consumer before the start.
     QMutex* frame_queue_mutex = nullptr;
@@ -175,6 +184,9 @@ private:
     void log_warn(const QString& step) const;
     void log_error(const QString& step) const;
 
+    // The consumer's queue and its mutex are reached under this one, so that
+    // Destroy can cut the link while a record is on its way.
+    QMutex m_link_mutex;
     std::deque<ZQMediaFrame*>* m_queue = nullptr;
     QPointer<QObject> m_owner;
     QString m_scheme, m_host, m_port, m_extra, m_path, m_codec;
@@ -261,4 +273,5 @@ private:
     QMutex m_wait_mutex;
     QWaitCondition m_wait;
     static inline std::atomic<int> s_forced_diagnostics{-1};
+    static inline std::atomic<int> s_live{0};
 };

@@ -16,6 +16,7 @@
 #include "tests/recordings/log_capture.h"
 #include "tests/support/loopback_server.h"
 #include "tests/support/stream_routes.h"
+#include "tests/view/client_hold.h"
 #include "tools/zqfixture/lib/fixture_pattern.h"
 #include "view/canvas.h"
 #include "view/new_display_thread.h"
@@ -56,16 +57,18 @@ bool is_magenta(QRgb p)
     return qRed(p) > 200 && qBlue(p) > 200 && qGreen(p) < 80;
 }
 
-// Deletions that follow finished signals run on the event loop.
+// Deletions that follow finished signals run on the event loop: every
+// display thread and stream client goes.
 bool wait_no_display_threads()
 {
     QElapsedTimer t;
     t.start();
-    while (new_display_thread::live_count() > 0 && t.elapsed() < 10000) {
+    auto gone = [] { return new_display_thread::live_count() == 0 && ZQStreamParser::live_count() == 0; };
+    while (!gone() && t.elapsed() < 10000) {
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QTest::qWait(20);
     }
-    return new_display_thread::live_count() == 0;
+    return gone();
 }
 
 // The wait before each restart a tile chose in loop mode, from its log.
@@ -105,6 +108,8 @@ private slots:
     void loop_mode_terminal_error_backs_off_data();
     void loop_mode_terminal_error_backs_off();
     void loop_mode_steady_run_resets_back_off();
+    void ending_with_a_stalled_stream_data();
+    void ending_with_a_stalled_stream();
 
 private:
     QTemporaryDir m_dir;
@@ -428,6 +433,64 @@ void TestTileStream::loop_mode_steady_run_resets_back_off()
         QVERIFY(c.get_last_frame_id() >= 90); // the steady run was shown
         c.setEnding();
     }
+    QVERIFY(wait_no_display_threads());
+}
+
+void TestTileStream::ending_with_a_stalled_stream_data()
+{
+    QTest::addColumn<int>("buffer_ms");
+    QTest::addColumn<QString>("stall");
+    QTest::addColumn<bool>("held");
+    QTest::newRow("answer held, direct") << 0 << "answer" << false;
+    QTest::newRow("headers then nothing, buffered") << 600 << "headers" << false;
+    QTest::newRow("headers then nothing, direct, client held") << 0 << "headers" << true;
+    QTest::newRow("parts then nothing, direct, client held") << 0 << "parts" << true;
+    QTest::newRow("parts then nothing, buffered, client held") << 600 << "parts" << true;
+}
+
+// A tile closed while its stream stalls ends at once: its display thread and
+// client are stopped and go once their threads have ended, even when the
+// client's thread is held for a while. Before, the tile waited up to 5 s for
+// each and then deleted the client still running: "QThread: Destroyed while
+// thread is still running" and the process aborted.
+void TestTileStream::ending_with_a_stalled_stream()
+{
+    QFETCH(int, buffer_ms);
+    QFETCH(QString, stall);
+    QFETCH(bool, held);
+    LoopbackServer server;
+    StreamScript script;
+    script.recording = m_rec;
+    script.realtime = true;
+    if (stall == QLatin1String("answer"))
+        script.delay_ms = 120000;
+    else
+        script.stall_after = stall == QLatin1String("headers") ? 0 : 40;
+    add_stream_route(server, "/video.cgi", script);
+    auto hold = std::make_shared<ClientHold>();
+    ClientHoldRelease release{hold};
+    {
+        auto* c = new ProbeCanvas;
+        point_at(*c, server, buffer_ms);
+        c->grab();
+        QTRY_VERIFY_WITH_TIMEOUT(server.request_count() >= 1, 15000);
+        if (stall == QLatin1String("parts"))
+            QTRY_VERIFY_WITH_TIMEOUT(c->get_last_frame_id() >= 5, 15000);
+        ZQStreamParser* p = c->parser();
+        QVERIFY(p);
+        hold_client(p, hold);
+        hold->armed = held;
+        QElapsedTimer clock;
+        clock.start();
+        delete c;
+        // Nothing is waited for: the bound only leaves room for a loaded machine.
+        QVERIFY2(clock.elapsed() < 4000, qPrintable(QStringLiteral("%1 ms").arg(clock.elapsed())));
+        if (held) {
+            QTRY_VERIFY_WITH_TIMEOUT(hold->entered, 15000);
+            QVERIFY(ZQStreamParser::live_count() >= 1); // not deleted while held
+        }
+    }
+    hold->release.release();
     QVERIFY(wait_no_display_threads());
 }
 

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QSemaphore>
+#include <QString>
+
+#include <atomic>
+#include <memory>
+
+#include "view/zq_stream_parser.h"
+
+// Holds a stream client's thread, once, in its next status hand-over after
+// it is armed, as a call that does not come back would (a library call, a
+// slow decode), until released. Shared with the client's thread, which may still hold it
+// after the test let go of it.
+struct ClientHold
+{
+    std::atomic<bool> armed{false};
+    std::atomic<bool> entered{false};
+    QSemaphore release;
+};
+
+inline void hold_client(ZQStreamParser* p, const std::shared_ptr<ClientHold>& hold)
+{
+    QObject::connect(
+        p, &ZQStreamParser::send_status_message, p,
+        [hold](const QString& text) {
+            if (!hold->armed || text == QLatin1String("connected") || hold->entered.exchange(true))
+                return;
+            hold->release.tryAcquire(1, 60000);
+        },
+        Qt::DirectConnection);
+}
+
+// Releases the hold when the test leaves, whichever way.
+struct ClientHoldRelease
+{
+    std::shared_ptr<ClientHold> hold;
+    ~ClientHoldRelease() { hold->release.release(); }
+};
