@@ -16,7 +16,7 @@
 #include "tests/recordings/log_capture.h"
 #include "tests/support/loopback_server.h"
 #include "tests/support/stream_routes.h"
-#include "tests/view/client_hold.h"
+#include "tests/view/stream_test_util.h"
 #include "tools/zqfixture/lib/fixture_pattern.h"
 #include "view/canvas.h"
 #include "view/new_display_thread.h"
@@ -57,18 +57,11 @@ bool is_magenta(QRgb p)
     return qRed(p) > 200 && qBlue(p) > 200 && qGreen(p) < 80;
 }
 
-// Deletions that follow finished signals run on the event loop: every
-// display thread and stream client goes.
+// Every display thread and stream client goes.
 bool wait_no_display_threads()
 {
-    QElapsedTimer t;
-    t.start();
-    auto gone = [] { return new_display_thread::live_count() == 0 && ZQStreamParser::live_count() == 0; };
-    while (!gone() && t.elapsed() < 10000) {
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        QTest::qWait(20);
-    }
-    return gone();
+    return wait_until_deleted(
+        [] { return new_display_thread::live_count() == 0 && ZQStreamParser::live_count() == 0; });
 }
 
 // The wait before each restart a tile chose in loop mode, from its log.

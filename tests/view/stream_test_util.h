@@ -1,9 +1,16 @@
 #pragma once
 
+// Helpers of the stream tests: a stream client whose thread is held, and
+// the wait for thread objects that delete themselves.
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QSemaphore>
 #include <QString>
+#include <QTest>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 
 #include "view/zq_stream_parser.h"
@@ -37,3 +44,16 @@ struct ClientHoldRelease
     std::shared_ptr<ClientHold> hold;
     ~ClientHoldRelease() { hold->release.release(); }
 };
+
+// Deletions that follow finished signals run on the event loop: runs it,
+// delivering them, until `gone` holds or 10 s have passed.
+inline bool wait_until_deleted(const std::function<bool()>& gone)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!gone() && t.elapsed() < 10000) {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QTest::qWait(20);
+    }
+    return gone();
+}
