@@ -305,17 +305,14 @@ void Canvas::Go()
 
     const QStringList parts = stream_path.split(QLatin1Char('&'), Qt::KeepEmptyParts);
     const bool was_fullscreen = name.contains(QLatin1String("fullscreen"));
-    if (!stream_path.isEmpty()) {
-        QString new_name;
-        for (const QString& part : parts) {
-            if (part.contains(QLatin1String("id="))) {
-                new_name = part;
-                new_name.remove(QLatin1String("id="));
-                if (was_fullscreen)
-                    new_name += QLatin1String(" - fullscreen");
-            }
+    name.clear();
+    for (const QString& part : parts) {
+        if (part.contains(QLatin1String("id="))) {
+            name = part;
+            name.remove(QLatin1String("id="));
+            if (was_fullscreen)
+                name += QLatin1String(" - fullscreen");
         }
-        name = new_name;
     }
     log_info(QStringLiteral("Go() :: buffer_size_in_ms > 0 : ") + QString::number(buffer_size_in_ms));
     // A frame pushed before the display started is kept: it is the picture
@@ -324,7 +321,6 @@ void Canvas::Go()
     last_frame_time = now;
     paint_start_time = now;
     rate_window_start = now;
-    frame_since_go = false;
     if (stream_path.contains(QLatin1String("onlyobjframes=1")))
         only_object_frames = true;
 
@@ -341,16 +337,19 @@ void Canvas::checkend()
 {
     log_info(QStringLiteral("Checkend"));
     if (loop) {
+        // The first restart goes at once; while starts keep ending in an
+        // error before their stream ran steadily, the wait grows from 1 s to
+        // 5 s, so that an error that does not go away (a codec no decoder
+        // reads, a refused scheme, a stream that shows a picture and then
+        // one of those) is not retried without pause, a request each time.
+        // Asked before the stop, which may let the display thread go.
+        if (display_thread && display_thread->stream_ran_steadily())
+            loop_restarts = 0;
         if (has_display())
             emit display_stop();
-        // The first restart goes at once; while the stream keeps ending in
-        // an error before a frame, the wait grows from 1 s to 5 s, so that an
-        // error that does not go away (a codec no decoder reads, a refused
-        // scheme) is not retried without pause, a request each time.
-        if (frame_since_go)
-            loop_restarts = 0;
         const int n = loop_restarts++;
         const int delay = n == 0 ? 0 : int(qMin<qint64>(5000, qint64(1000) << qMin(n - 1, 8)));
+        log_info(QStringLiteral("Checkend :: loop restart in ") + QString::number(delay) + QStringLiteral(" ms"));
         if (delay == 0) {
             loop_restart();
             return;
@@ -478,7 +477,7 @@ void Canvas::delete_display_thread()
     log_info(QStringLiteral("delete display thread"));
     // The thread that asks may be an earlier one, already replaced.
     if (auto* ended = qobject_cast<new_display_thread*>(sender())) {
-        retire_display_thread(ended);
+        delete_when_finished(ended);
         if (ended != display_thread)
             return;
         display_thread = nullptr;
@@ -605,7 +604,6 @@ void Canvas::displayFrame(QImage frame, int linesize, int fw, int fh, QString ti
     }
     if (fps > 0 && std::isfinite(fps))
         stream_frame_rate = fps;
-    frame_since_go = true;
     if (frame_id > last_frame_id) {
         last_frame_id = frame_id;
         shown_frame_counter += 1;

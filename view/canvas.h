@@ -207,7 +207,7 @@ private:
     // Server stream mode (canvas_stream.cpp).
     void start_stream_display();
     void end_stream_display();
-    static void retire_display_thread(new_display_thread* t);
+    void release_display_thread(new_display_thread* t);
 
     // Overlays.
     void draw_overlay(QPainter& painter);
@@ -277,11 +277,10 @@ private:
     QTimer* wheel_timer = nullptr;
     QTimer* single_click_timer = nullptr;
     QTimer* security_stop_timer = nullptr;
-    // Loop mode: restarts after an error that ended the stream, and whether
-    // a frame came since the last start (which begins the count again).
+    // Loop mode: restarts in a row after an error that ended the stream; a
+    // start whose stream ran steadily begins the count again.
     QTimer* loop_restart_timer = nullptr;
     int loop_restarts = 0;
-    bool frame_since_go = false;
     bool wheel_ready = true;
     bool stream_start = true;
     bool fisheye_active = false;

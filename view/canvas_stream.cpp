@@ -6,15 +6,11 @@
 
 void Canvas::start_stream_display()
 {
-    // One display thread per tile: an earlier one is stopped here and deleted
-    // once both of its threads have ended.
+    // One display thread per tile: an earlier one is let go.
     if (display_thread) {
         new_display_thread* old = display_thread;
         display_thread = nullptr;
-        disconnect(old, nullptr, this, nullptr);
-        disconnect(this, nullptr, old, nullptr);
-        connect(old, &new_display_thread::can_delete, old, [old] { retire_display_thread(old); });
-        old->set_stop();
+        release_display_thread(old);
     }
     auto* t = new new_display_thread(nullptr);
     display_thread = t;
@@ -65,25 +61,23 @@ void Canvas::start_stream_display()
         t->start_stream_parser();
 }
 
-void Canvas::retire_display_thread(new_display_thread* t)
+void Canvas::release_display_thread(new_display_thread* t)
 {
-    if (!t)
-        return;
-    if (t->isRunning())
-        QObject::connect(t, &QThread::finished, t, &QObject::deleteLater, Qt::UniqueConnection);
-    else
-        t->deleteLater();
+    // Stopped here and deleted once both of its threads have ended, which it
+    // tells by can_delete: neither destroyed while it runs nor waited for on
+    // this thread, so a stream that stalls holds up neither the tile's end
+    // nor its window. The tile may be gone by then.
+    disconnect(t, nullptr, this, nullptr);
+    disconnect(this, nullptr, t, nullptr);
+    connect(t, &new_display_thread::can_delete, t, [t] { delete_when_finished(t); });
+    t->set_stop();
 }
 
 void Canvas::end_stream_display()
 {
-    // At the tile's end: the thread is stopped and waited for (bounded) here,
-    // since nobody is left to take its can_delete.
     if (!display_thread)
         return;
     new_display_thread* t = display_thread;
     display_thread = nullptr;
-    disconnect(t, nullptr, this, nullptr);
-    disconnect(this, nullptr, t, nullptr);
-    delete t;
+    release_display_thread(t);
 }

@@ -37,6 +37,17 @@ bool is_playback_path(const QString& path)
 
 } // namespace
 
+void delete_when_finished(QThread* t)
+{
+    if (!t)
+        return;
+    // Connected first: a thread that finishes between the two steps is then
+    // caught by one of them (deleteLater twice is harmless).
+    QObject::connect(t, &QThread::finished, t, &QObject::deleteLater, Qt::UniqueConnection);
+    if (!t->isRunning())
+        t->deleteLater();
+}
+
 new_display_thread::new_display_thread(Canvas* t) : tile(t)
 {
     ++s_live;
@@ -63,20 +74,32 @@ new_display_thread::~new_display_thread()
     log_info(QStringLiteral("Destroy :: is running ") + QString::number(isRunning() ? 1 : 0));
     stop = true;
     wake();
-    if (isRunning() && !wait(5000))
+    // The display loop looks at the stop flag between short waits, all of
+    // which the wake ends; this object cannot outlive its own thread, so the
+    // wait has no bound.
+    if (isRunning() && !wait(5000)) {
         log_warn(QStringLiteral("Destroy :: display loop did not end"));
+        wait();
+    }
+    if (ZQStreamParser* c = client.data()) {
+        client = nullptr;
+        disconnect(c, nullptr, this, nullptr);
+        if (c->isRunning()) {
+            // Never deleted while it runs, and never waited for here: it is
+            // cut from this object (its queue and mutex go with it), told to
+            // stop, and deletes itself when its thread ends.
+            log_warn(QStringLiteral("Destroy :: stream parser is running, could not delete"));
+            c->Destroy();
+            c->force_libcurl_stop();
+            log_info(QStringLiteral("Destroy :: stream parser deleted when it ends"));
+            delete_when_finished(c);
+        } else {
+            log_info(QStringLiteral("Destroy :: delete stream parser"));
+            delete c;
+        }
+    }
     log_info(QStringLiteral("Destroy :: uninit_frames"));
     uninit_frames();
-    if (client) {
-        if (client->isRunning()) {
-            log_warn(QStringLiteral("Destroy :: stream parser is running, could not delete"));
-            client->threadStop(true);
-            client->force_libcurl_stop();
-            client->wait(5000);
-        }
-        log_info(QStringLiteral("Destroy :: delete stream parser"));
-        delete client.data();
-    }
     log_info(QStringLiteral("Destroy done"));
     --s_live;
 }
@@ -904,17 +927,13 @@ void new_display_thread::delete_stream_parser()
         connect(this, &QThread::finished, this, &new_display_thread::delete_stream_parser, Qt::UniqueConnection);
         return;
     }
-    if (!client->isRunning()) {
-        client_deleted = true;
-        client->deleteLater();
-        client = nullptr;
-    } else {
+    if (client->isRunning()) {
         log_info(QStringLiteral("delete stream parser :: stream parser is running, could not delete"));
         client->threadStop(true);
-        connect(client, &QThread::finished, client, &QObject::deleteLater, Qt::UniqueConnection);
-        client_deleted = true;
-        client = nullptr;
     }
+    delete_when_finished(client);
+    client_deleted = true;
+    client = nullptr;
     if (!paused) {
         log_info(QStringLiteral("delete stream parser :: send status message disconnected"));
         emit send_status_message(QStringLiteral("disconnected"));
@@ -1019,4 +1038,9 @@ void new_display_thread::get_display_show()
 ZQStreamParser* new_display_thread::get_stream_parser() const
 {
     return client.data();
+}
+
+bool new_display_thread::stream_ran_steadily() const
+{
+    return client && client->ran_steadily();
 }

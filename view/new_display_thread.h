@@ -21,6 +21,10 @@ class ZQStreamParser;
 struct AVFrame;
 struct SwsContext;
 
+// Deletes a thread object once its thread has finished (at once when it is
+// not running): a QThread is never destroyed while it runs.
+void delete_when_finished(QThread* t);
+
 // Stands between one stream client and one display tile: keeps a buffer of
 // decoded records sized from the stream's rate and a buffer duration, shows
 // them in frame-id order at the stream's pace, converts each picture into a
@@ -39,6 +43,8 @@ public:
     bool is_stopping() const { return stop; }
     bool is_finished_loop() const { return finished_loop; }
     ZQStreamParser* get_stream_parser() const;
+    // The stream client ran steadily at some time (the client's own rule).
+    bool stream_ran_steadily() const;
     int get_max_list_size() const { return max_list_size; }
     int get_error_count() const { return error_count; }
 

@@ -64,6 +64,7 @@ ZQStreamParser::ZQStreamParser(QString scheme, QString host, QString port, QStri
     m_window_timer.start();
     m_speed_emit_timer.start();
     m_parser.set_log_handler([this](const QString& line) { log_warn(QStringLiteral("read stream :: ") + line); });
+    ++s_live;
 }
 
 ZQStreamParser::ZQStreamParser(QObject* owner) : ZQStreamParser({}, {}, {}, {}, {}, false, {}, false, owner) {}
@@ -73,12 +74,17 @@ ZQStreamParser::~ZQStreamParser()
     if (isRunning()) {
         log_error(QStringLiteral("destruction :: still running"));
         threadStop(false);
-        // Bounded: a transfer stuck inside the TLS library still lets go
-        // within the progress callback's period.
-        wait(5000);
+        // A QThread destroyed while it runs takes the process down: the wait
+        // has no bound. The stop wakes every wait of the thread, so it lets go
+        // at once unless a call it made holds it.
+        if (!wait(5000)) {
+            log_error(QStringLiteral("destruction :: still running after 5 s"));
+            wait();
+        }
     }
     m_decoder.reset();
     log_info(QStringLiteral("destruction done"));
+    --s_live;
 }
 
 void ZQStreamParser::log_info(const QString& step) const
@@ -199,6 +205,13 @@ void ZQStreamParser::Destroy()
 {
     log_info(QStringLiteral("Destroy :: running handles :: ") + QString::number(m_running));
     m_owner = nullptr;
+    {
+        // The consumer may go before this thread ends: nothing more reaches
+        // its queue.
+        QMutexLocker lock(&m_link_mutex);
+        m_queue = nullptr;
+        frame_queue_mutex = nullptr;
+    }
     m_replay_wait = false;
     if (!m_stop) {
         m_stop = true;
@@ -661,7 +674,9 @@ bool ZQStreamParser::open_decoder_for(const QString& codec)
 
 void ZQStreamParser::push_record(ZQMediaFrame* record)
 {
+    QMutexLocker link(&m_link_mutex);
     if (!m_queue || !frame_queue_mutex) {
+        link.unlock();
         delete record;
         return;
     }
@@ -731,6 +746,7 @@ bool ZQStreamParser::handle_part(StreamPart& part)
     m_part_in_transfer = true;
     if (!m_steady_in_transfer && m_transfer_clock.elapsed() >= kSteadyMs) {
         m_steady_in_transfer = true;
+        m_ran_steadily = true;
         if (m_short > 0) {
             m_quiet = false;
             log_info(QStringLiteral("get stream :: stream steady after short transfers ")
@@ -810,10 +826,13 @@ bool ZQStreamParser::handle_part(StreamPart& part)
         // consumer holds the producer instead of growing the queue.
         for (;;) {
             const int bound = m_max_queue;
-            if (bound <= 0 || !m_queue || !frame_queue_mutex)
+            if (bound <= 0)
                 break;
             qsizetype n = 0;
             {
+                QMutexLocker link(&m_link_mutex);
+                if (!m_queue || !frame_queue_mutex)
+                    break;
                 QMutexLocker lock(frame_queue_mutex);
                 n = qsizetype(m_queue->size());
             }

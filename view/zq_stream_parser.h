@@ -11,6 +11,7 @@
 #include <QWaitCondition>
 
 #include <atomic>
+#include <cstdint>
 #include <deque>
 #include <memory>
 #include <string>
@@ -39,7 +40,11 @@ public:
     explicit ZQStreamParser(QObject* owner = nullptr);
     ~ZQStreamParser() override;
 
-    void set_frame_queue(std::deque<ZQMediaFrame*>* queue) { m_queue = queue; }
+    void set_frame_queue(std::deque<ZQMediaFrame*>* queue)
+    {
+        QMutexLocker lock(&m_link_mutex);
+        m_queue = queue;
+    }
     void set_token(QString token) { m_token = token; }
     void set_path(QString path);
     QString get_path() const;
@@ -71,6 +76,9 @@ public:
     // run steadily (parts still coming kSteadyMs after the request); 0 once
     // one did.
     int short_transfers() const { return m_short; }
+    // A transfer of this parser ran steadily: parts still came kSteadyMs
+    // after its request.
+    bool ran_steadily() const { return m_ran_steadily; }
     // Wait before the next request after a transfer that failed or ended
     // early.
     int retry_delay_ms() const;
@@ -93,8 +101,13 @@ public:
     static void force_transfer_diagnostics(int on);
 
     void release_replay_wait();
+    // Lets the parser go: no owner, no consumer's queue any more, stopped
+    // with delete after reply.
     void Destroy();
     void force_libcurl_stop();
+
+    // Parsers alive, for leak checks of their owners.
+    static int live_count() { return s_live; }
 
     // Written by the consumer before the start.
     QMutex* frame_queue_mutex = nullptr;
@@ -107,6 +120,9 @@ signals:
     void signal_network_fps(int, bool);
     void set_codec_size(int, int);
     void signal_setup_scaler_dewrap(int, int);
+    void frame_decoded(int frameid, AVFrame* pFrame, uint8_t** frame_data, int framelenght, char* timestamp,
+                       QString drawoverlay, bool is_keyframe, double fps, int width, int height,
+                       AVPixelFormat pix_fmt, int frames_contained, int bitdepth, bool isYUV);
     void frame_decoded_old(QImage frame, int linesize, QString timestamp, QString drawoverlay, bool isUnwrapped,
                            int frame_id, int width, int height, double fps, QString frametag, bool is_keyframe);
     void speed_send(double);
@@ -168,6 +184,9 @@ private:
     void log_warn(const QString& step) const;
     void log_error(const QString& step) const;
 
+    // The consumer's queue and its mutex are reached under this one, so that
+    // Destroy can cut the link while a record is on its way.
+    QMutex m_link_mutex;
     std::deque<ZQMediaFrame*>* m_queue = nullptr;
     QPointer<QObject> m_owner;
     QString m_scheme, m_host, m_port, m_extra, m_path, m_codec;
@@ -222,6 +241,7 @@ private:
     std::atomic<int> m_transfers{0};
     std::atomic<int> m_failures{0};
     std::atomic<int> m_short{0};
+    std::atomic<bool> m_ran_steadily{false};
     std::atomic<int> m_part_timeout_ms{30000};
     QElapsedTimer m_transfer_clock;   // since the request
     QElapsedTimer m_since_part;       // since the request or the last part
@@ -253,4 +273,5 @@ private:
     QMutex m_wait_mutex;
     QWaitCondition m_wait;
     static inline std::atomic<int> s_forced_diagnostics{-1};
+    static inline std::atomic<int> s_live{0};
 };

@@ -19,7 +19,8 @@
 //      (curl itself asks once: the reply is complete), and in the full run
 //      the requests of the last 10 s of a minute (the tile still asks);
 //   6. loop mode after an error that ends the stream (a codec no decoder
-//      reads, a refused scheme): starts and requests of a tile in 10 s.
+//      reads, a refused scheme, a stream that shows one picture and then
+//      carries that codec): starts and requests of a tile in 10 s.
 // Generated data is kept in $ZQ_BENCH_DIR (default /tmp/zq_bench_stream).
 //
 //   bench_stream [--quick] [--throughput | --latency | --restarts]
@@ -564,6 +565,16 @@ int main(int argc, char** argv)
     zq::bench::print_ratio(out, QStringLiteral("scheme ftp: starts"), ftp10.starts, curl, QString(),
                            QStringLiteral("curl --retry (part 4)"));
     out << "   requests: " << ftp10.requests << ", log lines: " << ftp10.log_lines << Qt::endl;
+    StreamScript one_then_bad = bad_codec;
+    one_then_bad.edit = [](int i, StreamParts::Part& p) {
+        if (i >= 1)
+            p.codec = QStringLiteral("vp8x");
+    };
+    const TileRun picture10 = tile_against(one_then_bad, QStringLiteral("http"), true, 10);
+    zq::bench::print_ratio(out, QStringLiteral("one picture, then codec vp8x: starts"), picture10.starts, curl,
+                           QString(), QStringLiteral("curl --retry (part 4)"));
+    out << "   requests: " << picture10.requests << ", log lines: " << picture10.log_lines
+        << ", frames shown: " << picture10.frames << Qt::endl;
     out << "   target: a handful (first restart at once, then 1 s doubling to 5 s)" << Qt::endl;
     return 0;
 }

@@ -17,6 +17,7 @@
 #include "app/zq_log.h"
 #include "tests/support/loopback_server.h"
 #include "tests/support/stream_routes.h"
+#include "tests/view/stream_test_util.h"
 #include "tools/zqfixture/lib/fixture_pattern.h"
 #include "view/new_display_thread.h"
 #include "view/zq_stream_parser.h"
@@ -80,6 +81,8 @@ private slots:
     void replay_at_the_end_of_a_loop();
     void silent_receiver_restarts_the_stream();
     void hide_pauses_a_live_stream_and_show_resumes();
+    void deleted_while_its_client_is_held_data();
+    void deleted_while_its_client_is_held();
 
 private:
     new_display_thread* start(LoopbackServer& server, int buffer_ms, bool loop,
@@ -373,6 +376,52 @@ void TestDisplayThread::hide_pauses_a_live_stream_and_show_resumes()
     QTRY_VERIFY_WITH_TIMEOUT(r.ids.size() > hidden_count + 3, 10000);
     QCOMPARE(server.request_count(), 2);
     finish(t);
+}
+
+void TestDisplayThread::deleted_while_its_client_is_held_data()
+{
+    QTest::addColumn<int>("buffer_ms");
+    QTest::newRow("direct") << 0;
+    QTest::newRow("buffered") << 200;
+}
+
+// Deleted while its stream stalls and its client's thread is held: the
+// deletion neither waits for the client nor destroys it running; the client,
+// cut from the deleted thread's queue, deletes itself once it ends. Before,
+// the deletion waited 5 s, then 5 s more in the client's destructor, and
+// aborted ("QThread: Destroyed while thread is still running").
+void TestDisplayThread::deleted_while_its_client_is_held()
+{
+    QFETCH(int, buffer_ms);
+    LoopbackServer server;
+    StreamScript script;
+    script.recording = m_rec;
+    script.realtime = true;
+    script.stall_after = 30;
+    add_stream_route(server, "/video.cgi", script);
+    auto hold = std::make_shared<ClientHold>();
+    ClientHoldRelease release{hold};
+    // Clients of the earlier cases go first (deleted from the event loop).
+    QVERIFY(wait_until_deleted([] { return ZQStreamParser::live_count() == 0; }));
+    new_display_thread* t = start(server, buffer_ms, false);
+    {
+        Receiver r(t, true);
+        if (buffer_ms > 0)
+            t->start();
+        else
+            t->start_stream_parser();
+        QTRY_VERIFY_WITH_TIMEOUT(r.ids.size() >= 5, 15000);
+        hold_client(t->get_stream_parser(), hold);
+        hold->armed = true;
+        QElapsedTimer clock;
+        clock.start();
+        delete t;
+        QVERIFY2(clock.elapsed() < 4000, qPrintable(QStringLiteral("%1 ms").arg(clock.elapsed())));
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(hold->entered, 15000);
+    QCOMPARE(ZQStreamParser::live_count(), 1); // still running, not deleted
+    hold->release.release();
+    QVERIFY(wait_until_deleted([] { return ZQStreamParser::live_count() == 0; }));
 }
 
 int main(int argc, char** argv)

@@ -30,6 +30,8 @@ private slots:
     void keys_reach_sibling_widgets();
     void stream_error_retries();
     void frame_from_another_thread_lands_on_the_gui_thread();
+    void name_from_stream_path_data();
+    void name_from_stream_path();
 };
 
 void TestDisplayTile::placement_data()
@@ -352,6 +354,37 @@ void TestDisplayTile::frame_from_another_thread_lands_on_the_gui_thread()
     QTRY_COMPARE(c.get_last_frame_id(), 7);
     QVERIFY2(seen == QThread::currentThread(), "signal sent on the producer's thread");
     QCOMPARE(c.grab().toImage().pixel(32, 24), qRgb(255, 255, 255));
+}
+
+void TestDisplayTile::name_from_stream_path_data()
+{
+    QTest::addColumn<QString>("old_name");
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("name");
+    QTest::newRow("empty path clears the name") << "cam 2" << "" << "";
+    QTest::newRow("the id= element") << "cam 2" << "/video.cgi?id=7&channel=1" << "/video.cgi?7";
+    QTest::newRow("no id= element") << "cam 2" << "/video.cgi?channel=1" << "";
+    QTest::newRow("the last id= element wins") << "" << "/v?id=1&id=2" << "2";
+    QTest::newRow("full screen kept") << "cam 2 - fullscreen" << "/v?x=1&id=9" << "9 - fullscreen";
+    QTest::newRow("full screen, empty path") << "cam 2 - fullscreen" << "" << "";
+}
+
+// The start of the display names the tile after the stream path's "id="
+// element, and after nothing when there is none: a name left from an
+// earlier stream would tag this one's log lines. Before, an empty path kept
+// the old name.
+void TestDisplayTile::name_from_stream_path()
+{
+    QFETCH(QString, old_name);
+    QFETCH(QString, path);
+    QFETCH(QString, name);
+    Canvas c;
+    setup_like_player(c, 320, 240);
+    c.set_tile_name(old_name);
+    c.set_stream_path(path);
+    c.grab(); // the first paint starts the display
+    QVERIFY(!c.is_start_pending());
+    QCOMPARE(c.get_tile_name(), name);
 }
 
 QTEST_MAIN(TestDisplayTile)

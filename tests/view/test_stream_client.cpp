@@ -92,6 +92,8 @@ private slots:
     void bad_input();
     void header_injection_refused_data();
     void header_injection_refused();
+    void consumers_connect_by_text_data();
+    void consumers_connect_by_text();
 
 private:
     QTemporaryDir m_dir;
@@ -613,6 +615,30 @@ void TestStreamClient::header_injection_refused()
     QCOMPARE(server.request_count(), 0);
     QCOMPARE(gone.size(), 1);
     QCOMPARE(error.size(), 1);
+}
+
+void TestStreamClient::consumers_connect_by_text_data()
+{
+    QTest::addColumn<QByteArray>("signal");
+    // The signals consumers connect to by their text, the ones the client
+    // never emits included.
+    for (const char* text :
+         {"error(QString,QString)", "error()", "stop_display_thread()", "signal_network_fps(int,bool)",
+          "set_codec_size(int,int)", "signal_setup_scaler_dewrap(int,int)",
+          "frame_decoded(int,AVFrame*,uint8_t**,int,char*,QString,bool,double,int,int,AVPixelFormat,int,int,bool)",
+          "speed_send(double)", "send_status_message(QString)", "set_restart()", "can_delete()"})
+        QTest::newRow(text) << QByteArray(text);
+}
+
+// A consumer's connection by text finds each signal; one that is missing
+// fails only at run time, with a warning nobody reads.
+void TestStreamClient::consumers_connect_by_text()
+{
+    QFETCH(QByteArray, signal);
+    ZQStreamParser p;
+    QObject receiver;
+    const QByteArray text = QByteArray::number(QSIGNAL_CODE) + signal;
+    QVERIFY(QObject::connect(&p, text.constData(), &receiver, SLOT(deleteLater())));
 }
 
 int main(int argc, char** argv)

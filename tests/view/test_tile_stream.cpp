@@ -16,6 +16,7 @@
 #include "tests/recordings/log_capture.h"
 #include "tests/support/loopback_server.h"
 #include "tests/support/stream_routes.h"
+#include "tests/view/stream_test_util.h"
 #include "tools/zqfixture/lib/fixture_pattern.h"
 #include "view/canvas.h"
 #include "view/new_display_thread.h"
@@ -56,16 +57,24 @@ bool is_magenta(QRgb p)
     return qRed(p) > 200 && qBlue(p) > 200 && qGreen(p) < 80;
 }
 
-// Deletions that follow finished signals run on the event loop.
+// Every display thread and stream client goes.
 bool wait_no_display_threads()
 {
-    QElapsedTimer t;
-    t.start();
-    while (new_display_thread::live_count() > 0 && t.elapsed() < 10000) {
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        QTest::qWait(20);
+    return wait_until_deleted(
+        [] { return new_display_thread::live_count() == 0 && ZQStreamParser::live_count() == 0; });
+}
+
+// The wait before each restart a tile chose in loop mode, from its log.
+QList<int> loop_restart_waits(const LogCapture& log)
+{
+    QList<int> waits;
+    const QString key = QStringLiteral("Checkend :: loop restart in ");
+    for (const QString& line : log.lines()) {
+        const qsizetype at = line.indexOf(key);
+        if (at >= 0)
+            waits << line.mid(at + key.size()).section(QLatin1Char(' '), 0, 0).toInt();
     }
-    return new_display_thread::live_count() == 0;
+    return waits;
 }
 
 // A tile that shows its stream client.
@@ -91,6 +100,9 @@ private slots:
     void short_connections_back_off();
     void loop_mode_terminal_error_backs_off_data();
     void loop_mode_terminal_error_backs_off();
+    void loop_mode_steady_run_resets_back_off();
+    void ending_with_a_stalled_stream_data();
+    void ending_with_a_stalled_stream();
 
 private:
     QTemporaryDir m_dir;
@@ -328,8 +340,10 @@ void TestTileStream::loop_mode_terminal_error_backs_off_data()
     QTest::addColumn<QString>("scheme");
     QTest::addColumn<QString>("codec");
     QTest::addColumn<bool>("requests");
-    QTest::newRow("decoder cannot open") << "http" << "vp8x" << true;
-    QTest::newRow("scheme refused") << "ftp" << "h264" << false;
+    QTest::addColumn<int>("first_bad"); // first part that carries the codec
+    QTest::newRow("decoder cannot open") << "http" << "vp8x" << true << 0;
+    QTest::newRow("scheme refused") << "ftp" << "h264" << false << 0;
+    QTest::newRow("one picture, then a codec no decoder reads") << "http" << "vp8x" << true << 1;
 }
 
 // In loop mode an error that ends the client (a codec no decoder reads, a
@@ -337,16 +351,22 @@ void TestTileStream::loop_mode_terminal_error_backs_off_data()
 // once, then 1 s doubling to 5 s): five starts in some seven seconds, and
 // still starting after 5 s. Before, every start followed the last at once:
 // about 12 to 20 starts a second, each with its request and its log lines.
+// A picture shown before the error does not start the count again (before,
+// it did: some 11 starts a second, for ever).
 void TestTileStream::loop_mode_terminal_error_backs_off()
 {
     QFETCH(QString, scheme);
     QFETCH(QString, codec);
     QFETCH(bool, requests);
+    QFETCH(int, first_bad);
     LoopbackServer server;
     StreamScript script;
     script.recording = m_rec;
     script.realtime = true;
-    script.edit = [codec](int, StreamParts::Part& p) { p.codec = codec; };
+    script.edit = [codec, first_bad](int i, StreamParts::Part& p) {
+        if (i >= first_bad)
+            p.codec = codec;
+    };
     add_stream_route(server, "/video.cgi", script);
     {
         Canvas c;
@@ -371,8 +391,99 @@ void TestTileStream::loop_mode_terminal_error_backs_off()
                      qPrintable(QString::number(server.request_count())));
         else
             QCOMPARE(server.request_count(), 0);
+        if (first_bad > 0)
+            QVERIFY(c.get_last_frame_id() >= 1); // the picture was shown
         c.setEnding();
     }
+    QVERIFY(wait_no_display_threads());
+}
+
+// Loop mode: three starts that show a picture and end in an error raise the
+// wait; a start whose stream then runs steadily (4 s) before the same error
+// begins the count again, so it resumes at once, and the next quick error
+// waits 1 s as the first one did.
+void TestTileStream::loop_mode_steady_run_resets_back_off()
+{
+    LoopbackServer server;
+    StreamScript script;
+    script.recording = m_rec;
+    script.realtime = true;
+    script.loops = 2;
+    // The server's fourth answer runs 100 frames (4 s) before the bad codec.
+    script.edit = [&server](int i, StreamParts::Part& p) {
+        if (i >= (server.request_count() == 4 ? 100 : 1))
+            p.codec = QStringLiteral("vp8x");
+    };
+    add_stream_route(server, "/video.cgi", script);
+    {
+        LogCapture log;
+        Canvas c;
+        point_at(c, server, 0);
+        c.set_loop(true);
+        c.grab();
+        QTRY_VERIFY_WITH_TIMEOUT(loop_restart_waits(log).size() >= 5, 60000);
+        QCOMPARE(loop_restart_waits(log).mid(0, 5), (QList<int>{0, 1000, 2000, 0, 1000}));
+        QVERIFY(c.get_last_frame_id() >= 90); // the steady run was shown
+        c.setEnding();
+    }
+    QVERIFY(wait_no_display_threads());
+}
+
+void TestTileStream::ending_with_a_stalled_stream_data()
+{
+    QTest::addColumn<int>("buffer_ms");
+    QTest::addColumn<QString>("stall");
+    QTest::addColumn<bool>("held");
+    QTest::newRow("answer held, direct") << 0 << "answer" << false;
+    QTest::newRow("headers then nothing, buffered") << 600 << "headers" << false;
+    QTest::newRow("headers then nothing, direct, client held") << 0 << "headers" << true;
+    QTest::newRow("parts then nothing, direct, client held") << 0 << "parts" << true;
+    QTest::newRow("parts then nothing, buffered, client held") << 600 << "parts" << true;
+}
+
+// A tile closed while its stream stalls ends at once: its display thread and
+// client are stopped and go once their threads have ended, even when the
+// client's thread is held for a while. Before, the tile waited up to 5 s for
+// each and then deleted the client still running: "QThread: Destroyed while
+// thread is still running" and the process aborted.
+void TestTileStream::ending_with_a_stalled_stream()
+{
+    QFETCH(int, buffer_ms);
+    QFETCH(QString, stall);
+    QFETCH(bool, held);
+    LoopbackServer server;
+    StreamScript script;
+    script.recording = m_rec;
+    script.realtime = true;
+    if (stall == QLatin1String("answer"))
+        script.delay_ms = 120000;
+    else
+        script.stall_after = stall == QLatin1String("headers") ? 0 : 40;
+    add_stream_route(server, "/video.cgi", script);
+    auto hold = std::make_shared<ClientHold>();
+    ClientHoldRelease release{hold};
+    {
+        auto* c = new ProbeCanvas;
+        point_at(*c, server, buffer_ms);
+        c->grab();
+        QTRY_VERIFY_WITH_TIMEOUT(server.request_count() >= 1, 15000);
+        if (stall == QLatin1String("parts"))
+            QTRY_VERIFY_WITH_TIMEOUT(c->get_last_frame_id() >= 5, 15000);
+        ZQStreamParser* p = c->parser();
+        QVERIFY(p);
+        hold_client(p, hold);
+        hold->armed = held;
+        QElapsedTimer clock;
+        clock.start();
+        delete c;
+        // Nothing is waited for: the bound only leaves room for a loaded machine.
+        QVERIFY2(clock.elapsed() < 4000, qPrintable(QStringLiteral("%1 ms").arg(clock.elapsed())));
+        if (held) {
+            QTRY_VERIFY_WITH_TIMEOUT(hold->entered, 15000);
+            QVERIFY(ZQStreamParser::live_count() >= 1); // not deleted while held
+        }
+    }
+    hold->release.release();
     QVERIFY(wait_no_display_threads());
 }
 
