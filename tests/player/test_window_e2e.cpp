@@ -665,8 +665,18 @@ void TestWindowNewestDayEmpty::regenerationWaitsForCameras()
     QCOMPARE(itemProperty(home, "indexResult")->property("text").toString(), QStringLiteral("Échec de l’indexation"));
     QCOMPARE(cameras->property("count").toInt(), 0);
     QVERIFY(!button->isEnabled());
-    // The box came while the window was still being laid out: clicks wait for the page to stand.
-    QTRY_VERIFY_WITH_TIMEOUT(home->width() > 0 && calendar->width() > 0, 10000);
+    // The box came while the side panel was still opening (its width is animated): clicks wait
+    // until the calendar's cells stand still inside the panel.
+    QQuickItem* cell = findItem(calendar, QStringLiteral("day18"));
+    QVERIFY(cell);
+    QPointF lastCentre(-1, -1);
+    auto standsStill = [&] {
+        const QPointF centre = cell->mapToScene(QPointF(cell->width() / 2, cell->height() / 2));
+        const bool still = centre == lastCentre && centre.x() > 0 && centre.x() < side->width();
+        lastCentre = centre;
+        return still;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(standsStill(), 10000);
     QVERIFY(!button->isEnabled());
     QSignalSpy builds(controller, &ZQPlayerInferfaceController::startIndexGeneration);
     clickSide(button);
@@ -674,8 +684,6 @@ void TestWindowNewestDayEmpty::regenerationWaitsForCameras()
     QVERIFY(!controller->is_indexing());
 
     // The recorded day: its cameras load (after the build of its index), and the button works.
-    QQuickItem* cell = findItem(calendar, QStringLiteral("day18"));
-    QVERIFY(cell);
     clickSide(cell);
     QTRY_COMPARE_WITH_TIMEOUT(home->property("selectedDate").toString(), QStringLiteral("2025-06-18"), 5000);
     QTRY_VERIFY_WITH_TIMEOUT(cameras->property("count").toInt() == 1 && !controller->is_indexing(), 60000);
