@@ -48,6 +48,17 @@ QString compact_time(qint64 value)
     return TimeText::make_yyyymmddhhmmsszzz(QDate::fromJulianDay(value / 86400000LL), value % 86400000LL);
 }
 
+// FFmpeg's demuxer for a file of raw frames of `codec` (a stream part's codec), empty when none.
+QString raw_demuxer_for(const QString& codec)
+{
+    const QString family = ZQStreamParser::codec_family(codec);
+    if (family == QLatin1String("h265"))
+        return QStringLiteral("hevc");
+    if (family == QLatin1String("mpeg4"))
+        return QStringLiteral("m4v");
+    return family; // "h264", "mjpeg": the demuxer's own name; empty: none
+}
+
 } // namespace
 
 ZQDownload_encode_data::ZQDownload_encode_data(DownloadEncodeJob job) : m_job(std::move(job)) {}
@@ -66,21 +77,6 @@ ZQDownload_encode_data::~ZQDownload_encode_data()
 QString ZQDownload_encode_data::work_folder()
 {
     return QDir(Http_singleton::instance()->user_folder()).filePath(QStringLiteral("ZQDOWNLOAD"));
-}
-
-QString ZQDownload_encode_data::raw_demuxer_for(const QString& codec)
-{
-    const QString word = codec.trimmed().toLower();
-    if (word == QLatin1String("h264") || word == QLatin1String("h.264") || word == QLatin1String("264"))
-        return QStringLiteral("h264");
-    if (word == QLatin1String("h265") || word == QLatin1String("h.265") || word == QLatin1String("265")
-        || word == QLatin1String("hevc"))
-        return QStringLiteral("hevc");
-    if (word == QLatin1String("mjpeg") || word == QLatin1String("jpeg"))
-        return QStringLiteral("mjpeg");
-    if (word == QLatin1String("mpeg4"))
-        return QStringLiteral("m4v");
-    return QString();
 }
 
 QString ZQDownload_encode_data::last_frame_time() const
@@ -249,11 +245,6 @@ ZQDownload_encode_data::Ending ZQDownload_encode_data::run_raw()
 {
     info(QStringLiteral("start zqstream remuxer :: register filepath :: absolute path ")
          + QFileInfo(m_job.video_path).absolutePath());
-    const QString demuxer = raw_demuxer_for(m_job.codec);
-    if (demuxer.isEmpty()) {
-        error_line(QStringLiteral("zqstream remuxer :: no raw reader for the stream codec ") + m_job.codec.left(64));
-        return failed(-15);
-    }
     QDir().mkpath(work_folder());
     // Job files of their own: two jobs at once never share "tmp.raw".
     QTemporaryFile raw_file(QDir(work_folder()).filePath(QStringLiteral("tmp-XXXXXX.raw")));
@@ -269,6 +260,7 @@ ZQDownload_encode_data::Ending ZQDownload_encode_data::run_raw()
     qint64 first_time = -1, last_time = -1;
     double header_fps = -1;
     bool range_in = false;
+    QString demuxer; // of the frames written: the parts name their codec, and all must name one
     while (!m_stopped) {
         ZQMediaFrame* f = front();
         if (!f) {
@@ -303,6 +295,15 @@ ZQDownload_encode_data::Ending ZQDownload_encode_data::run_raw()
         if (frame->get_data_size() <= 0 || frame->get_id() == QLatin1String("PAUSE")
             || frame->get_id() == QLatin1String("MESSAGE"))
             continue; // pauses and messages carry no picture
+        // The job file is read as one codec's raw video: a frame that names none, or another, would
+        // be read as what it is not.
+        const QString frame_demuxer = raw_demuxer_for(frame->get_codec());
+        if (frame_demuxer.isEmpty() || (!demuxer.isEmpty() && frame_demuxer != demuxer)) {
+            error_line(QStringLiteral("zqstream remuxer :: frame of codec \"") + frame->get_codec().left(64)
+                       + QStringLiteral("\" in a stream of \"") + demuxer + QStringLiteral("\" :: not written"));
+            return failed(-15);
+        }
+        demuxer = frame_demuxer;
         if (raw_file.write(reinterpret_cast<const char*>(frame->get_data()), frame->get_data_size())
             != frame->get_data_size()) {
             error_line(QStringLiteral("zqstream remuxer :: failed to write temporary file"));

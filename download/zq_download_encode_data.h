@@ -25,7 +25,6 @@ struct DownloadEncodeJob
     QString end_time;        // "yyyyMMddHHmmsszzz" of the last wanted frame
     QString video_path;      // the video file to produce
     QString video_format;    // encoder name ("h264", "h265", ...), or a text holding "raw" for a copy
-    QString codec;           // the stream's codec ("h264", "h265", "mjpeg", "mpeg4"); a copy needs it
     QString overlay;         // text given to the encoder with each picture
     QString descriptor_data; // the descriptor's content, Base64
     QString descriptor_path; // where the descriptor is written
@@ -37,9 +36,11 @@ struct DownloadEncodeJob
 
 // Fetches a time range of a camera from the server's video stream and turns it into a video file,
 // optionally zipped with a descriptor. Raw mode writes the coded frames to a job file and remuxes
-// it, read as raw video of the stream's codec and nothing else (the frames are the server's bytes:
-// read by their content, one holding a playlist could bring in a local file); otherwise decoded
-// pictures are re-encoded. Ends with exactly one terminal signal:
+// it, read as raw video of the codec the stream's parts name and nothing else (the frames are the
+// server's bytes: read by their content, one holding a playlist could bring in a local file); a
+// part of a codec without a raw reader, or of another codec than the parts before it, ends the job
+// with -15 and is not written. Otherwise decoded pictures are re-encoded. Ends with exactly one
+// terminal signal:
 // job_finished() or error(code) with a code of the export error table (or the remuxer's failure
 // value 1).
 class ZQDownload_encode_data : public QThread
@@ -55,9 +56,6 @@ public:
     int frames_handled() const { return m_frames; }
     // The work folder of the per-user folder ("ZQDOWNLOAD").
     static QString work_folder();
-
-    // FFmpeg's demuxer for a file of raw frames of `codec` (a stream codec word), empty when none.
-    static QString raw_demuxer_for(const QString& codec);
 
     // 1 on success, else -30/-31 (descriptor) or -22..-33 (archive): the job's steps, for tests.
     static int write_descriptor(const QString& path, const QString& base64);

@@ -1,5 +1,6 @@
 #include "export/zq_stream_remux.h"
 
+#include "app/curl_transfer.h"
 #include "app/zq_log.h"
 
 #include <QDir>
@@ -17,7 +18,6 @@ extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/dict.h>
 #include <libavutil/mathematics.h>
-#include <libavutil/opt.h>
 }
 
 namespace {
@@ -28,10 +28,13 @@ struct InputAccess
 {
     QByteArray protocols;
     bool network = false;
-    bool tls_only = false; // an https input: what comes over plain http is never used
+    bool tls_only = false; // an https input: nothing of it, nor of what it names, goes over plain http
     QByteArray ca_file;
-    qint64 timeout_us = 0;
+    int timeout_ms = 0;
 };
+
+// Redirects followed for one https location.
+constexpr long kMaxRedirects = 5;
 
 // The protocol libavformat takes a location for: the scheme before the first ':' when the
 // letters before it can form one, "file" otherwise (a path).
@@ -46,6 +49,11 @@ QByteArray protocol_of(const QByteArray& location)
     return QByteArrayLiteral("file");
 }
 
+bool is_https(const QByteArray& location)
+{
+    return location.left(8).toLower() == "https://";
+}
+
 // Host names are checked only by the gnutls backend of this FFmpeg: with another backend an
 // https location could not be verified, so it is refused.
 bool tls_verifies_host_names()
@@ -54,71 +62,73 @@ bool tls_verifies_host_names()
     return gnutls;
 }
 
-// FFmpeg's http protocol follows redirects inside an open context, to plain http as well, both
-// when it opens and when a seek sends a new request; only the location it ended at tells. So an
-// https input is read through a guard that looks at that location after every read and seek of
-// the context below: once it is not https, nothing more is handed on, not even the bytes just read.
-struct TlsGuard
+// FFmpeg's http protocol follows a redirect to plain http inside an https context, and reads the
+// plain hop's answer, whose Location then chooses where the https bytes come from. So the redirects
+// of an https location are followed here, by libcurl, on https only (certificate and host name
+// verified, every hop included), with a small request (the first byte) under the time-out; FFmpeg
+// then opens the https location they end at and follows nothing itself. Empty when the location
+// cannot be reached this way.
+QByteArray resolve_https(const InputAccess& access, const QByteArray& url)
 {
-    AVIOContext* inner = nullptr;
-    bool left_tls = false;
-};
-
-constexpr int kGuardBuffer = 64 * 1024;
-
-// The location an http(s) context now reads from, empty when it does not say.
-QByteArray location_of(AVIOContext* pb)
-{
-    uint8_t* value = nullptr;
-    if (av_opt_get(pb, "location", AV_OPT_SEARCH_CHILDREN, &value) < 0 || !value)
+    zq::CurlTransfer::Options o;
+    o.url = url;
+    o.caFile = access.ca_file;
+    o.followRedirects = true;
+    o.maxRedirects = kMaxRedirects;
+    o.redirectProtocols = "https";
+    o.keepCap = 1; // the answer's first byte ends the request: its headers were what mattered
+    CURL* easy = nullptr;
+    QByteArray final_url;
+    zq::CurlTransfer::Hooks h;
+    h.configure = [&easy, &access](CURL* handle) {
+        easy = handle;
+        curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "https");
+        curl_easy_setopt(handle, CURLOPT_RANGE, "0-0");
+        curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT_MS, long(access.timeout_ms));
+        curl_easy_setopt(handle, CURLOPT_TIMEOUT_MS, long(access.timeout_ms));
+    };
+    h.header = [&easy, &final_url](const QByteArray& line) {
+        // A status line starts the answer to the request now made: the location it was asked of.
+        char* current = nullptr;
+        if (line.startsWith("HTTP/") && curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &current) == CURLE_OK
+            && current)
+            final_url = current;
+    };
+    h.redirect = [](const QByteArray&, const QByteArray& to) {
+        return is_https(to) ? QString() : QStringLiteral("redirected off https");
+    };
+    h.route = [](long status) {
+        return status >= 300 && status < 400 ? zq::CurlTransfer::Body::Skip : zq::CurlTransfer::Body::Keep;
+    };
+    zq::CurlTransfer transfer(o, h);
+    const CURLcode code = transfer.perform();
+    // The first byte of the last answer ends the transfer with a write error; the answer is there.
+    const bool answered = code == CURLE_OK || (code == CURLE_WRITE_ERROR && !transfer.kept().isEmpty());
+    if (!answered || !is_https(final_url)) {
+        const QString why = !transfer.redirectRefusal().isEmpty() ? transfer.redirectRefusal() : transfer.errorText(code);
+        ZQLog::log(QStringLiteral("[ERROR] ZQStream Remux :: https input refused :: ") + why.left(300)
+                   + QStringLiteral(" :: ") + QString::fromUtf8(url.left(300)));
         return QByteArray();
-    const QByteArray location(reinterpret_cast<const char*>(value));
-    av_free(value);
-    return location;
-}
-
-bool still_on_tls(TlsGuard* guard)
-{
-    if (guard->left_tls)
-        return false;
-    const QByteArray location = location_of(guard->inner);
-    if (location.left(8).toLower() == "https://")
-        return true;
-    guard->left_tls = true;
-    ZQLog::log(QStringLiteral("[ERROR] ZQStream Remux :: https input redirected off https :: refused :: ")
-               + QString::fromUtf8(location.left(300)));
-    return false;
-}
-
-int guarded_read(void* opaque, uint8_t* buf, int size)
-{
-    auto* guard = static_cast<TlsGuard*>(opaque);
-    if (guard->left_tls)
-        return AVERROR(EPERM);
-    const int n = avio_read_partial(guard->inner, buf, size);
-    if (!still_on_tls(guard))
-        return AVERROR(EPERM);
-    return n == 0 ? AVERROR_EOF : n;
-}
-
-int64_t guarded_seek(void* opaque, int64_t offset, int whence)
-{
-    auto* guard = static_cast<TlsGuard*>(opaque);
-    if (guard->left_tls)
-        return AVERROR(EPERM);
-    if (whence & AVSEEK_SIZE)
-        return avio_size(guard->inner);
-    const int64_t ret = avio_seek(guard->inner, offset, whence & ~AVSEEK_FORCE);
-    if (!still_on_tls(guard))
-        return AVERROR(EPERM);
-    return ret;
+    }
+    return final_url;
 }
 
 // Opens a location with the input's protocols, certificate and host-name checks and time-out,
-// whatever the caller asks for; an https one comes back behind its guard.
+// whatever the caller asks for; an https one where its redirects lead, following no more.
 int open_location(const InputAccess& access, const AVIOInterruptCB* interrupt, AVIOContext** pb, const char* url,
                   int flags, AVDictionary** options)
 {
+    QByteArray target(url);
+    if (access.tls_only) {
+        if (!is_https(target)) {
+            ZQLog::log(QStringLiteral("[ERROR] ZQStream Remux :: https input names another protocol :: refused :: ")
+                       + QString::fromUtf8(target.left(300)));
+            return AVERROR(EPERM);
+        }
+        target = resolve_https(access, target);
+        if (target.isEmpty())
+            return AVERROR(EPERM);
+    }
     AVDictionary* opts = nullptr;
     if (options)
         av_dict_copy(&opts, *options, 0);
@@ -127,12 +137,14 @@ int open_location(const InputAccess& access, const AVIOInterruptCB* interrupt, A
         av_dict_set(&opts, "tls_verify", "1", 0);
         if (!access.ca_file.isEmpty())
             av_dict_set(&opts, "ca_file", access.ca_file.constData(), 0);
-        av_dict_set_int(&opts, "rw_timeout", access.timeout_us, 0);
+        av_dict_set_int(&opts, "rw_timeout", qint64(access.timeout_ms) * 1000, 0);
     }
-    AVIOContext* inner = nullptr;
-    int ret = avio_open2(&inner, url, flags, interrupt, &opts);
+    // A redirect now, or in answer to a later range request (a seek), was not checked: it fails.
+    if (access.tls_only)
+        av_dict_set(&opts, "max_redirects", "0", 0);
+    const int ret = avio_open2(pb, target.constData(), flags, interrupt, &opts);
     // What is left goes back as the caller's unused options; ours are no concern of the caller.
-    for (const char* key : {"protocol_whitelist", "tls_verify", "ca_file", "rw_timeout"})
+    for (const char* key : {"protocol_whitelist", "tls_verify", "ca_file", "rw_timeout", "max_redirects"})
         av_dict_set(&opts, key, nullptr, 0);
     if (options) {
         av_dict_free(options);
@@ -140,44 +152,10 @@ int open_location(const InputAccess& access, const AVIOInterruptCB* interrupt, A
     } else {
         av_dict_free(&opts);
     }
-    if (ret < 0 || !access.tls_only) {
-        *pb = inner;
-        return ret;
-    }
-    auto* guard = new TlsGuard{inner, false};
-    auto* buffer = static_cast<unsigned char*>(av_malloc(kGuardBuffer));
-    AVIOContext* outer = buffer && still_on_tls(guard)
-                             ? avio_alloc_context(buffer, kGuardBuffer, 0, guard, guarded_read, nullptr,
-                                                  inner->seekable ? guarded_seek : nullptr)
-                             : nullptr;
-    if (!outer) {
-        ret = guard->left_tls ? AVERROR(EPERM) : AVERROR(ENOMEM);
-        av_free(buffer);
-        avio_closep(&inner);
-        delete guard;
-        return ret;
-    }
-    outer->seekable = inner->seekable;
-    *pb = outer;
-    return 0;
-}
-
-// Closes what open_location() gave.
-int close_location(AVIOContext* pb)
-{
-    if (!pb)
-        return 0;
-    if (pb->read_packet != guarded_read)
-        return avio_close(pb);
-    auto* guard = static_cast<TlsGuard*>(pb->opaque);
-    av_freep(&pb->buffer);
-    avio_context_free(&pb);
-    const int ret = avio_close(guard->inner);
-    delete guard;
     return ret;
 }
 
-// Everything the input names goes through these. A local input is one file and names nothing:
+// Everything the input names goes through here. A local input is one file and names nothing:
 // a playlist or reference inside it opens nothing. A network input's entries get its rules.
 int open_named(AVFormatContext* s, AVIOContext** pb, const char* url, int flags, AVDictionary** options)
 {
@@ -188,11 +166,6 @@ int open_named(AVFormatContext* s, AVIOContext** pb, const char* url, int flags,
         return AVERROR(EPERM);
     }
     return open_location(*access, &s->interrupt_callback, pb, url, flags, options);
-}
-
-int close_named(AVFormatContext*, AVIOContext* pb)
-{
-    return close_location(pb);
 }
 
 QString av_error_text(int err)
@@ -215,7 +188,7 @@ struct RemuxRun
     {
         av_packet_free(&pkt);
         avformat_close_input(&in);
-        close_location(in_pb);
+        avio_closep(&in_pb);
         if (out) {
             if (output_opened)
                 avio_closep(&out->pb);
@@ -329,7 +302,7 @@ int ZQStreamRemux::remux_url(QString input, QString output_path, QString final_p
         return -15;
     }
     access.ca_file = QFile::encodeName(m_ca_file);
-    access.timeout_us = qint64(qMax(1, m_timeout_ms)) * 1000;
+    access.timeout_ms = qMax(1, m_timeout_ms);
     run.in = avformat_alloc_context();
     if (!run.in) {
         ZQLog::log("[ERROR] ZQStream Remux :: Could not allocate input context");
@@ -337,7 +310,6 @@ int ZQStreamRemux::remux_url(QString input, QString output_path, QString final_p
     }
     run.in->opaque = &access;
     run.in->io_open = open_named;
-    run.in->io_close2 = close_named;
     const AVInputFormat* format = nullptr;
     if (!m_input_format.isEmpty()) {
         format = av_find_input_format(m_input_format.toUtf8().constData());
@@ -360,7 +332,7 @@ int ZQStreamRemux::remux_url(QString input, QString output_path, QString final_p
     // named "none".
     av_dict_set(&in_opts, "protocol_whitelist", "none", 0);
     // A playlist would otherwise send its next requests down the connection of the last one,
-    // past the guard of an https input.
+    // past io_open, where the redirects of an https input's entries are checked.
     if (access.tls_only)
         av_dict_set(&in_opts, "http_persistent", "0", 0);
     ret = avformat_open_input(&run.in, in_name.constData(), format, &in_opts);

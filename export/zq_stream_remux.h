@@ -9,8 +9,10 @@
 // its final path and a local input deleted.
 //
 // An https location is read with its certificate and host name verified, against the system's
-// authorities or the file given to set_ca_file(), and only while it stays on https: a redirect to
-// plain http ends the remux. Other protocols are refused, also for what the input itself names (a
+// authorities or the file given to set_ca_file(), and over https only: its redirects are followed
+// (by libcurl, with the same checks) only while they stay on https, a redirect off https ends the
+// remux before anything is asked over plain http, and a redirect in answer to a later request (a
+// seek) is not followed. Other protocols are refused, also for what the input itself names (a
 // playlist's entries are opened under the same rules). A local input is one file and names nothing:
 // whatever it would open besides itself is refused.
 class ZQStreamRemux : public QObject
@@ -23,7 +25,8 @@ public:
     // PEM file of the authorities trusted for https locations, in place of the system's; empty:
     // the system's.
     void set_ca_file(const QString& path) { m_ca_file = path; }
-    // Longest wait for a connection or for data of a network location.
+    // Longest wait for a connection or for data of a network location, and for the whole request
+    // that follows the redirects of an https one.
     void set_timeout_ms(int ms) { m_timeout_ms = ms; }
     // The demuxer the input is read with, by FFmpeg's name: for a file of raw coded frames the
     // codec's own ("h264", "hevc", "mjpeg", "m4v"), so that its content cannot choose another.

@@ -30,6 +30,10 @@ public:
 
     int get_pixel_format() const { return m_pixelFormat; }
     void set_pixel_format(int format) { m_pixelFormat = format; }
+    // The codec of the coded bytes as their producer named it (a stream part's "frame/<codec>"
+    // without "frame/"); empty when it did not say.
+    QString get_codec() const { return m_codec; }
+    void set_codec(const QString& codec) { m_codec = codec; }
     QString get_draw_overlay() const { return m_drawOverlay; }
     void set_draw_overlay(const QString& text) { m_drawOverlay = text; }
     QString get_text_overlay() const { return m_textOverlay; }
@@ -67,6 +71,7 @@ private:
     QString m_id;
     AVFrame* m_frame = nullptr;
     int m_pixelFormat = 0;
+    QString m_codec;
     QString m_drawOverlay;
     QString m_textOverlay;
     std::unique_ptr<char[]> m_timestamp;

@@ -19,8 +19,19 @@ extern "C" {
 
 namespace {
 
-// Codec texts that name the same decoder share one family name.
-QString decoder_family(QString codec)
+bool has_control_characters(const QString& s)
+{
+    for (QChar c : s)
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+            return true;
+    return false;
+}
+
+constexpr qint64 speed_window_ms = 5500;
+
+} // namespace
+
+QString ZQStreamParser::codec_family(QString codec)
 {
     codec = codec.trimmed().toLower();
     if (codec.startsWith(QLatin1String("frame/")))
@@ -35,20 +46,8 @@ QString decoder_family(QString codec)
         return QStringLiteral("mjpeg");
     if (codec == QLatin1String("mpeg4"))
         return QStringLiteral("mpeg4");
-    return codec;
+    return QString();
 }
-
-bool has_control_characters(const QString& s)
-{
-    for (QChar c : s)
-        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
-            return true;
-    return false;
-}
-
-constexpr qint64 speed_window_ms = 5500;
-
-} // namespace
 
 ZQStreamParser::ZQStreamParser(QString scheme, QString host, QString port, QString extra, QString path,
                                bool objects_only, QString codec, bool loop, QObject* owner)
@@ -290,7 +289,7 @@ void ZQStreamParser::run()
             if (m_scaler_flags >= 0)
                 m_decoder->set_scaler_flags(m_scaler_flags);
             if (!m_codec.isEmpty()) {
-                m_decoder_family = decoder_family(m_codec);
+                m_decoder_family = codec_family(m_codec);
                 m_decoder_open = m_decoder->open_decoder(m_decoder_family.toStdString())
                                  || m_decoder->open_decoder(m_decoder_family.toStdString());
             }
@@ -657,7 +656,7 @@ void ZQStreamParser::check_part_progress()
 
 bool ZQStreamParser::open_decoder_for(const QString& codec)
 {
-    const QString family = decoder_family(codec);
+    const QString family = codec_family(codec);
     if (m_decoder_open && family == m_decoder_family)
         return true;
     if (m_decoder_open)
@@ -771,8 +770,8 @@ bool ZQStreamParser::handle_part(StreamPart& part)
     }
 
     const bool raw = m_queue_mode && m_raw_packets;
+    const QString codec = part.codec.isEmpty() ? m_codec : part.codec;
     if (!raw && !part.is_pause && !part.is_message) {
-        const QString codec = part.codec.isEmpty() ? m_codec : part.codec;
         if (!open_decoder_for(codec)) {
             log_error(QStringLiteral("decoder failed to open"));
             if (!m_owner)
@@ -863,6 +862,7 @@ bool ZQStreamParser::handle_part(StreamPart& part)
             }
         }
         record->set_frame_id(m_frame_id);
+        record->set_codec(codec.left(64));
         record->set_timestamp(part.time_text.toLatin1().constData());
         record->set_time_value(time_value);
         record->set_draw_overlay(part.draw_overlay);

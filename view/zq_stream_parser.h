@@ -91,6 +91,9 @@ public:
     // part is at most a frame's size plus its headers.
     static constexpr qint64 kMaxBytesWithoutPart = 2 * StreamMultipartParser::max_body_size;
     QString get_codec() const { return m_codec; }
+    // The codec a codec text names ("frame/h264", "H.265", "jpeg", ...), by the one name each
+    // decoder goes by: "h264", "h265", "mjpeg" or "mpeg4"; empty for one no decoder here reads.
+    static QString codec_family(QString codec);
     // The request of the last transfer: "GET <path> HTTP/1.0" and its headers.
     QString get_url() const;
 

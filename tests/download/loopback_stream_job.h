@@ -17,7 +17,6 @@ inline DownloadEncodeJob loopback_stream_job(const LoopbackServer& server, const
     j.end_time = recording.frames.last().timestamp; // the whole recording is the range
     j.video_path = video;
     j.video_format = format;
-    j.codec = recording.codec;
     j.frame_wait_ms = wait_ms;
     return j;
 }

@@ -450,27 +450,36 @@ void TestDownloadEncode::descriptor_replaced_not_appended()
 
 void TestDownloadEncode::playlist_frame_data()
 {
-    QTest::addColumn<int>("at"); // the frame whose body is the playlist
-    QTest::newRow("first frame") << 0;
-    QTest::newRow("a middle frame") << 30;
+    QTest::addColumn<int>("at");          // the frame whose body is the playlist
+    QTest::addColumn<QString>("labelled"); // the codec its part names; empty: the stream's
+    QTest::newRow("first frame") << 0 << "";
+    QTest::newRow("a middle frame") << 30 << "";
+    // A demuxer's name in the part's Content-Type chooses nothing either: it is no codec.
+    QTest::newRow("first frame, labelled as a playlist") << 0 << "hls";
+    QTest::newRow("a middle frame, labelled as a playlist") << 30 << "hls";
 }
 
-// A frame body is what the server says it is: coded video of the stream's codec. A frame that holds
-// a playlist naming a local clip never makes the job read that clip: the job file is read as the
-// stream's raw video and opens nothing else. The job ends as any job whose server sent one damaged
-// frame: the 74 frames that are video, in the stream's codec and size, the playlist's bytes a
-// damaged tail of a neighbour; never the clip's pictures (320 x 240).
+// A frame body is what the server says it is: coded video of a codec the job knows. A frame that
+// holds a playlist naming a local clip never makes the job read that clip: the job file is read as
+// the stream's raw video and opens nothing else. Under the stream's codec the job ends as any job
+// whose server sent one damaged frame: the 74 frames that are video, in the stream's codec and
+// size, the playlist's bytes a damaged tail of a neighbour; never the clip's pictures (320 x 240).
+// Under another name it is not written and the job fails.
 void TestDownloadEncode::playlist_frame()
 {
     QFETCH(int, at);
+    QFETCH(QString, labelled);
     LoopbackServer server;
     StreamScript script;
     script.recording = m_rec;
     const QByteArray playlist = "#EXTM3U\n#EXT-X-VERSION:3\n#EXT-X-TARGETDURATION:3\n#EXTINF:3.0,\n"
                                 + QUrl::fromLocalFile(m_private_ts).toEncoded() + "\n#EXT-X-ENDLIST\n";
-    script.edit = [at, playlist](int index, StreamParts::Part& part) {
-        if (index == at)
-            part.body = playlist;
+    script.edit = [at, playlist, labelled](int index, StreamParts::Part& part) {
+        if (index != at)
+            return;
+        part.body = playlist;
+        if (!labelled.isEmpty())
+            part.codec = labelled;
     };
     add_stream_route(server, "/video.cgi", script);
     QTemporaryDir out;
@@ -486,6 +495,14 @@ void TestDownloadEncode::playlist_frame()
     close(watch_fd);
 
     QCOMPARE(end.terminals(), 1);
+    QVERIFY2(touched <= 0, "the local clip was opened");
+    QCOMPARE(QDir(ZQDownload_encode_data::work_folder()).entryList(QDir::Files | QDir::Hidden), QStringList());
+    if (!labelled.isEmpty()) {
+        QCOMPARE(end.errors, QList<int>{-15});
+        QCOMPARE(job.frames_handled(), at); // the frames before it, never the playlist
+        QCOMPARE(QDir(out.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
+        return;
+    }
     QCOMPARE(end.finished, 1);
     QString codec;
     QSize size;
@@ -493,50 +510,70 @@ void TestDownloadEncode::playlist_frame()
     QCOMPARE(size, QSize(160, 120));
     QCOMPARE(codec, QStringLiteral("h264"));
     QCOMPARE(packets, 74);
-    QVERIFY2(touched <= 0, "the local clip was opened");
-    QCOMPARE(QDir(ZQDownload_encode_data::work_folder()).entryList(QDir::Files | QDir::Hidden), QStringList());
 }
 
 void TestDownloadEncode::raw_codecs_data()
 {
-    QTest::addColumn<int>("codec");     // ZQFixture::Codec of the stream; -1: the job is given none
-    QTest::addColumn<QString>("word");  // the job's codec text
+    QTest::addColumn<int>("codec");      // ZQFixture::Codec of the stream's frames
+    QTest::addColumn<QString>("named");  // the codec its parts name; null: the recording's; empty: none
+    QTest::addColumn<int>("switch_at");  // from this frame on, frames of `switched` under its name; -1: never
+    QTest::addColumn<int>("switched");   // ZQFixture::Codec
     QTest::addColumn<QString>("output"); // codec of the file made; empty: the job fails with -15
-    QTest::newRow("h265") << int(ZQFixture::Codec::H265) << "h265" << "hevc";
-    QTest::newRow("hevc") << int(ZQFixture::Codec::H265) << "hevc" << "hevc";
-    QTest::newRow("mjpeg") << int(ZQFixture::Codec::MJPEG) << "mjpeg" << "mjpeg";
-    QTest::newRow("mpeg4") << int(ZQFixture::Codec::MPEG4) << "mpeg4" << "mpeg4";
-    QTest::newRow("upper case") << int(ZQFixture::Codec::H264) << "H264" << "h264";
-    QTest::newRow("no codec given") << int(ZQFixture::Codec::H264) << "" << "";
-    QTest::newRow("a codec without a raw reader") << int(ZQFixture::Codec::H264) << "vp9" << "";
+    const int none = -1, h264 = int(ZQFixture::Codec::H264), h265 = int(ZQFixture::Codec::H265),
+              mjpeg = int(ZQFixture::Codec::MJPEG), mpeg4 = int(ZQFixture::Codec::MPEG4);
+    QTest::newRow("h264") << h264 << QString() << none << none << "h264";
+    QTest::newRow("h265") << h265 << QString() << none << none << "hevc";
+    QTest::newRow("hevc") << h265 << "hevc" << none << none << "hevc";
+    QTest::newRow("mjpeg") << mjpeg << QString() << none << none << "mjpeg";
+    QTest::newRow("mpeg4") << mpeg4 << QString() << none << none << "mpeg4";
+    QTest::newRow("upper case") << h264 << "H264" << none << none << "h264";
+    QTest::newRow("a codec without a raw reader") << h264 << "vp9" << none << none << "";
+    QTest::newRow("no Content-Type") << h264 << "" << none << none << "";
+    QTest::newRow("h264 switching to h265 mid-stream") << h264 << QString() << 25 << h265 << "";
+    QTest::newRow("mjpeg switching to h264 mid-stream") << mjpeg << QString() << 25 << h264 << "";
 }
 
-// The job file is read as raw video of the codec the job is given, for each codec the server
-// streams; without one it knows, the job ends before asking the server for anything.
+// The job file is read as raw video of the codec the stream's parts name, for each codec the server
+// streams. Parts that name no codec the job knows, or a codec other than the parts before them,
+// are not written: the job fails with -15 and writes no video.
 void TestDownloadEncode::raw_codecs()
 {
     QFETCH(int, codec);
-    QFETCH(QString, word);
+    QFETCH(QString, named);
+    QFETCH(int, switch_at);
+    QFETCH(int, switched);
     QFETCH(QString, output);
     QTemporaryDir dir;
     auto rec = QSharedPointer<StreamParts::Recording>::create();
+    auto other = QSharedPointer<StreamParts::Recording>::create();
     QString error;
     QVERIFY2(StreamParts::make_recording(dir.filePath(QStringLiteral("rec")), 2, QSize(160, 120),
                                          ZQFixture::Codec(codec), rec.get(), &error),
              qPrintable(error));
+    if (switch_at >= 0)
+        QVERIFY2(StreamParts::make_recording(dir.filePath(QStringLiteral("other")), 2, QSize(160, 120),
+                                             ZQFixture::Codec(switched), other.get(), &error),
+                 qPrintable(error));
     LoopbackServer server;
     StreamScript script;
     script.recording = rec;
+    script.edit = [named, switch_at, other](int index, StreamParts::Part& part) {
+        if (!named.isNull())
+            part.codec = named;
+        if (switch_at >= 0 && index >= switch_at) {
+            part.body = other->frames.at(index).bytes;
+            part.codec = other->codec;
+        }
+    };
     add_stream_route(server, "/video.cgi", script);
     const QString video = dir.filePath(QStringLiteral("v.mp4"));
-    DownloadEncodeJob j = loopback_stream_job(server, *rec, video, QStringLiteral("raw"), 20);
-    j.codec = word;
-    ZQDownload_encode_data job(j);
+    ZQDownload_encode_data job(loopback_stream_job(server, *rec, video, QStringLiteral("raw"), 20));
     const End end = run(job);
     QCOMPARE(end.terminals(), 1);
+    QCOMPARE(QDir(ZQDownload_encode_data::work_folder()).entryList(QDir::Files | QDir::Hidden), QStringList());
     if (output.isEmpty()) {
         QCOMPARE(end.errors, QList<int>{-15});
-        QCOMPARE(server.request_count(), 0);
+        QCOMPARE(job.frames_handled(), qMax(0, switch_at)); // none of another codec
         QVERIFY(!QFile::exists(video));
         return;
     }

@@ -203,7 +203,8 @@ void TestStreamClient::tls()
 }
 
 // Raw queue mode hands exactly the recording's coded bytes, in order, each
-// with its time; with CR LF header lines and parts trickled byte by byte too.
+// with its time and the codec its part names (the consumer cannot tell it from
+// the bytes); with CR LF header lines and parts trickled byte by byte too.
 void TestStreamClient::raw_queue_bytes_are_the_recording()
 {
     LoopbackServer server;
@@ -212,6 +213,11 @@ void TestStreamClient::raw_queue_bytes_are_the_recording()
     script.crlf = true;
     script.trickle_parts = 2;
     script.draw_overlay = QStringLiteral("L_RECT{x1=1;y1=1;x2=9;y2=9}");
+    const int relabelled = 10; // from this part on the parts name another codec: raw bytes are not decoded
+    script.edit = [relabelled](int index, StreamParts::Part& part) {
+        if (index >= relabelled)
+            part.codec = QStringLiteral("H265");
+    };
     add_stream_route(server, "/video.cgi", script);
     Consumer c;
     ZQStreamParser p(QStringLiteral("http"), QStringLiteral("127.0.0.1"), QString::number(server.port()), {},
@@ -237,6 +243,7 @@ void TestStreamClient::raw_queue_bytes_are_the_recording()
         QCOMPARE(f->get_time_value(), d.toJulianDay() * 86400000LL + ms);
         QCOMPARE(f->get_draw_overlay(), script.draw_overlay);
         QCOMPARE(f->get_fps(), 25.0);
+        QCOMPARE(f->get_codec(), i < relabelled ? QStringLiteral("h264") : QStringLiteral("H265"));
         ++i;
     }
     QCoreApplication::processEvents();
