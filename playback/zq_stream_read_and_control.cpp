@@ -181,54 +181,83 @@ QList<ZQFrame> ZQStreamReadAndControl::parse_seek_files(const QFileInfo& file, c
 
 QList<ZQFrame> ZQStreamReadAndControl::read_seek_file(const QList<QFileInfo>& files, const QString& streamId)
 {
-    QString stream = streamId;
     m_frames.clear();
     jumped();
     m_files = files;
     m_currentPos = locate(m_currentFile);
+    take_load(load_recording(m_currentFile, m_currentPos, streamId));
+    return m_frames;
+}
+
+ZQStreamReadAndControl::Loaded ZQStreamReadAndControl::load_recording(const QFileInfo& file, int pos,
+                                                                      const QString& streamId)
+{
+    Loaded load;
+    load.stream = streamId;
+    auto keep = [&load](const QList<ZQFrame>& parsed) {
+        for (const ZQFrame& f : parsed)
+            if (f.get_in_range() == 1 && f.get_stream() == load.stream)
+                load.frames.append(f);
+    };
 
     // The file being loaded is already being parsed ahead: take that parse.
-    if (m_forward.active && !m_forward.future.isFinished() && m_currentPos >= 0 && m_forward.targetPos == m_currentPos
-        && m_forward.stream == stream) {
+    if (m_forward.active && !m_forward.future.isFinished() && pos >= 0 && m_forward.targetPos == pos
+        && m_forward.stream == streamId) {
         m_forward.future.waitForFinished();
         m_prefetchedFrames = result_of(m_forward).frames;
-        for (const ZQFrame& f : m_prefetchedFrames)
-            if (f.get_in_range() == 1 && f.get_stream() == stream)
-                m_frames.append(f);
-        if (!m_frames.isEmpty()) {
+        keep(m_prefetchedFrames);
+        if (!load.frames.isEmpty()) {
             m_forward.active = false;
             m_forward.future = QFuture<ZQSeekLoad>();
-            m_fps = get_fps();
-            m_speed = m_rate * m_fps;
-            return m_frames;
+            load.prefetched = true;
+            return load;
         }
     }
 
-    QString detected;
-    QList<ZQFrame> parsed = parse_seek_files(m_currentFile, stream, detected);
-    if (parsed.isEmpty() && !detected.isEmpty()) {
-        stream = detected;
-        m_streamId = detected;
-        zlog(kName + QStringLiteral("ID STREAM NOT FOUND, set to ") + detected);
-        QString again;
-        parsed = parse_seek_files(m_currentFile, stream, again);
+    ZQSeekLoad parsed = zq_load_seek_index(file.absoluteFilePath(), load.stream, m_cameras, nullptr);
+    load.parses << parsed.info;
+    if (parsed.frames.isEmpty() && !parsed.info.detectedStream.isEmpty()) {
+        load.stream = parsed.info.detectedStream;
+        parsed = zq_load_seek_index(file.absoluteFilePath(), load.stream, m_cameras, nullptr);
+        load.parses << parsed.info;
     }
-    for (const ZQFrame& f : parsed)
-        if (f.get_in_range() == 1 && f.get_stream() == stream)
-            m_frames.append(f);
+    keep(parsed.frames);
+    return load;
+}
 
-    offer_streams(QStringList{stream});
+void ZQStreamReadAndControl::take_load(const Loaded& load)
+{
+    m_frames = load.frames;
+    if (load.prefetched) {
+        take_frame_rate();
+        return;
+    }
+    // The streams each parse named, then the one played.
+    for (qsizetype i = 0; i < load.parses.size(); ++i) {
+        if (i == 1) {
+            m_streamId = load.stream;
+            zlog(kName + QStringLiteral("ID STREAM NOT FOUND, set to ") + load.stream);
+        }
+        if (load.parses.at(i).opened)
+            offer_streams(load.parses.at(i).streams, load.parses.at(i).unlistedLines);
+    }
+    offer_streams(QStringList{load.stream});
     reset_forward_prefetch();
-    triggerPrefetch(stream);
+    triggerPrefetch(load.stream);
 
     if (m_frames.isEmpty()) {
         zlog(QStringLiteral("[ERROR] ZQStream read & control :: Read Seek File :: no frame found"));
         emit error(-10);
     } else {
-        m_fps = get_fps();
-        m_speed = m_rate * m_fps;
+        take_frame_rate();
     }
-    return m_frames;
+}
+
+void ZQStreamReadAndControl::take_frame_rate()
+{
+    m_fps = get_fps();
+    m_speed = m_rateAsked == -1.0 ? -5.0 : m_rateAsked * m_fps;
+    m_backwardInterval = qRound(period_for(m_rate, m_fps));
 }
 
 double ZQStreamReadAndControl::get_fps()
@@ -377,6 +406,7 @@ void ZQStreamReadAndControl::set_index(int index)
     m_waitForKeyframe = true;
     zlog(kName + QStringLiteral("set index :: ") + QString::number(index));
     jumped();
+    anchor_content_clock();
     if (index >= 0 && index < m_frames.size()) {
         if (m_frames.at(index).keyframe_contains_one())
             read_frame(false, index, m_streamId);
@@ -390,6 +420,7 @@ bool ZQStreamReadAndControl::continue_read(const QString& path, const QString& s
                                            const QString& direction)
 {
     zlog(kName + QStringLiteral("continue read :: filename ") + path);
+    const bool paused = m_paused;
     m_paused = false;
     const SeekCompanions c = seek_index_companions(path);
     if (c.kind == QLatin1String("audio")) {
@@ -402,25 +433,35 @@ bool ZQStreamReadAndControl::continue_read(const QString& path, const QString& s
         return false;
     }
     const QFileInfo seek(c.valid() ? c.seekPath : path);
+    const int pos = locate(seek);
+    zlog(kName
+         + (pos >= 0 ? QStringLiteral("continue read :: seek ready :: ")
+                     : QStringLiteral("continue read :: seek not ready :: "))
+         + seek.filePath());
+    // Loaded before anything changes: a recording whose seek index yields no entry is a time
+    // without recordings, and the reader goes on with what it was doing (or stays paused).
+    const Loaded load = load_recording(pos >= 0 ? m_files.at(pos) : seek, pos, m_streamId);
+    if (load.frames.isEmpty()) {
+        zlog(QStringLiteral("[ERROR] ZQStream read & control :: continue read :: frame list is empty"));
+        emit error(-10);
+        m_paused = paused;
+        return false;
+    }
     init_audio_and_start(seek);
     ++m_generation;
-
-    m_currentFile = seek;
-    const int pos = locate(seek);
     if (pos >= 0) {
-        zlog(kName + QStringLiteral("continue read :: seek ready :: ") + seek.filePath());
         m_currentFile = m_files.at(pos);
         m_currentPos = pos;
-        read_seek_file(m_files, m_streamId);
     } else {
-        zlog(kName + QStringLiteral("continue read :: seek not ready :: ") + seek.filePath());
+        // Played alone: the next switch finds no following file.
         reset_prefetch(m_backward);
-        read_seek_file(QList<QFileInfo>{seek}, m_streamId);
-        if (m_frames.isEmpty()) {
-            zlog(QStringLiteral("[ERROR] ZQStream read & control :: continue read :: frame list is empty"));
-            return false;
-        }
+        m_currentFile = seek;
+        m_files = QList<QFileInfo>{seek};
+        m_currentPos = 0;
     }
+    m_frames.clear();
+    jumped();
+    take_load(load);
     zlog(kName + QStringLiteral("continue read :: frame List size :: ") + QString::number(m_frames.size())
          + QStringLiteral(" / ") + direction);
     if (direction.contains(QLatin1String("next"))) {
@@ -432,5 +473,6 @@ bool ZQStreamReadAndControl::continue_read(const QString& path, const QString& s
         if (start)
             read_backward();
     }
+    anchor_content_clock();
     return true;
 }

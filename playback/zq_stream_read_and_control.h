@@ -181,6 +181,23 @@ private:
         bool keyframe = false;
     };
 
+    // What loading a recording's seek index found, before the reader takes it.
+    struct Loaded
+    {
+        QList<ZQFrame> frames;          // the entries of `stream` in range
+        QString stream;                 // the stream asked for, or the one the file holds instead
+        bool prefetched = false;        // taken from the parse made ahead
+        QList<SeekIndexResult> parses;  // the parses made, in order (the streams each names)
+    };
+
+    // Loads `file` (at `pos` in the list, -1 when not listed) for the stream, waiting for the
+    // parse made ahead when one is running for it; changes nothing the reader plays.
+    Loaded load_recording(const QFileInfo& file, int pos, const QString& streamId);
+    // Makes a load the frame index: the streams offered, the next parse started, the rate.
+    void take_load(const Loaded& load);
+    // The frames per second of the frame index, and the speed the pictures carry at the rate asked.
+    void take_frame_rate();
+
     void triggerPrefetch(const QString& streamId);
     void triggerPrefetchPrev(const QString& streamId);
     void start_prefetch(Prefetch& slot, int pos, const QString& streamId);
@@ -200,6 +217,13 @@ private:
     void on_read_timer(bool forward);
     void start_schedule();
     qint64 period_ns() const;
+    // The fast rates go by the time on the pictures: a content clock that runs at the rate from
+    // the picture on screen, started with each schedule and at each repositioning. The keyframe
+    // due at the time it has reached is shown; pauses of the recording are passed at once.
+    void anchor_content_clock();
+    bool content_reached(bool forward, qint64* reachedMs);
+    void shift_content_clock(qint64 deltaMs);
+    qint64 recording_pause_ms() const;
     int ms_until(qint64 deadlineNs) const;
     void end_reading();
     void queue_tick(bool forward, bool step);
@@ -235,6 +259,8 @@ private:
     void step_backward();
     void tick_forward();
     void tick_backward();
+    void tick_forward_keyframes();
+    void tick_backward_keyframes();
 
     QList<QFileInfo> m_files;
     int m_currentPos = -1;
@@ -259,12 +285,16 @@ private:
     int m_index = 0;
     int m_lastReadIndex = 0;
     int m_rate = 1;
+    double m_rateAsked = 1.0;   // the rate as change_rate was given it
     bool m_busy = false;
     CodedFrameFile m_data;
     qint64 m_lastBackwardTick = 0;
     double m_backwardCarry = 0.0;
     int m_backwardInterval = 40;
     qint64 m_deadlineNs = 0;    // when the read timer's next tick is due (reader's clock)
+    bool m_contentAnchored = false;
+    qint64 m_contentAnchorNs = 0; // reader's clock when the content clock stood at...
+    qint64 m_contentAnchorMs = 0; // ...this time of the recording (ZQFrame::absolute_ms)
     int m_lastDecoded = -1;     // entry of the current frame index last fed to the decoder
     quint64 m_generation = 0;   // queued self-calls of an older generation are dropped
     QMap<int, CachedPicture> m_cache;

@@ -148,9 +148,21 @@ QFileInfo ZQStreamReadAndControl::get_previous_file() const
 void ZQStreamReadAndControl::take_file(int pos, const QFileInfo& file, const QList<ZQFrame>& frames,
                                        const QStringList& streams)
 {
+    // Where reading leaves the old recording and enters the new one.
+    const bool forward = pos > m_currentPos;
+    const qint64 left =
+        m_frames.isEmpty() ? -1 : (forward ? m_frames.constLast() : m_frames.constFirst()).absolute_ms();
     m_currentPos = pos;
     m_currentFile = file;
     m_frames = frames;
+    // Each recording plays at its own rate from its first picture.
+    take_frame_rate();
+    const qint64 entered =
+        m_frames.isEmpty() ? -1 : (forward ? m_frames.constFirst() : m_frames.constLast()).absolute_ms();
+    // The time between two recordings is passed at once at the fast rates too; recordings that
+    // follow each other keep the content clock going.
+    if (m_contentAnchored && left >= 0 && entered >= 0 && std::abs(entered - left) > recording_pause_ms())
+        shift_content_clock(entered - left);
     close_data_file();
     jumped();
     init_audio_and_start(file); // audio hook: every recording taken, its own switches included

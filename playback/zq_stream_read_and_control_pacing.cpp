@@ -55,6 +55,47 @@ void ZQStreamReadAndControl::start_schedule()
 {
     m_deadlineNs = now_ns() + period_ns();
     m_timer->start(ms_until(m_deadlineNs));
+    anchor_content_clock();
+}
+
+void ZQStreamReadAndControl::anchor_content_clock()
+{
+    m_contentAnchorNs = now_ns();
+    m_contentAnchored = false;
+    if (m_frames.isEmpty())
+        return;
+    // The entry the index stands at: the picture on screen, or the one after it.
+    const qint64 ms = m_frames.at(qBound(0, m_index, int(m_frames.size()) - 1)).absolute_ms();
+    if (ms < 0)
+        return;
+    m_contentAnchorMs = ms;
+    m_contentAnchored = true;
+}
+
+bool ZQStreamReadAndControl::content_reached(bool forward, qint64* reachedMs)
+{
+    if (!m_contentAnchored)
+        anchor_content_clock(); // from a picture whose stamp can be read, when there is one now
+    if (!m_contentAnchored)
+        return false;
+    const qint64 elapsed = qMax<qint64>(0, now_ns() - m_contentAnchorNs);
+    const qint64 advanced = elapsed * std::abs(m_rate) / 1'000'000;
+    *reachedMs = forward ? m_contentAnchorMs + advanced : m_contentAnchorMs - advanced;
+    return true;
+}
+
+void ZQStreamReadAndControl::shift_content_clock(qint64 deltaMs)
+{
+    m_contentAnchorMs += deltaMs;
+}
+
+qint64 ZQStreamReadAndControl::recording_pause_ms() const
+{
+    // A step between two stamps longer than this is a pause of the recording (the camera stopped
+    // sending, or the time between two recordings), not time to play: rate 1 shows one entry
+    // after the other, and a fast rate would otherwise show the same picture for minutes.
+    const double spacing = std::isfinite(m_fps) && m_fps > 0 ? 1000.0 / m_fps : 0.0;
+    return qMax<qint64>(5000, qint64(5 * spacing));
 }
 
 void ZQStreamReadAndControl::on_read_timer(bool forward)
@@ -156,6 +197,7 @@ void ZQStreamReadAndControl::change_rate(double rate)
         else
             m_audioPlayer->set_stop_framereader_timer();
     }
+    m_rateAsked = rate;
     if ((m_rate > 0 && rate < 0) || (m_rate < 0 && rate > 0)) {
         reset_forward_prefetch();
         reset_backward_prefetch();
@@ -239,6 +281,9 @@ void ZQStreamReadAndControl::read_and_display_next_frame(bool step)
     }
     if (m_frames.isEmpty()) {
         zlog(kName + QStringLiteral("next :: no frame"));
+        // Reading holds nothing to read: it ends, rather than say so at every tick.
+        if (!step)
+            end_reading();
         return;
     }
     if (step)
@@ -254,6 +299,8 @@ void ZQStreamReadAndControl::read_and_display_previous_frame(bool step)
     BusyGuard guard(m_busy);
     if (m_frames.isEmpty()) {
         zlog(kName + QStringLiteral("prev :: no frame"));
+        if (!step)
+            end_reading();
         return;
     }
     if (m_stopRequest) {
@@ -292,14 +339,63 @@ void ZQStreamReadAndControl::tick_forward()
         ++m_index;
         return;
     }
-    for (int j = qMax(0, m_index); j < m_frames.size(); ++j) {
-        if (m_frames.at(j).keyframe_starts_with_one()) {
-            show_entry(j);
-            m_index = j + 1;
-            return;
+    tick_forward_keyframes();
+}
+
+void ZQStreamReadAndControl::tick_forward_keyframes()
+{
+    const int size = int(m_frames.size());
+    qint64 reached = 0;
+    if (!content_reached(true, &reached)) {
+        // No stamp to go by: the next keyframe at each tick.
+        for (int j = qMax(0, m_index); j < size; ++j) {
+            if (m_frames.at(j).keyframe_starts_with_one()) {
+                show_entry(j);
+                m_index = j + 1;
+                return;
+            }
         }
+        switch_to_next_file();
+        return;
     }
-    switch_to_next_file();
+    // The last keyframe at or before the time reached; the entries passed on the way are skipped.
+    const qint64 pause = recording_pause_ms();
+    int due = -1;
+    int pending = -1;
+    qint64 previous = m_index > 0 && m_index <= size ? m_frames.at(m_index - 1).absolute_ms() : -1;
+    for (int j = qMax(0, m_index); j < size; ++j) {
+        const ZQFrame& f = m_frames.at(j);
+        const qint64 t = f.absolute_ms();
+        if (t < 0) {
+            if (f.keyframe_starts_with_one()) {
+                if (due < 0)
+                    due = j; // a keyframe without a readable stamp is due at once
+                break;
+            }
+            continue;
+        }
+        if (previous >= 0 && std::abs(t - previous) > pause) {
+            if (due >= 0)
+                break; // what was due before the pause first
+            shift_content_clock(t - previous);
+            reached += t - previous;
+        }
+        previous = t;
+        if (t > reached) {
+            pending = j;
+            break;
+        }
+        if (f.keyframe_starts_with_one())
+            due = j;
+    }
+    if (due >= 0) {
+        show_entry(due);
+        m_index = due + 1;
+    } else if (pending >= 0) {
+        m_index = pending; // the next keyframe is not due yet: nothing new to show
+    } else {
+        switch_to_next_file(); // its first keyframe shows when it is due
+    }
 }
 
 void ZQStreamReadAndControl::tick_backward()
@@ -344,22 +440,72 @@ void ZQStreamReadAndControl::tick_backward()
         predecode_previous_group(k, 2);
         return;
     }
-    const int j = qMin(m_index - 1, int(m_frames.size()) - 1);
-    if (j < 0) {
+    tick_backward_keyframes();
+}
+
+void ZQStreamReadAndControl::tick_backward_keyframes()
+{
+    const int size = int(m_frames.size());
+    const int from = qMin(m_index - 1, size - 1);
+    if (from < 0) {
         switch_to_previous_file();
         return;
     }
-    int k = j;
-    while (k >= 0 && !m_frames.at(k).keyframe_starts_with_one())
-        --k;
-    if (k < 0) {
-        switch_to_previous_file();
+    // A failed read leaves the index: the next tick tries again.
+    auto show = [this](int k) {
+        if (read_frame(false, k, m_streamId)) {
+            emit_position(k);
+            m_index = k;
+        }
+    };
+    qint64 reached = 0;
+    if (!content_reached(false, &reached)) {
+        // No stamp to go by: the previous keyframe at each tick.
+        int k = from;
+        while (k >= 0 && !m_frames.at(k).keyframe_starts_with_one())
+            --k;
+        if (k < 0)
+            switch_to_previous_file();
+        else
+            show(k);
         return;
     }
-    if (read_frame(false, k, m_streamId)) {
-        emit_position(k);
-        m_index = k;
+    // The first keyframe at or after the time reached, going back; as forward, mirrored.
+    const qint64 pause = recording_pause_ms();
+    int due = -1;
+    int pending = -1;
+    qint64 previous = from + 1 < size ? m_frames.at(from + 1).absolute_ms() : -1;
+    for (int j = from; j >= 0; --j) {
+        const ZQFrame& f = m_frames.at(j);
+        const qint64 t = f.absolute_ms();
+        if (t < 0) {
+            if (f.keyframe_starts_with_one()) {
+                if (due < 0)
+                    due = j;
+                break;
+            }
+            continue;
+        }
+        if (previous >= 0 && std::abs(previous - t) > pause) {
+            if (due >= 0)
+                break;
+            shift_content_clock(t - previous);
+            reached += t - previous;
+        }
+        previous = t;
+        if (t < reached) {
+            pending = j;
+            break;
+        }
+        if (f.keyframe_starts_with_one())
+            due = j;
     }
+    if (due >= 0)
+        show(due);
+    else if (pending >= 0)
+        m_index = pending + 1;
+    else
+        switch_to_previous_file();
 }
 
 void ZQStreamReadAndControl::step_forward()

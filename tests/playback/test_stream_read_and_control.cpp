@@ -1,7 +1,9 @@
 #include "app/zq_log.h"
 #include "playback/zq_stream_read_and_control.h"
+#include "tests/playback/reader_clock.h"
 #include "tools/zqfixture/lib/fixture_writer.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QRandomGenerator>
@@ -13,6 +15,8 @@
 #include <QtTest>
 
 #include <sys/stat.h>
+
+#include <algorithm>
 
 namespace {
 
@@ -83,20 +87,11 @@ void settle()
         QCoreApplication::processEvents();
 }
 
-// The reader's read timer going off as the event loop would deliver it: the
-// reader's clock moves on by the interval the reader armed plus `lateNs` (a
-// timer comes at its time or a little after), then the timer's own event
-// runs the tick and whatever the reader does after it. No wall clock is
-// involved, so the schedule is checked exactly, on any machine.
-bool fire_read_timer(ZQStreamReadAndControl& reader, qint64& clock, qint64 lateNs)
+using zqtest::fire_read_timer;
+
+constexpr qint64 ms_of_day(int h, int m, int s)
 {
-    QTimer* timer = reader.get_read_timer();
-    if (!timer || !timer->isActive())
-        return false;
-    clock += qint64(timer->interval()) * 1'000'000 + lateNs;
-    QTimerEvent event(timer->timerId());
-    QCoreApplication::sendEvent(timer, &event);
-    return true;
+    return (qint64(h) * 3600 + m * 60 + s) * 1000;
 }
 
 } // namespace
@@ -147,6 +142,53 @@ private:
         for (const ZQFixture::WrittenFile& f : r.files)
             t << entry_times(f);
         return t;
+    }
+
+
+    // One day of camera 1 whose rate changes (a profile change, a reconfiguration): A 25 fps
+    // 08:00:00-10, B 5 fps 08:00:10-20, C 25 fps 08:00:20-30, a keyframe a second.
+    QList<ZQFixture::WrittenFile> m_rateDay;
+    QList<ZQFixture::WrittenFile> rate_day()
+    {
+        if (m_rateDay.isEmpty()) {
+            const int rates[] = {25, 5, 25};
+            for (int i = 0; i < 3; ++i) {
+                ZQFixture::Options o = one_recording(10);
+                o.fps = rates[i];
+                o.gop = rates[i];
+                o.start_time = QTime(8, 0, 10 * i);
+                const ZQFixture::Result r = make(o);
+                if (!r.ok)
+                    return {};
+                m_rateDay << r.files.first();
+            }
+        }
+        return m_rateDay;
+    }
+
+    // Four recordings of 20 s back to back, 25 fps, a keyframe every `gop` pictures.
+    QHash<int, ZQFixture::Result> m_gopDays;
+    ZQFixture::Result gop_day(int gop)
+    {
+        if (!m_gopDays.contains(gop)) {
+            ZQFixture::Options o = one_recording(20);
+            o.recordings_per_camera = 4;
+            o.gop = gop;
+            m_gopDays.insert(gop, make(o));
+        }
+        return m_gopDays.value(gop);
+    }
+
+    // Before each tick, the parse of the next (previous) recording made ahead is either waited
+    // for, so that the switch takes it, or dropped, so that the switch loads the recording itself.
+    static void prepare_switch(ZQStreamReadAndControl& reader, bool prefetched)
+    {
+        if (prefetched) {
+            reader.wait_for_prefetches();
+        } else {
+            reader.reset_forward_prefetch();
+            reader.reset_backward_prefetch();
+        }
     }
 
 private slots:
@@ -289,25 +331,28 @@ private slots:
         QCOMPARE(reader.get_current_position(), 2);
     }
 
-    // From rate 2 on, only keyframes, across a file boundary too.
+    // From rate 2 on, only keyframes, across the file boundaries too: each tick of the read
+    // timer shows the keyframe due at the time reached on the pictures (x4 goes 500 ms of
+    // recording per 125 ms tick, keyframes are 400 ms apart), skipping those already passed.
     void keyframes_only()
     {
         ZQStreamReadAndControl reader;
+        qint64 clock = 1'000'000'000;
+        reader.set_clock([&clock] { return clock; });
         QSignalSpy frames(&reader, &ZQStreamReadAndControl::set_display_frame);
         QVERIFY(reader.init_displayer_for_stream(QFileInfo(m_day.files[0].seek_path), "1", data_files(m_day.files)));
         reader.change_rate(4.0);
-        reader.get_read_timer()->stop();
         for (int i = 0; i < 40; ++i) {
             reader.wait_for_prefetches();
-            reader.read_and_display_next_frame(false);
-            settle();
+            if (!fire_read_timer(reader, clock, 0))
+                break;
         }
         QList<qint64> expected;
         for (const ZQFixture::WrittenFile& f : m_day.files)
-            for (const ZQFixture::FrameEntry& e : f.frames)
-                if (e.key)
-                    expected << e.time_ms;
+            for (const int i : {10, 20, 30, 40})
+                expected << entry_times(f).at(i);
         QCOMPARE(times(shown(frames)), expected);
+        QVERIFY(!reader.get_read_timer()); // the end of the list
     }
 
     // Backward at rate -1 on time: every entry once, in reverse order, across
@@ -366,23 +411,25 @@ private slots:
         QCOMPARE(frames.size(), shownBefore + 2);
     }
 
-    // Keyframes only backward: the previous keyframe each tick.
+    // Keyframes only backward: each tick of the read timer (x-2: 500 ms of recording per 250 ms
+    // tick) shows the keyframe due going back, across the boundary to the previous recording.
     void backward_keyframes()
     {
         ZQStreamReadAndControl reader;
+        qint64 clock = 1'000'000'000;
+        reader.set_clock([&clock] { return clock; });
         QSignalSpy frames(&reader, &ZQStreamReadAndControl::set_display_frame);
         QVERIFY(reader.init_displayer_for_stream(QFileInfo(m_day.files[1].seek_path), "1", data_files(m_day.files)));
         reader.set_index(25);
+        frames.clear();
         reader.change_rate(-2.0);
-        reader.get_read_timer()->stop();
         for (int i = 0; i < 5; ++i) {
             reader.wait_for_prefetches();
-            reader.read_and_display_previous_frame(false);
-            settle();
+            QVERIFY(fire_read_timer(reader, clock, 0));
         }
         const QList<qint64> first = entry_times(m_day.files[0]);
         const QList<qint64> second = entry_times(m_day.files[1]);
-        QCOMPARE(times(shown(frames)), (QList<qint64>{second[20], second[10], second[0], first[40], first[30]}));
+        QCOMPARE(times(shown(frames)), (QList<qint64>{second[20], second[0], first[40], first[30], first[20]}));
     }
 
     // Frame steps, with the neighbour's seek index loaded and not yet loaded.
@@ -951,6 +998,418 @@ private slots:
         QCOMPARE(gaps_after(before - 1), (QList<qint64>{5080, 80, 80, 80, 80}));
     }
 
+
+    // Each recording plays at its own rate from its first picture, whichever way it became
+    // current: the day's rate changes at 08:00:10 (25 to 5 fps) and at 08:00:20 (back to 25).
+    // Reading crosses B whole and goes on; B is measured from its first picture (or from what was
+    // done in it: a pause, a new start, the rate set again), the next recording from its first.
+    // The same pictures per second and seconds of recording per second, played through the
+    // reader's own timer on its own clock, the timer up to 3 ms late.
+    void own_rate_after_switch_data()
+    {
+        QTest::addColumn<int>("rate");
+        QTest::addColumn<bool>("prefetched");
+        QTest::addColumn<QString>("event"); // played 1 s into B; "steps": single steps into B, then Play
+        QTest::newRow("forward, prefetched") << 1 << true << "";
+        QTest::newRow("forward, loaded at the switch") << 1 << false << "";
+        QTest::newRow("backward, prefetched") << -1 << true << "";
+        QTest::newRow("backward, loaded at the switch") << -1 << false << "";
+        QTest::newRow("forward, pause and resume in B") << 1 << true << "pause";
+        QTest::newRow("backward, pause and resume in B") << -1 << false << "pause";
+        QTest::newRow("forward, read_forward again in B") << 1 << false << "read";
+        QTest::newRow("backward, read_backward again in B") << -1 << true << "read";
+        QTest::newRow("forward, rate set again in B") << 1 << true << "rate";
+        QTest::newRow("backward, rate set again in B") << -1 << false << "rate";
+        QTest::newRow("forward, single steps into B, then play") << 1 << true << "steps";
+        QTest::newRow("backward, single steps into B, then play") << -1 << true << "steps";
+    }
+
+    void own_rate_after_switch()
+    {
+        QFETCH(int, rate);
+        QFETCH(bool, prefetched);
+        QFETCH(QString, event);
+        const QList<ZQFixture::WrittenFile> day = rate_day();
+        QCOMPARE(day.size(), 3);
+        const bool forward = rate > 0;
+        const qint64 bStart = ms_of_day(8, 0, 10);
+        const qint64 nextStart = forward ? ms_of_day(8, 0, 20) : ms_of_day(8, 0, 0);
+
+        ZQStreamReadAndControl reader;
+        qint64 clock = 1'000'000'000;
+        reader.set_clock([&clock] { return clock; });
+        zqtest::PictureLog log(reader, clock);
+        QVERIFY(reader.init_displayer_for_stream(QFileInfo(day[forward ? 0 : 2].seek_path), "1", data_files(day)));
+        qint64 measureFrom = 0; // B counts from this clock on
+        if (event == QLatin1String("steps")) {
+            // Paused on the last group of A (the first picture of C), frame steps cross into B.
+            reader.set_index(forward ? 225 : 0);
+            reader.change_rate(rate);
+            reader.set_pause();
+            int inB = 0;
+            for (int i = 0; i < 40 && inB < 3; ++i) {
+                reader.wait_for_prefetches();
+                if (forward)
+                    reader.read_and_display_next_frame(true);
+                else
+                    reader.read_and_display_previous_frame(true);
+                QCoreApplication::sendPostedEvents(&reader, QEvent::MetaCall);
+                inB = int(std::count_if(log.pictures.cbegin(), log.pictures.cend(),
+                                        [&](const zqtest::ShownPicture& p) { return p.recordingMs == bStart; }));
+            }
+            QCOMPARE(inB, 3);
+            measureFrom = clock;
+            reader.set_pause();
+        } else {
+            reader.set_index(forward ? 200 : 50); // 08:00:08, 08:00:22: keyframes
+            reader.change_rate(rate);
+        }
+
+        QRandomGenerator late(3);
+        bool played = event.isEmpty() || event == QLatin1String("steps");
+        const qint64 end = clock + 25'000'000'000LL;
+        while (clock < end) {
+            prepare_switch(reader, prefetched);
+            if (!fire_read_timer(reader, clock, late.bounded(3'000'000)))
+                break; // the end of the list
+            if (played)
+                continue;
+            auto firstInB = std::find_if(log.pictures.cbegin(), log.pictures.cend(),
+                                         [&](const zqtest::ShownPicture& p) { return p.recordingMs == bStart; });
+            if (firstInB == log.pictures.cend() || clock - firstInB->atNs < 1'000'000'000)
+                continue;
+            if (event == QLatin1String("pause")) {
+                reader.set_pause();
+                clock += 3'000'000'000LL;
+                reader.set_pause();
+            } else if (event == QLatin1String("read")) {
+                if (forward)
+                    reader.read_forward();
+                else
+                    reader.read_backward();
+            } else {
+                reader.change_rate(rate);
+            }
+            measureFrom = clock;
+            played = true;
+        }
+        reader.stop();
+        QVERIFY(played);
+
+        const zqtest::Pace b = zqtest::pace_of(
+            log.pictures, [&](const zqtest::ShownPicture& p) { return p.recordingMs == bStart && p.atNs > measureFrom; });
+        const zqtest::Pace next =
+            zqtest::pace_of(log.pictures, [&](const zqtest::ShownPicture& p) { return p.recordingMs == nextStart; });
+        const QString figures = QStringLiteral("B: %1 pictures, %2 /s, %3 s/s; next: %4 pictures, %5 /s, %6 s/s")
+                                    .arg(b.pictures)
+                                    .arg(b.perSecond, 0, 'f', 3)
+                                    .arg(b.contentSpeed, 0, 'f', 3)
+                                    .arg(next.pictures)
+                                    .arg(next.perSecond, 0, 'f', 3)
+                                    .arg(next.contentSpeed, 0, 'f', 3);
+        QVERIFY2(b.pictures >= 20 && next.pictures >= 50, qPrintable(figures));
+        QVERIFY2(qAbs(b.perSecond / 5.0 - 1.0) < 0.03 && qAbs(b.contentSpeed - rate) < 0.03, qPrintable(figures));
+        QVERIFY2(qAbs(next.perSecond / 25.0 - 1.0) < 0.03 && qAbs(next.contentSpeed - rate) < 0.03,
+                 qPrintable(figures));
+        // In order all along.
+        for (int i = 1; i < log.pictures.size(); ++i)
+            QVERIFY((log.pictures.at(i).contentMs - log.pictures.at(i - 1).contentMs) * rate >= 0);
+    }
+
+    // At every fast rate the time on the picture advances at the label's speed, whatever the
+    // keyframe spacing (every picture, one a second, one every two seconds) and across the
+    // switches between recordings: each tick shows the keyframe due at the time reached. Played
+    // for about 56 s of recording on the reader's own clock, through at least three recordings.
+    void fast_rates_at_their_label_data()
+    {
+        QTest::addColumn<int>("rate");
+        QTest::addColumn<int>("gop");
+        QTest::addColumn<bool>("prefetched");
+        for (const int gop : {1, 25, 50})
+            for (const int rate : {2, 4, 8, -2, -4, -8})
+                QTest::addRow("x%d, GOP %d", rate, gop) << rate << gop << true;
+        QTest::newRow("x8, GOP 25, recordings loaded at the switch") << 8 << 25 << false;
+        QTest::newRow("x-8, GOP 25, recordings loaded at the switch") << -8 << 25 << false;
+    }
+
+    void fast_rates_at_their_label()
+    {
+        QFETCH(int, rate);
+        QFETCH(int, gop);
+        QFETCH(bool, prefetched);
+        const ZQFixture::Result day = gop_day(gop);
+        QVERIFY2(day.ok, qPrintable(day.error));
+        const bool forward = rate > 0;
+
+        ZQStreamReadAndControl reader;
+        qint64 clock = 1'000'000'000;
+        reader.set_clock([&clock] { return clock; });
+        zqtest::PictureLog log(reader, clock);
+        const int first = forward ? 0 : int(day.files.size()) - 1;
+        QVERIFY(reader.init_displayer_for_stream(QFileInfo(day.files[first].seek_path), "1", data_files(day.files)));
+        reader.set_index(forward ? 0 : int(reader.get_frame_index().size()) - 1);
+        log.pictures.clear();
+        reader.change_rate(rate);
+        QRandomGenerator late(5);
+        const qint64 end = clock + 56'000'000'000LL / std::abs(rate);
+        while (clock < end) {
+            prepare_switch(reader, prefetched);
+            QVERIFY(fire_read_timer(reader, clock, late.bounded(3'000'000)));
+        }
+        reader.stop();
+
+        QSet<qint64> recordings;
+        for (int i = 0; i < log.pictures.size(); ++i) {
+            const zqtest::ShownPicture& p = log.pictures.at(i);
+            QVERIFY(p.contentMs >= 0);
+            QVERIFY2(p.keyframe, qPrintable(QString::number(p.contentMs)));
+            if (i > 0)
+                QVERIFY((p.contentMs - log.pictures.at(i - 1).contentMs) * rate >= 0);
+            recordings.insert(p.recordingMs);
+        }
+        QVERIFY2(recordings.size() >= 3, qPrintable(QString::number(recordings.size())));
+        const zqtest::Pace pace = zqtest::pace_of(log.pictures, [](const zqtest::ShownPicture&) { return true; });
+        const double ratio = pace.contentSpeed / rate;
+        QVERIFY2(ratio >= 0.97 && ratio <= 1.03,
+                 qPrintable(QStringLiteral("%1 s of recording per second at x%2 (%3 of the label), %4 pictures")
+                                .arg(pace.contentSpeed, 0, 'f', 3)
+                                .arg(rate)
+                                .arg(ratio, 0, 'f', 3)
+                                .arg(pace.pictures)));
+    }
+
+    // At fast rates as at rate 1, a pause of the recording (two minutes between two recordings,
+    // or inside one: the camera stopped sending) is passed at once: the picture after it comes
+    // within a keyframe spacing and a tick, not once the pause has gone by at the rate's speed.
+    void fast_rates_pass_pauses_data()
+    {
+        QTest::addColumn<int>("rate");
+        QTest::addColumn<bool>("inside");
+        QTest::newRow("x8, between recordings") << 8 << false;
+        QTest::newRow("x-8, between recordings") << -8 << false;
+        QTest::newRow("x4, inside a recording") << 4 << true;
+        QTest::newRow("x-4, inside a recording") << -4 << true;
+    }
+
+    void fast_rates_pass_pauses()
+    {
+        QFETCH(int, rate);
+        QFETCH(bool, inside);
+        ZQFixture::Options o = one_recording(inside ? 20 : 10);
+        o.gop = 25;
+        if (inside) {
+            o.outage_frame = 255; // inside a group of pictures
+            o.outage_seconds = 120;
+        } else {
+            o.recordings_per_camera = 2;
+            o.gap_seconds = 120;
+        }
+        const ZQFixture::Result r = make(o);
+        QVERIFY2(r.ok, qPrintable(r.error));
+        const bool forward = rate > 0;
+
+        ZQStreamReadAndControl reader;
+        qint64 clock = 1'000'000'000;
+        reader.set_clock([&clock] { return clock; });
+        QList<qint64> at; // the reader's clock at each picture, and the picture's stamp
+        QList<QString> stamps;
+        connect(&reader, &ZQStreamReadAndControl::set_display_frame, this,
+                [&](QImage, int, int, int, QString timestamp) {
+                    at << clock;
+                    stamps << timestamp;
+                });
+        const int first = forward ? 0 : int(r.files.size()) - 1;
+        QVERIFY(reader.init_displayer_for_stream(QFileInfo(r.files[first].seek_path), "1", data_files(r.files)));
+        reader.set_index(forward ? 0 : int(reader.get_frame_index().size()) - 1);
+        reader.change_rate(rate);
+        const qint64 end = clock + 30'000'000'000LL / std::abs(rate);
+        while (clock < end) {
+            reader.wait_for_prefetches();
+            if (!fire_read_timer(reader, clock, 0))
+                break;
+        }
+        reader.stop();
+
+        // Pictures from both sides of the pause: the stamps jump by two minutes between two of them.
+        int jump = -1;
+        auto ms = [](const QString& stamp) { // "yyyy-MM-dd HH:mm:ss.zzz", one day
+            return QTime::fromString(stamp.mid(11), QStringLiteral("HH:mm:ss.zzz")).msecsSinceStartOfDay();
+        };
+        for (int i = 1; i < stamps.size(); ++i)
+            if (std::abs(ms(stamps[i]) - ms(stamps[i - 1])) > 60000)
+                jump = i;
+        QVERIFY2(jump > 0, qPrintable(stamps.join(", ")));
+        const qint64 period = qint64(ZQStreamReadAndControl::period_for(rate, 25)) * 1'000'000;
+        const qint64 waited = at[jump] - at[jump - 1];
+        QVERIFY2(waited <= 1'000'000'000LL / std::abs(rate) + 2 * period,
+                 qPrintable(QStringLiteral("%1 ms from %2 to %3").arg(waited / 1e6).arg(stamps[jump - 1], stamps[jump])));
+    }
+
+    // A recording whose seek index yields no entry (the video file is intact) is a time without
+    // recordings. A seek into it, listed or not, fails and the reader goes on where it was; the
+    // failure is logged once, and the reader's timer never logs a line per tick.
+    void seek_into_recording_without_entries_data()
+    {
+        QTest::addColumn<bool>("listed");
+        QTest::addColumn<int>("rate");
+        QTest::newRow("listed, forward") << true << 1;
+        QTest::newRow("listed, backward") << true << -1;
+        QTest::newRow("listed, fast") << true << 8;
+        QTest::newRow("not listed, forward") << false << 1;
+        QTest::newRow("not listed, backward") << false << -1;
+    }
+
+    void seek_into_recording_without_entries()
+    {
+        QFETCH(bool, listed);
+        QFETCH(int, rate);
+        ZQFixture::Options o = one_recording(10);
+        o.recordings_per_camera = 3;
+        o.cameras = {12};
+        const ZQFixture::Result r = make(o);
+        QVERIFY2(r.ok, qPrintable(r.error));
+        const QByteArray noSeekLines = "# written by hand\nnot a seek line\n20240101:video1\n";
+        QString target = r.files[1].data_path;
+        if (listed) {
+            QFile seek(r.files[1].seek_path);
+            QVERIFY(seek.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            seek.write(noSeekLines);
+        } else {
+            // The same recording copied beside the day, outside the reader's list.
+            const QString folder = m_dir.filePath(QStringLiteral("unlisted%1").arg(m_count++));
+            QVERIFY(QDir().mkpath(folder));
+            target = QDir(folder).filePath(QFileInfo(r.files[1].data_path).fileName());
+            QVERIFY(QFile::copy(r.files[1].data_path, target));
+            QFile seek(replace_suffix(target, QStringLiteral("zqseek")));
+            QVERIFY(seek.open(QIODevice::WriteOnly));
+            seek.write(noSeekLines);
+        }
+
+        ZQStreamReadAndControl reader;
+        qint64 clock = 1'000'000'000;
+        reader.set_clock([&clock] { return clock; });
+        zqtest::PictureLog log(reader, clock);
+        QSignalSpy ended(&reader, &ZQStreamReadAndControl::reading_ended);
+        const int playing = rate > 0 ? 0 : 2;
+        QVERIFY(reader.init_displayer_for_stream(QFileInfo(r.files[playing].seek_path), "1", data_files(r.files)));
+        reader.set_index(20);
+        reader.change_rate(rate);
+        for (int i = 0; i < 5; ++i)
+            QVERIFY(fire_read_timer(reader, clock, 0));
+        const QList<QFileInfo> files = reader.get_file_list();
+        const QFileInfo current = reader.get_current_file();
+        const int entries = int(reader.get_frame_index().size());
+        const int index = reader.get_index();
+        g_log.clear();
+        log.pictures.clear();
+
+        QVERIFY(!reader.continue_read(target, "1", true, rate > 0 ? "next" : "previous"));
+        QCOMPARE(reader.get_current_file(), current);
+        QCOMPARE(reader.get_file_list(), files);
+        QCOMPARE(int(reader.get_frame_index().size()), entries);
+        QCOMPARE(reader.get_index(), index);
+        QCOMPARE(reader.get_id_stream(), QStringLiteral("1"));
+        QVERIFY(reader.get_read_timer() && reader.get_read_timer()->isActive());
+        // Reading goes on from where it was, in the recording it was in.
+        for (int i = 0; i < 10; ++i) {
+            reader.wait_for_prefetches();
+            QVERIFY(fire_read_timer(reader, clock, 0));
+        }
+        QVERIFY(log.pictures.size() >= 3);
+        for (const zqtest::ShownPicture& p : log.pictures)
+            QCOMPARE(p.recordingMs, ms_of_day(8, 0, 10 * playing));
+        QCOMPARE(int(std::count_if(g_log.cbegin(), g_log.cend(),
+                                   [](const QString& l) { return l.contains("continue read :: frame list is empty"); })),
+                 1);
+        QVERIFY(!logged("next :: no frame") && !logged("prev :: no frame"));
+        QCOMPARE(ended.size(), 0);
+    }
+
+    // Reading that reaches such a recording by itself walks on to the next one with entries,
+    // both ways; with none left it ends (and says so) once, without a line per tick.
+    void reading_walks_past_recording_without_entries_data()
+    {
+        QTest::addColumn<int>("rate");
+        QTest::addColumn<int>("broken"); // recordings broken: 1 the middle one, 2 the two after the first
+        QTest::newRow("forward, on to the next") << 1 << 1;
+        QTest::newRow("backward, on to the previous") << -1 << 1;
+        QTest::newRow("x4, on to the next") << 4 << 1;
+        QTest::newRow("x-4, on to the previous") << -4 << 1;
+        QTest::newRow("forward, none left: ends") << 1 << 2;
+        QTest::newRow("x8, none left: ends") << 8 << 2;
+    }
+
+    void reading_walks_past_recording_without_entries()
+    {
+        QFETCH(int, rate);
+        QFETCH(int, broken);
+        ZQFixture::Options o = day_options();
+        o.cameras = {13};
+        const ZQFixture::Result r = make(o);
+        QVERIFY2(r.ok, qPrintable(r.error));
+        for (int i = 0; i < broken; ++i) {
+            QFile seek(r.files[rate > 0 ? 1 + i : 1 - i].seek_path);
+            QVERIFY(seek.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            seek.write("# nothing but this\n");
+        }
+        ZQStreamReadAndControl reader;
+        qint64 clock = 1'000'000'000;
+        reader.set_clock([&clock] { return clock; });
+        zqtest::PictureLog log(reader, clock);
+        QSignalSpy ended(&reader, &ZQStreamReadAndControl::reading_ended);
+        const int start = rate > 0 ? 0 : 2;
+        QVERIFY(reader.init_displayer_for_stream(QFileInfo(r.files[start].seek_path), "1", data_files(r.files)));
+        reader.set_index(rate > 0 ? 30 : 20);
+        reader.change_rate(rate);
+        int ticks = 0;
+        while (ticks < 400 && fire_read_timer(reader, clock, 0))
+            ++ticks;
+        QSet<qint64> recordings;
+        for (const zqtest::ShownPicture& p : log.pictures)
+            recordings.insert(p.recordingMs);
+        if (broken == 2) {
+            QCOMPARE(recordings, QSet<qint64>{ms_of_day(8, 0, 0)});
+            QCOMPARE(ended.size(), 1);
+            QVERIFY(!reader.get_read_timer());
+        } else {
+            QCOMPARE(recordings, (QSet<qint64>{ms_of_day(8, 0, 0), ms_of_day(8, 0, 4)}));
+        }
+        QVERIFY(!logged("next :: no frame") && !logged("prev :: no frame"));
+    }
+
+    // A read timer started on a reader that holds nothing (its recording could not be loaded)
+    // logs that once and ends reading, instead of a line at every tick.
+    void timer_without_entries_ends_once()
+    {
+        ZQFixture::Options o = one_recording(2);
+        o.cameras = {14};
+        const ZQFixture::Result r = make(o);
+        QVERIFY2(r.ok, qPrintable(r.error));
+        QFile seek(r.files[0].seek_path);
+        QVERIFY(seek.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        seek.write("# nothing\n");
+        seek.close();
+        for (const bool forward : {true, false}) {
+            ZQStreamReadAndControl reader;
+            qint64 clock = 1'000'000'000;
+            reader.set_clock([&clock] { return clock; });
+            QSignalSpy ended(&reader, &ZQStreamReadAndControl::reading_ended);
+            QVERIFY(!reader.init_displayer_for_stream(QFileInfo(r.files[0].seek_path), "1", data_files(r.files)));
+            g_log.clear();
+            if (forward)
+                reader.read_forward();
+            else
+                reader.read_backward();
+            for (int i = 0; i < 10; ++i)
+                fire_read_timer(reader, clock, 0);
+            QCOMPARE(int(std::count_if(g_log.cbegin(), g_log.cend(),
+                                       [](const QString& l) { return l.contains("next :: no frame") || l.contains("prev :: no frame"); })),
+                     1);
+            QCOMPARE(ended.size(), 1);
+            QVERIFY(!reader.get_read_timer());
+        }
+    }
+
     // The timer itself drives playback to the end of the list.
     void timer_plays_to_the_end()
     {
@@ -960,7 +1419,12 @@ private slots:
         QVERIFY(reader.init_displayer_for_stream(QFileInfo(m_day.files[1].seek_path), "1", data_files(m_day.files)));
         reader.change_rate(8.0);
         QTRY_VERIFY_WITH_TIMEOUT(!reader.get_read_timer(), 10000);
-        QCOMPARE(frames.size(), 10);
+        // Keyframes in order, up to the last one of the last recording, however late the ticks.
+        const QList<Shown> s = shown(frames);
+        QVERIFY(s.size() >= 2);
+        for (int i = 1; i < s.size(); ++i)
+            QVERIFY(s.at(i).timeMs > s.at(i - 1).timeMs);
+        QCOMPARE(s.last().timeMs, entry_times(m_day.files[2]).at(40));
         QCOMPARE(ended.size(), 1);
 
         // Backward, the start of the list ends it the same way.

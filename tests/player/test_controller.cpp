@@ -5,6 +5,8 @@
 #include "player/zq_player_controller_ui.h"
 #include "player/zq_player_inferface_controller.h"
 #include "tests/player/open_day.h"
+#include "tests/playback/reader_clock.h"
+#include "tests/recordings/log_capture.h"
 #include "playback/zq_stream_read_and_control.h"
 #include "recordings/day_index_file.h"
 #include "recordings/encrypt.h"
@@ -934,6 +936,203 @@ private slots:
         QCOMPARE(c->state(), 1);
         QVERIFY(!started.isEmpty());
         QVERIFY(c->reader()->get_read_timer() && c->reader()->get_read_timer()->isActive());
+    }
+
+
+    // ---- Pace and recordings that cannot be read ----
+
+    // A day whose rate changes: camera 7's recordings of 10:00 (25 fps), 10:01 (5 fps) and 10:02
+    // (25 fps). Whichever way the controller's reader comes to the 10:01 recording (a seek loads
+    // it, a seek continues into it from another recording, reading reaches it by itself forward
+    // or backward), it plays at its own 5 pictures per second, one second of recording per
+    // second. Driven through the reader's own timer on its clock.
+    void own_rate_through_the_controller_data()
+    {
+        QTest::addColumn<qint64>("before"); // seek first, or -1
+        QTest::addColumn<qint64>("seek");
+        QTest::addColumn<int>("rate");
+        QTest::newRow("a seek loads it") << qint64(-1) << ms_of(10, 1, 30) << 1;
+        QTest::newRow("a seek continues into it") << ms_of(10, 0, 30) << ms_of(10, 1, 30) << 1;
+        QTest::newRow("reached forward") << qint64(-1) << ms_of(10, 0, 57) << 1;
+        QTest::newRow("reached backward") << qint64(-1) << ms_of(10, 2, 3) << -1;
+        QTest::newRow("a seek continues into it backward") << ms_of(10, 2, 30) << ms_of(10, 1, 30) << -1;
+    }
+    void own_rate_through_the_controller()
+    {
+        QFETCH(qint64, before);
+        QFETCH(qint64, seek);
+        QFETCH(int, rate);
+        static QTemporaryDir tmp;
+        static ZQFixture::Result day[3];
+        if (!day[0].ok) {
+            const int rates[] = {25, 5, 25};
+            for (int i = 0; i < 3; ++i) {
+                ZQFixture::Options o;
+                o.output_parent = tmp.path();
+                o.cameras = {7};
+                o.start_time = QTime(10, i, 0);
+                o.size = QSize(64, 48);
+                o.fps = rates[i];
+                o.gop = rates[i];
+                day[i] = ZQFixture::write(o);
+                QVERIFY2(day[i].ok, qPrintable(day[i].error));
+            }
+        }
+        ZQPlayerInferfaceController c;
+        c.set_ui(std::make_unique<RecordingUi>());
+        c.get_available_days(day[0].root_path);
+        QCOMPARE(load_day(&c, QStringLiteral("2024-01-01")), QStringList{"Camera 7"});
+        c.set_selected_camera(QStringLiteral("Camera 7"));
+        qint64 clock = 1'000'000'000;
+        c.reader()->set_clock([&clock] { return clock; });
+        zqtest::PictureLog log(*c.reader(), clock);
+        c.set_playback_rate(rate);
+        if (before >= 0)
+            c.set_zqstream_reader_read_timestamp(QString::number(before));
+        c.set_zqstream_reader_read_timestamp(QString::number(seek));
+        QCOMPARE(c.state(), 1);
+        const qint64 end = clock + 12'000'000'000LL;
+        while (clock < end) {
+            c.reader()->wait_for_prefetches();
+            QVERIFY(zqtest::fire_read_timer(*c.reader(), clock, 1'000'000));
+        }
+        const zqtest::Pace b = zqtest::pace_of(
+            log.pictures, [](const zqtest::ShownPicture& p) { return p.recordingMs == ms_of(10, 1, 0); });
+        QVERIFY2(b.pictures >= 25 && qAbs(b.perSecond / 5.0 - 1.0) < 0.03 && qAbs(b.contentSpeed - rate) < 0.03,
+                 qPrintable(QStringLiteral("%1 pictures, %2 /s, %3 s/s").arg(b.pictures).arg(b.perSecond).arg(b.contentSpeed)));
+    }
+
+    // Camera 3's day of one-minute recordings 09:00-09:06 where the seek index of 09:05 holds
+    // only lines that are not seek lines (its video file is intact). A seek into it does what a
+    // seek into a time without recordings does: reading goes on where it was (Pause stays), or
+    // the controls are told to show Play; no startRead, no frozen picture, the failure logged
+    // once and never a line per tick.
+    void seek_into_recording_without_entries_data()
+    {
+        QTest::addColumn<qint64>("from"); // playing from there first, or -1
+        QTest::addColumn<int>("rate");
+        QTest::addColumn<bool>("pause");
+        QTest::newRow("reading forward") << ms_of(9, 4, 30) << 1 << false;
+        QTest::newRow("reading backward") << ms_of(9, 6, 30) << -1 << false;
+        QTest::newRow("reading at x8") << ms_of(9, 4, 10) << 8 << false;
+        QTest::newRow("paused") << ms_of(9, 4, 30) << 1 << true;
+        QTest::newRow("nothing plays") << qint64(-1) << 1 << false;
+    }
+    void seek_into_recording_without_entries()
+    {
+        QFETCH(qint64, from);
+        QFETCH(int, rate);
+        QFETCH(bool, pause);
+        QTemporaryDir tmp;
+        const ZQFixture::Result r = write_small(tmp.path(), 3, 7, 60);
+        QVERIFY2(r.ok, qPrintable(r.error));
+        write_file(QDir(r.root_path).filePath(QStringLiteral("2024-01-01/090500/3_20240101_090500.zqseek")),
+                   "# seek index\nthis line is not a seek line\n");
+        ZQPlayerInferfaceController c;
+        c.set_ui(std::make_unique<RecordingUi>());
+        c.get_available_days(r.root_path);
+        QCOMPARE(load_day(&c, QStringLiteral("2024-01-01")), QStringList{"Camera 3"});
+        c.set_selected_camera(QStringLiteral("Camera 3"));
+        qint64 clock = 1'000'000'000;
+        c.reader()->set_clock([&clock] { return clock; });
+        auto ticking = [&c] { return c.reader()->get_read_timer() && c.reader()->get_read_timer()->isActive(); };
+        if (from >= 0) {
+            c.set_playback_rate(rate);
+            c.set_zqstream_reader_read_timestamp(QString::number(from));
+            for (int i = 0; i < 3; ++i)
+                QVERIFY(zqtest::fire_read_timer(*c.reader(), clock, 0));
+            if (pause)
+                c.pause_button();
+        }
+        const QString playing = c.current_file();
+        const int shown = c.get_current_read_time_is_ms();
+        const int state = c.state();
+        LogCapture logs;
+        QSignalSpy started(&c, &ZQPlayerInferfaceController::startRead);
+        QSignalSpy stopped(&c, &ZQPlayerInferfaceController::stopRead);
+
+        c.set_zqstream_reader_read_timestamp(QString::number(ms_of(9, 5, 30)));
+        QCOMPARE(started.size(), 0);
+        QCOMPARE(c.current_file(), playing);
+        if (from >= 0 && !pause) {
+            QCOMPARE(c.state(), 1);
+            QCOMPARE(stopped.size(), 0);
+            QVERIFY(ticking());
+            // Reading goes on where it was.
+            for (int i = 0; i < 10; ++i)
+                QVERIFY(zqtest::fire_read_timer(*c.reader(), clock, 0));
+            QVERIFY2((c.get_current_read_time_is_ms() - shown) * rate > 0,
+                     qPrintable(QStringLiteral("%1 then %2").arg(shown).arg(c.get_current_read_time_is_ms())));
+        } else {
+            // Nothing plays: the controls show Play, and what Play does next is what it says.
+            QCOMPARE(stopped.size(), 1);
+            QVERIFY(!ticking());
+            QCOMPARE(c.get_current_read_time_is_ms(), shown);
+            QCOMPARE(c.state(), from >= 0 ? state : 0);
+            if (pause) {
+                c.start_button();
+                QCOMPARE(c.state(), 1);
+                QVERIFY(ticking());
+                for (int i = 0; i < 10; ++i)
+                    QVERIFY(zqtest::fire_read_timer(*c.reader(), clock, 0));
+                QVERIFY(c.get_current_read_time_is_ms() > shown);
+            }
+        }
+        QVERIFY2(logs.count(QStringLiteral("next :: no frame")) + logs.count(QStringLiteral("prev :: no frame")) == 0,
+                 qPrintable(logs.lines().join('\n')));
+        QVERIFY(logs.count(QStringLiteral("frame list is empty")) + logs.count(QStringLiteral("cannot load")) == 1);
+    }
+
+    // Reading that reaches that recording by itself walks on to the next one with entries, both
+    // ways; without one it ends and the controls are told to show Play.
+    void reading_walks_past_recording_without_entries_data()
+    {
+        QTest::addColumn<qint64>("from");
+        QTest::addColumn<int>("rate");
+        QTest::addColumn<qint64>("reaches"); // -1: reading ends
+        QTest::newRow("forward") << ms_of(9, 4, 58) << 1 << ms_of(9, 6, 0);
+        QTest::newRow("backward") << ms_of(9, 6, 2) << -1 << ms_of(9, 4, 59);
+        QTest::newRow("x8 forward") << ms_of(9, 4, 40) << 8 << ms_of(9, 6, 0);
+        QTest::newRow("x-8 backward") << ms_of(9, 6, 20) << -8 << ms_of(9, 4, 59);
+        QTest::newRow("forward to the end") << ms_of(9, 4, 58) << 1 << qint64(-1);
+    }
+    void reading_walks_past_recording_without_entries()
+    {
+        QFETCH(qint64, from);
+        QFETCH(int, rate);
+        QFETCH(qint64, reaches);
+        QTemporaryDir tmp;
+        // 09:05, the last recording of the day or not, cannot be read.
+        const ZQFixture::Result r = write_small(tmp.path(), 3, reaches < 0 ? 6 : 7, 60);
+        QVERIFY2(r.ok, qPrintable(r.error));
+        write_file(QDir(r.root_path).filePath(QStringLiteral("2024-01-01/090500/3_20240101_090500.zqseek")),
+                   "# seek index\nthis line is not a seek line\n");
+        ZQPlayerInferfaceController c;
+        c.set_ui(std::make_unique<RecordingUi>());
+        c.get_available_days(r.root_path);
+        QCOMPARE(load_day(&c, QStringLiteral("2024-01-01")), QStringList{"Camera 3"});
+        c.set_selected_camera(QStringLiteral("Camera 3"));
+        qint64 clock = 1'000'000'000;
+        c.reader()->set_clock([&clock] { return clock; });
+        c.set_playback_rate(rate);
+        c.set_zqstream_reader_read_timestamp(QString::number(from));
+        QCOMPARE(c.state(), 1);
+        LogCapture logs;
+        QSignalSpy stopped(&c, &ZQPlayerInferfaceController::stopRead);
+        for (int i = 0; i < 200 && zqtest::fire_read_timer(*c.reader(), clock, 0); ++i) {
+            if (reaches >= 0 && (c.get_current_read_time_is_ms() - reaches) * rate >= 0)
+                break;
+        }
+        if (reaches < 0) {
+            QCOMPARE(c.state(), 0);
+            QCOMPARE(stopped.size(), 1);
+        } else {
+            QVERIFY2((c.get_current_read_time_is_ms() - reaches) * rate >= 0,
+                     qPrintable(QString::number(c.get_current_read_time_is_ms())));
+            QCOMPARE(c.state(), 1);
+            QCOMPARE(stopped.size(), 0);
+        }
+        QCOMPARE(logs.count(QStringLiteral("next :: no frame")) + logs.count(QStringLiteral("prev :: no frame")), 0);
     }
 
     // ---- File changes (reached only by direct calls) ----
