@@ -14,17 +14,20 @@
 #include "playback/zq_stream_read_and_control.h"
 #include "recordings/zq_index_manager.h"
 #include "tests/player/e2e_child.h"
+#include "tests/recordings/log_capture.h"
 #include "tools/zqfixture/lib/fixture_metadata.h"
 #include "tools/zqfixture/lib/fixture_pattern.h"
 #include "tools/zqfixture/lib/fixture_writer.h"
 #include "view/canvas.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QMessageBox>
 #include <QSignalSpy>
 #include <QTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QQuickItem>
 #include <QQuickWidget>
@@ -166,6 +169,10 @@ private slots:
     void readingEndShowsPlay();
     void seekIntoNothing_data();
     void seekIntoNothing();
+    void seekIntoUnreadableRecording_data();
+    void seekIntoUnreadableRecording();
+    void fastSpeedsAtTheirLabel_data();
+    void fastSpeedsAtTheirLabel();
     void dayWithoutRecordingsEmptiesTheTimeline();
     void closeDuringIndexRebuild();
 };
@@ -409,6 +416,153 @@ void TestWindowE2E::seekIntoNothing()
         // At 8x the reading runs off the recordings again at once.
         QTRY_COMPARE_WITH_TIMEOUT(w.playIcon(), QStringLiteral("play"), 20000);
     }
+}
+
+// A recording whose seek index holds only lines that are not seek lines (its video file is
+// intact: camera 1's 09:18 of the last day, damaged once the day is shown) is a time without
+// recordings. A timeline click into it while reading leaves Pause shown and the reading going on
+// where it was; while paused, the controls show Play and Play resumes. Reading on at 8x walks past
+// it into 09:19. No startRead, and never a log line per tick.
+void TestWindowE2E::seekIntoUnreadableRecording_data()
+{
+    QTest::addColumn<bool>("paused");
+    QTest::newRow("reading") << false;
+    QTest::newRow("paused") << true;
+}
+
+void TestWindowE2E::seekIntoUnreadableRecording()
+{
+    QFETCH(bool, paused);
+    const QString seek = QDir(qEnvironmentVariable("ZQ_E2E_ROOT"))
+                             .filePath(QStringLiteral("2025-06-19/091800/1_20250619_091800.zqseek"));
+    QFile file(seek);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray original = file.readAll();
+    const QDateTime modified = file.fileTime(QFileDevice::FileModificationTime);
+    file.close();
+    // Put back as it was, whatever happens below: the other tests play it.
+    struct Restore
+    {
+        QString path;
+        QByteArray bytes;
+        QDateTime modified;
+        ~Restore()
+        {
+            QFile f(path);
+            if (f.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+                f.write(bytes);
+                f.setFileTime(modified, QFileDevice::FileModificationTime);
+            }
+        }
+    } restore{seek, original, modified};
+
+    OpenWindow w;
+    QVERIFY(w.open());
+    ZQPlayerInferfaceController* controller = w.window.controller();
+    auto ticking = [controller] {
+        const QTimer* t = controller->reader()->get_read_timer();
+        return t && t->isActive();
+    };
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write("# seek index of 09:18\nthis line is not a seek line\n");
+    file.close();
+    QTRY_COMPARE_WITH_TIMEOUT(w.playIcon(), QStringLiteral("pause"), 10000);
+    const QTime from(9, 17, 40);
+    w.clickTimeline(msOf(from));
+    QTRY_VERIFY_WITH_TIMEOUT(std::abs(controller->get_current_read_time_is_ms() - msOf(from)) < 3000, 10000);
+    if (paused) {
+        w.click("playPause");
+        QCOMPARE(controller->state(), 2);
+    }
+
+    LogCapture logs;
+    QSignalSpy started(controller, &ZQPlayerInferfaceController::startRead);
+    QSignalSpy stopped(controller, &ZQPlayerInferfaceController::stopRead);
+    const int shown = controller->get_current_read_time_is_ms();
+    QVERIFY(w.seekTimeline(msOf(QTime(9, 18, 30))));
+    QVERIFY(started.isEmpty());
+    QVERIFY(QFileInfo(controller->current_file()).fileName().startsWith(QStringLiteral("1_20250619_0917")));
+    if (paused) {
+        QCOMPARE(w.playIcon(), QStringLiteral("play"));
+        QCOMPARE(stopped.size(), 1);
+        QCOMPARE(controller->state(), 2);
+        QVERIFY(!ticking());
+        QCOMPARE(controller->get_current_read_time_is_ms(), shown);
+        w.click("playPause");
+        QCOMPARE(controller->state(), 1);
+        QVERIFY(ticking());
+    } else {
+        QCOMPARE(w.playIcon(), QStringLiteral("pause"));
+        QCOMPARE(controller->state(), 1);
+        QVERIFY(stopped.isEmpty());
+        QVERIFY(ticking());
+    }
+    // Reading goes on from where it was: the time moves on, on the picture too.
+    QTRY_VERIFY_WITH_TIMEOUT(controller->get_current_read_time_is_ms() > shown + 1000, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(ZQFixture::read_pattern(w.window.canvas()->get_frame_image()).time_ms() > shown + 1000,
+                             5000);
+
+    w.click("speed7");
+    QTRY_VERIFY_WITH_TIMEOUT(controller->get_current_read_time_is_ms() >= msOf(QTime(9, 19, 0)), 20000);
+    QCOMPARE(w.playIcon(), QStringLiteral("pause"));
+    QVERIFY2(logs.count(QStringLiteral("next :: no frame")) + logs.count(QStringLiteral("prev :: no frame")) == 0,
+             qPrintable(QString::number(logs.count(QStringLiteral("no frame")))));
+    QCOMPARE(logs.count(QStringLiteral("continue read :: frame list is empty")), 1);
+}
+
+// The fast speeds advance the time on the picture at their label's speed: the recordings have a
+// keyframe a second (10 fps), and the pictures the reader sends to the tile, timed on the wall
+// clock from the first after the click to the last, go through the recording at 2, 8 or -8
+// seconds per second (within 15 %, for a loaded machine).
+void TestWindowE2E::fastSpeedsAtTheirLabel_data()
+{
+    QTest::addColumn<QByteArray>("speed");
+    QTest::addColumn<int>("rate");
+    QTest::addColumn<QTime>("from");
+    QTest::addColumn<int>("seconds");
+    QTest::newRow("2x") << QByteArray("speed5") << 2 << QTime(9, 15, 10) << 8;
+    QTest::newRow("8x") << QByteArray("speed7") << 8 << QTime(9, 15, 10) << 5;
+    QTest::newRow("-8x") << QByteArray("speed0") << -8 << QTime(9, 20, 50) << 5;
+}
+
+void TestWindowE2E::fastSpeedsAtTheirLabel()
+{
+    QFETCH(QByteArray, speed);
+    QFETCH(int, rate);
+    QFETCH(QTime, from);
+    QFETCH(int, seconds);
+    OpenWindow w;
+    QVERIFY(w.open());
+    ZQPlayerInferfaceController* controller = w.window.controller();
+    QTRY_COMPARE_WITH_TIMEOUT(w.playIcon(), QStringLiteral("pause"), 10000);
+    w.clickTimeline(msOf(from));
+    QTRY_VERIFY_WITH_TIMEOUT(std::abs(controller->get_current_read_time_is_ms() - msOf(from)) < 3000, 10000);
+
+    QElapsedTimer wall;
+    wall.start();
+    QList<QPair<qint64, qint64>> pictures; // wall clock (ns), time on the picture (ms)
+    QObject context;
+    connect(controller->reader(), &ZQStreamReadAndControl::set_display_frame, &context, [&](QImage image) {
+        const ZQFixture::PatternValue v = ZQFixture::read_pattern(image);
+        if (v.valid)
+            pictures << qMakePair(wall.nsecsElapsed(), v.time_ms());
+    });
+    w.click(speed.constData());
+    QCOMPARE(controller->playback_rate(), rate);
+    pictures.clear(); // from the first picture at that speed
+    wall.restart();
+    QTRY_VERIFY_WITH_TIMEOUT(wall.elapsed() >= seconds * 1000, (seconds + 5) * 1000);
+    QVERIFY(pictures.size() >= 4);
+    const double elapsed = (pictures.last().first - pictures.first().first) / 1e9;
+    const double advanced = (pictures.last().second - pictures.first().second) / 1000.0;
+    const double ratio = advanced / elapsed / rate;
+    QVERIFY2(ratio >= 0.85 && ratio <= 1.15,
+             qPrintable(QStringLiteral("%1 s of recording in %2 s at %3x (%4 of the label), %5 pictures")
+                            .arg(advanced)
+                            .arg(elapsed)
+                            .arg(rate)
+                            .arg(ratio, 0, 'f', 3)
+                            .arg(pictures.size())));
 }
 
 // A day without recordings, picked in the calendar, leaves nothing of the day shown before: no
