@@ -13,15 +13,23 @@
 //      second, whole or not, stamps cut or rounded, a camera clock a little
 //      slow: pictures per second shown by the reader's own timer against the
 //      rate the recording's stamps give (and what the former rule, a
-//      whole-millisecond interval of 1000 / (fps - 1), would show).
+//      whole-millisecond interval of 1000 / (fps - 1), would show);
+//   5. the content speed at every rate (-8 to 8) on four recordings of 25 fps
+//      back to back with a keyframe every picture, every second and every two
+//      seconds: seconds of recording per second on the pictures the reader's
+//      own timer shows, beside the label (and what the former rule, the next
+//      keyframe at each tick, would give);
+//   6. a day whose rate changes (25, 5, 25 fps) read across its switches at
+//      1 and -1: pictures per second of each recording beside its own rate.
 // Generated data is kept in $ZQ_BENCH_DIR (default /tmp/zq_bench_playback).
 //
 //   bench_playback [--quick] [--pace]   (--quick: 10-minute day, shorter runs;
-//                                        --pace: section 4 only)
+//                                        --pace: sections 4 to 6 only)
 
 #include "playback/video_decoder.h"
 #include "playback/zq_stream_read_and_control.h"
 #include "recordings/seek_index.h"
+#include "tools/zqfixture/lib/fixture_pattern.h"
 #include "tools/zqfixture/lib/fixture_writer.h"
 
 #include <QCoreApplication>
@@ -31,6 +39,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QSet>
 #include <QTimer>
 
 #include <algorithm>
@@ -375,7 +384,8 @@ void bench_reader(const ZQFixture::Result& day, bool quick)
     const auto fwd = run("b. forward x1   ", middle, stampMiddle, 1.0, secs, 1);
     std::printf("     target: 25 pictures/s (the recording's own rate), GUI < 50 %% busy\n");
     run("c. forward x8 (keyframes only)", middle, stampMiddle, 8.0, secs, 0);
-    std::printf("     target: 16 keyframes/s (62 ms), each 2 s of recording\n");
+    std::printf("     target: 8 s of recording per second: the keyframe due every 250 ms (one every 2 s of "
+                "recording), a tick every 62 ms\n");
     const auto back = run("d. backward x-1 ", middle, stampMiddle, -1.0, secs, -1);
     // The approach without the picture cache decodes from the keyframe for
     // every picture shown: on average half a group (25 frames) per picture.
@@ -469,6 +479,150 @@ void bench_pace(bool quick)
     std::printf("   (former rule: computed from the reader's estimate, 1000 / (1000 / trunc(fps - 1)) pictures/s)\n");
 }
 
+
+// ---------------------------------------------------------------- 5. content speed
+
+// Plays `files` from the first (forward) or the last entry (backward) at `rate` by the reader's own
+// timer for `seconds` of the wall clock; the pictures shown, each with the wall clock (ns), the time
+// on the picture (ms) and the start of its recording.
+struct Seen
+{
+    qint64 atNs;
+    qint64 contentMs;
+    qint64 recordingMs;
+};
+
+QList<Seen> play_for(const QList<ZQFixture::WrittenFile>& files, int first, int index, double rate, double seconds)
+{
+    QList<QFileInfo> list;
+    for (const ZQFixture::WrittenFile& f : files)
+        list << QFileInfo(f.data_path);
+    ZQStreamReadAndControl reader;
+    QList<Seen> seen;
+    QElapsedTimer clock;
+    clock.start();
+    QObject::connect(&reader, &ZQStreamReadAndControl::set_display_frame, [&](QImage image) {
+        const ZQFixture::PatternValue v = ZQFixture::read_pattern(image);
+        if (v.valid)
+            seen << Seen{clock.nsecsElapsed(), v.time_ms(), v.recording_start_ms};
+    });
+    reader.init_displayer_for_stream(QFileInfo(files[first].seek_path), "1", list);
+    reader.set_index(index < 0 ? int(reader.get_frame_index().size()) - 1 : index);
+    seen.clear();
+    reader.change_rate(rate);
+    QEventLoop loop;
+    QTimer::singleShot(int(seconds * 1000), &loop, &QEventLoop::quit);
+    loop.exec();
+    reader.stop();
+    reader.wait_for_prefetches();
+    return seen;
+}
+
+void bench_content_speed(bool quick)
+{
+    const double seconds = quick ? 3 : 8;
+    std::printf("\n5. Content speed: seconds of recording per second on the pictures shown, four 20 s recordings of "
+                "25 fps back to back, 64x48, %.0f s each on the reader's own timer\n",
+                seconds);
+    std::printf("   %-6s %5s %10s %10s %7s %9s %11s %16s\n", "GOP", "label", "ours s/s", "ratio", "pics", "pics/s",
+                "recordings", "former rule s/s");
+    double worst = 1.0;
+    for (const int gop : {1, 25, 50}) {
+        ZQFixture::Options o;
+        o.output_parent = QDir(g_dir).filePath(QStringLiteral("speed_gop%1").arg(gop));
+        o.cameras = {1};
+        o.recordings_per_camera = 4;
+        o.seconds_per_recording = 20;
+        o.size = QSize(64, 48);
+        o.fps = 25;
+        o.gop = gop;
+        o.threads = 2;
+        const ZQFixture::Result r = ZQFixture::write(o);
+        if (!r.ok) {
+            std::printf("   fixture failed: %s\n", qPrintable(r.error));
+            continue;
+        }
+        for (const int rate : {1, 2, 4, 8, -1, -2, -4, -8}) {
+            const bool forward = rate > 0;
+            // Enough recording for the run (x8: the whole day in 10 s).
+            const double run = std::min(seconds, 75.0 / std::abs(rate));
+            const QList<Seen> seen = play_for(r.files, forward ? 0 : int(r.files.size()) - 1, forward ? 0 : -1, rate, run);
+            if (seen.size() < 2) {
+                std::printf("   %-6d %4dx   no pictures\n", gop, rate);
+                continue;
+            }
+            const double wall = (seen.last().atNs - seen.first().atNs) / 1e9;
+            const double speed = (seen.last().contentMs - seen.first().contentMs) / 1000.0 / wall;
+            const double ratio = speed / rate;
+            QSet<qint64> recordings;
+            for (const Seen& x : seen)
+                recordings.insert(x.recordingMs);
+            // The former rule showed the next keyframe at each tick: 2 |rate| ticks per second,
+            // each a keyframe spacing further on (every frame at rates 1 and -1).
+            const double former = std::abs(rate) < 2 ? rate : 2.0 * rate * gop / 25.0;
+            if (std::abs(ratio - 1.0) > std::abs(worst - 1.0))
+                worst = ratio;
+            std::printf("   %-6d %4dx %10.3f %10.3f %7lld %9.1f %11lld %16.2f\n", gop, rate, speed, ratio,
+                        qint64(seen.size()), (seen.size() - 1) / wall, qint64(recordings.size()), former);
+            std::fflush(stdout);
+        }
+    }
+    std::printf("   worst ratio %.3f   target 0.95 - 1.05\n", worst);
+}
+
+// ---------------------------------------------------------------- 6. a day whose rate changes
+
+void bench_rate_changes(bool quick)
+{
+    std::printf("\n6. A day whose rate changes: 08:00:00 25 fps, 08:00:10 5 fps, 08:00:20 25 fps (10 s each), "
+                "read across the switches at 1 and -1 on the reader's own timer\n");
+    QList<ZQFixture::WrittenFile> day;
+    const int rates[] = {25, 5, 25};
+    for (int i = 0; i < 3; ++i) {
+        ZQFixture::Options o;
+        o.output_parent = QDir(g_dir).filePath(QStringLiteral("rates%1").arg(i));
+        o.cameras = {1};
+        o.start_time = QTime(8, 0, 10 * i);
+        o.seconds_per_recording = 10;
+        o.size = QSize(64, 48);
+        o.fps = rates[i];
+        o.gop = rates[i];
+        o.threads = 1;
+        const ZQFixture::Result r = ZQFixture::write(o);
+        if (!r.ok) {
+            std::printf("   fixture failed: %s\n", qPrintable(r.error));
+            return;
+        }
+        day << r.files.first();
+    }
+    std::printf("   %5s %-10s %8s %12s %10s %8s\n", "rate", "recording", "own /s", "ours /s", "ratio", "s/s");
+    double worst = 1.0;
+    for (const int rate : {1, -1}) {
+        // From 2 s before the 5 fps recording (after it, backward), through it and the next one.
+        const double run = quick ? 16 : 22;
+        const QList<Seen> seen = play_for(day, rate > 0 ? 0 : 2, rate > 0 ? 200 : 50, rate, run);
+        for (int i = 0; i < 3; ++i) {
+            QList<Seen> mine;
+            for (const Seen& x : seen)
+                if (x.recordingMs == (8 * 3600 + 10 * i) * 1000LL)
+                    mine << x;
+            if (mine.size() < 2)
+                continue;
+            const double wall = (mine.last().atNs - mine.first().atNs) / 1e9;
+            const double perSecond = (mine.size() - 1) / wall;
+            const double speed = (mine.last().contentMs - mine.first().contentMs) / 1000.0 / wall;
+            const double ratio = perSecond / rates[i];
+            if (std::abs(ratio - 1.0) > std::abs(worst - 1.0))
+                worst = ratio;
+            std::printf("   %5d %-10s %8d %12.3f %10.4f %8.3f\n", rate,
+                        qPrintable(QTime(8, 0, 10 * i).toString("HH:mm:ss")), rates[i], perSecond, ratio, speed);
+        }
+    }
+    std::printf("   worst ratio %.4f   target 0.95 - 1.05 (the former rule kept the first recording's rate: 25/s in "
+                "the 5 fps one, 5/s after it)\n",
+                worst);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -480,6 +634,8 @@ int main(int argc, char** argv)
     std::printf("bench_playback (data in %s)\n", qPrintable(g_dir));
     if (app.arguments().contains("--pace")) {
         bench_pace(quick);
+        bench_content_speed(quick);
+        bench_rate_changes(quick);
         return 0;
     }
 
@@ -499,5 +655,7 @@ int main(int argc, char** argv)
     }
     bench_reader(day, quick);
     bench_pace(quick);
+    bench_content_speed(quick);
+    bench_rate_changes(quick);
     return 0;
 }
