@@ -179,6 +179,19 @@ private:
         return m_gopDays.value(gop);
     }
 
+    // Reads `files` at `rate` from the first entry of the first recording, or backward from the
+    // last entry of the last one.
+    static bool start_at_an_end(ZQStreamReadAndControl& reader, const QList<ZQFixture::WrittenFile>& files, int rate)
+    {
+        const bool forward = rate > 0;
+        if (!reader.init_displayer_for_stream(QFileInfo(files[forward ? 0 : files.size() - 1].seek_path), "1",
+                                              data_files(files)))
+            return false;
+        reader.set_index(forward ? 0 : int(reader.get_frame_index().size()) - 1);
+        reader.change_rate(rate);
+        return true;
+    }
+
     // Before each tick, the parse of the next (previous) recording made ahead is either waited
     // for, so that the switch takes it, or dropped, so that the switch loads the recording itself.
     static void prepare_switch(ZQStreamReadAndControl& reader, bool prefetched)
@@ -1139,17 +1152,13 @@ private slots:
         QFETCH(bool, prefetched);
         const ZQFixture::Result day = gop_day(gop);
         QVERIFY2(day.ok, qPrintable(day.error));
-        const bool forward = rate > 0;
 
         ZQStreamReadAndControl reader;
         qint64 clock = 1'000'000'000;
         reader.set_clock([&clock] { return clock; });
         zqtest::PictureLog log(reader, clock);
-        const int first = forward ? 0 : int(day.files.size()) - 1;
-        QVERIFY(reader.init_displayer_for_stream(QFileInfo(day.files[first].seek_path), "1", data_files(day.files)));
-        reader.set_index(forward ? 0 : int(reader.get_frame_index().size()) - 1);
+        QVERIFY(start_at_an_end(reader, day.files, rate));
         log.pictures.clear();
-        reader.change_rate(rate);
         QRandomGenerator late(5);
         const qint64 end = clock + 56'000'000'000LL / std::abs(rate);
         while (clock < end) {
@@ -1206,7 +1215,6 @@ private slots:
         }
         const ZQFixture::Result r = make(o);
         QVERIFY2(r.ok, qPrintable(r.error));
-        const bool forward = rate > 0;
 
         ZQStreamReadAndControl reader;
         qint64 clock = 1'000'000'000;
@@ -1218,10 +1226,7 @@ private slots:
                     at << clock;
                     stamps << timestamp;
                 });
-        const int first = forward ? 0 : int(r.files.size()) - 1;
-        QVERIFY(reader.init_displayer_for_stream(QFileInfo(r.files[first].seek_path), "1", data_files(r.files)));
-        reader.set_index(forward ? 0 : int(reader.get_frame_index().size()) - 1);
-        reader.change_rate(rate);
+        QVERIFY(start_at_an_end(reader, r.files, rate));
         const qint64 end = clock + 30'000'000'000LL / std::abs(rate);
         while (clock < end) {
             reader.wait_for_prefetches();

@@ -121,6 +121,31 @@ private:
         return zqtest::open_day(*c, date);
     }
 
+    // The controller on the storage folder `root`: its day 2024-01-01 holds the one camera
+    // `camera`, which is chosen.
+    static bool open_camera(ZQPlayerInferfaceController& c, const QString& root, const QString& camera)
+    {
+        c.set_ui(std::make_unique<RecordingUi>());
+        c.get_available_days(root);
+        if (load_day(&c, QStringLiteral("2024-01-01")) != QStringList{camera})
+            return false;
+        c.set_selected_camera(camera);
+        return true;
+    }
+
+    // Camera 3's one-minute recordings from 09:00 on, `recordings` of them; the seek index of
+    // 09:05 holds only lines that are not seek lines (the video file is intact).
+    static ZQFixture::Result write_day_unreadable_at_0905(const QString& parent, int recordings)
+    {
+        ZQFixture::Result r = write_small(parent, 3, recordings, 60);
+        if (r.ok) {
+            QFile seek(QDir(r.root_path).filePath(QStringLiteral("2024-01-01/090500/3_20240101_090500.zqseek")));
+            r.ok = seek.open(QIODevice::WriteOnly | QIODevice::Truncate)
+                   && seek.write("# seek index\nthis line is not a seek line\n") > 0;
+        }
+        return r;
+    }
+
     // The time of day shown by the first picture the reader emitted since
     // the last reset (-1 none, -2 not one of the fixture's pictures).
     qint64 m_first_picture_ms = -1;
@@ -544,10 +569,7 @@ private slots:
         QVERIFY(Encrypt::encrypt_to_file(QByteArray("[1,2,3]"), day.filePath(QStringLiteral("090100/x.zqnfo"))) == 1);
 
         ZQPlayerInferfaceController c;
-        c.set_ui(std::make_unique<RecordingUi>());
-        c.get_available_days(r.root_path);
-        QCOMPARE(load_day(&c, QStringLiteral("2024-01-01")), QStringList{"Camera 4"});
-        c.set_selected_camera(QStringLiteral("Camera 4"));
+        QVERIFY(open_camera(c, r.root_path, QStringLiteral("Camera 4")));
         QCOMPARE(c.day_timestamp_list(), QList<qint64>({ms_of(9, 0, 0), ms_of(9, 1, 0), ms_of(9, 2, 0)}));
 
         // The seek index of 09:01 goes away, the one of 09:02 is emptied.
@@ -579,10 +601,7 @@ private slots:
         const ZQFixture::Result r = write_small(tmp.path(), 6, 2, 60);
         QVERIFY2(r.ok, qPrintable(r.error));
         ZQPlayerInferfaceController c;
-        c.set_ui(std::make_unique<RecordingUi>());
-        c.get_available_days(r.root_path);
-        QCOMPARE(load_day(&c, QStringLiteral("2024-01-01")), QStringList{"Camera 6"});
-        c.set_selected_camera(QStringLiteral("Camera 6"));
+        QVERIFY(open_camera(c, r.root_path, QStringLiteral("Camera 6")));
         const QDir day(QDir(r.root_path).filePath(QStringLiteral("2024-01-01")));
         QVERIFY(QFile::remove(day.filePath(QStringLiteral("090000/6_20240101_090000.zqseek"))));
         c.start_button();
@@ -600,10 +619,7 @@ private slots:
         QVERIFY2(r.ok, qPrintable(r.error));
         const QDir day(QDir(r.root_path).filePath(QStringLiteral("2024-01-01")));
         ZQPlayerInferfaceController c;
-        c.set_ui(std::make_unique<RecordingUi>());
-        c.get_available_days(r.root_path);
-        QCOMPARE(load_day(&c, QStringLiteral("2024-01-01")), QStringList{"Camera 5"});
-        c.set_selected_camera(QStringLiteral("Camera 5"));
+        QVERIFY(open_camera(c, r.root_path, QStringLiteral("Camera 5")));
         c.set_zqstream_reader_read_timestamp(QString::number(ms_of(9, 0, 30)));
         QCOMPARE(QFileInfo(c.current_file()).absoluteDir().dirName(), QStringLiteral("090000"));
         c.pause_button();
@@ -639,10 +655,7 @@ private slots:
         QVERIFY(parsed.streams.size() > 79000);
 
         ZQPlayerInferfaceController c;
-        c.set_ui(std::make_unique<RecordingUi>());
-        c.get_available_days(r.root_path);
-        QCOMPARE(load_day(&c, QStringLiteral("2024-01-01")), QStringList{"Camera 4"});
-        c.set_selected_camera(QStringLiteral("Camera 4"));
+        QVERIFY(open_camera(c, r.root_path, QStringLiteral("Camera 4")));
         QSignalSpy streams(&c, &ZQPlayerInferfaceController::updateStreams);
         c.start_button();
         QCOMPARE(c.state(), 1);
@@ -979,10 +992,7 @@ private slots:
             }
         }
         ZQPlayerInferfaceController c;
-        c.set_ui(std::make_unique<RecordingUi>());
-        c.get_available_days(day[0].root_path);
-        QCOMPARE(load_day(&c, QStringLiteral("2024-01-01")), QStringList{"Camera 7"});
-        c.set_selected_camera(QStringLiteral("Camera 7"));
+        QVERIFY(open_camera(c, day[0].root_path, QStringLiteral("Camera 7")));
         qint64 clock = 1'000'000'000;
         c.reader()->set_clock([&clock] { return clock; });
         zqtest::PictureLog log(*c.reader(), clock);
@@ -1024,15 +1034,10 @@ private slots:
         QFETCH(int, rate);
         QFETCH(bool, pause);
         QTemporaryDir tmp;
-        const ZQFixture::Result r = write_small(tmp.path(), 3, 7, 60);
+        const ZQFixture::Result r = write_day_unreadable_at_0905(tmp.path(), 7);
         QVERIFY2(r.ok, qPrintable(r.error));
-        write_file(QDir(r.root_path).filePath(QStringLiteral("2024-01-01/090500/3_20240101_090500.zqseek")),
-                   "# seek index\nthis line is not a seek line\n");
         ZQPlayerInferfaceController c;
-        c.set_ui(std::make_unique<RecordingUi>());
-        c.get_available_days(r.root_path);
-        QCOMPARE(load_day(&c, QStringLiteral("2024-01-01")), QStringList{"Camera 3"});
-        c.set_selected_camera(QStringLiteral("Camera 3"));
+        QVERIFY(open_camera(c, r.root_path, QStringLiteral("Camera 3")));
         qint64 clock = 1'000'000'000;
         c.reader()->set_clock([&clock] { return clock; });
         auto ticking = [&c] { return c.reader()->get_read_timer() && c.reader()->get_read_timer()->isActive(); };
@@ -1102,16 +1107,11 @@ private slots:
         QFETCH(int, rate);
         QFETCH(qint64, reaches);
         QTemporaryDir tmp;
-        // 09:05, the last recording of the day or not, cannot be read.
-        const ZQFixture::Result r = write_small(tmp.path(), 3, reaches < 0 ? 6 : 7, 60);
+        // 09:05 is the last recording of the day, or not.
+        const ZQFixture::Result r = write_day_unreadable_at_0905(tmp.path(), reaches < 0 ? 6 : 7);
         QVERIFY2(r.ok, qPrintable(r.error));
-        write_file(QDir(r.root_path).filePath(QStringLiteral("2024-01-01/090500/3_20240101_090500.zqseek")),
-                   "# seek index\nthis line is not a seek line\n");
         ZQPlayerInferfaceController c;
-        c.set_ui(std::make_unique<RecordingUi>());
-        c.get_available_days(r.root_path);
-        QCOMPARE(load_day(&c, QStringLiteral("2024-01-01")), QStringList{"Camera 3"});
-        c.set_selected_camera(QStringLiteral("Camera 3"));
+        QVERIFY(open_camera(c, r.root_path, QStringLiteral("Camera 3")));
         qint64 clock = 1'000'000'000;
         c.reader()->set_clock([&clock] { return clock; });
         c.set_playback_rate(rate);

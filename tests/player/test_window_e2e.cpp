@@ -267,6 +267,23 @@ struct OpenWindow
                && QTest::qWaitFor([timer] { return !timer->property("running").toBool(); }, 5000);
     }
 
+    // The reader's timer runs.
+    bool ticking() const
+    {
+        const QTimer* t = window.controller()->reader()->get_read_timer();
+        return t && t->isActive();
+    }
+
+    // Reading, moved by a timeline click to `from` (the window starts playing by itself).
+    bool playFrom(const QTime& from)
+    {
+        if (!QTest::qWaitFor([this] { return playIcon() == QStringLiteral("pause"); }, 10000))
+            return false;
+        clickTimeline(msOf(from));
+        return QTest::qWaitFor(
+            [&] { return std::abs(window.controller()->get_current_read_time_is_ms() - msOf(from)) < 3000; }, 10000);
+    }
+
     QString playIcon() const
     {
         QQuickItem* button = findItem(controls, QStringLiteral("playPause"));
@@ -293,10 +310,7 @@ void TestWindowE2E::readingEndShowsPlay()
     OpenWindow w;
     QVERIFY(w.open());
     ZQPlayerInferfaceController* controller = w.window.controller();
-    QTRY_COMPARE_WITH_TIMEOUT(w.playIcon(), QStringLiteral("pause"), 10000);
-
-    w.clickTimeline(msOf(from));
-    QTRY_VERIFY_WITH_TIMEOUT(std::abs(controller->get_current_read_time_is_ms() - msOf(from)) < 3000, 10000);
+    QVERIFY(w.playFrom(from));
     QSignalSpy stopped(controller, &ZQPlayerInferfaceController::stopRead);
     w.click(speed.constData());
     QCOMPARE(controller->playback_rate(), speed == "speed7" ? 8 : -8);
@@ -358,14 +372,7 @@ void TestWindowE2E::seekIntoNothing()
     OpenWindow w;
     QVERIFY(w.open());
     ZQPlayerInferfaceController* controller = w.window.controller();
-    auto ticking = [controller] {
-        const QTimer* t = controller->reader()->get_read_timer();
-        return t && t->isActive();
-    };
-    QTRY_COMPARE_WITH_TIMEOUT(w.playIcon(), QStringLiteral("pause"), 10000);
-
-    w.clickTimeline(msOf(from));
-    QTRY_VERIFY_WITH_TIMEOUT(std::abs(controller->get_current_read_time_is_ms() - msOf(from)) < 3000, 10000);
+    QVERIFY(w.playFrom(from));
     if (!speed.isEmpty())
         w.click(speed.constData());
     if (before == QLatin1String("end")) {
@@ -376,7 +383,7 @@ void TestWindowE2E::seekIntoNothing()
         QCOMPARE(controller->state(), 2);
         QCOMPARE(w.playIcon(), QStringLiteral("play"));
     }
-    QVERIFY(ticking() == (before == QLatin1String("play")));
+    QVERIFY(w.ticking() == (before == QLatin1String("play")));
     const int shownBefore = controller->get_current_read_time_is_ms();
 
     QSignalSpy stopped(controller, &ZQPlayerInferfaceController::stopRead);
@@ -390,7 +397,7 @@ void TestWindowE2E::seekIntoNothing()
     if (playing) {
         QCOMPARE(w.playIcon(), QStringLiteral("pause"));
         QCOMPARE(controller->state(), 1);
-        QVERIFY(ticking());
+        QVERIFY(w.ticking());
         QVERIFY(stopped.isEmpty());
         // Reading goes on from where it was.
         QTRY_VERIFY_WITH_TIMEOUT(controller->get_current_read_time_is_ms() > shownBefore, 10000);
@@ -402,7 +409,7 @@ void TestWindowE2E::seekIntoNothing()
     }
     QCOMPARE(w.playIcon(), QStringLiteral("play"));
     QCOMPARE(stopped.size(), 1);
-    QVERIFY(!ticking());
+    QVERIFY(!w.ticking());
     QCOMPARE(controller->get_current_read_time_is_ms(), shownBefore);
 
     // Play reads again: from where the reading ended, or on from the pause.
@@ -410,7 +417,7 @@ void TestWindowE2E::seekIntoNothing()
     QCOMPARE(w.playIcon(), QStringLiteral("pause"));
     QCOMPARE(controller->state(), 1);
     if (before == QLatin1String("pause")) {
-        QVERIFY(ticking());
+        QVERIFY(w.ticking());
     } else {
         QVERIFY(!started.isEmpty());
         // At 8x the reading runs off the recordings again at once.
@@ -459,17 +466,10 @@ void TestWindowE2E::seekIntoUnreadableRecording()
     OpenWindow w;
     QVERIFY(w.open());
     ZQPlayerInferfaceController* controller = w.window.controller();
-    auto ticking = [controller] {
-        const QTimer* t = controller->reader()->get_read_timer();
-        return t && t->isActive();
-    };
     QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
     file.write("# seek index of 09:18\nthis line is not a seek line\n");
     file.close();
-    QTRY_COMPARE_WITH_TIMEOUT(w.playIcon(), QStringLiteral("pause"), 10000);
-    const QTime from(9, 17, 40);
-    w.clickTimeline(msOf(from));
-    QTRY_VERIFY_WITH_TIMEOUT(std::abs(controller->get_current_read_time_is_ms() - msOf(from)) < 3000, 10000);
+    QVERIFY(w.playFrom(QTime(9, 17, 40)));
     if (paused) {
         w.click("playPause");
         QCOMPARE(controller->state(), 2);
@@ -486,16 +486,16 @@ void TestWindowE2E::seekIntoUnreadableRecording()
         QCOMPARE(w.playIcon(), QStringLiteral("play"));
         QCOMPARE(stopped.size(), 1);
         QCOMPARE(controller->state(), 2);
-        QVERIFY(!ticking());
+        QVERIFY(!w.ticking());
         QCOMPARE(controller->get_current_read_time_is_ms(), shown);
         w.click("playPause");
         QCOMPARE(controller->state(), 1);
-        QVERIFY(ticking());
+        QVERIFY(w.ticking());
     } else {
         QCOMPARE(w.playIcon(), QStringLiteral("pause"));
         QCOMPARE(controller->state(), 1);
         QVERIFY(stopped.isEmpty());
-        QVERIFY(ticking());
+        QVERIFY(w.ticking());
     }
     // Reading goes on from where it was: the time moves on, on the picture too.
     QTRY_VERIFY_WITH_TIMEOUT(controller->get_current_read_time_is_ms() > shown + 1000, 10000);
@@ -534,9 +534,7 @@ void TestWindowE2E::fastSpeedsAtTheirLabel()
     OpenWindow w;
     QVERIFY(w.open());
     ZQPlayerInferfaceController* controller = w.window.controller();
-    QTRY_COMPARE_WITH_TIMEOUT(w.playIcon(), QStringLiteral("pause"), 10000);
-    w.clickTimeline(msOf(from));
-    QTRY_VERIFY_WITH_TIMEOUT(std::abs(controller->get_current_read_time_is_ms() - msOf(from)) < 3000, 10000);
+    QVERIFY(w.playFrom(from));
 
     QElapsedTimer wall;
     wall.start();
