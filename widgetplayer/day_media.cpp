@@ -121,21 +121,36 @@ bool open_regular_file(QFile& f)
 
 } // namespace
 
-qint64 entry_end(const Entry& entry, int duration_s)
-{
-    if (entry.end_ms > entry.start_ms)
-        return entry.end_ms;
-    return entry.start_ms + qint64(duration_s) * 1000;
-}
-
-SearchResult search_time(const QVector<Entry>& list, qint64 time_ms, int camera, int tolerance_s, int duration_s)
+SearchResult search_time(const QVector<Entry>& list, qint64 time_ms, int camera, int tolerance_s, const EndOf& end_of)
 {
     SearchResult r;
     r.camera = camera;
     if (time_ms < 0)
         return r;
-    const QVector<int> next = next_of_same(list);
     const qint64 a = tolerance_s;
+    if (a < 1) {
+        // No recording runs into the camera's next one of its kind: only the
+        // latest of each kind that starts at or before the time can hold it.
+        int video = -1, audio = -1;
+        for (int i = 0; i < list.size(); ++i) {
+            const Entry& e = list[i];
+            if (r.camera == -1)
+                r.camera = e.camera;
+            if (e.camera != r.camera || e.start_ms > time_ms)
+                continue;
+            int& best = e.audio ? audio : video;
+            if (best < 0 || e.start_ms > list[best].start_ms)
+                best = i;
+        }
+        for (const int i : {qMin(video, audio), qMax(video, audio)}) {
+            if (i >= 0 && time_ms < end_of(i)) {
+                r.index = i;
+                return r;
+            }
+        }
+        return r;
+    }
+    const QVector<int> next = next_of_same(list);
     int last_video = -1, last_audio = -1;
     for (int i = 0; i < list.size(); ++i) {
         const Entry& e = list[i];
@@ -145,13 +160,6 @@ SearchResult search_time(const QVector<Entry>& list, qint64 time_ms, int camera,
             continue;
         (e.audio ? last_audio : last_video) = i;
         const qint64 s = e.start_ms;
-        if (a < 1) {
-            if (s <= time_ms && time_ms < entry_end(e, duration_s)) {
-                r.index = i;
-                return r;
-            }
-            continue;
-        }
         const int n = next[i];
         const qint64 d1 = (s - time_ms) / 1000;
         const qint64 d2 = n >= 0 ? (list[n].start_ms - time_ms) / 1000 : 0;
@@ -168,16 +176,13 @@ SearchResult search_time(const QVector<Entry>& list, qint64 time_ms, int camera,
             return r;
         }
     }
-    if (a >= 1) {
-        for (const int last : {last_video, last_audio}) {
-            if (last < 0)
-                continue;
-            const qint64 end = entry_end(list[last], duration_s);
-            const qint64 d = (end - time_ms) / 1000;
-            if (d < 0 && d > -a) {
-                r.index = last;
-                return r;
-            }
+    for (const int last : {last_video, last_audio}) {
+        if (last < 0)
+            continue;
+        const qint64 d = (end_of(last) - time_ms) / 1000;
+        if (d < 0 && d > -a) {
+            r.index = last;
+            return r;
         }
     }
     return r;
@@ -198,16 +203,20 @@ int adjacent_entry(const QVector<Entry>& list, const Entry& current, bool next)
     return best;
 }
 
-int entry_for_alarm(const QVector<Entry>& list, int camera, const QString& day, qint64 time_ms, int duration_s)
+int entry_for_alarm(const QVector<Entry>& list, int camera, const QString& day, qint64 time_ms, const EndOf& end_of)
 {
-    if (duration_s < 1 || time_ms < 0)
+    if (time_ms < 0)
         return -1;
+    // The camera's latest recording of the day that starts at or before the
+    // time: no recording runs into the next one.
+    int best = -1;
     for (int i = 0; i < list.size(); ++i) {
         const Entry& e = list[i];
-        if (e.camera == camera && e.day == day && e.start_ms <= time_ms && time_ms < entry_end(e, duration_s))
-            return i;
+        if (e.camera == camera && e.day == day && e.start_ms <= time_ms &&
+            (best < 0 || e.start_ms > list[best].start_ms))
+            best = i;
     }
-    return -1;
+    return best >= 0 && time_ms < end_of(best) ? best : -1;
 }
 
 qint64 ms_of_time_text(const QString& time)
@@ -237,40 +246,66 @@ double minutes_from_last_frame(qint64 start_ms, qint64 last_ms)
     return -1.0;
 }
 
-QVector<qint64> recording_ends(const QVector<qint64>& starts_ms, const QVector<qint64>& last_ms,
-                               double* minutes_per_file)
+namespace {
+
+// Just after the recording's own last picture, when it has one: a single
+// picture stamped at the start second counts too.
+qint64 own_end(const QVector<qint64>& starts_ms, int i, qint64 last_ms)
+{
+    return last_ms >= 0 && last_ms >= starts_ms[i] ? last_ms + 1 : qint64(-1);
+}
+
+} // namespace
+
+double estimate_minutes(const QVector<qint64>& starts_ms, const std::function<qint64(int)>& last_of,
+                        double minutes_per_file)
 {
     const int n = int(starts_ms.size());
-    double minutes = minutes_per_file ? *minutes_per_file : -1.0;
-    auto own_end = [&](int i) {
-        return i < last_ms.size() && last_ms[i] > starts_ms[i] ? last_ms[i] + 1 : qint64(-1);
-    };
+    double minutes = minutes_per_file;
     for (int i = 0; i < n; ++i) {
         if (i + 1 < n && starts_ms[i + 1] > starts_ms[i]) {
             const qint64 g = (starts_ms[i + 1] - starts_ms[i]) / 60000;
             if (g > 1 && g < 10 && (minutes < 0 || minutes > g))
                 minutes = double(g);
         }
-        if (minutes < 0 && own_end(i) > 0) {
-            const double d = minutes_from_last_frame(starts_ms[i], last_ms[i]);
-            if (d > 0)
-                minutes = d;
+        if (minutes < 0) {
+            const qint64 last = last_of(i);
+            if (own_end(starts_ms, i, last) > 0) {
+                const double d = minutes_from_last_frame(starts_ms[i], last);
+                if (d > 0)
+                    minutes = d;
+            }
         }
     }
+    return minutes;
+}
+
+qint64 bounded_end(const QVector<qint64>& starts_ms, int i, qint64 end_ms)
+{
+    constexpr qint64 kDay = 24LL * 3600 * 1000;
+    if (i + 1 < starts_ms.size() && starts_ms[i + 1] > starts_ms[i])
+        end_ms = qMin(end_ms, starts_ms[i + 1]);
+    return qMin(end_ms, kDay);
+}
+
+qint64 recording_end(const QVector<qint64>& starts_ms, int i, qint64 last_ms, double minutes_per_file)
+{
+    qint64 end = own_end(starts_ms, i, last_ms);
+    if (end < 0 && minutes_per_file > 0)
+        end = starts_ms[i] + qint64(std::llround(minutes_per_file * 60000.0));
+    return end < 0 ? -1 : bounded_end(starts_ms, i, end);
+}
+
+QVector<qint64> recording_ends(const QVector<qint64>& starts_ms, const QVector<qint64>& last_ms,
+                               double* minutes_per_file)
+{
+    auto last_of = [&](int i) { return i < last_ms.size() ? last_ms[i] : qint64(-1); };
+    const double minutes = estimate_minutes(starts_ms, last_of, minutes_per_file ? *minutes_per_file : -1.0);
     if (minutes_per_file)
         *minutes_per_file = minutes;
-    constexpr qint64 kDay = 24LL * 3600 * 1000;
-    QVector<qint64> ends(n, -1);
-    for (int i = 0; i < n; ++i) {
-        qint64 end = own_end(i);
-        if (end < 0 && minutes > 0)
-            end = starts_ms[i] + qint64(std::llround(minutes * 60000.0));
-        if (end < 0)
-            continue;
-        if (i + 1 < n && starts_ms[i + 1] > starts_ms[i])
-            end = qMin(end, starts_ms[i + 1]);
-        ends[i] = qMin(end, kDay);
-    }
+    QVector<qint64> ends(starts_ms.size(), -1);
+    for (int i = 0; i < starts_ms.size(); ++i)
+        ends[i] = recording_end(starts_ms, i, last_of(i), minutes);
     return ends;
 }
 

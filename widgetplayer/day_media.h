@@ -8,6 +8,8 @@
 #include <QStringView>
 #include <QVector>
 
+#include <functional>
+
 // The recordings of a day as the widget player searches them: names read once,
 // times as milliseconds since midnight. Every function here is pure, so that
 // the window's lookups can be checked without a window.
@@ -35,13 +37,12 @@ struct Entry
     QString day;
     qint64 start_ms = -1;
     bool audio = false;
-    // Where the recording ends (exclusive) when known, from its own last
-    // picture; -1 when not known yet: start plus the file duration.
-    qint64 end_ms = -1;
 };
 
-// End of an entry: its own when known, else `duration_s` after its start.
-qint64 entry_end(const Entry& entry, int duration_s);
+// Where entry `index` of a list ends (exclusive). The searches ask it only of
+// the entries that can hold the time they look for, so that a caller reading
+// ends from the seek indexes reads no more than the question needs.
+using EndOf = std::function<qint64(int index)>;
 
 // The valid recordings of a list, in the list's order.
 QVector<Entry> entries_of(const QFileInfoList& files);
@@ -53,24 +54,27 @@ int camera_id_of_camera_text(const QString& text, const QHash<int, QString>& cam
 QString camera_text(int camera, const QHash<int, QString>& cameras);
 
 // Time search of a click. `camera` -1 takes the camera of the first entry met.
-// With tolerance_s below 1 an entry is found when start <= time < its end
-// (entry_end with duration_s); otherwise a click less than tolerance_s seconds before a file, or
-// after the camera's last file of its kind, finds the nearest one. The next
-// file and the last file of these rules are the camera's own, of the same kind.
+// With tolerance_s below 1 an entry is found when start <= time < its end;
+// as no recording runs into the camera's next one of its kind, only the
+// latest of each kind that starts at or before the time is asked for its end.
+// Otherwise a click less than tolerance_s seconds before a file, or after the
+// camera's last file of its kind, finds the nearest one. The next file and the
+// last file of these rules are the camera's own, of the same kind.
 struct SearchResult
 {
     int index = -1;  // into the list, -1 when nothing was found
     int camera = -1; // the camera searched (the first met for -1)
 };
-SearchResult search_time(const QVector<Entry>& list, qint64 time_ms, int camera, int tolerance_s, int duration_s);
+SearchResult search_time(const QVector<Entry>& list, qint64 time_ms, int camera, int tolerance_s, const EndOf& end_of);
 
 // Adjacent recording of the same camera, day and kind: the one starting
 // closest after (next) or before (previous) `current`; -1 when there is none.
 int adjacent_entry(const QVector<Entry>& list, const Entry& current, bool next);
 
-// Entry of `camera` on `day` whose span [start, end) holds the time (end as
-// entry_end gives it); -1 when none (or duration below 1).
-int entry_for_alarm(const QVector<Entry>& list, int camera, const QString& day, qint64 time_ms, int duration_s);
+// Entry of `camera` on `day` whose span [start, end) holds the time; -1 when
+// none. Only the camera's latest entry of the day that starts at or before the
+// time is asked for its end.
+int entry_for_alarm(const QVector<Entry>& list, int camera, const QString& day, qint64 time_ms, const EndOf& end_of);
 
 // Hour row (0..23) of a "HH:mm:ss" / "HHmmss" / "HH:mm:ss:zzz" time; -1 when it does not read.
 int hour_of_time_text(const QString& time);
@@ -83,15 +87,24 @@ double minutes_from_last_frame(qint64 start_ms, qint64 last_ms);
 
 // Where each of a camera's recordings of one kind ends (exclusive), given in
 // start order with the time of each one's last picture (-1 when its seek
-// index gave none). A recording ends just after its own last picture; one
-// without gets the minutes per file estimated from the others; none runs into
-// the next one or past midnight; -1 when nothing tells.
+// index gave none). A recording ends just after its own last picture (one
+// picture stamped at its start second is a last picture too); one without
+// gets the minutes per file estimated from the others; none runs into the
+// next one or past midnight; -1 when nothing tells.
 // The estimate walks the recordings in order: the gap to the next one when it
 // is 2 to 9 whole minutes, else, while none is known, the recording's own last
 // picture; a later estimate only makes it smaller. *minutes_per_file carries
 // it in and out (-1 for none).
 QVector<qint64> recording_ends(const QVector<qint64>& starts_ms, const QVector<qint64>& last_ms,
                                double* minutes_per_file);
+// The two halves of recording_ends, for a caller that reads last pictures
+// only when asked: the estimate's walk, which asks last_of(i) only while no
+// estimate is known, and the end of recording i.
+double estimate_minutes(const QVector<qint64>& starts_ms, const std::function<qint64(int)>& last_of,
+                        double minutes_per_file);
+qint64 recording_end(const QVector<qint64>& starts_ms, int i, qint64 last_ms, double minutes_per_file);
+// `end_ms` of recording i kept from running into the next one or past midnight.
+qint64 bounded_end(const QVector<qint64>& starts_ms, int i, qint64 end_ms);
 
 // The last complete seek-index line of a file, read from its tail: a line of
 // at most 511 bytes whose first field is a valid "yyyyMMddHHmmsszzz".

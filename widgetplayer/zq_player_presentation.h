@@ -18,6 +18,7 @@
 
 #include "integrity/integrity_run.h"
 #include "recordings/vignette.h"
+#include "widgetplayer/day_ends.h"
 #include "widgetplayer/day_media.h"
 #include "widgetplayer/zq_timeline_thread.h"
 
@@ -174,8 +175,13 @@ private:
     QString chosen_stream() const;
     // Recordings of the day with a usable seek index (video then audio).
     QVector<DayMedia::Entry> playable_media() const;
-    // The recordings of a list, with the ends the filler found for them.
-    QVector<DayMedia::Entry> entries_with_ends(const QFileInfoList& files) const;
+    // Every video recording of the day, as the controller lists them.
+    QVector<DayMedia::Entry> day_video_entries() const;
+    // Where the recordings of a list end, each by its own camera's
+    // recordings; the list must outlive the function.
+    DayMedia::EndOf recording_ends_of(const QVector<DayMedia::Entry>& list) const;
+    // The REC tab's camera chooser: the day's cameras in camera-id order.
+    void fill_camera_chooser();
     QFileInfoList camera_files(int camera, bool audio) const;
     bool load_reader(const QFileInfo& file);
     void show_snapshot(bool full);
@@ -207,7 +213,8 @@ private:
     QDate m_current_date;
     bool m_time_shown = false;
     int m_file_duration = 60;
-    // Minutes one recording covers, as the filler estimates them.
+    // Minutes one recording covers where nothing else tells (1 once the REC
+    // tab has set a day up); each camera's own estimate is m_day_ends's.
     double m_minutes_per_file = -1.0;
     AlarmModel* m_alarm_model = nullptr;
     TagsModel* m_tags_model = nullptr;
@@ -226,8 +233,10 @@ private:
     // Playable recordings of the loaded day, worked out once per load.
     mutable bool m_media_valid = false;
     mutable QVector<DayMedia::Entry> m_media;
-    // Where the loaded day's recordings end, as the filler found them, by path.
-    QHash<QString, qint64> m_recording_ends;
+    mutable QVector<DayMedia::Entry> m_day_video;
+    // Where the loaded day's recordings end, camera by camera, read as far
+    // as the look-ups need; rebuilt with the playable recordings.
+    mutable DayEnds m_day_ends;
     QHash<ZQTag*, QFileInfo> m_tag_files;
     bool m_wait_cursor = false;
     // The day folder whose lists the controller holds.

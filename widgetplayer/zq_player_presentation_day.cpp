@@ -40,6 +40,7 @@
 #include <QPropertyAnimation>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QSet>
 #include <QStyle>
 #include <QTableView>
 #include <QTimer>
@@ -143,8 +144,6 @@ void ZQ_Player_presentation::load_day_lists()
         return;
     m_controller->init_day_video_list(m_day_folder);
     m_media_valid = false;
-    // Read again: a recording still being written may end later now.
-    m_recording_ends.clear();
     if (m_controller->day_video_list().isEmpty() && m_controller->day_audio_list().isEmpty()) {
         // A stale index is being rebuilt: the day is set up again when it is done.
         m_waiting_for_index = m_controller->is_indexing();
@@ -190,6 +189,10 @@ void ZQ_Player_presentation::on_index_generated()
         load_day_lists();
     if (m_waiting_for_index)
         return; // changed again meanwhile: the next rebuild ends this
+    // The REC tab's chooser offers the rebuilt day's cameras when the
+    // operator comes back to it.
+    init_day_cameras();
+    fill_camera_chooser();
     QComboBox* chooser = tab == 2 ? m_ui->alarm_combobox : tab == 3 ? m_ui->tags_comboBox : nullptr;
     if (!chooser)
         return;
@@ -236,31 +239,38 @@ void ZQ_Player_presentation::load_day_tags()
     m_tags_day = m_loaded_day;
 }
 
-QVector<DayMedia::Entry> ZQ_Player_presentation::entries_with_ends(const QFileInfoList& files) const
+DayMedia::EndOf ZQ_Player_presentation::recording_ends_of(const QVector<DayMedia::Entry>& list) const
 {
-    QVector<DayMedia::Entry> out = DayMedia::entries_of(files);
-    for (DayMedia::Entry& e : out)
-        e.end_ms = m_recording_ends.value(e.path, -1);
-    return out;
+    playable_media(); // the ends of the lists the controller holds now
+    return [this, &list](int i) { return m_day_ends.end_of(list[i], m_file_duration); };
 }
 
 QVector<DayMedia::Entry> ZQ_Player_presentation::playable_media() const
 {
     if (m_media_valid)
         return m_media;
+    m_day_video = DayMedia::entries_of(m_controller->day_video_list());
+    QVector<DayMedia::Entry> all = m_day_video;
+    all.append(DayMedia::entries_of(m_controller->day_audio_list()));
     QVector<DayMedia::Entry> out;
-    for (const QFileInfoList& list : {m_controller->day_video_list(), m_controller->day_audio_list()}) {
-        for (const DayMedia::Entry& e : entries_with_ends(list)) {
-            if (!seek_index_usable(e.path)) {
-                log(QStringLiteral("timeline get datetime :: remove ") + e.path);
-                continue;
-            }
-            out.append(e);
+    for (const DayMedia::Entry& e : std::as_const(all)) {
+        if (!seek_index_usable(e.path)) {
+            log(QStringLiteral("timeline get datetime :: remove ") + e.path);
+            continue;
         }
+        out.append(e);
     }
+    // Read again with the lists: a recording still being written may end later now.
+    m_day_ends.reset(all);
     m_media = out;
     m_media_valid = true;
     return out;
+}
+
+QVector<DayMedia::Entry> ZQ_Player_presentation::day_video_entries() const
+{
+    playable_media();
+    return m_day_video;
 }
 
 QFileInfoList ZQ_Player_presentation::camera_files(int camera, bool audio) const
@@ -289,33 +299,11 @@ void ZQ_Player_presentation::tab_changed(int index)
         if (m_timelines_container || m_day_folder.isEmpty())
             return;
         init_day_cameras();
-        if (!m_camera_table.isEmpty()) {
-            QStringList names;
-            for (int id : ZQFile::sorted_camera_ids(m_camera_table)) {
-                const QString name = m_camera_table.value(id);
-                if (!name.isEmpty() && !names.contains(name))
-                    names.append(name);
-            }
-            if (!names.isEmpty()) {
-                m_camera_combo->clear();
-                m_camera_combo->addItems(names);
-            }
-            if (m_current_camera_id == QLatin1String("-1"))
-                m_current_camera_id = QString::number(ZQFile::sorted_camera_ids(m_camera_table).value(0, -1));
-        }
+        if (!m_camera_table.isEmpty() && m_current_camera_id == QLatin1String("-1"))
+            m_current_camera_id = QString::number(ZQFile::sorted_camera_ids(m_camera_table).value(0, -1));
         m_minutes_per_file = 1;
         reload_day_lists();
-        if (m_camera_table.isEmpty()) {
-            // Without camera-information files the chooser names cameras by number.
-            QList<int> ids;
-            for (const DayMedia::Entry& e : playable_media())
-                if (!ids.contains(e.camera))
-                    ids.append(e.camera);
-            std::sort(ids.begin(), ids.end());
-            m_camera_combo->clear();
-            for (int id : ids)
-                m_camera_combo->addItem(DayMedia::camera_text(id, m_camera_table));
-        }
+        fill_camera_chooser();
         const int camera = m_current_camera_id.toInt();
         const QFileInfoList video = m_controller->day_video_list();
         const QFileInfoList audio = m_controller->day_audio_list();
@@ -336,6 +324,39 @@ void ZQ_Player_presentation::tab_changed(int index)
     default:
         break;
     }
+}
+
+void ZQ_Player_presentation::fill_camera_chooser()
+{
+    // The camera table's names, and the day's cameras it does not name by
+    // number ("CAMERA 3"): a camera whose first recording came after the
+    // table was written can be chosen too. Camera-id order.
+    QSet<int> recorded;
+    for (const DayMedia::Entry& e : playable_media())
+        recorded.insert(e.camera);
+    QList<int> ids = ZQFile::sorted_camera_ids(m_camera_table);
+    for (int id : std::as_const(recorded))
+        if (!m_camera_table.contains(id))
+            ids.append(id);
+    std::sort(ids.begin(), ids.end());
+    QStringList texts;
+    QSet<QString> listed;
+    for (int id : std::as_const(ids)) {
+        const QString name = m_camera_table.value(id);
+        if (name.isEmpty() && !recorded.contains(id))
+            continue;
+        const QString text = DayMedia::camera_text(id, m_camera_table);
+        if (!listed.contains(text)) {
+            listed.insert(text);
+            texts.append(text);
+        }
+    }
+    m_camera_combo->clear();
+    m_camera_combo->addItems(texts);
+    const int current = m_current_camera_id.toInt();
+    for (int i = 0; i < m_camera_combo->count(); ++i)
+        if (DayMedia::camera_id_of_camera_text(m_camera_combo->itemText(i), m_camera_table) == current)
+            m_camera_combo->setCurrentIndex(i);
 }
 
 void ZQ_Player_presentation::tear_down_timelines()
@@ -451,17 +472,10 @@ void ZQ_Player_presentation::on_filled(QSharedPointer<TimelineFill> result)
             m_ui->slider->add_minutes(i, 1);
     m_ui->slider->update();
     m_filled_streams = result->stream_ids;
-    // The searches take a recording to cover what the filler marks for it:
-    // with one minute assumed, a click inside a longer recording found the
-    // next one; with a length shared by all, a click in a pause found the
-    // recording before it.
-    if (result->minutes_per_file > 0)
-        m_minutes_per_file = result->minutes_per_file;
-    for (auto it = result->ends.cbegin(); it != result->ends.cend(); ++it)
-        m_recording_ends.insert(it.key(), it.value());
-    if (m_media_valid)
-        for (DayMedia::Entry& e : m_media)
-            e.end_ms = m_recording_ends.value(e.path, e.end_ms);
+    // The searches bound the camera's recordings by the same last pictures
+    // the marks come from, without reading them again.
+    playable_media();
+    m_day_ends.add_last_pictures(result->lasts);
     timeline_thread_finished();
     emit timelines_filled();
 }
@@ -787,9 +801,9 @@ QFileInfo ZQ_Player_presentation::get_video_file_for_alarm(const QString& camera
                                                            const QString& time) const
 {
     log(QStringLiteral("get video file for alarm :: alarm time :: ") + time);
-    const QVector<DayMedia::Entry> video = entries_with_ends(m_controller->day_video_list());
+    const QVector<DayMedia::Entry> video = day_video_entries();
     const int i = DayMedia::entry_for_alarm(video, DayMedia::parse_camera_id(camera), day,
-                                            TimeText::hhmmss_to_ms(time), m_file_duration);
+                                            TimeText::hhmmss_to_ms(time), recording_ends_of(video));
     return i < 0 ? QFileInfo() : QFileInfo(video[i].path);
 }
 

@@ -165,7 +165,10 @@ void ZQ_Player_presentation::set_tags_list_from_cameraid(int camera_id)
         return;
     }
     m_file_duration = file_duration_s();
-    const QVector<DayMedia::Entry> video = entries_with_ends(m_controller->day_video_list());
+    // Each tag is placed by its own camera's recordings, whichever camera the rows show.
+    QHash<int, QVector<DayMedia::Entry>> video;
+    for (const DayMedia::Entry& e : day_video_entries())
+        video[e.camera].append(e);
     m_tags_list.clear();
     QStringList cameras{QStringLiteral("Toutes les caméras")};
     int chosen = -1;
@@ -201,12 +204,15 @@ void ZQ_Player_presentation::set_tags_list_from_cameraid(int camera_id)
         const int pos = chooser_entry(&cameras, text);
         if (camera_id >= 0 && id == camera_id)
             chosen = pos;
-        const int holder = DayMedia::entry_for_alarm(video, id, date.toString(QStringLiteral("yyyyMMdd")), t,
-                                                     m_file_duration);
-        if (holder < 0)
+        if (camera_id >= 0 && id != camera_id)
             continue;
-        if (camera_id < 0 || id == camera_id)
-            m_tags_list.append(Vignette(file.fileName(), file.path(), QFileInfo(video[holder].path), text, datetime,
+        const auto own = video.constFind(id);
+        if (own == video.cend())
+            continue;
+        const int holder = DayMedia::entry_for_alarm(*own, id, date.toString(QStringLiteral("yyyyMMdd")), t,
+                                                     recording_ends_of(*own));
+        if (holder >= 0)
+            m_tags_list.append(Vignette(file.fileName(), file.path(), QFileInfo((*own)[holder].path), text, datetime,
                                         tag->get_name().left(1000), tag->get_description().left(10000),
                                         tag->get_id(), QString::number(id)));
     }

@@ -202,7 +202,7 @@ QString ZQ_Player_presentation::timeline_get_datetime(const QString& time, int c
         return QString();
     }
     const qint64 k = DayMedia::ms_of_time_text(time);
-    const DayMedia::SearchResult r = DayMedia::search_time(media, k, camera_id, approx, m_file_duration);
+    const DayMedia::SearchResult r = DayMedia::search_time(media, k, camera_id, approx, recording_ends_of(media));
     if (r.index < 0) {
         ZQLog::log("[WARN] Zqplayer Display :: timeline get datetime :: file not found");
         return QString();

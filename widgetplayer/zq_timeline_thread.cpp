@@ -69,6 +69,7 @@ QSharedPointer<TimelineFill> ZQTimelinethread::compute(int camera_id, const QFil
         // offered too).
         QVector<qint64> starts(own.size(), -1);
         QVector<qint64> lasts(own.size(), -1);
+        QVector<bool> read(own.size(), false);
         // The readings are said until one gives the minutes a recording covers.
         bool tell = minutes < 0;
         for (int i = 0; i < own.size(); ++i) {
@@ -79,6 +80,7 @@ QSharedPointer<TimelineFill> ZQTimelinethread::compute(int camera_id, const QFil
             const SeekCompanions c = seek_index_companions(e.path);
             if (!c.valid())
                 continue;
+            read[i] = true;
             if (tell)
                 ZQLog::log(QStringLiteral("[INFO] ZQTimelinethread :: get minute diff :: file ") + e.path);
             const DayMedia::LastLine last =
@@ -111,10 +113,13 @@ QSharedPointer<TimelineFill> ZQTimelinethread::compute(int camera_id, const QFil
         if (cancel && cancel->load())
             return {};
         const QVector<qint64> ends = DayMedia::recording_ends(starts, lasts, &minutes);
+        fill->lasts.reserve(fill->lasts.size() + own.size());
+        for (int i = 0; i < own.size(); ++i)
+            if (read[i])
+                fill->lasts.insert(own[i].path, lasts[i]);
         for (int i = 0; i < own.size(); ++i) {
             if (ends[i] <= starts[i])
                 continue;
-            fill->ends.insert(own[i].path, ends[i]);
             const int first = int(starts[i] / 60000);
             const int last = int((ends[i] - 1) / 60000);
             for (int m = first; m <= last && m < 1440; ++m) {

@@ -19,9 +19,9 @@ struct TimelineFill
     std::array<quint8, 1440> day{};
     QStringList stream_ids; // raw tokens, "video1"
     double minutes_per_file = -1.0;
-    // Where each marked recording ends (exclusive), by path: the searches
-    // take a recording to cover what its marks show.
-    QHash<QString, qint64> ends;
+    // The last picture of each recording whose seek index was read, by path
+    // (-1: it gave none): the window's look-ups need not read them again.
+    QHash<QString, qint64> lasts;
 };
 
 // Fills the REC tab of one camera off the GUI thread. It touches no widget:

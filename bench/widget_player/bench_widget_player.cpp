@@ -3,6 +3,10 @@
 //   - the timeline filler for one camera, from its start to its results
 //     applied to the hour rows and the slider, beside `find DAY -type f | sort`
 //     on the same tree (target: at most 0.5x);
+//   - the look-ups of cameras the rows do not show, each bounded by that
+//     camera's own recordings (read from their seek indexes on demand, on the
+//     GUI thread): an alarm's recording, and the TAGS list of every camera,
+//     beside the 16 ms frame budget;
 //   - full repaints of the REC tab's 24 rows (every minute red, a tag per
 //     hour) and the day slider (1440 minutes, 24 tags) in a 1920 x 1080
 //     window, median and slowest of 100, beside the 16 ms frame budget.
@@ -15,6 +19,7 @@
 #include "player/zq_player_controller_ui.h"
 #include "player/zq_player_inferface_controller.h"
 #include "recordings/zq_tag.h"
+#include "widgetplayer/alarm_model.h"
 #include "widgetplayer/ui_zq_player_presentation.h"
 #include "widgetplayer/widget_player_ui.h"
 #include "widgetplayer/zq_player_presentation.h"
@@ -136,6 +141,54 @@ int main(int argc, char** argv)
     zq::bench::print_ratio(out, QStringLiteral("start to results applied"), median(filler_ms), median(find_ms),
                            QStringLiteral("ms"), QStringLiteral("find|sort"));
     out << "  target: ratio at most 0.50" << Qt::endl;
+
+    // ---- Look-ups of the cameras not shown, their seek indexes not read yet ----
+    // The day read again (as a camera change does) and camera 1 filled: the
+    // other cameras' ends are known to nothing.
+    auto fresh_day = [&] {
+        QSignalSpy filled(&w, &ZQ_Player_presentation::timelines_filled);
+        w.change_timelines_from_cameraid(1);
+        return filled.wait(60000);
+    };
+    if (!fresh_day()) {
+        std::fprintf(stderr, "the filler did not end\n");
+        return 1;
+    }
+    const QString day_word = zq::bench::kDay.toString(QStringLiteral("yyyyMMdd"));
+    std::vector<double> alarm_ms;
+    int found = 0;
+    for (int camera = 2; camera <= 16; ++camera) {
+        QElapsedTimer t;
+        t.start();
+        const QFileInfo file = w.get_video_file_for_alarm(QString::number(camera), day_word,
+                                                          QStringLiteral("%1%2").arg(camera, 2, 10, QLatin1Char('0')).arg(QStringLiteral("3030")));
+        alarm_ms.push_back(t.nsecsElapsed() / 1e6);
+        found += file.isFile() ? 1 : 0;
+    }
+    if (!fresh_day()) {
+        std::fprintf(stderr, "the filler did not end\n");
+        return 1;
+    }
+    QElapsedTimer list_clock;
+    list_clock.start();
+    w.set_tags_list_from_cameraid(-1);
+    const double list_ms = list_clock.nsecsElapsed() / 1e6;
+    const int listed = w.tags_model() ? w.tags_model()->rowCount() : 0;
+    list_clock.restart();
+    w.set_tags_list_from_cameraid(-1);
+    const double again_ms = list_clock.nsecsElapsed() / 1e6;
+    out << "\nlook-ups of the 15 cameras not shown, each by its own recordings (seek indexes read on demand):"
+        << Qt::endl;
+    zq::bench::print_ratio(out, QStringLiteral("alarm's recording, median"), median(alarm_ms), 16.0,
+                           QStringLiteral("ms"), QStringLiteral("frame budget"));
+    zq::bench::print_ratio(out, QStringLiteral("alarm's recording, slowest"),
+                           *std::max_element(alarm_ms.begin(), alarm_ms.end()), 16.0, QStringLiteral("ms"),
+                           QStringLiteral("frame budget"));
+    zq::bench::print_ratio(out, QStringLiteral("TAGS list, every camera"), list_ms, 16.0, QStringLiteral("ms"),
+                           QStringLiteral("frame budget"));
+    zq::bench::print_ratio(out, QStringLiteral("the same again, all read"), again_ms, 16.0, QStringLiteral("ms"),
+                           QStringLiteral("frame budget"));
+    out << "  " << found << " of 15 alarms in a recording; " << listed << " tags listed" << Qt::endl;
 
     // ---- Repaints: 24 rows and the slider, every minute red, a tag per hour ----
     w.form()->tabWidget->setCurrentIndex(1);

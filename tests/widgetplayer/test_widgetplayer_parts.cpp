@@ -9,6 +9,7 @@
 #include "tools/zqfixture/lib/fixture_writer.h"
 #include "widgetplayer/alarm_item_delegate.h"
 #include "widgetplayer/alarm_model.h"
+#include "widgetplayer/day_ends.h"
 #include "widgetplayer/day_media.h"
 #include "widgetplayer/zq_player_presentation.h"
 #include "widgetplayer/zq_player_tab_widget.h"
@@ -29,7 +30,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
+#include <array>
 #include <atomic>
+#include <tuple>
 
 #include <sys/stat.h>
 
@@ -74,6 +78,39 @@ ZQTag* make_tag(const QString& cam, const QString& datetime, QObject* owner)
     return t;
 }
 
+// Generated one-minute recordings (five pictures a second, the last at :59.800):
+// camera 1 at 10:00 and 10:04, camera 2 at 10:00 and 10:08, camera 3 at 10:00,
+// 10:01 and 10:02 with the 10:01 one's seek index empty. Empty on failure.
+QFileInfoList three_patterns(const QString& parent)
+{
+    QFileInfoList video;
+    for (const auto& [camera, count, gap] : {std::tuple{1, 2, 180}, std::tuple{2, 2, 420}, std::tuple{3, 3, 0}}) {
+        ZQFixture::Options o;
+        o.output_parent = parent;
+        o.cameras = {camera};
+        o.start_time = QTime(10, 0, 0);
+        o.recordings_per_camera = count;
+        o.gap_seconds = gap;
+        o.size = QSize(64, 48);
+        o.fps = 5;
+        o.gop = 5;
+        const ZQFixture::Result written = ZQFixture::write(o);
+        if (!written.ok)
+            return {};
+        for (const ZQFixture::WrittenFile& f : written.files) {
+            if (f.camera != camera)
+                continue;
+            video.append(QFileInfo(f.data_path));
+            if (camera == 3 && f.start == QTime(10, 1, 0)) {
+                QFile seek(f.seek_path);
+                if (!seek.open(QIODevice::WriteOnly | QIODevice::Truncate))
+                    return {};
+            }
+        }
+    }
+    return video;
+}
+
 } // namespace
 
 class TestWidgetPlayerParts : public QObject
@@ -100,6 +137,9 @@ private slots:
     void filler_marks_camera_minutes();
     void filler_reports_unreadable_seek_index_data();
     void filler_reports_unreadable_seek_index();
+    void day_ends_read_what_a_question_needs_data();
+    void day_ends_read_what_a_question_needs();
+    void day_ends_agree_with_the_filler();
     void row_tags_data();
     void row_tags();
     void row_click_maps_and_clamps();
@@ -174,30 +214,30 @@ void TestWidgetPlayerParts::search_time_data()
     QTest::addColumn<int>("camera");
     QTest::addColumn<int>("tolerance");
     QTest::addColumn<int>("index");
+    QTest::addColumn<QVector<qint64>>("ends"); // of each entry; none: a minute after its start
 
     // Camera 1: 08:00, 08:01, gap, 08:10; camera 12 at 08:05; camera 1 audio at 09:00.
     const QVector<Entry> day{entry(1, 8, 0, 0), entry(12, 8, 5, 0), entry(1, 8, 1, 0), entry(1, 8, 10, 0),
                              entry(1, 9, 0, 0, true)};
-    QTest::newRow("start found") << day << hms(8, 1, 0) << 1 << 0 << 2;
-    QTest::newRow("end not found") << day << hms(8, 2, 0) << 1 << 0 << -1;
-    QTest::newRow("other camera not matched by digit") << day << hms(8, 5, 10) << 1 << 0 << -1;
-    QTest::newRow("camera 12") << day << hms(8, 5, 10) << 12 << 0 << 1;
-    QTest::newRow("10 s before a file") << day << hms(8, 9, 50) << 1 << 900 << 3;
-    QTest::newRow("5 s after the last video") << day << hms(8, 11, 5) << 1 << 900 << 3;
-    QTest::newRow("camera -1 takes the first met") << day << hms(8, 0, 30) << -1 << 0 << 0;
-    QTest::newRow("audio file") << day << hms(9, 0, 30) << 1 << 0 << 4;
+    QTest::newRow("start found") << day << hms(8, 1, 0) << 1 << 0 << 2 << QVector<qint64>{};
+    QTest::newRow("end not found") << day << hms(8, 2, 0) << 1 << 0 << -1 << QVector<qint64>{};
+    QTest::newRow("other camera not matched by digit") << day << hms(8, 5, 10) << 1 << 0 << -1 << QVector<qint64>{};
+    QTest::newRow("camera 12") << day << hms(8, 5, 10) << 12 << 0 << 1 << QVector<qint64>{};
+    QTest::newRow("10 s before a file") << day << hms(8, 9, 50) << 1 << 900 << 3 << QVector<qint64>{};
+    QTest::newRow("5 s after the last video") << day << hms(8, 11, 5) << 1 << 900 << 3 << QVector<qint64>{};
+    QTest::newRow("camera -1 takes the first met") << day << hms(8, 0, 30) << -1 << 0 << 0 << QVector<qint64>{};
+    QTest::newRow("audio file") << day << hms(9, 0, 30) << 1 << 0 << 4 << QVector<qint64>{};
     const QVector<Entry> audio_only{entry(2, 10, 0, 0, true), entry(2, 10, 1, 0, true)};
-    QTest::newRow("audio-only day") << audio_only << hms(10, 1, 59) << -1 << 0 << 1;
-    QTest::newRow("audio-only day, after the end") << audio_only << hms(10, 2, 5) << 2 << 900 << 1;
-    QTest::newRow("empty") << QVector<Entry>{} << hms(1, 0, 0) << 1 << 900 << -1;
-    QTest::newRow("far from any file") << day << hms(20, 0, 0) << 1 << 900 << -1;
+    QTest::newRow("audio-only day") << audio_only << hms(10, 1, 59) << -1 << 0 << 1 << QVector<qint64>{};
+    QTest::newRow("audio-only day, after the end") << audio_only << hms(10, 2, 5) << 2 << 900 << 1 << QVector<qint64>{};
+    QTest::newRow("empty") << QVector<Entry>{} << hms(1, 0, 0) << 1 << 900 << -1 << QVector<qint64>{};
+    QTest::newRow("far from any file") << day << hms(20, 0, 0) << 1 << 900 << -1 << QVector<qint64>{};
     // Ends known from the recordings' last pictures: 30 s, then 150 s.
-    QVector<Entry> ends{entry(1, 8, 0, 0), entry(1, 8, 1, 0)};
-    ends[0].end_ms = hms(8, 0, 30);
-    ends[1].end_ms = hms(8, 3, 30);
-    QTest::newRow("after a short recording's end") << ends << hms(8, 0, 40) << 1 << 0 << -1;
-    QTest::newRow("inside a long recording") << ends << hms(8, 3, 0) << 1 << 0 << 1;
-    QTest::newRow("after a short recording, the next one") << ends << hms(8, 0, 40) << 1 << 900 << 1;
+    const QVector<Entry> two{entry(1, 8, 0, 0), entry(1, 8, 1, 0)};
+    const QVector<qint64> ends{hms(8, 0, 30), hms(8, 3, 30)};
+    QTest::newRow("after a short recording's end") << two << hms(8, 0, 40) << 1 << 0 << -1 << ends;
+    QTest::newRow("inside a long recording") << two << hms(8, 3, 0) << 1 << 0 << 1 << ends;
+    QTest::newRow("after a short recording, the next one") << two << hms(8, 0, 40) << 1 << 900 << 1 << ends;
 }
 
 void TestWidgetPlayerParts::search_time()
@@ -207,7 +247,16 @@ void TestWidgetPlayerParts::search_time()
     QFETCH(int, camera);
     QFETCH(int, tolerance);
     QFETCH(int, index);
-    QCOMPARE(DayMedia::search_time(list, time, camera, tolerance, 60).index, index);
+    QFETCH(QVector<qint64>, ends);
+    // Asked only of the entries that can hold the time: the latest start at or
+    // before it, of each kind (exact), or the camera's last ones (tolerant).
+    QList<int> asked;
+    auto end_of = [&](int i) {
+        asked << i;
+        return i < ends.size() ? ends[i] : list[i].start_ms + 60000;
+    };
+    QCOMPARE(DayMedia::search_time(list, time, camera, tolerance, end_of).index, index);
+    QVERIFY2(asked.size() <= 2, qPrintable(QString::number(asked.size())));
 }
 
 void TestWidgetPlayerParts::adjacent_entry_data()
@@ -252,9 +301,9 @@ void TestWidgetPlayerParts::alarm_bounds()
     QFETCH(qint64, time);
     QFETCH(int, duration);
     QFETCH(int, index);
-    QVector<Entry> list{entry(1, 8, 0, 0), entry(12, 8, 0, 30)};
-    list[1].end_ms = hms(8, 1, 30);
-    QCOMPARE(DayMedia::entry_for_alarm(list, camera, QStringLiteral("20240501"), time, duration), index);
+    const QVector<Entry> list{entry(1, 8, 0, 0), entry(12, 8, 0, 30)};
+    auto end_of = [&](int i) { return i == 1 ? hms(8, 1, 30) : list[i].start_ms + duration * 1000LL; };
+    QCOMPARE(DayMedia::entry_for_alarm(list, camera, QStringLiteral("20240501"), time, end_of), index);
 }
 
 void TestWidgetPlayerParts::hour_of_time_data()
@@ -311,6 +360,11 @@ void TestWidgetPlayerParts::recording_ends_data()
         << QVector<qint64>{hms(10, 0, 40) + 1, hms(10, 2, 0)} << 1.0;
     QTest::newRow("an estimate carried in") << QVector<qint64>{hms(10, 0, 0)} << QVector<qint64>{-1} << 2.5
                                             << QVector<qint64>{hms(10, 2, 30)} << 2.5;
+    // A single picture stamped at the start second is the recording's last picture: its own
+    // minute only, not the estimate of three.
+    QTest::newRow("a single picture at the start second")
+        << QVector<qint64>{hms(10, 0, 0), hms(10, 3, 0)} << QVector<qint64>{hms(10, 0, 0), -1} << -1.0
+        << QVector<qint64>{hms(10, 0, 0) + 1, hms(10, 6, 0)} << 3.0;
     QTest::newRow("last picture before the start") << QVector<qint64>{hms(10, 0, 0)}
                                                    << QVector<qint64>{hms(9, 0, 0)} << -1.0 << QVector<qint64>{-1}
                                                    << -1.0;
@@ -478,6 +532,77 @@ void TestWidgetPlayerParts::filler_reports_unreadable_seek_index()
     QCOMPARE(fill->minutes_per_file, 1.0);
     QCOMPARE(fill->rows[8][0], quint8(1));
     QCOMPARE(fill->rows[8][1], quint8(1));
+}
+
+void TestWidgetPlayerParts::day_ends_read_what_a_question_needs_data()
+{
+    QTest::addColumn<int>("camera");
+    QTest::addColumn<QTime>("start");
+    QTest::addColumn<qint64>("end");
+    QTest::addColumn<int>("reads"); // seek indexes read to answer
+    const qint64 last = hms(0, 0, 59) + 800; // after its start
+    // Its own last picture, whatever the camera's other recordings are: one index read.
+    QTest::newRow("camera 1, 10:04") << 1 << QTime(10, 4, 0) << hms(10, 4, 0) + last + 1 << 1;
+    QTest::newRow("camera 2, 10:00") << 2 << QTime(10, 0, 0) << hms(10, 0, 0) + last + 1 << 1;
+    // No last picture: the camera's estimate, from its first recording's last
+    // picture (one minute), up to the next recording.
+    QTest::newRow("camera 3, empty index") << 3 << QTime(10, 1, 0) << hms(10, 2, 0) << 2;
+}
+
+void TestWidgetPlayerParts::day_ends_read_what_a_question_needs()
+{
+    // The lists and look-ups of a camera the rows do not show read only the
+    // seek indexes their rows need, on the GUI thread; the next question
+    // about the same recording reads nothing.
+    QFETCH(int, camera);
+    QFETCH(QTime, start);
+    QFETCH(qint64, end);
+    QFETCH(int, reads);
+    QTemporaryDir dir;
+    const QFileInfoList video = three_patterns(dir.path());
+    QCOMPARE(video.size(), 7);
+    const QVector<Entry> day = DayMedia::entries_of(video);
+    DayEnds ends;
+    ends.reset(day);
+    const auto asked = std::find_if(day.cbegin(), day.cend(), [&](const Entry& e) {
+        return e.camera == camera && e.start_ms == start.msecsSinceStartOfDay();
+    });
+    QVERIFY(asked != day.cend());
+    QCOMPARE(ends.end_of(*asked, 60), end);
+    QCOMPARE(ends.reads(), reads);
+    QCOMPARE(ends.end_of(*asked, 60), end);
+    QCOMPARE(ends.reads(), reads);
+}
+
+void TestWidgetPlayerParts::day_ends_agree_with_the_filler()
+{
+    // For every camera, the look-ups bound each recording where the filler
+    // marks it, and once the filler's last pictures are handed over they
+    // read no index again.
+    QTemporaryDir dir;
+    const QFileInfoList video = three_patterns(dir.path());
+    QCOMPARE(video.size(), 7);
+    const QVector<Entry> day = DayMedia::entries_of(video);
+    for (int camera : {1, 2, 3}) {
+        const auto fill = ZQTimelinethread::compute(camera, video, {}, nullptr);
+        QVERIFY(fill);
+        DayEnds read_here;
+        read_here.reset(day);
+        DayEnds handed;
+        handed.reset(day);
+        handed.add_last_pictures(fill->lasts);
+        std::array<quint8, 1440> marked{};
+        for (const Entry& e : day) {
+            if (e.camera != camera)
+                continue;
+            const qint64 end = read_here.end_of(e, 60);
+            QCOMPARE(handed.end_of(e, 60), end);
+            for (qint64 m = e.start_ms / 60000; m <= (end - 1) / 60000; ++m)
+                marked[m] = 1;
+        }
+        QCOMPARE(handed.reads(), 0);
+        QVERIFY2(marked == fill->day, qPrintable(QString::number(camera)));
+    }
 }
 
 void TestWidgetPlayerParts::row_tags_data()

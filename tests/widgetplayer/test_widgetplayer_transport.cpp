@@ -4,8 +4,10 @@
 // end of reading forward and backward, recordings longer than a minute, a
 // day of two streams, a recording written after the day was opened, alarm
 // and tag rows after a camera change rebuilt the day's index, the hour rows of
-// days with pauses and recordings of several lengths, and a day without
-// recordings chosen after one with. Each case drives the window as an
+// days with pauses and recordings of several lengths, the lists and rows of
+// two cameras that record differently (each bounded by its own recordings,
+// in either order of showing them), and a day without recordings chosen
+// after one with. Each case drives the window as an
 // operator would (row clicks, slider presses, the transport buttons, the
 // tree) and reads the time of each picture the reader sends from the picture
 // itself.
@@ -42,8 +44,10 @@
 #include <QTableView>
 #include <QTreeView>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -74,7 +78,35 @@ struct Run
     int count = 1;
     int seconds = 60;
     int gap = 0;
+    int fps = 5;
 };
+
+// A tag or an alarm of the two-camera day, and the recording that holds it
+// (its start "HHmmss"; empty in a pause).
+struct Mark
+{
+    int camera;
+    QTime time;
+    QString holder;
+};
+
+// Camera 1 records 10:00 and 10:04, camera 2 10:00 and 10:08, one minute each:
+// the minutes per file the one's recordings suggest (4, 8) are not the
+// other's. Each camera has a tag and an alarm inside a recording and one in
+// its own pause.
+const QList<Mark> kTags{{1, QTime(10, 4, 30), QStringLiteral("100400")},
+                        {1, QTime(10, 3, 0), QString()},
+                        {2, QTime(10, 8, 30), QStringLiteral("100800")},
+                        {2, QTime(10, 3, 30), QString()}};
+const QList<Mark> kAlarms{{1, QTime(10, 0, 30), QStringLiteral("100000")},
+                          {1, QTime(10, 2, 0), QString()},
+                          {2, QTime(10, 8, 20), QStringLiteral("100800")},
+                          {2, QTime(10, 3, 0), QString()}};
+// The start of each camera's second recording.
+QTime second_recording(int camera)
+{
+    return camera == 1 ? QTime(10, 4, 0) : QTime(10, 8, 0);
+}
 
 qint64 ms(int h, int m, int s, int z = 0)
 {
@@ -148,7 +180,92 @@ class TestWidgetPlayerTransport : public QObject
     {
         ZQTimeline* row = m_w->hour_row(int(t / 3600000));
         QVERIFY(row);
-        emit row->clicked(QTime::fromMSecsSinceStartOfDay(int(t)).toString(QStringLiteral("HH:mm:ss")), 1);
+        emit row->clicked(QTime::fromMSecsSinceStartOfDay(int(t)).toString(QStringLiteral("HH:mm:ss")),
+                          row->camera_id());
+    }
+
+    // A click on row `row` of an alarm or tag list, away from its picture button.
+    static void click_list_row(QTableView* view, int row)
+    {
+        const QModelIndex index = view->model()->index(row, 0);
+        view->scrollTo(index);
+        const QRect rect = view->visualRect(index);
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, QPoint(rect.left() + 20, rect.center().y()));
+    }
+
+    // The two-camera day of kTags and kAlarms.
+    static QString write_two_patterns(const QString& parent)
+    {
+        QString root;
+        for (const auto& [camera, gap] : {std::pair{1, 180}, std::pair{2, 420}}) {
+            ZQFixture::Options o = options(parent);
+            o.cameras = {camera};
+            o.start_time = QTime(10, 0, 0);
+            o.recordings_per_camera = 2;
+            o.gap_seconds = gap;
+            o.fps = 5;
+            o.gop = 5;
+            const ZQFixture::Result r = ZQFixture::write(o);
+            if (!r.ok) {
+                qWarning("%s", qPrintable(r.error));
+                return QString();
+            }
+            root = r.root_path;
+        }
+        ZQFixture::MetadataOptions m;
+        m.tags_per_camera = 0;
+        m.alarms = false;
+        for (const Mark& t : kTags)
+            m.tags_at.append({t.camera, t.time});
+        for (const Mark& a : kAlarms)
+            m.alarms_at.append({a.camera, a.time});
+        const ZQFixture::MetadataResult written = ZQFixture::write_metadata(root, m);
+        if (!written.ok || written.tags.size() != kTags.size() || written.thumbnails.size() != kAlarms.size()) {
+            qWarning("%s", qPrintable(written.error));
+            return QString();
+        }
+        return QDir(root).filePath(QStringLiteral("2024-01-01"));
+    }
+
+    // The two-camera day written under `folder` and open, its REC tab showing
+    // `camera`; the day folder, empty when that failed.
+    QString open_two_patterns(const QString& folder, int camera)
+    {
+        const QString day = write_two_patterns(m_home.filePath(folder));
+        if (day.isEmpty() || !open(day))
+            return QString();
+        if (camera != 1) {
+            QSignalSpy filled(m_w.get(), &ZQ_Player_presentation::timelines_filled);
+            if (!choose_camera(m_w.get(), camera) ||
+                !QTest::qWaitFor([&] { return !filled.isEmpty() && !m_w->is_filling(); }, 60000))
+                return QString();
+        }
+        return m_w->current_camera_id() == QString::number(camera) ? day : QString();
+    }
+
+    // A click on a list row of `mark`: its recording plays from two seconds
+    // before it, or, in a pause, the operator is told there is none.
+    void list_row_plays(QTableView* view, int row, const Mark& mark)
+    {
+        QSignalSpy seeks(m_w.get(), &ZQ_Player_presentation::change_timestamp);
+        const int warned = m_warnings.size();
+        watch();
+        click_list_row(view, row);
+        const QString what = QStringLiteral("camera %1 at %2").arg(mark.camera).arg(mark.time.toString());
+        if (mark.holder.isEmpty()) {
+            QVERIFY2(m_warnings.size() == warned + 1, qPrintable(what));
+            QCOMPARE(m_warnings.last(), QStringLiteral("Aucun fichier vidéo détecté"));
+            QVERIFY2(seeks.isEmpty(), qPrintable(what));
+            return;
+        }
+        QVERIFY2(m_warnings.size() == warned, qPrintable(what + QStringLiteral(": ") + m_warnings.join(", ")));
+        const qint64 from = mark.time.msecsSinceStartOfDay() - 2000;
+        QVERIFY2(wait_picture([&](const ZQFixture::PatternValue& p) {
+                     return p.camera == mark.camera && p.time_ms() >= from && p.time_ms() < from + 1000;
+                 }),
+                 qPrintable(what + QStringLiteral(" played ") + (m_pictures.isEmpty() ? QString() : hms(m_pictures.last().time_ms()))));
+        const QString file = QStringLiteral("%1_20240101_%2.zqvideo").arg(mark.camera).arg(mark.holder);
+        QVERIFY2(m_w->actual_file().endsWith(file), qPrintable(m_w->actual_file()));
     }
 
     // A recording of `camera` at `start` copied into the day folder, as the
@@ -505,7 +622,9 @@ private slots:
         // reads the day again, finds its index stale and rebuilds it, the
         // day's lists emptied meanwhile. Once the rebuild ends the lists are
         // read again on this tab too: the rows play, and the new recording
-        // is on the slider.
+        // is on the slider. Back on the REC tab, its chooser offers camera 3,
+        // whose first recording landed with camera 2's (it kept the day's
+        // earlier cameras).
         QFETCH(int, tab);
         QFETCH(QString, seek);
         ZQFixture::Options o =
@@ -523,6 +642,8 @@ private slots:
         QTRY_VERIFY(chooser->isVisible() && view->model() && view->model()->rowCount() >= 1);
 
         QVERIFY(add_recording(day, 2, QTime(10, 8, 0)));
+        // And a camera that had recorded nothing yet.
+        QVERIFY(add_recording(day, 3, QTime(10, 20, 0)));
         QSignalSpy generated(m_w->controller(), &ZQPlayerInferfaceController::indexGenerated);
         QSignalSpy filled(m_w.get(), &ZQ_Player_presentation::timelines_filled);
         QVERIFY(choose_camera_in(chooser, 2));
@@ -539,8 +660,7 @@ private slots:
         // The operator clicks the row (away from its picture button).
         QSignalSpy seeks(m_w.get(), &ZQ_Player_presentation::change_timestamp);
         watch();
-        const QRect row = view->visualRect(view->model()->index(0, 0));
-        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, QPoint(row.left() + 20, row.center().y()));
+        click_list_row(view, 0);
         QVERIFY2(m_warnings.isEmpty(), qPrintable(m_warnings.join(QStringLiteral(", "))));
         QVERIFY(!seeks.isEmpty());
         QCOMPARE(seeks.last()[0].toString(), seek);
@@ -555,6 +675,176 @@ private slots:
         QCOMPARE(m_w->play_state(), 1);
         watch();
         QVERIFY(wait_picture([](const ZQFixture::PatternValue& p) { return p.camera == 2; }));
+
+        // Its chooser offers the rebuilt day's cameras: camera 3, named in no
+        // camera file, by its number, and its recording plays.
+        QStringList offered;
+        for (int i = 0; i < m_w->camera_combo()->count(); ++i)
+            offered << m_w->camera_combo()->itemText(i);
+        QCOMPARE(offered, (QStringList{"Caméra 1", "Caméra 2", "CAMERA 3"}));
+        filled.clear();
+        QVERIFY(choose_camera(m_w.get(), 3));
+        QTRY_VERIFY_WITH_TIMEOUT(!filled.isEmpty() && !m_w->is_filling(), 60000);
+        QVERIFY(m_w->hour_row(10)->minute(20) && !m_w->hour_row(10)->minute(8));
+        watch();
+        click_row(ms(10, 20, 10));
+        QVERIFY(wait_picture([](const ZQFixture::PatternValue& p) { return p.camera == 3 && p.time_ms() >= ms(10, 20, 10); }));
+        QVERIFY(m_w->actual_file().endsWith(QStringLiteral("3_20240101_102000.zqvideo")));
+    }
+
+    void lists_bound_each_camera_by_its_own_recordings_data()
+    {
+        QTest::addColumn<int>("shown");    // camera on the REC tab before the list is opened
+        QTest::addColumn<int>("tab");      // 2 ALARMS, 3 TAGS
+        QTest::addColumn<int>("listed");   // camera chosen in the tab's chooser; -1 "Toutes les caméras"
+        QTest::addColumn<bool>("rebuild"); // a recording lands first: the choice rebuilds the day's index
+        for (int shown : {2, 1}) {
+            for (int tab : {3, 2}) {
+                for (int listed : {3 - shown, -1}) {
+                    for (bool rebuild : {false, true}) {
+                        const QString name = QStringLiteral("camera %1 shown, %2 of %3%4")
+                                                 .arg(shown)
+                                                 .arg(tab == 3 ? QStringLiteral("TAGS") : QStringLiteral("ALARMS"))
+                                                 .arg(listed < 0 ? QStringLiteral("all") : QStringLiteral("camera %1").arg(listed))
+                                                 .arg(rebuild ? QStringLiteral(", index rebuilt") : QString());
+                        QTest::newRow(qPrintable(name)) << shown << tab << listed << rebuild;
+                    }
+                }
+            }
+        }
+    }
+
+    void lists_bound_each_camera_by_its_own_recordings()
+    {
+        // Whichever camera the hour rows showed last, and whether the day's
+        // index was rebuilt on the list's tab: a tag is listed under its own
+        // camera's recording that holds it, and not at all in a pause; an
+        // alarm row plays its camera's recording, or says there is none in a
+        // pause. (The camera not shown took the shown one's minutes per file:
+        // camera 1's 10:04:30 tag played 1_20240101_100000 at 10:00:59.)
+        QFETCH(int, shown);
+        QFETCH(int, tab);
+        QFETCH(int, listed);
+        QFETCH(bool, rebuild);
+        const QString day =
+            open_two_patterns(QStringLiteral("patterns_%1").arg(QTest::currentDataTag()).replace(' ', '_'), shown);
+        QVERIFY(!day.isEmpty());
+        QVERIFY(m_w->hour_row(10)->minute(second_recording(shown).minute()));
+        Ui_ZQ_Player_presentation* ui = m_w->form();
+        QSignalSpy filled(m_w.get(), &ZQ_Player_presentation::timelines_filled);
+
+        ui->tabWidget->setCurrentIndex(tab);
+        QComboBox* chooser = tab == 2 ? ui->alarm_combobox : ui->tags_comboBox;
+        QTableView* view = tab == 2 ? ui->listVignettes_view : ui->listTags_view;
+        QTRY_VERIFY(chooser->isVisible() && view->model());
+        const int other = 3 - shown;
+        if (rebuild) {
+            // Choosing a camera reads the day again and finds a new recording.
+            QVERIFY(add_recording(day, 3, QTime(11, 0, 0)));
+            QSignalSpy generated(m_w->controller(), &ZQPlayerInferfaceController::indexGenerated);
+            filled.clear();
+            QVERIFY(choose_camera_in(chooser, other));
+            QTRY_VERIFY_WITH_TIMEOUT(!generated.isEmpty(), 60000);
+            QTRY_VERIFY_WITH_TIMEOUT(!filled.isEmpty() && !m_w->is_filling(), 60000);
+            QCOMPARE(ui->tabWidget->currentIndex(), tab);
+        }
+        if (listed < 0) {
+            chooser->setCurrentIndex(0);
+            emit chooser->activated(0);
+            QCOMPARE(chooser->currentText(), QStringLiteral("Toutes les caméras"));
+        } else if (!rebuild) {
+            filled.clear();
+            QVERIFY(choose_camera_in(chooser, listed));
+            QTRY_VERIFY_WITH_TIMEOUT(!filled.isEmpty() && !m_w->is_filling(), 60000);
+        }
+        QTRY_VERIFY(view->model());
+
+        // The rows: each of a listed camera's marks, tags only inside a recording.
+        QList<Mark> expected;
+        for (const Mark& mark : tab == 2 ? kAlarms : kTags)
+            if ((listed < 0 || mark.camera == listed) && (tab == 2 || !mark.holder.isEmpty()))
+                expected.append(mark);
+        QAbstractItemModel* model = view->model();
+        QStringList rows; // "Caméra 1@20240101100430 1_20240101_100400.zqvideo"
+        for (int r = 0; r < model->rowCount(); ++r) {
+            const Vignette v = tab == 2 ? m_w->alarm_model()->get_vignette(model->index(r, 0))
+                                        : m_w->tags_model()->get_vignette(model->index(r, 0));
+            rows << v.camera_name + QLatin1Char('@') + v.get_datetime() + QLatin1Char(' ') + v.file.fileName();
+        }
+        QList<int> row_of;
+        for (const Mark& mark : std::as_const(expected)) {
+            const QString at = QStringLiteral("Caméra %1@20240101").arg(mark.camera) +
+                               mark.time.toString(QStringLiteral("HHmmss")) + QLatin1Char(' ');
+            const auto found = std::find_if(rows.cbegin(), rows.cend(), [&](const QString& r) { return r.startsWith(at); });
+            QVERIFY2(found != rows.cend(), qPrintable(at + QStringLiteral("not in ") + rows.join(QStringLiteral(", "))));
+            row_of.append(int(found - rows.cbegin()));
+        }
+        QVERIFY2(model->rowCount() == expected.size(), qPrintable(rows.join(QStringLiteral(", "))));
+        // Each row plays its own camera's recording at its time.
+        for (int i = 0; i < expected.size(); ++i) {
+            list_row_plays(view, row_of[i], expected[i]);
+            if (QTest::currentTestFailed())
+                return;
+        }
+    }
+
+    void hour_rows_bound_each_camera_by_its_own_recordings_data()
+    {
+        QTest::addColumn<int>("first");  // camera the REC tab shows first
+        QTest::addColumn<int>("then");   // camera chosen next
+        QTest::addColumn<int>("chooser"); // the chooser it is chosen in: 1 REC, 2 ALARMS, 3 TAGS
+        for (int first : {1, 2})
+            for (int chooser : {1, 2, 3})
+                QTest::newRow(qPrintable(QStringLiteral("camera %1 then %2 in the %3 chooser")
+                                             .arg(first)
+                                             .arg(3 - first)
+                                             .arg(chooser == 1 ? "REC" : chooser == 2 ? "ALARMS" : "TAGS")))
+                    << first << 3 - first << chooser;
+    }
+
+    void hour_rows_bound_each_camera_by_its_own_recordings()
+    {
+        // The rows and the slider of the camera chosen next show its own
+        // recordings, whichever camera was shown before and wherever it was
+        // chosen; back on the REC tab, a click in its pause plays its next
+        // recording from the start, and a click inside one plays that second.
+        QFETCH(int, first);
+        QFETCH(int, then);
+        QFETCH(int, chooser);
+        QVERIFY(!open_two_patterns(QStringLiteral("rows_%1_%2").arg(first).arg(chooser), first).isEmpty());
+        Ui_ZQ_Player_presentation* ui = m_w->form();
+        QSignalSpy filled(m_w.get(), &ZQ_Player_presentation::timelines_filled);
+        if (chooser == 1) {
+            QVERIFY(choose_camera(m_w.get(), then));
+        } else {
+            ui->tabWidget->setCurrentIndex(chooser);
+            QVERIFY(choose_camera_in(chooser == 2 ? ui->alarm_combobox : ui->tags_comboBox, then));
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(!filled.isEmpty() && !m_w->is_filling(), 60000);
+        ui->tabWidget->setCurrentIndex(1);
+        QCOMPARE(m_w->camera_combo()->currentText(), QStringLiteral("Caméra %1").arg(then));
+        ZQTimeline* row = m_w->hour_row(10);
+        QCOMPARE(row->camera_id(), then);
+        const int second = second_recording(then).minute();
+        for (int m = 0; m < 12; ++m) {
+            const bool recorded = m == 0 || m == second;
+            QVERIFY2(row->minute(m) == recorded, qPrintable(QString::number(m)));
+            QVERIFY2(ui->slider->minute(10 * 60 + m) == recorded, qPrintable(QString::number(m)));
+        }
+        // 90 s before the second recording: nothing there, the next one plays from its start.
+        const qint64 next = second_recording(then).msecsSinceStartOfDay();
+        watch();
+        click_row(next - 90000);
+        QVERIFY(wait_picture([&](const ZQFixture::PatternValue& p) { return p.camera == then; }));
+        QVERIFY2(first_time() >= next && first_time() < next + 1000, qPrintable(hms(first_time())));
+        // Inside it: that second.
+        watch();
+        click_row(next + 30000);
+        QVERIFY(wait_picture([&](const ZQFixture::PatternValue& p) {
+            return p.camera == then && p.time_ms() >= next + 30000 && p.time_ms() < next + 31000;
+        }));
+        QVERIFY(m_w->actual_file().endsWith(
+            QStringLiteral("%1_20240101_%2.zqvideo").arg(then).arg(second_recording(then).toString(QStringLiteral("HHmmss")))));
     }
 
     void hour_row_marks_and_clicks_data()
@@ -589,6 +879,11 @@ private slots:
         // One recording of two and a half minutes: its third minute too.
         QTest::newRow("a single recording") << QList<Run>{{QTime(10, 0, 0), 1, 150, 0}} << QList<int>{0, 1, 2}
                                             << QList<int>{3} << QTime(10, 2, 10) << QTime(10, 0, 0) << true;
+        // One picture, stamped at 10:00:00, then a recording at 10:03: its own minute only (the
+        // three-minute gap was drawn), and a click after it plays the 10:03 recording.
+        QTest::newRow("a single picture") << QList<Run>{{QTime(10, 0, 0), 1, 1, 0, 1}, {QTime(10, 3, 0), 1, 60, 0}}
+                                          << QList<int>{0, 3} << QList<int>{1, 2, 4} << QTime(10, 1, 30)
+                                          << QTime(10, 3, 0) << false;
     }
 
     void hour_row_marks_and_clicks()
@@ -609,8 +904,8 @@ private slots:
             o.recordings_per_camera = run.count;
             o.seconds_per_recording = run.seconds;
             o.gap_seconds = run.gap;
-            o.fps = 5;
-            o.gop = 5;
+            o.fps = run.fps;
+            o.gop = run.fps;
             day = write_day(o);
             QVERIFY(!day.isEmpty());
         }

@@ -1,7 +1,8 @@
 # The widget player window following its reader on generated days: seeks
 # after a recording boundary, slider presses, the end of reading, recordings
 # longer than a minute, two streams, list rows after an index rebuild, hour
-# rows with pauses, a day without recordings.
+# rows with pauses, the lists and rows of two cameras that record
+# differently, a day without recordings.
 zq_add_test(test_widgetplayer_transport
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_widgetplayer_transport.cpp
     LIBS zq_widgetplayer zq_fixture)

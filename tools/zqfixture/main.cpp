@@ -13,6 +13,7 @@
 #include <QTextStream>
 
 #include <cstdio>
+#include <utility>
 
 extern "C" {
 #include <libavutil/log.h>
@@ -147,6 +148,15 @@ int main(int argc, char** argv)
     const QCommandLineOption metadata({QStringLiteral("metadata")},
                                       QStringLiteral("Also write camera files, tags, alarm pictures, previews and "
                                                      "hash.json (encrypted like the server's)."));
+    const QCommandLineOption tag_at({QStringLiteral("tag-at")},
+                                    QStringLiteral("With --metadata, a further tag CAM:HHmmss on each day the camera "
+                                                   "records (inside a recording or in a pause); repeat or separate "
+                                                   "with commas."),
+                                    QStringLiteral("CAM:HHmmss"));
+    const QCommandLineOption alarm_at({QStringLiteral("alarm-at")},
+                                      QStringLiteral("With --metadata, a further alarm picture CAM:HHmmss, as "
+                                                     "--tag-at."),
+                                      QStringLiteral("CAM:HHmmss"));
     const QCommandLineOption audio({QStringLiteral("audio")},
                                    QStringLiteral("Write .zqaudio/.zqaudioseek beside each recording: aac or mp3."),
                                    QStringLiteral("CODEC"));
@@ -163,7 +173,7 @@ int main(int argc, char** argv)
     p.addOptions({stamp_period, round_stamps});
     p.addOptions({out, root, date, cameras, start, minutes, seconds, gap, size, fps, gop, codec, codec_text, second,
                   second_size, corrupt, truncate, outage_frame, outage_seconds, damaged, threads,
-                  metadata});
+                  metadata, tag_at, alarm_at});
     p.process(app);
 
     if (!p.positionalArguments().isEmpty())
@@ -244,13 +254,25 @@ int main(int argc, char** argv)
     if (!parse_int(p.value(threads), 0, 1024, &o.threads))
         return fail(QStringLiteral("invalid --threads"));
 
+    ZQFixture::MetadataOptions meta;
+    for (const auto& [option, marks] : {std::pair{&tag_at, &meta.tags_at}, std::pair{&alarm_at, &meta.alarms_at}}) {
+        for (const QString& value : p.values(*option)) {
+            for (const QString& part : value.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+                ZQFixture::TimedMark mark;
+                if (!ZQFixture::parse_timed_mark(part, &mark))
+                    return fail(QStringLiteral("invalid --%1 \"%2\" (CAM:HHmmss)").arg(option->names().first(), part));
+                marks->append(mark);
+            }
+        }
+    }
+
     QElapsedTimer timer;
     timer.start();
     const ZQFixture::Result r = ZQFixture::write(o);
     if (!r.ok)
         return fail(r.error);
     if (p.isSet(metadata)) {
-        const ZQFixture::MetadataResult m = ZQFixture::write_metadata(r.root_path, ZQFixture::MetadataOptions());
+        const ZQFixture::MetadataResult m = ZQFixture::write_metadata(r.root_path, meta);
         if (!m.ok)
             return fail(m.error);
     }

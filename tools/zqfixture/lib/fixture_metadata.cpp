@@ -1,6 +1,7 @@
 #include "tools/zqfixture/lib/fixture_metadata.h"
 
 #include "recordings/encrypt.h"
+#include "recordings/time_text.h"
 #include "recordings/zq_file.h"
 
 #include <QBuffer>
@@ -103,6 +104,62 @@ QList<Recording> find_recordings(const QString& day_path)
     return list;
 }
 
+// The tag "<base>_<n>.zqtag" of a camera at day + time, base being "<folder>/<cam>_<day>_<HHmmss>"
+// of the recording it is written beside.
+bool write_tag(const QString& base, int camera, const QString& day_word, const QString& time_word,
+               const QString& encoded_at, int n, MetadataResult* result, QString* error)
+{
+    QJsonObject tag;
+    tag.insert(QStringLiteral("tag_id"), QStringLiteral("%1-%2-%3").arg(camera).arg(day_word).arg(n));
+    tag.insert(QStringLiteral("tag_datetime"), day_word + time_word);
+    tag.insert(QStringLiteral("tag_user_id"), QStringLiteral("7"));
+    tag.insert(QStringLiteral("tag_name"), QStringLiteral("Repère %1").arg(n + 1));
+    tag.insert(QStringLiteral("tag_created_at"), day_word + time_word);
+    tag.insert(QStringLiteral("tag_description"), QStringLiteral("Marqueur de test, caméra %1").arg(camera));
+    tag.insert(QStringLiteral("file_encoded_at"), day_word + encoded_at);
+    tag.insert(QStringLiteral("tag_cam_id"), camera);
+    const QString path = base + QStringLiteral("_%1.zqtag").arg(n);
+    if (!write_encrypted(path, QJsonDocument(tag).toJson(QJsonDocument::Compact), error))
+        return false;
+    result->files << path;
+    result->tags << path;
+    return true;
+}
+
+// The alarm picture "<folder>/<cam>_<alarm id>_<day>_<HHmmss>.jpg" and its "-thumb.jpg".
+bool write_alarm(const MetadataOptions& options, const QString& folder, int camera, int alarm_id,
+                 const QString& day_word, const QString& time_word, MetadataResult* result, QString* error)
+{
+    const QString alarm = folder + QLatin1Char('/') + QString::number(camera) + QLatin1Char('_')
+                          + QString::number(alarm_id) + QLatin1Char('_') + day_word + QLatin1Char('_') + time_word;
+    const int hour = time_word.left(2).toInt();
+    const int minute = time_word.mid(2, 2).toInt();
+    if (!write_bytes(alarm + QStringLiteral(".jpg"), jpeg(options.picture_size, camera, hour, minute), error)
+        || !write_bytes(alarm + QStringLiteral("-thumb.jpg"), jpeg(options.thumb_size, camera, hour, minute), error))
+        return false;
+    result->files << alarm + QStringLiteral(".jpg") << alarm + QStringLiteral("-thumb.jpg");
+    result->alarm_pictures << alarm + QStringLiteral(".jpg");
+    result->thumbnails << alarm + QStringLiteral("-thumb.jpg");
+    return true;
+}
+
+// The camera's recording of the day that starts last at or before the time, else its first one;
+// null when the camera has none that day.
+const Recording* recording_beside(const QList<Recording>& recordings, int camera, const QString& time_word)
+{
+    const Recording* first = nullptr;
+    const Recording* best = nullptr;
+    for (const Recording& r : recordings) {
+        if (r.camera != camera)
+            continue;
+        if (!first || r.time_word < first->time_word)
+            first = &r;
+        if (r.time_word <= time_word && (!best || r.time_word > best->time_word))
+            best = &r;
+    }
+    return best ? best : first;
+}
+
 QString with_suffix(const QString& path, const QString& suffix)
 {
     const qsizetype dot = path.lastIndexOf(QLatin1Char('.'));
@@ -128,6 +185,21 @@ QStringList hashed_files(const QString& day_path)
 }
 
 } // namespace
+
+bool parse_timed_mark(const QString& text, TimedMark* mark)
+{
+    static const QRegularExpression re(QStringLiteral("^(\\d{1,4}):(\\d{6})$"));
+    const auto m = re.match(text.trimmed());
+    if (!m.hasMatch())
+        return false;
+    const int camera = m.captured(1).toInt();
+    const qint64 ms = TimeText::hhmmss_to_ms(m.captured(2));
+    if (camera > 4095 || ms < 0)
+        return false;
+    mark->camera = camera;
+    mark->time = QTime::fromMSecsSinceStartOfDay(int(ms));
+    return true;
+}
 
 QString fixture_camera_name(const MetadataOptions& options, int camera)
 {
@@ -181,23 +253,11 @@ MetadataResult write_metadata(const QString& root_path, const MetadataOptions& o
             if (tags_written.value(r.camera) < options.tags_per_camera) {
                 const int n = tags_written.value(r.camera);
                 tags_written[r.camera] = n + 1;
-                const QString time = r.time_word.left(4) + QStringLiteral("01");
-                QJsonObject tag;
-                tag.insert(QStringLiteral("tag_id"), QStringLiteral("%1-%2-%3").arg(r.camera).arg(r.day_word).arg(n));
-                tag.insert(QStringLiteral("tag_datetime"), r.day_word + time);
-                tag.insert(QStringLiteral("tag_user_id"), QStringLiteral("7"));
-                tag.insert(QStringLiteral("tag_name"), QStringLiteral("Repère %1").arg(n + 1));
-                tag.insert(QStringLiteral("tag_created_at"), r.day_word + time);
-                tag.insert(QStringLiteral("tag_description"), QStringLiteral("Marqueur de test, caméra %1").arg(r.camera));
-                tag.insert(QStringLiteral("file_encoded_at"), r.day_word + r.time_word);
-                tag.insert(QStringLiteral("tag_cam_id"), r.camera);
-                const QString path = base + QStringLiteral("_%1.zqtag").arg(n);
-                if (!write_encrypted(path, QJsonDocument(tag).toJson(QJsonDocument::Compact), &error)) {
+                if (!write_tag(base, r.camera, r.day_word, r.time_word.left(4) + QStringLiteral("01"), r.time_word, n,
+                               &result, &error)) {
                     result.error = error;
                     return result;
                 }
-                result.files << path;
-                result.tags << path;
             }
 
             const QString hour_key = r.day_word + r.time_word.left(2);
@@ -205,21 +265,10 @@ MetadataResult write_metadata(const QString& root_path, const MetadataOptions& o
                 continue;
             hour_done.insert({r.camera, hour_key}, true);
             const int hour = r.time_word.left(2).toInt();
-            if (options.alarms) {
-                const QString alarm_time = r.time_word.left(4) + QStringLiteral("00");
-                const QString alarm = r.folder + QLatin1Char('/') + QString::number(r.camera) + QLatin1Char('_')
-                                      + QString::number(alarm_id++) + QLatin1Char('_') + r.day_word + QLatin1Char('_')
-                                      + alarm_time;
-                const int minute = r.time_word.mid(2, 2).toInt();
-                if (!write_bytes(alarm + QStringLiteral(".jpg"), jpeg(options.picture_size, r.camera, hour, minute), &error)
-                    || !write_bytes(alarm + QStringLiteral("-thumb.jpg"), jpeg(options.thumb_size, r.camera, hour, minute),
-                                    &error)) {
-                    result.error = error;
-                    return result;
-                }
-                result.files << alarm + QStringLiteral(".jpg") << alarm + QStringLiteral("-thumb.jpg");
-                result.alarm_pictures << alarm + QStringLiteral(".jpg");
-                result.thumbnails << alarm + QStringLiteral("-thumb.jpg");
+            if (options.alarms && !write_alarm(options, r.folder, r.camera, alarm_id++, r.day_word,
+                                               r.time_word.left(4) + QStringLiteral("00"), &result, &error)) {
+                result.error = error;
+                return result;
             }
             if (options.previews) {
                 const int minute = r.time_word.mid(2, 2).toInt();
@@ -231,6 +280,29 @@ MetadataResult write_metadata(const QString& root_path, const MetadataOptions& o
                     result.files << base + suffix;
                     result.previews << base + suffix;
                 }
+            }
+        }
+
+        for (const TimedMark& mark : options.tags_at) {
+            const QString time_word = mark.time.toString(QStringLiteral("HHmmss"));
+            const Recording* r = recording_beside(recordings, mark.camera, time_word);
+            if (!r)
+                continue;
+            const int n = tags_written.value(mark.camera);
+            tags_written[mark.camera] = n + 1;
+            const QString base = r->folder + QLatin1Char('/') + QString::number(mark.camera) + QLatin1Char('_')
+                                 + r->day_word + QLatin1Char('_') + time_word;
+            if (!write_tag(base, mark.camera, r->day_word, time_word, r->time_word, n, &result, &error)) {
+                result.error = error;
+                return result;
+            }
+        }
+        for (const TimedMark& mark : options.alarms_at) {
+            const QString time_word = mark.time.toString(QStringLiteral("HHmmss"));
+            const Recording* r = recording_beside(recordings, mark.camera, time_word);
+            if (r && !write_alarm(options, r->folder, mark.camera, alarm_id++, r->day_word, time_word, &result, &error)) {
+                result.error = error;
+                return result;
             }
         }
 

@@ -7,6 +7,8 @@
 //   - tag files "<cam>_<yyyyMMdd>_<HHmmss>_<n>.zqtag";
 //   - one alarm picture per camera and hour "<cam>_<alarm id>_<yyyyMMdd>_<HHmmss>.jpg" with its
 //     "-thumb.jpg";
+//   - further tags and alarm pictures at given times (inside a recording or in a pause), beside
+//     the camera's recording that starts last at or before the time;
 //   - previews "<cam>_<yyyyMMdd>_<HHmmss>_preview.jpg" and "..._videopreview.jpg";
 //   - per day "hash.json": every file of the day (less hash.json, zqvideoindex.json and
 //     index.zqnfo) with "file", "absolutepath", "path" and "sha256".
@@ -28,6 +30,13 @@
 
 namespace ZQFixture {
 
+// A tag or an alarm picture of a camera at a time of day, written on each day where the
+// camera has recordings.
+struct TimedMark {
+    int camera = 0;
+    QTime time;
+};
+
 struct MetadataOptions {
     QMap<int, QString> camera_names;  // camera id -> name; a camera not listed is "Caméra <id>"
     bool recording_nfo = true;        // per-recording ".zqnfo"
@@ -35,6 +44,8 @@ struct MetadataOptions {
     bool day_nfo = true;              // "index.zqnfo" of each day
     int tags_per_camera = 1;          // per day, on the camera's first recordings
     bool alarms = true;               // one alarm picture (and thumbnail) per camera and hour
+    QList<TimedMark> tags_at;         // further tags at these times
+    QList<TimedMark> alarms_at;       // further alarm pictures (and thumbnails) at these times
     bool previews = true;             // "_preview.jpg" and "_videopreview.jpg" per camera and hour
     bool hash_list = true;            // "hash.json" of each day, written last
     QSize picture_size = QSize(160, 120);
@@ -64,6 +75,9 @@ struct StorageResult {
     MetadataResult metadata;
 };
 StorageResult write_storage(const Options& options, const MetadataOptions& metadata);
+
+// "CAM:HHmmss" (as the command line takes it), false when it does not read.
+bool parse_timed_mark(const QString& text, TimedMark* mark);
 
 // Name of a camera in the fixture's files.
 QString fixture_camera_name(const MetadataOptions& options, int camera);
