@@ -7,7 +7,6 @@
 #include <QStringList>
 #include <QThread>
 #include <atomic>
-#include <vector>
 
 // Copies the recording files of a range (each data file with its seek index)
 // and every camera-information file of their storage root folder, whatever
@@ -24,8 +23,9 @@
 // files whether its own path or a folder above it is a link; below it, links
 // are never followed and folders named as a storage root are left out (that
 // is what exports write, never the storage's own files), so the storage's
-// camera-information files come along once wherever the export goes. Names
-// read from the disk are copied under their own bytes.
+// camera-information files come along once wherever the export goes; the
+// root's folders are walked by a few threads at once. Names read from the
+// disk are copied under their own bytes.
 //
 // Every file is written under a temporary name and then published under its
 // own name only when nothing is there yet: a target with the same content as
@@ -79,38 +79,24 @@ protected:
     void run() override;
 
 private:
-    // A file below a folder that is open: the folder, the file's name in it and how the log
-    // names it.
+    class Copier;
+    // A file below a folder that is open: the folder, the file's name in it, how the log names
+    // that folder (empty when the name is a whole path), and whether the walk just listed it as a
+    // regular file.
     struct Source
     {
         int dir;
         QByteArray name;
-        QString shown;
+        QString folder;
+        bool listedAsFile = false;
+        QString shown() const;
     };
-    // Copies a source to the file `parts` names below the export folder (its folders, then its
-    // name); -14, -9 or 0.
-    int copy_to(const Source& source, const QByteArrayList& parts);
-    // The folder `folders` names below the export folder, made when missing; -1 on failure.
-    // It stays open for the next file: a copy fills one folder after the other.
-    int target_folder(const QByteArrayList& folders, const QString& shown);
-    void close_target_folders();
-    // Copies the camera-information files of the open folder `dir` (taken and closed) and of
-    // every folder below it; `parts` names the folder below the export folder, `shown` for logs.
-    void copy_camera_information(int dir, const QByteArrayList& parts, const QString& shown, int depth);
-    // Records a failure: the first one names the job's error.
-    void note(int code, const QString& path = QString());
 
     QFileInfo m_target;
     QList<QFileInfo> m_files;
     QString m_root;
     std::atomic<bool> m_stop{false};
-    // During run(): the export folder (its path and an open descriptor of it), the open target
-    // folders (one descriptor per level below it), the first failure.
+    // The export folder during run(): its path and an open descriptor of it.
     QString m_exportFolder;
     int m_exportFd = -1;
-    QByteArrayList m_targetParts;
-    std::vector<int> m_targetFds;
-    QString m_failedPath; // what the last failing copy_to() could not copy
-    int m_failure = 0;
-    QString m_firstFailedPath;
 };

@@ -596,6 +596,15 @@ void TestRawExport::kept_and_never_replaced_targets()
 {
     QTemporaryDir out;
     const QString exportFile = out.filePath("x_RAW.zqcore");
+    {
+        // The same recording twice in one copy: the second finds the first's copy and keeps it.
+        QTemporaryDir twice;
+        const RawRun r = run_raw(twice.filePath("x_RAW.zqcore"), {m_day1.first(), m_day1.first()});
+        QCOMPARE(r.errors, QList<int>());
+        QCOMPARE(r.ending, 1);
+        const QString copy = RawExport::target_path(twice.path(), m_day1.first().absoluteFilePath());
+        QCOMPARE(sha256(copy), sha256(m_day1.first().absoluteFilePath()));
+    }
     QCOMPARE(run_raw(exportFile, m_day1.mid(0, 1)).ending, 1);
     const QString copy = RawExport::target_path(out.path(), m_day1.first().absoluteFilePath());
     const ino_t before = inode(copy);
