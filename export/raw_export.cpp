@@ -471,8 +471,8 @@ int RawExport::Copier::copy_to(const Source& source, const QByteArrayList& parts
     bool fresh = false;
     const int dir = target_folder(folders, &fresh);
     if (dir < 0) {
-        ZQLog::log(QStringLiteral("[ERROR] ") + kName + QStringLiteral("copy File :: failed to create ") + m_job.m_exportFolder
-                   + QLatin1Char('/') + QFile::decodeName(folders.join('/')));
+        ZQLog::log(QStringLiteral("[ERROR] ") + kName + QStringLiteral("copy File :: failed to create ")
+                   + m_job.m_exportFolder + QLatin1Char('/') + QFile::decodeName(folders.join('/')));
         return failed(target(), -9);
     }
 
@@ -535,8 +535,17 @@ int RawExport::Copier::copy_to(const Source& source, const QByteArrayList& parts
     // fails when something is there: nothing is ever replaced, a file that appeared meanwhile
     // included, and no half-written file is ever seen under the name. Where the file system
     // cannot make such a file, a hidden temporary name renamed without replacing does the same.
-    const timespec times[2] = {is.st_atim, is.st_mtim}; // the source's: a later export keeps it
+    const timespec times[2] = {is.st_atim, is.st_mtim}; // the copy keeps the source's times
     int publishError = 0;
+    // A written copy is published, or it was stopped, or something came under its name meanwhile
+    // (kept or refused as above), or it failed.
+    auto ended = [&](bool published) {
+        if (published || stop.load())
+            return 0;
+        if (publishError == EEXIST && look_there(&code))
+            return code;
+        return copy_failed();
+    };
     if (anonymous_files()) {
         const int out = ::openat(dir, ".", O_WRONLY | O_TMPFILE | O_CLOEXEC, 0644);
         if (out >= 0) {
@@ -551,13 +560,7 @@ int RawExport::Copier::copy_to(const Source& source, const QByteArrayList& parts
                 ::unlinkat(dir, name8.constData(), 0);
                 return copy_failed();
             }
-            if (published)
-                return 0;
-            if (stop.load())
-                return 0;
-            if (publishError == EEXIST && look_there(&code))
-                return code;
-            return copy_failed();
+            return ended(published);
         }
         if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
             return copy_failed();
@@ -585,13 +588,7 @@ int RawExport::Copier::copy_to(const Source& source, const QByteArrayList& parts
     }
     if (!published || linked)
         ::unlinkat(dir, tmp8.constData(), 0);
-    if (published)
-        return 0;
-    if (stop.load())
-        return 0;
-    if (publishError == EEXIST && look_there(&code))
-        return code;
-    return copy_failed();
+    return ended(published);
 }
 
 std::vector<RawExport::Copier::Entry> RawExport::Copier::list(int dir, const QString& shown)
@@ -694,7 +691,8 @@ void RawExport::Copier::copy_entry(int dir, const Entry& e, const QByteArrayList
             && StorageLayout::is_root_folder_name(QFile::decodeName(e.name)))
             return;
         if (depth + 1 > kMaxDepth) {
-            ZQLog::log(QStringLiteral("[ERROR] ") + kName + QStringLiteral("folder too deep, not walked ") + shownPath());
+            ZQLog::log(QStringLiteral("[ERROR] ") + kName + QStringLiteral("folder too deep, not walked ")
+                       + shownPath());
             note(-14, shownPath());
             return;
         }
