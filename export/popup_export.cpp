@@ -8,6 +8,7 @@
 #include "export/ff_export.h"
 #include "export/raw_export.h"
 #include "platform/theme.h"
+#include "recordings/storage_layout.h"
 #include "recordings/time_text.h"
 #include "recordings/zq_file.h"
 
@@ -280,6 +281,18 @@ void PopupExport::check_times()
     m_exportButton->setEnabled(b.isValid() && e.isValid() && b < e);
 }
 
+QString PopupExport::opened_root() const
+{
+    // Both players open the dialog on the storage root folder they opened followed by the day,
+    // named as they reached it (through a link or not).
+    const QString day = StorageLayout::clean_folder_path(m_dayFolder);
+    const QString root = QFileInfo(day).path();
+    if (StorageLayout::is_day_folder_name(QFileInfo(day).fileName())
+        && StorageLayout::is_root_folder_name(QFileInfo(root).fileName()))
+        return root;
+    return QString();
+}
+
 QString PopupExport::folder_for_names() const
 {
     if (!m_lastFolder.isEmpty())
@@ -546,6 +559,7 @@ bool PopupExport::start_export()
         m_raw = raw;
         raw->set_target(targetInfo);
         raw->set_files(exportFiles);
+        raw->set_storage_root(opened_root());
         connect(raw, &RawExport::valueChanged, this, &PopupExport::getvalueChanged);
         connect(raw, &RawExport::endingsignal, this, &PopupExport::getendingsignal);
         connect(raw, &RawExport::failed_file, this, [this](const QString& path) { m_failedFile = path; });

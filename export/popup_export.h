@@ -60,6 +60,9 @@ public:
     const QHash<int, QString>& camera_table() const { return m_cameras; }
     // The worker of the last raw copy while it runs.
     RawExport* raw_worker() const { return m_raw; }
+    // The storage root folder the caller opened: the parent of the day folder it gave, as it
+    // named it, when that reads as a root folder and a day; empty otherwise.
+    QString opened_root() const;
     // The sentence of an error code, followed by the file a raw copy failed on when it named one.
     QString error_message(int code) const;
 

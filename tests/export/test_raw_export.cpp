@@ -1,27 +1,40 @@
 #include "../recordings/log_capture.h"
 #include "export/raw_export.h"
+#include "tests/support/storage_tree.h"
 #include "tools/zqfixture/lib/fixture_metadata.h"
 #include "tools/zqfixture/lib/fixture_writer.h"
 
 #include <QCryptographicHash>
 #include <QDirIterator>
 #include <QSignalSpy>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <algorithm>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
-QByteArray sha256(const QString& path)
+// The hash of a file named by its bytes (a name that is not UTF-8 has no QString form).
+QByteArray sha256(const QByteArray& path)
 {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
         return QByteArray();
     QCryptographicHash h(QCryptographicHash::Sha256);
-    h.addData(&f);
-    return h.result().toHex();
+    char buffer[1 << 16];
+    ssize_t n = 0;
+    while ((n = ::read(fd, buffer, sizeof buffer)) > 0)
+        h.addData(QByteArrayView(buffer, n));
+    ::close(fd);
+    return n < 0 ? QByteArray() : h.result().toHex();
+}
+
+QByteArray sha256(const QString& path)
+{
+    return sha256(QFile::encodeName(path));
 }
 
 ino_t inode(const QString& path)
@@ -38,11 +51,15 @@ struct RawRun
     QStringList failed;
 };
 
-RawRun run_raw(const QString& exportFile, const QList<QFileInfo>& files)
+// A raw copy of the files into the folder of exportFile; root: the storage root the caller opened,
+// none when null.
+RawRun run_raw(const QString& exportFile, const QList<QFileInfo>& files, const QString& root = QString())
 {
     RawExport raw;
     raw.set_target(QFileInfo(exportFile));
     raw.set_files(files);
+    if (!root.isNull())
+        raw.set_storage_root(root);
     QSignalSpy value(&raw, &RawExport::valueChanged);
     QSignalSpy end(&raw, &RawExport::endingsignal);
     QSignalSpy err(&raw, &RawExport::error);
@@ -74,7 +91,9 @@ private slots:
     void export_into_a_folder_not_there_yet();
     void camera_files_carried_once_data();
     void camera_files_carried_once();
+    void export_of_a_copy_opened_as_storage_data();
     void export_of_a_copy_opened_as_storage();
+    void unreadable_storage_folder_is_a_failure_data();
     void unreadable_storage_folder_is_a_failure();
     void kept_and_never_replaced_targets();
     void failed_copy_goes_on_with_the_next_file_data();
@@ -125,37 +144,15 @@ QStringList stored_camera_information(const ZQFixture::StorageResult& storage)
     return nfo;
 }
 
-// The files below a folder, by their path from it on, hidden ones included.
-QStringList files_below(const QString& folder)
-{
-    QStringList files;
-    QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext())
-        files << it.next().mid(folder.size() + 1);
-    files.sort();
-    return files;
-}
+using zqtest::byte_files_below;
+using zqtest::files_below;
 
 } // namespace
 
 void TestRawExport::write_storage(const QString& parent, const QString& rootId, ZQFixture::StorageResult& storage,
                                   QList<QFileInfo>& day1)
 {
-    ZQFixture::Options o;
-    o.output_parent = parent;
-    o.root_id = rootId;
-    o.dates = {QDate(2024, 1, 1), QDate(2024, 1, 2)};
-    o.cameras = {1, 2};
-    o.fps = 10;
-    o.gop = 10;
-    o.recordings_per_camera = 3;
-    o.seconds_per_recording = 2;
-    ZQFixture::MetadataOptions m;
-    m.tags_per_camera = 0;
-    m.alarms = false;
-    m.previews = false;
-    m.hash_list = false;
-    storage = ZQFixture::write_storage(o, m);
+    storage = zqtest::write_camera_storage(parent, rootId);
     QVERIFY2(storage.ok, qPrintable(storage.error));
     day1.clear();
     for (const auto& f : storage.storage.files)
@@ -290,6 +287,17 @@ QString difference(const QStringList& got, const QStringList& expected)
         .arg(extra.mid(0, 5).join(", "), missing.mid(0, 5).join(", "));
 }
 
+QString difference(const QByteArrayList& got, const QByteArrayList& expected)
+{
+    auto shown = [](const QByteArrayList& l) {
+        QStringList r;
+        for (const QByteArray& b : l)
+            r << QFile::decodeName(b);
+        return r;
+    };
+    return difference(shown(got), shown(expected));
+}
+
 // A recording's data file and seek index by their path from the root folder on.
 QStringList recording_paths(const QString& root, const QString& data)
 {
@@ -304,73 +312,197 @@ void TestRawExport::camera_files_carried_once_data()
     QTest::addColumn<bool>("upper");
     // Links "name=target" made in the root before the exports.
     QTest::addColumn<QStringList>("links");
-    // Export folders used one after another, from the root on: "" the root itself, "/outside" a
-    // folder outside the root. Export k copies the (k mod 3)-th recording of the first day.
+    // Export folders used one after another, from the root as opened on: "" the root itself,
+    // "/outside" a folder outside the root. Export k copies the (k mod 3)-th recording of the
+    // first day.
     QTest::addColumn<QStringList>("folders");
-    QTest::newRow("the storage root") << false << QStringList() << QStringList{""};
-    QTest::newRow("the storage root, twice") << false << QStringList() << QStringList{"", ""};
-    QTest::newRow("a day folder") << false << QStringList() << QStringList{"2024-01-01"};
-    QTest::newRow("another day's folder") << false << QStringList() << QStringList{"2024-01-02", "2024-01-02"};
-    QTest::newRow("a start-time folder") << false << QStringList() << QStringList{"2024-01-01/080000"};
-    QTest::newRow("a folder inside the root, twice") << false << QStringList() << QStringList{"exports", "exports"};
-    QTest::newRow("e1, e2, e3, then e1 again") << false << QStringList() << QStringList{"e1", "e2", "e3", "e1"};
+    // How the operator reached the root, which names the recordings and the export folders:
+    // "real" its own path, "own link" a link to it named as it (a drive linked into a home
+    // folder), "parent link" the root inside a linked folder (a share mounted elsewhere).
+    QTest::addColumn<QString>("opened");
+    // The root handed to the copy by its caller: "none", or one of the names above.
+    QTest::addColumn<QString>("given");
+    // A root-named folder planted in the first day, holding a camera-information file and a
+    // recording of camera 1 that starts before the others: first in every copied range.
+    QTest::addColumn<bool>("planted");
+    // A camera-information file whose name holds a Latin-1 byte.
+    QTest::addColumn<bool>("latin1");
+    const QStringList none;
+    QTest::newRow("the storage root") << false << none << QStringList{""} << "real" << "none" << false << false;
+    QTest::newRow("the storage root, twice") << false << none << QStringList{"", ""} << "real" << "none" << false
+                                             << false;
+    QTest::newRow("a day folder") << false << none << QStringList{"2024-01-01"} << "real" << "none" << false
+                                  << false;
+    QTest::newRow("another day's folder") << false << none << QStringList{"2024-01-02", "2024-01-02"} << "real"
+                                          << "none" << false << false;
+    QTest::newRow("a start-time folder") << false << none << QStringList{"2024-01-01/080000"} << "real" << "none"
+                                         << false << false;
+    QTest::newRow("a folder inside the root, twice") << false << none << QStringList{"exports", "exports"} << "real"
+                                                     << "none" << false << false;
+    QTest::newRow("e1, e2, e3, then e1 again") << false << none << QStringList{"e1", "e2", "e3", "e1"} << "real"
+                                               << "none" << false << false;
     QTest::newRow("through a link to one of them")
-        << false << QStringList{"l2=e2"} << QStringList{"e1", "e2", "e3", "l2", "e1", "l2"};
+        << false << QStringList{"l2=e2"} << QStringList{"e1", "e2", "e3", "l2", "e1", "l2"} << "real" << "none"
+        << false << false;
     QTest::newRow("through a link loop") << false << QStringList{"loop=."}
-                                         << QStringList{"loop/e1", "e2", "loop/loop/e1", "loop"};
+                                         << QStringList{"loop/e1", "e2", "loop/loop/e1", "loop"} << "real" << "none"
+                                         << false << false;
     QTest::newRow("a folder named like another storage's root")
-        << false << QStringList() << QStringList{"zqcore_1111-2222-3333-4444", "e1"};
+        << false << none << QStringList{"zqcore_1111-2222-3333-4444", "e1"} << "real" << "none" << false << false;
     QTest::newRow("a folder named like the root in other letters")
-        << false << QStringList() << QStringList{"ZQCORE_0A1B-2C3D-4E5F-6789", "e1"};
-    QTest::newRow("a folder outside the root") << false << QStringList() << QStringList{"/outside", "e1", "/outside"};
+        << false << none << QStringList{"ZQCORE_0A1B-2C3D-4E5F-6789", "e1"} << "real" << "none" << false << false;
+    QTest::newRow("a folder outside the root") << false << none << QStringList{"/outside", "e1", "/outside"}
+                                               << "real" << "none" << false << false;
     QTest::newRow("upper-case root: the root, then folders inside it")
-        << true << QStringList() << QStringList{"", "e1", "e2", "e1"};
+        << true << none << QStringList{"", "e1", "e2", "e1"} << "real" << "none" << false << false;
+    QTest::newRow("the root handed over by its caller")
+        << false << none << QStringList{"", "e1", "/outside"} << "real" << "real" << false << false;
+
+    // The root reached through a link: walked all the same, links below it still not followed.
+    QTest::newRow("root opened through a link to it")
+        << false << QStringList{"l2=e2"} << QStringList{"/outside", "e2", "", "l2"} << "own link" << "none" << false
+        << false;
+    QTest::newRow("root opened through a link to it, handed over")
+        << false << none << QStringList{"/outside", "e1", ""} << "own link" << "own link" << false << false;
+    QTest::newRow("root in a linked folder, handed over")
+        << false << none << QStringList{"/outside", "e1", ""} << "parent link" << "parent link" << false << false;
+    QTest::newRow("upper-case root through a link, handed over")
+        << true << none << QStringList{"/outside", "e1"} << "own link" << "own link" << false << false;
+    QTest::newRow("recordings through a link, root handed by its own path")
+        << false << none << QStringList{"/outside", "e1"} << "own link" << "real" << false << false;
+    QTest::newRow("recordings by their own path, root handed through a link")
+        << false << none << QStringList{"/outside", "e1"} << "real" << "own link" << false << false;
+
+    // A root-named folder in a day is part of the day, not a root: the opened root stays the copy's.
+    QTest::newRow("planted root-named folder in a day first in the range, handed over")
+        << false << none << QStringList{"/outside", "e1", "", "2024-01-01"} << "real" << "real" << true << false;
+    QTest::newRow("planted root-named folder in a day first in the range, no root handed")
+        << false << none << QStringList{"/outside", "e1", ""} << "real" << "none" << true << false;
+    QTest::newRow("planted root-named folder, root opened through a link")
+        << false << none << QStringList{"/outside", "e1"} << "own link" << "own link" << true << false;
+
+    // Names read from the disk keep their bytes.
+    QTest::newRow("Latin-1 byte in a camera file's name")
+        << false << none << QStringList{"/outside", "e1", ""} << "real" << "none" << false << true;
+    QTest::newRow("Latin-1 byte name, root opened through a link, handed over")
+        << false << none << QStringList{"/outside", "e1"} << "own link" << "own link" << false << true;
 }
 
 // Wherever the export goes (the root itself, one of its day folders, folders inside it used one
-// after another, directly or through links), it carries the storage's own camera-information
-// files exactly once: not fewer (the storage's own folders are never left out), and not the
-// copies that earlier exports made inside the root.
+// after another, directly or through links), however the root was reached (its own path, a link
+// to it, a linked folder above it) and whether or not the caller hands it over, the copy keeps the
+// storage's layout below the export's copy of the opened root and carries the storage's own
+// camera-information files exactly once, each under its own bytes: not fewer (the storage's own
+// folders are never left out), and not the copies that earlier exports made inside the root nor
+// what a root-named folder planted in a day holds.
 void TestRawExport::camera_files_carried_once()
 {
     QFETCH(bool, upper);
     QFETCH(QStringList, links);
     QFETCH(QStringList, folders);
+    QFETCH(QString, opened);
+    QFETCH(QString, given);
+    QFETCH(bool, planted);
+    QFETCH(bool, latin1);
     QTemporaryDir outside;
     OwnStorage s;
     if (!write_own_storage(s, upper ? "ZQCORE_0A1B-2C3D-4E5F-6789" : "zqcore_0a1b-2c3d-4e5f-6789"))
         return;
     const QString& root = s.root;
     const QString& rootName = s.rootName;
-    const QList<QFileInfo>& day1 = s.day1;
     for (const QString& l : std::as_const(links))
         QVERIFY(QFile::link(l.section('=', 1), root + "/" + l.section('=', 0, 0)));
-    const QStringList own = stored_camera_information(s.storage);
-    QHash<QString, QStringList> recordings; // exported so far, by the export folder's real path
+    const zqtest::LinkedRoot linked = zqtest::link_root(root, s.dir.path());
+    QVERIFY(!linked.ownLink.isEmpty());
+    const QHash<QString, QString> paths{{"real", root}, {"own link", linked.ownLink}, {"parent link", linked.parentLink}};
+    const QString openedRoot = paths.value(opened);
+    QVERIFY(QFileInfo(openedRoot).isDir());
+    const QString givenRoot = given == "none" ? QString() : paths.value(given);
+
+    const QByteArray root8 = QFile::encodeName(root);
+    QByteArrayList own;
+    for (const QString& f : stored_camera_information(s.storage))
+        own << QFile::encodeName(f);
+    QList<QFileInfo> day1;
+    for (const QFileInfo& f : std::as_const(s.day1))
+        day1 << QFileInfo(openedRoot + f.absoluteFilePath().mid(root.size()));
+
+    QFileInfo plantedRecording;
+    if (planted) {
+        // A recording of camera 1 a second before the day's first, with its camera file, in a
+        // folder of the day named as a storage root: listed with the day, first by start time.
+        const QString nfo = s.storage.metadata.files.filter(QRegularExpression("/1_[0-9_]*\\.zqnfo$")).first();
+        const QString path = zqtest::plant_root_named_folder(root, QDate(2024, 1, 1), 1, QTime(7, 59, 59), nfo,
+                                                             outside.filePath("planted"));
+        QVERIFY(!path.isEmpty());
+        plantedRecording = QFileInfo(openedRoot + path.mid(root.size()));
+        QVERIFY(plantedRecording.isFile());
+    }
+    if (latin1) {
+        // A real camera file under a name that is not UTF-8: no QString names it.
+        const QByteArray name = root8 + "/2024-01-02/080000/9_cam\xe9ra.zqnfo";
+        QFile source(s.storage.metadata.files.filter(".zqnfo").first());
+        QVERIFY(source.open(QIODevice::ReadOnly));
+        const QByteArray bytes = source.readAll();
+        const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        QVERIFY(fd >= 0);
+        QCOMPARE(::write(fd, bytes.constData(), size_t(bytes.size())), ssize_t(bytes.size()));
+        ::close(fd);
+        own << QFile::encodeName(rootName) + "/2024-01-02/080000/9_cam\xe9ra.zqnfo";
+    }
+
+    LogCapture log;
+    QHash<QString, QByteArrayList> recordings; // exported so far, by the export folder's real path
     for (int k = 0; k < folders.size(); ++k) {
         const QString name = folders.at(k);
-        const QString folder = name == "/outside" ? outside.path() : name.isEmpty() ? root : root + "/" + name;
+        const QString folder = name == "/outside"   ? outside.path()
+                               : name.isEmpty()     ? openedRoot
+                                                    : openedRoot + "/" + name;
         const QString what = QString("export %1 into \"%2\"").arg(k + 1).arg(name);
-        const QFileInfo recording = day1.at(k % day1.size());
-        const RawRun r = run_raw(folder + "/x_RAW.zqcore", {recording});
-        QVERIFY2(r.errors.isEmpty() && r.ending == 1, qPrintable(what + ": " + r.failed.join(", ")));
-        QStringList& mine = recordings[QFileInfo(folder).canonicalFilePath()];
-        for (const QString& f : recording_paths(root, recording.absoluteFilePath()))
-            if (!mine.contains(f))
-                mine << f;
-        QStringList expected = own + mine;
-        expected.sort();
-        QStringList got;
-        for (const QString& f : files_below(folder + "/" + rootName))
-            got << rootName + "/" + f;
+        QList<QFileInfo> range;
+        if (planted)
+            range << plantedRecording;
+        range << day1.at(k % day1.size());
+        const RawRun r = run_raw(folder + "/x_RAW.zqcore", range, givenRoot);
+        QVERIFY2(r.errors.isEmpty() && r.ending == 1,
+                 qPrintable(what + ": " + r.failed.join(", ") + " " + QString::number(r.errors.value(0))));
+        QByteArrayList& mine = recordings[QFileInfo(folder).canonicalFilePath()];
+        for (const QFileInfo& f : std::as_const(range))
+            for (const QString& p : recording_paths(openedRoot, f.absoluteFilePath()))
+                if (!mine.contains(QFile::encodeName(p)))
+                    mine << QFile::encodeName(p);
+        QByteArrayList expected = own + mine;
+        std::sort(expected.begin(), expected.end());
+        const QByteArray copyRoot = QFile::encodeName(folder + "/" + rootName);
+        QByteArrayList got;
+        for (const QByteArray& f : byte_files_below(copyRoot))
+            got << QFile::encodeName(rootName) + "/" + f;
         QVERIFY2(got == expected, qPrintable(what + ": " + difference(got, expected)));
+        // Each under its own bytes, with the source's bytes.
+        const QByteArray rootParent = QFile::encodeName(QFileInfo(root).absolutePath()) + "/";
+        for (const QByteArray& f : std::as_const(own))
+            QVERIFY2(sha256(QFile::encodeName(folder) + "/" + f) == sha256(rootParent + f),
+                     qPrintable(what + ": " + QFile::decodeName(f)));
     }
+    // A file that is there is never called missing.
+    QCOMPARE(log.count(" missing."), 0);
 }
 
-// An export inside the root, opened as a storage of its own and exported again: its files are
-// taken from its own root folder on, with its own camera-information files.
+void TestRawExport::export_of_a_copy_opened_as_storage_data()
+{
+    // True: the player hands over the copy's root it opened; false: no root handed, so the first
+    // root-named folder from the left is the copy's root.
+    QTest::addColumn<bool>("handed");
+    QTest::newRow("the copy's root handed over") << true;
+    QTest::newRow("no root handed") << false;
+}
+
+// An export inside the root, opened as a storage of its own and exported again: opened (the root
+// handed over), its files are taken from its own root folder on, with its own camera-information
+// files; with no root handed, from the outer root on, with the outer root's camera files.
 void TestRawExport::export_of_a_copy_opened_as_storage()
 {
+    QFETCH(bool, handed);
     QTemporaryDir outside;
     OwnStorage s;
     if (!write_own_storage(s))
@@ -385,11 +517,12 @@ void TestRawExport::export_of_a_copy_opened_as_storage()
     for (const QFileInfo& f : day1) {
         copies << QFileInfo(copyRoot + f.absoluteFilePath().mid(root.size()));
         QVERIFY(copies.last().isFile());
-        expected << recording_paths(root, f.absoluteFilePath());
+        for (const QString& p : recording_paths(root, f.absoluteFilePath()))
+            expected << (handed ? p : rootName + "/e1/" + p);
     }
     expected.sort();
     for (const QString& folder : {root + "/e2", outside.path()}) {
-        const RawRun r = run_raw(folder + "/x_RAW.zqcore", copies);
+        const RawRun r = run_raw(folder + "/x_RAW.zqcore", copies, handed ? copyRoot : QString());
         QCOMPARE(r.errors, QList<int>());
         QCOMPARE(r.ending, 1);
         QStringList got;
@@ -399,17 +532,36 @@ void TestRawExport::export_of_a_copy_opened_as_storage()
     }
 }
 
-// A folder of the storage that cannot be read holds camera-information files the export cannot
+void TestRawExport::unreadable_storage_folder_is_a_failure_data()
+{
+    // The folder that cannot be listed, from the root on ("" the root itself), and how the root
+    // was reached.
+    QTest::addColumn<QString>("closed");
+    QTest::addColumn<bool>("throughLink");
+    QTest::newRow("a start-time folder") << "/2024-01-02/080002" << false;
+    QTest::newRow("the root itself") << "" << false;
+    QTest::newRow("the root itself, opened through a link") << "" << true;
+}
+
+// A folder of the storage that cannot be listed holds camera-information files the export cannot
 // carry: everything else is copied and the job ends with -14 naming the folder.
 void TestRawExport::unreadable_storage_folder_is_a_failure()
 {
+    QFETCH(QString, closed);
+    QFETCH(bool, throughLink);
     if (geteuid() == 0)
         QSKIP("folder permissions do not bind the superuser");
     OwnStorage s;
     if (!write_own_storage(s))
         return;
-    const QString closed = s.root + "/2024-01-02/080002";
-    QVERIFY(QFile::setPermissions(closed, QFileDevice::Permissions()));
+    QString opened = s.root;
+    if (throughLink) {
+        opened = s.dir.filePath(s.rootName);
+        QVERIFY(QFile::link(s.root, opened));
+    }
+    const QString folder = s.root + closed;
+    // Its files can still be opened by name: only the listing is refused.
+    QVERIFY(QFile::setPermissions(folder, QFileDevice::WriteOwner | QFileDevice::ExeOwner));
     struct Reopen
     {
         QString path;
@@ -417,15 +569,18 @@ void TestRawExport::unreadable_storage_folder_is_a_failure()
         {
             QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
         }
-    } reopen{closed};
+    } reopen{folder};
+    QList<QFileInfo> range;
+    for (const QFileInfo& f : std::as_const(s.day1))
+        range << QFileInfo(opened + f.absoluteFilePath().mid(s.root.size()));
     QTemporaryDir out;
-    const RawRun r = run_raw(out.filePath("x_RAW.zqcore"), s.day1);
+    const RawRun r = run_raw(out.filePath("x_RAW.zqcore"), range);
     QCOMPARE(r.ending, 0);
     QCOMPARE(r.errors, QList<int>{-14});
-    QCOMPARE(r.failed, QStringList{closed});
+    QCOMPARE(r.failed, QStringList{opened + closed});
     QStringList expected;
     for (const QString& f : stored_camera_information(s.storage))
-        if (!f.contains("/2024-01-02/080002/"))
+        if (!closed.isEmpty() && !f.contains(closed + "/"))
             expected << f;
     for (const QFileInfo& f : std::as_const(s.day1))
         expected << recording_paths(s.root, f.absoluteFilePath());
@@ -441,6 +596,15 @@ void TestRawExport::kept_and_never_replaced_targets()
 {
     QTemporaryDir out;
     const QString exportFile = out.filePath("x_RAW.zqcore");
+    {
+        // The same recording twice in one copy: the second finds the first's copy and keeps it.
+        QTemporaryDir twice;
+        const RawRun r = run_raw(twice.filePath("x_RAW.zqcore"), {m_day1.first(), m_day1.first()});
+        QCOMPARE(r.errors, QList<int>());
+        QCOMPARE(r.ending, 1);
+        const QString copy = RawExport::target_path(twice.path(), m_day1.first().absoluteFilePath());
+        QCOMPARE(sha256(copy), sha256(m_day1.first().absoluteFilePath()));
+    }
     QCOMPARE(run_raw(exportFile, m_day1.mid(0, 1)).ending, 1);
     const QString copy = RawExport::target_path(out.path(), m_day1.first().absoluteFilePath());
     const ino_t before = inode(copy);
@@ -643,27 +807,44 @@ void TestRawExport::missing_seek_index_is_minus_14()
 
 void TestRawExport::target_path_data()
 {
+    QTest::addColumn<QString>("root"); // handed over by the caller; none when empty
     QTest::addColumn<QString>("source");
     QTest::addColumn<QString>("target");
-    QTest::newRow("worked example") << "/d/Archive/zqcore_1a2b-3c4d-5e6f-7a8b/2024-03-05/101500/12_20240305_101500.zqvideo"
-                                    << "/e/Exports/zqcore_1a2b-3c4d-5e6f-7a8b/2024-03-05/101500/12_20240305_101500.zqvideo";
-    QTest::newRow("upper-case root keeps its case") << "/d/ZQCORE_1A2B-3C4D-5E6F-7A8B/2024-03-05/a.zqvideo"
+    QTest::newRow("worked example")
+        << "" << "/d/Archive/zqcore_1a2b-3c4d-5e6f-7a8b/2024-03-05/101500/12_20240305_101500.zqvideo"
+        << "/e/Exports/zqcore_1a2b-3c4d-5e6f-7a8b/2024-03-05/101500/12_20240305_101500.zqvideo";
+    QTest::newRow("upper-case root keeps its case") << "" << "/d/ZQCORE_1A2B-3C4D-5E6F-7A8B/2024-03-05/a.zqvideo"
                                                    << "/e/Exports/ZQCORE_1A2B-3C4D-5E6F-7A8B/2024-03-05/a.zqvideo";
-    QTest::newRow("no root folder") << "/d/Archive/2024-03-05/a.zqvideo" << "";
-    QTest::newRow("look-alike name is no root") << "/d/zqcore_xyz/2024-03-05/a.zqvideo" << "";
-    QTest::newRow("an export inside a root: from its own root on")
+    QTest::newRow("no root folder") << "" << "/d/Archive/2024-03-05/a.zqvideo" << "";
+    QTest::newRow("look-alike name is no root") << "" << "/d/zqcore_xyz/2024-03-05/a.zqvideo" << "";
+    QTest::newRow("no root handed: the first root folder from the left")
+        << "" << "/d/zqcore_1a2b-3c4d-5e6f-7a8b/2024-03-05/zqcore_dead-beef-dead-beef/1_20240305_085959.zqvideo"
+        << "/e/Exports/zqcore_1a2b-3c4d-5e6f-7a8b/2024-03-05/zqcore_dead-beef-dead-beef/1_20240305_085959.zqvideo";
+    QTest::newRow("a root-named folder in a day is no root")
+        << "/d/zqcore_1a2b-3c4d-5e6f-7a8b"
+        << "/d/zqcore_1a2b-3c4d-5e6f-7a8b/2024-03-05/zqcore_dead-beef-dead-beef/1_20240305_085959.zqvideo"
+        << "/e/Exports/zqcore_1a2b-3c4d-5e6f-7a8b/2024-03-05/zqcore_dead-beef-dead-beef/1_20240305_085959.zqvideo";
+    QTest::newRow("an export inside a root, opened: from its own root on")
+        << "/d/zqcore_1a2b-3c4d-5e6f-7a8b/e1/zqcore_1a2b-3c4d-5e6f-7a8b"
         << "/d/zqcore_1a2b-3c4d-5e6f-7a8b/e1/zqcore_1a2b-3c4d-5e6f-7a8b/2024-03-05/a.zqvideo"
         << "/e/Exports/zqcore_1a2b-3c4d-5e6f-7a8b/2024-03-05/a.zqvideo";
+    QTest::newRow("a file outside the root handed over") << "/d/zqcore_1a2b-3c4d-5e6f-7a8b"
+                                                         << "/d/zqcore_0000-0000-0000-0000/2024-03-05/a.zqvideo" << "";
+    QTest::newRow("a file next to the root, named as it with more")
+        << "/d/zqcore_1a2b-3c4d-5e6f-7a8b" << "/d/zqcore_1a2b-3c4d-5e6f-7a8bc/2024-03-05/a.zqvideo" << "";
     QTest::newRow("a file named as a root is no root folder")
-        << "/d/zqcore_1a2b-3c4d-5e6f-7a8b/2024-03-05/zqcore_0000-0000-0000-0000"
+        << "" << "/d/zqcore_1a2b-3c4d-5e6f-7a8b/2024-03-05/zqcore_0000-0000-0000-0000"
         << "/e/Exports/zqcore_1a2b-3c4d-5e6f-7a8b/2024-03-05/zqcore_0000-0000-0000-0000";
 }
 
 void TestRawExport::target_path()
 {
+    QFETCH(QString, root);
     QFETCH(QString, source);
     QFETCH(QString, target);
-    QCOMPARE(RawExport::target_path("/e/Exports", source), target);
+    if (root.isEmpty())
+        QCOMPARE(RawExport::target_path("/e/Exports", source), target);
+    QCOMPARE(RawExport::target_path("/e/Exports", root, source), target);
 }
 
 QTEST_MAIN(TestRawExport)

@@ -4,6 +4,8 @@
 #include "player/zq_player_controller_ui.h"
 #include "player/zq_player_inferface_controller.h"
 #include "tests/player/open_day.h"
+#include "tests/support/storage_tree.h"
+#include "tools/zqfixture/lib/fixture_metadata.h"
 #include "tools/zqfixture/lib/fixture_writer.h"
 #include "view/canvas.h"
 
@@ -11,6 +13,8 @@
 #include <QComboBox>
 #include <QDirIterator>
 #include <QLineEdit>
+#include <QPushButton>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTimeEdit>
@@ -56,6 +60,8 @@ private slots:
     void cancelled_dialog_goes();
     void raw_copy_never_replaces_nor_follows_links_data();
     void raw_copy_never_replaces_nor_follows_links();
+    void raw_copy_of_the_opened_root_data();
+    void raw_copy_of_the_opened_root();
 
 private:
     QTemporaryDir m_dir;
@@ -222,6 +228,86 @@ void TestControllerExport::cancelled_dialog_goes()
         QVERIFY(open_dialogs().isEmpty());
     }
     QVERIFY(ui->boxes.isEmpty());
+}
+
+void TestControllerExport::raw_copy_of_the_opened_root_data()
+{
+    // How the operator opened the root: "real" by its own path, "own link" through a link named
+    // as it, "parent link" inside a linked folder.
+    QTest::addColumn<QString>("opened");
+    // A folder named as a storage root planted in the day, with a recording of the camera that
+    // starts a second before the day's first (so first in the range) and a camera file.
+    QTest::addColumn<bool>("planted");
+    QTest::newRow("root opened through a link to it") << "own link" << false;
+    QTest::newRow("root opened in a linked folder") << "parent link" << false;
+    QTest::newRow("planted root-named folder first in the range") << "real" << true;
+    QTest::newRow("planted root-named folder, root opened through a link") << "own link" << true;
+}
+
+// The raw copy started from the player is placed below the export's copy of the root the operator
+// opened, however it was reached, and carries every camera-information file of that storage once:
+// a root-named folder in a day stays a folder of that day.
+void TestControllerExport::raw_copy_of_the_opened_root()
+{
+    QFETCH(QString, opened);
+    QFETCH(bool, planted);
+    SilentDialogs boxes;
+    QTemporaryDir dir;
+    const ZQFixture::StorageResult storage = zqtest::write_camera_storage(dir.filePath("store"));
+    QVERIFY2(storage.ok, qPrintable(storage.error));
+    const QString root = storage.storage.root_path;
+    const QString rootName = QFileInfo(root).fileName();
+    QStringList expected; // below the export folder
+    for (const QString& f : storage.metadata.files)
+        if (f.endsWith(".zqnfo"))
+            expected << f.mid(root.size() - rootName.size());
+    QVERIFY(expected.size() >= 6);
+    for (const auto& f : storage.storage.files)
+        if (f.camera == 1 && f.date == QDate(2024, 1, 1) && f.start < QTime(8, 0, 4))
+            for (const QString& p : {f.data_path, f.seek_path})
+                expected << p.mid(root.size() - rootName.size());
+    if (planted) {
+        const QString nfo = storage.metadata.files.filter(QRegularExpression("/1_[0-9_]*\\.zqnfo$")).first();
+        const QString path = zqtest::plant_root_named_folder(root, QDate(2024, 1, 1), 1, QTime(7, 59, 59), nfo,
+                                                             dir.filePath("planted"));
+        QVERIFY(!path.isEmpty());
+        for (const QString& p : {path, QString(path).replace(".zqvideo", ".zqseek")})
+            expected << p.mid(root.size() - rootName.size());
+    }
+    expected.sort();
+    const zqtest::LinkedRoot linked = zqtest::link_root(root, dir.path());
+    QVERIFY(!linked.ownLink.isEmpty());
+    const QString openedRoot = opened == "own link" ? linked.ownLink : opened == "parent link" ? linked.parentLink : root;
+
+    RecordingUi* ui = nullptr;
+    Canvas canvas;
+    auto c = std::make_unique<ZQPlayerInferfaceController>();
+    {
+        auto u = std::make_unique<RecordingUi>();
+        ui = u.get();
+        c->set_ui(std::move(u));
+    }
+    c->set_canvas(&canvas);
+    QVERIFY(!c->get_available_days(openedRoot).isEmpty());
+    c->set_selected_date("2024-01-01");
+    const QStringList cams = zqtest::open_day(*c, QStringLiteral("2024-01-01"));
+    QVERIFY(!cams.isEmpty());
+    c->set_selected_camera(cams.first());
+    canvas.set_current_timestamp("2024-01-01 08:00:01.000");
+    c->video_export();
+    QCOMPARE(open_dialogs().size(), 1);
+    QPointer<PopupExport> d = open_dialogs().first();
+    auto* cameras = d->findChild<QComboBox*>("cameraList");
+    cameras->setCurrentIndex(cameras->findData(1));
+    d->findChild<QComboBox*>("formatList")->setCurrentIndex(5);
+    d->findChild<QTimeEdit*>("beginTime")->setTime(planted ? QTime(7, 59, 59) : QTime(8, 0, 0));
+    d->findChild<QTimeEdit*>("endTime")->setTime(QTime(8, 0, 3));
+    QTemporaryDir out;
+    d->findChild<QLineEdit*>("fileNameEdit")->setText(out.filePath("x.zqcore"));
+    d->findChild<QPushButton*>("exportButton")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(d.isNull(), 30000);
+    QCOMPARE(ui->boxes, QStringList{"Information|Votre exportation est terminée."});
+    QCOMPARE(zqtest::files_below(out.path()), expected);
 }
 
 QTEST_MAIN(TestControllerExport)

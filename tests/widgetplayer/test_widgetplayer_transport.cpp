@@ -6,16 +6,19 @@
 // and tag rows after a camera change rebuilt the day's index, the hour rows of
 // days with pauses and recordings of several lengths, the lists and rows of
 // two cameras that record differently (each bounded by its own recordings,
-// in either order of showing them), and a day without recordings chosen
-// after one with. Each case drives the window as an
+// in either order of showing them), a day without recordings chosen after
+// one with, and the raw copy of a day opened through a link to its root.
+// Each case drives the window as an
 // operator would (row clicks, slider presses, the transport buttons, the
 // tree) and reads the time of each picture the reader sends from the picture
 // itself.
 
+#include "export/popup_export.h"
 #include "playback/zq_stream_read_and_control.h"
 #include "player/zq_player_inferface_controller.h"
 #include "tools/zqfixture/lib/fixture_metadata.h"
 #include "tools/zqfixture/lib/fixture_pattern.h"
+#include "tests/support/storage_tree.h"
 #include "tools/zqfixture/lib/fixture_writer.h"
 #include "view/canvas.h"
 #include "widgetplayer/alarm_item_delegate.h"
@@ -35,11 +38,14 @@
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QPointer>
 #include <QStyle>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimeEdit>
 #include <QTimer>
 #include <QTableView>
 #include <QTreeView>
@@ -1008,6 +1014,57 @@ private slots:
         // The only word the operator gets: the day holds no recording.
         for (const QString& w : std::as_const(m_warnings))
             QVERIFY2(w.startsWith(QStringLiteral("Aucun enregistrement trouvé dans le dossier")), qPrintable(w));
+    }
+
+    // The raw copy started with the window's export button, on a day chosen in the tree through a
+    // link to the storage root, the day holding a folder named as a root with the camera's first
+    // recording of the range: every file lies below the export's copy of the root, with each of the
+    // storage's own camera-information files once (before, the linked root was not walked and the
+    // planted folder became the copy's root).
+    void raw_copy_of_a_day_opened_through_a_link()
+    {
+        const ZQFixture::StorageResult r =
+            ZQFixture::write_storage(options(m_home.filePath(QStringLiteral("linked"))), ZQFixture::MetadataOptions());
+        QVERIFY2(r.ok, qPrintable(r.error));
+        const QString root = r.storage.root_path;
+        const QString rootName = QFileInfo(root).fileName();
+        QStringList expected;
+        for (const QString& f : r.metadata.files)
+            if (f.endsWith(QStringLiteral(".zqnfo")))
+                expected << f.mid(root.size() - rootName.size());
+        QVERIFY(expected.size() >= 3);
+        const QString first = r.storage.files.first().data_path;
+        QVERIFY(first.endsWith(QStringLiteral("/1_20240101_080000.zqvideo")));
+        for (const QString& p : {first, r.storage.files.first().seek_path})
+            expected << p.mid(root.size() - rootName.size());
+        const QString nfo = root + QStringLiteral("/2024-01-01/080000/1_20240101_080000.zqnfo");
+        const QString planted = zqtest::plant_root_named_folder(root, QDate(2024, 1, 1), 1, QTime(7, 59, 59), nfo,
+                                                                m_home.filePath(QStringLiteral("early")));
+        QVERIFY(!planted.isEmpty());
+        const QString plantedSeek = QString(planted).replace(QStringLiteral(".zqvideo"), QStringLiteral(".zqseek"));
+        for (const QString& p : {planted, plantedSeek})
+            expected << p.mid(root.size() - rootName.size());
+        expected.sort();
+        const QString linked = zqtest::link_root(root, m_home.filePath(QStringLiteral("linked_root"))).ownLink;
+        QVERIFY(!linked.isEmpty());
+
+        QVERIFY(open(linked + QStringLiteral("/2024-01-01")));
+        watch();
+        click_row(ms(8, 0, 1));
+        QVERIFY(wait_picture([](auto&&) { return true; }));
+        Ui_ZQ_Player_presentation* ui = m_w->form();
+        ui->exportbutton->click();
+        QPointer<PopupExport> dialog = m_w->export_dialog();
+        QVERIFY(dialog);
+        dialog->findChild<QComboBox*>(QStringLiteral("formatList"))->setCurrentIndex(5);
+        dialog->findChild<QTimeEdit*>(QStringLiteral("beginTime"))->setTime(QTime(7, 59, 59));
+        dialog->findChild<QTimeEdit*>(QStringLiteral("endTime"))->setTime(QTime(8, 0, 30));
+        QTemporaryDir out;
+        dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(out.filePath(QStringLiteral("x")));
+        dialog->findChild<QPushButton*>(QStringLiteral("exportButton"))->click();
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.isNull(), 60000);
+        QVERIFY2(m_warnings.isEmpty(), qPrintable(m_warnings.join('\n')));
+        QCOMPARE(zqtest::files_below(out.path()), expected);
     }
 };
 
