@@ -6,8 +6,8 @@
 // and tag rows after a camera change rebuilt the day's index, the hour rows of
 // days with pauses and recordings of several lengths, the lists and rows of
 // two cameras that record differently (each bounded by its own recordings,
-// in either order of showing them), a day without recordings chosen after
-// one with, and the raw copy of a day opened through a link to its root.
+// in either order of showing them), a click into a recording whose seek index
+// gives no entry, a day without recordings chosen after one with, and the raw copy of a day opened through a link to its root.
 // Each case drives the window as an
 // operator would (row clicks, slider presses, the transport buttons, the
 // tree) and reads the time of each picture the reader sends from the picture
@@ -31,6 +31,7 @@
 #include "widgetplayer/zq_timeline.h"
 
 #include "widgetplayer_test_helpers.h"
+#include "tests/recordings/log_capture.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -947,6 +948,66 @@ private slots:
         const qint64 from = at_click ? clicked_ms : qint64(file.msecsSinceStartOfDay());
         QVERIFY2(first_time() >= from && first_time() < from + 1000,
                  qPrintable(hms(first_time()) + QStringLiteral(" clicked ") + hms(clicked_ms)));
+    }
+
+    // Camera 1's 08:00, 08:01 and 08:02 where the seek index of 08:01 holds only lines that are
+    // not seek lines (its video file is intact). A click into it does what a click into a time
+    // without recordings does in this window: playback stops, Play shows, and nothing logs a line
+    // per tick; a click into a readable recording then plays. Reading that reaches it by itself
+    // walks on into 08:02, still playing.
+    void recording_without_entries_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("click while reading") << QStringLiteral("reading");
+        QTest::newRow("click while paused") << QStringLiteral("paused");
+        QTest::newRow("reading reaches it") << QStringLiteral("reaches");
+    }
+
+    void recording_without_entries()
+    {
+        QFETCH(QString, how);
+        ZQFixture::Options o = options(m_home.filePath(QStringLiteral("unreadable_") + how));
+        o.recordings_per_camera = 3;
+        const QString day = write_day(o);
+        QVERIFY(!day.isEmpty());
+        QFile seek(QDir(day).filePath(QStringLiteral("080100/1_20240101_080100.zqseek")));
+        QVERIFY(seek.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        QVERIFY(seek.write("# seek index\nthis line is not a seek line\n") > 0);
+        seek.close();
+        QVERIFY(open(day));
+        Ui_ZQ_Player_presentation* ui = m_w->form();
+
+        watch();
+        click_row(how == QLatin1String("reaches") ? ms(8, 0, 58) : ms(8, 0, 30));
+        QVERIFY(wait_picture([](auto&&) { return true; }));
+        QCOMPARE(m_w->play_state(), 1);
+        if (how == QLatin1String("paused")) {
+            ui->playButton->click(); // the play/pause button pauses while playing
+            QCOMPARE(m_w->play_state(), 2);
+        }
+        LogCapture logs;
+        auto per_tick = [&] {
+            return logs.count(QStringLiteral("next :: no frame")) + logs.count(QStringLiteral("prev :: no frame"));
+        };
+        if (how == QLatin1String("reaches")) {
+            QVERIFY(wait_picture([](const ZQFixture::PatternValue& p) { return p.time_ms() >= ms(8, 2, 0); }));
+            QCOMPARE(m_w->play_state(), 1);
+            QVERIFY(m_w->actual_file().endsWith(QStringLiteral("1_20240101_080200.zqvideo")));
+            QCOMPARE(per_tick(), 0);
+            return;
+        }
+        click_row(ms(8, 1, 30));
+        QCOMPARE(m_w->play_state(), 0);
+        QCOMPARE(ui->lbl_timestamp->text(), QStringLiteral("00:00:00:000"));
+        // Nothing ticks any more.
+        QTimer* timer = m_w->reader()->get_read_timer();
+        QVERIFY(!timer || !timer->isActive());
+        QCOMPARE(per_tick(), 0);
+        // The next click into a readable recording plays it.
+        click_row(ms(8, 2, 10));
+        QVERIFY(wait_picture([](const ZQFixture::PatternValue& p) { return p.time_ms() >= ms(8, 2, 10); }));
+        QCOMPARE(m_w->play_state(), 1);
+        QCOMPARE(per_tick(), 0);
     }
 
     void day_without_recordings_shows_nothing_data()
