@@ -23,8 +23,18 @@
 #include <QWaitCondition>
 
 #include <curl/curl.h>
+#include <openssl/crypto.h>
 
 namespace {
+
+// OpenSSL frees what it keeps for a thread (its error queue, above all) when the thread itself
+// ends, which comes after QThread::wait() has returned: at exit, that can come after OpenSSL's
+// own clean-up, and the memory is then lost. Freed here instead, while the thread is known to
+// run; a later use on the same thread sets it up again.
+void release_thread_openssl()
+{
+    OPENSSL_thread_stop();
+}
 
 // A file's size and modification time, read at once: what tells whether a
 // digest made earlier still holds for it.
@@ -87,6 +97,7 @@ public:
             }
             static const std::atomic<bool> never{false};
             compute(path, ticket, never);
+            release_thread_openssl();
         });
     }
 
@@ -383,7 +394,10 @@ void DumpSender::send(const QString& dumpPath)
             form.caPem += ca.toPem();
     }
     form.timeoutSeconds = std::max(1, (m_timeout_ms + 999) / 1000);
-    m_thread = QThread::create([this, form] { upload(form); });
+    m_thread = QThread::create([this, form] {
+        upload(form);
+        release_thread_openssl();
+    });
     m_thread->start();
 }
 

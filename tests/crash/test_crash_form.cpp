@@ -16,6 +16,8 @@
 #include <QTest>
 #include <QTextEdit>
 
+#include <curl/curl.h>
+
 namespace {
 struct FakeUi : ReporterWidgetUi
 {
@@ -38,6 +40,10 @@ class TestCrashForm : public QObject
 {
     Q_OBJECT
 private slots:
+    // As the program does at start-up: the upload thread uses libcurl, whose global set-up (and
+    // OpenSSL's with it) is not safe to run on a thread while another one starts using OpenSSL.
+    void initTestCase() { curl_global_init(CURL_GLOBAL_DEFAULT); }
+
     void init()
     {
         qunsetenv("ZQPLAYER_CRASH_REPORT_URL");
