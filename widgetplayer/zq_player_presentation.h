@@ -242,6 +242,8 @@ private:
     // The day folder whose lists the controller holds.
     QString m_loaded_day;
     QString m_tags_day;
+    // Each tag file read, with its size and time of change when it was read.
+    QStringList m_tags_read_from;
     // The day is waiting for its index to be rebuilt.
     bool m_waiting_for_index = false;
     std::unique_ptr<WidgetPlayerUi> m_dialogs;

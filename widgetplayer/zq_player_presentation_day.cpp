@@ -211,11 +211,33 @@ void ZQ_Player_presentation::free_day_tags()
     m_day_tags.clear();
     m_tag_files.clear();
     m_tags_day.clear();
+    m_tags_read_from.clear();
 }
+
+namespace {
+// The day's tag files as they are on the disk now: a tag written, rewritten or removed since
+// they were read changes it.
+QStringList tag_files_now(const QFileInfoList& files)
+{
+    QStringList now;
+    now.reserve(files.size());
+    for (const QFileInfo& f : files) {
+        const QFileInfo fresh(f.absoluteFilePath());
+        now << fresh.absoluteFilePath() + QLatin1Char('|') + QString::number(fresh.size()) + QLatin1Char('|') +
+                   QString::number(fresh.exists() ? fresh.lastModified().toMSecsSinceEpoch() : -1);
+    }
+    return now;
+}
+} // namespace
 
 void ZQ_Player_presentation::load_day_tags()
 {
-    if (m_tags_day == m_loaded_day && !m_tags_day.isEmpty())
+    // The tags are read again whenever the day's tag files changed (the server tags the day
+    // being recorded; a rebuilt index lists new ones), else kept: decrypting them all for
+    // every list and row would be wasted.
+    const QFileInfoList files = m_controller->day_tags_list();
+    const QStringList now = tag_files_now(files);
+    if (m_tags_day == m_loaded_day && !m_tags_day.isEmpty() && now == m_tags_read_from)
         return;
     // Rows, slider and lists hold pointers to the tags: drop theirs first.
     for (ZQTimeline* row : std::as_const(m_hour_rows))
@@ -227,7 +249,7 @@ void ZQ_Player_presentation::load_day_tags()
         m_tags_model = nullptr;
     }
     free_day_tags();
-    for (const QFileInfo& f : m_controller->day_tags_list()) {
+    for (const QFileInfo& f : files) {
         ZQTag* tag = ZQFile::read_tags_file(f);
         if (!tag) {
             ZQLog::log(QStringLiteral("[ERROR] Zqplayer Display :: failed to parse TAG file ") + f.fileName());
@@ -237,6 +259,14 @@ void ZQ_Player_presentation::load_day_tags()
         m_tag_files.insert(tag, f);
     }
     m_tags_day = m_loaded_day;
+    m_tags_read_from = now;
+    // The rows and the slider keep showing their camera, now with the tags as they are.
+    for (ZQTimeline* row : std::as_const(m_hour_rows)) {
+        row->insert_tags(m_day_tags, row->camera_id());
+        row->update();
+    }
+    m_ui->slider->check_and_add_tags(m_day_tags, m_ui->slider->camera_id());
+    m_ui->slider->update();
 }
 
 DayMedia::EndOf ZQ_Player_presentation::recording_ends_of(const QVector<DayMedia::Entry>& list) const

@@ -159,6 +159,7 @@ void ZQ_Player_presentation::set_tags_list_from_cameraid(int camera_id)
     if (camera_id >= 0)
         m_current_camera_id = QString::number(camera_id);
     log(QStringLiteral("set tags list from cameraid :: ") + QString::number(camera_id));
+    load_day_tags(); // each tag file as it is now
     if (m_controller->day_tags_list().isEmpty() || m_controller->day_video_list().isEmpty()) {
         m_ui->listTags_view->setModel(nullptr);
         m_ui->tags_comboBox->hide();

@@ -29,6 +29,7 @@
 #include "widgetplayer/zq_player_tab_widget.h"
 #include "widgetplayer/zq_slider_timeline.h"
 #include "widgetplayer/zq_timeline.h"
+#include "recordings/zq_tag.h"
 
 #include "widgetplayer_test_helpers.h"
 #include "tests/recordings/log_capture.h"
@@ -294,6 +295,32 @@ class TestWidgetPlayerTransport : public QObject
             if (!QFile::copy(path, target.filePath(QFileInfo(path).fileName())))
                 return false;
         return true;
+    }
+
+    // A tag of `camera` at `time` copied into the day folder's `hour` folder,
+    // as the recorder writes one while the day is open; its path, empty when
+    // that failed.
+    QString add_tag(const QString& day, int camera, QTime time, QTime hour)
+    {
+        ZQFixture::Options late = options(m_home.filePath(QStringLiteral("source_%1").arg(++m_sources)));
+        late.cameras = {camera};
+        late.start_time = hour;
+        late.recordings_per_camera = 1;
+        late.fps = 5;
+        late.gop = 5;
+        ZQFixture::MetadataOptions m;
+        m.tags_per_camera = 0;
+        m.alarms = false;
+        m.previews = false;
+        m.hash_list = false;
+        m.tags_at = {{camera, time}};
+        const ZQFixture::StorageResult written = ZQFixture::write_storage(late, m);
+        if (!written.ok || written.metadata.tags.size() != 1)
+            return QString();
+        const QString source = written.metadata.tags.first();
+        const QString target =
+            QDir(QDir(day).filePath(hour.toString(QStringLiteral("HHmmss")))).filePath(QFileInfo(source).fileName());
+        return QFile::copy(source, target) ? target : QString();
     }
 
     // Where the tree row of a folder is, shown: its parents expanded and
@@ -697,6 +724,82 @@ private slots:
         click_row(ms(10, 20, 10));
         QVERIFY(wait_picture([](const ZQFixture::PatternValue& p) { return p.camera == 3 && p.time_ms() >= ms(10, 20, 10); }));
         QVERIFY(m_w->actual_file().endsWith(QStringLiteral("3_20240101_102000.zqvideo")));
+    }
+
+    void tags_follow_the_day_folder_data()
+    {
+        QTest::addColumn<int>("chooser");  // where camera 1 is chosen again: 1 REC, 3 TAGS
+        QTest::addColumn<bool>("added");   // a tag written meanwhile, or camera 1's listed tag removed
+        for (int chooser : {1, 3})
+            for (bool added : {true, false})
+                QTest::addRow("%s, %s", chooser == 1 ? "REC chooser" : "TAGS chooser",
+                              added ? "tag added" : "tag removed")
+                    << chooser << added;
+    }
+
+    void tags_follow_the_day_folder()
+    {
+        // The server writes (or the operator's colleague removes) a tag while
+        // the day is open. Choosing the camera again reads the day again and
+        // rebuilds its stale index: the hour rows and the TAGS list show the
+        // day's tags as they are now. (Before, the tags read when the day was
+        // first opened stayed until another day was chosen.)
+        QFETCH(int, chooser);
+        QFETCH(bool, added);
+        const QString day = open_two_patterns(QStringLiteral("tags_follow_%1").arg(QTest::currentDataTag()).replace(' ', '_').remove(','), 1);
+        QVERIFY(!day.isEmpty());
+        Ui_ZQ_Player_presentation* ui = m_w->form();
+        const Mark fresh{1, QTime(10, 0, 40), QStringLiteral("100000")};
+        const Mark listed = kTags.first(); // camera 1's tag inside its 10:04 recording
+        QVERIFY(listed.camera == 1 && !listed.holder.isEmpty());
+        auto row_tags = [&] {
+            QStringList at;
+            for (ZQTag* tag : m_w->hour_row(10)->tags())
+                at << tag->get_datetime();
+            at.sort();
+            return at;
+        };
+        QCOMPARE(row_tags(), (QStringList{"20240101100300", "20240101100430"}));
+        if (added) {
+            QVERIFY(!add_tag(day, fresh.camera, fresh.time, QTime(10, 0, 0)).isEmpty());
+        } else {
+            const QStringList files = QDir(QDir(day).filePath(QStringLiteral("100400")))
+                                          .entryList({QStringLiteral("1_20240101_100430_*.zqtag")}, QDir::Files);
+            QCOMPARE(files.size(), 1);
+            QVERIFY(QFile::remove(QDir(day).filePath(QStringLiteral("100400/") + files.first())));
+        }
+        if (chooser == 3) {
+            ui->tabWidget->setCurrentIndex(3);
+            QTRY_VERIFY(ui->tags_comboBox->isVisible() && ui->listTags_view->model());
+        }
+        QSignalSpy generated(m_w->controller(), &ZQPlayerInferfaceController::indexGenerated);
+        QSignalSpy filled(m_w.get(), &ZQ_Player_presentation::timelines_filled);
+        QVERIFY(chooser == 1 ? choose_camera(m_w.get(), 1) : choose_camera_in(ui->tags_comboBox, 1));
+        QTRY_VERIFY_WITH_TIMEOUT(!generated.isEmpty(), 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(!filled.isEmpty() && !m_w->is_filling(), 60000);
+
+        // The hour row of camera 1 marks the day's tags as they are now.
+        const QStringList now = added ? QStringList{"20240101100040", "20240101100300", "20240101100430"}
+                                      : QStringList{"20240101100300"};
+        QCOMPARE(row_tags(), now);
+        // And so does the TAGS list: each tag inside a recording, once.
+        ui->tabWidget->setCurrentIndex(3);
+        if (chooser == 1)
+            QVERIFY(choose_camera_in(ui->tags_comboBox, 1));
+        QTRY_VERIFY(ui->listTags_view->model());
+        QAbstractItemModel* model = ui->listTags_view->model();
+        QStringList rows;
+        for (int r = 0; r < model->rowCount(); ++r)
+            rows << m_w->tags_model()->get_vignette(model->index(r, 0)).get_datetime();
+        rows.sort();
+        QCOMPARE(rows, added ? (QStringList{"20240101100040", "20240101100430"}) : QStringList{});
+        if (added) {
+            int row = -1;
+            for (int r = 0; r < model->rowCount(); ++r)
+                if (m_w->tags_model()->get_vignette(model->index(r, 0)).get_datetime() == QStringLiteral("20240101100040"))
+                    row = r;
+            list_row_plays(ui->listTags_view, row, fresh);
+        }
     }
 
     void lists_bound_each_camera_by_its_own_recordings_data()
