@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <vector>
@@ -236,6 +237,38 @@ QStringList parts_below_root(const QString& root, const QString& source)
     return parts;
 }
 
+// The real path of an open folder (empty when it cannot be told).
+QByteArray real_path_of(int fd, const QByteArray& name)
+{
+    QByteArray path(4096, Qt::Uninitialized);
+    const QByteArray self = "/proc/self/fd/" + QByteArray::number(fd);
+    const ssize_t n = ::readlink(self.constData(), path.data(), size_t(path.size()));
+    if (n > 0 && n < path.size() && path.at(0) == '/') {
+        path.truncate(n);
+        return path;
+    }
+    char* real = ::realpath(name.constData(), nullptr);
+    if (!real)
+        return QByteArray();
+    path = QByteArray(real);
+    std::free(real);
+    return path;
+}
+
+// The folders of a recording's path below the storage root up to its day folder: the folders
+// that hold its start-time folder (the player's layout: day, start time, file), up to a folder
+// named as a storage root (part of the day, never walked).
+QByteArrayList day_of(const QByteArrayList& partsBelowRoot)
+{
+    QByteArrayList folders = partsBelowRoot.mid(0, partsBelowRoot.size() - 1);
+    if (folders.size() >= 2)
+        folders.removeLast();
+    for (qsizetype i = 0; i < folders.size(); ++i)
+        if (StorageLayout::is_root_folder_name(QFile::decodeName(folders.at(i))))
+            return folders.mid(0, i);
+    return folders;
+}
+
 // The storage root a copy places its files below: the one its caller opened when it is named as
 // one, else the first folder named as one in a file's path.
 QString copy_root(const QString& given, const QList<QFileInfo>& files)
@@ -318,6 +351,11 @@ public:
     // every folder below it; `parts` names the folder below the export folder, `shown` for logs.
     // At the root (depth 0) its folders are walked by several copiers at once.
     void copy_camera_information(int dir, const QByteArrayList& parts, const QString& shown, int depth);
+    // Copies the camera-information files of the day folder that `day` names below the open
+    // storage root `rootFd` (not taken) when a link lies on its way there: the operator opened it
+    // through that link, and the root's walk follows none. Placed under `rootName` and the day's
+    // own names; `shownRoot` names the root in logs.
+    void copy_linked_day(int rootFd, const QByteArray& rootName, const QString& shownRoot, const QByteArrayList& day);
     // Records a failure: the first one names the copier's.
     void note(int code, const QString& path = QString());
 
@@ -714,6 +752,64 @@ void RawExport::Copier::copy_entry(int dir, const Entry& e, const QByteArrayList
     // Links and other kinds of files are left where they are.
 }
 
+void RawExport::Copier::copy_linked_day(int rootFd, const QByteArray& rootName, const QString& shownRoot,
+                                        const QByteArrayList& day)
+{
+    QString shown = shownRoot;
+    for (const QByteArray& part : day)
+        shown += QLatin1Char('/') + QFile::decodeName(part);
+    auto cannot = [&](int err) {
+        ZQLog::log(QStringLiteral("[ERROR] ") + kName + QStringLiteral("cannot read folder ") + shown
+                   + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(err)));
+        note(-14, shown);
+    };
+    // Down the day's path as named, links included; the root's walk went through it when none is.
+    int dir = ::fcntl(rootFd, F_DUPFD_CLOEXEC, 0);
+    if (dir < 0)
+        return cannot(errno);
+    bool linked = false;
+    for (const QByteArray& part : day) {
+        struct stat st{};
+        if (!plain_name(part) || ::fstatat(dir, part.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            const int err = plain_name(part) ? errno : ENOENT;
+            ::close(dir);
+            return cannot(err);
+        }
+        linked = linked || S_ISLNK(st.st_mode);
+        const int next = ::openat(dir, part.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        const int err = errno;
+        ::close(dir);
+        if (next < 0)
+            return cannot(err);
+        dir = next;
+    }
+    if (!linked) {
+        ::close(dir);
+        return;
+    }
+    // A link naming the root, a folder above it or a folder named as a storage root is no day:
+    // walked, it would copy the storage (or another one) into itself, or without end.
+    const QByteArray realDay = real_path_of(dir, QFile::encodeName(shown));
+    const QByteArray realRoot = real_path_of(rootFd, QFile::encodeName(shownRoot));
+    struct stat ds{}, rs{};
+    if (realDay.isEmpty() || realRoot.isEmpty() || ::fstat(dir, &ds) != 0 || ::fstat(rootFd, &rs) != 0) {
+        const int err = errno ? errno : EIO;
+        ::close(dir);
+        return cannot(err);
+    }
+    const QByteArray realDayName = realDay.mid(realDay.lastIndexOf('/') + 1);
+    if ((ds.st_dev == rs.st_dev && ds.st_ino == rs.st_ino) || realDay == "/" || realRoot.startsWith(realDay + '/')
+        || StorageLayout::is_root_folder_name(QFile::decodeName(realDayName))) {
+        ::close(dir);
+        ZQLog::log(QStringLiteral("[ERROR] ") + kName + QStringLiteral("not a day folder, not walked: ") + shown
+                   + QStringLiteral(" is ") + QFile::decodeName(realDay));
+        note(-14, shown);
+        return;
+    }
+    // Its files keep the day's name as the operator opened it, below the export's copy of the root.
+    copy_camera_information(dir, QByteArrayList{rootName} + day, shown, int(day.size()));
+}
+
 void RawExport::run()
 {
     const QString exportFolder = QDir::cleanPath(m_target.absolutePath());
@@ -757,16 +853,21 @@ void RawExport::run()
     // A failed file does not end the copy: every other file is copied first, and the job then
     // ends with the first failure's code and file (each failure has its own log line).
     std::optional<Copier> copier(std::in_place, *this);
+    QList<QByteArrayList> days; // the day folders the recordings come from, each once
     const int n = int(m_files.size());
     for (int k = 1; k <= n; ++k) {
         if (m_stop.load())
             return;
         const QString source = m_files.at(k - 1).absoluteFilePath();
         const QByteArrayList target = place(source);
-        if (target.isEmpty())
+        if (target.isEmpty()) {
             copier->note(-14, source);
-        else
+        } else {
             copier->note(copier->copy_to({AT_FDCWD, QFile::encodeName(source), QString()}, target));
+            const QByteArrayList day = day_of(target.mid(1));
+            if (!day.isEmpty() && !days.contains(day))
+                days << day;
+        }
         emit valueChanged((200 * k - 100) / (2 * n));
         if (!target.isEmpty()) {
             const SeekCompanions companions = seek_index_companions(source);
@@ -785,16 +886,27 @@ void RawExport::run()
     // Every camera-information file of the storage root, whatever day it lies in, so that the
     // export names its cameras as the storage folder does. The root is opened as the operator
     // reached it (its own path or a folder above it may be a link, and a case-sensitive file
-    // system finds nothing under another case); below it nothing is followed.
+    // system finds nothing under another case); below it nothing is followed, but for the day
+    // folders the recordings come from: the operator opened each as it is named, and an old day
+    // moved to another disk and linked back keeps its cameras' names only through this.
     if (!root.isEmpty()) {
         const int rootFd = ::open(QFile::encodeName(root).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (rootFd < 0) {
+        const int dayBase = rootFd < 0 ? -1 : ::fcntl(rootFd, F_DUPFD_CLOEXEC, 0);
+        if (rootFd < 0 || dayBase < 0) {
             const int err = errno;
             ZQLog::log(QStringLiteral("[ERROR] ") + kName + QStringLiteral("cannot read folder ") + root
                        + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(err)));
             copier->note(-14, root);
+            if (rootFd >= 0)
+                ::close(rootFd);
         } else {
             copier->copy_camera_information(rootFd, {rootName8}, root, 0);
+            for (const QByteArrayList& day : std::as_const(days)) {
+                if (m_stop.load())
+                    break;
+                copier->copy_linked_day(dayBase, rootName8, root, day);
+            }
+            ::close(dayBase);
         }
     }
     if (m_stop.load())

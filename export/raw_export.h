@@ -24,8 +24,12 @@
 // are never followed and folders named as a storage root are left out (that
 // is what exports write, never the storage's own files), so the storage's
 // camera-information files come along once wherever the export goes; the
-// root's folders are walked by a few threads at once. Names read from the
-// disk are copied under their own bytes.
+// root's folders are walked by a few threads at once. The one exception: a day
+// folder the recordings come from that is reached through a link (an old day
+// moved to another disk and linked back) is walked as the root is, its files
+// under the day's own name; a link naming the root, a folder above it or a
+// folder named as a storage root is no day, and fails the copy (-14). Names
+// read from the disk are copied under their own bytes.
 //
 // Every file is written under a temporary name and then published under its
 // own name only when nothing is there yet: a target with the same content as

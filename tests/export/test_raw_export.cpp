@@ -91,6 +91,8 @@ private slots:
     void export_into_a_folder_not_there_yet();
     void camera_files_carried_once_data();
     void camera_files_carried_once();
+    void camera_files_of_a_day_reached_through_a_link_data();
+    void camera_files_of_a_day_reached_through_a_link();
     void export_of_a_copy_opened_as_storage_data();
     void export_of_a_copy_opened_as_storage();
     void unreadable_storage_folder_is_a_failure_data();
@@ -486,6 +488,156 @@ void TestRawExport::camera_files_carried_once()
     }
     // A file that is there is never called missing.
     QCOMPARE(log.count(" missing."), 0);
+}
+
+namespace {
+
+// Moves every entry of folder `from` into folder `to` (made when missing).
+bool move_entries(const QString& from, const QString& to)
+{
+    if (!QDir().mkpath(to))
+        return false;
+    const QStringList names = QDir(from).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot | QDir::System);
+    for (const QString& n : names)
+        if (!QDir().rename(from + "/" + n, to + "/" + n))
+            return false;
+    return true;
+}
+
+} // namespace
+
+void TestRawExport::camera_files_of_a_day_reached_through_a_link_data()
+{
+    // Where the first day's folder went before a link under its own name was put in its place:
+    // "another disk" a folder outside the storage; "another storage's root" the same inside a
+    // folder named as another root; "another folder of the root" root/old/2024-01-01 (a relative
+    // link); "the root" its files moved into the root and the link naming "."; "above the root"
+    // the same one level up (".."); "a root-named folder" a folder outside named as a root.
+    QTest::addColumn<QString>("movedTo");
+    // How the operator reached the root ("real" or "own link", as in camera_files_carried_once),
+    // which names the recordings; and whether the caller hands that root over.
+    QTest::addColumn<QString>("opened");
+    QTest::addColumn<bool>("handed");
+    QTest::newRow("a day on another disk") << "another disk" << "real" << true;
+    QTest::newRow("a day on another disk, no root handed") << "another disk" << "real" << false;
+    QTest::newRow("a day on another disk, root opened through a link") << "another disk" << "own link" << true;
+    QTest::newRow("a day on another disk, root through a link, not handed") << "another disk" << "own link" << false;
+    QTest::newRow("a day in another storage's root") << "another storage's root" << "real" << true;
+    QTest::newRow("a day in another folder of the root") << "another folder of the root" << "real" << true;
+    QTest::newRow("a day linked to the root itself") << "the root" << "real" << true;
+    QTest::newRow("a day linked to the folder above the root") << "above the root" << "real" << true;
+    QTest::newRow("a day linked to a root-named folder") << "a root-named folder" << "real" << true;
+}
+
+// A day folder the player lists through a link of its own (an old day moved to another disk and
+// linked back, as archives do) and opened by the operator: its recordings are copied through the
+// link, and so are its camera-information files, under the day's name below the export's copy of
+// the root, the link followed for that day only (links below it, the storage's other linked
+// folders and root-named folders in it stay out). A link that names the root, a folder above it
+// or a root-named folder is no day: walking it would copy the storage into itself, so the copy
+// ends with -14 naming the day, its folder holding the recordings alone.
+void TestRawExport::camera_files_of_a_day_reached_through_a_link()
+{
+    QFETCH(QString, movedTo);
+    QFETCH(QString, opened);
+    QFETCH(bool, handed);
+    QTemporaryDir outside;
+    OwnStorage s;
+    if (!write_own_storage(s))
+        return;
+    const QString& root = s.root;
+    const QString& rootName = s.rootName;
+    const QString day = root + "/2024-01-01";
+    const QStringList own = stored_camera_information(s.storage);
+    QVERIFY(own.filter("/2024-01-01/").size() >= 4);
+
+    const bool walkable = movedTo != "the root" && movedTo != "above the root" && movedTo != "a root-named folder";
+    const QHash<QString, QString> places{{"another disk", outside.filePath("disk/2024-01-01")},
+                                         {"another storage's root",
+                                          outside.filePath("disk/zqcore_1111-2222-3333-4444/2024-01-01")},
+                                         {"another folder of the root", root + "/old/2024-01-01"},
+                                         {"the root", root},
+                                         {"above the root", QFileInfo(root).absolutePath()},
+                                         {"a root-named folder", outside.filePath("disk/zqcore_9999-8888-7777-6666")}};
+    QVERIFY(places.contains(movedTo));
+    QVERIFY(move_entries(day, places.value(movedTo)));
+    QVERIFY(QDir().rmdir(day));
+    const QString linkText = movedTo == "another folder of the root" ? QString("old/2024-01-01")
+                             : movedTo == "the root"                 ? QString(".")
+                             : movedTo == "above the root"           ? QString("..")
+                                                                     : places.value(movedTo);
+    QVERIFY(::symlink(QFile::encodeName(linkText).constData(), QFile::encodeName(day).constData()) == 0);
+    QVERIFY(QFileInfo(day + "/080000").isDir());
+
+    if (walkable) {
+        // Below the linked day: a linked camera file, a linked folder of camera files and a
+        // root-named folder with a camera file, none the storage's own.
+        const QString foreign = outside.filePath("foreign");
+        QVERIFY(QDir().mkpath(foreign));
+        QFile f(foreign + "/9_20240101_080000.zqnfo");
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("not of this storage");
+        f.close();
+        QVERIFY(QFile::link(f.fileName(), day + "/080000/9_20240101_080000.zqnfo"));
+        QVERIFY(QFile::link(foreign, day + "/foreign"));
+        const QString nfo = day + "/080000/1_20240101_080000.zqnfo";
+        QVERIFY(QFileInfo(nfo).isFile());
+        QVERIFY(!zqtest::plant_root_named_folder(root, QDate(2024, 1, 1), 1, QTime(7, 59, 59), nfo,
+                                                 outside.filePath("planted"))
+                     .isEmpty());
+        // The other day moved away and linked back too: not in the range, it stays out.
+        QVERIFY(QDir().mkpath(outside.filePath("disk2")));
+        QVERIFY(QDir().rename(root + "/2024-01-02", outside.filePath("disk2/2024-01-02")));
+        QVERIFY(QFile::link(outside.filePath("disk2/2024-01-02"), root + "/2024-01-02"));
+    }
+
+    const zqtest::LinkedRoot linked = zqtest::link_root(root, s.dir.path());
+    QVERIFY(!linked.ownLink.isEmpty());
+    const QString openedRoot = opened == "own link" ? linked.ownLink : root;
+    QList<QFileInfo> range;
+    QByteArrayList recordings;
+    for (const QFileInfo& f : std::as_const(s.day1)) {
+        range << QFileInfo(openedRoot + f.absoluteFilePath().mid(root.size()));
+        QVERIFY(range.last().isFile());
+        for (const QString& p : recording_paths(root, f.absoluteFilePath()))
+            recordings << QFile::encodeName(p);
+    }
+
+    // Once into a folder outside, then into one inside the root (whose copy a later walk leaves out).
+    for (const QString& folder : {outside.filePath("out"), openedRoot + "/e1"}) {
+        const RawRun r = run_raw(folder + "/x_RAW.zqcore", range, handed ? openedRoot : QString());
+        const QByteArray copyRoot = QFile::encodeName(folder + "/" + rootName);
+        QByteArrayList got;
+        for (const QByteArray& f : byte_files_below(copyRoot))
+            got << QFile::encodeName(rootName) + "/" + f;
+        if (!walkable) {
+            QCOMPARE(r.errors, QList<int>{-14});
+            QCOMPARE(r.ending, 0);
+            QCOMPARE(r.failed, QStringList{openedRoot + "/2024-01-01"});
+            QByteArrayList inDay;
+            for (const QByteArray& f : std::as_const(got))
+                if (f.startsWith(QFile::encodeName(rootName) + "/2024-01-01/"))
+                    inDay << f;
+            std::sort(recordings.begin(), recordings.end());
+            QVERIFY2(inDay == recordings, qPrintable(difference(inDay, recordings)));
+            return;
+        }
+        QVERIFY2(r.errors.isEmpty() && r.ending == 1,
+                 qPrintable(r.failed.join(", ") + " " + QString::number(r.errors.value(0))));
+        QByteArrayList expected = recordings;
+        for (const QString& f : own) {
+            if (f.contains("/2024-01-02/"))
+                continue;
+            expected << QFile::encodeName(f);
+            if (movedTo == "another folder of the root" && f.contains("/2024-01-01/"))
+                expected << QFile::encodeName(QString(f).replace("/2024-01-01/", "/old/2024-01-01/"));
+        }
+        std::sort(expected.begin(), expected.end());
+        QVERIFY2(got == expected, qPrintable(folder + ": " + difference(got, expected)));
+        for (const QString& f : own)
+            if (f.contains("/2024-01-01/"))
+                QCOMPARE(sha256(folder + "/" + f), sha256(QFileInfo(root).absolutePath() + "/" + f));
+    }
 }
 
 void TestRawExport::export_of_a_copy_opened_as_storage_data()

@@ -1230,6 +1230,55 @@ private slots:
         QVERIFY2(m_warnings.isEmpty(), qPrintable(m_warnings.join('\n')));
         QCOMPARE(zqtest::files_below(out.path()), expected);
     }
+
+    // The raw copy started with the window's export button on a day the tree lists through a link
+    // of its own (an old day moved to another disk and linked back into the storage): the day's
+    // camera-information files come along under the day's name, with its recordings and every
+    // other camera file of the storage (before, the linked day was not walked: the copy held its
+    // recordings without their cameras' names and said it succeeded).
+    void raw_copy_of_a_day_moved_and_linked_back()
+    {
+        ZQFixture::Options o = options(m_home.filePath(QStringLiteral("moved")));
+        o.dates = {QDate(2024, 1, 1), QDate(2024, 1, 2)};
+        const ZQFixture::StorageResult r = ZQFixture::write_storage(o, ZQFixture::MetadataOptions());
+        QVERIFY2(r.ok, qPrintable(r.error));
+        const QString root = r.storage.root_path;
+        const QString rootName = QFileInfo(root).fileName();
+        QStringList expected;
+        for (const QString& f : r.metadata.files)
+            if (f.endsWith(QStringLiteral(".zqnfo")))
+                expected << f.mid(root.size() - rootName.size());
+        QVERIFY(expected.filter(QStringLiteral("/2024-01-01/")).size() >= 2);
+        QVERIFY(expected.filter(QStringLiteral("/2024-01-02/")).size() >= 2);
+        const QString first = r.storage.files.first().data_path;
+        QVERIFY(first.endsWith(QStringLiteral("/2024-01-01/080000/1_20240101_080000.zqvideo")));
+        for (const QString& p : {first, r.storage.files.first().seek_path})
+            expected << p.mid(root.size() - rootName.size());
+        expected.sort();
+        const QString day = root + QStringLiteral("/2024-01-01");
+        const QString archived = m_home.filePath(QStringLiteral("archive_disk/2024-01-01"));
+        QVERIFY(QDir().mkpath(QFileInfo(archived).path()));
+        QVERIFY(QDir().rename(day, archived));
+        QVERIFY(QFile::link(archived, day));
+
+        QVERIFY(open(day));
+        watch();
+        click_row(ms(8, 0, 1));
+        QVERIFY(wait_picture([](auto&&) { return true; }));
+        Ui_ZQ_Player_presentation* ui = m_w->form();
+        ui->exportbutton->click();
+        QPointer<PopupExport> dialog = m_w->export_dialog();
+        QVERIFY(dialog);
+        dialog->findChild<QComboBox*>(QStringLiteral("formatList"))->setCurrentIndex(5);
+        dialog->findChild<QTimeEdit*>(QStringLiteral("beginTime"))->setTime(QTime(8, 0, 0));
+        dialog->findChild<QTimeEdit*>(QStringLiteral("endTime"))->setTime(QTime(8, 0, 30));
+        QTemporaryDir out;
+        dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(out.filePath(QStringLiteral("x")));
+        dialog->findChild<QPushButton*>(QStringLiteral("exportButton"))->click();
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.isNull(), 60000);
+        QVERIFY2(m_warnings.isEmpty(), qPrintable(m_warnings.join('\n')));
+        QCOMPARE(zqtest::files_below(out.path()), expected);
+    }
 };
 
 QTEST_MAIN(TestWidgetPlayerTransport)
