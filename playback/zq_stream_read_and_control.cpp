@@ -146,6 +146,8 @@ bool ZQStreamReadAndControl::init_displayer_for_file(const QString& streamId)
             continue;
         if (read_frame(true, i, m_streamId)) {
             m_index = 0;
+            // The probe showed nothing: a step from here shows the recording's first picture.
+            m_lastReadIndex = -1;
             return true;
         }
     }
@@ -464,12 +466,16 @@ bool ZQStreamReadAndControl::continue_read(const QString& path, const QString& s
     take_load(load);
     zlog(kName + QStringLiteral("continue read :: frame List size :: ") + QString::number(m_frames.size())
          + QStringLiteral(" / ") + direction);
+    // As at a switch: nothing of this recording has been shown yet, and a step starts at the end
+    // reading enters it by.
     if (direction.contains(QLatin1String("next"))) {
         m_index = 0;
+        m_lastReadIndex = -1;
         if (start)
             read_forward();
     } else {
         m_index = int(m_frames.size()) - 1;
+        m_lastReadIndex = int(m_frames.size());
         if (start)
             read_backward();
     }

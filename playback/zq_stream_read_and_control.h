@@ -209,7 +209,8 @@ private:
     ZQSeekLoad load_for_switch(const QFileInfo& file, const QString& direction);
     // Moves to the next (forward) or previous recording of the list that loads,
     // taking the parse made ahead when it is ready; ends reading when none does.
-    void switch_file(bool forward);
+    // From a frame step, the new recording's first (last) picture shows as that step's.
+    void switch_file(bool forward, bool fromStep = false);
 
     void recreate_timer(bool forward);
     // The read timer's schedule: each tick is due one period after the one

@@ -155,6 +155,11 @@ void ZQStreamReadAndControl::take_file(int pos, const QFileInfo& file, const QLi
     m_currentPos = pos;
     m_currentFile = file;
     m_frames = frames;
+    // Nothing of the new recording has been shown yet: the last read entry stands just before
+    // its first entry (forward) or just after its last (backward), so that a step made before
+    // the first tick shows a picture there (a fast rate may still be passing the time between
+    // the two recordings) starts at that end, not at an entry number of the recording left.
+    m_lastReadIndex = forward ? -1 : int(m_frames.size());
     // Each recording plays at its own rate from its first picture.
     take_frame_rate();
     const qint64 entered =
@@ -223,7 +228,7 @@ void ZQStreamReadAndControl::switch_to_previous_file()
     switch_file(false);
 }
 
-void ZQStreamReadAndControl::switch_file(bool forward)
+void ZQStreamReadAndControl::switch_file(bool forward, bool fromStep)
 {
     const QString dir = forward ? QStringLiteral("next") : QStringLiteral("prev");
     const int step = forward ? 1 : -1;
@@ -241,7 +246,10 @@ void ZQStreamReadAndControl::switch_file(bool forward)
             reset_backward_prefetch();
             triggerPrefetchPrev(m_streamId);
         }
-        queue_tick(forward, false);
+        // A switch a frame step asked for goes on as that step, showing the new recording's
+        // first (last) picture: a timer tick there would go by the rate, and at the fast rates
+        // by the content clock, which counts the time spent paused before the step.
+        queue_tick(forward, fromStep);
     };
 
     zlog(kName + (forward ? QStringLiteral("next :: end reached, checking next prefetch...")

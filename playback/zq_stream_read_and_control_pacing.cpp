@@ -527,7 +527,7 @@ void ZQStreamReadAndControl::step_forward()
         }
         const QFileInfo next = get_next_file();
         if (next.filePath().isEmpty() || check_next_prefetch(next)) {
-            switch_to_next_file();
+            switch_file(true, true);
         } else {
             reset_forward_prefetch();
             start_prefetch(m_forward, m_currentPos + 1, m_streamId);
@@ -553,13 +553,12 @@ void ZQStreamReadAndControl::step_forward()
     const ZQSeekLoad load = result_of(m_forward);
     if (load.frames.isEmpty()) {
         // Nothing to play in that file: look further, as the timer would.
-        switch_to_next_file();
+        switch_file(true, true);
         return;
     }
     const QFileInfo target = m_forward.target;
     take_file(m_forward.targetPos, target, load.frames, load.info.streams);
     m_index = 0;
-    m_lastReadIndex = -1;
     m_waitForKeyframe = false;
     zlog(QStringLiteral("[INFO] next step :: switched to next (prefetched): ") + target.fileName());
     reset_forward_prefetch();
@@ -607,13 +606,12 @@ void ZQStreamReadAndControl::step_backward()
     }
     const ZQSeekLoad load = result_of(m_backward);
     if (load.frames.isEmpty()) {
-        switch_to_previous_file();
+        switch_file(false, true);
         return;
     }
     const QFileInfo target = m_backward.target;
     take_file(m_backward.targetPos, target, load.frames, load.info.streams);
     m_index = int(m_frames.size()) - 1;
-    m_lastReadIndex = int(m_frames.size());
     m_waitForKeyframe = false;
     zlog(noKeyframe ? QStringLiteral("[INFO] prev step :: switched to previous (prefetched, no KF before target)")
                     : QStringLiteral("[INFO] prev step :: switched to previous (prefetched): ") + target.fileName());

@@ -1382,6 +1382,151 @@ private slots:
         QVERIFY(!logged("next :: no frame") && !logged("prev :: no frame"));
     }
 
+    // A frame step right after reading at any rate went on into the next (previous) recording
+    // shows the picture next to the one on screen in that recording: its first (last) picture
+    // when the fast rates had not reached its first keyframe yet (the time between the two
+    // recordings still being passed), the one after (before) the picture shown there otherwise.
+    void step_after_switch_shows_the_new_recording_data()
+    {
+        QTest::addColumn<int>("rate");
+        QTest::newRow("x2") << 2;
+        QTest::newRow("x8") << 8;
+        QTest::newRow("x-2") << -2;
+        QTest::newRow("x-8") << -8;
+        QTest::newRow("x1") << 1;
+        QTest::newRow("x-1") << -1;
+    }
+
+    void step_after_switch_shows_the_new_recording()
+    {
+        QFETCH(int, rate);
+        const bool forward = rate > 0;
+        ZQFixture::Options o = one_recording(10);
+        o.recordings_per_camera = 2;
+        o.gap_seconds = 3;
+        o.gop = 25;
+        o.cameras = {21};
+        const ZQFixture::Result r = make(o);
+        QVERIFY2(r.ok, qPrintable(r.error));
+        ZQStreamReadAndControl reader;
+        qint64 clock = 1'000'000'000;
+        reader.set_clock([&clock] { return clock; });
+        zqtest::PictureLog log(reader, clock);
+        QVERIFY(start_at_an_end(reader, r.files, rate));
+        const int target = forward ? 1 : 0;
+        const QString targetPath = QFileInfo(r.files[target].seek_path).absoluteFilePath();
+        int ticks = 0;
+        while (reader.get_current_file().absoluteFilePath() != targetPath) {
+            reader.wait_for_prefetches();
+            QVERIFY(fire_read_timer(reader, clock, 0));
+            QVERIFY(++ticks < 2000);
+        }
+        QVERIFY(!log.pictures.isEmpty());
+        const zqtest::ShownPicture onScreen = log.pictures.last();
+        const qint64 targetStart = entry_times(r.files[target]).first();
+        if (std::abs(rate) >= 2) // the case looked for: the new recording has shown nothing yet
+            QCOMPARE(onScreen.recordingMs, entry_times(r.files[1 - target]).first());
+
+        reader.set_pause();
+        log.pictures.clear();
+        if (forward)
+            reader.read_and_display_next_frame(true);
+        else
+            reader.read_and_display_previous_frame(true);
+        settle();
+
+        // The picture next to the one on screen, within the recording reading is in.
+        const QList<qint64> times = entry_times(r.files[target]);
+        qint64 expected = -1;
+        if (forward) {
+            for (const qint64 t : times)
+                if (t > onScreen.contentMs) {
+                    expected = t;
+                    break;
+                }
+        } else {
+            for (auto it = times.crbegin(); it != times.crend(); ++it)
+                if (*it < onScreen.contentMs) {
+                    expected = *it;
+                    break;
+                }
+        }
+        QVERIFY(expected >= 0);
+        QCOMPARE(log.pictures.size(), 1);
+        QCOMPARE(log.pictures.first().recordingMs, targetStart);
+        QCOMPARE(log.pictures.first().contentMs, expected);
+    }
+
+    // Paused at the end (start) of a recording, a frame step into a recording whose seek index
+    // yields no entry walks past it and shows exactly the next (previous) picture, the first
+    // (last) of the recording after it, whatever the rate and however long the pause was.
+    void step_walks_past_recording_without_entries_data()
+    {
+        QTest::addColumn<int>("rate");
+        QTest::addColumn<int>("pauseSeconds");
+        for (const int rate : {2, 8, -2, -8, 1, -1})
+            for (const int pause : {0, 30})
+                QTest::addRow("x%d, paused %d s", rate, pause) << rate << pause;
+    }
+
+    void step_walks_past_recording_without_entries()
+    {
+        QFETCH(int, rate);
+        QFETCH(int, pauseSeconds);
+        const bool forward = rate > 0;
+        ZQFixture::Options o = one_recording(10);
+        o.recordings_per_camera = 3;
+        o.gop = 25;
+        o.cameras = {22};
+        const ZQFixture::Result r = make(o);
+        QVERIFY2(r.ok, qPrintable(r.error));
+        {
+            QFile seek(r.files[1].seek_path);
+            QVERIFY(seek.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            seek.write("# nothing\n");
+        }
+        ZQStreamReadAndControl reader;
+        qint64 clock = 1'000'000'000;
+        reader.set_clock([&clock] { return clock; });
+        zqtest::PictureLog log(reader, clock);
+        QVERIFY(start_at_an_end(reader, r.files, rate));
+        // Played up to the last keyframe (the first) of the recording before the empty one...
+        const QList<qint64> here = entry_times(r.files[forward ? 0 : 2]);
+        const qint64 end = forward ? here.last() : here.first();
+        const qint64 lastKeyframe = forward ? entry_times(r.files[0]).at(225) : end;
+        int ticks = 0;
+        auto reached = [&](qint64 t) {
+            return !log.pictures.isEmpty() && (forward ? log.pictures.last().contentMs >= t : log.pictures.last().contentMs <= t);
+        };
+        while (!reached(std::abs(rate) >= 2 ? lastKeyframe : end)) {
+            QVERIFY(fire_read_timer(reader, clock, 0));
+            QVERIFY(++ticks < 2000);
+        }
+        // ...paused, and stepped to its very end (start).
+        reader.set_pause();
+        QVERIFY(reader.is_paused());
+        for (int i = 0; i < 30 && !reached(end); ++i) {
+            if (forward)
+                reader.read_and_display_next_frame(true);
+            else
+                reader.read_and_display_previous_frame(true);
+        }
+        QCOMPARE(log.pictures.last().contentMs, end);
+        reader.wait_for_prefetches();
+        clock += qint64(pauseSeconds) * 1'000'000'000;
+
+        log.pictures.clear();
+        if (forward)
+            reader.read_and_display_next_frame(true);
+        else
+            reader.read_and_display_previous_frame(true);
+        settle();
+        const QList<qint64> next = entry_times(r.files[forward ? 2 : 0]);
+        QCOMPARE(log.pictures.size(), 1);
+        QCOMPARE(log.pictures.first().contentMs, forward ? next.first() : next.last());
+        QVERIFY(reader.is_paused());
+    }
+
     // A read timer started on a reader that holds nothing (its recording could not be loaded)
     // logs that once and ends reading, instead of a line at every tick.
     void timer_without_entries_ends_once()
