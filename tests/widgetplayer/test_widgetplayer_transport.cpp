@@ -297,6 +297,28 @@ class TestWidgetPlayerTransport : public QObject
         return true;
     }
 
+    // The open day plays from 08:00:01, and a raw copy of `begin`-`end` is made with the
+    // window's export button; the files it wrote (below the export folder) must be `expected`.
+    void raw_copy_through_window(QTime begin, QTime end, const QStringList& expected)
+    {
+        watch();
+        click_row(ms(8, 0, 1));
+        QVERIFY(wait_picture([](auto&&) { return true; }));
+        Ui_ZQ_Player_presentation* ui = m_w->form();
+        ui->exportbutton->click();
+        QPointer<PopupExport> dialog = m_w->export_dialog();
+        QVERIFY(dialog);
+        dialog->findChild<QComboBox*>(QStringLiteral("formatList"))->setCurrentIndex(5);
+        dialog->findChild<QTimeEdit*>(QStringLiteral("beginTime"))->setTime(begin);
+        dialog->findChild<QTimeEdit*>(QStringLiteral("endTime"))->setTime(end);
+        QTemporaryDir out;
+        dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(out.filePath(QStringLiteral("x")));
+        dialog->findChild<QPushButton*>(QStringLiteral("exportButton"))->click();
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.isNull(), 60000);
+        QVERIFY2(m_warnings.isEmpty(), qPrintable(m_warnings.join('\n')));
+        QCOMPARE(zqtest::files_below(out.path()), expected);
+    }
+
     // A tag of `camera` at `time` copied into the day folder's `hour` folder,
     // as the recorder writes one while the day is open; its path, empty when
     // that failed.
@@ -1213,22 +1235,7 @@ private slots:
         QVERIFY(!linked.isEmpty());
 
         QVERIFY(open(linked + QStringLiteral("/2024-01-01")));
-        watch();
-        click_row(ms(8, 0, 1));
-        QVERIFY(wait_picture([](auto&&) { return true; }));
-        Ui_ZQ_Player_presentation* ui = m_w->form();
-        ui->exportbutton->click();
-        QPointer<PopupExport> dialog = m_w->export_dialog();
-        QVERIFY(dialog);
-        dialog->findChild<QComboBox*>(QStringLiteral("formatList"))->setCurrentIndex(5);
-        dialog->findChild<QTimeEdit*>(QStringLiteral("beginTime"))->setTime(QTime(7, 59, 59));
-        dialog->findChild<QTimeEdit*>(QStringLiteral("endTime"))->setTime(QTime(8, 0, 30));
-        QTemporaryDir out;
-        dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(out.filePath(QStringLiteral("x")));
-        dialog->findChild<QPushButton*>(QStringLiteral("exportButton"))->click();
-        QTRY_VERIFY_WITH_TIMEOUT(dialog.isNull(), 60000);
-        QVERIFY2(m_warnings.isEmpty(), qPrintable(m_warnings.join('\n')));
-        QCOMPARE(zqtest::files_below(out.path()), expected);
+        raw_copy_through_window(QTime(7, 59, 59), QTime(8, 0, 30), expected);
     }
 
     // The raw copy started with the window's export button on a day the tree lists through a link
@@ -1262,22 +1269,7 @@ private slots:
         QVERIFY(QFile::link(archived, day));
 
         QVERIFY(open(day));
-        watch();
-        click_row(ms(8, 0, 1));
-        QVERIFY(wait_picture([](auto&&) { return true; }));
-        Ui_ZQ_Player_presentation* ui = m_w->form();
-        ui->exportbutton->click();
-        QPointer<PopupExport> dialog = m_w->export_dialog();
-        QVERIFY(dialog);
-        dialog->findChild<QComboBox*>(QStringLiteral("formatList"))->setCurrentIndex(5);
-        dialog->findChild<QTimeEdit*>(QStringLiteral("beginTime"))->setTime(QTime(8, 0, 0));
-        dialog->findChild<QTimeEdit*>(QStringLiteral("endTime"))->setTime(QTime(8, 0, 30));
-        QTemporaryDir out;
-        dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(out.filePath(QStringLiteral("x")));
-        dialog->findChild<QPushButton*>(QStringLiteral("exportButton"))->click();
-        QTRY_VERIFY_WITH_TIMEOUT(dialog.isNull(), 60000);
-        QVERIFY2(m_warnings.isEmpty(), qPrintable(m_warnings.join('\n')));
-        QCOMPARE(zqtest::files_below(out.path()), expected);
+        raw_copy_through_window(QTime(8, 0, 0), QTime(8, 0, 30), expected);
     }
 };
 
