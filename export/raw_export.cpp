@@ -853,17 +853,24 @@ void RawExport::run()
     // A failed file does not end the copy: every other file is copied first, and the job then
     // ends with the first failure's code and file (each failure has its own log line).
     std::optional<Copier> copier(std::in_place, *this);
+    // A file of the range copied to its place; where it goes below the export folder (empty when
+    // it has none).
+    auto copy_placed = [&](const QString& path) {
+        const QByteArrayList target = place(path);
+        if (target.isEmpty())
+            copier->note(-14, path);
+        else
+            copier->note(copier->copy_to({AT_FDCWD, QFile::encodeName(path), QString()}, target));
+        return target;
+    };
     QList<QByteArrayList> days; // the day folders the recordings come from, each once
     const int n = int(m_files.size());
     for (int k = 1; k <= n; ++k) {
         if (m_stop.load())
             return;
         const QString source = m_files.at(k - 1).absoluteFilePath();
-        const QByteArrayList target = place(source);
-        if (target.isEmpty()) {
-            copier->note(-14, source);
-        } else {
-            copier->note(copier->copy_to({AT_FDCWD, QFile::encodeName(source), QString()}, target));
+        const QByteArrayList target = copy_placed(source);
+        if (!target.isEmpty()) {
             const QByteArrayList day = day_of(target.mid(1));
             if (!day.isEmpty() && !days.contains(day))
                 days << day;
@@ -871,13 +878,7 @@ void RawExport::run()
         emit valueChanged((200 * k - 100) / (2 * n));
         if (!target.isEmpty()) {
             const SeekCompanions companions = seek_index_companions(source);
-            const QString seek =
-                companions.valid() ? companions.seekPath : replace_suffix(source, QStringLiteral("zqseek"));
-            const QByteArrayList seekTarget = place(seek);
-            if (seekTarget.isEmpty())
-                copier->note(-14, seek);
-            else
-                copier->note(copier->copy_to({AT_FDCWD, QFile::encodeName(seek), QString()}, seekTarget));
+            copy_placed(companions.valid() ? companions.seekPath : replace_suffix(source, QStringLiteral("zqseek")));
         }
         emit valueChanged((200 * k) / (2 * n));
     }

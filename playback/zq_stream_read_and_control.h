@@ -262,6 +262,13 @@ private:
     void tick_backward();
     void tick_forward_keyframes();
     void tick_backward_keyframes();
+    // From entry `from` in the direction of reading (`previous`: the stamp of the entry before it
+    // that way, -1 for none), the keyframe due at the content clock's time `reached`: the last one
+    // not beyond it, the entries passed on the way skipped; a keyframe without a readable stamp is
+    // due at once. A pause of the recording is passed at once (the clock shifted over it) unless
+    // something was due before it. -1 when none is; `pending` is then the first entry beyond the
+    // time reached, or -1 when the frame index ended first.
+    int due_keyframe(bool forward, int from, qint64 previous, qint64 reached, int* pending);
 
     QList<QFileInfo> m_files;
     int m_currentPos = -1;

@@ -359,11 +359,26 @@ void ZQStreamReadAndControl::tick_forward_keyframes()
         return;
     }
     // The last keyframe at or before the time reached; the entries passed on the way are skipped.
+    int pending = -1;
+    const qint64 previous = m_index > 0 && m_index <= size ? m_frames.at(m_index - 1).absolute_ms() : -1;
+    const int due = due_keyframe(true, qMax(0, m_index), previous, reached, &pending);
+    if (due >= 0) {
+        show_entry(due);
+        m_index = due + 1;
+    } else if (pending >= 0) {
+        m_index = pending; // the next keyframe is not due yet: nothing new to show
+    } else {
+        switch_to_next_file(); // its first keyframe shows when it is due
+    }
+}
+
+int ZQStreamReadAndControl::due_keyframe(bool forward, int from, qint64 previous, qint64 reached, int* pending)
+{
+    const int size = int(m_frames.size());
     const qint64 pause = recording_pause_ms();
     int due = -1;
-    int pending = -1;
-    qint64 previous = m_index > 0 && m_index <= size ? m_frames.at(m_index - 1).absolute_ms() : -1;
-    for (int j = qMax(0, m_index); j < size; ++j) {
+    *pending = -1;
+    for (int j = from; j >= 0 && j < size; j += forward ? 1 : -1) {
         const ZQFrame& f = m_frames.at(j);
         const qint64 t = f.absolute_ms();
         if (t < 0) {
@@ -381,21 +396,14 @@ void ZQStreamReadAndControl::tick_forward_keyframes()
             reached += t - previous;
         }
         previous = t;
-        if (t > reached) {
-            pending = j;
+        if (forward ? t > reached : t < reached) {
+            *pending = j;
             break;
         }
         if (f.keyframe_starts_with_one())
             due = j;
     }
-    if (due >= 0) {
-        show_entry(due);
-        m_index = due + 1;
-    } else if (pending >= 0) {
-        m_index = pending; // the next keyframe is not due yet: nothing new to show
-    } else {
-        switch_to_next_file(); // its first keyframe shows when it is due
-    }
+    return due;
 }
 
 void ZQStreamReadAndControl::tick_backward()
@@ -471,35 +479,9 @@ void ZQStreamReadAndControl::tick_backward_keyframes()
         return;
     }
     // The first keyframe at or after the time reached, going back; as forward, mirrored.
-    const qint64 pause = recording_pause_ms();
-    int due = -1;
     int pending = -1;
-    qint64 previous = from + 1 < size ? m_frames.at(from + 1).absolute_ms() : -1;
-    for (int j = from; j >= 0; --j) {
-        const ZQFrame& f = m_frames.at(j);
-        const qint64 t = f.absolute_ms();
-        if (t < 0) {
-            if (f.keyframe_starts_with_one()) {
-                if (due < 0)
-                    due = j;
-                break;
-            }
-            continue;
-        }
-        if (previous >= 0 && std::abs(previous - t) > pause) {
-            if (due >= 0)
-                break;
-            shift_content_clock(t - previous);
-            reached += t - previous;
-        }
-        previous = t;
-        if (t < reached) {
-            pending = j;
-            break;
-        }
-        if (f.keyframe_starts_with_one())
-            due = j;
-    }
+    const qint64 previous = from + 1 < size ? m_frames.at(from + 1).absolute_ms() : -1;
+    const int due = due_keyframe(false, from, previous, reached, &pending);
     if (due >= 0)
         show(due);
     else if (pending >= 0)
